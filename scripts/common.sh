@@ -1,0 +1,28 @@
+# Shared by run.sh and test.sh: installs what the build needs and builds one configuration.
+# Safe to run again and again: installed packages and finished builds are reused.
+set -euo pipefail
+
+KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+                   libcrypt-dev)
+
+kestrova_install() {
+  local missing=()
+  for p in "${KESTROVA_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+# kestrova_build DIR [cmake options...]
+kestrova_build() {
+  local dir="$1"
+  shift
+  cmake -S "$KESTROVA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}

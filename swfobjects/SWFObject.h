@@ -1,0 +1,139 @@
+// Roots of the tag model: every SWF tag class derives from TSWFObject, which frames its body
+// with the record header.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <unordered_map>
+#include <vector>
+
+#include "swfstreams/SWFTools.h"
+
+namespace kestrova {
+
+// Root of tag objects and of movie-builder objects.
+class TBasedSWFObject {
+ public:
+  virtual ~TBasedSWFObject() = default;
+  // Copies every field from an object of the same class; throws std::invalid_argument otherwise.
+  virtual void Assign(const TBasedSWFObject& source) = 0;
+  // 0 for tag objects, 1 for movie-builder objects.
+  virtual int LibraryLevel() const = 0;
+  virtual std::uint16_t MinVersion() const { return 1; }
+  virtual void WriteToStream(TBitsEngine& be) = 0;
+
+ protected:
+  // The source as the caller's class, or std::invalid_argument when it is another class.
+  template <class T>
+  static const T& SameClass(const TBasedSWFObject& source, const T& self) {
+    if (typeid(source) != typeid(self)) {
+      throw std::invalid_argument(std::string("Cannot assign a ") + typeid(source).name() +
+                                  " to a " + typeid(self).name());
+    }
+    return static_cast<const T&>(source);
+  }
+};
+
+// What one reading pass over a file shares between its tags. A reader makes one per pass, so two
+// files read one after the other, or on two threads, never see each other's state.
+struct TSWFReadContext {
+  std::uint8_t SWFVersion = 0;  // the file's version byte
+  bool ParseActions = true;     // decode action bytes into action objects
+  // Glyph counts of the fonts read so far in this pass, by font id: a font info tag needs the
+  // count of its font to size its code table.
+  std::unordered_map<std::uint16_t, std::uint16_t> FontGlyphCount;
+};
+
+// Human-readable description of a tag for the dump command: fields on the tag's own line and
+// lines below it (actions, records).
+class TSWFDescription {
+ public:
+  void Field(std::string_view name, std::string_view value);
+  void Field(std::string_view name, const char* value) { Field(name, std::string_view(value)); }
+  void Field(std::string_view name, const std::string& value) {
+    Field(name, std::string_view(value));
+  }
+  void Field(std::string_view name, std::int64_t value);
+  void Field(std::string_view name, int value) { Field(name, std::int64_t(value)); }
+  void Field(std::string_view name, unsigned value) { Field(name, std::int64_t(value)); }
+  void Field(std::string_view name, std::uint16_t value) { Field(name, std::int64_t(value)); }
+  void Field(std::string_view name, std::uint8_t value) { Field(name, std::int64_t(value)); }
+  void Field(std::string_view name, bool value) = delete;  // say what a flag means instead
+  // A line below the tag; depth 0 is one level in from the tag's line.
+  void Line(std::string text, int depth = 0);
+
+  std::string Fields;
+  std::vector<std::pair<int, std::string>> Lines;
+};
+// Quotes a string for a description, escaping what would break a one-line listing.
+std::string QuoteText(std::string_view text);
+
+class TSWFObject;
+using TSWFObjectList = std::vector<std::unique_ptr<TSWFObject>>;
+
+// Base of every tag.
+class TSWFObject : public TBasedSWFObject {
+ public:
+  std::int32_t BodySize = 0;  // meaningful only after a write or a read
+  std::uint16_t TagID = 0;
+
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  // Writes the record header and the body at the engine's current position.
+  void WriteToStream(TBitsEngine& be) override;
+  // Reads the body; BodySize is already set. Throws on bad data.
+  virtual void ReadFromStream(TBitsEngine& be) { (void)be; }
+  virtual void WriteTagBody(TBitsEngine& be) { (void)be; }
+
+  // Takes the settings of a reading pass (file version, action parsing) before ReadFromStream.
+  // Tags that depend on them override it; ReadContext is set for the duration of the read.
+  virtual void PrepareRead(const TSWFReadContext& context) { (void)context; }
+  TSWFReadContext* ReadContext = nullptr;
+
+  // Character identifiers this tag defines, in file order, and those it refers to: the renumbering
+  // of an imported movie rewrites them through these pointers.
+  virtual void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) { (void)ids; }
+  virtual void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) { (void)ids; }
+
+  virtual void Describe(TSWFDescription& d) const { (void)d; }
+
+  // The tags nested inside this one (a sprite's timeline), or null.
+  virtual const TSWFObjectList* InnerTags() const { return nullptr; }
+
+ protected:
+  explicit TSWFObject(std::uint16_t tagID) : TagID(tagID) {}
+};
+
+// Stands in for a tag whose body could not be read.
+class TSWFErrorTag : public TSWFObject {
+ public:
+  static constexpr std::uint16_t kTagID = 240;
+  TSWFErrorTag() : TSWFObject(kTagID) {}
+  std::uint16_t FailedTagID = 0;
+  std::string ErrorMessage;
+  void Assign(const TBasedSWFObject& source) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+// Record header forms.
+bool IsAlwaysLongHeader(std::uint16_t tagID);
+bool NeedsLongHeader(std::uint16_t tagID, std::int64_t bodySize);
+// Writes the record header straight to the stream.
+void WriteRecordHeader(TStream& stream, std::uint16_t tagID, std::uint32_t bodySize);
+
+// Writes a record header for tagID straight to target, then copies size bytes of body from its
+// current position (size 0: the whole body stream).
+void WriteTagFromStream(TStream& target, std::uint16_t tagID, TStream& body,
+                        std::uint32_t size = 0);
+// BodySize + 2, plus 4 when BodySize > 62 (the forced long form of 20, 36, 60 is not counted).
+std::int64_t TotalTagSize(const TSWFObject& tag);
+
+// Reads a tag's body with the settings of a reading pass: PrepareRead, then ReadFromStream with
+// ReadContext set. The caller positions the engine and handles errors.
+void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context);
+
+}  // namespace kestrova

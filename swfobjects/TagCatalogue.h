@@ -1,0 +1,82 @@
+// The one table of SWF tag codes this library knows: code, class, name, lowest MinVersion.
+// BUILT rows have a class; PENDING rows name a class that is not written yet. The factory, the
+// names in messages and the catalogue test are all made from this table.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#define KESTROVA_TAG_CATALOGUE(BUILT, PENDING)                      \
+  BUILT(0, TSWFEnd, "End", 1)                                       \
+  BUILT(1, TSWFShowFrame, "ShowFrame", 1)                           \
+  PENDING(2, TSWFDefineShape, "DefineShape", 1)                     \
+  PENDING(4, TSWFPlaceObject, "PlaceObject", 1)                     \
+  PENDING(5, TSWFRemoveObject, "RemoveObject", 1)                   \
+  PENDING(6, TSWFDefineBits, "DefineBits", 1)                       \
+  PENDING(7, TSWFDefineButton, "DefineButton", 3)                   \
+  PENDING(8, TSWFJPEGTables, "JPEGTables", 1)                       \
+  BUILT(9, TSWFSetBackgroundColor, "SetBackgroundColor", 1)         \
+  PENDING(10, TSWFDefineFont, "DefineFont", 1)                      \
+  PENDING(11, TSWFDefineText, "DefineText", 1)                      \
+  PENDING(12, TSWFDoAction, "DoAction", 3)                          \
+  PENDING(13, TSWFDefineFontInfo, "DefineFontInfo", 1)              \
+  PENDING(14, TSWFDefineSound, "DefineSound", 1)                    \
+  PENDING(15, TSWFStartSound, "StartSound", 1)                      \
+  PENDING(17, TSWFDefineButtonSound, "DefineButtonSound", 2)        \
+  PENDING(18, TSWFSoundStreamHead, "SoundStreamHead", 1)            \
+  PENDING(19, TSWFSoundStreamBlock, "SoundStreamBlock", 1)          \
+  PENDING(20, TSWFDefineBitsLossless, "DefineBitsLossless", 2)      \
+  PENDING(21, TSWFDefineBitsJPEG2, "DefineBitsJPEG2", 2)            \
+  PENDING(22, TSWFDefineShape2, "DefineShape2", 2)                  \
+  PENDING(23, TSWFDefineButtonCxform, "DefineButtonCxform", 2)      \
+  PENDING(24, TSWFProtect, "Protect", 2)                            \
+  PENDING(26, TSWFPlaceObject2, "PlaceObject2", 3)                  \
+  PENDING(28, TSWFRemoveObject2, "RemoveObject2", 3)                \
+  PENDING(32, TSWFDefineShape3, "DefineShape3", 3)                  \
+  PENDING(33, TSWFDefineText2, "DefineText2", 3)                    \
+  PENDING(34, TSWFDefineButton2, "DefineButton2", 3)                \
+  PENDING(35, TSWFDefineBitsJPEG3, "DefineBitsJPEG3", 3)            \
+  PENDING(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)    \
+  PENDING(37, TSWFDefineEditText, "DefineEditText", 4)              \
+  PENDING(39, TSWFDefineSprite, "DefineSprite", 3)                  \
+  PENDING(43, TSWFFrameLabel, "FrameLabel", 3)                      \
+  PENDING(45, TSWFSoundStreamHead2, "SoundStreamHead2", 1)          \
+  PENDING(46, TSWFDefineMorphShape, "DefineMorphShape", 3)          \
+  PENDING(48, TSWFDefineFont2, "DefineFont2", 3)                    \
+  PENDING(56, TSWFExportAssets, "ExportAssets", 5)                  \
+  PENDING(57, TSWFImportAssets, "ImportAssets", 5)                  \
+  PENDING(58, TSWFEnableDebugger, "EnableDebugger", 5)              \
+  PENDING(59, TSWFDoInitAction, "DoInitAction", 6)                  \
+  PENDING(60, TSWFDefineVideoStream, "DefineVideoStream", 6)        \
+  PENDING(61, TSWFVideoFrame, "VideoFrame", 6)                      \
+  PENDING(62, TSWFDefineFontInfo2, "DefineFontInfo2", 6)            \
+  PENDING(64, TSWFEnableDebugger2, "EnableDebugger2", 6)            \
+  PENDING(65, TSWFScriptLimits, "ScriptLimits", 7)                  \
+  PENDING(66, TSWFSetTabIndex, "SetTabIndex", 7)
+
+namespace kestrova {
+
+class TSWFObject;
+
+struct TTagCatalogueRow {
+  std::uint16_t Code;
+  const char* ClassName;
+  const char* Name;
+  std::uint16_t MinVersion;
+  bool Built;
+};
+
+// Every row of the catalogue, in code order, and its size.
+extern const TTagCatalogueRow kTagCatalogue[];
+extern const std::size_t kTagCatalogueSize;
+
+// A new default object of the catalogued class, or null for a code without a class (240, the
+// error placeholder, is made only by the reader).
+std::unique_ptr<TSWFObject> CreateTagByID(std::uint16_t tagID);
+// The tag's name ("DefineShape"), "ErrorTag" for 240, or "Unknown" for codes without a class.
+const char* TagName(std::uint16_t tagID);
+// A deep copy of a tag: a new object of the same code with Assign from the original.
+std::unique_ptr<TSWFObject> CloneTag(const TSWFObject& tag);
+
+}  // namespace kestrova

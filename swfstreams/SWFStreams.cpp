@@ -1,0 +1,305 @@
+#include "swfstreams/SWFStreams.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "swfstreams/ZStream.h"
+
+namespace kestrova {
+
+// ---- TBasedSWFStream ----
+
+TBasedSWFStream::TBasedSWFStream(std::int32_t xMin, std::int32_t yMin, std::int32_t xMax,
+                                 std::int32_t yMax, float fps, bool inPixels) {
+  SetInPixels(inPixels);
+  FVersion = 5;
+  auto scale = [this](std::int32_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(v) * FCoordFactor);
+  };
+  FrameSize = {scale(xMin), scale(yMin), scale(xMax), scale(yMax)};
+  SetFPS(fps);
+}
+
+void TBasedSWFStream::SetCompressed(bool v) {
+  FCompressed = v;
+  if (v && FVersion < 6) FVersion = 6;
+}
+
+void TBasedSWFStream::SetVersion(std::uint8_t v) { FVersion = (FCompressed && v < 6) ? 6 : v; }
+
+void TBasedSWFStream::SetInPixels(bool v) {
+  FInPixels = v;
+  FCoordFactor = v ? 20 : 1;
+}
+
+std::uint32_t TBasedSWFStream::HeaderSize() const {
+  const TSWFRectRec r = RectToSWFRect(FrameSize, false);
+  const std::uint32_t largest = MaxAbs(r.XMin, r.XMax, r.YMin, r.YMax);
+  const unsigned n = largest == 0 ? 0 : (GetBitsCount(largest) + 1u) & 0x1F;
+  return 12 + (5 + 4 * n + 7) / 8;
+}
+
+void TBasedSWFStream::WriteHeader(TStream& stream, int part) {
+  if (part == 0 || part == 1) {
+    std::uint8_t lead[8] = {static_cast<std::uint8_t>(FSignature[0]),
+                            static_cast<std::uint8_t>(FSignature[1]),
+                            static_cast<std::uint8_t>(FSignature[2]),
+                            FVersion,
+                            static_cast<std::uint8_t>(FFileLength),
+                            static_cast<std::uint8_t>(FFileLength >> 8),
+                            static_cast<std::uint8_t>(FFileLength >> 16),
+                            static_cast<std::uint8_t>(FFileLength >> 24)};
+    stream.Write(lead, 8);
+  }
+  if (part == 0 || part == 2) {
+    TBitsEngine be(stream);
+    be.WriteRect(FrameSize);
+    be.WriteWord(FPS);
+    be.WriteWord(FrameCount);
+  }
+}
+
+void TBasedSWFStream::SaveToStream(TStream& stream) {
+  FFileLength = static_cast<std::uint32_t>(FBody->Size() + HeaderSize());
+  FBody->SetPosition(0);
+  if (!FCompressed) {
+    std::memcpy(FSignature, "FWS", 3);
+    WriteHeader(stream, 0);
+    stream.CopyAll(*FBody);
+    return;
+  }
+  std::memcpy(FSignature, "CWS", 3);
+  if (FVersion < 6) FVersion = 6;
+  WriteHeader(stream, 1);
+  TZCompressionStream z(stream);
+  if (OnProgress) {
+    // A body of 22 bytes or less would divide by zero; its progress is reported against its size.
+    const std::int64_t size = static_cast<std::int64_t>(FBody->Size());
+    const double base = static_cast<double>(size > 22 ? size - 22 : (size > 0 ? size : 1));
+    z.OnProgress = [this, base](std::uint64_t consumed) {
+      OnProgress(*this, static_cast<int>(std::lround(100.0 * consumed / base)), 2);
+    };
+  }
+  WriteHeader(z, 2);
+  z.CopyAll(*FBody);
+  z.Finish();
+}
+
+void TBasedSWFStream::SaveToFile(const std::string& fileName) {
+  // Written beside the target and renamed over it, so that a failed save leaves any earlier file
+  // whole instead of half-written.
+  const std::string partName = fileName + ".part";
+  try {
+    TFileStream file(partName, TFileStream::Mode::Create);
+    SaveToStream(file);
+    file.Close();
+  } catch (...) {
+    std::remove(partName.c_str());
+    throw;
+  }
+  if (std::rename(partName.c_str(), fileName.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(partName.c_str());
+    throw EStreamError("Cannot create file \"" + fileName + "\": " + reason);
+  }
+}
+
+// ---- TSWFTagInfo ----
+
+TSWFTagInfo::TSWFTagInfo(std::uint16_t tagID, bool createObject)
+    : TagID(static_cast<std::int16_t>(tagID)) {
+  if (createObject) SWFObject = CreateTagByID(tagID);
+}
+
+// ---- TSWFStreamReader ----
+
+TSWFStreamReader::TSWFStreamReader(const std::string& fileName) {
+  if (!fileName.empty()) LoadFromFile(fileName);
+}
+
+void TSWFStreamReader::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, TFileStream::Mode::Read);
+  LoadFromStream(file);
+}
+
+bool TSWFStreamReader::CheckHeader(TStream& stream) {
+  stream.SetPosition(0);
+  char lead[4];
+  IsValid = stream.Read(lead, 4) == 4 &&
+            (std::memcmp(lead, "FWS", 3) == 0 || std::memcmp(lead, "CWS", 3) == 0);
+  if (IsValid) FCompressed = lead[0] == 'C';
+  return IsValid;
+}
+
+std::uint64_t TSWFStreamReader::ReadHeader(TStream& stream, int part) {
+  const std::uint64_t start = stream.Position();
+  if (part == 0 || part == 1) {
+    std::uint8_t lead[8];
+    stream.ReadBuffer(lead, 8);
+    std::memcpy(FSignature, lead, 3);
+    FVersion = lead[3];
+    FFileLength = lead[4] | (lead[5] << 8) | (lead[6] << 16) | (std::uint32_t(lead[7]) << 24);
+  }
+  if (part == 0 || part == 2) {
+    TBitsEngine be(stream);
+    FrameSize = be.ReadRect();
+    FPS = be.ReadWord();
+    FrameCount = be.ReadWord();
+  }
+  return stream.Position() - start;
+}
+
+void TSWFStreamReader::LoadFromStream(TStream& stream) {
+  if (!CheckHeader(stream)) return;
+  stream.SetPosition(0);
+  if (!FCompressed) {
+    ReadHeader(stream, 0);
+    FBody->CopyRest(stream);
+    return;
+  }
+  ReadHeader(stream, 1);
+  TZDecompressionStream z(stream);
+  // The claimed length is only a claim: the buffer grows with the bytes the zlib data really
+  // yields, and a shortfall is the stream read error.
+  const std::uint64_t expected = FFileLength >= 8 ? FFileLength - 8 : 0;
+  TMemoryStream data(z.ReadBytes(static_cast<std::size_t>(expected)));
+  ReadHeader(data, 2);
+  FBody->CopyRest(data);
+}
+
+// Entries for the tags inside a sprite, whose bodies start at innerStart.
+static void AddSubTags(TSWFTagInfo& info, std::int64_t innerStart) {
+  const TSWFObjectList* inner = info.Object() ? info.Object()->InnerTags() : nullptr;
+  if (!inner) return;
+  std::int64_t position = innerStart;
+  for (const auto& tag : *inner) {
+    auto sub = std::make_unique<TSWFTagInfo>(tag->TagID, false);
+    sub->InnerObject = tag.get();
+    sub->Length = tag->BodySize;
+    sub->LongHeader = NeedsLongHeader(tag->TagID, tag->BodySize);
+    sub->Position = static_cast<std::int32_t>(position);
+    sub->FrameNum = info.FrameNum;
+    position += TotalTagSize(*tag);
+    AddSubTags(*sub, sub->Position + (sub->LongHeader ? 6 : 2) + 4);
+    info.SubTags.push_back(std::move(sub));
+  }
+}
+
+void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
+  TagList.clear();
+  FBody->SetPosition(0);
+  TBitsEngine be(*FBody);
+  TSWFReadContext context;
+  context.SWFVersion = FVersion;
+  context.ParseActions = parseActions;
+  std::int16_t frame = 1;
+  const std::uint64_t size = FBody->Size();
+  while (FBody->Position() < size) {
+    const std::uint64_t position = FBody->Position();
+    if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * position / size)), 0);
+    // A header cut by the end of the body is not a tag: the body simply ends there.
+    if (size - position < 2) break;
+    const std::uint16_t word = be.ReadWord();
+    std::uint64_t length = word & 0x3F;
+    bool longHeader = false;
+    if (length == 0x3F) {
+      if (size - FBody->Position() < 4) break;
+      length = be.ReadDWord();
+      longHeader = true;
+    }
+    const std::uint64_t bodyStart = FBody->Position();
+    auto info = std::make_unique<TSWFTagInfo>(word >> 6, false);
+    // Lengths are unsigned in the file; one above 2^31 cannot fit in this body anyway.
+    info->Length = static_cast<std::int32_t>(std::min<std::uint64_t>(length, INT32_MAX));
+    info->LongHeader = longHeader;
+    info->Position = static_cast<std::int32_t>(position);
+    info->FrameNum = frame;
+    if (info->TagID == 1) ++frame;
+    if (createObjects) {
+      bool accept = true;
+      if (OnCreateTagObject) OnCreateTagObject(*info, accept);
+      if (accept) info->SWFObject = CreateTagByID(static_cast<std::uint16_t>(info->TagID));
+    }
+    if (info->Length > 0 && info->SWFObject) {
+      info->SWFObject->BodySize = info->Length;
+      try {
+        ReadTagBody(*info->SWFObject, be, context);
+        AddSubTags(*info, static_cast<std::int64_t>(bodyStart) + 4);
+      } catch (const std::exception& e) {
+        auto error = std::make_unique<TSWFErrorTag>();
+        error->ErrorMessage = e.what();
+        error->FailedTagID = static_cast<std::uint16_t>(info->TagID);
+        error->BodySize = info->Length;
+        info->SubTags.clear();
+        info->SWFObject = std::move(error);
+        info->TagID = TSWFErrorTag::kTagID;
+      }
+      be.FlushLastByte(false);
+    }
+    FBody->SetPosition(bodyStart + length);
+    TagList.push_back(std::move(info));
+  }
+}
+
+void TSWFStreamReader::MakeStream() {
+  auto body = std::make_unique<TMemoryStream>();
+  TBitsEngine be(*body);
+  const std::size_t count = TagList.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (OnProgress) {
+      OnProgress(*this, static_cast<int>(std::lround(100.0 * (i + 1) / count)), 1);
+    }
+    TSWFTagInfo& info = *TagList[i];
+    const std::uint64_t position = body->Size();
+    if (info.SWFObject) {
+      info.SWFObject->WriteToStream(be);
+      info.Length = info.SWFObject->BodySize;
+      info.LongHeader = NeedsLongHeader(info.SWFObject->TagID, info.Length);
+    } else {
+      // A tag cut short by the end of the file is copied as far as it goes.
+      const std::uint64_t oldSize = FBody->Size();
+      const std::uint64_t start = std::min<std::uint64_t>(info.Position, oldSize);
+      const std::uint64_t stored = std::min<std::uint64_t>(info.StoredSize(), oldSize - start);
+      FBody->SetPosition(start);
+      body->CopyFrom(*FBody, stored);
+    }
+    // Keep the index true for the new body, so a later rebuild copies the right bytes.
+    info.Position = static_cast<std::int32_t>(position);
+  }
+  FBody = std::move(body);
+}
+
+std::uint16_t TSWFStreamReader::ChangeCharacterIDs(std::uint16_t baseID) {
+  std::vector<std::uint16_t> oldIDs;
+  std::unordered_map<std::uint16_t, std::size_t> firstIndex;  // old id -> its first place in oldIDs
+  std::vector<std::uint16_t*> fields;
+  for (auto& info : TagList) {
+    TSWFObject* obj = info->SWFObject.get();
+    if (!obj) continue;
+    bool accept = true;
+    if (OnChangeIDFilter) OnChangeIDFilter(*obj, accept);
+    if (!accept) continue;
+    fields.clear();
+    obj->DefinedCharacterIDs(fields);
+    for (std::uint16_t* id : fields) {
+      firstIndex.emplace(*id, oldIDs.size());
+      oldIDs.push_back(*id);
+      *id = static_cast<std::uint16_t>(baseID + oldIDs.size() - 1);
+    }
+  }
+  for (auto& info : TagList) {
+    TSWFObject* obj = info->SWFObject.get();
+    if (!obj) continue;
+    fields.clear();
+    obj->ReferencedCharacterIDs(fields);
+    for (std::uint16_t* id : fields) {
+      const auto found = firstIndex.find(*id);
+      if (found != firstIndex.end()) *id = static_cast<std::uint16_t>(baseID + found->second);
+    }
+  }
+  return static_cast<std::uint16_t>(baseID + oldIDs.size());
+}
+
+}  // namespace kestrova

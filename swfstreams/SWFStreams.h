@@ -1,0 +1,115 @@
+// SWF files: the header, plain and zlib-compressed bodies, and the reader that indexes the tags of
+// a loaded file, turns them into tag objects, renumbers their characters and rebuilds the body.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "swfobjects/SWFObjects.h"
+#include "swfstreams/Stream.h"
+#include "swfstreams/SWFTools.h"
+
+namespace kestrova {
+
+class TBasedSWFStream;
+// Progress stages: 0 parsing tags, 1 writing tags, 2 compressing the body.
+using TProgressEvent = std::function<void(TBasedSWFStream& sender, int percent, int stage)>;
+
+class TBasedSWFStream {
+ public:
+  TBasedSWFStream() = default;
+  // The frame is given in pixels when inPixels (scaled by 20 into twips), else in twips.
+  TBasedSWFStream(std::int32_t xMin, std::int32_t yMin, std::int32_t xMax, std::int32_t yMax,
+                  float fps, bool inPixels);
+  virtual ~TBasedSWFStream() = default;
+  TBasedSWFStream(const TBasedSWFStream&) = delete;
+  TBasedSWFStream& operator=(const TBasedSWFStream&) = delete;
+
+  // Fills (or rebuilds) Body.
+  virtual void MakeStream() = 0;
+
+  // Replaces the file; throws EStreamError when it cannot be created or written.
+  void SaveToFile(const std::string& fileName);
+  void SaveToStream(TStream& stream);
+  // part 0: all of it; 1: the 8 leading bytes; 2: frame size, rate and count.
+  void WriteHeader(TStream& stream, int part);
+  std::uint32_t HeaderSize() const;
+
+  bool Compressed() const { return FCompressed; }
+  void SetCompressed(bool v);
+  std::uint8_t Version() const { return FVersion; }
+  void SetVersion(std::uint8_t v);
+  bool InPixels() const { return FInPixels; }
+  void SetInPixels(bool v);
+  std::uint8_t CoordFactor() const { return FCoordFactor; }
+  float GetFPS() const { return WordToSingle(FPS); }
+  void SetFPS(float x) { FPS = SingleToWord(x); }
+  const char* Signature() const { return FSignature; }
+  std::uint32_t FileLength() const { return FFileLength; }
+
+  TMemoryStream& Body() { return *FBody; }
+  TProgressEvent OnProgress;
+  TRect FrameSize;  // twips
+  std::uint16_t FPS = 0;  // 8.8 fixed
+  std::uint16_t FrameCount = 0;
+
+ protected:
+  std::unique_ptr<TMemoryStream> FBody = std::make_unique<TMemoryStream>();
+  bool FCompressed = false;
+  std::uint8_t FCoordFactor = 1;
+  bool FInPixels = false;
+  char FSignature[4] = {0, 0, 0, 0};
+  std::uint8_t FVersion = 5;
+  std::uint32_t FFileLength = 0;
+};
+
+// One tag of a loaded body.
+class TSWFTagInfo {
+ public:
+  // createObject: make the tag object at once through the factory.
+  TSWFTagInfo(std::uint16_t tagID, bool createObject);
+  std::int32_t Length = 0;
+  std::int16_t FrameNum = 0;
+  bool LongHeader = false;
+  std::int32_t Position = 0;
+  // For DefineSprite: one entry per tag inside the sprite, whose objects the sprite owns.
+  std::vector<std::unique_ptr<TSWFTagInfo>> SubTags;
+  // The parsed tag of a top-level entry, or none.
+  std::unique_ptr<TSWFObject> SWFObject;
+  // For an entry inside a sprite: the sprite's own object.
+  TSWFObject* InnerObject = nullptr;
+  std::int16_t TagID = 0;
+
+  TSWFObject* Object() const { return InnerObject ? InnerObject : SWFObject.get(); }
+  // Record header and body.
+  std::int64_t StoredSize() const { return std::int64_t(Length) + 2 + (LongHeader ? 4 : 0); }
+};
+
+class TSWFStreamReader : public TBasedSWFStream {
+ public:
+  // Loads the file when the name is not empty.
+  explicit TSWFStreamReader(const std::string& fileName = "");
+
+  bool IsValid = false;
+  std::function<void(TSWFTagInfo& info, bool& accept)> OnCreateTagObject;
+  std::function<void(TSWFObject& obj, bool& accept)> OnChangeIDFilter;
+  std::vector<std::unique_ptr<TSWFTagInfo>> TagList;
+
+  void LoadFromFile(const std::string& fileName);
+  // Loads a plain or compressed SWF file from the stream. A stream that is not a SWF file loads
+  // nothing (IsValid false); a compressed file shorter than its header claims throws EStreamError.
+  void LoadFromStream(TStream& stream);
+  bool CheckHeader(TStream& stream);
+  // Returns the number of bytes it advanced.
+  std::uint64_t ReadHeader(TStream& stream, int part);
+  void ParseTags(bool createObjects = true, bool parseActions = true);
+  TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
+  void MakeStream() override;
+  // Renumbers the loaded movie's characters from baseID; returns the next free identifier.
+  std::uint16_t ChangeCharacterIDs(std::uint16_t baseID);
+};
+
+}  // namespace kestrova

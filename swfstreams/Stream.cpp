@@ -1,0 +1,183 @@
+#include "swfstreams/Stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kestrova {
+
+std::uint8_t TStream::ReadByte() {
+  std::uint8_t b;
+  if (Read(&b, 1) != 1) throw EStreamError(kStreamReadError);
+  return b;
+}
+
+void TStream::ReadBuffer(void* buffer, std::size_t count) {
+  if (count == 0) return;
+  const std::uint64_t start = Position();
+  if (Read(buffer, count) != count) {
+    SetPosition(start);
+    throw EStreamError(kStreamReadError);
+  }
+}
+
+std::vector<std::uint8_t> TStream::ReadBytes(std::size_t count) {
+  std::vector<std::uint8_t> out;
+  const std::uint64_t start = Position();
+  constexpr std::size_t kStep = 1 << 20;
+  while (out.size() < count) {
+    const std::size_t chunk = std::min(count - out.size(), std::max(kStep, out.size()));
+    const std::size_t have = out.size();
+    out.resize(have + chunk);
+    const std::size_t got = Read(out.data() + have, chunk);
+    if (got != chunk) {
+      SetPosition(start);
+      throw EStreamError(kStreamReadError);
+    }
+  }
+  return out;
+}
+
+void TStream::CopyFrom(TStream& source, std::uint64_t count) {
+  std::uint8_t buffer[64 * 1024];
+  while (count > 0) {
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof buffer));
+    const std::size_t got = source.Read(buffer, chunk);
+    if (got != chunk) throw EStreamError(kStreamReadError);
+    Write(buffer, got);
+    count -= got;
+  }
+}
+
+std::uint64_t TStream::CopyRest(TStream& source) {
+  std::uint8_t buffer[64 * 1024];
+  std::uint64_t total = 0;
+  for (;;) {
+    const std::size_t got = source.Read(buffer, sizeof buffer);
+    if (got == 0) return total;
+    Write(buffer, got);
+    total += got;
+  }
+}
+
+void TStream::CopyAll(TStream& source) {
+  source.SetPosition(0);
+  CopyRest(source);
+}
+
+// ---- TMemoryStream ----
+
+std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
+  if (FPosition >= FSize) return 0;
+  const std::size_t n = std::min(count, FSize - FPosition);
+  std::memcpy(buffer, FData.data() + FPosition, n);
+  FPosition += n;
+  return n;
+}
+
+void TMemoryStream::Reserve(std::size_t needed) {
+  if (needed <= FData.size()) return;
+  std::size_t capacity = std::max<std::size_t>(FData.size() * 2, 256);
+  while (capacity < needed) capacity *= 2;
+  FData.resize(capacity);
+}
+
+void TMemoryStream::Write(const void* buffer, std::size_t count) {
+  if (count == 0) return;
+  Reserve(FPosition + count);
+  // A position left past the end by SetPosition leaves a gap that reads back as zeros.
+  if (FPosition > FSize) std::fill(FData.begin() + FSize, FData.begin() + FPosition, 0);
+  std::memcpy(FData.data() + FPosition, buffer, count);
+  FPosition += count;
+  FSize = std::max(FSize, FPosition);
+}
+
+void TMemoryStream::SetPosition(std::uint64_t position) {
+  // Seeking past the end allocates nothing: readers seek by lengths claimed in a file.
+  FPosition = static_cast<std::size_t>(std::min<std::uint64_t>(position, SIZE_MAX / 2));
+}
+
+void TMemoryStream::Clear() {
+  FData.clear();
+  FSize = 0;
+  FPosition = 0;
+}
+
+void TMemoryStream::SetSize(std::uint64_t size) {
+  const std::size_t n = static_cast<std::size_t>(size);
+  if (n > FSize) {
+    Reserve(n);
+    std::fill(FData.begin() + FSize, FData.begin() + n, 0);
+  }
+  FSize = n;
+  FPosition = std::min(FPosition, FSize);
+}
+
+// ---- TFileStream ----
+
+TFileStream::TFileStream(const std::string& fileName, Mode mode) : FFileName(fileName) {
+  FFile = std::fopen(fileName.c_str(), mode == Mode::Read ? "rb" : "w+b");
+  if (!FFile) {
+    Fail(mode == Mode::Read ? "Cannot open file" : "Cannot create file");
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (FFile) std::fclose(FFile);
+}
+
+void TFileStream::Fail(const char* what) const {
+  throw EStreamError(std::string(what) + " \"" + FFileName + "\": " + std::strerror(errno));
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+  if (!FFile) Fail("File is closed");
+  const std::size_t n = std::fread(buffer, 1, count, FFile);
+  if (n < count && std::ferror(FFile)) Fail("Cannot read file");
+  return n;
+}
+
+void TFileStream::Write(const void* buffer, std::size_t count) {
+  if (!FFile) Fail("File is closed");
+  if (count && std::fwrite(buffer, 1, count, FFile) != count) Fail("Cannot write file");
+}
+
+std::uint64_t TFileStream::Position() const {
+  const long p = FFile ? std::ftell(FFile) : -1;
+  if (p < 0) Fail("Cannot tell position in file");
+  return static_cast<std::uint64_t>(p);
+}
+
+void TFileStream::SetPosition(std::uint64_t position) {
+  if (!FFile || std::fseek(FFile, static_cast<long>(position), SEEK_SET) != 0) {
+    Fail("Cannot seek in file");
+  }
+}
+
+std::uint64_t TFileStream::Size() const {
+  if (!FFile) Fail("File is closed");
+  const long here = std::ftell(FFile);
+  std::fseek(FFile, 0, SEEK_END);
+  const long end = std::ftell(FFile);
+  std::fseek(FFile, here, SEEK_SET);
+  if (here < 0 || end < 0) Fail("Cannot tell size of file");
+  return static_cast<std::uint64_t>(end);
+}
+
+void TFileStream::Close() {
+  if (!FFile) return;
+  std::FILE* f = FFile;
+  FFile = nullptr;
+  const bool flushed = std::fflush(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!flushed || !closed) Fail("Cannot write file");
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& fileName) {
+  TFileStream f(fileName, TFileStream::Mode::Read);
+  TMemoryStream m;
+  m.CopyRest(f);
+  return m.Bytes();
+}
+
+}  // namespace kestrova

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "swfobjects/SWFObjects.h"
+#include "tests/TestUtil.h"
+
+namespace kestrova {
+namespace {
+
+using test::Bytes;
+
+// A tag whose body is n bytes of 0xAB: enough to exercise the header forms of any code.
+class TFixedBodyTag : public TSWFObject {
+ public:
+  TFixedBodyTag(std::uint16_t code, std::size_t n) : TSWFObject(code), Size(n) {}
+  std::size_t Size;
+  void WriteTagBody(TBitsEngine& be) override {
+    for (std::size_t i = 0; i < Size; ++i) be.WriteByte(0xAB);
+  }
+};
+
+struct HeaderCase {
+  const char* what;
+  std::uint16_t code;
+  std::size_t bodySize;
+  Bytes header;
+};
+
+TEST(RecordHeader, ShortAndLongForms) {
+  const HeaderCase cases[] = {
+      {"ShowFrame", 1, 0, {0x40, 0x00}},
+      {"End", 0, 0, {0x00, 0x00}},
+      {"62 bytes: short", 9, 62, {0x7E, 0x02 /* 9<<6 | 62 */}},
+      {"63 bytes: long", 9, 63, {0x7F, 0x02, 63, 0, 0, 0}},
+      {"DefineBitsLossless always long", 20, 10, {0x3F, 0x05, 10, 0, 0, 0}},
+      {"DefineBitsLossless2 always long", 36, 0, {0x3F, 0x09, 0, 0, 0, 0}},
+      {"DefineVideoStream always long", 60, 1, {0x3F, 0x0F, 1, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    TFixedBodyTag tag(c.code, c.bodySize);
+    const Bytes once = test::WriteTag(tag);
+    Bytes expected = c.header;
+    expected.insert(expected.end(), c.bodySize, 0xAB);
+    EXPECT_EQ(once, expected) << c.what << ": " << test::Hex(once);
+    EXPECT_EQ(tag.BodySize, static_cast<std::int32_t>(c.bodySize)) << c.what;
+    EXPECT_EQ(test::WriteTag(tag), once) << c.what << ": writing twice differs";
+
+    // The same header from a body stream.
+    TMemoryStream body, out;
+    for (std::size_t i = 0; i < c.bodySize; ++i) body.WriteByte(0xAB);
+    body.SetPosition(0);
+    WriteTagFromStream(out, c.code, body, 0);
+    EXPECT_EQ(out.Bytes(), expected) << c.what << " (WriteTagFromStream)";
+  }
+}
+
+TEST(RecordHeader, TotalTagSize) {
+  TFixedBodyTag tag(9, 0);
+  tag.BodySize = 62;
+  EXPECT_EQ(TotalTagSize(tag), 64);
+  tag.BodySize = 63;
+  EXPECT_EQ(TotalTagSize(tag), 69);
+}
+
+TEST(Catalogue, EveryCodeMakesItsClassOrNothing) {
+  std::size_t pending = 0;
+  for (unsigned code = 0; code < 1024; ++code) {
+    const TTagCatalogueRow* row = nullptr;
+    for (std::size_t i = 0; i < kTagCatalogueSize; ++i) {
+      if (kTagCatalogue[i].Code == code) row = &kTagCatalogue[i];
+    }
+    auto tag = CreateTagByID(static_cast<std::uint16_t>(code));
+    if (!row || !row->Built) {
+      EXPECT_EQ(tag, nullptr) << "code " << code;
+      if (row) {
+        ++pending;
+        std::printf("  catalogue row not built yet: %u %s (%s)\n", code, row->Name, row->ClassName);
+      }
+      continue;
+    }
+    ASSERT_NE(tag, nullptr) << row->Name;
+    EXPECT_EQ(tag->TagID, code) << row->Name;
+    EXPECT_GE(tag->MinVersion(), row->MinVersion) << row->Name;
+    EXPECT_STREQ(TagName(static_cast<std::uint16_t>(code)), row->Name);
+    EXPECT_EQ(tag->LibraryLevel(), 0);
+    // A default object survives a write and a read of what it wrote.
+    const Bytes body = test::WriteBody(*tag);
+    auto back = test::ReadBody(static_cast<std::uint16_t>(code), body);
+    if (!body.empty()) {
+      EXPECT_EQ(test::WriteBody(*back), body) << row->Name;
+    }
+    auto copy = CloneTag(*tag);
+    EXPECT_EQ(test::WriteTag(*copy), test::WriteTag(*tag)) << row->Name;
+  }
+  EXPECT_EQ(kTagCatalogueSize, 46u);
+  std::printf("  %zu of %zu catalogue rows not built yet\n", pending, kTagCatalogueSize);
+  EXPECT_EQ(CreateTagByID(240), nullptr);
+  EXPECT_EQ(CreateTagByID(3), nullptr);
+  EXPECT_EQ(CreateTagByID(67), nullptr);
+}
+
+TEST(ErrorTag, WritesAnEmptyBodyWithCode240) {
+  TSWFErrorTag tag;
+  tag.FailedTagID = 2;
+  tag.ErrorMessage = "bad";
+  tag.BodySize = 100;
+  EXPECT_EQ(test::WriteTag(tag), (Bytes{0x00, 0x3C /* 240<<6 */}));
+  EXPECT_EQ(tag.BodySize, 0);
+  auto copy = CloneTag(tag);
+  EXPECT_EQ(static_cast<TSWFErrorTag&>(*copy).ErrorMessage, "bad");
+}
+
+TEST(ControlTags, SetBackgroundColorGoldenAndRoundTrip) {
+  TSWFSetBackgroundColor tag;
+  tag.BackgroundColor().SetRGB(SWFRGB(0x11, 0x22, 0x33));
+  const Bytes bytes = test::WriteTag(tag);
+  EXPECT_EQ(bytes, (Bytes{0x43, 0x02 /* 9<<6 | 3 */, 0x11, 0x22, 0x33}));
+  auto back = test::ReadBody(9, Bytes(bytes.begin() + 2, bytes.end()));
+  EXPECT_EQ(test::WriteTag(*back), bytes);
+  EXPECT_THROW(test::ReadBody(9, Bytes{0x11, 0x22}), EStreamError);
+}
+
+TEST(Assign, RefusesAnotherClass) {
+  TSWFShowFrame show;
+  TSWFEnd end;
+  EXPECT_THROW(show.Assign(end), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrova

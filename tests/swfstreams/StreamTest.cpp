@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "swfstreams/Stream.h"
+#include "swfstreams/ZStream.h"
+
+namespace kestrova {
+namespace {
+
+TEST(MemoryStream, WritesReadsAndSeeks) {
+  TMemoryStream m;
+  for (int i = 0; i < 1000; ++i) m.WriteByte(static_cast<std::uint8_t>(i));
+  EXPECT_EQ(m.Size(), 1000u);
+  m.SetPosition(998);
+  std::uint8_t b[2];
+  m.ReadBuffer(b, 2);
+  EXPECT_EQ(b[0], 998 % 256);
+  EXPECT_EQ(b[1], 999 % 256);
+  // Overwriting in the middle keeps the size.
+  m.SetPosition(10);
+  m.WriteByte(0xAA);
+  EXPECT_EQ(m.Size(), 1000u);
+  EXPECT_EQ(m.Data()[10], 0xAA);
+}
+
+TEST(MemoryStream, ShortReadThrowsAndConsumesNothing) {
+  TMemoryStream m(std::vector<std::uint8_t>{1, 2, 3});
+  m.SetPosition(1);
+  std::uint8_t b[4] = {9, 9, 9, 9};
+  EXPECT_THROW(m.ReadBuffer(b, 4), EStreamError);
+  EXPECT_EQ(m.Position(), 1u);
+  EXPECT_EQ(b[3], 9);  // nothing half-delivered past what the stream has
+  m.SetPosition(3);
+  try {
+    m.ReadByte();
+    FAIL() << "reading past the end must throw";
+  } catch (const EStreamError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  EXPECT_THROW(m.ReadBytes(1), EStreamError);
+}
+
+TEST(MemoryStream, SeekingFarPastTheEndAllocatesNothingAndReadsNothing) {
+  TMemoryStream m(std::vector<std::uint8_t>{1, 2});
+  m.SetPosition(std::uint64_t(1) << 40);
+  EXPECT_EQ(m.Size(), 2u);
+  std::uint8_t b;
+  EXPECT_EQ(m.Read(&b, 1), 0u);
+}
+
+TEST(MemoryStream, WritePastTheEndZeroFillsTheGap) {
+  TMemoryStream m;
+  m.SetPosition(3);
+  m.WriteByte(7);
+  EXPECT_EQ(m.Bytes(), (std::vector<std::uint8_t>{0, 0, 0, 7}));
+}
+
+TEST(MemoryStream, ReadBytesOfAHugeClaimFailsWithoutAllocatingIt) {
+  TMemoryStream m(std::vector<std::uint8_t>(100, 1));
+  EXPECT_THROW(m.ReadBytes(std::size_t(1) << 40), EStreamError);
+  EXPECT_EQ(m.Position(), 0u);
+  EXPECT_EQ(m.ReadBytes(100).size(), 100u);
+}
+
+TEST(FileStream, OpenFailureNamesTheFileAndTheReason) {
+  try {
+    TFileStream f("/nonexistent-dir/x.swf", TFileStream::Mode::Read);
+    FAIL();
+  } catch (const EStreamError& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("/nonexistent-dir/x.swf"), std::string::npos) << what;
+    EXPECT_NE(what.find("No such file"), std::string::npos) << what;
+  }
+  EXPECT_THROW(TFileStream("/nonexistent-dir/y.swf", TFileStream::Mode::Create), EStreamError);
+}
+
+TEST(FileStream, RoundTripsBytes) {
+  const auto path = std::filesystem::temp_directory_path() / "kestrova-stream-test.bin";
+  {
+    TFileStream f(path.string(), TFileStream::Mode::Create);
+    const char text[] = "hello";
+    f.Write(text, 5);
+    EXPECT_EQ(f.Size(), 5u);
+    f.Close();
+  }
+  TFileStream f(path.string(), TFileStream::Mode::Read);
+  EXPECT_EQ(f.Size(), 5u);
+  f.SetPosition(1);
+  char b[4];
+  f.ReadBuffer(b, 4);
+  EXPECT_EQ(std::string(b, 4), "ello");
+  EXPECT_THROW(f.ReadByte(), EStreamError);
+  std::filesystem::remove(path);
+}
+
+TEST(ZStream, CompressesAndInflatesExactlyWhatIsThere) {
+  std::vector<std::uint8_t> data(300000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 / 13);
+  TMemoryStream packed;
+  std::uint64_t lastProgress = 0;
+  {
+    TZCompressionStream z(packed);
+    z.OnProgress = [&](std::uint64_t consumed) { lastProgress = consumed; };
+    z.Write(data.data(), data.size());
+    z.Finish();
+  }
+  EXPECT_EQ(lastProgress, data.size());
+  EXPECT_LT(packed.Size(), data.size());
+  packed.SetPosition(0);
+  TZDecompressionStream unz(packed);
+  std::vector<std::uint8_t> out(data.size() + 100);
+  EXPECT_EQ(unz.Read(out.data(), out.size()), data.size());
+  out.resize(data.size());
+  EXPECT_EQ(out, data);
+}
+
+TEST(ZStream, CutOrCorruptDataFailsCleanly) {
+  std::vector<std::uint8_t> data(5000, 'a');
+  TMemoryStream packed;
+  {
+    TZCompressionStream z(packed);
+    z.Write(data.data(), data.size());
+    z.Finish();
+  }
+  auto bytes = packed.Bytes();
+  for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+    TMemoryStream src(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+    TZDecompressionStream unz(src);
+    // Either the read error, or (when only the checksum is cut off) the true data: never garbage.
+    try {
+      EXPECT_EQ(unz.ReadBytes(data.size()), data) << "cut " << cut;
+    } catch (const EStreamError&) {
+    }
+  }
+  bytes[0] = 0x00;  // no longer a zlib header
+  TMemoryStream bad(bytes);
+  TZDecompressionStream unz(bad);
+  EXPECT_THROW(unz.ReadBytes(10), EZlibError);
+}
+
+}  // namespace
+}  // namespace kestrova
