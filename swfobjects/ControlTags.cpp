@@ -451,7 +451,7 @@ TSWFClipActionRecord& TSWFClipActions::AddActions(std::uint32_t eventFlags, std:
   auto record = std::make_unique<TSWFClipActionRecord>();
   record->EventFlags = eventFlags;
   record->SetKeyCode(keyCode);
-  AllEventFlags |= eventFlags;
+  AllEventFlags |= record->EventFlags;
   ClipActionRecords.push_back(std::move(record));
   return *ClipActionRecords.back();
 }
@@ -488,7 +488,10 @@ void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) {
   const std::uint32_t layout = LayoutEvents(swfVersion);
   be.FlushLastByte(true);
   be.WriteWord(0);
-  WriteEventFlags(be, AllEventFlags, swfVersion);
+  // Every event a record answers is in the list's set, also after a record's events changed.
+  std::uint32_t all = AllEventFlags;
+  for (const auto& record : ClipActionRecords) all |= record->EventFlags;
+  WriteEventFlags(be, all & layout, swfVersion);
   for (auto& record : ClipActionRecords) {
     const std::uint32_t events = record->EventFlags & layout;
     if (events == 0) continue;

@@ -243,8 +243,8 @@ class TSWFClipActions : public TBasedSWFObject {
   std::vector<std::unique_ptr<TSWFClipActionRecord>> ClipActionRecords;
   std::uint32_t AllEventFlags = 0;
 
-  // A new record (owned by this list) for the events; a non-zero key code adds KeyPress. The
-  // events are OR-ed into AllEventFlags.
+  // A new record (owned by this list) for the events; a non-zero key code adds KeyPress, a zero
+  // one removes it. The record's events are OR-ed into AllEventFlags.
   TSWFClipActionRecord& AddActions(std::uint32_t eventFlags, std::uint8_t keyCode = 0);
   // Throws std::out_of_range.
   TSWFClipActionRecord& ActionRecord(std::size_t index) { return *ClipActionRecords.at(index); }
@@ -257,8 +257,9 @@ class TSWFClipActions : public TBasedSWFObject {
   std::uint16_t MinVersion() const override;
   // Writes in the layout of MinVersion().
   void WriteToStream(TBitsEngine& be) override { Write(be, MinVersion()); }
-  // Reserved word, AllEventFlags, the records and the end flag in the layout of swfVersion. A
-  // record without events is skipped: in the file its zero flags would end the list.
+  // Reserved word, AllEventFlags (with every record's events added), the records and the end flag
+  // in the layout of swfVersion. A record without events is skipped: in the file its zero flags
+  // would end the list.
   void Write(TBitsEngine& be, std::uint8_t swfVersion);
   // Reads up to end; returns whether any record was read. Throws EStreamError when the list or a
   // record runs past end.
