@@ -665,8 +665,11 @@ double AsDouble(const TPushVariant& v) {
 std::size_t TSWFActionPush::AddValue(TPushVariant value) {
   static constexpr std::uint8_t kTypeOfKind[] = {3, 2, 5, 7, 1, 6, 0};
   if (const auto* s = std::get_if<std::string>(&value)) {
-    if (*s == "FlashVar_undefined") value = TPushUndefined{};
-    if (*s == "FlashVar_null") value = TPushNull{};
+    if (*s == "FlashVar_undefined") {
+      value = TPushUndefined{};
+    } else if (*s == "FlashVar_null") {
+      value = TPushNull{};
+    }
   }
   TPushValueInfo info;
   info.ValueType = kTypeOfKind[value.index()];
