@@ -408,13 +408,11 @@ std::uint32_t ReadEventFlags(TBodyReader& body, std::uint8_t swfVersion, bool& r
 bool NeedsEndByte(const TSWFActionList& actions) {
   for (auto it = actions.rbegin(); it != actions.rend(); ++it) {
     const TSWFAction& action = **it;
-    if (action.ActionCode == 0xFF) continue;
+    if (action.ActionCode == TSWFOffsetMarker::kCode) continue;
     if (action.ActionCode == 0) return false;
-    if (action.ActionCode != 0xFE) return true;
-    TMemoryStream scratch;
-    TBitsEngine scratchBe(scratch);
-    const_cast<TSWFAction&>(action).WriteToStream(scratchBe);
-    return scratch.Size() == 0 || scratch.Data()[scratch.Size() - 1] != 0;
+    const auto* raw = dynamic_cast<const TSWFActionByteCode*>(&action);
+    if (!raw) return true;
+    return raw->Data.empty() || raw->Data.back() != 0;
   }
   return true;
 }
@@ -516,12 +514,11 @@ void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) {
 
 namespace {
 
-// The record's action bytes kept whole, for a reader that does not decode actions.
+// The record's action bytes kept whole, end byte included, for a reader that does not decode
+// actions.
 std::unique_ptr<TSWFAction> RawActionBlock(TBitsEngine& be, std::uint64_t count) {
-  auto raw = CreateActionByCode(0xFE);
-  if (!raw) throw std::runtime_error("clip actions: raw action blocks are not available");
-  (void)be;
-  (void)count;
+  auto raw = std::make_unique<TSWFActionByteCode>();
+  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(count));
   return raw;
 }
 

@@ -634,3 +634,217 @@ TEST(ControlTags, Describe) {
 
 }  // namespace
 }  // namespace kestrova
+
+// ---- clip actions with real actions ----
+
+namespace kestrova {
+namespace {
+
+template <class T>
+T& AddAction(TSWFClipActionRecord& record) {
+  record.Actions.push_back(std::make_unique<T>());
+  return static_cast<T&>(*record.Actions.back());
+}
+
+TEST(ClipActions, StopRecordSizeIsTwoOrThreeWithAKey) {
+  TSWFPlaceObject2 tag;
+  tag.SWFVersion = 5;
+  tag.Depth = 1;
+  AddAction<TSWFActionStop>(tag.ClipActions().AddActions(Events({ceLoad})));
+  EXPECT_EQ(test::WriteBody(tag),
+            (Bytes{0x80, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00 /* all: Load */, 0x01, 0x00, 0x02, 0x00,
+                   0x00, 0x00 /* size */, 0x07 /* Stop */, 0x00 /* action end */, 0x00, 0x00}));
+  tag.ClipActions().ActionRecord(0).SetKeyCode(0x20);
+  EXPECT_EQ(test::WriteBody(tag), (Bytes{0x80,
+                                         0x01,
+                                         0x00,
+                                         0x00,
+                                         0x00,
+                                         0x01,
+                                         0x00,
+                                         0x02,
+                                         0x00 /* Load KeyPress */,
+                                         0x01,
+                                         0x00,
+                                         0x02,
+                                         0x00,
+                                         0x03,
+                                         0x00,
+                                         0x00,
+                                         0x00 /* size */,
+                                         0x20 /* key */,
+                                         0x07,
+                                         0x00,
+                                         0x00,
+                                         0x00,
+                                         0x00,
+                                         0x00}));
+  EXPECT_EQ(tag.SWFVersion, 6);
+}
+
+// GotoFrame 5, Play, Push "a", Stop; then the end byte: 14 bytes.
+const Bytes kActionsBytes = {
+    0x81, 0x02, 0x00, 0x05, 0x00 /* GotoFrame 5 */, 0x06 /* Play */, 0x96,
+    0x03, 0x00, 0x00, 'a',  0x00 /* Push "a" */,    0x07 /* Stop */, 0x00 /* action end */};
+
+TSWFPlaceObject2 PlaceWithActions() {
+  TSWFPlaceObject2 tag;
+  tag.SWFVersion = 6;
+  tag.Depth = 3;
+  tag.SetCharacterId(2);
+  auto& record = tag.ClipActions().AddActions(Events({ceEnterFrame, ceMouseUp}));
+  AddAction<TSWFActionGotoFrame>(record).Frame = 5;
+  AddAction<TSWFActionPlay>(record);
+  AddAction<TSWFActionPush>(record).AddValue(std::string("a"));
+  AddAction<TSWFActionStop>(record);
+  return tag;
+}
+
+Bytes PlaceWithActionsBody() {
+  Bytes body = {0x82,
+                0x03,
+                0x00,
+                0x02,
+                0x00,
+                0x00,
+                0x00,
+                0x22,
+                0x00,
+                0x00,
+                0x00 /* all events */,
+                0x22,
+                0x00,
+                0x00,
+                0x00 /* record events */,
+                0x0E,
+                0x00,
+                0x00,
+                0x00 /* size 14 */};
+  body.insert(body.end(), kActionsBytes.begin(), kActionsBytes.end());
+  body.insert(body.end(), {0x00, 0x00, 0x00, 0x00});
+  return body;
+}
+
+TEST(ClipActions, RealActionsWriteParseAndRewrite) {
+  TSWFPlaceObject2 tag = PlaceWithActions();
+  const Bytes body = test::WriteBody(tag);
+  ASSERT_EQ(body, PlaceWithActionsBody()) << test::Hex(body);
+
+  auto parsed = test::ReadBody(26, body, 6, true);
+  auto& p = static_cast<TSWFPlaceObject2&>(*parsed);
+  const auto& actions = p.ClipActions().ActionRecord(0).Actions;
+  ASSERT_GE(actions.size(), 4u);
+  ASSERT_NE(dynamic_cast<TSWFActionGotoFrame*>(actions[0].get()), nullptr);
+  EXPECT_EQ(static_cast<TSWFActionGotoFrame&>(*actions[0]).Frame, 5);
+  EXPECT_NE(dynamic_cast<TSWFActionPlay*>(actions[1].get()), nullptr);
+  ASSERT_NE(dynamic_cast<TSWFActionPush*>(actions[2].get()), nullptr);
+  EXPECT_EQ(static_cast<TSWFActionPush&>(*actions[2]).Values().at(0).Value,
+            TPushVariant(std::string("a")));
+  EXPECT_NE(dynamic_cast<TSWFActionStop*>(actions[3].get()), nullptr);
+  EXPECT_EQ(test::WriteBody(p), body);
+
+  // Without parsing, the record is one raw block that already holds its end byte.
+  auto raw = test::ReadBody(26, body, 6, false);
+  auto& r = static_cast<TSWFPlaceObject2&>(*raw);
+  const auto& rawActions = r.ClipActions().ActionRecord(0).Actions;
+  ASSERT_EQ(rawActions.size(), 1u);
+  const auto* block = dynamic_cast<const TSWFActionByteCode*>(rawActions[0].get());
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->Data, kActionsBytes);
+  EXPECT_EQ(test::WriteBody(r), body);
+
+  // A copy owns copies of the actions.
+  TSWFPlaceObject2 copy;
+  copy.Assign(tag);
+  tag.ClipActions().ActionRecord(0).Actions.clear();
+  EXPECT_EQ(test::WriteBody(copy), body);
+}
+
+TEST(ClipActions, EndByteRules) {
+  struct Case {
+    const char* what;
+    std::function<void(TSWFActionList&)> fill;
+    Bytes actionBytes;  // what the record holds after its size (no key code here)
+  };
+  const Case cases[] = {
+      {"no actions", [](TSWFActionList&) {}, {0x00}},
+      {"Play",
+       [](TSWFActionList& l) { l.push_back(std::make_unique<TSWFActionPlay>()); },
+       {0x06, 0x00}},
+      {"raw block ending in zero",
+       [](TSWFActionList& l) {
+         auto raw = std::make_unique<TSWFActionByteCode>();
+         raw->Data = {0x06, 0x00};
+         l.push_back(std::move(raw));
+       },
+       {0x06, 0x00}},
+      {"raw block not ending in zero",
+       [](TSWFActionList& l) {
+         auto raw = std::make_unique<TSWFActionByteCode>();
+         raw->Data = {0x07};
+         l.push_back(std::move(raw));
+       },
+       {0x07, 0x00}},
+      {"empty raw block",
+       [](TSWFActionList& l) { l.push_back(std::make_unique<TSWFActionByteCode>()); },
+       {0x00}},
+      {"jump to a marker at the end: the marker writes nothing, the end byte still comes",
+       [](TSWFActionList& l) {
+         auto jump = std::make_unique<TSWFActionJump>();
+         TSWFActionJump& j = *jump;
+         l.push_back(std::move(jump));
+         l.push_back(std::make_unique<TSWFActionPlay>());
+         InsertMarker(l, 2, j.TargetRef());
+       },
+       {0x99, 0x02, 0x00, 0x01, 0x00 /* over Play */, 0x06, 0x00}},
+  };
+  for (const auto& c : cases) {
+    TSWFPlaceObject2 tag;
+    tag.SWFVersion = 6;
+    auto& record = tag.ClipActions().AddActions(Events({ceData}));
+    c.fill(record.Actions);
+    const Bytes body = test::WriteBody(tag);
+    // flags, depth, reserved, all events, record events, size
+    constexpr std::size_t kHead = 1 + 2 + 2 + 4 + 4;
+    ASSERT_GE(body.size(), kHead + 4 + 4) << c.what;
+    const std::uint32_t size = body[kHead] | (body[kHead + 1] << 8);
+    EXPECT_EQ(size, c.actionBytes.size()) << c.what;
+    EXPECT_EQ(Bytes(body.begin() + kHead + 4, body.end() - 4), c.actionBytes)
+        << c.what << ": " << test::Hex(body);
+    auto back = test::ReadBody(26, body, 6, true);
+    EXPECT_EQ(test::WriteBody(*back), body) << c.what << " read back";
+  }
+}
+
+TEST(ClipActions, DescribeListsTheActions) {
+  TSWFPlaceObject2 tag = PlaceWithActions();
+  TSWFDescription d;
+  tag.Describe(d);
+  ASSERT_EQ(d.Lines.size(), 5u);
+  EXPECT_EQ(d.Lines[0], std::make_pair(0, std::string("on MouseUp|EnterFrame")));
+  EXPECT_EQ(d.Lines[1].first, 1);
+  EXPECT_NE(d.Lines[1].second.find("GotoFrame"), std::string::npos) << d.Lines[1].second;
+  EXPECT_NE(d.Lines[3].second.find("Push"), std::string::npos) << d.Lines[3].second;
+  EXPECT_NE(d.Lines[4].second.find("Stop"), std::string::npos) << d.Lines[4].second;
+}
+
+TEST(ClipActions, ActionsRaiseTheVersion) {
+  TSWFPlaceObject2 tag;
+  tag.SWFVersion = 5;
+  auto& record = tag.ClipActions().AddActions(Events({ceLoad}));
+  record.Actions.push_back(std::make_unique<TSWFActionPlay>());
+  EXPECT_EQ(tag.MinVersion(), 5);
+  // An action of a later version lifts the tag with it.
+  TSWFActionList probe;
+  for (unsigned code = 1; code < 0xFE && probe.empty(); ++code) {
+    auto a = CreateActionByCode(static_cast<std::uint8_t>(code));
+    if (a && a->MinVersion() >= 7) probe.push_back(std::move(a));
+  }
+  ASSERT_FALSE(probe.empty());
+  const std::uint16_t v = probe[0]->MinVersion();
+  record.Actions.push_back(std::move(probe[0]));
+  EXPECT_EQ(tag.MinVersion(), v);
+}
+
+}  // namespace
+}  // namespace kestrova
