@@ -215,8 +215,11 @@ std::string TSWFStartSound::Summary() const {
 
 void TSWFStartSound::Describe(TSWFDescription& d) const {
   d.Field("sound", SoundId);
-  if (SyncStop) d.Field("sync", "stop");
-  if (SyncNoMultiple) d.Field("sync", "nomultiple");
+  if (SyncStop || SyncNoMultiple) {
+    d.Field("sync", SyncStop && SyncNoMultiple ? "stop,nomultiple"
+                    : SyncStop                 ? "stop"
+                                               : "nomultiple");
+  }
   if (HasInPoint) d.Field("in", std::int64_t(FInPoint));
   if (HasOutPoint) d.Field("out", std::int64_t(FOutPoint));
   if (HasLoops) d.Field("loops", FLoopCount);

@@ -40,8 +40,11 @@ class TWindowStream : public TStream {
   std::uint64_t FPosition = 0;
 };
 
-bool IsPlacingTag(std::uint16_t tagID) {
-  return tagID == 4 || tagID == 5 || tagID == 15 || tagID == 26;
+// The inner tags whose references follow a renumbering: PlaceObject, RemoveObject, StartSound,
+// PlaceObject2, and VideoFrame, whose stream would otherwise point at whatever character took the
+// stream's old number.
+bool RenumberedInsideSprite(std::uint16_t tagID) {
+  return tagID == 4 || tagID == 5 || tagID == 15 || tagID == 26 || tagID == 61;
 }
 
 }  // namespace
@@ -133,7 +136,7 @@ void TSWFDefineSprite::WriteTagBody(TBitsEngine& be) {
 
 void TSWFDefineSprite::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
   for (const auto& tag : ControlTags) {
-    if (tag && IsPlacingTag(tag->TagID)) tag->ReferencedCharacterIDs(ids);
+    if (tag && RenumberedInsideSprite(tag->TagID)) tag->ReferencedCharacterIDs(ids);
   }
 }
 

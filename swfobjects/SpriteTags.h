@@ -35,7 +35,8 @@ class TSWFDefineSprite : public TSWFObject {
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&SpriteId); }
-  // The references of the inner PlaceObject, RemoveObject, StartSound and PlaceObject2 tags.
+  // The references of the inner PlaceObject, RemoveObject, StartSound, PlaceObject2 and
+  // VideoFrame tags.
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
   const TSWFObjectList* InnerTags() const override { return &ControlTags; }
