@@ -166,14 +166,19 @@ TEST(DefineSprite, EachInnerTagIsReadWithinItsOwnLength) {
 TEST(DefineSprite, ReadContextReachesTheInnerTags) {
   // A nested sprite takes the file's version and action choice from the pass, not its defaults.
   const Bytes inner = {0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
-  auto back = test::ReadBody(39, Cat({{0x01, 0x00, 0x00, 0x00}, Record(39, inner), {0x00, 0x00}}),
-                             7, false);
+  const Bytes doAction = {0x07 /* Stop */, 0x00 /* end of actions */};
+  auto back = test::ReadBody(
+      39, Cat({{0x01, 0x00, 0x00, 0x00}, Record(39, inner), Record(12, doAction), {0x00, 0x00}}), 7,
+      false);
   auto& outer = static_cast<TSWFDefineSprite&>(*back);
   EXPECT_EQ(outer.SWFVersion, 7);
   EXPECT_FALSE(outer.ParseActions);
   auto& nested = static_cast<TSWFDefineSprite&>(*outer.ControlTags.at(0));
   EXPECT_EQ(nested.SWFVersion, 7);
   EXPECT_FALSE(nested.ParseActions);
+  auto& actions = static_cast<TSWFDoAction&>(*outer.ControlTags.at(1));
+  EXPECT_FALSE(actions.ParseActions);
+  EXPECT_EQ(test::WriteBody(actions), doAction);
 }
 
 TEST(DefineSprite, BadTimelinesFailTheWholeSpriteOnly) {
@@ -324,9 +329,11 @@ Bytes MovieTags() {
   auto frame = std::make_unique<TSWFVideoFrame>();
   frame->StreamId = 3;
   frame->Data = {0x01};
+  auto actions = std::make_unique<TSWFDoAction>();
+  actions->Actions().push_back(CreateActionByCode(0x07));  // Stop
   auto sprite = Sprite(2, 2,
-                       Tags(std::move(head), std::move(block), StartSound(1), std::move(video),
-                            std::make_unique<TSWFShowFrame>(), std::move(frame),
+                       Tags(std::move(actions), std::move(head), std::move(block), StartSound(1),
+                            std::move(video), std::make_unique<TSWFShowFrame>(), std::move(frame),
                             Sprite(4, 1, Tags(std::make_unique<TSWFShowFrame>())),
                             std::make_unique<TSWFShowFrame>()));
   TSWFShowFrame show;
@@ -366,8 +373,8 @@ TEST(DefineSprite, MovieRoundTripsByteForByte) {
     for (const auto& info : loaded.TagList) EXPECT_NE(info->TagID, TSWFErrorTag::kTagID);
     const TSWFTagInfo& sprite = *loaded.TagList[2];
     ASSERT_EQ(sprite.TagID, 39);
-    ASSERT_EQ(sprite.SubTags.size(), 9u);
-    ASSERT_EQ(sprite.SubTags[6]->SubTags.size(), 2u);
+    ASSERT_EQ(sprite.SubTags.size(), 10u);
+    ASSERT_EQ(sprite.SubTags[7]->SubTags.size(), 2u);
     ExpectSubTagPositions(sprite, loaded.Body().Bytes());
 
     loaded.MakeStream();
