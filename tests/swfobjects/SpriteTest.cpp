@@ -291,9 +291,22 @@ TEST(DefineSprite, ChangeCharacterIDs) {
   innerSound->SoundId = 3;
   auto frame = std::make_unique<TSWFVideoFrame>();
   frame->StreamId = 8;
+  auto place2 = std::make_unique<TSWFPlaceObject2>();
+  place2->Depth = 1;
+  place2->SetCharacterId(8);
+  auto move = std::make_unique<TSWFPlaceObject2>();  // moves depth 1, places no character
+  move->Depth = 1;
+  move->PlaceFlagMove = true;
+  auto place = std::make_unique<TSWFPlaceObject>();
+  place->Depth = 2;
+  place->SetCharacterId(3);
+  auto remove = std::make_unique<TSWFRemoveObject>();
+  remove->Depth = 2;
+  remove->CharacterId = 3;
   auto sprite = Sprite(1, 1,
                        Tags(StartSound(3), StartSound(77), std::move(frame), std::move(innerSound),
-                            std::make_unique<TSWFShowFrame>()));
+                            std::move(place2), std::move(move), std::move(place),
+                            std::make_unique<TSWFShowFrame>(), std::move(remove)));
   TSWFDefineVideoStream video;
   video.CharacterId = 8;
   auto reader = Parse(Cat({test::WriteTag(sound), test::WriteTag(*sprite), test::WriteTag(video)}));
@@ -305,11 +318,17 @@ TEST(DefineSprite, ChangeCharacterIDs) {
   auto& s = static_cast<TSWFDefineSprite&>(*again->TagList[1]->SWFObject);
   EXPECT_EQ(s.SpriteId, 201);
   EXPECT_EQ(static_cast<TSWFDefineVideoStream&>(*again->TagList[2]->SWFObject).CharacterId, 202);
-  ASSERT_EQ(Codes(s), (std::vector<std::uint16_t>{15, 15, 61, 14, 1, 0}));
+  ASSERT_EQ(Codes(s), (std::vector<std::uint16_t>{15, 15, 61, 14, 26, 26, 4, 1, 5, 0}));
   EXPECT_EQ(static_cast<TSWFStartSound&>(*s.ControlTags[0]).SoundId, 200);
   EXPECT_EQ(static_cast<TSWFStartSound&>(*s.ControlTags[1]).SoundId, 77);
   EXPECT_EQ(static_cast<TSWFVideoFrame&>(*s.ControlTags[2]).StreamId, 202);
   EXPECT_EQ(static_cast<TSWFDefineSound&>(*s.ControlTags[3]).SoundId, 3);
+  auto& placed2 = static_cast<TSWFPlaceObject2&>(*s.ControlTags[4]);
+  EXPECT_TRUE(placed2.PlaceFlagHasCharacter);
+  EXPECT_EQ(placed2.CharacterId(), 202);
+  EXPECT_FALSE(static_cast<TSWFPlaceObject2&>(*s.ControlTags[5]).PlaceFlagHasCharacter);
+  EXPECT_EQ(static_cast<TSWFPlaceObject&>(*s.ControlTags[6]).CharacterId(), 200);
+  EXPECT_EQ(static_cast<TSWFRemoveObject&>(*s.ControlTags[8]).CharacterId, 200);
 }
 
 // A movie whose sprite holds sound, video and a nested sprite.
