@@ -14,7 +14,7 @@
   BUILT(4, TSWFPlaceObject, "PlaceObject", 1)                       \
   BUILT(5, TSWFRemoveObject, "RemoveObject", 1)                     \
   PENDING(6, TSWFDefineBits, "DefineBits", 1)                       \
-  PENDING(7, TSWFDefineButton, "DefineButton", 3)                   \
+  BUILT(7, TSWFDefineButton, "DefineButton", 3)                     \
   PENDING(8, TSWFJPEGTables, "JPEGTables", 1)                       \
   BUILT(9, TSWFSetBackgroundColor, "SetBackgroundColor", 1)         \
   PENDING(10, TSWFDefineFont, "DefineFont", 1)                      \
@@ -29,13 +29,13 @@
   PENDING(20, TSWFDefineBitsLossless, "DefineBitsLossless", 2)      \
   PENDING(21, TSWFDefineBitsJPEG2, "DefineBitsJPEG2", 2)            \
   PENDING(22, TSWFDefineShape2, "DefineShape2", 2)                  \
-  PENDING(23, TSWFDefineButtonCxform, "DefineButtonCxform", 2)      \
+  BUILT(23, TSWFDefineButtonCxform, "DefineButtonCxform", 2)        \
   BUILT(24, TSWFProtect, "Protect", 2)                              \
   BUILT(26, TSWFPlaceObject2, "PlaceObject2", 3)                    \
   BUILT(28, TSWFRemoveObject2, "RemoveObject2", 3)                  \
   PENDING(32, TSWFDefineShape3, "DefineShape3", 3)                  \
   PENDING(33, TSWFDefineText2, "DefineText2", 3)                    \
-  PENDING(34, TSWFDefineButton2, "DefineButton2", 3)                \
+  BUILT(34, TSWFDefineButton2, "DefineButton2", 3)                  \
   PENDING(35, TSWFDefineBitsJPEG3, "DefineBitsJPEG3", 3)            \
   PENDING(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)    \
   PENDING(37, TSWFDefineEditText, "DefineEditText", 4)              \
