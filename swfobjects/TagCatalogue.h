@@ -21,11 +21,11 @@
   PENDING(11, TSWFDefineText, "DefineText", 1)                      \
   BUILT(12, TSWFDoAction, "DoAction", 3)                            \
   PENDING(13, TSWFDefineFontInfo, "DefineFontInfo", 1)              \
-  PENDING(14, TSWFDefineSound, "DefineSound", 1)                    \
-  PENDING(15, TSWFStartSound, "StartSound", 1)                      \
-  PENDING(17, TSWFDefineButtonSound, "DefineButtonSound", 2)        \
-  PENDING(18, TSWFSoundStreamHead, "SoundStreamHead", 1)            \
-  PENDING(19, TSWFSoundStreamBlock, "SoundStreamBlock", 1)          \
+  BUILT(14, TSWFDefineSound, "DefineSound", 1)                      \
+  BUILT(15, TSWFStartSound, "StartSound", 1)                        \
+  BUILT(17, TSWFDefineButtonSound, "DefineButtonSound", 2)          \
+  BUILT(18, TSWFSoundStreamHead, "SoundStreamHead", 1)              \
+  BUILT(19, TSWFSoundStreamBlock, "SoundStreamBlock", 1)            \
   PENDING(20, TSWFDefineBitsLossless, "DefineBitsLossless", 2)      \
   PENDING(21, TSWFDefineBitsJPEG2, "DefineBitsJPEG2", 2)            \
   PENDING(22, TSWFDefineShape2, "DefineShape2", 2)                  \
@@ -39,17 +39,17 @@
   PENDING(35, TSWFDefineBitsJPEG3, "DefineBitsJPEG3", 3)            \
   PENDING(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)    \
   PENDING(37, TSWFDefineEditText, "DefineEditText", 4)              \
-  PENDING(39, TSWFDefineSprite, "DefineSprite", 3)                  \
+  BUILT(39, TSWFDefineSprite, "DefineSprite", 3)                    \
   BUILT(43, TSWFFrameLabel, "FrameLabel", 3)                        \
-  PENDING(45, TSWFSoundStreamHead2, "SoundStreamHead2", 1)          \
+  BUILT(45, TSWFSoundStreamHead2, "SoundStreamHead2", 1)            \
   PENDING(46, TSWFDefineMorphShape, "DefineMorphShape", 3)          \
   PENDING(48, TSWFDefineFont2, "DefineFont2", 3)                    \
   BUILT(56, TSWFExportAssets, "ExportAssets", 5)                    \
   BUILT(57, TSWFImportAssets, "ImportAssets", 5)                    \
   BUILT(58, TSWFEnableDebugger, "EnableDebugger", 5)                \
   BUILT(59, TSWFDoInitAction, "DoInitAction", 6)                    \
-  PENDING(60, TSWFDefineVideoStream, "DefineVideoStream", 6)        \
-  PENDING(61, TSWFVideoFrame, "VideoFrame", 6)                      \
+  BUILT(60, TSWFDefineVideoStream, "DefineVideoStream", 6)          \
+  BUILT(61, TSWFVideoFrame, "VideoFrame", 6)                        \
   PENDING(62, TSWFDefineFontInfo2, "DefineFontInfo2", 6)            \
   BUILT(64, TSWFEnableDebugger2, "EnableDebugger2", 6)              \
   BUILT(65, TSWFScriptLimits, "ScriptLimits", 7)                    \
