@@ -10,36 +10,6 @@ namespace kestrova {
 
 namespace {
 
-// A read-only window of another stream: a tag body read through it cannot reach past its end,
-// however much the body's reader asks for, and nothing is copied.
-class TWindowStream : public TStream {
- public:
-  TWindowStream(TStream& base, std::uint64_t start, std::uint64_t size)
-      : FBase(base), FStart(start), FSize(size) {}
-
-  std::size_t Read(void* buffer, std::size_t count) override {
-    if (FPosition >= FSize) return 0;
-    const std::size_t n =
-        static_cast<std::size_t>(std::min<std::uint64_t>(count, FSize - FPosition));
-    FBase.SetPosition(FStart + FPosition);
-    const std::size_t got = FBase.Read(buffer, n);
-    FPosition += got;
-    return got;
-  }
-  void Write(const void*, std::size_t) override {
-    throw std::logic_error("A tag body being read cannot be written");
-  }
-  std::uint64_t Position() const override { return FPosition; }
-  void SetPosition(std::uint64_t position) override { FPosition = position; }
-  std::uint64_t Size() const override { return FSize; }
-
- private:
-  TStream& FBase;
-  std::uint64_t FStart;
-  std::uint64_t FSize;
-  std::uint64_t FPosition = 0;
-};
-
 // The inner tags whose references follow a renumbering: PlaceObject, RemoveObject, StartSound,
 // PlaceObject2, and VideoFrame, whose stream would otherwise point at whatever character took the
 // stream's old number.
@@ -72,7 +42,7 @@ void TSWFDefineSprite::ReadFromStream(TBitsEngine& outer) {
   if (BodySize < 0) throw std::runtime_error("DefineSprite: negative body size");
   if (FNesting > kMaxNesting) throw std::runtime_error("DefineSprite: sprites nested too deeply");
   const std::uint64_t start = outer.Stream.Position();
-  TWindowStream body(outer.Stream, start, static_cast<std::uint64_t>(BodySize));
+  TStreamWindow body(outer.Stream, start, static_cast<std::uint64_t>(BodySize));
   TBitsEngine be(body);
   SpriteId = be.ReadWord();
   FrameCount = be.ReadWord();
@@ -109,7 +79,7 @@ void TSWFDefineSprite::ReadInnerTags(TStream& body, TSWFReadContext& context) {
     tag->BodySize = static_cast<std::int32_t>(length);
     if (auto* sprite = dynamic_cast<TSWFDefineSprite*>(tag.get())) sprite->FNesting = FNesting + 1;
     if (length > 0) {
-      TWindowStream inner(body, bodyStart, length);
+      TStreamWindow inner(body, bodyStart, length);
       TBitsEngine innerEngine(inner);
       try {
         ReadTagBody(*tag, innerEngine, context);
