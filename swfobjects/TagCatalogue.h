@@ -10,12 +10,12 @@
 #define KESTROVA_TAG_CATALOGUE(BUILT, PENDING)                      \
   BUILT(0, TSWFEnd, "End", 1)                                       \
   BUILT(1, TSWFShowFrame, "ShowFrame", 1)                           \
-  PENDING(2, TSWFDefineShape, "DefineShape", 1)                     \
+  BUILT(2, TSWFDefineShape, "DefineShape", 1)                       \
   PENDING(4, TSWFPlaceObject, "PlaceObject", 1)                     \
   PENDING(5, TSWFRemoveObject, "RemoveObject", 1)                   \
-  PENDING(6, TSWFDefineBits, "DefineBits", 1)                       \
+  BUILT(6, TSWFDefineBits, "DefineBits", 1)                         \
   PENDING(7, TSWFDefineButton, "DefineButton", 3)                   \
-  PENDING(8, TSWFJPEGTables, "JPEGTables", 1)                       \
+  BUILT(8, TSWFJPEGTables, "JPEGTables", 1)                         \
   BUILT(9, TSWFSetBackgroundColor, "SetBackgroundColor", 1)         \
   PENDING(10, TSWFDefineFont, "DefineFont", 1)                      \
   PENDING(11, TSWFDefineText, "DefineText", 1)                      \
@@ -26,23 +26,23 @@
   PENDING(17, TSWFDefineButtonSound, "DefineButtonSound", 2)        \
   PENDING(18, TSWFSoundStreamHead, "SoundStreamHead", 1)            \
   PENDING(19, TSWFSoundStreamBlock, "SoundStreamBlock", 1)          \
-  PENDING(20, TSWFDefineBitsLossless, "DefineBitsLossless", 2)      \
-  PENDING(21, TSWFDefineBitsJPEG2, "DefineBitsJPEG2", 2)            \
-  PENDING(22, TSWFDefineShape2, "DefineShape2", 2)                  \
+  BUILT(20, TSWFDefineBitsLossless, "DefineBitsLossless", 2)        \
+  BUILT(21, TSWFDefineBitsJPEG2, "DefineBitsJPEG2", 2)              \
+  BUILT(22, TSWFDefineShape2, "DefineShape2", 2)                    \
   PENDING(23, TSWFDefineButtonCxform, "DefineButtonCxform", 2)      \
   PENDING(24, TSWFProtect, "Protect", 2)                            \
   PENDING(26, TSWFPlaceObject2, "PlaceObject2", 3)                  \
   PENDING(28, TSWFRemoveObject2, "RemoveObject2", 3)                \
-  PENDING(32, TSWFDefineShape3, "DefineShape3", 3)                  \
+  BUILT(32, TSWFDefineShape3, "DefineShape3", 3)                    \
   PENDING(33, TSWFDefineText2, "DefineText2", 3)                    \
   PENDING(34, TSWFDefineButton2, "DefineButton2", 3)                \
-  PENDING(35, TSWFDefineBitsJPEG3, "DefineBitsJPEG3", 3)            \
-  PENDING(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)    \
+  BUILT(35, TSWFDefineBitsJPEG3, "DefineBitsJPEG3", 3)              \
+  BUILT(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)      \
   PENDING(37, TSWFDefineEditText, "DefineEditText", 4)              \
   PENDING(39, TSWFDefineSprite, "DefineSprite", 3)                  \
   PENDING(43, TSWFFrameLabel, "FrameLabel", 3)                      \
   PENDING(45, TSWFSoundStreamHead2, "SoundStreamHead2", 1)          \
-  PENDING(46, TSWFDefineMorphShape, "DefineMorphShape", 3)          \
+  BUILT(46, TSWFDefineMorphShape, "DefineMorphShape", 3)            \
   PENDING(48, TSWFDefineFont2, "DefineFont2", 3)                    \
   PENDING(56, TSWFExportAssets, "ExportAssets", 5)                  \
   PENDING(57, TSWFImportAssets, "ImportAssets", 5)                  \
