@@ -17,10 +17,10 @@
   PENDING(7, TSWFDefineButton, "DefineButton", 3)                   \
   BUILT(8, TSWFJPEGTables, "JPEGTables", 1)                         \
   BUILT(9, TSWFSetBackgroundColor, "SetBackgroundColor", 1)         \
-  PENDING(10, TSWFDefineFont, "DefineFont", 1)                      \
-  PENDING(11, TSWFDefineText, "DefineText", 1)                      \
+  BUILT(10, TSWFDefineFont, "DefineFont", 1)                        \
+  BUILT(11, TSWFDefineText, "DefineText", 1)                        \
   PENDING(12, TSWFDoAction, "DoAction", 3)                          \
-  PENDING(13, TSWFDefineFontInfo, "DefineFontInfo", 1)              \
+  BUILT(13, TSWFDefineFontInfo, "DefineFontInfo", 1)                \
   PENDING(14, TSWFDefineSound, "DefineSound", 1)                    \
   PENDING(15, TSWFStartSound, "StartSound", 1)                      \
   PENDING(17, TSWFDefineButtonSound, "DefineButtonSound", 2)        \
@@ -34,23 +34,23 @@
   PENDING(26, TSWFPlaceObject2, "PlaceObject2", 3)                  \
   PENDING(28, TSWFRemoveObject2, "RemoveObject2", 3)                \
   BUILT(32, TSWFDefineShape3, "DefineShape3", 3)                    \
-  PENDING(33, TSWFDefineText2, "DefineText2", 3)                    \
+  BUILT(33, TSWFDefineText2, "DefineText2", 3)                      \
   PENDING(34, TSWFDefineButton2, "DefineButton2", 3)                \
   BUILT(35, TSWFDefineBitsJPEG3, "DefineBitsJPEG3", 3)              \
   BUILT(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)      \
-  PENDING(37, TSWFDefineEditText, "DefineEditText", 4)              \
+  BUILT(37, TSWFDefineEditText, "DefineEditText", 4)                \
   PENDING(39, TSWFDefineSprite, "DefineSprite", 3)                  \
   PENDING(43, TSWFFrameLabel, "FrameLabel", 3)                      \
   PENDING(45, TSWFSoundStreamHead2, "SoundStreamHead2", 1)          \
   BUILT(46, TSWFDefineMorphShape, "DefineMorphShape", 3)            \
-  PENDING(48, TSWFDefineFont2, "DefineFont2", 3)                    \
+  BUILT(48, TSWFDefineFont2, "DefineFont2", 3)                      \
   PENDING(56, TSWFExportAssets, "ExportAssets", 5)                  \
   PENDING(57, TSWFImportAssets, "ImportAssets", 5)                  \
   PENDING(58, TSWFEnableDebugger, "EnableDebugger", 5)              \
   PENDING(59, TSWFDoInitAction, "DoInitAction", 6)                  \
   PENDING(60, TSWFDefineVideoStream, "DefineVideoStream", 6)        \
   PENDING(61, TSWFVideoFrame, "VideoFrame", 6)                      \
-  PENDING(62, TSWFDefineFontInfo2, "DefineFontInfo2", 6)            \
+  BUILT(62, TSWFDefineFontInfo2, "DefineFontInfo2", 6)              \
   PENDING(64, TSWFEnableDebugger2, "EnableDebugger2", 6)            \
   PENDING(65, TSWFScriptLimits, "ScriptLimits", 7)                  \
   PENDING(66, TSWFSetTabIndex, "SetTabIndex", 7)
