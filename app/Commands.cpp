@@ -90,8 +90,8 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
     for (auto& info : reader.TagList) {
       if (info->TagID != TSWFErrorTag::kTagID) continue;
       ++errors;
-      info->TagID = static_cast<std::int16_t>(
-          static_cast<const TSWFErrorTag&>(*info->SWFObject).FailedTagID);
+      info->TagID =
+          static_cast<std::int16_t>(static_cast<const TSWFErrorTag&>(*info->SWFObject).FailedTagID);
       info->SWFObject.reset();
     }
     if (errors > 0) {

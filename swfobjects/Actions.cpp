@@ -1,22 +1,59 @@
-// Placeholder implementation of the action layer: the root record and generic list handling.
-// The action catalogue replaces CreateActionByCode with the full table.
 #include "swfobjects/Actions.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
 #include <typeinfo>
+#include <unordered_map>
 
 namespace kestrova {
 
+namespace {
+
+std::string Hex2(std::uint8_t code) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", code);
+  return buf;
+}
+
+// Body readers must stay inside their record: a damaged file could otherwise make one action
+// swallow the next ones.
+void CheckInside(const TBitsEngine& be, std::uint64_t bodyEnd, const char* what) {
+  if (be.Stream.Position() > bodyEnd) {
+    throw std::runtime_error(std::string(what) + " runs past the end of its action record");
+  }
+}
+
+std::uint64_t BodyEnd(const TBitsEngine& be, const TSWFAction& action) {
+  return be.Stream.Position() + action.ActionLength;
+}
+
+void WriteCountedWord(TBitsEngine& be, std::size_t count, const char* what) {
+  if (count > 0xFFFF) throw std::length_error(std::string("Too many ") + what + " for an action");
+  be.WriteWord(static_cast<std::uint16_t>(count));
+}
+
+}  // namespace
+
+// ---- root ----
+
 void TSWFAction::Assign(const TSWFAction& source) {
-  if (typeid(source) != typeid(*this)) throw std::invalid_argument("Cannot assign another action");
+  if (typeid(source) != typeid(*this)) {
+    throw std::invalid_argument(std::string("Cannot assign action ") +
+                                ActionName(source.ActionCode) + " to " + ActionName(ActionCode));
+  }
   ActionLength = source.ActionLength;
 }
 
 void TSWFAction::ReadData(TBitsEngine& be) {
+  if (be.Stream.Size() - be.Stream.Position() < ActionLength) throw EStreamError(kStreamReadError);
   be.Stream.SetPosition(be.Stream.Position() + ActionLength);
 }
 
 void TSWFAction::WriteToStream(TBitsEngine& be) {
-  if (ActionCode == 0xFE || ActionCode == 0xFF) {
+  if (ActionCode == TSWFActionByteCode::kCode || ActionCode == TSWFOffsetMarker::kCode) {
     WriteActionBody(be);
     return;
   }
@@ -26,74 +63,971 @@ void TSWFAction::WriteToStream(TBitsEngine& be) {
   TBitsEngine bodyEngine(body);
   WriteActionBody(bodyEngine);
   bodyEngine.FlushLastByte(true);
+  // A longer body cannot be framed: its length field would lie.
+  if (body.Size() > 0xFFFF) {
+    throw std::length_error(std::string("Action ") + ActionName(ActionCode) + " body of " +
+                            std::to_string(body.Size()) + " bytes exceeds 65535");
+  }
   ActionLength = static_cast<std::uint16_t>(body.Size());
   be.WriteWord(ActionLength);
   be.WriteBytes(body.Data(), static_cast<std::int64_t>(body.Size()));
 }
 
-std::unique_ptr<TSWFAction> CreateActionByCode(std::uint8_t) { return nullptr; }
-const char* ActionName(std::uint8_t) { return "Unknown"; }
+std::vector<const TSWFMarkerRef*> TSWFAction::MarkerRefs() const {
+  const auto refs = const_cast<TSWFAction*>(this)->MarkerRefs();
+  return std::vector<const TSWFMarkerRef*>(refs.begin(), refs.end());
+}
 
-void ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount) {
-  const std::uint64_t start = be.Stream.Position();
-  while (be.Stream.Position() < start + static_cast<std::uint64_t>(byteCount)) {
-    const std::uint8_t code = be.ReadByte();
-    if (code == 0) break;
-    auto action = CreateActionByCode(code);
-    std::uint16_t length = 0;
-    if (code >= 0x80) length = be.ReadWord();
-    if (!action) {
-      be.Stream.SetPosition(be.Stream.Position() + length);
-      continue;
-    }
-    action->ActionLength = length;
-    if (code >= 0x80) action->ReadData(be);
-    list.push_back(std::move(action));
+// ---- catalogue ----
+
+#define KESTROVA_ACTION_ROW_PLAIN(code, cls, name, version) {code, #cls, name, version, false},
+#define KESTROVA_ACTION_ROW_BODY(code, cls, name, version) {code, #cls, name, version, true},
+const TActionCatalogueRow kActionCatalogue[] = {
+    KESTROVA_ACTION_CATALOGUE(KESTROVA_ACTION_ROW_PLAIN, KESTROVA_ACTION_ROW_BODY)};
+const std::size_t kActionCatalogueSize = sizeof kActionCatalogue / sizeof kActionCatalogue[0];
+
+std::unique_ptr<TSWFAction> CreateActionByCode(std::uint8_t actionCode) {
+#define KESTROVA_ACTION_CREATE(code, cls, name, version) \
+  case code:                                             \
+    return std::make_unique<cls>();
+  switch (actionCode) {
+    KESTROVA_ACTION_CATALOGUE(KESTROVA_ACTION_CREATE, KESTROVA_ACTION_CREATE)
+    default:
+      return nullptr;
   }
 }
 
+const char* ActionName(std::uint8_t actionCode) {
+#define KESTROVA_ACTION_NAME(code, cls, name, version) \
+  case code:                                           \
+    return name;
+  switch (actionCode) {
+    KESTROVA_ACTION_CATALOGUE(KESTROVA_ACTION_NAME, KESTROVA_ACTION_NAME)
+    default:
+      return "Unknown";
+  }
+}
+
+// ---- markers ----
+
+void TSWFOffsetMarker::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFOffsetMarker&>(source);
+  InList = s.InList;
+  JumpBack = s.JumpBack;
+  Active = s.Active;
+  Label = s.Label;
+  FieldPosition = s.FieldPosition;
+  FieldSize = s.FieldSize;
+  MarkPosition = s.MarkPosition;
+}
+
+void TSWFOffsetMarker::WriteActionBody(TBitsEngine& be) {
+  InList = true;
+  if (!Active) return;
+  be.FlushLastByte(true);
+  const auto here = static_cast<std::int64_t>(be.Stream.Position());
+  if (!JumpBack && Armed) {
+    std::int64_t base = FieldPosition + FieldSize;
+    if (BaseMarker && BaseMarker->Marked) {
+      base = BaseMarker->MarkPosition;
+    } else if (BasePosition >= 0) {
+      base = BasePosition;
+    }
+    const auto value = static_cast<std::uint32_t>(here - base);
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    be.Stream.SetPosition(static_cast<std::uint64_t>(FieldPosition));
+    be.Stream.Write(bytes, FieldSize == 4 ? 4 : 2);
+    be.Stream.SetPosition(static_cast<std::uint64_t>(here));
+    Armed = false;
+  }
+  MarkPosition = static_cast<std::int32_t>(here);
+  Marked = true;
+}
+
+void TSWFOffsetMarker::Describe(TSWFDescription& d) const {
+  d.Field("label", QuoteText(Label));
+  if (!InList) d.Field("placed", "no");
+}
+
+TSWFOffsetMarker& TSWFMarkerRef::Marker() {
+  if (!FMarker) {
+    FOwned = std::make_unique<TSWFOffsetMarker>();
+    FMarker = FOwned.get();
+  }
+  return *FMarker;
+}
+
+std::unique_ptr<TSWFOffsetMarker> TSWFMarkerRef::TakeForList() {
+  if (!FOwned) throw std::logic_error("The marker is absent or already in a list");
+  FOwned->InList = true;
+  return std::move(FOwned);
+}
+
+void TSWFMarkerRef::Link(TSWFOffsetMarker* marker) {
+  FOwned.reset();
+  FMarker = marker;
+}
+
+void TSWFMarkerRef::Reset() {
+  FOwned.reset();
+  FMarker = nullptr;
+}
+
+void TSWFMarkerRef::AssignFrom(const TSWFMarkerRef& source) {
+  Reset();
+  if (!source.FOwned) return;
+  FOwned = std::make_unique<TSWFOffsetMarker>();
+  FOwned->Assign(*source.FOwned);
+  FMarker = FOwned.get();
+}
+
+TSWFOffsetMarker& InsertMarker(TSWFActionList& list, std::size_t index, TSWFMarkerRef& ref) {
+  if (index > list.size()) throw std::out_of_range("Marker index past the end of the list");
+  ref.Marker();
+  auto marker = ref.TakeForList();
+  TSWFOffsetMarker& result = *marker;
+  list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::move(marker));
+  return result;
+}
+
+template <class Base>
+void TSWFMarkingAction<Base>::WriteField(TBitsEngine& bodyEngine, TSWFMarkedField& field) {
+  TSWFOffsetMarker* marker = field.Ref.Get();
+  if (field.Explicit() || !marker || !marker->Active) {
+    bodyEngine.WriteWord(static_cast<std::uint16_t>(field.Explicit() ? field.Value() : 0));
+    return;
+  }
+  const auto fieldPosition =
+      static_cast<std::int32_t>(FRecordStart + 3 + bodyEngine.Stream.Position());
+  marker->FieldPosition = fieldPosition;
+  marker->FieldSize = 2;
+  marker->BasePosition = -1;
+  marker->BaseMarker = nullptr;
+  if (marker->JumpBack) {
+    // A target not written in this pass has no place yet.
+    const std::int32_t back = marker->Marked ? -(fieldPosition + 2 - marker->MarkPosition) : 0;
+    bodyEngine.WriteWord(static_cast<std::uint16_t>(back));
+    return;
+  }
+  bodyEngine.WriteWord(0);
+  marker->MarkPosition = fieldPosition;
+  marker->Armed = true;
+}
+
+template class TSWFMarkingAction<TSWFAction4>;
+template class TSWFMarkingAction<TSWFAction5>;
+template class TSWFMarkingAction<TSWFAction7>;
+
+namespace {
+
+void AssignMarked(TSWFMarkedField& target, const TSWFMarkedField& source) {
+  if (source.Explicit()) {
+    target.Set(source.Value());
+  } else {
+    target = TSWFMarkedField();
+  }
+  target.Ref.AssignFrom(source.Ref);
+}
+
+std::string MarkerTarget(const TSWFMarkerRef& ref) {
+  const TSWFOffsetMarker* m = ref.Get();
+  return m ? QuoteText(m->Label) : std::string("none");
+}
+
+void DescribeMarked(TSWFDescription& d, const char* name, std::int64_t value, bool isExplicit,
+                    const TSWFMarkerRef& ref) {
+  if (isExplicit) {
+    d.Field(name, value);
+  } else {
+    d.Field(name, "marker");
+  }
+  if (ref.Get()) d.Field("target", MarkerTarget(ref));
+}
+
+}  // namespace
+
+// ---- simple bodies ----
+
+void TSWFActionGotoFrame::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  Frame = static_cast<const TSWFActionGotoFrame&>(source).Frame;
+}
+
+void TSWFActionGetUrl::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionGetUrl&>(source);
+  URL = s.URL;
+  Target = s.Target;
+  URLAsIs = s.URLAsIs;
+}
+
+void TSWFActionGetUrl::ReadData(TBitsEngine& be) {
+  const std::string raw = be.ReadString();
+  const std::string held = Utf8ToCp1252(raw);
+  URLAsIs = Cp1252ToUtf8(held) != raw;
+  URL = URLAsIs ? raw : held;
+  Target = be.ReadString();
+}
+
+void TSWFActionGetUrl::WriteActionBody(TBitsEngine& be) {
+  be.WriteString(URL, true, !URLAsIs);
+  be.WriteString(Target);
+}
+
+void TSWFActionGetUrl::Describe(TSWFDescription& d) const {
+  d.Field("url", QuoteText(URL));
+  d.Field("target", QuoteText(Target));
+}
+
+void TSWFActionWaitForFrame::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionWaitForFrame&>(source);
+  Frame = s.Frame;
+  SkipCount = s.SkipCount;
+}
+
+void TSWFActionWaitForFrame::ReadData(TBitsEngine& be) {
+  Frame = be.ReadWord();
+  SkipCount = be.ReadByte();
+}
+
+void TSWFActionWaitForFrame::WriteActionBody(TBitsEngine& be) {
+  be.WriteWord(Frame);
+  be.WriteByte(SkipCount);
+}
+
+void TSWFActionWaitForFrame::Describe(TSWFDescription& d) const {
+  d.Field("frame", Frame);
+  d.Field("skip", SkipCount);
+}
+
+void TSWFActionSetTarget::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  TargetName = static_cast<const TSWFActionSetTarget&>(source).TargetName;
+}
+
+void TSWFActionGoToLabel::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  Label = static_cast<const TSWFActionGoToLabel&>(source).Label;
+}
+
+void TSWFActionStoreRegister::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  RegisterNumber = static_cast<const TSWFActionStoreRegister&>(source).RegisterNumber;
+}
+
+void TSWFActionConstantPool::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  ConstantPool = static_cast<const TSWFActionConstantPool&>(source).ConstantPool;
+}
+
+void TSWFActionConstantPool::ReadData(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(be, *this);
+  const std::uint16_t count = be.ReadWord();
+  ConstantPool.clear();
+  for (std::uint16_t i = 0; i < count; ++i) {
+    ConstantPool.push_back(be.ReadString());
+    CheckInside(be, end, "A constant of ConstantPool");
+  }
+}
+
+void TSWFActionConstantPool::WriteActionBody(TBitsEngine& be) {
+  WriteCountedWord(be, ConstantPool.size(), "constants");
+  for (const auto& c : ConstantPool) be.WriteString(c);
+}
+
+void TSWFActionConstantPool::Describe(TSWFDescription& d) const {
+  d.Field("count", static_cast<std::int64_t>(ConstantPool.size()));
+  std::string all;
+  for (const auto& c : ConstantPool) all += (all.empty() ? "" : ",") + QuoteText(c);
+  d.Field("constants", "[" + all + "]");
+}
+
+void TSWFActionGetURL2::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionGetURL2&>(source);
+  SendVarsMethod = s.SendVarsMethod;
+  LoadTargetFlag = s.LoadTargetFlag;
+  LoadVariablesFlag = s.LoadVariablesFlag;
+}
+
+void TSWFActionGetURL2::ReadData(TBitsEngine& be) {
+  const std::uint8_t b = be.ReadByte();
+  SendVarsMethod = b >> 6;
+  LoadTargetFlag = (b & 0x02) != 0;
+  LoadVariablesFlag = (b & 0x01) != 0;
+}
+
+void TSWFActionGetURL2::WriteActionBody(TBitsEngine& be) {
+  be.WriteByte(static_cast<std::uint8_t>(((SendVarsMethod & 3) << 6) | (LoadTargetFlag << 1) |
+                                         LoadVariablesFlag));
+}
+
+void TSWFActionGetURL2::Describe(TSWFDescription& d) const {
+  static const char* const kMethods[] = {"none", "GET", "POST", "3"};
+  d.Field("method", kMethods[SendVarsMethod & 3]);
+  if (LoadTargetFlag) d.Field("loadTarget", "sprite");
+  if (LoadVariablesFlag) d.Field("loadVariables", "yes");
+}
+
+void TSWFActionGotoFrame2::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionGotoFrame2&>(source);
+  SceneBiasFlag = s.SceneBiasFlag;
+  PlayFlag = s.PlayFlag;
+  SceneBias = s.SceneBias;
+}
+
+void TSWFActionGotoFrame2::ReadData(TBitsEngine& be) {
+  const std::uint8_t b = be.ReadByte();
+  SceneBiasFlag = (b & 0x02) != 0;
+  PlayFlag = (b & 0x01) != 0;
+  if (SceneBiasFlag) SceneBias = be.ReadWord();
+}
+
+void TSWFActionGotoFrame2::WriteActionBody(TBitsEngine& be) {
+  be.WriteByte(static_cast<std::uint8_t>((SceneBiasFlag << 1) | PlayFlag));
+  if (SceneBiasFlag) be.WriteWord(SceneBias);
+}
+
+void TSWFActionGotoFrame2::Describe(TSWFDescription& d) const {
+  d.Field("play", PlayFlag ? "yes" : "no");
+  if (SceneBiasFlag) d.Field("sceneBias", SceneBias);
+}
+
+// ---- actions with markers ----
+
+void TSWFActionJump::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  AssignMarked(FOffset, static_cast<const TSWFActionJump&>(source).FOffset);
+}
+
+void TSWFActionJump::Describe(TSWFDescription& d) const {
+  DescribeMarked(d, "offset", BranchOffset(), OffsetExplicit(), FOffset.Ref);
+}
+
+void TSWFActionWith::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  AssignMarked(FSize, static_cast<const TSWFActionWith&>(source).FSize);
+}
+
+void TSWFActionWith::Describe(TSWFDescription& d) const {
+  DescribeMarked(d, "size", Size(), SizeExplicit(), FSize.Ref);
+}
+
+void TSWFActionDefineFunction::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionDefineFunction&>(source);
+  FunctionName = s.FunctionName;
+  Params = s.Params;
+  AssignMarked(FCodeSize, s.FCodeSize);
+}
+
+void TSWFActionDefineFunction::ReadData(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(be, *this);
+  FunctionName = be.ReadString();
+  const std::uint16_t count = be.ReadWord();
+  Params.clear();
+  for (std::uint16_t i = 0; i < count; ++i) {
+    Params.push_back(be.ReadString());
+    CheckInside(be, end, "A parameter of DefineFunction");
+  }
+  FCodeSize.Set(be.ReadWord());
+}
+
+void TSWFActionDefineFunction::WriteActionBody(TBitsEngine& be) {
+  be.WriteString(FunctionName);
+  WriteCountedWord(be, Params.size(), "parameters");
+  for (const auto& p : Params) be.WriteString(p);
+  WriteField(be, FCodeSize);
+}
+
+void TSWFActionDefineFunction::Describe(TSWFDescription& d) const {
+  d.Field("name", QuoteText(FunctionName));
+  std::string all;
+  for (const auto& p : Params) all += (all.empty() ? "" : ",") + QuoteText(p);
+  d.Field("params", "[" + all + "]");
+  DescribeMarked(d, "codeSize", CodeSize(), CodeSizeExplicit(), FCodeSize.Ref);
+}
+
+void TSWFActionDefineFunction2::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionDefineFunction2&>(source);
+  FunctionName = s.FunctionName;
+  Parameters = s.Parameters;
+  RegisterCount = s.RegisterCount;
+  PreloadParentFlag = s.PreloadParentFlag;
+  PreloadRootFlag = s.PreloadRootFlag;
+  SuppressSuperFlag = s.SuppressSuperFlag;
+  PreloadSuperFlag = s.PreloadSuperFlag;
+  SuppressArgumentsFlag = s.SuppressArgumentsFlag;
+  PreloadArgumentsFlag = s.PreloadArgumentsFlag;
+  SuppressThisFlag = s.SuppressThisFlag;
+  PreloadThisFlag = s.PreloadThisFlag;
+  PreloadGlobalFlag = s.PreloadGlobalFlag;
+  AssignMarked(FCodeSize, s.FCodeSize);
+}
+
+void TSWFActionDefineFunction2::ReadData(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(be, *this);
+  FunctionName = be.ReadString();
+  const std::uint16_t count = be.ReadWord();
+  RegisterCount = be.ReadByte();
+  const std::uint8_t flags = be.ReadByte();
+  PreloadParentFlag = flags & 0x80;
+  PreloadRootFlag = flags & 0x40;
+  SuppressSuperFlag = flags & 0x20;
+  PreloadSuperFlag = flags & 0x10;
+  SuppressArgumentsFlag = flags & 0x08;
+  PreloadArgumentsFlag = flags & 0x04;
+  SuppressThisFlag = flags & 0x02;
+  PreloadThisFlag = flags & 0x01;
+  PreloadGlobalFlag = be.ReadByte() & 0x01;
+  Parameters.clear();
+  for (std::uint16_t i = 0; i < count; ++i) {
+    TSWFFunctionParam p;
+    p.Register = be.ReadByte();
+    p.Name = be.ReadString();
+    Parameters.push_back(std::move(p));
+    CheckInside(be, end, "A parameter of DefineFunction2");
+  }
+  FCodeSize.Set(be.ReadWord());
+}
+
+void TSWFActionDefineFunction2::WriteActionBody(TBitsEngine& be) {
+  be.WriteString(FunctionName);
+  WriteCountedWord(be, Parameters.size(), "parameters");
+  be.WriteByte(RegisterCount);
+  be.WriteByte(static_cast<std::uint8_t>(
+      (PreloadParentFlag << 7) | (PreloadRootFlag << 6) | (SuppressSuperFlag << 5) |
+      (PreloadSuperFlag << 4) | (SuppressArgumentsFlag << 3) | (PreloadArgumentsFlag << 2) |
+      (SuppressThisFlag << 1) | PreloadThisFlag));
+  be.WriteByte(PreloadGlobalFlag ? 1 : 0);
+  for (const auto& p : Parameters) {
+    be.WriteByte(p.Register);
+    be.WriteString(p.Name);
+  }
+  WriteField(be, FCodeSize);
+}
+
+void TSWFActionDefineFunction2::Describe(TSWFDescription& d) const {
+  d.Field("name", QuoteText(FunctionName));
+  d.Field("registers", RegisterCount);
+  std::string all;
+  for (const auto& p : Parameters) {
+    all += (all.empty() ? "" : ",") + QuoteText(p.Name);
+    if (p.Register) all += "@r" + std::to_string(p.Register);
+  }
+  d.Field("params", "[" + all + "]");
+  const std::pair<bool, const char*> flags[] = {
+      {PreloadParentFlag, "preloadParent"},         {PreloadRootFlag, "preloadRoot"},
+      {SuppressSuperFlag, "suppressSuper"},         {PreloadSuperFlag, "preloadSuper"},
+      {SuppressArgumentsFlag, "suppressArguments"}, {PreloadArgumentsFlag, "preloadArguments"},
+      {SuppressThisFlag, "suppressThis"},           {PreloadThisFlag, "preloadThis"},
+      {PreloadGlobalFlag, "preloadGlobal"}};
+  std::string set;
+  for (const auto& [on, name] : flags) {
+    if (on) set += (set.empty() ? "" : ",") + std::string(name);
+  }
+  if (!set.empty()) d.Field("flags", set);
+  DescribeMarked(d, "codeSize", CodeSize(), CodeSizeExplicit(), FCodeSize.Ref);
+}
+
+void TSWFActionTry::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  const auto& s = static_cast<const TSWFActionTry&>(source);
+  CatchInRegisterFlag = s.CatchInRegisterFlag;
+  FinallyBlockFlag = s.FinallyBlockFlag;
+  CatchBlockFlag = s.CatchBlockFlag;
+  CatchRegister = s.CatchRegister;
+  CatchName = s.CatchName;
+  std::copy(std::begin(s.FSizes), std::end(s.FSizes), std::begin(FSizes));
+  FSizesExplicit = s.FSizesExplicit;
+  for (int i = 0; i < 3; ++i) FRefs[i].AssignFrom(s.FRefs[i]);
+}
+
+void TSWFActionTry::ReadData(TBitsEngine& be) {
+  const std::uint8_t flags = be.ReadByte();
+  CatchInRegisterFlag = flags & 0x04;
+  FinallyBlockFlag = flags & 0x02;
+  CatchBlockFlag = flags & 0x01;
+  for (int i = 0; i < 3; ++i) SetSize(i, be.ReadWord());
+  if (CatchInRegisterFlag) {
+    CatchRegister = be.ReadByte();
+  } else {
+    CatchName = be.ReadString();
+  }
+}
+
+void TSWFActionTry::WriteSize(TBitsEngine& be, int i, bool present) {
+  TSWFOffsetMarker* marker = FRefs[i].Get();
+  if (FSizesExplicit || !present || !marker || !marker->Active || marker->JumpBack) {
+    be.WriteWord(FSizesExplicit ? FSizes[i] : 0);
+    return;
+  }
+  const auto position = static_cast<std::int32_t>(FRecordStart + 3 + be.Stream.Position());
+  marker->FieldPosition = position;
+  marker->FieldSize = 2;
+  marker->MarkPosition = position;
+  marker->BasePosition = -1;
+  marker->BaseMarker = nullptr;
+  marker->Armed = true;
+  be.WriteWord(0);
+}
+
+void TSWFActionTry::WriteActionBody(TBitsEngine& be) {
+  be.WriteByte(static_cast<std::uint8_t>((CatchInRegisterFlag << 2) | (FinallyBlockFlag << 1) |
+                                         CatchBlockFlag));
+  WriteSize(be, 0, true);
+  WriteSize(be, 1, CatchBlockFlag);
+  WriteSize(be, 2, FinallyBlockFlag);
+  if (CatchInRegisterFlag) {
+    be.WriteByte(CatchRegister);
+  } else {
+    be.WriteString(CatchName);
+  }
+}
+
+void TSWFActionTry::WriteToStream(TBitsEngine& be) {
+  // Reset first: an armed flag left from an earlier write must not pass for this one.
+  for (auto& ref : FRefs) {
+    if (ref.Get()) ref.Get()->Armed = false;
+  }
+  TSWFMarkingAction<TSWFAction7>::WriteToStream(be);
+  // The blocks follow the record one after another: the first is counted from the record's end,
+  // each next one from the end of the block before it.
+  const auto recordEnd = static_cast<std::int64_t>(be.Stream.Position());
+  const TSWFOffsetMarker* previous = nullptr;
+  for (auto& ref : FRefs) {
+    TSWFOffsetMarker* marker = ref.Get();
+    if (!marker || !marker->Armed) continue;
+    marker->BasePosition = recordEnd;
+    marker->BaseMarker = previous;
+    previous = marker;
+  }
+}
+
+std::vector<std::int64_t> TSWFActionTry::MarkerOffsets() const {
+  const std::int64_t tryEnd = TrySize();
+  const std::int64_t catchEnd = tryEnd + (CatchBlockFlag ? CatchSize() : 0);
+  const std::int64_t finallyEnd = catchEnd + (FinallyBlockFlag ? FinallySize() : 0);
+  return {tryEnd, CatchBlockFlag && CatchSize() ? catchEnd : 0,
+          FinallyBlockFlag && FinallySize() ? finallyEnd : 0};
+}
+
+void TSWFActionTry::Describe(TSWFDescription& d) const {
+  const char* names[3] = {"try", "catch", "finally"};
+  const bool present[3] = {true, CatchBlockFlag, FinallyBlockFlag};
+  for (int i = 0; i < 3; ++i) {
+    if (!present[i]) continue;
+    if (FSizesExplicit) d.Field(std::string(names[i]) + "Size", FSizes[i]);
+    if (FRefs[i].Get()) d.Field(std::string(names[i]) + "End", MarkerTarget(FRefs[i]));
+  }
+  if (CatchInRegisterFlag) {
+    d.Field("catchRegister", CatchRegister);
+  } else {
+    d.Field("catchName", QuoteText(CatchName));
+  }
+}
+
+// ---- Push ----
+
+namespace {
+
+bool TypeFits(const TPushVariant& v, std::uint8_t type) {
+  switch (v.index()) {
+    case 0:
+      return type == 3;
+    case 1:
+      return type == 2;
+    case 2:
+      return type == 5;
+    case 3:
+      return type == 4 || type == 7 || type == 8 || type == 9;
+    case 4:
+    case 5:
+      return type == 1 || type == 6;
+    default:
+      return type == 0;
+  }
+}
+
+double AsDouble(const TPushVariant& v) {
+  if (const auto* f = std::get_if<float>(&v)) return *f;
+  return std::get<double>(v);
+}
+
+}  // namespace
+
+std::size_t TSWFActionPush::AddValue(TPushVariant value) {
+  static constexpr std::uint8_t kTypeOfKind[] = {3, 2, 5, 7, 1, 6, 0};
+  if (const auto* s = std::get_if<std::string>(&value)) {
+    if (*s == "FlashVar_undefined") {
+      value = TPushUndefined{};
+    } else if (*s == "FlashVar_null") {
+      value = TPushNull{};
+    }
+  }
+  TPushValueInfo info;
+  info.ValueType = kTypeOfKind[value.index()];
+  info.Value = std::move(value);
+  FValues.push_back(std::move(info));
+  return FValues.size() - 1;
+}
+
+bool TSWFActionPush::SetValueType(std::size_t index, std::uint8_t type) {
+  if (index >= FValues.size() || !TypeFits(FValues[index].Value, type)) return false;
+  FValues[index].ValueType = type;
+  return true;
+}
+
+std::uint16_t TSWFActionPush::MinVersion() const {
+  for (const auto& v : FValues) {
+    if (v.ValueType > 1) return 5;
+  }
+  return 4;
+}
+
+void TSWFActionPush::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  FValues = static_cast<const TSWFActionPush&>(source).FValues;
+}
+
+void TSWFActionPush::ReadData(TBitsEngine& be) {
+  const std::uint64_t start = be.Stream.Position();
+  FValues.clear();
+  while (be.Stream.Position() - start < ActionLength) {
+    TPushValueInfo v;
+    v.ValueType = be.ReadByte();
+    switch (v.ValueType) {
+      case 0:
+        v.Value = be.ReadString();
+        break;
+      case 1:
+        v.Value = std::bit_cast<float>(be.ReadDWord());
+        break;
+      case 2:
+        v.Value = TPushNull{};
+        break;
+      case 3:
+        v.Value = TPushUndefined{};
+        break;
+      case 4:
+      case 8:
+        v.Value = std::int64_t(be.ReadByte());
+        break;
+      case 5:
+        v.Value = be.ReadByte() != 0;
+        break;
+      case 6: {
+        const std::uint64_t high = be.ReadDWord();
+        v.Value = std::bit_cast<double>((high << 32) | be.ReadDWord());
+        break;
+      }
+      case 7:
+        v.Value = std::int64_t(static_cast<std::int32_t>(be.ReadDWord()));
+        break;
+      case 9:
+        v.Value = std::int64_t(be.ReadWord());
+        break;
+      default:
+        throw std::runtime_error("Push value of unknown type " + std::to_string(v.ValueType));
+    }
+    FValues.push_back(std::move(v));
+  }
+}
+
+void TSWFActionPush::WriteActionBody(TBitsEngine& be) {
+  for (const auto& v : FValues) {
+    be.WriteByte(v.ValueType);
+    switch (v.ValueType) {
+      case 0:
+        be.WriteString(std::get<std::string>(v.Value));
+        break;
+      case 1:
+        be.WriteDWord(std::bit_cast<std::uint32_t>(static_cast<float>(AsDouble(v.Value))));
+        break;
+      case 4:
+      case 8:
+        be.WriteByte(static_cast<std::uint8_t>(std::get<std::int64_t>(v.Value)));
+        break;
+      case 5:
+        be.WriteByte(std::get<bool>(v.Value) ? 1 : 0);
+        break;
+      case 6: {
+        const auto bits = std::bit_cast<std::uint64_t>(AsDouble(v.Value));
+        be.WriteDWord(static_cast<std::uint32_t>(bits >> 32));
+        be.WriteDWord(static_cast<std::uint32_t>(bits));
+        break;
+      }
+      case 7:
+        be.WriteDWord(static_cast<std::uint32_t>(std::get<std::int64_t>(v.Value)));
+        break;
+      case 9:
+        be.WriteWord(static_cast<std::uint16_t>(std::get<std::int64_t>(v.Value)));
+        break;
+      default:  // null and undefined carry no data
+        break;
+    }
+  }
+}
+
+std::string DescribePushValue(const TPushValueInfo& v) {
+  static const char* const kTypes[] = {"string",  "float",  "null",    "undefined", "register",
+                                       "boolean", "double", "integer", "constant",  "constant16"};
+  std::string s = v.ValueType < 10 ? kTypes[v.ValueType] : "type" + std::to_string(v.ValueType);
+  char buf[40];
+  switch (v.Value.index()) {
+    case 2:
+      return s + (std::get<bool>(v.Value) ? " true" : " false");
+    case 3:
+      return s + " " + std::to_string(std::get<std::int64_t>(v.Value));
+    case 4:
+    case 5:
+      std::snprintf(buf, sizeof buf, v.Value.index() == 4 ? "%.9g" : "%.17g", AsDouble(v.Value));
+      return s + " " + buf;
+    case 6:
+      return s + " " + QuoteText(std::get<std::string>(v.Value));
+    default:
+      return s;
+  }
+}
+
+void TSWFActionPush::Describe(TSWFDescription& d) const {
+  std::string all;
+  for (const auto& v : FValues) all += (all.empty() ? "" : ", ") + DescribePushValue(v);
+  d.Field("values", "[" + all + "]");
+}
+
+// ---- raw bytes ----
+
+void TSWFActionByteCode::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  Data = static_cast<const TSWFActionByteCode&>(source).Data;
+}
+
+void TSWFActionByteCode::WriteActionBody(TBitsEngine& be) {
+  ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(Data.size(), 0xFFFF));
+  be.WriteBytes(Data.data(), static_cast<std::int64_t>(Data.size()));
+}
+
+void TSWFActionByteCode::Describe(TSWFDescription& d) const {
+  d.Field("size", static_cast<std::int64_t>(Data.size()));
+  std::string bytes;
+  char buf[4];
+  for (std::size_t i = 0; i < Data.size() && i < 16; ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", Data[i]);
+    bytes += (i ? " " : "") + std::string(buf);
+  }
+  if (Data.size() > 16) bytes += " ...";
+  d.Field("bytes", "[" + bytes + "]");
+}
+
+// ---- lists ----
+
+std::int64_t ActionSize(const TSWFAction& action) {
+  if (action.ActionCode == TSWFOffsetMarker::kCode) return 0;
+  if (action.ActionCode == TSWFActionByteCode::kCode) {
+    return static_cast<std::int64_t>(static_cast<const TSWFActionByteCode&>(action).Data.size());
+  }
+  return action.ActionCode < 0x80 ? 1 : std::int64_t(action.ActionLength) + 3;
+}
+
+namespace {
+
+[[noreturn]] void ActionError(std::uint8_t code, std::uint64_t position, const std::string& what) {
+  throw std::runtime_error(std::string("Action ") + ActionName(code) + " (" + Hex2(code) +
+                           ") at position " + std::to_string(position) + ": " + what);
+}
+
+// A record of a code without a class, kept whole.
+std::unique_ptr<TSWFAction> RawRecord(std::vector<std::uint8_t> bytes) {
+  auto raw = std::make_unique<TSWFActionByteCode>();
+  raw->Data = std::move(bytes);
+  raw->ActionLength = static_cast<std::uint16_t>(raw->Data.size());
+  return raw;
+}
+
+std::unique_ptr<TSWFAction> ReadActionRecord(TBitsEngine& be, std::uint8_t code,
+                                             std::uint64_t recordStart, std::uint64_t end) {
+  TStream& s = be.Stream;
+  // The pseudo codes are never read from a file as such.
+  std::unique_ptr<TSWFAction> action;
+  if (code != TSWFActionByteCode::kCode && code != TSWFOffsetMarker::kCode) {
+    action = CreateActionByCode(code);
+  }
+  if (code < 0x80) return action ? std::move(action) : RawRecord({code});
+  if (end - s.Position() < 2) ActionError(code, recordStart, "its length is cut off");
+  const std::uint16_t length = be.ReadWord();
+  const std::uint64_t bodyStart = s.Position();
+  if (length > end - bodyStart) {
+    ActionError(code, recordStart,
+                "its length " + std::to_string(length) + " runs past the end of the action list");
+  }
+  if (!action) {
+    std::vector<std::uint8_t> bytes = {code, static_cast<std::uint8_t>(length),
+                                       static_cast<std::uint8_t>(length >> 8)};
+    const auto body = s.ReadBytes(length);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    return RawRecord(std::move(bytes));
+  }
+  action->ActionLength = length;
+  action->ReadData(be);
+  const std::uint64_t consumed = s.Position() - bodyStart;
+  if (consumed > length) ActionError(code, recordStart, "its body overruns its length");
+  // Bytes a body leaves unread are skipped, so the next record is read in step.
+  if (consumed < length) s.SetPosition(bodyStart + length);
+  return action;
+}
+
+// Where a marker at offset d from the action at index i goes, or nothing when d does not fall on
+// an action boundary within [floor, end of list].
+std::optional<std::size_t> FindMarkerPlace(const TSWFActionList& list, std::size_t i,
+                                           std::int64_t d, std::size_t floor) {
+  std::int64_t rest = d;
+  if (d > 0) {
+    for (std::size_t k = i + 1; k < list.size(); ++k) {
+      rest -= ActionSize(*list[k]);
+      if (rest == 0) return k + 1;
+      if (rest < 0) return std::nullopt;
+    }
+    return std::nullopt;
+  }
+  for (std::size_t k = i + 1; k-- > floor;) {
+    rest += ActionSize(*list[k]);
+    if (rest == 0) return k;
+    if (rest > 0) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// Labels the branch targets of a list just read with inert markers; the actions keep their read
+// values, so writing the list again gives the same bytes.
+void PlaceMarkers(TSWFActionList& list, std::size_t first) {
+  int labelNumber = 0;
+  for (std::size_t i = first; i < list.size(); ++i) {
+    TSWFAction& action = *list[i];
+    const auto refs = action.MarkerRefs();
+    const auto offsets = action.MarkerOffsets();
+    std::size_t shift = 0;
+    for (std::size_t k = 0; k < refs.size() && k < offsets.size(); ++k) {
+      const std::int64_t d = offsets[k];
+      if (d == 0) continue;
+      TSWFOffsetMarker& marker = refs[k]->Marker();
+      marker.Active = false;
+      marker.JumpBack = d < 0;
+      const auto place = FindMarkerPlace(list, i + shift, d, first);
+      if (!place) {
+        marker.Label = "Error Size offset: " + std::to_string(d);
+        continue;
+      }
+      marker.Label = "label " + std::to_string(++labelNumber);
+      InsertMarker(list, *place, *refs[k]);
+      if (*place <= i + shift) ++shift;
+    }
+    i += shift;
+  }
+}
+
+}  // namespace
+
+void ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount) {
+  if (byteCount < 0) throw std::runtime_error("Action list of negative size");
+  TStream& s = be.Stream;
+  const std::uint64_t start = s.Position();
+  const std::uint64_t end = start + static_cast<std::uint64_t>(byteCount);
+  const std::size_t first = list.size();
+  while (s.Position() < end) {
+    const std::uint64_t recordStart = s.Position();
+    const std::uint8_t code = be.ReadByte();
+    if (code == 0) break;
+    list.push_back(ReadActionRecord(be, code, recordStart, end));
+  }
+  PlaceMarkers(list, first);
+}
+
 void WriteActionList(TBitsEngine& be, TSWFActionList& list) {
+  // Each pass starts afresh, and a marker of the list stands behind its referring action exactly
+  // when it comes before it in the list.
+  std::unordered_map<const TSWFOffsetMarker*, std::size_t> markerIndex;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (auto* m = dynamic_cast<TSWFOffsetMarker*>(list[i].get())) markerIndex[m] = i;
+  }
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    for (TSWFMarkerRef* ref : list[i]->MarkerRefs()) {
+      TSWFOffsetMarker* m = ref->Get();
+      if (!m) continue;
+      m->Armed = false;
+      m->Marked = false;
+      const auto it = markerIndex.find(m);
+      if (it != markerIndex.end()) m->JumpBack = it->second < i;
+    }
+  }
   for (auto& action : list) action->WriteToStream(be);
 }
 
 void CopyActionList(const TSWFActionList& source, TSWFActionList& target) {
-  for (const auto& action : source) {
-    auto copy = CreateActionByCode(action->ActionCode);
-    if (!copy) continue;
-    copy->Assign(*action);
+  const std::size_t base = target.size();
+  std::unordered_map<const TSWFAction*, std::size_t> sourceIndex;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    auto copy = CreateActionByCode(source[i]->ActionCode);
+    if (!copy)
+      throw std::invalid_argument("Cannot copy an action of code " + Hex2(source[i]->ActionCode));
+    copy->Assign(*source[i]);
     target.push_back(std::move(copy));
+    sourceIndex[source[i].get()] = i;
+  }
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const auto from = static_cast<const TSWFAction&>(*source[i]).MarkerRefs();
+    const auto to = target[base + i]->MarkerRefs();
+    for (std::size_t k = 0; k < from.size() && k < to.size(); ++k) {
+      const TSWFOffsetMarker* m = from[k]->Get();
+      if (!m || !m->InList) continue;
+      const auto it = sourceIndex.find(m);
+      if (it == sourceIndex.end()) continue;
+      to[k]->Link(static_cast<TSWFOffsetMarker*>(target[base + it->second].get()));
+    }
   }
 }
 
-std::uint64_t FindEndActions(TBitsEngine& be) {
-  const std::uint64_t start = be.Stream.Position();
-  const std::uint64_t size = be.Stream.Size();
+std::uint64_t FindEndActions(TBitsEngine& be, std::uint64_t limit) {
+  TStream& s = be.Stream;
+  const std::uint64_t start = s.Position();
+  const std::uint64_t end = std::min<std::uint64_t>(limit, s.Size());
   std::uint64_t result = start;
   std::uint64_t pos = start;
   std::uint8_t b[2];
-  while (pos < size) {
-    be.Stream.SetPosition(pos);
-    be.Stream.ReadBuffer(b, 1);
+  while (pos < end) {
+    s.SetPosition(pos);
+    s.ReadBuffer(b, 1);
     ++pos;
     if (b[0] == 0) {
       result = pos;
       break;
     }
     if (b[0] >= 0x80) {
-      if (size - pos < 2) break;
-      be.Stream.ReadBuffer(b, 2);
+      if (end - pos < 2) break;
+      s.ReadBuffer(b, 2);
       pos += 2 + (b[0] | (b[1] << 8));
     }
   }
-  be.Stream.SetPosition(start);
+  s.SetPosition(start);
   return result;
 }
 
 void DescribeActionList(const TSWFActionList& list, TSWFDescription& d, int depth) {
+  std::int64_t offset = 0;
   for (const auto& action : list) {
     TSWFDescription a;
     action->Describe(a);
-    d.Line(std::string(ActionName(action->ActionCode)) + " " + a.Fields, depth);
+    char head[48];
+    std::snprintf(head, sizeof head, "%5lld: %s %s", static_cast<long long>(offset),
+                  Hex2(action->ActionCode).c_str(), ActionName(action->ActionCode));
+    d.Line(std::string(head) + (a.Fields.empty() ? "" : " " + a.Fields), depth);
+    offset += ActionSize(*action);
   }
 }
 

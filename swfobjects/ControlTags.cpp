@@ -5,7 +5,6 @@
 
 namespace kestrova {
 
-
 void TSWFSetBackgroundColor::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   FBackgroundColor.Assign(static_cast<const TSWFSetBackgroundColor&>(source).FBackgroundColor);

@@ -67,7 +67,9 @@ void TSWFErrorTag::Describe(TSWFDescription& d) const {
   d.Field("error", QuoteText(ErrorMessage));
 }
 
-bool IsAlwaysLongHeader(std::uint16_t tagID) { return tagID == 20 || tagID == 36 || tagID == 60; }
+bool IsAlwaysLongHeader(std::uint16_t tagID) {
+  return tagID == 20 || tagID == 36 || tagID == 60;
+}
 
 bool NeedsLongHeader(std::uint16_t tagID, std::int64_t bodySize) {
   return bodySize > 62 || IsAlwaysLongHeader(tagID);
@@ -75,12 +77,12 @@ bool NeedsLongHeader(std::uint16_t tagID, std::int64_t bodySize) {
 
 void WriteRecordHeader(TStream& stream, std::uint16_t tagID, std::uint32_t bodySize) {
   const bool longForm = NeedsLongHeader(tagID, bodySize);
-  const std::uint16_t word = static_cast<std::uint16_t>((tagID << 6) | (longForm ? 0x3F : bodySize));
-  std::uint8_t header[6] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-                            static_cast<std::uint8_t>(bodySize),
-                            static_cast<std::uint8_t>(bodySize >> 8),
-                            static_cast<std::uint8_t>(bodySize >> 16),
-                            static_cast<std::uint8_t>(bodySize >> 24)};
+  const std::uint16_t word =
+      static_cast<std::uint16_t>((tagID << 6) | (longForm ? 0x3F : bodySize));
+  std::uint8_t header[6] = {
+      static_cast<std::uint8_t>(word),           static_cast<std::uint8_t>(word >> 8),
+      static_cast<std::uint8_t>(bodySize),       static_cast<std::uint8_t>(bodySize >> 8),
+      static_cast<std::uint8_t>(bodySize >> 16), static_cast<std::uint8_t>(bodySize >> 24)};
   stream.Write(header, longForm ? 6 : 2);
 }
 

@@ -19,7 +19,7 @@
   BUILT(9, TSWFSetBackgroundColor, "SetBackgroundColor", 1)         \
   BUILT(10, TSWFDefineFont, "DefineFont", 1)                        \
   BUILT(11, TSWFDefineText, "DefineText", 1)                        \
-  PENDING(12, TSWFDoAction, "DoAction", 3)                          \
+  BUILT(12, TSWFDoAction, "DoAction", 3)                            \
   BUILT(13, TSWFDefineFontInfo, "DefineFontInfo", 1)                \
   PENDING(14, TSWFDefineSound, "DefineSound", 1)                    \
   PENDING(15, TSWFStartSound, "StartSound", 1)                      \
@@ -47,7 +47,7 @@
   PENDING(56, TSWFExportAssets, "ExportAssets", 5)                  \
   PENDING(57, TSWFImportAssets, "ImportAssets", 5)                  \
   PENDING(58, TSWFEnableDebugger, "EnableDebugger", 5)              \
-  PENDING(59, TSWFDoInitAction, "DoInitAction", 6)                  \
+  BUILT(59, TSWFDoInitAction, "DoInitAction", 6)                    \
   PENDING(60, TSWFDefineVideoStream, "DefineVideoStream", 6)        \
   PENDING(61, TSWFVideoFrame, "VideoFrame", 6)                      \
   BUILT(62, TSWFDefineFontInfo2, "DefineFontInfo2", 6)              \

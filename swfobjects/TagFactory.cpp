@@ -35,7 +35,8 @@ std::unique_ptr<TSWFObject> CloneTag(const TSWFObject& tag) {
   } else {
     copy = CreateTagByID(tag.TagID);
   }
-  if (!copy) throw std::invalid_argument("Cannot copy a tag of unknown code " + std::to_string(tag.TagID));
+  if (!copy)
+    throw std::invalid_argument("Cannot copy a tag of unknown code " + std::to_string(tag.TagID));
   copy->Assign(tag);
   return copy;
 }

@@ -27,7 +27,9 @@ void TBasedSWFStream::SetCompressed(bool v) {
   if (v && FVersion < 6) FVersion = 6;
 }
 
-void TBasedSWFStream::SetVersion(std::uint8_t v) { FVersion = (FCompressed && v < 6) ? 6 : v; }
+void TBasedSWFStream::SetVersion(std::uint8_t v) {
+  FVersion = (FCompressed && v < 6) ? 6 : v;
+}
 
 void TBasedSWFStream::SetInPixels(bool v) {
   FInPixels = v;
@@ -43,14 +45,11 @@ std::uint32_t TBasedSWFStream::HeaderSize() const {
 
 void TBasedSWFStream::WriteHeader(TStream& stream, int part) {
   if (part == 0 || part == 1) {
-    std::uint8_t lead[8] = {static_cast<std::uint8_t>(FSignature[0]),
-                            static_cast<std::uint8_t>(FSignature[1]),
-                            static_cast<std::uint8_t>(FSignature[2]),
-                            FVersion,
-                            static_cast<std::uint8_t>(FFileLength),
-                            static_cast<std::uint8_t>(FFileLength >> 8),
-                            static_cast<std::uint8_t>(FFileLength >> 16),
-                            static_cast<std::uint8_t>(FFileLength >> 24)};
+    std::uint8_t lead[8] = {
+        static_cast<std::uint8_t>(FSignature[0]),     static_cast<std::uint8_t>(FSignature[1]),
+        static_cast<std::uint8_t>(FSignature[2]),     FVersion,
+        static_cast<std::uint8_t>(FFileLength),       static_cast<std::uint8_t>(FFileLength >> 8),
+        static_cast<std::uint8_t>(FFileLength >> 16), static_cast<std::uint8_t>(FFileLength >> 24)};
     stream.Write(lead, 8);
   }
   if (part == 0 || part == 2) {
@@ -225,6 +224,8 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
     if (info->Length > 0 && info->SWFObject) {
       info->SWFObject->BodySize = info->Length;
       try {
+        // A body cut off by the end of the file is not read: what is there belongs to no tag.
+        if (length > size - bodyStart) throw EStreamError("Tag body runs past the end of the file");
         ReadTagBody(*info->SWFObject, be, context);
         AddSubTags(*info, static_cast<std::int64_t>(bodyStart) + 4);
       } catch (const std::exception& e) {

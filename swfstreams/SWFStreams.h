@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "swfobjects/SWFObjects.h"
-#include "swfstreams/Stream.h"
 #include "swfstreams/SWFTools.h"
+#include "swfstreams/Stream.h"
 
 namespace kestrova {
 
@@ -52,7 +52,7 @@ class TBasedSWFStream {
 
   TMemoryStream& Body() { return *FBody; }
   TProgressEvent OnProgress;
-  TRect FrameSize;  // twips
+  TRect FrameSize;        // twips
   std::uint16_t FPS = 0;  // 8.8 fixed
   std::uint16_t FrameCount = 0;
 

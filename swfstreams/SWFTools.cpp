@@ -23,7 +23,9 @@ std::uint8_t GetBitsCount(std::int32_t value, std::uint8_t add) {
   return static_cast<std::uint8_t>(GetBitsCount(Abs32(value)) + add);
 }
 
-std::uint32_t MaxAbs(std::int32_t a, std::int32_t b) { return std::max(Abs32(a), Abs32(b)); }
+std::uint32_t MaxAbs(std::int32_t a, std::int32_t b) {
+  return std::max(Abs32(a), Abs32(b));
+}
 
 std::uint32_t MaxAbs(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
   return std::max(MaxAbs(a, b), MaxAbs(c, d));
@@ -39,7 +41,9 @@ bool CheckBit(std::uint32_t value, unsigned bit) {
   return (value & 0xFFFFu & (1u << (bit - 1))) != 0;
 }
 
-float WordToSingle(std::uint16_t w) { return static_cast<float>(w >> 8) + (w & 0xFF) / 256.0f; }
+float WordToSingle(std::uint16_t w) {
+  return static_cast<float>(w >> 8) + (w & 0xFF) / 256.0f;
+}
 
 std::uint16_t SingleToWord(float x) {
   const double whole = std::trunc(static_cast<double>(x));
@@ -56,7 +60,9 @@ std::int32_t SingleToFixed(float x) {
   return static_cast<std::int32_t>(v);
 }
 
-TSWFRGBRec SWFRGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) { return {r, g, b}; }
+TSWFRGBRec SWFRGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return {r, g, b};
+}
 
 TSWFRGBRec SWFRGB(std::uint32_t c) {
   return {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
@@ -219,7 +225,9 @@ void TBitsEngine::WriteRect(const TSWFRectRec& r) {
   FlushLastByte(true);
 }
 
-void TBitsEngine::WriteRect(const TRect& r) { WriteRect(RectToSWFRect(r, false)); }
+void TBitsEngine::WriteRect(const TRect& r) {
+  WriteRect(RectToSWFRect(r, false));
+}
 
 void TBitsEngine::WriteMatrix(const TSWFMatrixRec& m) {
   WriteBit(m.HasScale);
@@ -428,7 +436,9 @@ void TSWFRect::SetRec(const TSWFRectRec& r) {
   NormaliseY();
 }
 
-void TSWFRect::SetRect(const TRect& r) { SetRec({r.Left, r.Right, r.Top, r.Bottom}); }
+void TSWFRect::SetRect(const TRect& r) {
+  SetRec({r.Left, r.Right, r.Top, r.Bottom});
+}
 
 void TSWFRGBA::SetRGBA(std::uint32_t value) {
   TSWFRGB::SetRGB(SWFRGB(value));

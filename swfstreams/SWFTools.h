@@ -33,8 +33,8 @@ struct TSWFRGBARec {
 };
 struct TSWFMatrixRec {
   bool HasScale = false, HasSkew = false;
-  std::int32_t ScaleX = 0, ScaleY = 0;  // 16.16 fixed
-  std::int32_t SkewX = 0, SkewY = 0;    // SkewY is RotateSkew0, SkewX RotateSkew1
+  std::int32_t ScaleX = 0, ScaleY = 0;          // 16.16 fixed
+  std::int32_t SkewX = 0, SkewY = 0;            // SkewY is RotateSkew0, SkewX RotateSkew1
   std::int32_t TranslateX = 0, TranslateY = 0;  // twips
   bool operator==(const TSWFMatrixRec&) const = default;
 };
@@ -118,10 +118,22 @@ class TSWFRect {
   std::int32_t XMin() const { return FXMin; }
   std::int32_t YMax() const { return FYMax; }
   std::int32_t YMin() const { return FYMin; }
-  void SetXMin(std::int32_t v) { FXMin = v; NormaliseX(); }
-  void SetXMax(std::int32_t v) { FXMax = v; NormaliseX(); }
-  void SetYMin(std::int32_t v) { FYMin = v; NormaliseY(); }
-  void SetYMax(std::int32_t v) { FYMax = v; NormaliseY(); }
+  void SetXMin(std::int32_t v) {
+    FXMin = v;
+    NormaliseX();
+  }
+  void SetXMax(std::int32_t v) {
+    FXMax = v;
+    NormaliseX();
+  }
+  void SetYMin(std::int32_t v) {
+    FYMin = v;
+    NormaliseY();
+  }
+  void SetYMax(std::int32_t v) {
+    FYMax = v;
+    NormaliseY();
+  }
   void SetRec(const TSWFRectRec& r);
   void SetRect(const TRect& r);
   TSWFRectRec GetRec() const { return {FXMin, FXMax, FYMin, FYMax}; }
@@ -138,7 +150,11 @@ class TSWFRGB {
  public:
   virtual ~TSWFRGB() = default;
   std::uint8_t B = 0, G = 0, R = 0;
-  virtual void SetRGB(const TSWFRGBRec& c) { R = c.R; G = c.G; B = c.B; }
+  virtual void SetRGB(const TSWFRGBRec& c) {
+    R = c.R;
+    G = c.G;
+    B = c.B;
+  }
   virtual void Assign(const TSWFRGB& other) { SetRGB(other.GetRec()); }
   TSWFRGBRec GetRec() const { return {R, G, B}; }
 };
@@ -148,9 +164,18 @@ class TSWFRGBA : public TSWFRGB {
   explicit TSWFRGBA(bool hasAlpha = false) { SetHasAlpha(hasAlpha); }
   std::uint8_t A() const { return FA; }
   bool HasAlpha() const { return FHasAlpha; }
-  void SetA(std::uint8_t v) { FA = v; if (v != 255) FHasAlpha = true; }
-  void SetHasAlpha(bool v) { FHasAlpha = v; if (!v) FA = 255; }
-  void SetRGB(const TSWFRGBRec& c) override { TSWFRGB::SetRGB(c); SetA(255); }
+  void SetA(std::uint8_t v) {
+    FA = v;
+    if (v != 255) FHasAlpha = true;
+  }
+  void SetHasAlpha(bool v) {
+    FHasAlpha = v;
+    if (!v) FA = 255;
+  }
+  void SetRGB(const TSWFRGBRec& c) override {
+    TSWFRGB::SetRGB(c);
+    SetA(255);
+  }
   void SetRGBA(std::uint32_t value);
   std::uint32_t GetRGBA() const { return R | (G << 8) | (B << 16) | (std::uint32_t(FA) << 24); }
   TSWFRGBARec GetRGBARec() const { return {R, G, B, FA}; }
@@ -169,13 +194,34 @@ class TSWFMatrix {
   std::int32_t ScaleY() const { return FScaleY; }
   std::int32_t SkewX() const { return FSkewX; }
   std::int32_t SkewY() const { return FSkewY; }
-  void SetScaleX(float v) { FScaleX = SingleToFixed(v); HasScale = true; }
-  void SetScaleY(float v) { FScaleY = SingleToFixed(v); HasScale = true; }
-  void SetSkewX(float v) { FSkewX = SingleToFixed(v); HasSkew = true; }
-  void SetSkewY(float v) { FSkewY = SingleToFixed(v); HasSkew = true; }
-  void SetScale(float scaleX, float scaleY) { SetScaleX(scaleX); SetScaleY(scaleY); }
-  void SetSkew(float skewX, float skewY) { SetSkewX(skewX); SetSkewY(skewY); }
-  void SetTranslate(std::int32_t x, std::int32_t y) { TranslateX = x; TranslateY = y; }
+  void SetScaleX(float v) {
+    FScaleX = SingleToFixed(v);
+    HasScale = true;
+  }
+  void SetScaleY(float v) {
+    FScaleY = SingleToFixed(v);
+    HasScale = true;
+  }
+  void SetSkewX(float v) {
+    FSkewX = SingleToFixed(v);
+    HasSkew = true;
+  }
+  void SetSkewY(float v) {
+    FSkewY = SingleToFixed(v);
+    HasSkew = true;
+  }
+  void SetScale(float scaleX, float scaleY) {
+    SetScaleX(scaleX);
+    SetScaleY(scaleY);
+  }
+  void SetSkew(float skewX, float skewY) {
+    SetSkewX(skewX);
+    SetSkewY(skewY);
+  }
+  void SetTranslate(std::int32_t x, std::int32_t y) {
+    TranslateX = x;
+    TranslateY = y;
+  }
   TSWFMatrixRec GetRec() const;
   void SetRec(const TSWFMatrixRec& r);
   void Assign(const TSWFMatrix& other) { SetRec(other.GetRec()); }
@@ -195,14 +241,40 @@ class TSWFColorTransform {
   std::int32_t MultB() const { return FMultB; }
   std::int32_t MultG() const { return FMultG; }
   std::int32_t MultR() const { return FMultR; }
-  void SetAddR(std::int32_t v) { FAddR = v; HasAdd = true; }
-  void SetAddG(std::int32_t v) { FAddG = v; HasAdd = true; }
-  void SetAddB(std::int32_t v) { FAddB = v; HasAdd = true; }
-  void SetAddA(std::int32_t v) { FAddA = v; HasAdd = true; HasAlpha = true; }
-  void SetMultR(std::int32_t v) { FMultR = v; HasMult = true; }
-  void SetMultG(std::int32_t v) { FMultG = v; HasMult = true; }
-  void SetMultB(std::int32_t v) { FMultB = v; HasMult = true; }
-  void SetMultA(std::int32_t v) { FMultA = v; HasMult = true; HasAlpha = true; }
+  void SetAddR(std::int32_t v) {
+    FAddR = v;
+    HasAdd = true;
+  }
+  void SetAddG(std::int32_t v) {
+    FAddG = v;
+    HasAdd = true;
+  }
+  void SetAddB(std::int32_t v) {
+    FAddB = v;
+    HasAdd = true;
+  }
+  void SetAddA(std::int32_t v) {
+    FAddA = v;
+    HasAdd = true;
+    HasAlpha = true;
+  }
+  void SetMultR(std::int32_t v) {
+    FMultR = v;
+    HasMult = true;
+  }
+  void SetMultG(std::int32_t v) {
+    FMultG = v;
+    HasMult = true;
+  }
+  void SetMultB(std::int32_t v) {
+    FMultB = v;
+    HasMult = true;
+  }
+  void SetMultA(std::int32_t v) {
+    FMultA = v;
+    HasMult = true;
+    HasAlpha = true;
+  }
   TSWFColorTransformRec GetRec() const;
   void SetRec(const TSWFColorTransformRec& r);
   void Assign(const TSWFColorTransform& other) { SetRec(other.GetRec()); }

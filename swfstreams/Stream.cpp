@@ -16,14 +16,14 @@ void TStream::ReadBuffer(void* buffer, std::size_t count) {
   if (count == 0) return;
   const std::uint64_t start = Position();
   if (Read(buffer, count) != count) {
-    SetPosition(start);
+    if (Seekable()) SetPosition(start);
     throw EStreamError(kStreamReadError);
   }
 }
 
 std::vector<std::uint8_t> TStream::ReadBytes(std::size_t count) {
   std::vector<std::uint8_t> out;
-  const std::uint64_t start = Position();
+  const std::uint64_t start = Seekable() ? Position() : 0;
   constexpr std::size_t kStep = 1 << 20;
   while (out.size() < count) {
     const std::size_t chunk = std::min(count - out.size(), std::max(kStep, out.size()));
@@ -31,7 +31,7 @@ std::vector<std::uint8_t> TStream::ReadBytes(std::size_t count) {
     out.resize(have + chunk);
     const std::size_t got = Read(out.data() + have, chunk);
     if (got != chunk) {
-      SetPosition(start);
+      if (Seekable()) SetPosition(start);
       throw EStreamError(kStreamReadError);
     }
   }
@@ -41,7 +41,8 @@ std::vector<std::uint8_t> TStream::ReadBytes(std::size_t count) {
 void TStream::CopyFrom(TStream& source, std::uint64_t count) {
   std::uint8_t buffer[64 * 1024];
   while (count > 0) {
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof buffer));
+    const std::size_t chunk =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof buffer));
     const std::size_t got = source.Read(buffer, chunk);
     if (got != chunk) throw EStreamError(kStreamReadError);
     Write(buffer, got);

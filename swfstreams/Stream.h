@@ -29,6 +29,8 @@ class TStream {
   virtual std::uint64_t Position() const = 0;
   virtual void SetPosition(std::uint64_t position) = 0;
   virtual std::uint64_t Size() const = 0;
+  // False for streams that only go forward (the zlib streams).
+  virtual bool Seekable() const { return true; }
 
   // One-byte paths are virtual so the memory stream can make the bit engine's per-byte traffic
   // cheap; the defaults go through Read/Write.
@@ -36,8 +38,8 @@ class TStream {
   // Throws EStreamError(kStreamReadError) at the end of the stream.
   virtual std::uint8_t ReadByte();
 
-  // Reads exactly count bytes or throws EStreamError(kStreamReadError). On failure the stream
-  // position is restored, so a failed read consumes nothing.
+  // Reads exactly count bytes or throws EStreamError(kStreamReadError). On failure a seekable
+  // stream's position is restored, so a failed read consumes nothing.
   void ReadBuffer(void* buffer, std::size_t count);
   // Reads exactly count bytes into a new buffer, or throws EStreamError(kStreamReadError). The
   // buffer grows with the bytes really read, so a count claimed by a damaged file cannot make it

@@ -13,7 +13,9 @@ TZCompressionStream::TZCompressionStream(TStream& target, int level) : FTarget(t
   if (rc != Z_OK) throw EZlibError(ZMessage("zlib compression error", FZ, rc));
 }
 
-TZCompressionStream::~TZCompressionStream() { deflateEnd(&FZ); }
+TZCompressionStream::~TZCompressionStream() {
+  deflateEnd(&FZ);
+}
 
 std::size_t TZCompressionStream::Read(void*, std::size_t) {
   throw EStreamError("Invalid stream operation: a compression stream cannot be read");
@@ -63,7 +65,9 @@ TZDecompressionStream::TZDecompressionStream(TStream& source) : FSource(source) 
   if (rc != Z_OK) throw EZlibError(ZMessage("zlib decompression error", FZ, rc));
 }
 
-TZDecompressionStream::~TZDecompressionStream() { inflateEnd(&FZ); }
+TZDecompressionStream::~TZDecompressionStream() {
+  inflateEnd(&FZ);
+}
 
 void TZDecompressionStream::Write(const void*, std::size_t) {
   throw EStreamError("Invalid stream operation: a decompression stream cannot be written");

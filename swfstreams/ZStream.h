@@ -32,6 +32,7 @@ class TZCompressionStream : public TStream {
   std::uint64_t Position() const override { return FConsumed; }
   void SetPosition(std::uint64_t) override;  // throws: not seekable
   std::uint64_t Size() const override { return FConsumed; }
+  bool Seekable() const override { return false; }
   void Finish();
 
  private:
@@ -56,8 +57,9 @@ class TZDecompressionStream : public TStream {
   std::size_t Read(void* buffer, std::size_t count) override;
   void Write(const void*, std::size_t) override;  // throws: read-only
   std::uint64_t Position() const override { return FProduced; }
-  void SetPosition(std::uint64_t) override;       // throws: not seekable
+  void SetPosition(std::uint64_t) override;  // throws: not seekable
   std::uint64_t Size() const override { return FProduced; }
+  bool Seekable() const override { return false; }
   bool AtEnd() const { return FEnded; }
 
  private:

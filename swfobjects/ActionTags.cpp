@@ -1,0 +1,69 @@
+#include "swfobjects/ActionTags.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "swfobjects/TagCatalogue.h"
+
+namespace kestrova {
+
+void TSWFDoAction::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = SameClass(source, *this);
+  if (&s == this) return;
+  ParseActions = s.ParseActions;
+  FActions->clear();
+  CopyActionList(s.Actions(), *FActions);
+}
+
+void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
+  const std::int64_t rest = std::int64_t(BodySize) - headerSize;
+  if (rest < 1) throw std::runtime_error(std::string(TagName(TagID)) + " body too short");
+  FActions->clear();
+  if (ParseActions) {
+    ReadActionList(be, *FActions, rest);
+    return;
+  }
+  // The last byte is the end flag; everything before it is kept verbatim.
+  auto raw = std::make_unique<TSWFActionByteCode>();
+  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(rest - 1));
+  raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
+  be.ReadByte();
+  FActions->push_back(std::move(raw));
+}
+
+void TSWFDoAction::ReadFromStream(TBitsEngine& be) {
+  ReadActions(be, 0);
+}
+
+void TSWFDoAction::WriteTagBody(TBitsEngine& be) {
+  WriteActionList(be, *FActions);
+  be.WriteByte(0);
+}
+
+void TSWFDoAction::Describe(TSWFDescription& d) const {
+  d.Field("actions", static_cast<std::int64_t>(FActions->size()));
+  DescribeActionList(*FActions, d, 0);
+}
+
+void TSWFDoInitAction::Assign(const TBasedSWFObject& source) {
+  TSWFDoAction::Assign(source);
+  SpriteId = static_cast<const TSWFDoInitAction&>(source).SpriteId;
+}
+
+void TSWFDoInitAction::ReadFromStream(TBitsEngine& be) {
+  SpriteId = be.ReadWord();
+  ReadActions(be, 2);
+}
+
+void TSWFDoInitAction::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(SpriteId);
+  TSWFDoAction::WriteTagBody(be);
+}
+
+void TSWFDoInitAction::Describe(TSWFDescription& d) const {
+  d.Field("sprite", SpriteId);
+  TSWFDoAction::Describe(d);
+}
+
+}  // namespace kestrova

@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "swfstreams/SWFStreams.h"
+#include "tests/TestUtil.h"
+
+namespace kestrova {
+namespace {
+
+using test::Bytes;
+
+class TMovie : public TBasedSWFStream {
+ public:
+  using TBasedSWFStream::TBasedSWFStream;
+  TSWFObjectList Tags;
+  void MakeStream() override {
+    FBody->Clear();
+    TBitsEngine be(*FBody);
+    for (auto& tag : Tags) tag->WriteToStream(be);
+  }
+};
+
+Bytes Saved(TBasedSWFStream& s) {
+  TMemoryStream m;
+  s.SaveToStream(m);
+  return m.Bytes();
+}
+
+// A movie with a background, three frames and an End tag, sized to need a long header somewhere.
+std::unique_ptr<TMovie> SampleMovie() {
+  auto movie = std::make_unique<TMovie>(0, 0, 550, 400, 12, true);
+  auto bg = std::make_unique<TSWFSetBackgroundColor>();
+  bg->BackgroundColor().SetRGB(SWFRGB(10, 20, 30));
+  movie->Tags.push_back(std::move(bg));
+  for (int i = 0; i < 3; ++i) movie->Tags.push_back(std::make_unique<TSWFShowFrame>());
+  movie->Tags.push_back(std::make_unique<TSWFEnd>());
+  movie->FrameCount = 3;
+  movie->MakeStream();
+  return movie;
+}
+
+std::unique_ptr<TSWFStreamReader> Loaded(const Bytes& file) {
+  auto reader = std::make_unique<TSWFStreamReader>();
+  TMemoryStream m(file);
+  reader->LoadFromStream(m);
+  return reader;
+}
+
+TEST(SWFFile, EmptyMovieIs13Bytes) {
+  TMovie movie;
+  EXPECT_EQ(Saved(movie), (Bytes{'F', 'W', 'S', 0x05, 0x0D, 0x00, 0x00, 0x00, /* RECT */ 0x00,
+                                 /* fps */ 0x00, 0x00, /* frames */ 0x00, 0x00}));
+}
+
+TEST(SWFFile, FullConstructorAndHeaderGolden) {
+  TMovie movie(0, 0, 550, 400, 12, true);
+  EXPECT_EQ(movie.FrameSize, (TRect{0, 0, 11000, 8000}));
+  EXPECT_EQ(movie.HeaderSize(), 21u);
+  EXPECT_EQ(Saved(movie), (Bytes{'F',  'W',  'S',  0x05, 21,   0,    0,    0,    0x78,
+                                 0x00, 0x05, 0x5F, 0x00, 0x00, 0x0F, 0xA0, 0x00, /* 12 fps */ 0x00,
+                                 0x0C, 0x00, 0x00}));
+  TMovie twips(0, 0, 550, 400, 12.5f, false);
+  EXPECT_EQ(twips.FrameSize, (TRect{0, 0, 550, 400}));
+  EXPECT_EQ(twips.FPS, 0x0C80);
+}
+
+TEST(SWFFile, CompressionRaisesTheVersionForGood) {
+  auto movie = SampleMovie();
+  const Bytes plain = Saved(*movie);
+  movie->SetCompressed(true);
+  movie->SetVersion(5);
+  EXPECT_EQ(movie->Version(), 6);
+  const Bytes packed = Saved(*movie);
+  EXPECT_EQ(Bytes(packed.begin(), packed.begin() + 4), (Bytes{'C', 'W', 'S', 6}));
+  // The stored length is the plain file's length.
+  EXPECT_EQ(Bytes(packed.begin() + 4, packed.begin() + 8),
+            Bytes(plain.begin() + 4, plain.begin() + 8));
+  EXPECT_EQ(plain[4] | (plain[5] << 8), static_cast<int>(plain.size()));
+  movie->SetVersion(4);
+  EXPECT_EQ(movie->Version(), 6);
+  movie->SetCompressed(false);
+  movie->SetVersion(4);
+  EXPECT_EQ(movie->Version(), 4);
+}
+
+TEST(SWFFile, SavedPlainAndCompressedLoadParseAndRebuildToTheSameBody) {
+  for (const bool compressed : {false, true}) {
+    auto movie = SampleMovie();
+    movie->SetCompressed(compressed);
+    auto owned = Loaded(Saved(*movie));
+    TSWFStreamReader& reader = *owned;
+    ASSERT_TRUE(reader.IsValid);
+    EXPECT_EQ(reader.Compressed(), compressed);
+    EXPECT_EQ(reader.FrameSize, movie->FrameSize);
+    EXPECT_EQ(reader.FPS, 0x0C00);
+    EXPECT_EQ(reader.FrameCount, 3);
+    EXPECT_EQ(reader.Body().Bytes(), movie->Body().Bytes());
+    reader.ParseTags();
+    ASSERT_EQ(reader.TagList.size(), 5u);
+    EXPECT_EQ(reader.GetTagInfo(0).TagID, 9);
+    EXPECT_EQ(reader.GetTagInfo(4).FrameNum, 4);  // the End comes after three frames
+    EXPECT_EQ(reader.GetTagInfo(2).Position, 7);
+    reader.MakeStream();
+    EXPECT_EQ(reader.Body().Bytes(), movie->Body().Bytes());
+    EXPECT_EQ(Saved(reader), Saved(*movie));
+  }
+}
+
+TEST(SWFFile, NotASWFFileLoadsNothing) {
+  for (const Bytes& file : {Bytes{'F', 'W', 'S'}, Bytes{'X', 'W', 'S', 5, 0, 0}, Bytes{}}) {
+    TSWFStreamReader reader;
+    reader.SetCompressed(true);
+    TMemoryStream m(file);
+    reader.LoadFromStream(m);
+    EXPECT_FALSE(reader.IsValid);
+    EXPECT_EQ(reader.Body().Size(), 0u);
+    EXPECT_TRUE(reader.Compressed());
+  }
+}
+
+TEST(SWFFile, EveryCutOfAFileLoadsOrFailsCleanly) {
+  for (const bool compressed : {false, true}) {
+    auto movie = SampleMovie();
+    movie->SetCompressed(compressed);
+    const Bytes file = Saved(*movie);
+    for (std::size_t cut = 0; cut <= file.size(); ++cut) {
+      TSWFStreamReader reader;
+      TMemoryStream m(Bytes(file.begin(), file.begin() + cut));
+      try {
+        reader.LoadFromStream(m);
+        reader.ParseTags();
+        reader.MakeStream();
+      } catch (const EStreamError&) {
+        EXPECT_TRUE(compressed || cut < 21)
+            << "cut " << cut;  // a plain file fails only in its header
+        continue;
+      }
+      if (cut == file.size()) {
+        EXPECT_EQ(reader.Body().Bytes(), movie->Body().Bytes());
+      }
+    }
+  }
+}
+
+TEST(SWFFile, HugeClaimedLengthOfACompressedFileFailsWithoutAllocatingIt) {
+  auto movie = SampleMovie();
+  movie->SetCompressed(true);
+  Bytes file = Saved(*movie);
+  file[4] = file[5] = file[6] = 0xFF;
+  file[7] = 0xFF;  // 4 GB decompressed, as claimed
+  TSWFStreamReader reader;
+  TMemoryStream m(file);
+  try {
+    reader.LoadFromStream(m);
+    FAIL() << "a short zlib stream must fail";
+  } catch (const EStreamError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  EXPECT_EQ(reader.Body().Size(), 0u);
+}
+
+// Builds a body from raw record bytes.
+std::unique_ptr<TSWFStreamReader> ReaderWithBody(const Bytes& body, std::uint8_t version = 6) {
+  auto reader = std::make_unique<TSWFStreamReader>();
+  reader->Body().Write(body.data(), body.size());
+  reader->SetVersion(version);
+  return reader;
+}
+
+TEST(ParseTags, DamagedTagBecomesAnErrorTagAndReadingGoesOn) {
+  // SetBackgroundColor with a 1-byte body at the end; before it, one whose reader takes 3 bytes of
+  // a 5-byte body, and an unknown code 3.
+  const Bytes body = {0x45, 0x02, 1,    2, 3, 4, 5,  // background, 5 bytes
+                      0xC1, 0x00, 0xEE,              // code 3, 1 byte
+                      0x40, 0x00,                    // ShowFrame
+                      0x41, 0x02, 0x99};             // background, 1 byte: cannot be read
+  auto owned = ReaderWithBody(body);
+  TSWFStreamReader& reader = *owned;
+  reader.ParseTags();
+  ASSERT_EQ(reader.TagList.size(), 4u);
+  EXPECT_EQ(reader.GetTagInfo(0).TagID, 9);
+  EXPECT_EQ(reader.GetTagInfo(1).TagID, 3);
+  EXPECT_EQ(reader.GetTagInfo(1).SWFObject, nullptr);
+  EXPECT_EQ(reader.GetTagInfo(2).TagID, 1);
+  EXPECT_EQ(reader.GetTagInfo(2).Position, 10);
+  const TSWFTagInfo& bad = reader.GetTagInfo(3);
+  EXPECT_EQ(bad.TagID, 240);
+  EXPECT_EQ(bad.FrameNum, 2);
+  auto& error = dynamic_cast<TSWFErrorTag&>(*bad.SWFObject);
+  EXPECT_EQ(error.FailedTagID, 9);
+  EXPECT_EQ(error.ErrorMessage, "Stream read error");
+  EXPECT_EQ(error.BodySize, 1);
+}
+
+TEST(ParseTags, LengthsPointingPastTheEndEndTheLoop) {
+  const Bytes cases[] = {
+      {0x40, 0x00, 0x7F, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3},  // long length of 4 GB
+      {0x40, 0x00, 0x7F, 0x02, 0x00, 0x00, 0x00, 0x80},           // 2^31: negative if signed
+      {0x40, 0x00, 0x45, 0x02, 1, 2},                             // 5 announced, 2 there
+      {0x40, 0x00, 0x45},                                         // half a header
+      {0x40, 0x00, 0x7F, 0x02, 0x01},                             // half a long length
+  };
+  for (const Bytes& body : cases) {
+    auto owned = ReaderWithBody(body);
+    TSWFStreamReader& reader = *owned;
+    reader.ParseTags();
+    ASSERT_GE(reader.TagList.size(), 1u);
+    EXPECT_EQ(reader.GetTagInfo(0).TagID, 1);
+    for (std::size_t i = 1; i < reader.TagList.size(); ++i) {
+      EXPECT_EQ(reader.GetTagInfo(i).TagID, 240) << "a claimed body that is not there is not read";
+    }
+    reader.MakeStream();  // a cut tag is copied as far as it goes, never past the old body
+  }
+}
+
+TEST(ParseTags, CallbacksAndProgress) {
+  auto movie = SampleMovie();
+  auto owned = Loaded(Saved(*movie));
+  TSWFStreamReader& reader = *owned;
+  std::vector<int> stages, percents;
+  reader.OnProgress = [&](TBasedSWFStream&, int percent, int stage) {
+    stages.push_back(stage);
+    percents.push_back(percent);
+  };
+  reader.OnCreateTagObject = [](TSWFTagInfo& info, bool& accept) { accept = info.TagID != 9; };
+  reader.ParseTags(true, false);
+  EXPECT_EQ(reader.GetTagInfo(0).SWFObject, nullptr);
+  EXPECT_NE(reader.GetTagInfo(1).SWFObject, nullptr);
+  EXPECT_EQ(stages, std::vector<int>(5, 0));
+  EXPECT_EQ(percents.front(), 0);
+  reader.MakeStream();
+  EXPECT_EQ(reader.Body().Bytes(), movie->Body().Bytes());  // the skipped tag was copied
+  EXPECT_EQ(stages.back(), 1);
+  EXPECT_EQ(percents.back(), 100);
+  reader.SetCompressed(true);
+  stages.clear();
+  Saved(reader);
+  ASSERT_FALSE(stages.empty());
+  EXPECT_EQ(stages.back(), 2);
+}
+
+// Defines one character and refers to another: enough to drive the renumbering.
+class TIdTag : public TSWFObject {
+ public:
+  TIdTag() : TSWFObject(1) {}
+  std::uint16_t Defines = 0, RefersTo = 0;
+  void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
+    if (Defines) ids.push_back(&Defines);
+  }
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
+    if (RefersTo) ids.push_back(&RefersTo);
+  }
+};
+
+TEST(ChangeCharacterIDs, RenumbersDefinitionsInOrderAndTheirReferences) {
+  TSWFStreamReader reader;
+  EXPECT_EQ(reader.ChangeCharacterIDs(100), 100);
+  auto add = [&](std::uint16_t defines, std::uint16_t refersTo) {
+    auto info = std::make_unique<TSWFTagInfo>(1, false);
+    auto tag = std::make_unique<TIdTag>();
+    tag->Defines = defines;
+    tag->RefersTo = refersTo;
+    TIdTag* raw = tag.get();
+    info->SWFObject = std::move(tag);
+    reader.TagList.push_back(std::move(info));
+    return raw;
+  };
+  TIdTag* bitmap = add(2, 0);
+  TIdTag* shape = add(1, 2);
+  TIdTag* place = add(0, 1);
+  TIdTag* stranger = add(0, 77);
+  TIdTag* filtered = add(5, 0);
+  reader.OnChangeIDFilter = [&](TSWFObject& obj, bool& accept) { accept = &obj != filtered; };
+  EXPECT_EQ(reader.ChangeCharacterIDs(100), 102);
+  EXPECT_EQ(bitmap->Defines, 100);
+  EXPECT_EQ(shape->Defines, 101);
+  EXPECT_EQ(shape->RefersTo, 100);
+  EXPECT_EQ(place->RefersTo, 101);
+  EXPECT_EQ(stranger->RefersTo, 77);
+  EXPECT_EQ(filtered->Defines, 5);
+}
+
+TEST(SaveToFile, ReplacesTheFileAndKeepsItWhenSavingFails) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "kestrova-save-test";
+  fs::create_directories(dir);
+  const std::string name = (dir / "m.swf").string();
+  std::ofstream(name) << "old contents that are longer than the movie, much longer indeed";
+  auto movie = SampleMovie();
+  movie->SaveToFile(name);
+  TSWFStreamReader back(name);
+  EXPECT_TRUE(back.IsValid);
+  EXPECT_EQ(back.Body().Bytes(), movie->Body().Bytes());
+  EXPECT_THROW(movie->SaveToFile((dir / "no-such-dir" / "m.swf").string()), EStreamError);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrova
