@@ -236,9 +236,10 @@ void TSWFDefineFontInfo::WriteTagBody(TBitsEngine& be) {
   }
 }
 
+// Descriptions show names in UTF-8, whatever form the tag holds them in.
 void TSWFDefineFontInfo::Describe(TSWFDescription& d) const {
   d.Field("font", FontId);
-  d.Field("name", QuoteText(FontName));
+  d.Field("name", QuoteText(FontNameIsUTF8 ? FontName : Cp1252ToUtf8(FontName)));
   d.Field("codes", static_cast<std::int64_t>(CodeTable.size()));
   d.Field("flags", FlagList({{FontFlagsSmallText, "small"},
                              {FontFlagsShiftJIS, "shift-jis"},
@@ -457,7 +458,7 @@ void TSWFDefineFont2::ReadLayout(TBitsEngine& be, std::size_t glyphCount, std::u
 
 void TSWFDefineFont2::Describe(TSWFDescription& d) const {
   d.Field("id", FontId);
-  d.Field("name", QuoteText(FontName));
+  d.Field("name", QuoteText(FontNameIsUTF8 ? FontName : Cp1252ToUtf8(FontName)));
   d.Field("glyphs", static_cast<std::int64_t>(GlyphShapeTable.size()));
   d.Field("flags", FlagList({{FontFlagsHasLayout, "layout"},
                              {FontFlagsShiftJIS, "shift-jis"},

@@ -389,7 +389,7 @@ TEST(FontTags, Describe) {
   EXPECT_EQ(font.Fields, "id=4 name=\"\" glyphs=1 flags=layout,wide-codes,bold kernings=1");
   TSWFDescription info;
   FontInfo(false)->Describe(info);
-  EXPECT_EQ(info.Fields, "font=2 name=\"Caf\xE9\" codes=2 flags=bold,wide-codes");
+  EXPECT_EQ(info.Fields, "font=2 name=\"Caf\xC3\xA9\" codes=2 flags=bold,wide-codes");
   TSWFDescription text;
   Text()->Describe(text);
   EXPECT_EQ(text.Fields, "id=5 bounds=0,0-20,10 records=2");
