@@ -1,9 +1,99 @@
 #include "swfobjects/ControlTags.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
+#include "swfobjects/TagCatalogue.h"
+#include "swfstreams/SWFmd5.h"
+
 namespace kestrova {
+
+namespace {
+
+// Reading within one tag body. The stream holds the whole file, so a read bounded only by the
+// stream would take the bytes of the next tag: every field is checked against the body's end.
+class TBodyReader {
+ public:
+  TBodyReader(TBitsEngine& be, std::int32_t bodySize, std::uint16_t tagID)
+      : TBodyReader(be, be.Stream.Position() + static_cast<std::uint64_t>(std::max(bodySize, 0)),
+                    tagID) {}
+  TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID)
+      : Be(be), End(end), TagID(tagID) {}
+
+  TBitsEngine& Be;
+  const std::uint64_t End;
+  const std::uint16_t TagID;
+
+  std::uint64_t Remaining() const {
+    const std::uint64_t pos = Be.Stream.Position();
+    return pos < End ? End - pos : 0;
+  }
+  void Need(std::uint64_t count) const {
+    if (Remaining() < count) Fail("body ends inside its fields");
+  }
+  // After a bit-packed record, whose length is known only once it is read.
+  void Check() const {
+    if (Be.Stream.Position() > End) Fail("body ends inside its fields");
+  }
+  std::uint8_t Byte() {
+    Need(1);
+    return Be.ReadByte();
+  }
+  std::uint16_t Word() {
+    Need(2);
+    return Be.ReadWord();
+  }
+  std::string String() {
+    std::string s;
+    while (Remaining() > 0) {
+      const std::uint8_t b = Be.ReadByte();
+      if (b == 0) return s;
+      s += static_cast<char>(b);
+    }
+    Fail("string is not terminated within the body");
+  }
+  [[noreturn]] void Fail(const char* what) const {
+    throw EStreamError(std::string(TagName(TagID)) + ": " + what + " (offset " +
+                       std::to_string(Be.Stream.Position()) + ")");
+  }
+};
+
+std::string MatrixText(const TSWFMatrixRec& m) {
+  char buf[160];
+  int n = std::snprintf(buf, sizeof buf, "translate(%d,%d)", m.TranslateX, m.TranslateY);
+  if (m.HasScale) {
+    n += std::snprintf(buf + n, sizeof buf - n, ",scale(%g,%g)", m.ScaleX / 65536.0,
+                       m.ScaleY / 65536.0);
+  }
+  if (m.HasSkew) {
+    std::snprintf(buf + n, sizeof buf - n, ",skew(%g,%g)", m.SkewY / 65536.0, m.SkewX / 65536.0);
+  }
+  return buf;
+}
+
+std::string CxformText(const TSWFColorTransformRec& c) {
+  char buf[160];
+  int n = 0;
+  buf[0] = 0;
+  if (c.HasMult) {
+    n = std::snprintf(buf, sizeof buf, "mult(%d,%d,%d", c.MultR, c.MultG, c.MultB);
+    if (c.HasAlpha) n += std::snprintf(buf + n, sizeof buf - n, ",%d", c.MultA);
+    n += std::snprintf(buf + n, sizeof buf - n, ")");
+  }
+  if (c.HasAdd) {
+    n += std::snprintf(buf + n, sizeof buf - n, "%sadd(%d,%d,%d", c.HasMult ? "," : "", c.AddR,
+                       c.AddG, c.AddB);
+    if (c.HasAlpha) n += std::snprintf(buf + n, sizeof buf - n, ",%d", c.AddA);
+    std::snprintf(buf + n, sizeof buf - n, ")");
+  }
+  return buf[0] ? buf : "identity";
+}
+
+}  // namespace
+
+// ---- SetBackgroundColor ----
 
 void TSWFSetBackgroundColor::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
@@ -11,6 +101,9 @@ void TSWFSetBackgroundColor::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFSetBackgroundColor::ReadFromStream(TBitsEngine& be) {
+  // A short body is the stream read error, as it always was for this tag; it must not take the
+  // bytes of the next tag either.
+  if (TBodyReader(be, BodySize, TagID).Remaining() < 3) throw EStreamError(kStreamReadError);
   FBackgroundColor.SetRGB(be.ReadRGB());
 }
 
@@ -23,6 +116,677 @@ void TSWFSetBackgroundColor::Describe(TSWFDescription& d) const {
   std::snprintf(buf, sizeof buf, "#%02X%02X%02X", FBackgroundColor.R, FBackgroundColor.G,
                 FBackgroundColor.B);
   d.Field("color", buf);
+}
+
+// ---- FrameLabel ----
+
+void TSWFFrameLabel::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFFrameLabel&>(source);
+  Name = s.Name;
+  NamedAnchor = s.NamedAnchor;
+}
+
+void TSWFFrameLabel::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  Name = body.String();
+  NamedAnchor = body.Remaining() == 1 ? body.Byte() : 0;
+}
+
+void TSWFFrameLabel::WriteTagBody(TBitsEngine& be) {
+  be.WriteString(Name);
+  if (NamedAnchor) be.WriteByte(1);
+}
+
+void TSWFFrameLabel::Describe(TSWFDescription& d) const {
+  d.Field("label", QuoteText(Name));
+  if (NamedAnchor) d.Field("anchor", "named");
+}
+
+// ---- Protect, EnableDebugger, EnableDebugger2 ----
+
+void TSWFProtect::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFProtect&>(source);
+  Password = s.Password;
+  PasswordHash = s.PasswordHash;
+}
+
+std::uint16_t TSWFProtect::MinVersion() const {
+  return Password.empty() && PasswordHash.empty() ? 2 : 5;
+}
+
+void TSWFProtect::ReadFromStream(TBitsEngine& be) {
+  if (BodySize <= 0) return;  // protected with no password
+  TBodyReader body(be, BodySize, TagID);
+  body.Word();  // reserved
+  // The whole rest of the body, however long: the hash ends at its first zero byte.
+  const std::vector<std::uint8_t> rest = be.Stream.ReadBytes(body.Remaining());
+  std::size_t length = 0;
+  while (length < rest.size() && rest[length] != 0) ++length;
+  PasswordHash.assign(reinterpret_cast<const char*>(rest.data()), length);
+}
+
+void TSWFProtect::WriteTagBody(TBitsEngine& be) {
+  if (!Password.empty()) PasswordHash = MD5Crypt(Password, "");
+  if (PasswordHash.empty()) return;
+  be.WriteWord(0);
+  be.WriteString(PasswordHash);
+}
+
+void TSWFProtect::Describe(TSWFDescription& d) const {
+  d.Field("hash", PasswordHash.empty() ? std::string("none") : QuoteText(PasswordHash));
+}
+
+// ---- ExportAssets, ImportAssets ----
+
+void TSWFExportAssets::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  Assets = static_cast<const TSWFExportAssets&>(source).Assets;
+}
+
+void TSWFExportAssets::ReadAssets(TBitsEngine& be, std::uint64_t end) {
+  TBodyReader body(be, end, TagID);
+  const std::uint16_t count = body.Word();
+  Assets.clear();
+  // Each item takes at least three bytes, so the count is checked by the reads themselves.
+  for (std::uint16_t i = 0; i < count; ++i) {
+    TSWFAsset asset;
+    asset.CharacterId = body.Word();
+    asset.Name = body.String();
+    Assets.push_back(std::move(asset));
+  }
+}
+
+void TSWFExportAssets::WriteAssets(TBitsEngine& be) const {
+  be.WriteWord(static_cast<std::uint16_t>(Assets.size()));
+  for (const auto& asset : Assets) {
+    be.WriteWord(asset.CharacterId);
+    be.WriteString(asset.Name);
+  }
+}
+
+void TSWFExportAssets::ReadFromStream(TBitsEngine& be) {
+  ReadAssets(be, be.Stream.Position() + static_cast<std::uint64_t>(BodySize));
+}
+
+void TSWFExportAssets::WriteTagBody(TBitsEngine& be) {
+  WriteAssets(be);
+}
+
+void TSWFExportAssets::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  for (auto& asset : Assets) ids.push_back(&asset.CharacterId);
+}
+
+void TSWFExportAssets::DescribeAssets(TSWFDescription& d) const {
+  d.Field("assets", static_cast<std::int64_t>(Assets.size()));
+  for (const auto& asset : Assets) {
+    d.Line("id=" + std::to_string(asset.CharacterId) + " name=" + QuoteText(asset.Name));
+  }
+}
+
+void TSWFExportAssets::Describe(TSWFDescription& d) const {
+  DescribeAssets(d);
+}
+
+void TSWFImportAssets::Assign(const TBasedSWFObject& source) {
+  TSWFExportAssets::Assign(source);
+  URL = static_cast<const TSWFImportAssets&>(source).URL;
+}
+
+void TSWFImportAssets::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  URL = body.String();
+  ReadAssets(be, body.End);
+}
+
+void TSWFImportAssets::WriteTagBody(TBitsEngine& be) {
+  be.WriteString(URL);
+  WriteAssets(be);
+}
+
+void TSWFImportAssets::DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  for (auto& asset : Assets) ids.push_back(&asset.CharacterId);
+}
+
+void TSWFImportAssets::Describe(TSWFDescription& d) const {
+  d.Field("url", QuoteText(URL));
+  DescribeAssets(d);
+}
+
+// ---- ScriptLimits, SetTabIndex ----
+
+void TSWFScriptLimits::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFScriptLimits&>(source);
+  MaxRecursionDepth = s.MaxRecursionDepth;
+  ScriptTimeoutSeconds = s.ScriptTimeoutSeconds;
+}
+
+void TSWFScriptLimits::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  MaxRecursionDepth = body.Word();
+  ScriptTimeoutSeconds = body.Word();
+}
+
+void TSWFScriptLimits::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(MaxRecursionDepth);
+  be.WriteWord(ScriptTimeoutSeconds);
+}
+
+void TSWFScriptLimits::Describe(TSWFDescription& d) const {
+  d.Field("recursion", MaxRecursionDepth);
+  d.Field("timeout", ScriptTimeoutSeconds);
+}
+
+void TSWFSetTabIndex::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFSetTabIndex&>(source);
+  Depth = s.Depth;
+  TabIndex = s.TabIndex;
+}
+
+void TSWFSetTabIndex::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  Depth = body.Word();
+  TabIndex = body.Word();
+}
+
+void TSWFSetTabIndex::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(Depth);
+  be.WriteWord(TabIndex);
+}
+
+void TSWFSetTabIndex::Describe(TSWFDescription& d) const {
+  d.Field("depth", Depth);
+  d.Field("tabindex", TabIndex);
+}
+
+// ---- PlaceObject ----
+
+void TSWFBasedPlaceObject::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFBasedPlaceObject&>(source);
+  Depth = s.Depth;
+  FCharacterId = s.FCharacterId;
+}
+
+void TSWFPlaceObject::Assign(const TBasedSWFObject& source) {
+  TSWFBasedPlaceObject::Assign(source);
+  const auto& s = static_cast<const TSWFPlaceObject&>(source);
+  FMatrix.Assign(s.FMatrix);
+  FColorTransform.Assign(s.FColorTransform);
+  HasColorTransform = s.HasColorTransform;
+}
+
+void TSWFPlaceObject::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  FCharacterId = body.Word();
+  Depth = body.Word();
+  FMatrix.SetRec(be.ReadMatrix());
+  body.Check();
+  HasColorTransform = body.Remaining() > 0;
+  if (HasColorTransform) {
+    FColorTransform.SetRec(be.ReadColorTransform(false));
+    body.Check();
+  }
+}
+
+void TSWFPlaceObject::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(FCharacterId);
+  be.WriteWord(Depth);
+  be.WriteMatrix(FMatrix.GetRec());
+  TSWFColorTransformRec c = FColorTransform.GetRec();
+  if (HasColorTransform || c.HasAdd || c.HasMult) {
+    c.HasAlpha = false;
+    be.WriteColorTransform(c);
+  }
+}
+
+void TSWFPlaceObject::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  ids.push_back(&FCharacterId);
+}
+
+void TSWFPlaceObject::Describe(TSWFDescription& d) const {
+  d.Field("depth", Depth);
+  d.Field("character", FCharacterId);
+  d.Field("matrix", MatrixText(FMatrix.GetRec()));
+  TSWFColorTransformRec c = FColorTransform.GetRec();
+  if (HasColorTransform || c.HasAdd || c.HasMult) {
+    c.HasAlpha = false;
+    d.Field("cxform", CxformText(c));
+  }
+}
+
+// ---- clip actions ----
+
+namespace {
+
+constexpr const char* kClipEventNames[] = {
+    "KeyUp",      "KeyDown",  "MouseUp",   "MouseDown", "MouseMove",      "Unload",  "EnterFrame",
+    "Load",       "DragOver", "RollOut",   "RollOver",  "ReleaseOutside", "Release", "Press",
+    "Initialize", "Data",     "Construct", "KeyPress",  "DragOut"};
+
+// The events a layout can carry: two bytes before SWF 6, four from SWF 6.
+std::uint32_t LayoutEvents(std::uint8_t swfVersion) {
+  return swfVersion < 6 ? 0xFFFFu : kClipEventsAll;
+}
+
+void WriteEventFlags(TBitsEngine& be, std::uint32_t flags, std::uint8_t swfVersion) {
+  // Bit 0 of the set is the most significant bit of the first byte.
+  std::uint8_t bytes[4] = {0, 0, 0, 0};
+  for (unsigned bit = 0; bit < 16; ++bit) {
+    if (flags & (1u << bit)) bytes[bit / 8] |= static_cast<std::uint8_t>(0x80 >> (bit % 8));
+  }
+  for (unsigned bit = 16; bit < 19; ++bit) {
+    if (flags & (1u << bit)) bytes[2] |= static_cast<std::uint8_t>(1u << (18 - bit));
+  }
+  be.WriteBytes(bytes, swfVersion < 6 ? 2 : 4);
+}
+
+// Reads the flags in the layout of swfVersion; raw is whether any bit at all was set, reserved
+// bits included, since only an all-zero field ends the list.
+std::uint32_t ReadEventFlags(TBodyReader& body, std::uint8_t swfVersion, bool& raw) {
+  const std::size_t size = swfVersion < 6 ? 2 : 4;
+  body.Need(size);
+  std::uint8_t bytes[4] = {0, 0, 0, 0};
+  body.Be.Stream.ReadBuffer(bytes, size);
+  raw = (bytes[0] | bytes[1] | bytes[2] | bytes[3]) != 0;
+  std::uint32_t flags = 0;
+  for (unsigned bit = 0; bit < 16; ++bit) {
+    if (bytes[bit / 8] & (0x80 >> (bit % 8))) flags |= 1u << bit;
+  }
+  for (unsigned bit = 16; bit < 19; ++bit) {
+    if (bytes[2] & (1u << (18 - bit))) flags |= 1u << bit;
+  }
+  return flags;
+}
+
+// Whether a record's action list still needs its closing zero byte: markers write nothing, so
+// the last action that writes bytes decides. A raw block read from a file carries its own end
+// byte.
+bool NeedsEndByte(const TSWFActionList& actions) {
+  for (auto it = actions.rbegin(); it != actions.rend(); ++it) {
+    const TSWFAction& action = **it;
+    if (action.ActionCode == TSWFOffsetMarker::kCode) continue;
+    if (action.ActionCode == 0) return false;
+    const auto* raw = dynamic_cast<const TSWFActionByteCode*>(&action);
+    if (!raw) return true;
+    return raw->Data.empty() || raw->Data.back() != 0;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ClipEventNames(std::uint32_t flags) {
+  std::string out;
+  for (unsigned bit = 0; bit < 19; ++bit) {
+    if (!(flags & (1u << bit))) continue;
+    if (!out.empty()) out += '|';
+    out += kClipEventNames[bit];
+  }
+  return out.empty() ? "none" : out;
+}
+
+void TSWFClipActionRecord::SetKeyCode(std::uint8_t value) {
+  FKeyCode = value;
+  if (value) {
+    EventFlags |= ClipEventBit(ceKeyPress);
+  } else {
+    EventFlags &= ~ClipEventBit(ceKeyPress);
+  }
+}
+
+void TSWFClipActionRecord::Assign(const TSWFClipActionRecord& source) {
+  EventFlags = source.EventFlags;
+  FKeyCode = source.FKeyCode;
+  Actions.clear();
+  CopyActionList(source.Actions, Actions);
+}
+
+TSWFClipActionRecord& TSWFClipActions::AddActions(std::uint32_t eventFlags, std::uint8_t keyCode) {
+  auto record = std::make_unique<TSWFClipActionRecord>();
+  record->EventFlags = eventFlags;
+  record->SetKeyCode(keyCode);
+  AllEventFlags |= record->EventFlags;
+  ClipActionRecords.push_back(std::move(record));
+  return *ClipActionRecords.back();
+}
+
+std::size_t TSWFClipActions::WritableCount() const {
+  std::size_t n = 0;
+  for (const auto& record : ClipActionRecords) {
+    if (record->EventFlags & kClipEventsAll) ++n;
+  }
+  return n;
+}
+
+void TSWFClipActions::Assign(const TBasedSWFObject& source) {
+  const auto& s = SameClass(source, *this);
+  AllEventFlags = s.AllEventFlags;
+  ClipActionRecords.clear();
+  for (const auto& record : s.ClipActionRecords) {
+    auto copy = std::make_unique<TSWFClipActionRecord>();
+    copy->Assign(*record);
+    ClipActionRecords.push_back(std::move(copy));
+  }
+}
+
+std::uint16_t TSWFClipActions::MinVersion() const {
+  std::uint16_t v = (AllEventFlags & kClipEventsSWF6) ? 6 : 5;
+  for (const auto& record : ClipActionRecords) {
+    if (record->EventFlags & kClipEventsSWF6) v = std::max<std::uint16_t>(v, 6);
+    v = std::max(v, ActionListMinVersion(record->Actions));
+  }
+  return v;
+}
+
+void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) {
+  const std::uint32_t layout = LayoutEvents(swfVersion);
+  be.FlushLastByte(true);
+  be.WriteWord(0);
+  // Every event a record answers is in the list's set, also after a record's events changed.
+  std::uint32_t all = AllEventFlags;
+  for (const auto& record : ClipActionRecords) all |= record->EventFlags;
+  WriteEventFlags(be, all & layout, swfVersion);
+  for (auto& record : ClipActionRecords) {
+    const std::uint32_t events = record->EventFlags & layout;
+    if (events == 0) continue;
+    WriteEventFlags(be, events, swfVersion);
+    const std::uint64_t sizePosition = be.Stream.Position();
+    be.WriteDWord(0);  // the record size, known once the record is written
+    if (events & ClipEventBit(ceKeyPress)) be.WriteByte(record->KeyCode());
+    WriteActionList(be, record->Actions);
+    if (NeedsEndByte(record->Actions)) be.WriteByte(0);
+    be.FlushLastByte(true);
+    const std::uint64_t end = be.Stream.Position();
+    be.Stream.SetPosition(sizePosition);
+    be.WriteDWord(static_cast<std::uint32_t>(end - sizePosition - 4));
+    be.Stream.SetPosition(end);
+  }
+  if (swfVersion < 6) {
+    be.WriteWord(0);
+  } else {
+    be.WriteDWord(0);
+  }
+}
+
+namespace {
+
+// The record's action bytes kept whole, end byte included, for a reader that does not decode
+// actions.
+std::unique_ptr<TSWFAction> RawActionBlock(TBitsEngine& be, std::uint64_t count) {
+  auto raw = std::make_unique<TSWFActionByteCode>();
+  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(count));
+  return raw;
+}
+
+}  // namespace
+
+bool TSWFClipActions::Read(TBitsEngine& be, std::uint64_t end, std::uint8_t swfVersion,
+                           bool parseActions) {
+  TBodyReader body(be, end, 26);
+  bool any = false;
+  bool raw = false;
+  body.Word();  // reserved
+  AllEventFlags = ReadEventFlags(body, swfVersion, raw);
+  ClipActionRecords.clear();
+  for (;;) {
+    const std::uint32_t events = ReadEventFlags(body, swfVersion, raw);
+    if (!raw) break;
+    body.Need(4);
+    const std::uint32_t size = be.ReadDWord();
+    if (size > body.Remaining()) body.Fail("clip action record runs past the body");
+    const std::uint64_t recordEnd = be.Stream.Position() + size;
+    auto record = std::make_unique<TSWFClipActionRecord>();
+    record->EventFlags = events;
+    if (events & ClipEventBit(ceKeyPress)) {
+      if (size < 1) body.Fail("clip action record has no room for its key code");
+      record->FKeyCode = be.ReadByte();
+    }
+    const std::uint64_t count = recordEnd - be.Stream.Position();
+    if (parseActions) {
+      ReadActionList(be, record->Actions, static_cast<std::int64_t>(count));
+      if (be.Stream.Position() > recordEnd) body.Fail("clip actions run past their record");
+    } else if (count > 0) {
+      record->Actions.push_back(RawActionBlock(be, count));
+    }
+    be.Stream.SetPosition(recordEnd);
+    ClipActionRecords.push_back(std::move(record));
+    any = true;
+  }
+  return any;
+}
+
+void TSWFClipActions::Describe(TSWFDescription& d, int depth) const {
+  for (const auto& record : ClipActionRecords) {
+    std::string line = "on " + ClipEventNames(record->EventFlags);
+    if (record->EventFlags & ClipEventBit(ceKeyPress)) {
+      line += " key=" + std::to_string(record->KeyCode());
+    }
+    d.Line(line, depth);
+    DescribeActionList(record->Actions, d, depth + 1);
+  }
+}
+
+// ---- PlaceObject2 ----
+
+TSWFClipActions& TSWFPlaceObject2::ClipActions() {
+  if (!FClipActions) FClipActions = std::make_unique<TSWFClipActions>();
+  PlaceFlagHasClipActions = true;
+  return *FClipActions;
+}
+
+void TSWFPlaceObject2::SetClipDepth(std::uint16_t v) {
+  FClipDepth = v;
+  PlaceFlagHasClipDepth = true;
+}
+
+TSWFColorTransform& TSWFPlaceObject2::ColorTransform() {
+  if (!FColorTransform) {
+    FColorTransform = std::make_unique<TSWFColorTransform>();
+    FColorTransform->HasAlpha = true;
+  }
+  PlaceFlagHasColorTransform = true;
+  return *FColorTransform;
+}
+
+TSWFMatrix& TSWFPlaceObject2::Matrix() {
+  if (!FMatrix) FMatrix = std::make_unique<TSWFMatrix>();
+  PlaceFlagHasMatrix = true;
+  return *FMatrix;
+}
+
+void TSWFPlaceObject2::SetName(std::string v) {
+  FName = std::move(v);
+  PlaceFlagHasName = !FName.empty();
+}
+
+void TSWFPlaceObject2::SetRatio(std::uint16_t v) {
+  FRatio = v;
+  PlaceFlagHasRatio = true;
+}
+
+void TSWFPlaceObject2::SetCharacterId(std::uint16_t value) {
+  FCharacterId = value;
+  PlaceFlagHasCharacter = true;
+}
+
+void TSWFPlaceObject2::Assign(const TBasedSWFObject& source) {
+  TSWFBasedPlaceObject::Assign(source);
+  const auto& s = static_cast<const TSWFPlaceObject2&>(source);
+  // The copy says exactly what the source says: a flag the source lacks is cleared here.
+  PlaceFlagHasCharacter = s.PlaceFlagHasCharacter;
+  PlaceFlagHasClipDepth = s.PlaceFlagHasClipDepth;
+  FClipDepth = s.FClipDepth;
+  PlaceFlagHasRatio = s.PlaceFlagHasRatio;
+  FRatio = s.FRatio;
+  FName = s.FName;
+  PlaceFlagHasName = s.PlaceFlagHasName;
+  if (s.PlaceFlagHasMatrix && s.FMatrix) Matrix().Assign(*s.FMatrix);
+  PlaceFlagHasMatrix = s.PlaceFlagHasMatrix;
+  if (s.PlaceFlagHasColorTransform && s.FColorTransform) {
+    ColorTransform().Assign(*s.FColorTransform);
+  }
+  PlaceFlagHasColorTransform = s.PlaceFlagHasColorTransform;
+  if (s.FClipActions) {
+    ClipActions().Assign(*s.FClipActions);
+  } else {
+    FClipActions.reset();
+  }
+  PlaceFlagHasClipActions = s.PlaceFlagHasClipActions;
+  PlaceFlagMove = s.PlaceFlagMove;
+  ParseActions = s.ParseActions;
+  SWFVersion = s.SWFVersion;
+}
+
+bool TSWFPlaceObject2::WritesClipActions() const {
+  return PlaceFlagHasClipActions && FClipActions && FClipActions->WritableCount() > 0;
+}
+
+std::uint16_t TSWFPlaceObject2::MinVersion() const {
+  if (!WritesClipActions()) return 3;
+  const std::uint16_t v = SWFVersion < 6 ? 5 : SWFVersion;
+  return std::max(v, FClipActions->MinVersion());
+}
+
+void TSWFPlaceObject2::PrepareRead(const TSWFReadContext& context) {
+  SWFVersion = context.SWFVersion;
+  ParseActions = context.ParseActions;
+}
+
+void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  const std::uint8_t flags = body.Byte();
+  PlaceFlagHasClipActions = flags & 0x80;
+  PlaceFlagHasClipDepth = flags & 0x40;
+  PlaceFlagHasName = flags & 0x20;
+  PlaceFlagHasRatio = flags & 0x10;
+  PlaceFlagHasColorTransform = flags & 0x08;
+  PlaceFlagHasMatrix = flags & 0x04;
+  PlaceFlagHasCharacter = flags & 0x02;
+  PlaceFlagMove = flags & 0x01;
+  Depth = body.Word();
+  if (PlaceFlagHasCharacter) SetCharacterId(body.Word());
+  if (PlaceFlagHasMatrix) {
+    Matrix().SetRec(be.ReadMatrix());
+    body.Check();
+  }
+  if (PlaceFlagHasColorTransform) {
+    ColorTransform().SetRec(be.ReadColorTransform(true));
+    body.Check();
+  }
+  if (PlaceFlagHasRatio) SetRatio(body.Word());
+  if (PlaceFlagHasName) SetName(body.String());
+  if (PlaceFlagHasClipDepth) SetClipDepth(body.Word());
+  if (PlaceFlagHasClipActions) {
+    PlaceFlagHasClipActions = ClipActions().Read(be, body.End, SWFVersion, ParseActions);
+  }
+  if (body.Remaining() > 0) be.Stream.SetPosition(body.End);
+}
+
+void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) {
+  const bool clipActions = WritesClipActions();
+  std::uint8_t flags = 0;
+  if (clipActions) flags |= 0x80;
+  if (PlaceFlagHasClipDepth) flags |= 0x40;
+  if (PlaceFlagHasName) flags |= 0x20;
+  if (PlaceFlagHasRatio) flags |= 0x10;
+  if (PlaceFlagHasColorTransform) flags |= 0x08;
+  if (PlaceFlagHasMatrix) flags |= 0x04;
+  if (PlaceFlagHasCharacter) flags |= 0x02;
+  if (PlaceFlagMove) flags |= 0x01;
+  be.WriteByte(flags);
+  be.WriteWord(Depth);
+  if (PlaceFlagHasCharacter) be.WriteWord(FCharacterId);
+  if (PlaceFlagHasMatrix) be.WriteMatrix(Matrix().GetRec());
+  if (PlaceFlagHasColorTransform) {
+    TSWFColorTransformRec c = ColorTransform().GetRec();
+    if (!c.HasAlpha) {
+      // A transform given without alpha keeps the alpha channel as it is.
+      c.HasAlpha = true;
+      c.MultA = 256;
+      c.AddA = 0;
+    }
+    be.WriteColorTransform(c);
+  }
+  if (PlaceFlagHasRatio) be.WriteWord(FRatio);
+  if (PlaceFlagHasName) be.WriteString(FName);
+  if (PlaceFlagHasClipDepth) be.WriteWord(FClipDepth);
+  if (clipActions) {
+    const std::uint16_t needed = MinVersion();
+    if (SWFVersion < needed) SWFVersion = static_cast<std::uint8_t>(needed);
+    FClipActions->Write(be, SWFVersion);
+  }
+}
+
+void TSWFPlaceObject2::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  if (PlaceFlagHasCharacter) ids.push_back(&FCharacterId);
+}
+
+void TSWFPlaceObject2::Describe(TSWFDescription& d) const {
+  d.Field("depth", Depth);
+  if (PlaceFlagMove) d.Field("move", "yes");
+  if (PlaceFlagHasCharacter) d.Field("character", FCharacterId);
+  if (PlaceFlagHasMatrix) d.Field("matrix", FMatrix ? MatrixText(FMatrix->GetRec()) : "identity");
+  if (PlaceFlagHasColorTransform) {
+    d.Field("cxform", FColorTransform ? CxformText(FColorTransform->GetRec()) : "identity");
+  }
+  if (PlaceFlagHasRatio) d.Field("ratio", FRatio);
+  if (PlaceFlagHasName) d.Field("name", QuoteText(FName));
+  if (PlaceFlagHasClipDepth) d.Field("clipdepth", FClipDepth);
+  if (PlaceFlagHasClipActions && FClipActions) {
+    d.Field("events", ClipEventNames(FClipActions->AllEventFlags));
+    FClipActions->Describe(d, 0);
+  }
+}
+
+// ---- RemoveObject, RemoveObject2 ----
+
+void TSWFRemoveObject::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFRemoveObject&>(source);
+  CharacterId = s.CharacterId;
+  Depth = s.Depth;
+}
+
+void TSWFRemoveObject::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  CharacterId = body.Word();
+  Depth = body.Word();
+}
+
+void TSWFRemoveObject::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(CharacterId);
+  be.WriteWord(Depth);
+}
+
+void TSWFRemoveObject::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  ids.push_back(&CharacterId);
+}
+
+void TSWFRemoveObject::Describe(TSWFDescription& d) const {
+  d.Field("depth", Depth);
+  d.Field("character", CharacterId);
+}
+
+void TSWFRemoveObject2::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  Depth = static_cast<const TSWFRemoveObject2&>(source).Depth;
+}
+
+void TSWFRemoveObject2::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, BodySize, TagID);
+  Depth = body.Word();
+}
+
+void TSWFRemoveObject2::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(Depth);
+}
+
+void TSWFRemoveObject2::Describe(TSWFDescription& d) const {
+  d.Field("depth", Depth);
 }
 
 }  // namespace kestrova

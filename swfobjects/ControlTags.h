@@ -1,8 +1,15 @@
 // Control and display-list tags: the tags that run a movie's timeline.
+//
+// Readers throw EStreamError, naming the tag and the offset, when a body ends inside its fields:
+// every read is bounded by the end of the tag's body as well as by the stream.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "swfobjects/Actions.h"
 #include "swfobjects/SWFObject.h"
 
 namespace kestrova {
@@ -29,6 +36,311 @@ class TSWFSetBackgroundColor : public TSWFObject {
 
  private:
   TSWFRGB FBackgroundColor;
+};
+
+class TSWFFrameLabel : public TSWFObject {
+ public:
+  TSWFFrameLabel() : TSWFObject(43) {}
+  explicit TSWFFrameLabel(std::string name) : TSWFObject(43), Name(std::move(name)) {}
+  std::string Name;
+  std::uint8_t NamedAnchor = 0;  // non-zero: the label is a named anchor (written as 1)
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return NamedAnchor ? 6 : 3; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+// A movie protected against import. Writing hashes a non-empty Password into PasswordHash with a
+// fresh random salt, so each write of a tag with a password gives a different (equally valid)
+// hash; reading fills PasswordHash only.
+class TSWFProtect : public TSWFObject {
+ public:
+  TSWFProtect() : TSWFObject(24) {}
+  std::string Password;
+  std::string PasswordHash;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
+
+ protected:
+  explicit TSWFProtect(std::uint16_t tagID) : TSWFObject(tagID) {}
+};
+
+class TSWFEnableDebugger : public TSWFProtect {
+ public:
+  TSWFEnableDebugger() : TSWFProtect(58) {}
+  std::uint16_t MinVersion() const override { return 5; }
+};
+
+class TSWFEnableDebugger2 : public TSWFProtect {
+ public:
+  TSWFEnableDebugger2() : TSWFProtect(64) {}
+  std::uint16_t MinVersion() const override { return 6; }
+};
+
+// One exported or imported asset: its name and its character id.
+struct TSWFAsset {
+  std::string Name;
+  std::uint16_t CharacterId = 0;
+  bool operator==(const TSWFAsset&) const = default;
+};
+
+// The assets' ids are references to characters of this movie.
+class TSWFExportAssets : public TSWFObject {
+ public:
+  TSWFExportAssets() : TSWFObject(56) {}
+  std::vector<TSWFAsset> Assets;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 5; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+
+ protected:
+  explicit TSWFExportAssets(std::uint16_t tagID) : TSWFObject(tagID) {}
+  void ReadAssets(TBitsEngine& be, std::uint64_t end);
+  void WriteAssets(TBitsEngine& be) const;
+  void DescribeAssets(TSWFDescription& d) const;
+};
+
+// The assets' ids are characters this movie defines, taken from the movie at URL.
+class TSWFImportAssets : public TSWFExportAssets {
+ public:
+  TSWFImportAssets() : TSWFExportAssets(57) {}
+  std::string URL;
+
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override { (void)ids; }
+  void Describe(TSWFDescription& d) const override;
+};
+
+class TSWFScriptLimits : public TSWFObject {
+ public:
+  TSWFScriptLimits() : TSWFObject(65) {}
+  std::uint16_t MaxRecursionDepth = 0;
+  std::uint16_t ScriptTimeoutSeconds = 0;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 7; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+class TSWFSetTabIndex : public TSWFObject {
+ public:
+  TSWFSetTabIndex() : TSWFObject(66) {}
+  std::uint16_t Depth = 0;
+  std::uint16_t TabIndex = 0;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 7; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+// ---- display list ----
+
+class TSWFBasedPlaceObject : public TSWFObject {
+ public:
+  std::uint16_t Depth = 0;
+  std::uint16_t CharacterId() const { return FCharacterId; }
+  // Here it only stores the value; PlaceObject2 also raises its HasCharacter flag.
+  virtual void SetCharacterId(std::uint16_t value) { FCharacterId = value; }
+
+  void Assign(const TBasedSWFObject& source) override;
+
+ protected:
+  using TSWFObject::TSWFObject;
+  std::uint16_t FCharacterId = 0;
+};
+
+class TSWFPlaceObject : public TSWFBasedPlaceObject {
+ public:
+  TSWFPlaceObject() : TSWFBasedPlaceObject(4) {}
+  TSWFMatrix& Matrix() { return FMatrix; }
+  const TSWFMatrix& Matrix() const { return FMatrix; }
+  // Always without alpha.
+  TSWFColorTransform& ColorTransform() { return FColorTransform; }
+  const TSWFColorTransform& ColorTransform() const { return FColorTransform; }
+  // Set by reading when the body holds a colour transform; writing also writes one when the
+  // transform carries add or multiply terms.
+  bool HasColorTransform = false;
+
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+
+ private:
+  TSWFMatrix FMatrix;
+  TSWFColorTransform FColorTransform;
+};
+
+// Clip events: the bit number of each event in EventFlags and AllEventFlags.
+enum TSWFClipEvent : unsigned {
+  ceKeyUp = 0,
+  ceKeyDown,
+  ceMouseUp,
+  ceMouseDown,
+  ceMouseMove,
+  ceUnload,
+  ceEnterFrame,
+  ceLoad,
+  ceDragOver,
+  ceRollOut,
+  ceRollOver,
+  ceReleaseOutside,
+  ceRelease,
+  cePress,
+  ceInitialize,
+  ceData,
+  ceConstruct,  // this and the two below need SWF 6
+  ceKeyPress,
+  ceDragOut,
+};
+constexpr std::uint32_t ClipEventBit(TSWFClipEvent e) {
+  return 1u << e;
+}
+// The events that exist only in the four-byte layout of SWF 6 and later.
+inline constexpr std::uint32_t kClipEventsSWF6 =
+    ClipEventBit(ceConstruct) | ClipEventBit(ceKeyPress) | ClipEventBit(ceDragOut);
+inline constexpr std::uint32_t kClipEventsAll = (1u << 19) - 1;
+// "KeyUp|Press" for a flag set.
+std::string ClipEventNames(std::uint32_t flags);
+
+// The actions run for a set of clip events.
+class TSWFClipActionRecord {
+ public:
+  TSWFActionList Actions;
+  std::uint32_t EventFlags = 0;
+  std::uint8_t KeyCode() const { return FKeyCode; }
+  // A non-zero key code turns the KeyPress event on, zero turns it off.
+  void SetKeyCode(std::uint8_t value);
+
+  void Assign(const TSWFClipActionRecord& source);
+
+ private:
+  friend class TSWFClipActions;  // reading keeps the flags exactly as the file has them
+  std::uint8_t FKeyCode = 0;
+};
+
+// The clip actions of a PlaceObject2.
+class TSWFClipActions : public TBasedSWFObject {
+ public:
+  std::vector<std::unique_ptr<TSWFClipActionRecord>> ClipActionRecords;
+  std::uint32_t AllEventFlags = 0;
+
+  // A new record (owned by this list) for the events; a non-zero key code adds KeyPress, a zero
+  // one removes it. The record's events are OR-ed into AllEventFlags.
+  TSWFClipActionRecord& AddActions(std::uint32_t eventFlags, std::uint8_t keyCode = 0);
+  // Throws std::out_of_range.
+  TSWFClipActionRecord& ActionRecord(std::size_t index) { return *ClipActionRecords.at(index); }
+  // Records that would be written: those with at least one event.
+  std::size_t WritableCount() const;
+
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  // 5, or 6 when an event of SWF 6 is used, or more for the actions.
+  std::uint16_t MinVersion() const override;
+  // Writes in the layout of MinVersion().
+  void WriteToStream(TBitsEngine& be) override { Write(be, MinVersion()); }
+  // Reserved word, AllEventFlags (with every record's events added), the records and the end flag
+  // in the layout of swfVersion. A record without events is skipped: in the file its zero flags
+  // would end the list.
+  void Write(TBitsEngine& be, std::uint8_t swfVersion);
+  // Reads up to end; returns whether any record was read. Throws EStreamError when the list or a
+  // record runs past end.
+  bool Read(TBitsEngine& be, std::uint64_t end, std::uint8_t swfVersion, bool parseActions);
+  void Describe(TSWFDescription& d, int depth) const;
+};
+
+class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
+ public:
+  TSWFPlaceObject2() : TSWFBasedPlaceObject(26) {}
+
+  // Created on first access; each access raises PlaceFlagHasClipActions.
+  TSWFClipActions& ClipActions();
+  const TSWFClipActions* ClipActionsIfAny() const { return FClipActions.get(); }
+  std::uint16_t ClipDepth() const { return FClipDepth; }
+  void SetClipDepth(std::uint16_t v);
+  // Created (with alpha) on first access; each access raises PlaceFlagHasColorTransform.
+  TSWFColorTransform& ColorTransform();
+  const TSWFColorTransform* ColorTransformIfAny() const { return FColorTransform.get(); }
+  // Created on first access; each access raises PlaceFlagHasMatrix.
+  TSWFMatrix& Matrix();
+  const TSWFMatrix* MatrixIfAny() const { return FMatrix.get(); }
+  const std::string& Name() const { return FName; }
+  // PlaceFlagHasName becomes whether the name is non-empty.
+  void SetName(std::string v);
+  bool ParseActions = true;
+  bool PlaceFlagHasCharacter = false;
+  bool PlaceFlagHasClipActions = false;
+  bool PlaceFlagHasClipDepth = false;
+  bool PlaceFlagHasColorTransform = false;
+  bool PlaceFlagHasMatrix = false;
+  bool PlaceFlagHasName = false;
+  bool PlaceFlagHasRatio = false;
+  bool PlaceFlagMove = false;
+  std::uint16_t Ratio() const { return FRatio; }
+  void SetRatio(std::uint16_t v);
+  // Decides the layout of clip actions; writing raises it to what the clip actions need.
+  std::uint8_t SWFVersion = 3;
+
+  void SetCharacterId(std::uint16_t value) override;
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override;
+  void PrepareRead(const TSWFReadContext& context) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+
+ private:
+  bool WritesClipActions() const;
+  std::unique_ptr<TSWFClipActions> FClipActions;
+  std::uint16_t FClipDepth = 0;
+  std::unique_ptr<TSWFColorTransform> FColorTransform;
+  std::unique_ptr<TSWFMatrix> FMatrix;
+  std::string FName;
+  std::uint16_t FRatio = 0;
+};
+
+class TSWFRemoveObject : public TSWFObject {
+ public:
+  TSWFRemoveObject() : TSWFObject(5) {}
+  std::uint16_t CharacterId = 0;
+  std::uint16_t Depth = 0;
+
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+class TSWFRemoveObject2 : public TSWFObject {
+ public:
+  TSWFRemoveObject2() : TSWFObject(28) {}
+  std::uint16_t Depth = 0;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 3; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
 };
 
 }  // namespace kestrova

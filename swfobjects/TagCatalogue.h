@@ -11,8 +11,8 @@
   BUILT(0, TSWFEnd, "End", 1)                                       \
   BUILT(1, TSWFShowFrame, "ShowFrame", 1)                           \
   BUILT(2, TSWFDefineShape, "DefineShape", 1)                       \
-  PENDING(4, TSWFPlaceObject, "PlaceObject", 1)                     \
-  PENDING(5, TSWFRemoveObject, "RemoveObject", 1)                   \
+  BUILT(4, TSWFPlaceObject, "PlaceObject", 1)                       \
+  BUILT(5, TSWFRemoveObject, "RemoveObject", 1)                     \
   BUILT(6, TSWFDefineBits, "DefineBits", 1)                         \
   PENDING(7, TSWFDefineButton, "DefineButton", 3)                   \
   BUILT(8, TSWFJPEGTables, "JPEGTables", 1)                         \
@@ -30,9 +30,9 @@
   BUILT(21, TSWFDefineBitsJPEG2, "DefineBitsJPEG2", 2)              \
   BUILT(22, TSWFDefineShape2, "DefineShape2", 2)                    \
   PENDING(23, TSWFDefineButtonCxform, "DefineButtonCxform", 2)      \
-  PENDING(24, TSWFProtect, "Protect", 2)                            \
-  PENDING(26, TSWFPlaceObject2, "PlaceObject2", 3)                  \
-  PENDING(28, TSWFRemoveObject2, "RemoveObject2", 3)                \
+  BUILT(24, TSWFProtect, "Protect", 2)                              \
+  BUILT(26, TSWFPlaceObject2, "PlaceObject2", 3)                    \
+  BUILT(28, TSWFRemoveObject2, "RemoveObject2", 3)                  \
   BUILT(32, TSWFDefineShape3, "DefineShape3", 3)                    \
   BUILT(33, TSWFDefineText2, "DefineText2", 3)                      \
   PENDING(34, TSWFDefineButton2, "DefineButton2", 3)                \
@@ -40,20 +40,20 @@
   BUILT(36, TSWFDefineBitsLossless2, "DefineBitsLossless2", 3)      \
   BUILT(37, TSWFDefineEditText, "DefineEditText", 4)                \
   PENDING(39, TSWFDefineSprite, "DefineSprite", 3)                  \
-  PENDING(43, TSWFFrameLabel, "FrameLabel", 3)                      \
+  BUILT(43, TSWFFrameLabel, "FrameLabel", 3)                        \
   PENDING(45, TSWFSoundStreamHead2, "SoundStreamHead2", 1)          \
   BUILT(46, TSWFDefineMorphShape, "DefineMorphShape", 3)            \
   BUILT(48, TSWFDefineFont2, "DefineFont2", 3)                      \
-  PENDING(56, TSWFExportAssets, "ExportAssets", 5)                  \
-  PENDING(57, TSWFImportAssets, "ImportAssets", 5)                  \
-  PENDING(58, TSWFEnableDebugger, "EnableDebugger", 5)              \
+  BUILT(56, TSWFExportAssets, "ExportAssets", 5)                    \
+  BUILT(57, TSWFImportAssets, "ImportAssets", 5)                    \
+  BUILT(58, TSWFEnableDebugger, "EnableDebugger", 5)                \
   BUILT(59, TSWFDoInitAction, "DoInitAction", 6)                    \
   PENDING(60, TSWFDefineVideoStream, "DefineVideoStream", 6)        \
   PENDING(61, TSWFVideoFrame, "VideoFrame", 6)                      \
   BUILT(62, TSWFDefineFontInfo2, "DefineFontInfo2", 6)              \
-  PENDING(64, TSWFEnableDebugger2, "EnableDebugger2", 6)            \
-  PENDING(65, TSWFScriptLimits, "ScriptLimits", 7)                  \
-  PENDING(66, TSWFSetTabIndex, "SetTabIndex", 7)
+  BUILT(64, TSWFEnableDebugger2, "EnableDebugger2", 6)              \
+  BUILT(65, TSWFScriptLimits, "ScriptLimits", 7)                    \
+  BUILT(66, TSWFSetTabIndex, "SetTabIndex", 7)
 
 namespace kestrova {
 

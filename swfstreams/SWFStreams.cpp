@@ -226,7 +226,11 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
       try {
         // A body cut off by the end of the file is not read: what is there belongs to no tag.
         if (length > size - bodyStart) throw EStreamError("Tag body runs past the end of the file");
-        ReadTagBody(*info->SWFObject, be, context);
+        // Each body is read through a window of its own length, so a damaged tag can neither
+        // read the next tag's bytes nor be disturbed by them.
+        TStreamWindow window(*FBody, bodyStart, length);
+        TBitsEngine tagEngine(window);
+        ReadTagBody(*info->SWFObject, tagEngine, context);
         AddSubTags(*info, static_cast<std::int64_t>(bodyStart) + 4);
       } catch (const std::exception& e) {
         auto error = std::make_unique<TSWFErrorTag>();
@@ -237,7 +241,6 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
         info->SWFObject = std::move(error);
         info->TagID = TSWFErrorTag::kTagID;
       }
-      be.FlushLastByte(false);
     }
     FBody->SetPosition(bodyStart + length);
     TagList.push_back(std::move(info));

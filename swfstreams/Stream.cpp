@@ -114,6 +114,29 @@ void TMemoryStream::SetSize(std::uint64_t size) {
   FPosition = std::min(FPosition, FSize);
 }
 
+// ---- TStreamWindow ----
+
+std::size_t TStreamWindow::Read(void* buffer, std::size_t count) {
+  if (FPosition >= FSize) return 0;
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, FSize - FPosition));
+  FParent.SetPosition(FStart + FPosition);
+  const std::size_t got = FParent.Read(buffer, n);
+  FPosition += got;
+  return got;
+}
+
+void TStreamWindow::Write(const void*, std::size_t) {
+  throw EStreamError("Invalid stream operation: a stream window cannot be written");
+}
+
+std::uint8_t TStreamWindow::ReadByte() {
+  if (FPosition >= FSize) throw EStreamError(kStreamReadError);
+  FParent.SetPosition(FStart + FPosition);
+  const std::uint8_t b = FParent.ReadByte();
+  ++FPosition;
+  return b;
+}
+
 // ---- TFileStream ----
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : FFileName(fileName) {

@@ -99,6 +99,27 @@ class TMemoryStream : public TStream {
   std::size_t FPosition = 0;
 };
 
+// A read-only window [start, start + size) of another stream, with positions counted from the
+// window's start. Reading stops at the window's end, so a reader given a window cannot take the
+// bytes that follow it. The parent must outlive the window.
+class TStreamWindow : public TStream {
+ public:
+  TStreamWindow(TStream& parent, std::uint64_t start, std::uint64_t size)
+      : FParent(parent), FStart(start), FSize(size) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;  // throws: read-only
+  std::uint64_t Position() const override { return FPosition; }
+  void SetPosition(std::uint64_t position) override { FPosition = position; }
+  std::uint64_t Size() const override { return FSize; }
+  std::uint8_t ReadByte() override;
+
+ private:
+  TStream& FParent;
+  std::uint64_t FStart, FSize;
+  std::uint64_t FPosition = 0;
+};
+
 // Buffered stream over a file of the file system.
 class TFileStream : public TStream {
  public:

@@ -142,3 +142,23 @@ TEST(ZStream, CutOrCorruptDataFailsCleanly) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(StreamWindow, ReadsOnlyItsOwnBytesWithRelativePositions) {
+  TMemoryStream parent(std::vector<std::uint8_t>{0, 1, 2, 3, 4, 5, 6});
+  TStreamWindow window(parent, 2, 3);
+  EXPECT_EQ(window.Size(), 3u);
+  EXPECT_EQ(window.ReadByte(), 2);
+  EXPECT_EQ(window.ReadBytes(2), (std::vector<std::uint8_t>{3, 4}));
+  EXPECT_THROW(window.ReadByte(), EStreamError);
+  window.SetPosition(1);
+  std::uint8_t b[5];
+  EXPECT_EQ(window.Read(b, 5), 2u);
+  EXPECT_THROW(window.WriteByte(9), EStreamError);
+  EXPECT_EQ(parent.Bytes()[5], 5);
+}
+
+}  // namespace
+}  // namespace kestrova
