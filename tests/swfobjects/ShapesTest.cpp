@@ -413,8 +413,33 @@ TEST(ShapeTags, Describe) {
   EXPECT_EQ(d.Lines[1].second, "style changes=1 lines=4 curves=0");
 }
 
-// A bitmap with id 2, then a shape with id 1 filled with it; renumbered from 100 the bitmap is
-// 100, the shape 101 and the fill refers to 100. Ids that nothing defines are left alone.
+// A bitmap with id 2, a shape with id 1 filled with it and a placement of the shape, renumbered
+// from 100: the bitmap is 100, the shape 101, the fill refers to 100 and the placement to 101.
+TEST(ShapeTags, ChangeCharacterIDsOfAPlacedBitmapShape) {
+  TSWFDefineBitsLossless bitmap;
+  bitmap.CharacterId = 2;
+  bitmap.BitmapFormat = 5;
+  auto shape = RectangleShape(false);
+  static_cast<TSWFDefineShape&>(*shape).ShapeId = 1;
+  static_cast<TSWFImageFill&>(*static_cast<TSWFDefineShape&>(*shape).FillStyles[0]).BitmapId = 2;
+  TSWFPlaceObject2 place;
+  place.Depth = 1;
+  place.SetCharacterId(1);
+  auto reader = test::ParseRecords(
+      test::Concat({test::WriteTag(bitmap), test::WriteTag(*shape), test::WriteTag(place)}));
+  ASSERT_EQ(reader->TagList.size(), 3u);
+  EXPECT_EQ(reader->ChangeCharacterIDs(100), 102);
+  const auto& b = static_cast<const TSWFDefineBitsLossless&>(*reader->TagList[0]->SWFObject);
+  const auto& s = static_cast<const TSWFDefineShape&>(*reader->TagList[1]->SWFObject);
+  const auto& p = static_cast<const TSWFPlaceObject2&>(*reader->TagList[2]->SWFObject);
+  EXPECT_EQ(b.CharacterId, 100);
+  EXPECT_EQ(s.ShapeId, 101);
+  EXPECT_EQ(static_cast<const TSWFImageFill&>(*s.FillStyles[0]).BitmapId, 100);
+  EXPECT_EQ(p.CharacterId(), 101);
+}
+
+// Bitmap ids in new styles and morph fills are renumbered too; ids that nothing defines are left
+// alone.
 TEST(ShapeTags, ChangeCharacterIDs) {
   TSWFDefineBitsLossless bitmap;
   bitmap.CharacterId = 2;
