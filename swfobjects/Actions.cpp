@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <optional>
+#include <deque>
 #include <stdexcept>
 #include <typeinfo>
 #include <unordered_map>
@@ -883,53 +883,54 @@ std::unique_ptr<TSWFAction> ReadActionRecord(TBitsEngine& be, std::uint8_t code,
   return action;
 }
 
-// Where a marker at offset d from the action at index i goes, or nothing when d does not fall on
-// an action boundary within [floor, end of list].
-std::optional<std::size_t> FindMarkerPlace(const TSWFActionList& list, std::size_t i,
-                                           std::int64_t d, std::size_t floor) {
-  std::int64_t rest = d;
-  if (d > 0) {
-    for (std::size_t k = i + 1; k < list.size(); ++k) {
-      rest -= ActionSize(*list[k]);
-      if (rest == 0) return k + 1;
-      if (rest < 0) return std::nullopt;
-    }
-    return std::nullopt;
-  }
-  for (std::size_t k = i + 1; k-- > floor;) {
-    rest += ActionSize(*list[k]);
-    if (rest == 0) return k;
-    if (rest > 0) return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-// Labels the branch targets of a list just read with inert markers; the actions keep their read
-// values, so writing the list again gives the same bytes.
+// Labels the branch targets of the actions read from index first on with inert markers; the
+// actions keep their read values, so writing the list again gives the same bytes. A target must
+// fall on an action boundary: after the referring action for a forward offset, at or before it for
+// a backward one. Boundaries are found by binary search and the list is rebuilt once, so a large
+// list full of branches costs O(n log n).
 void PlaceMarkers(TSWFActionList& list, std::size_t first) {
+  const std::size_t count = list.size() - first;
+  std::vector<std::int64_t> start(count + 1, 0);  // start[count] is the end of the list
+  for (std::size_t j = 0; j < count; ++j) start[j + 1] = start[j] + ActionSize(*list[first + j]);
+  // before[j]: markers that go before the j-th action read (j == count: at the end).
+  std::vector<std::deque<std::unique_ptr<TSWFAction>>> before(count + 1);
   int labelNumber = 0;
-  for (std::size_t i = first; i < list.size(); ++i) {
-    TSWFAction& action = *list[i];
+  for (std::size_t j = 0; j < count; ++j) {
+    TSWFAction& action = *list[first + j];
     const auto refs = action.MarkerRefs();
     const auto offsets = action.MarkerOffsets();
-    std::size_t shift = 0;
     for (std::size_t k = 0; k < refs.size() && k < offsets.size(); ++k) {
       const std::int64_t d = offsets[k];
       if (d == 0) continue;
       TSWFOffsetMarker& marker = refs[k]->Marker();
       marker.Active = false;
       marker.JumpBack = d < 0;
-      const auto place = FindMarkerPlace(list, i + shift, d, first);
-      if (!place) {
+      const std::int64_t target = start[j + 1] + d;
+      const auto it = std::lower_bound(start.begin(), start.end(), target);
+      const auto place = static_cast<std::size_t>(it - start.begin());
+      const bool onBoundary = it != start.end() && *it == target;
+      if (!onBoundary || (d > 0 ? place <= j : place > j)) {
         marker.Label = "Error Size offset: " + std::to_string(d);
         continue;
       }
       marker.Label = "label " + std::to_string(++labelNumber);
-      InsertMarker(list, *place, *refs[k]);
-      if (*place <= i + shift) ++shift;
+      // Like a walk that inserts each marker next to the last action it counted: a forward one
+      // right after the action before its place, a backward one right before the action at it.
+      if (d > 0) {
+        before[place].push_front(refs[k]->TakeForList());
+      } else {
+        before[place].push_back(refs[k]->TakeForList());
+      }
     }
-    i += shift;
   }
+  TSWFActionList rebuilt;
+  rebuilt.reserve(list.size() + static_cast<std::size_t>(labelNumber));
+  for (std::size_t j = 0; j < first; ++j) rebuilt.push_back(std::move(list[j]));
+  for (std::size_t j = 0; j <= count; ++j) {
+    for (auto& m : before[j]) rebuilt.push_back(std::move(m));
+    if (j < count) rebuilt.push_back(std::move(list[first + j]));
+  }
+  list = std::move(rebuilt);
 }
 
 }  // namespace

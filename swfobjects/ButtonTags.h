@@ -1,3 +1,137 @@
+// Button tags: DefineButton, DefineButton2 with their records and condition actions, and
+// DefineButtonCxform.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "swfobjects/Actions.h"
 #include "swfobjects/SWFObject.h"
+
+namespace kestrova {
+
+// One character shown by a button in some of its states.
+class TSWFButtonRecord : public TBasedSWFObject {
+ public:
+  // ButtonState bits.
+  static constexpr std::uint8_t kUp = 1, kDown = 2, kOver = 4, kHitTest = 8;
+
+  explicit TSWFButtonRecord(std::uint16_t characterId = 0) : CharacterId(characterId) {}
+  std::uint8_t ButtonState = 0;
+  std::uint16_t CharacterId;
+  std::uint16_t PlaceDepth = 0;
+
+  // Made on first access; an absent matrix is written as the identity.
+  TSWFMatrix& PlaceMatrix();
+  bool HasPlaceMatrix() const { return FPlaceMatrix != nullptr; }
+  // Made on first access, which sets HasColorTransform.
+  TSWFColorTransform& ColorTransform();
+  bool HasColorTransform() const { return FHasColorTransform; }
+  void SetHasColorTransform(bool v) { FHasColorTransform = v; }
+
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  // The record; its CXFORMWITHALPHA only when HasColorTransform.
+  void WriteToStream(TBitsEngine& be) override { Write(be, FHasColorTransform); }
+  // withColorTransform: write a CXFORMWITHALPHA, an empty one when the record has none.
+  void Write(TBitsEngine& be, bool withColorTransform);
+  // Reads the record after its state byte. Throws on a state byte announcing filters or a blend
+  // mode, which this record does not hold.
+  void Read(TBitsEngine& be, std::uint8_t stateByte, bool withColorTransform);
+  // "char=3 depth=1 states=up,hitTest ..." for the dump.
+  std::string Description() const;
+
+ private:
+  std::unique_ptr<TSWFMatrix> FPlaceMatrix;
+  std::unique_ptr<TSWFColorTransform> FColorTransform;
+  bool FHasColorTransform = false;
+};
+
+using TSWFButtonRecordList = std::vector<std::unique_ptr<TSWFButtonRecord>>;
+
+class TSWFBasedButton : public TSWFObject {
+ public:
+  std::uint16_t ButtonId = 0;
+  TSWFButtonRecordList ButtonRecords;
+  bool ParseActions = true;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 3; }
+  void PrepareRead(const TSWFReadContext& context) override { ParseActions = context.ParseActions; }
+  void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&ButtonId); }
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+
+ protected:
+  explicit TSWFBasedButton(std::uint16_t tagID) : TSWFObject(tagID) {}
+  // Reads records up to their zero byte, bounded by bodyEnd.
+  void ReadRecords(TBitsEngine& be, std::uint64_t bodyEnd, bool withColorTransform);
+  void WriteRecords(TBitsEngine& be, bool withColorTransform);
+  // Reads an action list ended by a code 0 that lies before limit: parsed, or as one raw block.
+  void ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit);
+  void DescribeRecords(TSWFDescription& d) const;
+};
+
+class TSWFDefineButton : public TSWFBasedButton {
+ public:
+  TSWFDefineButton() : TSWFBasedButton(7) {}
+  TSWFActionList Actions;
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return ActionListMinVersion(Actions); }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+// An action list of DefineButton2 with the transitions that run it.
+class TSWFButtonCondAction {
+ public:
+  // Conditions bits.
+  static constexpr std::uint16_t kIdleToOverUp = 0x01, kOverUpToIdle = 0x02,
+                                 kOverUpToOverDown = 0x04, kOverDownToOverUp = 0x08,
+                                 kOutDownToOverDown = 0x10, kOverDownToOutDown = 0x20,
+                                 kOutDownToIdle = 0x40, kIdleToOverDown = 0x80,
+                                 kOverDownToIdle = 0x100;
+  std::uint16_t Conditions = 0;
+  std::uint8_t CondKeyPress = 0;  // 7 bits
+  TSWFActionList Actions;
+
+  void Assign(const TSWFButtonCondAction& source);
+  // The two condition bytes as written.
+  std::uint16_t ConditionWord() const;
+  void SetConditionWord(std::uint8_t first, std::uint8_t second);
+  std::string Description() const;
+};
+
+class TSWFDefineButton2 : public TSWFBasedButton {
+ public:
+  TSWFDefineButton2() : TSWFBasedButton(34) {}
+  bool TrackAsMenu = false;
+  std::vector<std::unique_ptr<TSWFButtonCondAction>> Actions;
+
+  void Assign(const TBasedSWFObject& source) override;
+  // At least 3, and as high as the condition actions need.
+  std::uint16_t MinVersion() const override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+class TSWFDefineButtonCxform : public TSWFObject {
+ public:
+  TSWFDefineButtonCxform() : TSWFObject(23) {}
+  std::uint16_t ButtonId = 0;
+  TSWFColorTransform ButtonColorTransform;  // written without alpha
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 2; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
+    ids.push_back(&ButtonId);
+  }
+  void Describe(TSWFDescription& d) const override;
+};
+
+}  // namespace kestrova

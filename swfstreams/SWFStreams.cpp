@@ -180,7 +180,9 @@ static void AddSubTags(TSWFTagInfo& info, std::int64_t innerStart) {
     sub->LongHeader = NeedsLongHeader(tag->TagID, tag->BodySize);
     sub->Position = static_cast<std::int32_t>(position);
     sub->FrameNum = info.FrameNum;
-    position += TotalTagSize(*tag);
+    // The header as the sprite writes it: TotalTagSize leaves out the forced long form of codes
+    // 20, 36 and 60, which would shift every entry after one of them.
+    position += (sub->LongHeader ? 6 : 2) + std::int64_t(tag->BodySize);
     AddSubTags(*sub, sub->Position + (sub->LongHeader ? 6 : 2) + 4);
     info.SubTags.push_back(std::move(sub));
   }

@@ -1,0 +1,391 @@
+#include "swfobjects/ButtonTags.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "swfobjects/TagCatalogue.h"
+
+namespace kestrova {
+
+namespace {
+
+// ButtonState bits to the state byte of the file (HitTest, Down, Over, Up from bit 3 down).
+std::uint8_t StateByte(std::uint8_t state) {
+  return static_cast<std::uint8_t>(((state & TSWFButtonRecord::kHitTest) ? 0x08 : 0) |
+                                   ((state & TSWFButtonRecord::kDown) ? 0x04 : 0) |
+                                   ((state & TSWFButtonRecord::kOver) ? 0x02 : 0) |
+                                   ((state & TSWFButtonRecord::kUp) ? 0x01 : 0));
+}
+
+std::uint8_t StateFromByte(std::uint8_t b) {
+  return static_cast<std::uint8_t>(
+      ((b & 0x08) ? TSWFButtonRecord::kHitTest : 0) | ((b & 0x04) ? TSWFButtonRecord::kDown : 0) |
+      ((b & 0x02) ? TSWFButtonRecord::kOver : 0) | ((b & 0x01) ? TSWFButtonRecord::kUp : 0));
+}
+
+void CheckInsideBody(const TBitsEngine& be, std::uint64_t bodyEnd, const char* what) {
+  if (be.Stream.Position() > bodyEnd) {
+    throw std::runtime_error(std::string(what) + " runs past the end of the tag");
+  }
+}
+
+// Writes the distance from at to the current position into the UI16 at at.
+void PatchDistance(TBitsEngine& be, std::uint64_t at) {
+  be.FlushLastByte(true);
+  const std::uint64_t here = be.Stream.Position();
+  const std::uint64_t distance = here - at;
+  if (distance > 0xFFFF) throw std::length_error("Button action block longer than 65535 bytes");
+  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(distance),
+                                 static_cast<std::uint8_t>(distance >> 8)};
+  be.Stream.SetPosition(at);
+  be.Stream.Write(bytes, 2);
+  be.Stream.SetPosition(here);
+}
+
+std::string DescribeColorTransform(const TSWFColorTransform& c) {
+  std::string s;
+  auto terms = [&](const char* name, std::int32_t r, std::int32_t g, std::int32_t b,
+                   std::int32_t a) {
+    s += std::string(s.empty() ? "" : " ") + name + "=(" + std::to_string(r) + "," +
+         std::to_string(g) + "," + std::to_string(b);
+    if (c.HasAlpha) s += "," + std::to_string(a);
+    s += ")";
+  };
+  if (c.HasMult) terms("mult", c.MultR(), c.MultG(), c.MultB(), c.MultA());
+  if (c.HasAdd) terms("add", c.AddR(), c.AddG(), c.AddB(), c.AddA());
+  return s.empty() ? "none" : s;
+}
+
+}  // namespace
+
+// ---- records ----
+
+TSWFMatrix& TSWFButtonRecord::PlaceMatrix() {
+  if (!FPlaceMatrix) FPlaceMatrix = std::make_unique<TSWFMatrix>();
+  return *FPlaceMatrix;
+}
+
+TSWFColorTransform& TSWFButtonRecord::ColorTransform() {
+  if (!FColorTransform) FColorTransform = std::make_unique<TSWFColorTransform>();
+  FHasColorTransform = true;
+  return *FColorTransform;
+}
+
+void TSWFButtonRecord::Assign(const TBasedSWFObject& source) {
+  const auto& s = SameClass(source, *this);
+  ButtonState = s.ButtonState;
+  CharacterId = s.CharacterId;
+  PlaceDepth = s.PlaceDepth;
+  FPlaceMatrix.reset();
+  if (s.FPlaceMatrix) PlaceMatrix().Assign(*s.FPlaceMatrix);
+  FColorTransform.reset();
+  if (s.FColorTransform) ColorTransform().Assign(*s.FColorTransform);
+  FHasColorTransform = s.FHasColorTransform;
+}
+
+void TSWFButtonRecord::Write(TBitsEngine& be, bool withColorTransform) {
+  be.WriteByte(StateByte(ButtonState));
+  be.WriteWord(CharacterId);
+  be.WriteWord(PlaceDepth);
+  be.WriteMatrix(FPlaceMatrix ? FPlaceMatrix->GetRec() : TSWFMatrixRec{});
+  if (!withColorTransform) return;
+  TSWFColorTransformRec c;
+  if (FHasColorTransform && FColorTransform) c = FColorTransform->GetRec();
+  // A transform set without alpha must leave the alpha as it is, not multiply it by 0.
+  if (!c.HasAlpha) {
+    c.MultA = 256;
+    c.AddA = 0;
+    c.HasAlpha = true;
+  }
+  be.WriteColorTransform(c);
+}
+
+void TSWFButtonRecord::Read(TBitsEngine& be, std::uint8_t stateByte, bool withColorTransform) {
+  if (stateByte & 0x30) {
+    throw std::runtime_error("Button record with a filter list or blend mode is not supported");
+  }
+  ButtonState = StateFromByte(stateByte);
+  CharacterId = be.ReadWord();
+  PlaceDepth = be.ReadWord();
+  PlaceMatrix().SetRec(be.ReadMatrix());
+  if (withColorTransform) ColorTransform().SetRec(be.ReadColorTransform(true));
+}
+
+std::string TSWFButtonRecord::Description() const {
+  static const std::pair<std::uint8_t, const char*> kStates[] = {
+      {kUp, "up"}, {kOver, "over"}, {kDown, "down"}, {kHitTest, "hitTest"}};
+  std::string states;
+  for (const auto& [bit, name] : kStates) {
+    if (ButtonState & bit) states += (states.empty() ? "" : ",") + std::string(name);
+  }
+  std::string s = "record char=" + std::to_string(CharacterId) +
+                  " depth=" + std::to_string(PlaceDepth) +
+                  " states=" + (states.empty() ? "none" : states);
+  if (FPlaceMatrix) {
+    s += " at=(" + std::to_string(FPlaceMatrix->TranslateX) + "," +
+         std::to_string(FPlaceMatrix->TranslateY) + ")";
+  }
+  if (FHasColorTransform && FColorTransform) {
+    s += " cxform=[" + DescribeColorTransform(*FColorTransform) + "]";
+  }
+  return s;
+}
+
+// ---- common button ----
+
+void TSWFBasedButton::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFBasedButton&>(source);
+  ButtonId = s.ButtonId;
+  ParseActions = s.ParseActions;
+  ButtonRecords.clear();
+  for (const auto& r : s.ButtonRecords) {
+    auto copy = std::make_unique<TSWFButtonRecord>();
+    copy->Assign(*r);
+    ButtonRecords.push_back(std::move(copy));
+  }
+}
+
+void TSWFBasedButton::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  for (auto& r : ButtonRecords) ids.push_back(&r->CharacterId);
+}
+
+void TSWFBasedButton::ReadRecords(TBitsEngine& be, std::uint64_t bodyEnd, bool withColorTransform) {
+  ButtonRecords.clear();
+  for (;;) {
+    if (be.Stream.Position() >= bodyEnd) {
+      throw std::runtime_error(std::string(TagName(TagID)) + ": button records without an end");
+    }
+    const std::uint8_t state = be.ReadByte();
+    if (state == 0) return;
+    auto record = std::make_unique<TSWFButtonRecord>();
+    record->Read(be, state, withColorTransform);
+    CheckInsideBody(be, bodyEnd, "A button record");
+    ButtonRecords.push_back(std::move(record));
+  }
+}
+
+void TSWFBasedButton::WriteRecords(TBitsEngine& be, bool withColorTransform) {
+  for (auto& r : ButtonRecords) r->Write(be, withColorTransform);
+  be.WriteByte(0);
+}
+
+void TSWFBasedButton::ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit) {
+  const std::uint64_t start = be.Stream.Position();
+  if (limit < start) throw std::runtime_error("Button actions start past their end");
+  if (ParseActions) {
+    ReadActionList(be, list, static_cast<std::int64_t>(limit - start));
+    return;
+  }
+  const std::uint64_t end = FindEndActions(be, limit);
+  if (end == start) throw std::runtime_error("Button actions without an end code");
+  if (end - 1 > start) {
+    auto raw = std::make_unique<TSWFActionByteCode>();
+    raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(end - 1 - start));
+    raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
+    list.push_back(std::move(raw));
+  }
+  be.ReadByte();
+}
+
+void TSWFBasedButton::DescribeRecords(TSWFDescription& d) const {
+  d.Field("id", ButtonId);
+  d.Field("records", static_cast<std::int64_t>(ButtonRecords.size()));
+  for (const auto& r : ButtonRecords) d.Line(r->Description(), 0);
+}
+
+// ---- DefineButton ----
+
+void TSWFDefineButton::Assign(const TBasedSWFObject& source) {
+  TSWFBasedButton::Assign(source);
+  const auto& s = SameClass(source, *this);
+  if (&s == this) return;
+  Actions.clear();
+  CopyActionList(s.Actions, Actions);
+}
+
+void TSWFDefineButton::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t bodyEnd = be.Stream.Position() + static_cast<std::uint64_t>(BodySize);
+  ButtonId = be.ReadWord();
+  ReadRecords(be, bodyEnd, false);
+  Actions.clear();
+  ReadActionBlock(be, Actions, bodyEnd);
+}
+
+void TSWFDefineButton::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(ButtonId);
+  // This tag's records have no place for a colour transform.
+  WriteRecords(be, false);
+  WriteActionList(be, Actions);
+  be.WriteByte(0);
+}
+
+void TSWFDefineButton::Describe(TSWFDescription& d) const {
+  DescribeRecords(d);
+  d.Field("actions", static_cast<std::int64_t>(Actions.size()));
+  if (Actions.empty()) return;
+  d.Line("actions", 0);
+  DescribeActionList(Actions, d, 1);
+}
+
+// ---- condition actions ----
+
+void TSWFButtonCondAction::Assign(const TSWFButtonCondAction& source) {
+  if (&source == this) return;
+  Conditions = source.Conditions;
+  CondKeyPress = source.CondKeyPress;
+  Actions.clear();
+  CopyActionList(source.Actions, Actions);
+}
+
+namespace {
+// Condition bits in the order of the first written byte, most significant first.
+constexpr std::uint16_t kFirstByteOrder[8] = {
+    TSWFButtonCondAction::kIdleToOverDown,    TSWFButtonCondAction::kOutDownToIdle,
+    TSWFButtonCondAction::kOutDownToOverDown, TSWFButtonCondAction::kOverDownToOutDown,
+    TSWFButtonCondAction::kOverDownToOverUp,  TSWFButtonCondAction::kOverUpToOverDown,
+    TSWFButtonCondAction::kOverUpToIdle,      TSWFButtonCondAction::kIdleToOverUp};
+}  // namespace
+
+std::uint16_t TSWFButtonCondAction::ConditionWord() const {
+  std::uint16_t first = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (Conditions & kFirstByteOrder[i]) first |= static_cast<std::uint16_t>(0x80 >> i);
+  }
+  const std::uint16_t second = static_cast<std::uint16_t>(((CondKeyPress & 0x7F) << 1) |
+                                                          ((Conditions & kOverDownToIdle) ? 1 : 0));
+  return static_cast<std::uint16_t>((first << 8) | second);
+}
+
+void TSWFButtonCondAction::SetConditionWord(std::uint8_t first, std::uint8_t second) {
+  Conditions = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (first & (0x80 >> i)) Conditions |= kFirstByteOrder[i];
+  }
+  if (second & 1) Conditions |= kOverDownToIdle;
+  CondKeyPress = second >> 1;
+}
+
+std::string TSWFButtonCondAction::Description() const {
+  static const std::pair<std::uint16_t, const char*> kNames[] = {
+      {kIdleToOverUp, "idleToOverUp"},           {kOverUpToIdle, "overUpToIdle"},
+      {kOverUpToOverDown, "overUpToOverDown"},   {kOverDownToOverUp, "overDownToOverUp"},
+      {kOutDownToOverDown, "outDownToOverDown"}, {kOverDownToOutDown, "overDownToOutDown"},
+      {kOutDownToIdle, "outDownToIdle"},         {kIdleToOverDown, "idleToOverDown"},
+      {kOverDownToIdle, "overDownToIdle"}};
+  std::string names;
+  for (const auto& [bit, name] : kNames) {
+    if (Conditions & bit) names += (names.empty() ? "" : ",") + std::string(name);
+  }
+  std::string s = "condition " + (names.empty() ? std::string("none") : names);
+  if (CondKeyPress) s += " key=" + std::to_string(CondKeyPress);
+  return s + " actions=" + std::to_string(Actions.size());
+}
+
+// ---- DefineButton2 ----
+
+void TSWFDefineButton2::Assign(const TBasedSWFObject& source) {
+  TSWFBasedButton::Assign(source);
+  const auto& s = SameClass(source, *this);
+  if (&s == this) return;
+  TrackAsMenu = s.TrackAsMenu;
+  Actions.clear();
+  for (const auto& c : s.Actions) {
+    auto copy = std::make_unique<TSWFButtonCondAction>();
+    copy->Assign(*c);
+    Actions.push_back(std::move(copy));
+  }
+}
+
+std::uint16_t TSWFDefineButton2::MinVersion() const {
+  std::uint16_t v = 3;
+  for (const auto& c : Actions) v = std::max(v, ActionListMinVersion(c->Actions));
+  return v;
+}
+
+void TSWFDefineButton2::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t bodyEnd = be.Stream.Position() + static_cast<std::uint64_t>(BodySize);
+  ButtonId = be.ReadWord();
+  TrackAsMenu = (be.ReadByte() & 1) != 0;
+  const std::uint16_t actionOffset = be.ReadWord();
+  ReadRecords(be, bodyEnd, true);
+  Actions.clear();
+  if (actionOffset == 0) return;
+  while (be.Stream.Position() < bodyEnd) {
+    const std::uint64_t condStart = be.Stream.Position();
+    if (bodyEnd - condStart < 4) throw std::runtime_error("DefineButton2: condition action cut");
+    const std::uint16_t size = be.ReadWord();
+    if (size != 0 && (size < 4 || size > bodyEnd - condStart)) {
+      throw std::runtime_error("DefineButton2: condition action size " + std::to_string(size) +
+                               " does not fit the tag");
+    }
+    auto cond = std::make_unique<TSWFButtonCondAction>();
+    const std::uint8_t first = be.ReadByte();
+    cond->SetConditionWord(first, be.ReadByte());
+    ReadActionBlock(be, cond->Actions, size ? condStart + size : bodyEnd);
+    // The size, when given, says where the next one starts.
+    if (size) be.Stream.SetPosition(condStart + size);
+    Actions.push_back(std::move(cond));
+    if (size == 0) break;
+  }
+}
+
+void TSWFDefineButton2::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(ButtonId);
+  be.WriteByte(TrackAsMenu ? 1 : 0);
+  const std::uint64_t offsetField = be.Stream.Position();
+  be.WriteWord(0);
+  WriteRecords(be, true);
+  if (Actions.empty()) return;
+  PatchDistance(be, offsetField);
+  for (std::size_t i = 0; i < Actions.size(); ++i) {
+    TSWFButtonCondAction& cond = *Actions[i];
+    const std::uint64_t sizeField = be.Stream.Position();
+    be.WriteWord(0);
+    const std::uint16_t word = cond.ConditionWord();
+    be.WriteByte(static_cast<std::uint8_t>(word >> 8));
+    be.WriteByte(static_cast<std::uint8_t>(word));
+    WriteActionList(be, cond.Actions);
+    be.WriteByte(0);
+    if (i + 1 < Actions.size()) PatchDistance(be, sizeField);
+  }
+}
+
+void TSWFDefineButton2::Describe(TSWFDescription& d) const {
+  DescribeRecords(d);
+  if (TrackAsMenu) d.Field("trackAsMenu", "yes");
+  d.Field("conditions", static_cast<std::int64_t>(Actions.size()));
+  for (const auto& c : Actions) {
+    d.Line(c->Description(), 0);
+    DescribeActionList(c->Actions, d, 1);
+  }
+}
+
+// ---- DefineButtonCxform ----
+
+void TSWFDefineButtonCxform::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = SameClass(source, *this);
+  ButtonId = s.ButtonId;
+  ButtonColorTransform.Assign(s.ButtonColorTransform);
+}
+
+void TSWFDefineButtonCxform::ReadFromStream(TBitsEngine& be) {
+  ButtonId = be.ReadWord();
+  ButtonColorTransform.SetRec(be.ReadColorTransform(false));
+}
+
+void TSWFDefineButtonCxform::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(ButtonId);
+  TSWFColorTransformRec c = ButtonColorTransform.GetRec();
+  c.HasAlpha = false;
+  be.WriteColorTransform(c);
+}
+
+void TSWFDefineButtonCxform::Describe(TSWFDescription& d) const {
+  d.Field("button", ButtonId);
+  d.Field("cxform", "[" + DescribeColorTransform(ButtonColorTransform) + "]");
+}
+
+}  // namespace kestrova

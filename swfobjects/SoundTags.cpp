@@ -1,0 +1,466 @@
+#include "swfobjects/SoundTags.h"
+
+#include <string>
+
+namespace kestrova {
+
+namespace {
+
+// The tag's body, read whole: the fields are parsed from this copy, so nothing can be read past
+// the body's end, and a body longer than the bytes really there fails here.
+TMemoryStream ReadWholeBody(TBitsEngine& be, std::int32_t bodySize) {
+  if (bodySize < 0) throw std::runtime_error("Negative tag body size");
+  return TMemoryStream(be.Stream.ReadBytes(static_cast<std::size_t>(bodySize)));
+}
+
+std::uint8_t Bit(bool flag, int shift) {
+  return static_cast<std::uint8_t>((flag ? 1 : 0) << shift);
+}
+
+const char* SoundFormatName(std::uint8_t format) {
+  static const char* const kNames[] = {"uncompressed",    "ADPCM",        "MP3",
+                                       "uncompressed-le", "Nellymoser16", "Nellymoser8",
+                                       "Nellymoser"};
+  return format < std::size(kNames) ? kNames[format] : "unknown";
+}
+
+const char* SoundRateName(std::uint8_t rate) {
+  static const char* const kNames[] = {"5.5kHz", "11kHz", "22kHz", "44kHz"};
+  return kNames[rate & 3];
+}
+
+// Format, rate, size and type of a sound or a stream, as description fields.
+void DescribeFormat(TSWFDescription& d, const char* prefix, std::uint8_t format, std::uint8_t rate,
+                    bool size16, bool stereo) {
+  const std::string p(prefix);
+  if (format != 0xFF) d.Field(p + "format", SoundFormatName(format));
+  d.Field(p + "rate", SoundRateName(rate));
+  d.Field(p + "size", size16 ? "16bit" : "8bit");
+  d.Field(p + "type", stereo ? "stereo" : "mono");
+}
+
+}  // namespace
+
+// ---- TSWFMediaDataObject ----
+
+void TSWFMediaDataObject::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFMediaDataObject&>(source);
+  OnDataWrite = s.OnDataWrite;
+  if (OnDataWrite) {
+    Data.clear();
+  } else {
+    Data = s.Data;
+  }
+}
+
+void TSWFMediaDataObject::WriteData(TBitsEngine& be) {
+  if (OnDataWrite) {
+    OnDataWrite(*this, be);
+  } else if (!Data.empty()) {
+    be.WriteBytes(Data.data(), static_cast<std::int64_t>(Data.size()));
+  }
+}
+
+void TSWFMediaDataObject::ReadRestAsData(TStream& body) {
+  Data = body.ReadBytes(static_cast<std::size_t>(body.Size() - body.Position()));
+}
+
+// ---- DefineSound ----
+
+void TSWFDefineSound::Assign(const TBasedSWFObject& source) {
+  TSWFMediaDataObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineSound&>(source);
+  SoundId = s.SoundId;
+  SoundFormat = s.SoundFormat;
+  SoundRate = s.SoundRate;
+  SoundSize = s.SoundSize;
+  SoundType = s.SoundType;
+  SoundSampleCount = s.SoundSampleCount;
+  SeekSamples = s.SeekSamples;
+}
+
+std::uint16_t TSWFDefineSound::MinVersion() const {
+  if (SoundFormat == 2 || SoundFormat == 3) return 4;
+  return SoundFormat == 6 ? 6 : 1;
+}
+
+void TSWFDefineSound::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  SoundId = be.ReadWord();
+  const std::uint8_t flags = be.ReadByte();
+  SoundFormat = flags >> 4;
+  SoundRate = (flags >> 2) & 3;
+  SoundSize = (flags & 2) != 0;
+  SoundType = (flags & 1) != 0;
+  SoundSampleCount = be.ReadDWord();
+  if (SoundFormat == 2) SeekSamples = be.ReadWord();
+  ReadRestAsData(body);
+}
+
+void TSWFDefineSound::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(SoundId);
+  be.WriteByte(static_cast<std::uint8_t>(((SoundFormat & 0x0F) << 4) | ((SoundRate & 3) << 2) |
+                                         Bit(SoundSize, 1) | Bit(SoundType, 0)));
+  be.WriteDWord(SoundSampleCount);
+  if (SoundFormat == 2) be.WriteWord(SeekSamples);
+  WriteData(be);
+}
+
+void TSWFDefineSound::Describe(TSWFDescription& d) const {
+  d.Field("id", SoundId);
+  DescribeFormat(d, "", SoundFormat, SoundRate, SoundSize, SoundType);
+  d.Field("samples", std::int64_t(SoundSampleCount));
+  if (SoundFormat == 2) d.Field("seek", SeekSamples);
+  d.Field("data", std::int64_t(Data.size()));
+}
+
+// ---- StartSound ----
+
+void TSWFStartSound::SetInPoint(std::uint32_t v) {
+  FInPoint = v;
+  HasInPoint = v != 0;
+}
+
+void TSWFStartSound::SetOutPoint(std::uint32_t v) {
+  FOutPoint = v;
+  HasOutPoint = v != 0;
+}
+
+void TSWFStartSound::SetLoopCount(std::uint16_t v) {
+  FLoopCount = v;
+  HasLoops = v != 0;
+}
+
+void TSWFStartSound::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFStartSound&>(source);
+  SoundId = s.SoundId;
+  SyncStop = s.SyncStop;
+  SyncNoMultiple = s.SyncNoMultiple;
+  HasEnvelope = s.HasEnvelope;
+  HasLoops = s.HasLoops;
+  HasOutPoint = s.HasOutPoint;
+  HasInPoint = s.HasInPoint;
+  EnvelopeRecords = s.EnvelopeRecords;
+  FInPoint = s.FInPoint;
+  FOutPoint = s.FOutPoint;
+  FLoopCount = s.FLoopCount;
+}
+
+void TSWFStartSound::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  ReadRecord(be);
+}
+
+void TSWFStartSound::ReadRecord(TBitsEngine& be) {
+  SoundId = be.ReadWord();
+  const std::uint8_t flags = be.ReadByte();
+  SyncStop = (flags & 0x20) != 0;
+  SyncNoMultiple = (flags & 0x10) != 0;
+  HasEnvelope = (flags & 0x08) != 0;
+  HasLoops = (flags & 0x04) != 0;
+  HasOutPoint = (flags & 0x02) != 0;
+  HasInPoint = (flags & 0x01) != 0;
+  FInPoint = HasInPoint ? be.ReadDWord() : 0;
+  FOutPoint = HasOutPoint ? be.ReadDWord() : 0;
+  FLoopCount = HasLoops ? be.ReadWord() : 0;
+  EnvelopeRecords.clear();
+  if (!HasEnvelope) return;
+  const std::uint8_t count = be.ReadByte();
+  for (int i = 0; i < count; ++i) {
+    TSWFSoundEnvelope e;
+    e.Pos44 = be.ReadDWord();
+    e.LeftLevel = be.ReadWord();
+    e.RightLevel = be.ReadWord();
+    EnvelopeRecords.push_back(e);
+  }
+}
+
+void TSWFStartSound::WriteTagBody(TBitsEngine& be) {
+  HasEnvelope = HasEnvelope && !EnvelopeRecords.empty();
+  be.WriteWord(SoundId);
+  be.WriteByte(Bit(SyncStop, 5) | Bit(SyncNoMultiple, 4) | Bit(HasEnvelope, 3) | Bit(HasLoops, 2) |
+               Bit(HasOutPoint, 1) | Bit(HasInPoint, 0));
+  if (HasInPoint) be.WriteDWord(FInPoint);
+  if (HasOutPoint) be.WriteDWord(FOutPoint);
+  if (HasLoops) be.WriteWord(FLoopCount);
+  if (!HasEnvelope) return;
+  // The count is one byte: a longer list is cut there, so the count always matches the records.
+  const std::size_t count = std::min<std::size_t>(EnvelopeRecords.size(), 255);
+  be.WriteByte(static_cast<std::uint8_t>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    be.WriteDWord(EnvelopeRecords[i].Pos44);
+    be.WriteWord(EnvelopeRecords[i].LeftLevel);
+    be.WriteWord(EnvelopeRecords[i].RightLevel);
+  }
+}
+
+void TSWFStartSound::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  ids.push_back(&SoundId);
+}
+
+std::string TSWFStartSound::Summary() const {
+  std::string s = "sound=" + std::to_string(SoundId);
+  if (SyncStop) s += " stop";
+  if (SyncNoMultiple) s += " nomultiple";
+  if (HasInPoint) s += " in=" + std::to_string(FInPoint);
+  if (HasOutPoint) s += " out=" + std::to_string(FOutPoint);
+  if (HasLoops) s += " loops=" + std::to_string(FLoopCount);
+  if (HasEnvelope) s += " envelope=" + std::to_string(EnvelopeRecords.size());
+  return s;
+}
+
+void TSWFStartSound::Describe(TSWFDescription& d) const {
+  d.Field("sound", SoundId);
+  if (SyncStop || SyncNoMultiple) {
+    d.Field("sync", SyncStop && SyncNoMultiple ? "stop,nomultiple"
+                    : SyncStop                 ? "stop"
+                                               : "nomultiple");
+  }
+  if (HasInPoint) d.Field("in", std::int64_t(FInPoint));
+  if (HasOutPoint) d.Field("out", std::int64_t(FOutPoint));
+  if (HasLoops) d.Field("loops", FLoopCount);
+  if (!HasEnvelope) return;
+  d.Field("envelope", unsigned(EnvelopeRecords.size()));
+  for (const auto& e : EnvelopeRecords) {
+    d.Line("pos44=" + std::to_string(e.Pos44) + " left=" + std::to_string(e.LeftLevel) +
+           " right=" + std::to_string(e.RightLevel));
+  }
+}
+
+// ---- SoundStreamHead, SoundStreamHead2 ----
+
+void TSWFSoundStreamHead::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFSoundStreamHead&>(source);
+  PlaybackSoundRate = s.PlaybackSoundRate;
+  PlaybackSoundSize = s.PlaybackSoundSize;
+  PlaybackSoundType = s.PlaybackSoundType;
+  StreamSoundCompression = s.StreamSoundCompression;
+  StreamSoundRate = s.StreamSoundRate;
+  StreamSoundSize = s.StreamSoundSize;
+  StreamSoundType = s.StreamSoundType;
+  StreamSoundSampleCount = s.StreamSoundSampleCount;
+  LatencySeek = s.LatencySeek;
+}
+
+std::uint16_t TSWFSoundStreamHead::MinVersion() const {
+  return StreamSoundCompression == 2 ? 4 : 1;
+}
+
+std::uint16_t TSWFSoundStreamHead2::MinVersion() const {
+  if (StreamSoundCompression == 2) return 4;
+  return StreamSoundCompression == 6 ? 6 : 3;
+}
+
+void TSWFSoundStreamHead::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  const std::uint8_t playback = be.ReadByte();
+  PlaybackSoundRate = (playback >> 2) & 3;
+  PlaybackSoundSize = (playback & 2) != 0;
+  PlaybackSoundType = (playback & 1) != 0;
+  const std::uint8_t stream = be.ReadByte();
+  StreamSoundCompression = stream >> 4;
+  StreamSoundRate = (stream >> 2) & 3;
+  StreamSoundSize = (stream & 2) != 0;
+  StreamSoundType = (stream & 1) != 0;
+  StreamSoundSampleCount = be.ReadWord();
+  // Some writers leave the latency out of an MP3 head: take it only when the body has it.
+  LatencySeek = 0;
+  if (StreamSoundCompression == 2 && BodySize > 4) {
+    LatencySeek = static_cast<std::int16_t>(be.ReadWord());
+  }
+}
+
+void TSWFSoundStreamHead::WriteTagBody(TBitsEngine& be) {
+  be.WriteByte(static_cast<std::uint8_t>(((PlaybackSoundRate & 3) << 2) |
+                                         Bit(PlaybackSoundSize, 1) | Bit(PlaybackSoundType, 0)));
+  be.WriteByte(static_cast<std::uint8_t>(((StreamSoundCompression & 0x0F) << 4) |
+                                         ((StreamSoundRate & 3) << 2) | Bit(StreamSoundSize, 1) |
+                                         Bit(StreamSoundType, 0)));
+  be.WriteWord(StreamSoundSampleCount);
+  if (StreamSoundCompression == 2) be.WriteWord(static_cast<std::uint16_t>(LatencySeek));
+}
+
+void TSWFSoundStreamHead::Describe(TSWFDescription& d) const {
+  DescribeFormat(d, "playback-", 0xFF, PlaybackSoundRate, PlaybackSoundSize, PlaybackSoundType);
+  DescribeFormat(d, "stream-", StreamSoundCompression, StreamSoundRate, StreamSoundSize,
+                 StreamSoundType);
+  d.Field("samples", StreamSoundSampleCount);
+  if (StreamSoundCompression == 2) d.Field("latency", int(LatencySeek));
+}
+
+// ---- SoundStreamBlock ----
+
+void TSWFSoundStreamBlock::Assign(const TBasedSWFObject& source) {
+  TSWFMediaDataObject::Assign(source);
+  const auto& s = static_cast<const TSWFSoundStreamBlock&>(source);
+  StreamSoundCompression = s.StreamSoundCompression;
+  SampleCount = s.SampleCount;
+  SeekSamples = s.SeekSamples;
+}
+
+void TSWFSoundStreamBlock::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  if (StreamSoundCompression == 2) {
+    SampleCount = be.ReadWord();
+    SeekSamples = be.ReadWord();
+  }
+  ReadRestAsData(body);
+}
+
+void TSWFSoundStreamBlock::WriteTagBody(TBitsEngine& be) {
+  if (StreamSoundCompression == 2) {
+    be.WriteWord(SampleCount);
+    be.WriteWord(SeekSamples);
+  }
+  WriteData(be);
+}
+
+void TSWFSoundStreamBlock::Describe(TSWFDescription& d) const {
+  if (StreamSoundCompression == 2) {
+    d.Field("samples", SampleCount);
+    d.Field("seek", SeekSamples);
+  }
+  d.Field("data", std::int64_t(Data.size()));
+}
+
+// ---- DefineVideoStream ----
+
+void TSWFDefineVideoStream::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineVideoStream&>(source);
+  CharacterId = s.CharacterId;
+  NumFrames = s.NumFrames;
+  Width = s.Width;
+  Height = s.Height;
+  VideoFlagsDeblocking = s.VideoFlagsDeblocking;
+  VideoFlagsSmoothing = s.VideoFlagsSmoothing;
+  CodecID = s.CodecID;
+}
+
+void TSWFDefineVideoStream::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  CharacterId = be.ReadWord();
+  NumFrames = be.ReadWord();
+  Width = be.ReadWord();
+  Height = be.ReadWord();
+  const std::uint8_t flags = be.ReadByte();
+  VideoFlagsDeblocking = flags >> 1;
+  VideoFlagsSmoothing = (flags & 1) != 0;
+  CodecID = be.ReadByte();
+}
+
+void TSWFDefineVideoStream::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(CharacterId);
+  be.WriteWord(NumFrames);
+  be.WriteWord(Width);
+  be.WriteWord(Height);
+  be.WriteByte(static_cast<std::uint8_t>(((VideoFlagsDeblocking & 0x7F) << 1) |
+                                         Bit(VideoFlagsSmoothing, 0)));
+  be.WriteByte(CodecID);
+}
+
+void TSWFDefineVideoStream::Describe(TSWFDescription& d) const {
+  d.Field("id", CharacterId);
+  d.Field("frames", NumFrames);
+  d.Field("size", std::to_string(Width) + "x" + std::to_string(Height));
+  const char* codec = CodecID == 2 ? "H.263" : CodecID == 3 ? "screen" : nullptr;
+  d.Field("codec", codec ? std::string(codec) : std::to_string(CodecID));
+  d.Field("deblocking", VideoFlagsDeblocking);
+  if (VideoFlagsSmoothing) d.Field("smoothing", "on");
+}
+
+// ---- VideoFrame ----
+
+void TSWFVideoFrame::Assign(const TBasedSWFObject& source) {
+  TSWFMediaDataObject::Assign(source);
+  const auto& s = static_cast<const TSWFVideoFrame&>(source);
+  StreamId = s.StreamId;
+  FrameNum = s.FrameNum;
+}
+
+void TSWFVideoFrame::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  StreamId = be.ReadWord();
+  FrameNum = be.ReadWord();
+  ReadRestAsData(body);
+}
+
+void TSWFVideoFrame::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(StreamId);
+  be.WriteWord(FrameNum);
+  WriteData(be);
+}
+
+void TSWFVideoFrame::Describe(TSWFDescription& d) const {
+  d.Field("stream", StreamId);
+  d.Field("frame", FrameNum);
+  d.Field("data", std::int64_t(Data.size()));
+}
+
+// ---- DefineButtonSound ----
+
+TSWFStartSound& TSWFDefineButtonSound::Sound(TSlot slot) {
+  auto& sound = FSounds.at(slot);
+  if (!sound) sound = std::make_unique<TSWFStartSound>();
+  return *sound;
+}
+
+void TSWFDefineButtonSound::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineButtonSound&>(source);
+  ButtonId = s.ButtonId;
+  for (int i = 0; i < kSlotCount; ++i) {
+    FSounds[i].reset();
+    if (s.FSounds[i]) Sound(TSlot(i)).Assign(*s.FSounds[i]);
+  }
+}
+
+void TSWFDefineButtonSound::ReadFromStream(TBitsEngine& outer) {
+  TMemoryStream body = ReadWholeBody(outer, BodySize);
+  TBitsEngine be(body);
+  ButtonId = be.ReadWord();
+  for (int i = 0; i < kSlotCount; ++i) {
+    FSounds[i].reset();
+    if (be.ReadWord() == 0) continue;
+    body.SetPosition(body.Position() - 2);
+    Sound(TSlot(i)).ReadRecord(be);
+  }
+}
+
+void TSWFDefineButtonSound::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(ButtonId);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (Written(TSlot(i))) {
+      FSounds[i]->WriteTagBody(be);
+    } else {
+      be.WriteWord(0);
+    }
+  }
+}
+
+void TSWFDefineButtonSound::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  ids.push_back(&ButtonId);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (Written(TSlot(i))) ids.push_back(&FSounds[i]->SoundId);
+  }
+}
+
+void TSWFDefineButtonSound::Describe(TSWFDescription& d) const {
+  static const char* const kSlotNames[kSlotCount] = {"OverUpToIdle", "IdleToOverUp",
+                                                     "OverUpToOverDown", "OverDownToOverUp"};
+  d.Field("button", ButtonId);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (Written(TSlot(i))) d.Line(std::string(kSlotNames[i]) + ": " + FSounds[i]->Summary());
+  }
+}
+
+}  // namespace kestrova
