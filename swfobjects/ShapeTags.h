@@ -1,3 +1,364 @@
+// Shape tags and their records: fill and line styles, the four shape records, DefineShape,
+// DefineShape2, DefineShape3 and DefineMorphShape. The shape-record reader and writer here also
+// carry the glyph outlines of the font tags.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "swfobjects/SWFObject.h"
+
+namespace kestrova {
+
+// ---- reading helpers shared by the tag families ----
+
+// The position just past a tag body that starts at the engine's current position.
+std::uint64_t BodyEnd(const TSWFObject& tag, const TBitsEngine& be);
+// Throws std::runtime_error("<what> runs past the end of the tag") once the engine has fetched a
+// byte at or beyond end.
+void CheckBodyEnd(const TBitsEngine& be, std::uint64_t end, const char* what);
+
+// ---- fill styles ----
+
+class TSWFFillStyle : public TBasedSWFObject {
+ public:
+  bool HasAlpha = false;  // colours are RGBA rather than RGB
+  std::uint8_t FillStyleType = 0;
+
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  // Reads everything after the type byte; the caller has set FillStyleType and HasAlpha.
+  virtual void ReadFromStream(TBitsEngine& be) = 0;
+  // "solid #RRGGBB", "linear gradient of 2", "clipped bitmap 3".
+  virtual std::string Description() const = 0;
+
+ protected:
+  explicit TSWFFillStyle(std::uint8_t type) : FillStyleType(type) {}
+};
+using TSWFFillStyleList = std::vector<std::unique_ptr<TSWFFillStyle>>;
+
+class TSWFColorFill : public TSWFFillStyle {
+ public:
+  TSWFColorFill() : TSWFFillStyle(0x00) {}
+  TSWFRGBA Color;
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteToStream(TBitsEngine& be) override;
+  std::string Description() const override;
+};
+
+struct TSWFGradientRecord {
+  std::uint8_t Ratio = 0;
+  TSWFRGBA Color;
+};
+
+class TSWFGradientFill : public TSWFFillStyle {
+ public:
+  static constexpr std::uint8_t kMaxGradients = 8;
+  TSWFGradientFill() : TSWFFillStyle(0x10) {}
+  TSWFMatrix GradientMatrix;
+  // Records written and read; the writer never goes past kMaxGradients, and the reader refuses a
+  // larger count.
+  std::uint8_t GradientCount = 0;
+  // Gradient records 1 to 8 (index 0 to 7); throws std::out_of_range outside.
+  TSWFGradientRecord& Gradient(std::size_t number) { return FRecords.at(number - 1); }
+  const TSWFGradientRecord& Gradient(std::size_t number) const { return FRecords.at(number - 1); }
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteToStream(TBitsEngine& be) override;
+  std::string Description() const override;
+
+ private:
+  std::array<TSWFGradientRecord, kMaxGradients> FRecords;
+};
+
+class TSWFImageFill : public TSWFFillStyle {
+ public:
+  TSWFImageFill() : TSWFFillStyle(0x41) {}
+  std::uint16_t BitmapId = 0;
+  TSWFMatrix BitmapMatrix;
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteToStream(TBitsEngine& be) override;
+  std::string Description() const override;
+};
+
+// Fill types 0x40 to 0x43 are bitmap fills.
+inline bool IsImageFillType(std::uint8_t type) {
+  return type >= 0x40 && type <= 0x43;
+}
+// A new fill of the class the type byte selects, with FillStyleType set; throws
+// std::runtime_error for a byte that names no fill style.
+std::unique_ptr<TSWFFillStyle> CreateFillStyle(std::uint8_t type);
+std::unique_ptr<TSWFFillStyle> CloneFillStyle(const TSWFFillStyle& source);
+
+// ---- line styles ----
+
+class TSWFLineStyle : public TBasedSWFObject {
+ public:
+  TSWFRGBA Color;
+  std::uint16_t Width = 0;  // twips
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  // The colour is RGBA when Color has alpha.
+  void WriteToStream(TBitsEngine& be) override { Write(be, Color.HasAlpha()); }
+  // The colour is RGBA when hasAlpha (the enclosing shape's setting); Color is left as it is.
+  void Write(TBitsEngine& be, bool hasAlpha) const;
+  void Read(TBitsEngine& be, bool hasAlpha);
+};
+using TSWFLineStyleList = std::vector<std::unique_ptr<TSWFLineStyle>>;
+
+// ---- shape records ----
+
+class TSWFShapeRecord : public TBasedSWFObject {
+ public:
+  enum : std::uint8_t { kEnd = 0, kStyleChange = 1, kStraightEdge = 2, kCurvedEdge = 3 };
+  std::uint8_t ShapeRecType = 0;
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+
+ protected:
+  explicit TSWFShapeRecord(std::uint8_t type) : ShapeRecType(type) {}
+};
+using TSWFShapeRecordList = std::vector<std::unique_ptr<TSWFShapeRecord>>;
+
+class TSWFEndShapeRecord : public TSWFShapeRecord {
+ public:
+  TSWFEndShapeRecord() : TSWFShapeRecord(kEnd) {}
+  void WriteToStream(TBitsEngine& be) override;
+};
+
+class TSWFStraightEdgeRecord : public TSWFShapeRecord {
+ public:
+  TSWFStraightEdgeRecord() : TSWFShapeRecord(kStraightEdge) {}
+  std::int32_t DeltaX = 0, DeltaY = 0;  // twips
+  void Assign(const TBasedSWFObject& source) override;
+  // Writes nothing at all for a zero edge.
+  void WriteToStream(TBitsEngine& be) override;
+
+ protected:
+  explicit TSWFStraightEdgeRecord(std::uint8_t type) : TSWFShapeRecord(type) {}
+};
+
+// The straight edge's deltas serve as the move deltas.
+class TSWFStyleChangeRecord : public TSWFStraightEdgeRecord {
+ public:
+  TSWFStyleChangeRecord() : TSWFStraightEdgeRecord(kStyleChange) {}
+  std::uint8_t NumFillBits = 0, NumLineBits = 0;  // index widths in force when written
+  bool StateFillStyle0 = false, StateFillStyle1 = false, StateLineStyle = false;
+  bool StateMoveTo = false, StateNewStyles = false;
+  bool HasAlpha = false;  // for the new styles
+
+  std::int32_t MoveDeltaX() const { return DeltaX; }
+  std::int32_t MoveDeltaY() const { return DeltaY; }
+  // Sets both deltas and StateMoveTo.
+  void SetMoveTo(std::int32_t x, std::int32_t y);
+  std::uint16_t FillStyle0() const { return FFillStyle0; }
+  std::uint16_t FillStyle1() const { return FFillStyle1; }
+  std::uint16_t LineStyle() const { return FLineStyle; }
+  // Each setter raises its state flag.
+  void SetFillStyle0(std::uint16_t v);
+  void SetFillStyle1(std::uint16_t v);
+  void SetLineStyle(std::uint16_t v);
+  // Made on first access, which raises StateNewStyles.
+  TSWFFillStyleList& NewFillStyles();
+  TSWFLineStyleList& NewLineStyles();
+  // The lists without making them: null when never accessed.
+  const TSWFFillStyleList* NewFillStylesIfAny() const { return FNewFillStyles.get(); }
+  const TSWFLineStyleList* NewLineStylesIfAny() const { return FNewLineStyles.get(); }
+  TSWFFillStyleList* NewFillStylesIfAny() { return FNewFillStyles.get(); }
+
+  void Assign(const TBasedSWFObject& source) override;
+  // Writes with the record's NumFillBits, NumLineBits and HasAlpha; with new styles it then sets
+  // NumFillBits and NumLineBits to the widths of the new counts.
+  void WriteToStream(TBitsEngine& be) override;
+
+ private:
+  std::uint16_t FFillStyle0 = 0, FFillStyle1 = 0, FLineStyle = 0;
+  std::unique_ptr<TSWFFillStyleList> FNewFillStyles;
+  std::unique_ptr<TSWFLineStyleList> FNewLineStyles;
+};
+
+class TSWFCurvedEdgeRecord : public TSWFShapeRecord {
+ public:
+  TSWFCurvedEdgeRecord() : TSWFShapeRecord(kCurvedEdge) {}
+  std::int32_t AnchorDeltaX = 0, AnchorDeltaY = 0, ControlDeltaX = 0, ControlDeltaY = 0;
+  void Assign(const TBasedSWFObject& source) override;
+  // Writes nothing at all for a zero curve.
+  void WriteToStream(TBitsEngine& be) override;
+};
+
+// A new record of the kind; throws std::invalid_argument for a type above 3.
+std::unique_ptr<TSWFShapeRecord> CreateShapeRecord(std::uint8_t type);
+// Appends a deep copy of every record of source to target.
+void CopyShapeRecords(const TSWFShapeRecordList& source, TSWFShapeRecordList& target);
+void CopyFillStyles(const TSWFFillStyleList& source, TSWFFillStyleList& target);
+void CopyLineStyles(const TSWFLineStyleList& source, TSWFLineStyleList& target);
+
+// How the edge writer treats the style flags of style-change records.
+enum class TEdgeStyleRule {
+  ClearUnused,  // a width of 0 clears the flags of the indices it cannot hold
+  ClearAll,     // every style flag is cleared (the end edges of a morph shape)
+  Keep,         // flags are written as they are (glyph outlines)
+};
+
+// Writes the records as a bit stream starting at the given index widths, ending with exactly one
+// end record (an end record inside the list is not written: a reader would stop at it), then
+// completes the byte. Style-change records receive hasAlpha and the widths in force.
+void WriteShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+                       std::uint8_t lineBits, bool hasAlpha, TEdgeStyleRule rule);
+// Reads records up to and including the end record into edges (the end record is kept), then
+// drops the rest of the byte. New styles are read with alpha when hasAlpha. Throws on a short
+// stream, a bad fill type, or records that run past end.
+void ReadShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+                      std::uint8_t lineBits, bool hasAlpha, std::uint64_t end);
+
+// Style arrays: a count below 255 is one byte, else 0xFF and a UI16.
+void WriteFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha);
+void WriteLineStyles(TBitsEngine& be, const TSWFLineStyleList& lines, bool hasAlpha);
+void ReadFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha, std::uint64_t end);
+void ReadLineStyles(TBitsEngine& be, TSWFLineStyleList& lines, bool hasAlpha, std::uint64_t end);
+
+// Pointers to the bitmap ids of the image fills among fills and the new styles of edges.
+void CollectBitmapIDs(TSWFFillStyleList& fills, TSWFShapeRecordList& edges,
+                      std::vector<std::uint16_t*>& ids);
+// "moves=1 lines=4 curves=0": record counts for descriptions.
+std::string DescribeShapeRecords(const TSWFShapeRecordList& edges);
+// "0,0-20,20" in pixels (twips / 20).
+std::string DescribeBoundsInPixels(const TSWFRect& r);
+
+// ---- shape tags ----
+
+class TSWFDefineShape : public TSWFObject {
+ public:
+  TSWFDefineShape() : TSWFDefineShape(2, false) {}
+  std::uint16_t ShapeId = 0;
+  TSWFRect ShapeBounds;
+  TSWFShapeRecordList Edges;
+  TSWFFillStyleList FillStyles;
+  TSWFLineStyleList LineStyles;
+  bool HasAlpha = false;
+
+  void Assign(const TBasedSWFObject& source) override;
+  // Throws for a fill type byte that names no fill style, or a short or overrun body.
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&ShapeId); }
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+
+ protected:
+  TSWFDefineShape(std::uint16_t code, bool hasAlpha) : TSWFObject(code), HasAlpha(hasAlpha) {}
+};
+
+class TSWFDefineShape2 : public TSWFDefineShape {
+ public:
+  TSWFDefineShape2() : TSWFDefineShape(22, false) {}
+  std::uint16_t MinVersion() const override { return 2; }
+};
+
+class TSWFDefineShape3 : public TSWFDefineShape {
+ public:
+  TSWFDefineShape3() : TSWFDefineShape(32, true) {}
+  std::uint16_t MinVersion() const override { return 3; }
+};
+
+// ---- morph shapes ----
+
+class TSWFMorphFillStyle : public TBasedSWFObject {
+ public:
+  std::uint8_t FillStyleType = 0;
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  // Reads everything after the type byte.
+  virtual void ReadFromStream(TBitsEngine& be) = 0;
+  virtual std::string Description() const = 0;
+
+ protected:
+  explicit TSWFMorphFillStyle(std::uint8_t type) : FillStyleType(type) {}
+};
+using TSWFMorphFillStyleList = std::vector<std::unique_ptr<TSWFMorphFillStyle>>;
+
+class TSWFMorphColorFill : public TSWFMorphFillStyle {
+ public:
+  TSWFMorphColorFill() : TSWFMorphFillStyle(0x00) {}
+  TSWFRGBA StartColor{true}, EndColor{true};
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteToStream(TBitsEngine& be) override;
+  std::string Description() const override;
+};
+
+struct TSWFMorphGradientRecord {
+  std::uint8_t StartRatio = 0, EndRatio = 0;
+  TSWFRGBA StartColor{true}, EndColor{true};
+};
+
+class TSWFMorphGradientFill : public TSWFMorphFillStyle {
+ public:
+  TSWFMorphGradientFill() : TSWFMorphFillStyle(0x10) {}
+  TSWFMatrix StartGradientMatrix, EndGradientMatrix;
+  std::uint8_t GradientCount = 0;  // as for TSWFGradientFill
+  TSWFMorphGradientRecord& Gradient(std::size_t number) { return FRecords.at(number - 1); }
+  const TSWFMorphGradientRecord& Gradient(std::size_t number) const {
+    return FRecords.at(number - 1);
+  }
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteToStream(TBitsEngine& be) override;
+  std::string Description() const override;
+
+ private:
+  std::array<TSWFMorphGradientRecord, TSWFGradientFill::kMaxGradients> FRecords;
+};
+
+class TSWFMorphImageFill : public TSWFMorphFillStyle {
+ public:
+  TSWFMorphImageFill() : TSWFMorphFillStyle(0x41) {}
+  std::uint16_t BitmapId = 0;
+  TSWFMatrix StartBitmapMatrix, EndBitmapMatrix;
+  void Assign(const TBasedSWFObject& source) override;
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteToStream(TBitsEngine& be) override;
+  std::string Description() const override;
+};
+
+// As CreateFillStyle, for morph fills.
+std::unique_ptr<TSWFMorphFillStyle> CreateMorphFillStyle(std::uint8_t type);
+
+class TSWFMorphLineStyle : public TBasedSWFObject {
+ public:
+  std::uint16_t StartWidth = 0, EndWidth = 0;
+  TSWFRGBA StartColor{true}, EndColor{true};
+  void Assign(const TBasedSWFObject& source) override;
+  int LibraryLevel() const override { return 0; }
+  void WriteToStream(TBitsEngine& be) override;
+  void Read(TBitsEngine& be);
+};
+using TSWFMorphLineStyleList = std::vector<std::unique_ptr<TSWFMorphLineStyle>>;
+
+class TSWFDefineMorphShape : public TSWFObject {
+ public:
+  TSWFDefineMorphShape() : TSWFObject(46) {}
+  std::uint16_t CharacterId = 0;
+  TSWFRect StartBounds, EndBounds;
+  TSWFMorphFillStyleList MorphFillStyles;
+  TSWFMorphLineStyleList MorphLineStyles;
+  TSWFShapeRecordList StartEdges, EndEdges;
+
+  std::uint16_t MinVersion() const override { return 3; }
+  void Assign(const TBasedSWFObject& source) override;
+  // Throws as DefineShape does.
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
+    ids.push_back(&CharacterId);
+  }
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+};
+
+}  // namespace kestrova

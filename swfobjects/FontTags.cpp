@@ -1,0 +1,773 @@
+#include "swfobjects/FontTags.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kestrova {
+
+namespace {
+
+std::int64_t Remaining(const TBitsEngine& be, std::uint64_t end) {
+  return static_cast<std::int64_t>(end) - static_cast<std::int64_t>(be.Stream.Position());
+}
+
+void Require(bool condition, const char* message) {
+  if (!condition) throw std::runtime_error(message);
+}
+
+// Names are held in Windows-1252 and written in UTF-8 from SWF 6 on; a name already in UTF-8 is
+// written as it is.
+void WriteName(TBitsEngine& be, const std::string& name, bool utf8, bool isUtf8) {
+  std::string bytes = (utf8 && !isUtf8) ? Cp1252ToUtf8(name) : name;
+  if (bytes.size() > 0xFF) bytes.resize(0xFF);  // the length is one byte
+  be.WriteByte(static_cast<std::uint8_t>(bytes.size()));
+  be.WriteBytes(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+// Reads a length-prefixed name. A UTF-8 name comes back in Windows-1252 when that loses nothing,
+// else as it is with isUtf8 set, so that writing it again gives the same bytes.
+void ReadName(TBitsEngine& be, std::string& name, bool utf8, bool& isUtf8, std::uint64_t end) {
+  const std::uint8_t length = be.ReadByte();
+  Require(length <= Remaining(be, end), "Font name runs past the end of the tag");
+  const std::vector<std::uint8_t> raw = be.Stream.ReadBytes(length);
+  name.assign(raw.begin(), raw.end());
+  isUtf8 = false;
+  if (!utf8) return;
+  std::string converted = Utf8ToCp1252(name);
+  if (Cp1252ToUtf8(converted) == name) {
+    name = std::move(converted);
+  } else {
+    isUtf8 = true;
+  }
+}
+
+void WriteGlyph(TBitsEngine& be, TSWFShapeRecordList& glyph) {
+  be.WriteByte(0x10);  // NumFillBits 1, NumLineBits 0
+  WriteShapeRecords(be, glyph, 1, 0, true, TEdgeStyleRule::Keep);
+}
+
+void ReadGlyph(TBitsEngine& be, TSWFShapeRecordList& glyph, std::uint64_t end) {
+  const std::uint8_t widths = be.ReadByte();
+  ReadShapeRecords(be, glyph, widths >> 4, widths & 0x0F, true, end);
+}
+
+// A glyph of DefineFont2 must fill with style 1: its first style change is made to select it.
+void SelectGlyphFill(TSWFShapeRecordList& glyph) {
+  for (auto& record : glyph) {
+    if (record->ShapeRecType != TSWFShapeRecord::kStyleChange) continue;
+    auto& sc = static_cast<TSWFStyleChangeRecord&>(*record);
+    const bool none = !sc.StateFillStyle0 && !sc.StateFillStyle1;
+    if (none || (sc.StateFillStyle1 && sc.FillStyle1() == 0)) {
+      sc.StateFillStyle0 = false;
+      sc.SetFillStyle1(1);
+      sc.StateLineStyle = true;  // no bits at a line width of 0
+    }
+    return;
+  }
+}
+
+void CopyGlyphs(const TSWFGlyphShapeTable& source, TSWFGlyphShapeTable& target) {
+  target.clear();
+  target.resize(source.size());
+  for (std::size_t i = 0; i < source.size(); ++i) CopyShapeRecords(source[i], target[i]);
+}
+
+std::string FlagList(std::initializer_list<std::pair<bool, const char*>> flags) {
+  std::string out;
+  for (const auto& [set, name] : flags) {
+    if (!set) continue;
+    if (!out.empty()) out += ',';
+    out += name;
+  }
+  return out.empty() ? "none" : out;
+}
+
+// A zero-terminated string that must end inside the body.
+std::string ReadStringWithin(TBitsEngine& be, std::uint64_t end) {
+  std::string s;
+  for (;;) {
+    Require(Remaining(be, end) > 0, "String without terminator at the end of the tag");
+    const std::uint8_t b = be.ReadByte();
+    if (b == 0) return s;
+    s += static_cast<char>(b);
+  }
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+// ---- DefineFont ----
+
+void TSWFDefineFont::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineFont&>(source);
+  FontId = s.FontId;
+  CopyGlyphs(s.GlyphShapeTable, GlyphShapeTable);
+}
+
+void TSWFDefineFont::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  GlyphShapeTable.clear();
+  FontId = be.ReadWord();
+  const std::uint16_t first = be.ReadWord();
+  const std::size_t count = first / 2;
+  Require(first <= Remaining(be, end) + 2, "Font offset table runs past the end of the tag");
+  for (std::size_t i = 1; i < count; ++i) be.ReadWord();  // glyphs are read in sequence
+  GlyphShapeTable.resize(count);
+  for (auto& glyph : GlyphShapeTable) ReadGlyph(be, glyph, end);
+  if (ReadContext) ReadContext->FontGlyphCount[FontId] = static_cast<std::uint16_t>(count);
+}
+
+void TSWFDefineFont::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(FontId);
+  if (GlyphShapeTable.empty()) {
+    be.WriteWord(0);
+    return;
+  }
+  const std::uint64_t table = be.Stream.Position();
+  for (std::size_t i = 0; i < GlyphShapeTable.size(); ++i) be.WriteWord(0);
+  std::vector<std::uint64_t> offsets;
+  for (auto& glyph : GlyphShapeTable) {
+    offsets.push_back(be.Stream.Position() - table);
+    WriteGlyph(be, glyph);
+  }
+  const std::uint64_t end = be.Stream.Position();
+  be.Stream.SetPosition(table);
+  for (const std::uint64_t offset : offsets) be.WriteWord(static_cast<std::uint16_t>(offset));
+  be.Stream.SetPosition(end);
+}
+
+void TSWFDefineFont::Describe(TSWFDescription& d) const {
+  d.Field("id", FontId);
+  d.Field("glyphs", static_cast<std::int64_t>(GlyphShapeTable.size()));
+}
+
+// ---- DefineFontInfo ----
+
+void TSWFDefineFontInfo::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineFontInfo&>(source);
+  FontId = s.FontId;
+  FontName = s.FontName;
+  FontNameIsUTF8 = s.FontNameIsUTF8;
+  FontFlagsSmallText = s.FontFlagsSmallText;
+  FontFlagsShiftJIS = s.FontFlagsShiftJIS;
+  FontFlagsANSI = s.FontFlagsANSI;
+  FontFlagsItalic = s.FontFlagsItalic;
+  FontFlagsBold = s.FontFlagsBold;
+  FontFlagsWideCodes = s.FontFlagsWideCodes;
+  CodeTable = s.CodeTable;
+  SWFVersion = s.SWFVersion;
+}
+
+std::size_t TSWFDefineFontInfo::CodeCount(std::int64_t bytesLeft, std::size_t codeSize) const {
+  const std::size_t fit = bytesLeft > 0 ? static_cast<std::size_t>(bytesLeft) / codeSize : 0;
+  if (!ReadContext) return fit;
+  const auto found = ReadContext->FontGlyphCount.find(FontId);
+  if (found == ReadContext->FontGlyphCount.end()) return fit;
+  Require(found->second <= fit, "Font info holds fewer codes than its font has glyphs");
+  return found->second;
+}
+
+void TSWFDefineFontInfo::ReadCodes(TBitsEngine& be, std::uint64_t end, bool wide) {
+  const std::size_t count = CodeCount(Remaining(be, end), wide ? 2 : 1);
+  CodeTable.clear();
+  for (std::size_t i = 0; i < count; ++i) CodeTable.push_back(wide ? be.ReadWord() : be.ReadByte());
+}
+
+void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  FontId = be.ReadWord();
+  ReadName(be, FontName, SWFVersion >= 6, FontNameIsUTF8, end);
+  const std::uint8_t flags = be.ReadByte();
+  FontFlagsSmallText = flags & 0x20;
+  FontFlagsShiftJIS = flags & 0x10;
+  FontFlagsANSI = flags & 0x08;
+  FontFlagsItalic = flags & 0x04;
+  FontFlagsBold = flags & 0x02;
+  FontFlagsWideCodes = flags & 0x01;
+  CheckBodyEnd(be, end, "Font info");
+  ReadCodes(be, end, FontFlagsWideCodes);
+}
+
+void TSWFDefineFontInfo::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(FontId);
+  WriteName(be, FontName, SWFVersion >= 6, FontNameIsUTF8);
+  be.WriteBits(0, 2);
+  for (const bool flag : {FontFlagsSmallText, FontFlagsShiftJIS, FontFlagsANSI, FontFlagsItalic,
+                          FontFlagsBold, FontFlagsWideCodes}) {
+    be.WriteBit(flag);
+  }
+  for (const std::uint16_t code : CodeTable) {
+    if (FontFlagsWideCodes) {
+      be.WriteWord(code);
+    } else {
+      be.WriteByte(static_cast<std::uint8_t>(code));
+    }
+  }
+}
+
+// Descriptions show names in UTF-8, whatever form the tag holds them in.
+void TSWFDefineFontInfo::Describe(TSWFDescription& d) const {
+  d.Field("font", FontId);
+  d.Field("name", QuoteText(FontNameIsUTF8 ? FontName : Cp1252ToUtf8(FontName)));
+  d.Field("codes", static_cast<std::int64_t>(CodeTable.size()));
+  d.Field("flags", FlagList({{FontFlagsSmallText, "small"},
+                             {FontFlagsShiftJIS, "shift-jis"},
+                             {FontFlagsANSI, "ansi"},
+                             {FontFlagsItalic, "italic"},
+                             {FontFlagsBold, "bold"},
+                             {FontFlagsWideCodes, "wide-codes"}}));
+}
+
+void TSWFDefineFontInfo2::Assign(const TBasedSWFObject& source) {
+  TSWFDefineFontInfo::Assign(source);
+  LanguageCode = static_cast<const TSWFDefineFontInfo2&>(source).LanguageCode;
+}
+
+void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  FontId = be.ReadWord();
+  ReadName(be, FontName, true, FontNameIsUTF8, end);
+  const std::uint8_t flags = be.ReadByte();
+  FontFlagsSmallText = flags & 0x20;
+  FontFlagsShiftJIS = flags & 0x10;
+  FontFlagsANSI = flags & 0x08;
+  FontFlagsItalic = flags & 0x04;
+  FontFlagsBold = flags & 0x02;
+  FontFlagsWideCodes = flags & 0x01;
+  LanguageCode = be.ReadByte();
+  CheckBodyEnd(be, end, "Font info");
+  ReadCodes(be, end, true);
+}
+
+void TSWFDefineFontInfo2::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(FontId);
+  WriteName(be, FontName, true, FontNameIsUTF8);
+  be.WriteBits(0, 2);
+  for (const bool flag :
+       {FontFlagsSmallText, FontFlagsShiftJIS, FontFlagsANSI, FontFlagsItalic, FontFlagsBold}) {
+    be.WriteBit(flag);
+  }
+  be.WriteBit(true);  // codes are always wide
+  be.WriteByte(LanguageCode);
+  for (const std::uint16_t code : CodeTable) be.WriteWord(code);
+}
+
+// ---- DefineFont2 ----
+
+std::vector<TSWFKerningRecord>& TSWFDefineFont2::KerningTable() {
+  if (!FKerningTable) FKerningTable = std::make_unique<std::vector<TSWFKerningRecord>>();
+  return *FKerningTable;
+}
+
+void TSWFDefineFont2::Assign(const TBasedSWFObject& source) {
+  TSWFDefineFont::Assign(source);
+  const auto& s = static_cast<const TSWFDefineFont2&>(source);
+  CodeTable = s.CodeTable;
+  FontAdvanceTable = s.FontAdvanceTable;
+  FontBoundsTable = s.FontBoundsTable;
+  FontAscent = s.FontAscent;
+  FontDescent = s.FontDescent;
+  FontLeading = s.FontLeading;
+  FKerningTable.reset();
+  if (s.FKerningTable) KerningTable() = *s.FKerningTable;
+  FontName = s.FontName;
+  FontNameIsUTF8 = s.FontNameIsUTF8;
+  LanguageCode = s.LanguageCode;
+  SWFVersion = s.SWFVersion;
+  FontFlagsHasLayout = s.FontFlagsHasLayout;
+  FontFlagsShiftJIS = s.FontFlagsShiftJIS;
+  FontFlagsSmallText = s.FontFlagsSmallText;
+  FontFlagsANSI = s.FontFlagsANSI;
+  FontFlagsWideOffsets = s.FontFlagsWideOffsets;
+  FontFlagsWideCodes = s.FontFlagsWideCodes;
+  FontFlagsItalic = s.FontFlagsItalic;
+  FontFlagsBold = s.FontFlagsBold;
+}
+
+void TSWFDefineFont2::WriteTagBody(TBitsEngine& be) {
+  const std::size_t count = GlyphShapeTable.size();
+  // The glyphs go first to a stream of their own, so the offset width is known before the flags.
+  TMemoryStream glyphs;
+  TBitsEngine glyphEngine(glyphs);
+  std::vector<std::uint64_t> starts;
+  for (auto& glyph : GlyphShapeTable) {
+    starts.push_back(glyphs.Size());
+    SelectGlyphFill(glyph);
+    WriteGlyph(glyphEngine, glyph);
+  }
+  const bool wideOffsets = FontFlagsWideOffsets || 2 * (count + 1) + glyphs.Size() > 0xFFFF;
+  const bool hasLayout = FontFlagsHasLayout && !CodeTable.empty();
+  be.WriteWord(FontId);
+  for (const bool flag :
+       {hasLayout, FontFlagsShiftJIS, FontFlagsSmallText, FontFlagsANSI || CodeTable.empty(),
+        wideOffsets, FontFlagsWideCodes, FontFlagsItalic, FontFlagsBold}) {
+    be.WriteBit(flag);
+  }
+  be.WriteByte(LanguageCode);
+  WriteName(be, FontName, SWFVersion >= 6, FontNameIsUTF8);
+  be.WriteWord(static_cast<std::uint16_t>(count));
+  const std::uint64_t tableSize = (count + 1) * (wideOffsets ? 4 : 2);
+  starts.push_back(glyphs.Size());  // the code table follows the last glyph
+  for (const std::uint64_t start : starts) {
+    if (wideOffsets) {
+      be.WriteDWord(static_cast<std::uint32_t>(tableSize + start));
+    } else {
+      be.WriteWord(static_cast<std::uint16_t>(tableSize + start));
+    }
+  }
+  be.WriteBytes(glyphs.Data(), static_cast<std::int64_t>(glyphs.Size()));
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint16_t code = i < CodeTable.size() ? CodeTable[i] : 0;
+    if (FontFlagsWideCodes) {
+      be.WriteWord(code);
+    } else {
+      be.WriteByte(static_cast<std::uint8_t>(code));
+    }
+  }
+  if (hasLayout) WriteLayout(be, count);
+}
+
+void TSWFDefineFont2::WriteLayout(TBitsEngine& be, std::size_t glyphCount) {
+  be.WriteWord(FontAscent);
+  be.WriteWord(FontDescent);
+  be.WriteWord(FontLeading);
+  for (std::size_t i = 0; i < glyphCount; ++i) {
+    be.WriteWord(static_cast<std::uint16_t>(i < FontAdvanceTable.size() ? FontAdvanceTable[i] : 0));
+  }
+  for (std::size_t i = 0; i < glyphCount; ++i) {
+    be.WriteRect(i < FontBoundsTable.size() ? FontBoundsTable[i].GetRec() : TSWFRectRec{});
+  }
+  const std::size_t kernings = FKerningTable ? FKerningTable->size() : 0;
+  be.WriteWord(static_cast<std::uint16_t>(kernings));
+  for (std::size_t i = 0; i < kernings && i < 0xFFFF; ++i) {
+    const TSWFKerningRecord& k = (*FKerningTable)[i];
+    if (FontFlagsWideCodes) {
+      be.WriteWord(k.FontKerningCode1);
+      be.WriteWord(k.FontKerningCode2);
+    } else {
+      be.WriteByte(static_cast<std::uint8_t>(k.FontKerningCode1));
+      be.WriteByte(static_cast<std::uint8_t>(k.FontKerningCode2));
+    }
+    be.WriteWord(static_cast<std::uint16_t>(k.FontKerningAdjustment));
+  }
+}
+
+void TSWFDefineFont2::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  GlyphShapeTable.clear();
+  CodeTable.clear();
+  FontAdvanceTable.clear();
+  FontBoundsTable.clear();
+  FKerningTable.reset();
+  FontId = be.ReadWord();
+  const std::uint8_t flags = be.ReadByte();
+  FontFlagsHasLayout = flags & 0x80;
+  FontFlagsShiftJIS = flags & 0x40;
+  FontFlagsSmallText = flags & 0x20;
+  FontFlagsANSI = flags & 0x10;
+  FontFlagsWideOffsets = flags & 0x08;
+  FontFlagsWideCodes = flags & 0x04;
+  FontFlagsItalic = flags & 0x02;
+  FontFlagsBold = flags & 0x01;
+  LanguageCode = be.ReadByte();
+  ReadName(be, FontName, SWFVersion >= 6, FontNameIsUTF8, end);
+  const std::size_t count = be.ReadWord();
+  const std::uint64_t table = be.Stream.Position();
+  const std::size_t offsetSize = FontFlagsWideOffsets ? 4 : 2;
+  Require(std::int64_t((count + 1) * offsetSize) <= Remaining(be, end),
+          "Font offset table runs past the end of the tag");
+  std::vector<std::uint64_t> offsets;
+  for (std::size_t i = 0; i <= count; ++i) {
+    offsets.push_back(table + (FontFlagsWideOffsets ? be.ReadDWord() : be.ReadWord()));
+  }
+  // Each glyph is read inside its own range, so offsets that repeat or overlap cannot make the
+  // reader go over the same bytes again and again.
+  GlyphShapeTable.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    Require(offsets[i] <= offsets[i + 1] && offsets[i + 1] <= end,
+            "Font glyph offsets out of order or past the end of the tag");
+    be.Stream.SetPosition(offsets[i]);
+    ReadGlyph(be, GlyphShapeTable[i], offsets[i + 1]);
+  }
+  Require(offsets[count] <= end, "Font code table past the end of the tag");
+  be.Stream.SetPosition(offsets[count]);
+  Require(std::int64_t(count * (FontFlagsWideCodes ? 2 : 1)) <= Remaining(be, end),
+          "Font code table runs past the end of the tag");
+  for (std::size_t i = 0; i < count; ++i) {
+    CodeTable.push_back(FontFlagsWideCodes ? be.ReadWord() : be.ReadByte());
+  }
+  if (FontFlagsHasLayout) ReadLayout(be, count, end);
+}
+
+void TSWFDefineFont2::ReadLayout(TBitsEngine& be, std::size_t glyphCount, std::uint64_t end) {
+  FontAscent = be.ReadWord();
+  FontDescent = be.ReadWord();
+  FontLeading = be.ReadWord();
+  Require(std::int64_t(glyphCount * 2) <= Remaining(be, end),
+          "Font advance table runs past the end of the tag");
+  for (std::size_t i = 0; i < glyphCount; ++i) {
+    FontAdvanceTable.push_back(static_cast<std::int16_t>(be.ReadWord()));
+  }
+  for (std::size_t i = 0; i < glyphCount; ++i) {
+    FontBoundsTable.emplace_back().SetRect(be.ReadRect());
+    CheckBodyEnd(be, end, "Font bounds table");
+  }
+  const std::size_t kernings = be.ReadWord();
+  const std::size_t recordSize = FontFlagsWideCodes ? 6 : 4;
+  Require(std::int64_t(kernings * recordSize) <= Remaining(be, end),
+          "Font kerning table runs past the end of the tag");
+  auto& table = KerningTable();
+  for (std::size_t i = 0; i < kernings; ++i) {
+    TSWFKerningRecord& k = table.emplace_back();
+    k.FontKerningCode1 = FontFlagsWideCodes ? be.ReadWord() : be.ReadByte();
+    k.FontKerningCode2 = FontFlagsWideCodes ? be.ReadWord() : be.ReadByte();
+    k.FontKerningAdjustment = static_cast<std::int16_t>(be.ReadWord());
+  }
+}
+
+void TSWFDefineFont2::Describe(TSWFDescription& d) const {
+  d.Field("id", FontId);
+  d.Field("name", QuoteText(FontNameIsUTF8 ? FontName : Cp1252ToUtf8(FontName)));
+  d.Field("glyphs", static_cast<std::int64_t>(GlyphShapeTable.size()));
+  d.Field("flags", FlagList({{FontFlagsHasLayout, "layout"},
+                             {FontFlagsShiftJIS, "shift-jis"},
+                             {FontFlagsSmallText, "small"},
+                             {FontFlagsANSI, "ansi"},
+                             {FontFlagsWideOffsets, "wide-offsets"},
+                             {FontFlagsWideCodes, "wide-codes"},
+                             {FontFlagsItalic, "italic"},
+                             {FontFlagsBold, "bold"}}));
+  if (FKerningTable) d.Field("kernings", static_cast<std::int64_t>(FKerningTable->size()));
+}
+
+// ---- text records ----
+
+void TSWFTextRecord::Assign(const TSWFTextRecord& source) {
+  StyleFlagsHasFont = source.StyleFlagsHasFont;
+  StyleFlagsHasColor = source.StyleFlagsHasColor;
+  StyleFlagsHasXOffset = source.StyleFlagsHasXOffset;
+  StyleFlagsHasYOffset = source.StyleFlagsHasYOffset;
+  HasAlpha = source.HasAlpha;
+  GlyphEntries = source.GlyphEntries;
+  FFontId = source.FFontId;
+  FTextHeight = source.FTextHeight;
+  FXOffset = source.FXOffset;
+  FYOffset = source.FYOffset;
+  FTextColor.reset();
+  if (source.FTextColor) {
+    FTextColor = std::make_unique<TSWFRGBA>(source.FTextColor->HasAlpha());
+    FTextColor->Assign(*source.FTextColor);
+  }
+}
+
+void TSWFTextRecord::SetFontId(std::uint16_t v) {
+  FFontId = v;
+  StyleFlagsHasFont = true;
+}
+
+void TSWFTextRecord::SetTextHeight(std::uint16_t v) {
+  FTextHeight = v;
+  StyleFlagsHasFont = true;
+}
+
+void TSWFTextRecord::SetXOffset(std::int32_t v) {
+  FXOffset = v;
+  StyleFlagsHasXOffset = true;
+}
+
+void TSWFTextRecord::SetYOffset(std::int32_t v) {
+  FYOffset = v;
+  StyleFlagsHasYOffset = true;
+}
+
+TSWFRGBA& TSWFTextRecord::TextColor() {
+  if (!FTextColor) FTextColor = std::make_unique<TSWFRGBA>();
+  StyleFlagsHasColor = true;
+  return *FTextColor;
+}
+
+void TSWFTextRecord::Write(TBitsEngine& be, std::uint8_t glyphBits,
+                           std::uint8_t advanceBits) const {
+  be.WriteBits(0x8, 4);  // TextRecordType 1, three reserved bits
+  be.WriteBit(StyleFlagsHasFont);
+  be.WriteBit(StyleFlagsHasColor);
+  be.WriteBit(StyleFlagsHasYOffset);
+  be.WriteBit(StyleFlagsHasXOffset);
+  if (StyleFlagsHasFont) be.WriteWord(FFontId);
+  if (StyleFlagsHasColor) {
+    const TSWFRGBA color = FTextColor ? *FTextColor : TSWFRGBA();
+    if (HasAlpha) {
+      be.WriteRGBA(color.GetRGBARec());
+    } else {
+      be.WriteRGB(color.GetRec());
+    }
+  }
+  if (StyleFlagsHasXOffset) be.WriteWord(static_cast<std::uint16_t>(FXOffset));
+  if (StyleFlagsHasYOffset) be.WriteWord(static_cast<std::uint16_t>(FYOffset));
+  if (StyleFlagsHasFont) be.WriteWord(FTextHeight);
+  const std::size_t count = std::min<std::size_t>(GlyphEntries.size(), 0xFF);
+  be.WriteByte(static_cast<std::uint8_t>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    be.WriteBits(GlyphEntries[i].GlyphIndex, glyphBits);
+    be.WriteBits(static_cast<std::uint32_t>(GlyphEntries[i].GlyphAdvance), advanceBits);
+  }
+  be.FlushLastByte(true);
+}
+
+void TSWFTextRecord::Read(TBitsEngine& be, std::uint8_t flags, std::uint8_t glyphBits,
+                          std::uint8_t advanceBits) {
+  StyleFlagsHasFont = flags & 0x08;
+  StyleFlagsHasColor = flags & 0x04;
+  StyleFlagsHasYOffset = flags & 0x02;
+  StyleFlagsHasXOffset = flags & 0x01;
+  if (StyleFlagsHasFont) FFontId = be.ReadWord();
+  if (StyleFlagsHasColor) {
+    FTextColor = std::make_unique<TSWFRGBA>(HasAlpha);
+    if (HasAlpha) {
+      FTextColor->SetRGBA(be.ReadRGBA().Value());
+    } else {
+      FTextColor->SetRGB(be.ReadRGB());
+    }
+  }
+  if (StyleFlagsHasXOffset) FXOffset = static_cast<std::int16_t>(be.ReadWord());
+  if (StyleFlagsHasYOffset) FYOffset = static_cast<std::int16_t>(be.ReadWord());
+  if (StyleFlagsHasFont) FTextHeight = be.ReadWord();
+  const std::uint8_t count = be.ReadByte();
+  GlyphEntries.clear();
+  for (std::uint8_t i = 0; i < count; ++i) {
+    TSWFGlyphEntry& entry = GlyphEntries.emplace_back();
+    entry.GlyphIndex = static_cast<std::uint16_t>(be.ReadBits(glyphBits));
+    entry.GlyphAdvance = be.ReadSBits(advanceBits);
+  }
+  be.FlushLastByte(false);
+}
+
+void TSWFTextRecord::ReferencedFontID(std::vector<std::uint16_t*>& ids) {
+  if (StyleFlagsHasFont) ids.push_back(&FFontId);
+}
+
+// ---- DefineText ----
+
+void TSWFDefineText::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineText&>(source);
+  CharacterId = s.CharacterId;
+  TextBounds.Assign(s.TextBounds);
+  TextMatrix.Assign(s.TextMatrix);
+  GlyphBits = s.GlyphBits;
+  AdvanceBits = s.AdvanceBits;
+  HasAlpha = s.HasAlpha;
+  TextRecords.clear();
+  for (const auto& record : s.TextRecords) {
+    TextRecords.push_back(std::make_unique<TSWFTextRecord>(*record));
+  }
+}
+
+void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  TextRecords.clear();
+  CharacterId = be.ReadWord();
+  TextBounds.SetRect(be.ReadRect());
+  TextMatrix.SetRec(be.ReadMatrix());
+  GlyphBits = be.ReadByte();
+  AdvanceBits = be.ReadByte();
+  for (std::uint8_t flags = be.ReadByte(); flags != 0; flags = be.ReadByte()) {
+    auto record = std::make_unique<TSWFTextRecord>();
+    record->HasAlpha = HasAlpha;
+    record->Read(be, flags, GlyphBits, AdvanceBits);
+    CheckBodyEnd(be, end, "Text records");
+    TextRecords.push_back(std::move(record));
+  }
+  CheckBodyEnd(be, end, "Text records");
+}
+
+void TSWFDefineText::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(CharacterId);
+  be.WriteRect(TextBounds.GetRec());
+  be.WriteMatrix(TextMatrix.GetRec());
+  be.WriteByte(GlyphBits);
+  be.WriteByte(AdvanceBits);
+  for (auto& record : TextRecords) {
+    record->HasAlpha = HasAlpha;
+    record->Write(be, GlyphBits, AdvanceBits);
+  }
+  be.WriteByte(0);
+}
+
+void TSWFDefineText::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  for (auto& record : TextRecords) record->ReferencedFontID(ids);
+}
+
+void TSWFDefineText::Describe(TSWFDescription& d) const {
+  d.Field("id", CharacterId);
+  d.Field("bounds", DescribeBoundsInPixels(TextBounds));
+  d.Field("records", static_cast<std::int64_t>(TextRecords.size()));
+  for (const auto& record : TextRecords) {
+    std::string line;
+    if (record->StyleFlagsHasFont) {
+      line += "font=" + std::to_string(record->FontId()) +
+              " height=" + std::to_string(record->TextHeight()) + " ";
+    }
+    d.Line(line + "glyphs=" + std::to_string(record->GlyphEntries.size()));
+  }
+}
+
+// ---- DefineEditText ----
+
+TSWFRGBA& TSWFDefineEditText::TextColor() {
+  if (!FTextColor) FTextColor = std::make_unique<TSWFRGBA>(true);
+  HasTextColor = true;
+  return *FTextColor;
+}
+
+void TSWFDefineEditText::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineEditText&>(source);
+  CharacterId = s.CharacterId;
+  Bounds.Assign(s.Bounds);
+  HasText = s.HasText;
+  WordWrap = s.WordWrap;
+  Multiline = s.Multiline;
+  Password = s.Password;
+  ReadOnly = s.ReadOnly;
+  HasTextColor = s.HasTextColor;
+  HasMaxLength = s.HasMaxLength;
+  HasFont = s.HasFont;
+  AutoSize = s.AutoSize;
+  HasLayout = s.HasLayout;
+  NoSelect = s.NoSelect;
+  Border = s.Border;
+  HTML = s.HTML;
+  UseOutlines = s.UseOutlines;
+  FontId = s.FontId;
+  FontHeight = s.FontHeight;
+  FTextColor.reset();
+  if (s.FTextColor) {
+    FTextColor = std::make_unique<TSWFRGBA>(true);
+    FTextColor->Assign(*s.FTextColor);
+  }
+  MaxLength = s.MaxLength;
+  Align = s.Align;
+  LeftMargin = s.LeftMargin;
+  RightMargin = s.RightMargin;
+  Indent = s.Indent;
+  Leading = s.Leading;
+  VariableName = s.VariableName;
+  InitialText = s.InitialText;
+  WideInitialText = s.WideInitialText;
+  SWFVersion = s.SWFVersion;
+}
+
+void TSWFDefineEditText::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  CharacterId = be.ReadWord();
+  Bounds.SetRect(be.ReadRect());
+  const std::uint8_t first = be.ReadByte();
+  const std::uint8_t second = be.ReadByte();
+  HasText = first & 0x80;
+  WordWrap = first & 0x40;
+  Multiline = first & 0x20;
+  Password = first & 0x10;
+  ReadOnly = first & 0x08;
+  HasTextColor = first & 0x04;
+  HasMaxLength = first & 0x02;
+  HasFont = first & 0x01;
+  AutoSize = second & 0x40;
+  HasLayout = second & 0x20;
+  NoSelect = second & 0x10;
+  Border = second & 0x08;
+  HTML = second & 0x02;
+  UseOutlines = second & 0x01;
+  if (HasFont) {
+    FontId = be.ReadWord();
+    FontHeight = be.ReadWord();
+  }
+  if (HasTextColor) TextColor().SetRGBA(be.ReadRGBA().Value());
+  if (HasMaxLength) MaxLength = be.ReadWord();
+  if (HasLayout) {
+    Align = be.ReadByte();
+    LeftMargin = be.ReadWord();
+    RightMargin = be.ReadWord();
+    Indent = be.ReadWord();
+    Leading = be.ReadWord();
+  }
+  VariableName = ReadStringWithin(be, end);
+  if (HasText) InitialText = ReadStringWithin(be, end);
+}
+
+void TSWFDefineEditText::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(CharacterId);
+  be.WriteRect(Bounds.GetRec());
+  for (const bool flag :
+       {HasText, WordWrap, Multiline, Password, ReadOnly, HasTextColor, HasMaxLength, HasFont,
+        false, AutoSize, HasLayout, NoSelect, Border, false, HTML, UseOutlines}) {
+    be.WriteBit(flag);
+  }
+  if (HasFont) {
+    be.WriteWord(FontId);
+    be.WriteWord(FontHeight);
+  }
+  if (HasTextColor) be.WriteRGBA(FTextColor ? FTextColor->GetRGBARec() : TSWFRGBARec{0, 0, 0, 255});
+  if (HasMaxLength) be.WriteWord(MaxLength);
+  if (HasLayout) {
+    be.WriteByte(Align);
+    be.WriteWord(LeftMargin);
+    be.WriteWord(RightMargin);
+    be.WriteWord(Indent);
+    be.WriteWord(Leading);
+  }
+  be.WriteString(VariableName, true, SWFVersion >= 6);
+  if (!HasText) return;
+  if (WideInitialText.empty()) {
+    be.WriteString(InitialText, true, !HTML && SWFVersion >= 6);
+  } else {
+    be.WriteString(Utf16ToUtf8(WideInitialText), true, false);
+  }
+}
+
+void TSWFDefineEditText::Describe(TSWFDescription& d) const {
+  d.Field("id", CharacterId);
+  d.Field("bounds", DescribeBoundsInPixels(Bounds));
+  if (HasFont) {
+    d.Field("font", FontId);
+    d.Field("height", FontHeight);
+  }
+  d.Field("variable", QuoteText(VariableName));
+  if (HasText) {
+    d.Field("text",
+            QuoteText(WideInitialText.empty() ? InitialText : Utf16ToUtf8(WideInitialText)));
+  }
+}
+
+}  // namespace kestrova

@@ -1,0 +1,890 @@
+#include "swfobjects/ShapeTags.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace kestrova {
+
+namespace {
+
+// The signed width of a group of values whose largest magnitude is m.
+std::uint8_t SignedWidth(std::uint32_t m) {
+  return m == 0 ? 0 : static_cast<std::uint8_t>(GetBitsCount(m) + 1);
+}
+
+std::uint8_t CountWidth(std::size_t n) {
+  return GetBitsCount(static_cast<std::uint32_t>(n));
+}
+
+void WriteStyleCount(TBitsEngine& be, std::size_t n) {
+  if (n < 0xFF) {
+    be.WriteByte(static_cast<std::uint8_t>(n));
+  } else {
+    be.WriteByte(0xFF);
+    be.WriteWord(static_cast<std::uint16_t>(n));
+  }
+}
+
+std::size_t ReadStyleCount(TBitsEngine& be) {
+  const std::uint8_t n = be.ReadByte();
+  return n == 0xFF ? be.ReadWord() : n;
+}
+
+void WriteColor(TBitsEngine& be, const TSWFRGBA& c, bool hasAlpha) {
+  if (hasAlpha) {
+    be.WriteRGBA(c.GetRGBARec());
+  } else {
+    be.WriteRGB(c.GetRec());
+  }
+}
+
+void ReadColor(TBitsEngine& be, TSWFRGBA& c, bool hasAlpha) {
+  if (hasAlpha) {
+    c.SetHasAlpha(true);
+    c.SetRGBA(be.ReadRGBA().Value());
+  } else {
+    c.SetRGB(be.ReadRGB());
+  }
+}
+
+std::string ColorText(const TSWFRGBA& c, bool withAlpha) {
+  char buf[16];
+  if (withAlpha) {
+    std::snprintf(buf, sizeof buf, "#%02X%02X%02X%02X", c.R, c.G, c.B, c.A());
+  } else {
+    std::snprintf(buf, sizeof buf, "#%02X%02X%02X", c.R, c.G, c.B);
+  }
+  return buf;
+}
+
+const char* GradientKind(std::uint8_t type) {
+  return type == 0x12 ? "radial" : "linear";
+}
+
+const char* BitmapKind(std::uint8_t type) {
+  switch (type) {
+    case 0x40:
+      return "repeating";
+    case 0x41:
+      return "clipped";
+    case 0x42:
+      return "repeating non-smoothed";
+    default:
+      return "clipped non-smoothed";
+  }
+}
+
+std::uint8_t CheckedGradientCount(std::uint8_t count) {
+  if (count > TSWFGradientFill::kMaxGradients) {
+    throw std::runtime_error("Gradient with " + std::to_string(count) + " records (at most 8)");
+  }
+  return count;
+}
+
+std::string PixelText(std::int32_t twips) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", twips / 20.0);
+  return buf;
+}
+
+}  // namespace
+
+std::uint64_t BodyEnd(const TSWFObject& tag, const TBitsEngine& be) {
+  return be.Stream.Position() + static_cast<std::uint64_t>(tag.BodySize > 0 ? tag.BodySize : 0);
+}
+
+void CheckBodyEnd(const TBitsEngine& be, std::uint64_t end, const char* what) {
+  if (be.Stream.Position() > end) {
+    throw std::runtime_error(std::string(what) + " runs past the end of the tag");
+  }
+}
+
+// ---- fill styles ----
+
+void TSWFFillStyle::Assign(const TBasedSWFObject& source) {
+  const auto& s = SameClass(source, *this);
+  HasAlpha = s.HasAlpha;
+  FillStyleType = s.FillStyleType;
+}
+
+void TSWFColorFill::Assign(const TBasedSWFObject& source) {
+  TSWFFillStyle::Assign(source);
+  Color.Assign(static_cast<const TSWFColorFill&>(source).Color);
+}
+
+void TSWFColorFill::ReadFromStream(TBitsEngine& be) {
+  ReadColor(be, Color, HasAlpha);
+}
+
+void TSWFColorFill::WriteToStream(TBitsEngine& be) {
+  be.WriteByte(FillStyleType);
+  WriteColor(be, Color, HasAlpha);
+}
+
+std::string TSWFColorFill::Description() const {
+  return "solid " + ColorText(Color, HasAlpha);
+}
+
+void TSWFGradientFill::Assign(const TBasedSWFObject& source) {
+  TSWFFillStyle::Assign(source);
+  const auto& s = static_cast<const TSWFGradientFill&>(source);
+  GradientMatrix.Assign(s.GradientMatrix);
+  GradientCount = s.GradientCount;
+  for (std::size_t i = 0; i < kMaxGradients; ++i) {
+    FRecords[i].Ratio = s.FRecords[i].Ratio;
+    FRecords[i].Color.Assign(s.FRecords[i].Color);
+  }
+}
+
+void TSWFGradientFill::ReadFromStream(TBitsEngine& be) {
+  GradientMatrix.SetRec(be.ReadMatrix());
+  GradientCount = CheckedGradientCount(be.ReadByte());
+  for (std::size_t i = 0; i < GradientCount; ++i) {
+    FRecords[i].Ratio = be.ReadByte();
+    ReadColor(be, FRecords[i].Color, HasAlpha);
+  }
+}
+
+void TSWFGradientFill::WriteToStream(TBitsEngine& be) {
+  const std::uint8_t count = std::min(GradientCount, kMaxGradients);
+  be.WriteByte(FillStyleType);
+  be.WriteMatrix(GradientMatrix.GetRec());
+  be.WriteByte(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    be.WriteByte(FRecords[i].Ratio);
+    WriteColor(be, FRecords[i].Color, HasAlpha);
+  }
+}
+
+std::string TSWFGradientFill::Description() const {
+  return std::string(GradientKind(FillStyleType)) + " gradient of " + std::to_string(GradientCount);
+}
+
+void TSWFImageFill::Assign(const TBasedSWFObject& source) {
+  TSWFFillStyle::Assign(source);
+  const auto& s = static_cast<const TSWFImageFill&>(source);
+  BitmapId = s.BitmapId;
+  BitmapMatrix.Assign(s.BitmapMatrix);
+}
+
+void TSWFImageFill::ReadFromStream(TBitsEngine& be) {
+  BitmapId = be.ReadWord();
+  BitmapMatrix.SetRec(be.ReadMatrix());
+}
+
+void TSWFImageFill::WriteToStream(TBitsEngine& be) {
+  be.WriteByte(FillStyleType);
+  be.WriteWord(BitmapId);
+  be.WriteMatrix(BitmapMatrix.GetRec());
+}
+
+std::string TSWFImageFill::Description() const {
+  return std::string(BitmapKind(FillStyleType)) + " bitmap " + std::to_string(BitmapId);
+}
+
+std::unique_ptr<TSWFFillStyle> CreateFillStyle(std::uint8_t type) {
+  std::unique_ptr<TSWFFillStyle> fill;
+  if (type == 0x00) {
+    fill = std::make_unique<TSWFColorFill>();
+  } else if (type == 0x10 || type == 0x12) {
+    fill = std::make_unique<TSWFGradientFill>();
+  } else if (IsImageFillType(type)) {
+    fill = std::make_unique<TSWFImageFill>();
+  } else {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Unknown fill style type 0x%02X", type);
+    throw std::runtime_error(buf);
+  }
+  fill->FillStyleType = type;
+  return fill;
+}
+
+// The copy is made in the source's own class, so a fill whose type byte was changed by hand still
+// copies instead of failing.
+std::unique_ptr<TSWFFillStyle> CloneFillStyle(const TSWFFillStyle& source) {
+  std::unique_ptr<TSWFFillStyle> fill;
+  if (dynamic_cast<const TSWFColorFill*>(&source)) {
+    fill = std::make_unique<TSWFColorFill>();
+  } else if (dynamic_cast<const TSWFGradientFill*>(&source)) {
+    fill = std::make_unique<TSWFGradientFill>();
+  } else {
+    fill = std::make_unique<TSWFImageFill>();
+  }
+  fill->Assign(source);
+  return fill;
+}
+
+// ---- line styles ----
+
+void TSWFLineStyle::Assign(const TBasedSWFObject& source) {
+  const auto& s = SameClass(source, *this);
+  Color.Assign(s.Color);
+  Width = s.Width;
+}
+
+void TSWFLineStyle::Write(TBitsEngine& be, bool hasAlpha) const {
+  be.WriteWord(Width);
+  WriteColor(be, Color, hasAlpha);
+}
+
+void TSWFLineStyle::Read(TBitsEngine& be, bool hasAlpha) {
+  Width = be.ReadWord();
+  ReadColor(be, Color, hasAlpha);
+}
+
+// ---- style arrays ----
+
+void WriteFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha) {
+  WriteStyleCount(be, fills.size());
+  for (auto& fill : fills) {
+    fill->HasAlpha = hasAlpha;
+    fill->WriteToStream(be);
+  }
+}
+
+void WriteLineStyles(TBitsEngine& be, const TSWFLineStyleList& lines, bool hasAlpha) {
+  WriteStyleCount(be, lines.size());
+  for (const auto& line : lines) line->Write(be, hasAlpha);
+}
+
+void ReadFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha, std::uint64_t end) {
+  const std::size_t count = ReadStyleCount(be);
+  for (std::size_t i = 0; i < count; ++i) {
+    auto fill = CreateFillStyle(be.ReadByte());
+    fill->HasAlpha = hasAlpha;
+    fill->ReadFromStream(be);
+    CheckBodyEnd(be, end, "Fill style array");
+    fills.push_back(std::move(fill));
+  }
+}
+
+void ReadLineStyles(TBitsEngine& be, TSWFLineStyleList& lines, bool hasAlpha, std::uint64_t end) {
+  const std::size_t count = ReadStyleCount(be);
+  for (std::size_t i = 0; i < count; ++i) {
+    auto line = std::make_unique<TSWFLineStyle>();
+    line->Read(be, hasAlpha);
+    CheckBodyEnd(be, end, "Line style array");
+    lines.push_back(std::move(line));
+  }
+}
+
+void CopyFillStyles(const TSWFFillStyleList& source, TSWFFillStyleList& target) {
+  for (const auto& fill : source) target.push_back(CloneFillStyle(*fill));
+}
+
+void CopyLineStyles(const TSWFLineStyleList& source, TSWFLineStyleList& target) {
+  for (const auto& line : source) {
+    auto copy = std::make_unique<TSWFLineStyle>();
+    copy->Assign(*line);
+    target.push_back(std::move(copy));
+  }
+}
+
+// ---- shape records ----
+
+void TSWFShapeRecord::Assign(const TBasedSWFObject& source) {
+  ShapeRecType = SameClass(source, *this).ShapeRecType;
+}
+
+void TSWFEndShapeRecord::WriteToStream(TBitsEngine& be) {
+  be.WriteBits(0, 6);
+}
+
+void TSWFStraightEdgeRecord::Assign(const TBasedSWFObject& source) {
+  TSWFShapeRecord::Assign(source);
+  const auto& s = static_cast<const TSWFStraightEdgeRecord&>(source);
+  DeltaX = s.DeltaX;
+  DeltaY = s.DeltaY;
+}
+
+void TSWFStraightEdgeRecord::WriteToStream(TBitsEngine& be) {
+  if (DeltaX == 0 && DeltaY == 0) return;
+  const std::uint8_t n = SignedWidth(MaxAbs(DeltaX, DeltaY));
+  be.WriteBits(0b11, 2);  // TypeFlag, StraightFlag
+  be.WriteBits(n - 2u, 4);
+  const bool general = DeltaX != 0 && DeltaY != 0;
+  be.WriteBit(general);
+  if (general) {
+    be.WriteBits(static_cast<std::uint32_t>(DeltaX), n);
+    be.WriteBits(static_cast<std::uint32_t>(DeltaY), n);
+    return;
+  }
+  const bool vertical = DeltaX == 0;
+  be.WriteBit(vertical);
+  be.WriteBits(static_cast<std::uint32_t>(vertical ? DeltaY : DeltaX), n);
+}
+
+void TSWFStyleChangeRecord::SetMoveTo(std::int32_t x, std::int32_t y) {
+  DeltaX = x;
+  DeltaY = y;
+  StateMoveTo = true;
+}
+
+void TSWFStyleChangeRecord::SetFillStyle0(std::uint16_t v) {
+  FFillStyle0 = v;
+  StateFillStyle0 = true;
+}
+
+void TSWFStyleChangeRecord::SetFillStyle1(std::uint16_t v) {
+  FFillStyle1 = v;
+  StateFillStyle1 = true;
+}
+
+void TSWFStyleChangeRecord::SetLineStyle(std::uint16_t v) {
+  FLineStyle = v;
+  StateLineStyle = true;
+}
+
+TSWFFillStyleList& TSWFStyleChangeRecord::NewFillStyles() {
+  if (!FNewFillStyles) FNewFillStyles = std::make_unique<TSWFFillStyleList>();
+  StateNewStyles = true;
+  return *FNewFillStyles;
+}
+
+TSWFLineStyleList& TSWFStyleChangeRecord::NewLineStyles() {
+  if (!FNewLineStyles) FNewLineStyles = std::make_unique<TSWFLineStyleList>();
+  StateNewStyles = true;
+  return *FNewLineStyles;
+}
+
+void TSWFStyleChangeRecord::Assign(const TBasedSWFObject& source) {
+  TSWFStraightEdgeRecord::Assign(source);
+  const auto& s = static_cast<const TSWFStyleChangeRecord&>(source);
+  NumFillBits = s.NumFillBits;
+  NumLineBits = s.NumLineBits;
+  FFillStyle0 = s.FFillStyle0;
+  FFillStyle1 = s.FFillStyle1;
+  FLineStyle = s.FLineStyle;
+  FNewFillStyles.reset();
+  FNewLineStyles.reset();
+  if (s.FNewFillStyles) CopyFillStyles(*s.FNewFillStyles, NewFillStyles());
+  if (s.FNewLineStyles) CopyLineStyles(*s.FNewLineStyles, NewLineStyles());
+  StateFillStyle0 = s.StateFillStyle0;
+  StateFillStyle1 = s.StateFillStyle1;
+  StateLineStyle = s.StateLineStyle;
+  StateMoveTo = s.StateMoveTo;
+  StateNewStyles = s.StateNewStyles;
+  HasAlpha = s.HasAlpha;
+}
+
+void TSWFStyleChangeRecord::WriteToStream(TBitsEngine& be) {
+  be.WriteBit(false);  // TypeFlag
+  be.WriteBit(StateNewStyles);
+  be.WriteBit(StateLineStyle);
+  be.WriteBit(StateFillStyle1);
+  be.WriteBit(StateFillStyle0);
+  // Without any flag the record would read back as an end record, so it always moves then.
+  const bool anyFlag = StateNewStyles || StateLineStyle || StateFillStyle1 || StateFillStyle0;
+  const bool move = anyFlag ? StateMoveTo : true;
+  be.WriteBit(move);
+  if (move) {
+    const std::uint8_t n = SignedWidth(MaxAbs(DeltaX, DeltaY));
+    be.WriteBits(n, 5);
+    be.WriteBits(static_cast<std::uint32_t>(DeltaX), n);
+    be.WriteBits(static_cast<std::uint32_t>(DeltaY), n);
+  }
+  if (StateFillStyle0) be.WriteBits(FFillStyle0, NumFillBits);
+  if (StateFillStyle1) be.WriteBits(FFillStyle1, NumFillBits);
+  if (StateLineStyle) be.WriteBits(FLineStyle, NumLineBits);
+  if (!StateNewStyles) return;
+  be.FlushLastByte(true);
+  TSWFFillStyleList noFills;
+  const TSWFLineStyleList noLines;
+  WriteFillStyles(be, FNewFillStyles ? *FNewFillStyles : noFills, HasAlpha);
+  WriteLineStyles(be, FNewLineStyles ? *FNewLineStyles : noLines, HasAlpha);
+  NumFillBits = CountWidth(FNewFillStyles ? FNewFillStyles->size() : 0);
+  NumLineBits = CountWidth(FNewLineStyles ? FNewLineStyles->size() : 0);
+  be.WriteBits(NumFillBits, 4);
+  be.WriteBits(NumLineBits, 4);
+}
+
+void TSWFCurvedEdgeRecord::Assign(const TBasedSWFObject& source) {
+  TSWFShapeRecord::Assign(source);
+  const auto& s = static_cast<const TSWFCurvedEdgeRecord&>(source);
+  AnchorDeltaX = s.AnchorDeltaX;
+  AnchorDeltaY = s.AnchorDeltaY;
+  ControlDeltaX = s.ControlDeltaX;
+  ControlDeltaY = s.ControlDeltaY;
+}
+
+void TSWFCurvedEdgeRecord::WriteToStream(TBitsEngine& be) {
+  const std::uint32_t largest = MaxAbs(AnchorDeltaX, AnchorDeltaY, ControlDeltaX, ControlDeltaY);
+  if (largest == 0) return;
+  const std::uint8_t n = SignedWidth(largest);
+  be.WriteBits(0b10, 2);  // TypeFlag, StraightFlag 0
+  be.WriteBits(n - 2u, 4);
+  for (const std::int32_t v : {ControlDeltaX, ControlDeltaY, AnchorDeltaX, AnchorDeltaY}) {
+    be.WriteBits(static_cast<std::uint32_t>(v), n);
+  }
+}
+
+std::unique_ptr<TSWFShapeRecord> CreateShapeRecord(std::uint8_t type) {
+  switch (type) {
+    case TSWFShapeRecord::kEnd:
+      return std::make_unique<TSWFEndShapeRecord>();
+    case TSWFShapeRecord::kStyleChange:
+      return std::make_unique<TSWFStyleChangeRecord>();
+    case TSWFShapeRecord::kStraightEdge:
+      return std::make_unique<TSWFStraightEdgeRecord>();
+    case TSWFShapeRecord::kCurvedEdge:
+      return std::make_unique<TSWFCurvedEdgeRecord>();
+    default:
+      throw std::invalid_argument("Unknown shape record type " + std::to_string(type));
+  }
+}
+
+void CopyShapeRecords(const TSWFShapeRecordList& source, TSWFShapeRecordList& target) {
+  for (const auto& record : source) {
+    auto copy = CreateShapeRecord(record->ShapeRecType);
+    copy->Assign(*record);
+    target.push_back(std::move(copy));
+  }
+}
+
+// ---- record lists ----
+
+namespace {
+
+void ApplyStyleRule(TSWFStyleChangeRecord& sc, std::uint8_t fillBits, std::uint8_t lineBits,
+                    TEdgeStyleRule rule) {
+  if (rule == TEdgeStyleRule::ClearAll) {
+    sc.StateFillStyle0 = sc.StateFillStyle1 = sc.StateLineStyle = sc.StateNewStyles = false;
+  } else if (rule == TEdgeStyleRule::ClearUnused && !sc.StateNewStyles) {
+    if (fillBits == 0) sc.StateFillStyle0 = sc.StateFillStyle1 = false;
+    if (lineBits == 0) sc.StateLineStyle = false;
+  }
+}
+
+std::unique_ptr<TSWFShapeRecord> ReadEdgeRecord(TBitsEngine& be) {
+  const bool straight = be.ReadBits(1) == 1;
+  const int n = static_cast<int>(be.ReadBits(4)) + 2;
+  if (!straight) {
+    auto curve = std::make_unique<TSWFCurvedEdgeRecord>();
+    curve->ControlDeltaX = be.ReadSBits(n);
+    curve->ControlDeltaY = be.ReadSBits(n);
+    curve->AnchorDeltaX = be.ReadSBits(n);
+    curve->AnchorDeltaY = be.ReadSBits(n);
+    return curve;
+  }
+  auto edge = std::make_unique<TSWFStraightEdgeRecord>();
+  if (be.ReadBits(1) == 1) {
+    edge->DeltaX = be.ReadSBits(n);
+    edge->DeltaY = be.ReadSBits(n);
+  } else if (be.ReadBits(1) == 1) {
+    edge->DeltaY = be.ReadSBits(n);
+  } else {
+    edge->DeltaX = be.ReadSBits(n);
+  }
+  return edge;
+}
+
+// Reads a style-change record whose five flag bits are given; updates the widths after new
+// styles.
+std::unique_ptr<TSWFShapeRecord> ReadStyleChange(TBitsEngine& be, std::uint32_t flags,
+                                                 std::uint8_t& fillBits, std::uint8_t& lineBits,
+                                                 bool hasAlpha, std::uint64_t end) {
+  auto sc = std::make_unique<TSWFStyleChangeRecord>();
+  sc->HasAlpha = hasAlpha;
+  sc->NumFillBits = fillBits;
+  sc->NumLineBits = lineBits;
+  if (flags & 1) {
+    const int n = static_cast<int>(be.ReadBits(5));
+    const std::int32_t x = be.ReadSBits(n);
+    sc->SetMoveTo(x, be.ReadSBits(n));
+  }
+  if (flags & 2) sc->SetFillStyle0(static_cast<std::uint16_t>(be.ReadBits(fillBits)));
+  if (flags & 4) sc->SetFillStyle1(static_cast<std::uint16_t>(be.ReadBits(fillBits)));
+  if (flags & 8) sc->SetLineStyle(static_cast<std::uint16_t>(be.ReadBits(lineBits)));
+  if (flags & 16) {
+    be.FlushLastByte(false);
+    ReadFillStyles(be, sc->NewFillStyles(), hasAlpha, end);
+    ReadLineStyles(be, sc->NewLineStyles(), hasAlpha, end);
+    const std::uint8_t widths = be.ReadByte();
+    fillBits = widths >> 4;
+    lineBits = widths & 0x0F;
+  }
+  return sc;
+}
+
+}  // namespace
+
+void WriteShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+                       std::uint8_t lineBits, bool hasAlpha, TEdgeStyleRule rule) {
+  for (auto& record : edges) {
+    if (record->ShapeRecType == TSWFShapeRecord::kEnd) continue;
+    if (record->ShapeRecType != TSWFShapeRecord::kStyleChange) {
+      record->WriteToStream(be);
+      continue;
+    }
+    auto& sc = static_cast<TSWFStyleChangeRecord&>(*record);
+    sc.HasAlpha = hasAlpha;
+    sc.NumFillBits = fillBits;
+    sc.NumLineBits = lineBits;
+    ApplyStyleRule(sc, fillBits, lineBits, rule);
+    sc.WriteToStream(be);
+    if (sc.StateNewStyles) {
+      fillBits = sc.NumFillBits;
+      lineBits = sc.NumLineBits;
+    }
+  }
+  TSWFEndShapeRecord().WriteToStream(be);
+  be.FlushLastByte(true);
+}
+
+void ReadShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+                      std::uint8_t lineBits, bool hasAlpha, std::uint64_t end) {
+  for (;;) {
+    if (be.ReadBits(1) == 1) {
+      edges.push_back(ReadEdgeRecord(be));
+    } else {
+      const std::uint32_t flags = be.ReadBits(5);
+      if (flags == 0) {
+        edges.push_back(std::make_unique<TSWFEndShapeRecord>());
+        break;
+      }
+      edges.push_back(ReadStyleChange(be, flags, fillBits, lineBits, hasAlpha, end));
+    }
+    CheckBodyEnd(be, end, "Shape records");
+  }
+  CheckBodyEnd(be, end, "Shape records");
+  be.FlushLastByte(false);
+}
+
+void CollectBitmapIDs(TSWFFillStyleList& fills, TSWFShapeRecordList& edges,
+                      std::vector<std::uint16_t*>& ids) {
+  for (auto& fill : fills) {
+    auto* image = dynamic_cast<TSWFImageFill*>(fill.get());
+    if (image && IsImageFillType(image->FillStyleType)) ids.push_back(&image->BitmapId);
+  }
+  for (auto& record : edges) {
+    if (record->ShapeRecType != TSWFShapeRecord::kStyleChange) continue;
+    auto& sc = static_cast<TSWFStyleChangeRecord&>(*record);
+    TSWFFillStyleList* newFills = sc.NewFillStylesIfAny();
+    if (sc.StateNewStyles && newFills) {
+      TSWFShapeRecordList none;
+      CollectBitmapIDs(*newFills, none, ids);
+    }
+  }
+}
+
+std::string DescribeShapeRecords(const TSWFShapeRecordList& edges) {
+  std::size_t moves = 0, lines = 0, curves = 0;
+  for (const auto& record : edges) {
+    moves += record->ShapeRecType == TSWFShapeRecord::kStyleChange;
+    lines += record->ShapeRecType == TSWFShapeRecord::kStraightEdge;
+    curves += record->ShapeRecType == TSWFShapeRecord::kCurvedEdge;
+  }
+  return "style changes=" + std::to_string(moves) + " lines=" + std::to_string(lines) +
+         " curves=" + std::to_string(curves);
+}
+
+std::string DescribeBoundsInPixels(const TSWFRect& r) {
+  return PixelText(r.XMin()) + "," + PixelText(r.YMin()) + "-" + PixelText(r.XMax()) + "," +
+         PixelText(r.YMax());
+}
+
+// ---- DefineShape ----
+
+void TSWFDefineShape::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineShape&>(source);
+  ShapeId = s.ShapeId;
+  ShapeBounds.Assign(s.ShapeBounds);
+  HasAlpha = s.HasAlpha;
+  Edges.clear();
+  FillStyles.clear();
+  LineStyles.clear();
+  CopyShapeRecords(s.Edges, Edges);
+  CopyFillStyles(s.FillStyles, FillStyles);
+  CopyLineStyles(s.LineStyles, LineStyles);
+}
+
+void TSWFDefineShape::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  Edges.clear();
+  FillStyles.clear();
+  LineStyles.clear();
+  ShapeId = be.ReadWord();
+  ShapeBounds.SetRect(be.ReadRect());
+  ReadFillStyles(be, FillStyles, HasAlpha, end);
+  ReadLineStyles(be, LineStyles, HasAlpha, end);
+  const std::uint8_t widths = be.ReadByte();
+  ReadShapeRecords(be, Edges, widths >> 4, widths & 0x0F, HasAlpha, end);
+}
+
+void TSWFDefineShape::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(ShapeId);
+  be.WriteRect(ShapeBounds.GetRec());
+  WriteFillStyles(be, FillStyles, HasAlpha);
+  WriteLineStyles(be, LineStyles, HasAlpha);
+  const std::uint8_t fillBits = CountWidth(FillStyles.size());
+  const std::uint8_t lineBits = CountWidth(LineStyles.size());
+  be.WriteBits(fillBits, 4);
+  be.WriteBits(lineBits, 4);
+  WriteShapeRecords(be, Edges, fillBits, lineBits, HasAlpha, TEdgeStyleRule::ClearUnused);
+}
+
+void TSWFDefineShape::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  CollectBitmapIDs(FillStyles, Edges, ids);
+}
+
+void TSWFDefineShape::Describe(TSWFDescription& d) const {
+  d.Field("id", ShapeId);
+  d.Field("bounds", DescribeBoundsInPixels(ShapeBounds));
+  d.Field("fills", static_cast<std::int64_t>(FillStyles.size()));
+  d.Field("lines", static_cast<std::int64_t>(LineStyles.size()));
+  d.Field("records", static_cast<std::int64_t>(Edges.size()));
+  for (std::size_t i = 0; i < FillStyles.size(); ++i) {
+    d.Line("fill " + std::to_string(i + 1) + ": " + FillStyles[i]->Description());
+  }
+  d.Line(DescribeShapeRecords(Edges));
+}
+
+// ---- morph shapes ----
+
+void TSWFMorphFillStyle::Assign(const TBasedSWFObject& source) {
+  FillStyleType = SameClass(source, *this).FillStyleType;
+}
+
+void TSWFMorphColorFill::Assign(const TBasedSWFObject& source) {
+  TSWFMorphFillStyle::Assign(source);
+  const auto& s = static_cast<const TSWFMorphColorFill&>(source);
+  StartColor.Assign(s.StartColor);
+  EndColor.Assign(s.EndColor);
+}
+
+void TSWFMorphColorFill::ReadFromStream(TBitsEngine& be) {
+  ReadColor(be, StartColor, true);
+  ReadColor(be, EndColor, true);
+}
+
+void TSWFMorphColorFill::WriteToStream(TBitsEngine& be) {
+  be.WriteByte(FillStyleType);
+  WriteColor(be, StartColor, true);
+  WriteColor(be, EndColor, true);
+}
+
+std::string TSWFMorphColorFill::Description() const {
+  return "solid " + ColorText(StartColor, true) + " to " + ColorText(EndColor, true);
+}
+
+void TSWFMorphGradientFill::Assign(const TBasedSWFObject& source) {
+  TSWFMorphFillStyle::Assign(source);
+  const auto& s = static_cast<const TSWFMorphGradientFill&>(source);
+  StartGradientMatrix.Assign(s.StartGradientMatrix);
+  EndGradientMatrix.Assign(s.EndGradientMatrix);
+  GradientCount = s.GradientCount;
+  for (std::size_t i = 0; i < FRecords.size(); ++i) {
+    FRecords[i].StartRatio = s.FRecords[i].StartRatio;
+    FRecords[i].EndRatio = s.FRecords[i].EndRatio;
+    FRecords[i].StartColor.Assign(s.FRecords[i].StartColor);
+    FRecords[i].EndColor.Assign(s.FRecords[i].EndColor);
+  }
+}
+
+void TSWFMorphGradientFill::ReadFromStream(TBitsEngine& be) {
+  StartGradientMatrix.SetRec(be.ReadMatrix());
+  EndGradientMatrix.SetRec(be.ReadMatrix());
+  GradientCount = CheckedGradientCount(be.ReadByte());
+  for (std::size_t i = 0; i < GradientCount; ++i) {
+    FRecords[i].StartRatio = be.ReadByte();
+    ReadColor(be, FRecords[i].StartColor, true);
+    FRecords[i].EndRatio = be.ReadByte();
+    ReadColor(be, FRecords[i].EndColor, true);
+  }
+}
+
+void TSWFMorphGradientFill::WriteToStream(TBitsEngine& be) {
+  const std::uint8_t count = std::min(GradientCount, TSWFGradientFill::kMaxGradients);
+  be.WriteByte(FillStyleType);
+  be.WriteMatrix(StartGradientMatrix.GetRec());
+  be.WriteMatrix(EndGradientMatrix.GetRec());
+  be.WriteByte(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    be.WriteByte(FRecords[i].StartRatio);
+    WriteColor(be, FRecords[i].StartColor, true);
+    be.WriteByte(FRecords[i].EndRatio);
+    WriteColor(be, FRecords[i].EndColor, true);
+  }
+}
+
+std::string TSWFMorphGradientFill::Description() const {
+  return std::string(GradientKind(FillStyleType)) + " gradient of " + std::to_string(GradientCount);
+}
+
+void TSWFMorphImageFill::Assign(const TBasedSWFObject& source) {
+  TSWFMorphFillStyle::Assign(source);
+  const auto& s = static_cast<const TSWFMorphImageFill&>(source);
+  BitmapId = s.BitmapId;
+  StartBitmapMatrix.Assign(s.StartBitmapMatrix);
+  EndBitmapMatrix.Assign(s.EndBitmapMatrix);
+}
+
+void TSWFMorphImageFill::ReadFromStream(TBitsEngine& be) {
+  BitmapId = be.ReadWord();
+  StartBitmapMatrix.SetRec(be.ReadMatrix());
+  EndBitmapMatrix.SetRec(be.ReadMatrix());
+}
+
+void TSWFMorphImageFill::WriteToStream(TBitsEngine& be) {
+  be.WriteByte(FillStyleType);
+  be.WriteWord(BitmapId);
+  be.WriteMatrix(StartBitmapMatrix.GetRec());
+  be.WriteMatrix(EndBitmapMatrix.GetRec());
+}
+
+std::string TSWFMorphImageFill::Description() const {
+  return std::string(BitmapKind(FillStyleType)) + " bitmap " + std::to_string(BitmapId);
+}
+
+std::unique_ptr<TSWFMorphFillStyle> CreateMorphFillStyle(std::uint8_t type) {
+  std::unique_ptr<TSWFMorphFillStyle> fill;
+  if (type == 0x00) {
+    fill = std::make_unique<TSWFMorphColorFill>();
+  } else if (type == 0x10 || type == 0x12) {
+    fill = std::make_unique<TSWFMorphGradientFill>();
+  } else if (IsImageFillType(type)) {
+    fill = std::make_unique<TSWFMorphImageFill>();
+  } else {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Unknown fill style type 0x%02X", type);
+    throw std::runtime_error(buf);
+  }
+  fill->FillStyleType = type;
+  return fill;
+}
+
+namespace {
+
+std::unique_ptr<TSWFMorphFillStyle> CloneMorphFillStyle(const TSWFMorphFillStyle& source) {
+  std::unique_ptr<TSWFMorphFillStyle> fill;
+  if (dynamic_cast<const TSWFMorphColorFill*>(&source)) {
+    fill = std::make_unique<TSWFMorphColorFill>();
+  } else if (dynamic_cast<const TSWFMorphGradientFill*>(&source)) {
+    fill = std::make_unique<TSWFMorphGradientFill>();
+  } else {
+    fill = std::make_unique<TSWFMorphImageFill>();
+  }
+  fill->Assign(source);
+  return fill;
+}
+
+}  // namespace
+
+void TSWFMorphLineStyle::Assign(const TBasedSWFObject& source) {
+  const auto& s = SameClass(source, *this);
+  StartWidth = s.StartWidth;
+  EndWidth = s.EndWidth;
+  StartColor.Assign(s.StartColor);
+  EndColor.Assign(s.EndColor);
+}
+
+void TSWFMorphLineStyle::WriteToStream(TBitsEngine& be) {
+  be.WriteWord(StartWidth);
+  be.WriteWord(EndWidth);
+  WriteColor(be, StartColor, true);
+  WriteColor(be, EndColor, true);
+}
+
+void TSWFMorphLineStyle::Read(TBitsEngine& be) {
+  StartWidth = be.ReadWord();
+  EndWidth = be.ReadWord();
+  ReadColor(be, StartColor, true);
+  ReadColor(be, EndColor, true);
+}
+
+void TSWFDefineMorphShape::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineMorphShape&>(source);
+  CharacterId = s.CharacterId;
+  StartBounds.Assign(s.StartBounds);
+  EndBounds.Assign(s.EndBounds);
+  MorphFillStyles.clear();
+  MorphLineStyles.clear();
+  StartEdges.clear();
+  EndEdges.clear();
+  for (const auto& fill : s.MorphFillStyles) MorphFillStyles.push_back(CloneMorphFillStyle(*fill));
+  for (const auto& line : s.MorphLineStyles) {
+    MorphLineStyles.push_back(std::make_unique<TSWFMorphLineStyle>());
+    MorphLineStyles.back()->Assign(*line);
+  }
+  CopyShapeRecords(s.StartEdges, StartEdges);
+  CopyShapeRecords(s.EndEdges, EndEdges);
+}
+
+void TSWFDefineMorphShape::ReadFromStream(TBitsEngine& be) {
+  const std::uint64_t end = BodyEnd(*this, be);
+  MorphFillStyles.clear();
+  MorphLineStyles.clear();
+  StartEdges.clear();
+  EndEdges.clear();
+  CharacterId = be.ReadWord();
+  StartBounds.SetRect(be.ReadRect());
+  EndBounds.SetRect(be.ReadRect());
+  be.ReadDWord();  // offset of the end edges: they are read in sequence instead
+  for (std::size_t i = 0, n = ReadStyleCount(be); i < n; ++i) {
+    MorphFillStyles.push_back(CreateMorphFillStyle(be.ReadByte()));
+    MorphFillStyles.back()->ReadFromStream(be);
+    CheckBodyEnd(be, end, "Morph fill style array");
+  }
+  for (std::size_t i = 0, n = ReadStyleCount(be); i < n; ++i) {
+    MorphLineStyles.push_back(std::make_unique<TSWFMorphLineStyle>());
+    MorphLineStyles.back()->Read(be);
+    CheckBodyEnd(be, end, "Morph line style array");
+  }
+  std::uint8_t widths = be.ReadByte();
+  ReadShapeRecords(be, StartEdges, widths >> 4, widths & 0x0F, true, end);
+  widths = be.ReadByte();
+  ReadShapeRecords(be, EndEdges, widths >> 4, widths & 0x0F, true, end);
+}
+
+void TSWFDefineMorphShape::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(CharacterId);
+  be.WriteRect(StartBounds.GetRec());
+  be.WriteRect(EndBounds.GetRec());
+  be.WriteDWord(0);  // offset of the end edges, filled in below
+  const std::uint64_t offsetEnd = be.Stream.Position();
+  WriteStyleCount(be, MorphFillStyles.size());
+  for (auto& fill : MorphFillStyles) fill->WriteToStream(be);
+  WriteStyleCount(be, MorphLineStyles.size());
+  for (auto& line : MorphLineStyles) line->WriteToStream(be);
+  const std::uint8_t fillBits = CountWidth(MorphFillStyles.size());
+  const std::uint8_t lineBits = CountWidth(MorphLineStyles.size());
+  be.WriteBits(fillBits, 4);
+  be.WriteBits(lineBits, 4);
+  WriteShapeRecords(be, StartEdges, fillBits, lineBits, true, TEdgeStyleRule::ClearUnused);
+  const std::uint64_t endEdges = be.Stream.Position();
+  be.Stream.SetPosition(offsetEnd - 4);
+  be.WriteDWord(static_cast<std::uint32_t>(endEdges - offsetEnd));
+  be.Stream.SetPosition(endEdges);
+  be.WriteByte(0);  // both index widths 0
+  WriteShapeRecords(be, EndEdges, 0, 0, true, TEdgeStyleRule::ClearAll);
+}
+
+void TSWFDefineMorphShape::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  for (auto& fill : MorphFillStyles) {
+    auto* image = dynamic_cast<TSWFMorphImageFill*>(fill.get());
+    if (image && IsImageFillType(image->FillStyleType)) ids.push_back(&image->BitmapId);
+  }
+  TSWFFillStyleList none;
+  CollectBitmapIDs(none, StartEdges, ids);
+  CollectBitmapIDs(none, EndEdges, ids);
+}
+
+void TSWFDefineMorphShape::Describe(TSWFDescription& d) const {
+  d.Field("id", CharacterId);
+  d.Field("start", DescribeBoundsInPixels(StartBounds));
+  d.Field("end", DescribeBoundsInPixels(EndBounds));
+  d.Field("fills", static_cast<std::int64_t>(MorphFillStyles.size()));
+  d.Field("lines", static_cast<std::int64_t>(MorphLineStyles.size()));
+  d.Field("start_records", static_cast<std::int64_t>(StartEdges.size()));
+  d.Field("end_records", static_cast<std::int64_t>(EndEdges.size()));
+  for (std::size_t i = 0; i < MorphFillStyles.size(); ++i) {
+    d.Line("fill " + std::to_string(i + 1) + ": " + MorphFillStyles[i]->Description());
+  }
+  d.Line("start: " + DescribeShapeRecords(StartEdges));
+  d.Line("end: " + DescribeShapeRecords(EndEdges));
+}
+
+}  // namespace kestrova
