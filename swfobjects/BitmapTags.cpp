@@ -1,5 +1,6 @@
 #include "swfobjects/BitmapTags.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -46,6 +47,10 @@ void TSWFDataObject::WriteData(TBitsEngine& be) {
   } else {
     be.WriteBytes(Data.data(), static_cast<std::int64_t>(Data.size()));
   }
+}
+
+void TSWFDataObject::ReadRestAsData(TStream& body) {
+  Data = body.ReadBytes(static_cast<std::size_t>(body.Size() - std::min(body.Position(), body.Size())));
 }
 
 void TSWFDataObject::WriteJPEGData(TBitsEngine& be) {

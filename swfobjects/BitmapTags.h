@@ -30,6 +30,8 @@ class TSWFDataObject : public TSWFObject {
   explicit TSWFDataObject(std::uint16_t code) : TSWFObject(code) {}
   // The callback's bytes, or Data.
   void WriteData(TBitsEngine& be);
+  // The rest of the body stream (from its position to its end) becomes the data block.
+  void ReadRestAsData(TStream& body);
   // Everything from the start marker (found by the two-byte scan from the current position) to
   // the last two bytes before end, which are dropped. Throws std::runtime_error when there is no
   // start marker, or no room for the end marker after it.

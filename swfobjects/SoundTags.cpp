@@ -41,35 +41,10 @@ void DescribeFormat(TSWFDescription& d, const char* prefix, std::uint8_t format,
 
 }  // namespace
 
-// ---- TSWFMediaDataObject ----
-
-void TSWFMediaDataObject::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFMediaDataObject&>(source);
-  OnDataWrite = s.OnDataWrite;
-  if (OnDataWrite) {
-    Data.clear();
-  } else {
-    Data = s.Data;
-  }
-}
-
-void TSWFMediaDataObject::WriteData(TBitsEngine& be) {
-  if (OnDataWrite) {
-    OnDataWrite(*this, be);
-  } else if (!Data.empty()) {
-    be.WriteBytes(Data.data(), static_cast<std::int64_t>(Data.size()));
-  }
-}
-
-void TSWFMediaDataObject::ReadRestAsData(TStream& body) {
-  Data = body.ReadBytes(static_cast<std::size_t>(body.Size() - body.Position()));
-}
-
 // ---- DefineSound ----
 
 void TSWFDefineSound::Assign(const TBasedSWFObject& source) {
-  TSWFMediaDataObject::Assign(source);
+  TSWFDataObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineSound&>(source);
   SoundId = s.SoundId;
   SoundFormat = s.SoundFormat;
@@ -297,7 +272,7 @@ void TSWFSoundStreamHead::Describe(TSWFDescription& d) const {
 // ---- SoundStreamBlock ----
 
 void TSWFSoundStreamBlock::Assign(const TBasedSWFObject& source) {
-  TSWFMediaDataObject::Assign(source);
+  TSWFDataObject::Assign(source);
   const auto& s = static_cast<const TSWFSoundStreamBlock&>(source);
   StreamSoundCompression = s.StreamSoundCompression;
   SampleCount = s.SampleCount;
@@ -380,7 +355,7 @@ void TSWFDefineVideoStream::Describe(TSWFDescription& d) const {
 // ---- VideoFrame ----
 
 void TSWFVideoFrame::Assign(const TBasedSWFObject& source) {
-  TSWFMediaDataObject::Assign(source);
+  TSWFDataObject::Assign(source);
   const auto& s = static_cast<const TSWFVideoFrame&>(source);
   StreamId = s.StreamId;
   FrameNum = s.FrameNum;

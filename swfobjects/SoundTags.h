@@ -13,34 +13,15 @@
 #include <memory>
 #include <vector>
 
+#include "swfobjects/BitmapTags.h"
 #include "swfobjects/SWFObject.h"
 
 namespace kestrova {
 
-// Base of the sound and video tags that carry a raw data block (the encoded samples or frame).
-// It stands in for the shared data-tag base of the bitmap tags until both meet on one class.
-class TSWFMediaDataObject : public TSWFObject {
- public:
-  // Writes the data block itself into the body; when set, Data is not used.
-  using TDataWriteEvent = std::function<void(TSWFObject& tag, TBitsEngine& be)>;
-
-  std::vector<std::uint8_t> Data;  // owned
-  TDataWriteEvent OnDataWrite;
-
-  // Copies the callback when the source has one, else the data block.
-  void Assign(const TBasedSWFObject& source) override;
-
- protected:
-  using TSWFObject::TSWFObject;
-  void WriteData(TBitsEngine& be);
-  // The rest of the body stream (from its position to its end) becomes the data block.
-  void ReadRestAsData(TStream& body);
-};
-
 // DefineSound (14): an event sound character.
-class TSWFDefineSound : public TSWFMediaDataObject {
+class TSWFDefineSound : public TSWFDataObject {
  public:
-  TSWFDefineSound() : TSWFMediaDataObject(14) {}
+  TSWFDefineSound() : TSWFDataObject(14) {}
   std::uint16_t SoundId = 0;
   std::uint8_t SoundFormat = 0;  // 4 bits: 0 raw, 1 ADPCM, 2 MP3, 3 raw little-endian, 6 Nellymoser
   std::uint8_t SoundRate = 0;    // 2 bits: 5.5, 11, 22, 44 kHz
@@ -136,9 +117,9 @@ class TSWFSoundStreamHead2 : public TSWFSoundStreamHead {
 };
 
 // SoundStreamBlock (19): one frame's share of the streaming sound.
-class TSWFSoundStreamBlock : public TSWFMediaDataObject {
+class TSWFSoundStreamBlock : public TSWFDataObject {
  public:
-  TSWFSoundStreamBlock() : TSWFMediaDataObject(19) {}
+  TSWFSoundStreamBlock() : TSWFDataObject(19) {}
   // Set by the block's creator from its stream head; the file reader leaves it 0, so a block read
   // from a file keeps its MP3 header inside Data.
   std::uint8_t StreamSoundCompression = 0;
@@ -176,9 +157,9 @@ class TSWFDefineVideoStream : public TSWFObject {
 };
 
 // VideoFrame (61): one encoded frame of a video stream.
-class TSWFVideoFrame : public TSWFMediaDataObject {
+class TSWFVideoFrame : public TSWFDataObject {
  public:
-  TSWFVideoFrame() : TSWFMediaDataObject(61) {}
+  TSWFVideoFrame() : TSWFDataObject(61) {}
   std::uint16_t StreamId = 0;
   std::uint16_t FrameNum = 0;
 
