@@ -101,6 +101,85 @@ TEST_F(Commands, RewriteCopiesUnreadableAndUnknownTagsUnchanged) {
   EXPECT_EQ(back.Body().Bytes(), body);
 }
 
+// Other tools frame even short bodies with the long header and hold fonts, texts, sounds and
+// video: such a movie goes through rewrite with every tag's code and body unchanged.
+TEST_F(Commands, RewriteOfAForeignStyleMovieKeepsEveryTag) {
+  TSWFDefineFont2 font;
+  font.FontId = 1;
+  font.FontName = "Caf\xE9";
+  TSWFDefineEditText edit;
+  edit.CharacterId = 2;
+  edit.HasFont = true;
+  edit.FontId = 1;
+  edit.FontHeight = 240;
+  edit.HasText = true;
+  edit.InitialText = "hello";
+  edit.VariableName = "v";
+  TSWFDefineSound sound;
+  sound.SoundId = 3;
+  sound.SoundFormat = 3;
+  sound.SoundRate = 1;
+  sound.SoundSampleCount = 4;
+  sound.Data = {1, 2, 3, 4, 5, 6, 7, 8};
+  TSWFStartSound start;
+  start.SoundId = 3;
+  TSWFSoundStreamHead2 head;
+  head.StreamSoundCompression = 1;
+  head.StreamSoundSampleCount = 512;
+  TSWFSoundStreamBlock block;
+  block.Data = std::vector<std::uint8_t>(40, 0x5A);
+  TSWFDefineVideoStream video;
+  video.CharacterId = 4;
+  video.NumFrames = 1;
+  video.Width = 32;
+  video.Height = 16;
+  video.CodecID = 3;
+  TSWFVideoFrame frame;
+  frame.StreamId = 4;
+  frame.Data = {9, 9, 9};
+  TSWFShowFrame show;
+  TSWFEnd end;
+
+  TSWFStreamReader in;
+  in.SetVersion(7);
+  in.FrameSize = {0, 0, 2000, 2000};
+  in.FrameCount = 1;
+  std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> expected;
+  for (TSWFObject* tag : std::initializer_list<TSWFObject*>{&font, &edit, &sound, &start, &head,
+                                                            &block, &video, &frame, &show, &end}) {
+    TMemoryStream body;
+    TBitsEngine be(body);
+    tag->WriteTagBody(be);
+    be.FlushLastByte();
+    const std::uint32_t size = static_cast<std::uint32_t>(body.Size());
+    const std::uint8_t header[6] = {static_cast<std::uint8_t>((tag->TagID << 6) | 0x3F),
+                                    static_cast<std::uint8_t>(tag->TagID >> 2),
+                                    static_cast<std::uint8_t>(size), 0, 0, 0};
+    in.Body().Write(header, 6);
+    in.Body().Write(body.Data(), size);
+    expected.emplace_back(tag->TagID, body.Bytes());
+  }
+  in.SaveToFile(Path("foreign.swf"));
+  ASSERT_EQ(Run({"rewrite", Path("foreign.swf"), Path("ours.swf"), "--compress"}), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+
+  TSWFStreamReader out(Path("ours.swf"));
+  ASSERT_TRUE(out.IsValid);
+  EXPECT_TRUE(out.Compressed());
+  EXPECT_EQ(out.Version(), 7);
+  out.ParseTags(false);
+  ASSERT_EQ(out.TagList.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const TSWFTagInfo& info = out.GetTagInfo(i);
+    EXPECT_EQ(info.TagID, expected[i].first) << i;
+    const auto& body = out.Body().Bytes();
+    const std::size_t start = info.Position + (info.LongHeader ? 6 : 2);
+    EXPECT_EQ(std::vector<std::uint8_t>(body.begin() + start, body.begin() + start + info.Length),
+              expected[i].second)
+        << TagName(static_cast<std::uint16_t>(info.TagID));
+  }
+}
+
 TEST_F(Commands, UsageAndBadArguments) {
   EXPECT_EQ(Run({}), 2);
   EXPECT_NE(err.str().find("Usage: kestrova"), std::string::npos);
