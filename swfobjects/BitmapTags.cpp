@@ -4,15 +4,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "swfobjects/ShapeTags.h"
-
 namespace kestrova {
 
 namespace {
-
-std::int64_t Remaining(const TBitsEngine& be, std::uint64_t end) {
-  return static_cast<std::int64_t>(end) - static_cast<std::int64_t>(be.Stream.Position());
-}
 
 void DescribeFormat(TSWFDescription& d, std::uint8_t format) {
   switch (format) {
@@ -49,8 +43,8 @@ void TSWFDataObject::WriteData(TBitsEngine& be) {
   }
 }
 
-void TSWFDataObject::ReadRestAsData(TStream& body) {
-  Data = body.ReadBytes(static_cast<std::size_t>(body.Size() - std::min(body.Position(), body.Size())));
+void TSWFDataObject::ReadRestAsData(TBodyReader& body) {
+  Data = body.Be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 
 void TSWFDataObject::WriteJPEGData(TBitsEngine& be) {
@@ -61,21 +55,21 @@ void TSWFDataObject::WriteJPEGData(TBitsEngine& be) {
   be.WriteByte(0xD9);
 }
 
-void TSWFDataObject::ReadJPEGData(TBitsEngine& be, std::uint64_t end) {
+void TSWFDataObject::ReadJPEGData(TBodyReader& body) {
   for (;;) {
-    if (Remaining(be, end) < 2) throw std::runtime_error("JPEG data without a start marker");
-    if (be.ReadWord() == 0xD8FF) break;  // the bytes 0xFF 0xD8
+    body.Need(2, "JPEG data without a start marker");
+    if (body.Word() == 0xD8FF) break;  // the bytes 0xFF 0xD8
   }
-  const std::int64_t size = Remaining(be, end) - 2;
-  if (size < 0) throw std::runtime_error("JPEG data without an end marker");
-  Data = be.Stream.ReadBytes(static_cast<std::size_t>(size));
-  be.ReadWord();  // the end marker
+  body.Need(2, "JPEG data without an end marker");
+  Data = body.Be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining() - 2));
+  body.Word();  // the end marker
 }
 
 // ---- JPEG tags ----
 
 void TSWFJPEGTables::ReadFromStream(TBitsEngine& be) {
-  ReadJPEGData(be, BodyEnd(*this, be));
+  TBodyReader body(be, *this);
+  ReadJPEGData(body);
 }
 
 void TSWFJPEGTables::Describe(TSWFDescription& d) const {
@@ -88,9 +82,9 @@ void TSWFImageTag::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineBits::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
-  CharacterId = be.ReadWord();
-  ReadJPEGData(be, end);
+  TBodyReader body(be, *this);
+  CharacterId = body.Word();
+  ReadJPEGData(body);
 }
 
 void TSWFDefineBits::WriteTagBody(TBitsEngine& be) {
@@ -112,18 +106,17 @@ void TSWFDefineBitsJPEG3::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineBitsJPEG3::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
-  CharacterId = be.ReadWord();
-  const std::uint32_t alphaOffset = be.ReadDWord();
+  TBodyReader body(be, *this);
+  CharacterId = body.Word();
+  const std::uint32_t alphaOffset = body.DWord();
   // The JPEG part holds at least its two markers and must end inside the body.
-  if (alphaOffset < 4 || std::int64_t(alphaOffset) > Remaining(be, end)) {
-    throw std::runtime_error("JPEG alpha offset " + std::to_string(alphaOffset) +
-                             " does not fit the tag");
+  if (alphaOffset < 4 || alphaOffset > body.Remaining()) {
+    body.Fail("JPEG alpha offset " + std::to_string(alphaOffset) + " does not fit the tag");
   }
-  be.ReadWord();  // start marker
+  body.Word();  // start marker
   Data = be.Stream.ReadBytes(alphaOffset - 4);
-  be.ReadWord();  // end marker
-  AlphaData = be.Stream.ReadBytes(static_cast<std::size_t>(Remaining(be, end)));
+  body.Word();  // end marker
+  AlphaData = be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 
 void TSWFDefineBitsJPEG3::WriteTagBody(TBitsEngine& be) {
@@ -160,15 +153,13 @@ void TSWFDefineBitsLossless::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineBitsLossless::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
-  CharacterId = be.ReadWord();
-  BitmapFormat = be.ReadByte();
-  BitmapWidth = be.ReadWord();
-  BitmapHeight = be.ReadWord();
-  if (BitmapFormat == kFormat8Bit) BitmapColorTableSize = be.ReadByte();
-  const std::int64_t rest = Remaining(be, end);
-  if (rest < 0) throw std::runtime_error("Lossless bitmap header runs past the end of the tag");
-  Data = be.Stream.ReadBytes(static_cast<std::size_t>(rest));
+  TBodyReader body(be, *this);
+  CharacterId = body.Word();
+  BitmapFormat = body.Byte();
+  BitmapWidth = body.Word();
+  BitmapHeight = body.Word();
+  if (BitmapFormat == kFormat8Bit) BitmapColorTableSize = body.Byte();
+  Data = be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 
 void TSWFDefineBitsLossless::WriteTagBody(TBitsEngine& be) {

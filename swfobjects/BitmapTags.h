@@ -31,11 +31,11 @@ class TSWFDataObject : public TSWFObject {
   // The callback's bytes, or Data.
   void WriteData(TBitsEngine& be);
   // The rest of the body stream (from its position to its end) becomes the data block.
-  void ReadRestAsData(TStream& body);
+  void ReadRestAsData(TBodyReader& body);
   // Everything from the start marker (found by the two-byte scan from the current position) to
-  // the last two bytes before end, which are dropped. Throws std::runtime_error when there is no
+  // the last two bytes of the body, which are dropped. Throws EStreamError when there is no
   // start marker, or no room for the end marker after it.
-  void ReadJPEGData(TBitsEngine& be, std::uint64_t end);
+  void ReadJPEGData(TBodyReader& body);
   // Writes 0xFF 0xD8, the block and 0xFF 0xD9.
   void WriteJPEGData(TBitsEngine& be);
 };

@@ -12,54 +12,6 @@ namespace kestrova {
 
 namespace {
 
-// Reading within one tag body. The stream holds the whole file, so a read bounded only by the
-// stream would take the bytes of the next tag: every field is checked against the body's end.
-class TBodyReader {
- public:
-  TBodyReader(TBitsEngine& be, std::int32_t bodySize, std::uint16_t tagID)
-      : TBodyReader(be, be.Stream.Position() + static_cast<std::uint64_t>(std::max(bodySize, 0)),
-                    tagID) {}
-  TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID)
-      : Be(be), End(end), TagID(tagID) {}
-
-  TBitsEngine& Be;
-  const std::uint64_t End;
-  const std::uint16_t TagID;
-
-  std::uint64_t Remaining() const {
-    const std::uint64_t pos = Be.Stream.Position();
-    return pos < End ? End - pos : 0;
-  }
-  void Need(std::uint64_t count) const {
-    if (Remaining() < count) Fail("body ends inside its fields");
-  }
-  // After a bit-packed record, whose length is known only once it is read.
-  void Check() const {
-    if (Be.Stream.Position() > End) Fail("body ends inside its fields");
-  }
-  std::uint8_t Byte() {
-    Need(1);
-    return Be.ReadByte();
-  }
-  std::uint16_t Word() {
-    Need(2);
-    return Be.ReadWord();
-  }
-  std::string String() {
-    std::string s;
-    while (Remaining() > 0) {
-      const std::uint8_t b = Be.ReadByte();
-      if (b == 0) return s;
-      s += static_cast<char>(b);
-    }
-    Fail("string is not terminated within the body");
-  }
-  [[noreturn]] void Fail(const char* what) const {
-    throw EStreamError(std::string(TagName(TagID)) + ": " + what + " (offset " +
-                       std::to_string(Be.Stream.Position()) + ")");
-  }
-};
-
 std::string MatrixText(const TSWFMatrixRec& m) {
   char buf[160];
   int n = std::snprintf(buf, sizeof buf, "translate(%d,%d)", m.TranslateX, m.TranslateY);
@@ -103,7 +55,7 @@ void TSWFSetBackgroundColor::Assign(const TBasedSWFObject& source) {
 void TSWFSetBackgroundColor::ReadFromStream(TBitsEngine& be) {
   // A short body is the stream read error, as it always was for this tag; it must not take the
   // bytes of the next tag either.
-  if (TBodyReader(be, BodySize, TagID).Remaining() < 3) throw EStreamError(kStreamReadError);
+  if (TBodyReader(be, *this).Remaining() < 3) throw EStreamError(kStreamReadError);
   FBackgroundColor.SetRGB(be.ReadRGB());
 }
 
@@ -128,7 +80,7 @@ void TSWFFrameLabel::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFFrameLabel::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   Name = body.String();
   NamedAnchor = body.Remaining() == 1 ? body.Byte() : 0;
 }
@@ -158,7 +110,7 @@ std::uint16_t TSWFProtect::MinVersion() const {
 
 void TSWFProtect::ReadFromStream(TBitsEngine& be) {
   if (BodySize <= 0) return;  // protected with no password
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   body.Word();  // reserved
   // The whole rest of the body, however long: the hash ends at its first zero byte.
   const std::vector<std::uint8_t> rest = be.Stream.ReadBytes(body.Remaining());
@@ -235,7 +187,7 @@ void TSWFImportAssets::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFImportAssets::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   URL = body.String();
   ReadAssets(be, body.End);
 }
@@ -264,7 +216,7 @@ void TSWFScriptLimits::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFScriptLimits::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   MaxRecursionDepth = body.Word();
   ScriptTimeoutSeconds = body.Word();
 }
@@ -287,7 +239,7 @@ void TSWFSetTabIndex::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFSetTabIndex::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   Depth = body.Word();
   TabIndex = body.Word();
 }
@@ -320,7 +272,7 @@ void TSWFPlaceObject::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFPlaceObject::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   FCharacterId = body.Word();
   Depth = body.Word();
   FMatrix.SetRec(be.ReadMatrix());
@@ -535,8 +487,7 @@ bool TSWFClipActions::Read(TBitsEngine& be, std::uint64_t end, std::uint8_t swfV
   for (;;) {
     const std::uint32_t events = ReadEventFlags(body, swfVersion, raw);
     if (!raw) break;
-    body.Need(4);
-    const std::uint32_t size = be.ReadDWord();
+    const std::uint32_t size = body.DWord();
     if (size > body.Remaining()) body.Fail("clip action record runs past the body");
     const std::uint64_t recordEnd = be.Stream.Position() + size;
     auto record = std::make_unique<TSWFClipActionRecord>();
@@ -657,7 +608,7 @@ void TSWFPlaceObject2::PrepareRead(const TSWFReadContext& context) {
 }
 
 void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   const std::uint8_t flags = body.Byte();
   PlaceFlagHasClipActions = flags & 0x80;
   PlaceFlagHasClipDepth = flags & 0x40;
@@ -752,7 +703,7 @@ void TSWFRemoveObject::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFRemoveObject::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   CharacterId = body.Word();
   Depth = body.Word();
 }
@@ -777,7 +728,7 @@ void TSWFRemoveObject2::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFRemoveObject2::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, BodySize, TagID);
+  TBodyReader body(be, *this);
   Depth = body.Word();
 }
 

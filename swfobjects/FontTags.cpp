@@ -7,14 +7,6 @@ namespace kestrova {
 
 namespace {
 
-std::int64_t Remaining(const TBitsEngine& be, std::uint64_t end) {
-  return static_cast<std::int64_t>(end) - static_cast<std::int64_t>(be.Stream.Position());
-}
-
-void Require(bool condition, const char* message) {
-  if (!condition) throw std::runtime_error(message);
-}
-
 // Names are held in Windows-1252 and written in UTF-8 from SWF 6 on; a name already in UTF-8 is
 // written as it is.
 void WriteName(TBitsEngine& be, const std::string& name, bool utf8, bool isUtf8) {
@@ -26,10 +18,10 @@ void WriteName(TBitsEngine& be, const std::string& name, bool utf8, bool isUtf8)
 
 // Reads a length-prefixed name. A UTF-8 name comes back in Windows-1252 when that loses nothing,
 // else as it is with isUtf8 set, so that writing it again gives the same bytes.
-void ReadName(TBitsEngine& be, std::string& name, bool utf8, bool& isUtf8, std::uint64_t end) {
-  const std::uint8_t length = be.ReadByte();
-  Require(length <= Remaining(be, end), "Font name runs past the end of the tag");
-  const std::vector<std::uint8_t> raw = be.Stream.ReadBytes(length);
+void ReadName(TBodyReader& body, std::string& name, bool utf8, bool& isUtf8) {
+  const std::uint8_t length = body.Byte();
+  body.Need(length, "font name runs past the end of the body");
+  const std::vector<std::uint8_t> raw = body.Be.Stream.ReadBytes(length);
   name.assign(raw.begin(), raw.end());
   isUtf8 = false;
   if (!utf8) return;
@@ -46,9 +38,9 @@ void WriteGlyph(TBitsEngine& be, TSWFShapeRecordList& glyph) {
   WriteShapeRecords(be, glyph, 1, 0, true, TEdgeStyleRule::Keep);
 }
 
-void ReadGlyph(TBitsEngine& be, TSWFShapeRecordList& glyph, std::uint64_t end) {
-  const std::uint8_t widths = be.ReadByte();
-  ReadShapeRecords(be, glyph, widths >> 4, widths & 0x0F, true, end);
+void ReadGlyph(TBodyReader& body, TSWFShapeRecordList& glyph) {
+  const std::uint8_t widths = body.Byte();
+  ReadShapeRecords(body, glyph, widths >> 4, widths & 0x0F, true);
 }
 
 // A glyph of DefineFont2 must fill with style 1: its first style change is made to select it.
@@ -80,17 +72,6 @@ std::string FlagList(std::initializer_list<std::pair<bool, const char*>> flags) 
     out += name;
   }
   return out.empty() ? "none" : out;
-}
-
-// A zero-terminated string that must end inside the body.
-std::string ReadStringWithin(TBitsEngine& be, std::uint64_t end) {
-  std::string s;
-  for (;;) {
-    Require(Remaining(be, end) > 0, "String without terminator at the end of the tag");
-    const std::uint8_t b = be.ReadByte();
-    if (b == 0) return s;
-    s += static_cast<char>(b);
-  }
 }
 
 }  // namespace
@@ -135,15 +116,15 @@ void TSWFDefineFont::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineFont::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
+  TBodyReader body(be, *this);
   GlyphShapeTable.clear();
-  FontId = be.ReadWord();
-  const std::uint16_t first = be.ReadWord();
+  FontId = body.Word();
+  const std::uint16_t first = body.Word();
   const std::size_t count = first / 2;
-  Require(first <= Remaining(be, end) + 2, "Font offset table runs past the end of the tag");
-  for (std::size_t i = 1; i < count; ++i) be.ReadWord();  // glyphs are read in sequence
+  if (first > body.Remaining() + 2) body.Fail("font offset table runs past the end of the body");
+  for (std::size_t i = 1; i < count; ++i) body.Word();  // glyphs are read in sequence
   GlyphShapeTable.resize(count);
-  for (auto& glyph : GlyphShapeTable) ReadGlyph(be, glyph, end);
+  for (auto& glyph : GlyphShapeTable) ReadGlyph(body, glyph);
   if (ReadContext) ReadContext->FontGlyphCount[FontId] = static_cast<std::uint16_t>(count);
 }
 
@@ -189,34 +170,33 @@ void TSWFDefineFontInfo::Assign(const TBasedSWFObject& source) {
   SWFVersion = s.SWFVersion;
 }
 
-std::size_t TSWFDefineFontInfo::CodeCount(std::int64_t bytesLeft, std::size_t codeSize) const {
-  const std::size_t fit = bytesLeft > 0 ? static_cast<std::size_t>(bytesLeft) / codeSize : 0;
+std::size_t TSWFDefineFontInfo::CodeCount(const TBodyReader& body, std::size_t codeSize) const {
+  const std::size_t fit = static_cast<std::size_t>(body.Remaining()) / codeSize;
   if (!ReadContext) return fit;
   const auto found = ReadContext->FontGlyphCount.find(FontId);
   if (found == ReadContext->FontGlyphCount.end()) return fit;
-  Require(found->second <= fit, "Font info holds fewer codes than its font has glyphs");
+  if (found->second > fit) body.Fail("font info holds fewer codes than its font has glyphs");
   return found->second;
 }
 
-void TSWFDefineFontInfo::ReadCodes(TBitsEngine& be, std::uint64_t end, bool wide) {
-  const std::size_t count = CodeCount(Remaining(be, end), wide ? 2 : 1);
+void TSWFDefineFontInfo::ReadCodes(TBodyReader& body, bool wide) {
+  const std::size_t count = CodeCount(body, wide ? 2 : 1);
   CodeTable.clear();
-  for (std::size_t i = 0; i < count; ++i) CodeTable.push_back(wide ? be.ReadWord() : be.ReadByte());
+  for (std::size_t i = 0; i < count; ++i) CodeTable.push_back(wide ? body.Word() : body.Byte());
 }
 
 void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
-  FontId = be.ReadWord();
-  ReadName(be, FontName, SWFVersion >= 6, FontNameIsUTF8, end);
-  const std::uint8_t flags = be.ReadByte();
+  TBodyReader body(be, *this);
+  FontId = body.Word();
+  ReadName(body, FontName, SWFVersion >= 6, FontNameIsUTF8);
+  const std::uint8_t flags = body.Byte();
   FontFlagsSmallText = flags & 0x20;
   FontFlagsShiftJIS = flags & 0x10;
   FontFlagsANSI = flags & 0x08;
   FontFlagsItalic = flags & 0x04;
   FontFlagsBold = flags & 0x02;
   FontFlagsWideCodes = flags & 0x01;
-  CheckBodyEnd(be, end, "Font info");
-  ReadCodes(be, end, FontFlagsWideCodes);
+  ReadCodes(body, FontFlagsWideCodes);
 }
 
 void TSWFDefineFontInfo::WriteTagBody(TBitsEngine& be) {
@@ -255,19 +235,18 @@ void TSWFDefineFontInfo2::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
-  FontId = be.ReadWord();
-  ReadName(be, FontName, true, FontNameIsUTF8, end);
-  const std::uint8_t flags = be.ReadByte();
+  TBodyReader body(be, *this);
+  FontId = body.Word();
+  ReadName(body, FontName, true, FontNameIsUTF8);
+  const std::uint8_t flags = body.Byte();
   FontFlagsSmallText = flags & 0x20;
   FontFlagsShiftJIS = flags & 0x10;
   FontFlagsANSI = flags & 0x08;
   FontFlagsItalic = flags & 0x04;
   FontFlagsBold = flags & 0x02;
   FontFlagsWideCodes = flags & 0x01;
-  LanguageCode = be.ReadByte();
-  CheckBodyEnd(be, end, "Font info");
-  ReadCodes(be, end, true);
+  LanguageCode = body.Byte();
+  ReadCodes(body, true);
 }
 
 void TSWFDefineFontInfo2::WriteTagBody(TBitsEngine& be) {
@@ -384,14 +363,14 @@ void TSWFDefineFont2::WriteLayout(TBitsEngine& be, std::size_t glyphCount) {
 }
 
 void TSWFDefineFont2::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
+  TBodyReader body(be, *this);
   GlyphShapeTable.clear();
   CodeTable.clear();
   FontAdvanceTable.clear();
   FontBoundsTable.clear();
   FKerningTable.reset();
-  FontId = be.ReadWord();
-  const std::uint8_t flags = be.ReadByte();
+  FontId = body.Word();
+  const std::uint8_t flags = body.Byte();
   FontFlagsHasLayout = flags & 0x80;
   FontFlagsShiftJIS = flags & 0x40;
   FontFlagsSmallText = flags & 0x20;
@@ -400,59 +379,57 @@ void TSWFDefineFont2::ReadFromStream(TBitsEngine& be) {
   FontFlagsWideCodes = flags & 0x04;
   FontFlagsItalic = flags & 0x02;
   FontFlagsBold = flags & 0x01;
-  LanguageCode = be.ReadByte();
-  ReadName(be, FontName, SWFVersion >= 6, FontNameIsUTF8, end);
-  const std::size_t count = be.ReadWord();
+  LanguageCode = body.Byte();
+  ReadName(body, FontName, SWFVersion >= 6, FontNameIsUTF8);
+  const std::size_t count = body.Word();
   const std::uint64_t table = be.Stream.Position();
   const std::size_t offsetSize = FontFlagsWideOffsets ? 4 : 2;
-  Require(std::int64_t((count + 1) * offsetSize) <= Remaining(be, end),
-          "Font offset table runs past the end of the tag");
+  body.Need((count + 1) * offsetSize, "font offset table runs past the end of the body");
   std::vector<std::uint64_t> offsets;
   for (std::size_t i = 0; i <= count; ++i) {
-    offsets.push_back(table + (FontFlagsWideOffsets ? be.ReadDWord() : be.ReadWord()));
+    offsets.push_back(table + (FontFlagsWideOffsets ? body.DWord() : body.Word()));
   }
   // Each glyph is read inside its own range, so offsets that repeat or overlap cannot make the
   // reader go over the same bytes again and again.
   GlyphShapeTable.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    Require(offsets[i] <= offsets[i + 1] && offsets[i + 1] <= end,
-            "Font glyph offsets out of order or past the end of the tag");
+    if (offsets[i] > offsets[i + 1] || offsets[i + 1] > body.End) {
+      body.Fail("font glyph offsets out of order or past the end of the body");
+    }
     be.Stream.SetPosition(offsets[i]);
-    ReadGlyph(be, GlyphShapeTable[i], offsets[i + 1]);
+    TBodyReader glyph(be, offsets[i + 1], TagID);
+    ReadGlyph(glyph, GlyphShapeTable[i]);
   }
-  Require(offsets[count] <= end, "Font code table past the end of the tag");
+  if (offsets[count] > body.End) body.Fail("font code table past the end of the body");
   be.Stream.SetPosition(offsets[count]);
-  Require(std::int64_t(count * (FontFlagsWideCodes ? 2 : 1)) <= Remaining(be, end),
-          "Font code table runs past the end of the tag");
+  body.Need(count * (FontFlagsWideCodes ? 2 : 1), "font code table runs past the end of the body");
   for (std::size_t i = 0; i < count; ++i) {
-    CodeTable.push_back(FontFlagsWideCodes ? be.ReadWord() : be.ReadByte());
+    CodeTable.push_back(FontFlagsWideCodes ? body.Word() : body.Byte());
   }
-  if (FontFlagsHasLayout) ReadLayout(be, count, end);
+  if (FontFlagsHasLayout) ReadLayout(body, count);
 }
 
-void TSWFDefineFont2::ReadLayout(TBitsEngine& be, std::size_t glyphCount, std::uint64_t end) {
-  FontAscent = be.ReadWord();
-  FontDescent = be.ReadWord();
-  FontLeading = be.ReadWord();
-  Require(std::int64_t(glyphCount * 2) <= Remaining(be, end),
-          "Font advance table runs past the end of the tag");
+void TSWFDefineFont2::ReadLayout(TBodyReader& body, std::size_t glyphCount) {
+  FontAscent = body.Word();
+  FontDescent = body.Word();
+  FontLeading = body.Word();
+  body.Need(glyphCount * 2, "font advance table runs past the end of the body");
   for (std::size_t i = 0; i < glyphCount; ++i) {
-    FontAdvanceTable.push_back(static_cast<std::int16_t>(be.ReadWord()));
+    FontAdvanceTable.push_back(static_cast<std::int16_t>(body.Word()));
   }
   for (std::size_t i = 0; i < glyphCount; ++i) {
-    FontBoundsTable.emplace_back().SetRect(be.ReadRect());
-    CheckBodyEnd(be, end, "Font bounds table");
+    FontBoundsTable.emplace_back().SetRect(body.Be.ReadRect());
+    body.Check("Font bounds table");
   }
-  const std::size_t kernings = be.ReadWord();
+  const std::size_t kernings = body.Word();
   const std::size_t recordSize = FontFlagsWideCodes ? 6 : 4;
-  Require(std::int64_t(kernings * recordSize) <= Remaining(be, end),
-          "Font kerning table runs past the end of the tag");
+  body.Need(kernings * recordSize, "font kerning table runs past the end of the body");
   auto& table = KerningTable();
   for (std::size_t i = 0; i < kernings; ++i) {
     TSWFKerningRecord& k = table.emplace_back();
-    k.FontKerningCode1 = FontFlagsWideCodes ? be.ReadWord() : be.ReadByte();
-    k.FontKerningCode2 = FontFlagsWideCodes ? be.ReadWord() : be.ReadByte();
-    k.FontKerningAdjustment = static_cast<std::int16_t>(be.ReadWord());
+    k.FontKerningCode1 = FontFlagsWideCodes ? body.Word() : body.Byte();
+    k.FontKerningCode2 = FontFlagsWideCodes ? body.Word() : body.Byte();
+    k.FontKerningAdjustment = static_cast<std::int16_t>(body.Word());
   }
 }
 
@@ -595,21 +572,22 @@ void TSWFDefineText::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
+  TBodyReader body(be, *this);
   TextRecords.clear();
-  CharacterId = be.ReadWord();
+  CharacterId = body.Word();
   TextBounds.SetRect(be.ReadRect());
   TextMatrix.SetRec(be.ReadMatrix());
-  GlyphBits = be.ReadByte();
-  AdvanceBits = be.ReadByte();
-  for (std::uint8_t flags = be.ReadByte(); flags != 0; flags = be.ReadByte()) {
+  body.Check("Text bounds and matrix");
+  GlyphBits = body.Byte();
+  AdvanceBits = body.Byte();
+  for (std::uint8_t flags = body.Byte(); flags != 0; flags = body.Byte()) {
     auto record = std::make_unique<TSWFTextRecord>();
     record->HasAlpha = HasAlpha;
     record->Read(be, flags, GlyphBits, AdvanceBits);
-    CheckBodyEnd(be, end, "Text records");
+    body.Check("Text records");
     TextRecords.push_back(std::move(record));
   }
-  CheckBodyEnd(be, end, "Text records");
+  body.Check("Text records");
 }
 
 void TSWFDefineText::WriteTagBody(TBitsEngine& be) {
@@ -690,11 +668,12 @@ void TSWFDefineEditText::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineEditText::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
-  CharacterId = be.ReadWord();
+  TBodyReader body(be, *this);
+  CharacterId = body.Word();
   Bounds.SetRect(be.ReadRect());
-  const std::uint8_t first = be.ReadByte();
-  const std::uint8_t second = be.ReadByte();
+  body.Check("Edit text bounds");
+  const std::uint8_t first = body.Byte();
+  const std::uint8_t second = body.Byte();
   HasText = first & 0x80;
   WordWrap = first & 0x40;
   Multiline = first & 0x20;
@@ -722,8 +701,8 @@ void TSWFDefineEditText::ReadFromStream(TBitsEngine& be) {
     Indent = be.ReadWord();
     Leading = be.ReadWord();
   }
-  VariableName = ReadStringWithin(be, end);
-  if (HasText) InitialText = ReadStringWithin(be, end);
+  VariableName = body.String();
+  if (HasText) InitialText = body.String();
 }
 
 void TSWFDefineEditText::WriteTagBody(TBitsEngine& be) {

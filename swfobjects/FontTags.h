@@ -61,8 +61,9 @@ class TSWFDefineFontInfo : public TSWFObject {
  protected:
   explicit TSWFDefineFontInfo(std::uint16_t code) : TSWFObject(code) {}
   // The number of codes to read; codeSize is 1 or 2.
-  std::size_t CodeCount(std::int64_t bytesLeft, std::size_t codeSize) const;
-  void ReadCodes(TBitsEngine& be, std::uint64_t end, bool wide);
+  // Throws EStreamError when the body holds fewer codes than the font read earlier has glyphs.
+  std::size_t CodeCount(const TBodyReader& body, std::size_t codeSize) const;
+  void ReadCodes(TBodyReader& body, bool wide);
 };
 
 class TSWFDefineFontInfo2 : public TSWFDefineFontInfo {
@@ -112,7 +113,7 @@ class TSWFDefineFont2 : public TSWFDefineFont {
 
  private:
   void WriteLayout(TBitsEngine& be, std::size_t glyphCount);
-  void ReadLayout(TBitsEngine& be, std::size_t glyphCount, std::uint64_t end);
+  void ReadLayout(TBodyReader& body, std::size_t glyphCount);
   std::unique_ptr<std::vector<TSWFKerningRecord>> FKerningTable;
 };
 

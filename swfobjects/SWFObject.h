@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "swfobjects/BodyReader.h"
 #include "swfstreams/SWFTools.h"
 
 namespace kestrova {

@@ -90,16 +90,6 @@ std::string PixelText(std::int32_t twips) {
 
 }  // namespace
 
-std::uint64_t BodyEnd(const TSWFObject& tag, const TBitsEngine& be) {
-  return be.Stream.Position() + static_cast<std::uint64_t>(tag.BodySize > 0 ? tag.BodySize : 0);
-}
-
-void CheckBodyEnd(const TBitsEngine& be, std::uint64_t end, const char* what) {
-  if (be.Stream.Position() > end) {
-    throw std::runtime_error(std::string(what) + " runs past the end of the tag");
-  }
-}
-
 // ---- fill styles ----
 
 void TSWFFillStyle::Assign(const TBasedSWFObject& source) {
@@ -248,23 +238,25 @@ void WriteLineStyles(TBitsEngine& be, const TSWFLineStyleList& lines, bool hasAl
   for (const auto& line : lines) line->Write(be, hasAlpha);
 }
 
-void ReadFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha, std::uint64_t end) {
+void ReadFillStyles(TBodyReader& body, TSWFFillStyleList& fills, bool hasAlpha) {
+  TBitsEngine& be = body.Be;
   const std::size_t count = ReadStyleCount(be);
   for (std::size_t i = 0; i < count; ++i) {
     auto fill = CreateFillStyle(be.ReadByte());
     fill->HasAlpha = hasAlpha;
     fill->ReadFromStream(be);
-    CheckBodyEnd(be, end, "Fill style array");
+    body.Check("Fill style array");
     fills.push_back(std::move(fill));
   }
 }
 
-void ReadLineStyles(TBitsEngine& be, TSWFLineStyleList& lines, bool hasAlpha, std::uint64_t end) {
+void ReadLineStyles(TBodyReader& body, TSWFLineStyleList& lines, bool hasAlpha) {
+  TBitsEngine& be = body.Be;
   const std::size_t count = ReadStyleCount(be);
   for (std::size_t i = 0; i < count; ++i) {
     auto line = std::make_unique<TSWFLineStyle>();
     line->Read(be, hasAlpha);
-    CheckBodyEnd(be, end, "Line style array");
+    body.Check("Line style array");
     lines.push_back(std::move(line));
   }
 }
@@ -481,9 +473,10 @@ std::unique_ptr<TSWFShapeRecord> ReadEdgeRecord(TBitsEngine& be) {
 
 // Reads a style-change record whose five flag bits are given; updates the widths after new
 // styles.
-std::unique_ptr<TSWFShapeRecord> ReadStyleChange(TBitsEngine& be, std::uint32_t flags,
+std::unique_ptr<TSWFShapeRecord> ReadStyleChange(TBodyReader& body, std::uint32_t flags,
                                                  std::uint8_t& fillBits, std::uint8_t& lineBits,
-                                                 bool hasAlpha, std::uint64_t end) {
+                                                 bool hasAlpha) {
+  TBitsEngine& be = body.Be;
   auto sc = std::make_unique<TSWFStyleChangeRecord>();
   sc->HasAlpha = hasAlpha;
   sc->NumFillBits = fillBits;
@@ -498,8 +491,8 @@ std::unique_ptr<TSWFShapeRecord> ReadStyleChange(TBitsEngine& be, std::uint32_t 
   if (flags & 8) sc->SetLineStyle(static_cast<std::uint16_t>(be.ReadBits(lineBits)));
   if (flags & 16) {
     be.FlushLastByte(false);
-    ReadFillStyles(be, sc->NewFillStyles(), hasAlpha, end);
-    ReadLineStyles(be, sc->NewLineStyles(), hasAlpha, end);
+    ReadFillStyles(body, sc->NewFillStyles(), hasAlpha);
+    ReadLineStyles(body, sc->NewLineStyles(), hasAlpha);
     const std::uint8_t widths = be.ReadByte();
     fillBits = widths >> 4;
     lineBits = widths & 0x0F;
@@ -532,8 +525,9 @@ void WriteShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t
   be.FlushLastByte(true);
 }
 
-void ReadShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
-                      std::uint8_t lineBits, bool hasAlpha, std::uint64_t end) {
+void ReadShapeRecords(TBodyReader& body, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+                      std::uint8_t lineBits, bool hasAlpha) {
+  TBitsEngine& be = body.Be;
   for (;;) {
     if (be.ReadBits(1) == 1) {
       edges.push_back(ReadEdgeRecord(be));
@@ -543,11 +537,11 @@ void ReadShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t 
         edges.push_back(std::make_unique<TSWFEndShapeRecord>());
         break;
       }
-      edges.push_back(ReadStyleChange(be, flags, fillBits, lineBits, hasAlpha, end));
+      edges.push_back(ReadStyleChange(body, flags, fillBits, lineBits, hasAlpha));
     }
-    CheckBodyEnd(be, end, "Shape records");
+    body.Check("Shape records");
   }
-  CheckBodyEnd(be, end, "Shape records");
+  body.Check("Shape records");
   be.FlushLastByte(false);
 }
 
@@ -601,16 +595,17 @@ void TSWFDefineShape::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineShape::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
+  TBodyReader body(be, *this);
   Edges.clear();
   FillStyles.clear();
   LineStyles.clear();
-  ShapeId = be.ReadWord();
+  ShapeId = body.Word();
   ShapeBounds.SetRect(be.ReadRect());
-  ReadFillStyles(be, FillStyles, HasAlpha, end);
-  ReadLineStyles(be, LineStyles, HasAlpha, end);
-  const std::uint8_t widths = be.ReadByte();
-  ReadShapeRecords(be, Edges, widths >> 4, widths & 0x0F, HasAlpha, end);
+  body.Check("Shape bounds");
+  ReadFillStyles(body, FillStyles, HasAlpha);
+  ReadLineStyles(body, LineStyles, HasAlpha);
+  const std::uint8_t widths = body.Byte();
+  ReadShapeRecords(body, Edges, widths >> 4, widths & 0x0F, HasAlpha);
 }
 
 void TSWFDefineShape::WriteTagBody(TBitsEngine& be) {
@@ -814,29 +809,30 @@ void TSWFDefineMorphShape::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineMorphShape::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(*this, be);
+  TBodyReader body(be, *this);
   MorphFillStyles.clear();
   MorphLineStyles.clear();
   StartEdges.clear();
   EndEdges.clear();
-  CharacterId = be.ReadWord();
+  CharacterId = body.Word();
   StartBounds.SetRect(be.ReadRect());
   EndBounds.SetRect(be.ReadRect());
-  be.ReadDWord();  // offset of the end edges: they are read in sequence instead
+  body.Check("Morph bounds");
+  body.DWord();  // offset of the end edges: they are read in sequence instead
   for (std::size_t i = 0, n = ReadStyleCount(be); i < n; ++i) {
     MorphFillStyles.push_back(CreateMorphFillStyle(be.ReadByte()));
     MorphFillStyles.back()->ReadFromStream(be);
-    CheckBodyEnd(be, end, "Morph fill style array");
+    body.Check("Morph fill style array");
   }
   for (std::size_t i = 0, n = ReadStyleCount(be); i < n; ++i) {
     MorphLineStyles.push_back(std::make_unique<TSWFMorphLineStyle>());
     MorphLineStyles.back()->Read(be);
-    CheckBodyEnd(be, end, "Morph line style array");
+    body.Check("Morph line style array");
   }
-  std::uint8_t widths = be.ReadByte();
-  ReadShapeRecords(be, StartEdges, widths >> 4, widths & 0x0F, true, end);
-  widths = be.ReadByte();
-  ReadShapeRecords(be, EndEdges, widths >> 4, widths & 0x0F, true, end);
+  std::uint8_t widths = body.Byte();
+  ReadShapeRecords(body, StartEdges, widths >> 4, widths & 0x0F, true);
+  widths = body.Byte();
+  ReadShapeRecords(body, EndEdges, widths >> 4, widths & 0x0F, true);
 }
 
 void TSWFDefineMorphShape::WriteTagBody(TBitsEngine& be) {

@@ -13,14 +13,6 @@
 
 namespace kestrova {
 
-// ---- reading helpers shared by the tag families ----
-
-// The position just past a tag body that starts at the engine's current position.
-std::uint64_t BodyEnd(const TSWFObject& tag, const TBitsEngine& be);
-// Throws std::runtime_error("<what> runs past the end of the tag") once the engine has fetched a
-// byte at or beyond end.
-void CheckBodyEnd(const TBitsEngine& be, std::uint64_t end, const char* what);
-
 // ---- fill styles ----
 
 class TSWFFillStyle : public TBasedSWFObject {
@@ -212,15 +204,15 @@ void WriteShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t
                        std::uint8_t lineBits, bool hasAlpha, TEdgeStyleRule rule);
 // Reads records up to and including the end record into edges (the end record is kept), then
 // drops the rest of the byte. New styles are read with alpha when hasAlpha. Throws on a short
-// stream, a bad fill type, or records that run past end.
-void ReadShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
-                      std::uint8_t lineBits, bool hasAlpha, std::uint64_t end);
+// stream, a bad fill type, or records that run past the body's end.
+void ReadShapeRecords(TBodyReader& body, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+                      std::uint8_t lineBits, bool hasAlpha);
 
 // Style arrays: a count below 255 is one byte, else 0xFF and a UI16.
 void WriteFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha);
 void WriteLineStyles(TBitsEngine& be, const TSWFLineStyleList& lines, bool hasAlpha);
-void ReadFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha, std::uint64_t end);
-void ReadLineStyles(TBitsEngine& be, TSWFLineStyleList& lines, bool hasAlpha, std::uint64_t end);
+void ReadFillStyles(TBodyReader& body, TSWFFillStyleList& fills, bool hasAlpha);
+void ReadLineStyles(TBodyReader& body, TSWFLineStyleList& lines, bool hasAlpha);
 
 // Pointers to the bitmap ids of the image fills among fills and the new styles of edges.
 void CollectBitmapIDs(TSWFFillStyleList& fills, TSWFShapeRecordList& edges,

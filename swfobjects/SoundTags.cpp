@@ -6,13 +6,6 @@ namespace kestrova {
 
 namespace {
 
-// The tag's body, read whole: the fields are parsed from this copy, so nothing can be read past
-// the body's end, and a body longer than the bytes really there fails here.
-TMemoryStream ReadWholeBody(TBitsEngine& be, std::int32_t bodySize) {
-  if (bodySize < 0) throw std::runtime_error("Negative tag body size");
-  return TMemoryStream(be.Stream.ReadBytes(static_cast<std::size_t>(bodySize)));
-}
-
 std::uint8_t Bit(bool flag, int shift) {
   return static_cast<std::uint8_t>((flag ? 1 : 0) << shift);
 }
@@ -60,17 +53,16 @@ std::uint16_t TSWFDefineSound::MinVersion() const {
   return SoundFormat == 6 ? 6 : 1;
 }
 
-void TSWFDefineSound::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
-  SoundId = be.ReadWord();
-  const std::uint8_t flags = be.ReadByte();
+void TSWFDefineSound::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  SoundId = body.Word();
+  const std::uint8_t flags = body.Byte();
   SoundFormat = flags >> 4;
   SoundRate = (flags >> 2) & 3;
   SoundSize = (flags & 2) != 0;
   SoundType = (flags & 1) != 0;
-  SoundSampleCount = be.ReadDWord();
-  if (SoundFormat == 2) SeekSamples = be.ReadWord();
+  SoundSampleCount = body.DWord();
+  if (SoundFormat == 2) SeekSamples = body.Word();
   ReadRestAsData(body);
 }
 
@@ -124,32 +116,31 @@ void TSWFStartSound::Assign(const TBasedSWFObject& source) {
   FLoopCount = s.FLoopCount;
 }
 
-void TSWFStartSound::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
-  ReadRecord(be);
+void TSWFStartSound::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  ReadRecord(body);
 }
 
-void TSWFStartSound::ReadRecord(TBitsEngine& be) {
-  SoundId = be.ReadWord();
-  const std::uint8_t flags = be.ReadByte();
+void TSWFStartSound::ReadRecord(TBodyReader& body) {
+  SoundId = body.Word();
+  const std::uint8_t flags = body.Byte();
   SyncStop = (flags & 0x20) != 0;
   SyncNoMultiple = (flags & 0x10) != 0;
   HasEnvelope = (flags & 0x08) != 0;
   HasLoops = (flags & 0x04) != 0;
   HasOutPoint = (flags & 0x02) != 0;
   HasInPoint = (flags & 0x01) != 0;
-  FInPoint = HasInPoint ? be.ReadDWord() : 0;
-  FOutPoint = HasOutPoint ? be.ReadDWord() : 0;
-  FLoopCount = HasLoops ? be.ReadWord() : 0;
+  FInPoint = HasInPoint ? body.DWord() : 0;
+  FOutPoint = HasOutPoint ? body.DWord() : 0;
+  FLoopCount = HasLoops ? body.Word() : 0;
   EnvelopeRecords.clear();
   if (!HasEnvelope) return;
-  const std::uint8_t count = be.ReadByte();
+  const std::uint8_t count = body.Byte();
   for (int i = 0; i < count; ++i) {
     TSWFSoundEnvelope e;
-    e.Pos44 = be.ReadDWord();
-    e.LeftLevel = be.ReadWord();
-    e.RightLevel = be.ReadWord();
+    e.Pos44 = body.DWord();
+    e.LeftLevel = body.Word();
+    e.RightLevel = body.Word();
     EnvelopeRecords.push_back(e);
   }
 }
@@ -231,23 +222,22 @@ std::uint16_t TSWFSoundStreamHead2::MinVersion() const {
   return StreamSoundCompression == 6 ? 6 : 3;
 }
 
-void TSWFSoundStreamHead::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
-  const std::uint8_t playback = be.ReadByte();
+void TSWFSoundStreamHead::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  const std::uint8_t playback = body.Byte();
   PlaybackSoundRate = (playback >> 2) & 3;
   PlaybackSoundSize = (playback & 2) != 0;
   PlaybackSoundType = (playback & 1) != 0;
-  const std::uint8_t stream = be.ReadByte();
+  const std::uint8_t stream = body.Byte();
   StreamSoundCompression = stream >> 4;
   StreamSoundRate = (stream >> 2) & 3;
   StreamSoundSize = (stream & 2) != 0;
   StreamSoundType = (stream & 1) != 0;
-  StreamSoundSampleCount = be.ReadWord();
+  StreamSoundSampleCount = body.Word();
   // Some writers leave the latency out of an MP3 head: take it only when the body has it.
   LatencySeek = 0;
   if (StreamSoundCompression == 2 && BodySize > 4) {
-    LatencySeek = static_cast<std::int16_t>(be.ReadWord());
+    LatencySeek = static_cast<std::int16_t>(body.Word());
   }
 }
 
@@ -279,12 +269,11 @@ void TSWFSoundStreamBlock::Assign(const TBasedSWFObject& source) {
   SeekSamples = s.SeekSamples;
 }
 
-void TSWFSoundStreamBlock::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
+void TSWFSoundStreamBlock::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
   if (StreamSoundCompression == 2) {
-    SampleCount = be.ReadWord();
-    SeekSamples = be.ReadWord();
+    SampleCount = body.Word();
+    SeekSamples = body.Word();
   }
   ReadRestAsData(body);
 }
@@ -319,17 +308,16 @@ void TSWFDefineVideoStream::Assign(const TBasedSWFObject& source) {
   CodecID = s.CodecID;
 }
 
-void TSWFDefineVideoStream::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
-  CharacterId = be.ReadWord();
-  NumFrames = be.ReadWord();
-  Width = be.ReadWord();
-  Height = be.ReadWord();
-  const std::uint8_t flags = be.ReadByte();
+void TSWFDefineVideoStream::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  CharacterId = body.Word();
+  NumFrames = body.Word();
+  Width = body.Word();
+  Height = body.Word();
+  const std::uint8_t flags = body.Byte();
   VideoFlagsDeblocking = flags >> 1;
   VideoFlagsSmoothing = (flags & 1) != 0;
-  CodecID = be.ReadByte();
+  CodecID = body.Byte();
 }
 
 void TSWFDefineVideoStream::WriteTagBody(TBitsEngine& be) {
@@ -361,11 +349,10 @@ void TSWFVideoFrame::Assign(const TBasedSWFObject& source) {
   FrameNum = s.FrameNum;
 }
 
-void TSWFVideoFrame::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
-  StreamId = be.ReadWord();
-  FrameNum = be.ReadWord();
+void TSWFVideoFrame::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  StreamId = body.Word();
+  FrameNum = body.Word();
   ReadRestAsData(body);
 }
 
@@ -399,15 +386,14 @@ void TSWFDefineButtonSound::Assign(const TBasedSWFObject& source) {
   }
 }
 
-void TSWFDefineButtonSound::ReadFromStream(TBitsEngine& outer) {
-  TMemoryStream body = ReadWholeBody(outer, BodySize);
-  TBitsEngine be(body);
-  ButtonId = be.ReadWord();
+void TSWFDefineButtonSound::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  ButtonId = body.Word();
   for (int i = 0; i < kSlotCount; ++i) {
     FSounds[i].reset();
-    if (be.ReadWord() == 0) continue;
-    body.SetPosition(body.Position() - 2);
-    Sound(TSlot(i)).ReadRecord(be);
+    if (body.Word() == 0) continue;
+    be.Stream.SetPosition(be.Stream.Position() - 2);
+    Sound(TSlot(i)).ReadRecord(body);
   }
 }
 

@@ -71,9 +71,9 @@ class TSWFStartSound : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) override;
-  // Reads the sound id and SOUNDINFO from the engine's position; throws EStreamError when the
-  // stream ends first.
-  void ReadRecord(TBitsEngine& be);
+  // Reads the sound id and SOUNDINFO from the body's position; throws EStreamError when the
+  // body ends first.
+  void ReadRecord(TBodyReader& body);
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
   // The SOUNDINFO fields in one line ("sound=3 stop loops=2").

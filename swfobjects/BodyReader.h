@@ -1,0 +1,61 @@
+// Keeps a tag's reads inside its body and names the tag and the offset when they do not fit. The
+// file reader already bounds each body with a stream window; this adds the clear message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "swfstreams/SWFTools.h"
+
+namespace kestrova {
+
+class TSWFObject;
+
+class TBodyReader {
+ public:
+  // The body of tag from the engine's current position, BodySize bytes long; throws EStreamError
+  // when BodySize is negative.
+  TBodyReader(TBitsEngine& be, const TSWFObject& tag);
+  // A body (or a record within one) that ends at the stream position end.
+  TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID)
+      : Be(be), End(end), TagID(tagID) {}
+
+  TBitsEngine& Be;
+  const std::uint64_t End;
+  const std::uint16_t TagID;
+
+  // Bytes left before End; 0 once the position is at or past it.
+  std::uint64_t Remaining() const {
+    const std::uint64_t pos = Be.Stream.Position();
+    return pos < End ? End - pos : 0;
+  }
+  // Each throws EStreamError through Fail when the body has fewer than count bytes left.
+  void Need(std::uint64_t count) const { Need(count, "body ends inside its fields"); }
+  void Need(std::uint64_t count, const char* what) const {
+    if (Remaining() < count) Fail(what);
+  }
+  // After a bit-packed record, whose length is known only once it is read: throws when the
+  // record ran past End. what names the record.
+  void Check() const {
+    if (Be.Stream.Position() > End) Fail("body ends inside its fields");
+  }
+  void Check(const char* what) const;
+  std::uint8_t Byte() {
+    Need(1);
+    return Be.ReadByte();
+  }
+  std::uint16_t Word() {
+    Need(2);
+    return Be.ReadWord();
+  }
+  std::uint32_t DWord() {
+    Need(4);
+    return Be.ReadDWord();
+  }
+  // A zero-terminated string that must end within the body; throws otherwise.
+  std::string String();
+  // Throws EStreamError "<tag name>: <what> (offset <position>)".
+  [[noreturn]] void Fail(const std::string& what) const;
+};
+
+}  // namespace kestrova
