@@ -20,14 +20,8 @@ std::string Hex2(std::uint8_t code) {
 
 // Body readers must stay inside their record: a damaged file could otherwise make one action
 // swallow the next ones.
-void CheckInside(const TBitsEngine& be, std::uint64_t bodyEnd, const char* what) {
-  if (be.Stream.Position() > bodyEnd) {
-    throw std::runtime_error(std::string(what) + " runs past the end of its action record");
-  }
-}
-
-std::uint64_t BodyEnd(const TBitsEngine& be, const TSWFAction& action) {
-  return be.Stream.Position() + action.ActionLength;
+TBodyReader ActionBody(TBitsEngine& be, const TSWFAction& action) {
+  return TBodyReader(be, be.Stream.Position() + action.ActionLength, ActionName(action.ActionCode));
 }
 
 void WriteCountedWord(TBitsEngine& be, std::size_t count, const char* what) {
@@ -325,12 +319,12 @@ void TSWFActionConstantPool::Assign(const TSWFAction& source) {
 }
 
 void TSWFActionConstantPool::ReadData(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(be, *this);
+  TBodyReader body = ActionBody(be, *this);
   const std::uint16_t count = be.ReadWord();
   ConstantPool.clear();
   for (std::uint16_t i = 0; i < count; ++i) {
     ConstantPool.push_back(be.ReadString());
-    CheckInside(be, end, "A constant of ConstantPool");
+    body.Check("a constant");
   }
 }
 
@@ -427,13 +421,13 @@ void TSWFActionDefineFunction::Assign(const TSWFAction& source) {
 }
 
 void TSWFActionDefineFunction::ReadData(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(be, *this);
+  TBodyReader body = ActionBody(be, *this);
   FunctionName = be.ReadString();
   const std::uint16_t count = be.ReadWord();
   Params.clear();
   for (std::uint16_t i = 0; i < count; ++i) {
     Params.push_back(be.ReadString());
-    CheckInside(be, end, "A parameter of DefineFunction");
+    body.Check("a parameter");
   }
   FCodeSize.Set(be.ReadWord());
 }
@@ -472,7 +466,7 @@ void TSWFActionDefineFunction2::Assign(const TSWFAction& source) {
 }
 
 void TSWFActionDefineFunction2::ReadData(TBitsEngine& be) {
-  const std::uint64_t end = BodyEnd(be, *this);
+  TBodyReader body = ActionBody(be, *this);
   FunctionName = be.ReadString();
   const std::uint16_t count = be.ReadWord();
   RegisterCount = be.ReadByte();
@@ -492,7 +486,7 @@ void TSWFActionDefineFunction2::ReadData(TBitsEngine& be) {
     p.Register = be.ReadByte();
     p.Name = be.ReadString();
     Parameters.push_back(std::move(p));
-    CheckInside(be, end, "A parameter of DefineFunction2");
+    body.Check("a parameter");
   }
   FCodeSize.Set(be.ReadWord());
 }

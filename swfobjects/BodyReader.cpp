@@ -13,6 +13,9 @@ TBodyReader::TBodyReader(TBitsEngine& be, const TSWFObject& tag)
   if (tag.BodySize < 0) Fail("negative body size");
 }
 
+TBodyReader::TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID)
+    : TBodyReader(be, end, TagName(tagID)) {}
+
 void TBodyReader::Check(const char* what) const {
   if (Be.Stream.Position() > End) Fail(std::string(what) + " runs past the end of the body");
 }
@@ -28,7 +31,7 @@ std::string TBodyReader::String() {
 }
 
 void TBodyReader::Fail(const std::string& what) const {
-  throw EStreamError(std::string(TagName(TagID)) + ": " + what + " (offset " +
+  throw EStreamError(std::string(Name) + ": " + what + " (offset " +
                      std::to_string(Be.Stream.Position()) + ")");
 }
 

@@ -16,13 +16,16 @@ class TBodyReader {
   // The body of tag from the engine's current position, BodySize bytes long; throws EStreamError
   // when BodySize is negative.
   TBodyReader(TBitsEngine& be, const TSWFObject& tag);
-  // A body (or a record within one) that ends at the stream position end.
-  TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID)
-      : Be(be), End(end), TagID(tagID) {}
+  // A body (or a record within one) of the tag tagID that ends at the stream position end.
+  TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID);
+  // The same for a record that is not a tag (an action): name is what messages call it and must
+  // outlive the reader.
+  TBodyReader(TBitsEngine& be, std::uint64_t end, const char* name)
+      : Be(be), End(end), Name(name) {}
 
   TBitsEngine& Be;
   const std::uint64_t End;
-  const std::uint16_t TagID;
+  const char* const Name;
 
   // Bytes left before End; 0 once the position is at or past it.
   std::uint64_t Remaining() const {
@@ -54,7 +57,7 @@ class TBodyReader {
   }
   // A zero-terminated string that must end within the body; throws otherwise.
   std::string String();
-  // Throws EStreamError "<tag name>: <what> (offset <position>)".
+  // Throws EStreamError "<Name>: <what> (offset <position>)".
   [[noreturn]] void Fail(const std::string& what) const;
 };
 

@@ -24,12 +24,6 @@ std::uint8_t StateFromByte(std::uint8_t b) {
       ((b & 0x02) ? TSWFButtonRecord::kOver : 0) | ((b & 0x01) ? TSWFButtonRecord::kUp : 0));
 }
 
-void CheckInsideBody(const TBitsEngine& be, std::uint64_t bodyEnd, const char* what) {
-  if (be.Stream.Position() > bodyEnd) {
-    throw std::runtime_error(std::string(what) + " runs past the end of the tag");
-  }
-}
-
 // Writes the distance from at to the current position into the UI16 at at.
 void PatchDistance(TBitsEngine& be, std::uint64_t at) {
   be.FlushLastByte(true);
@@ -151,17 +145,15 @@ void TSWFBasedButton::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
   for (auto& r : ButtonRecords) ids.push_back(&r->CharacterId);
 }
 
-void TSWFBasedButton::ReadRecords(TBitsEngine& be, std::uint64_t bodyEnd, bool withColorTransform) {
+void TSWFBasedButton::ReadRecords(TBodyReader& body, bool withColorTransform) {
   ButtonRecords.clear();
   for (;;) {
-    if (be.Stream.Position() >= bodyEnd) {
-      throw std::runtime_error(std::string(TagName(TagID)) + ": button records without an end");
-    }
-    const std::uint8_t state = be.ReadByte();
+    if (body.Remaining() == 0) body.Fail("button records without an end");
+    const std::uint8_t state = body.Byte();
     if (state == 0) return;
     auto record = std::make_unique<TSWFButtonRecord>();
-    record->Read(be, state, withColorTransform);
-    CheckInsideBody(be, bodyEnd, "A button record");
+    record->Read(body.Be, state, withColorTransform);
+    body.Check("a button record");
     ButtonRecords.push_back(std::move(record));
   }
 }
@@ -206,11 +198,11 @@ void TSWFDefineButton::Assign(const TBasedSWFObject& source) {
 }
 
 void TSWFDefineButton::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t bodyEnd = be.Stream.Position() + static_cast<std::uint64_t>(BodySize);
-  ButtonId = be.ReadWord();
-  ReadRecords(be, bodyEnd, false);
+  TBodyReader body(be, *this);
+  ButtonId = body.Word();
+  ReadRecords(body, false);
   Actions.clear();
-  ReadActionBlock(be, Actions, bodyEnd);
+  ReadActionBlock(be, Actions, body.End);
 }
 
 void TSWFDefineButton::WriteTagBody(TBitsEngine& be) {
@@ -305,25 +297,24 @@ std::uint16_t TSWFDefineButton2::MinVersion() const {
 }
 
 void TSWFDefineButton2::ReadFromStream(TBitsEngine& be) {
-  const std::uint64_t bodyEnd = be.Stream.Position() + static_cast<std::uint64_t>(BodySize);
-  ButtonId = be.ReadWord();
-  TrackAsMenu = (be.ReadByte() & 1) != 0;
-  const std::uint16_t actionOffset = be.ReadWord();
-  ReadRecords(be, bodyEnd, true);
+  TBodyReader body(be, *this);
+  ButtonId = body.Word();
+  TrackAsMenu = (body.Byte() & 1) != 0;
+  const std::uint16_t actionOffset = body.Word();
+  ReadRecords(body, true);
   Actions.clear();
   if (actionOffset == 0) return;
-  while (be.Stream.Position() < bodyEnd) {
+  while (body.Remaining() > 0) {
     const std::uint64_t condStart = be.Stream.Position();
-    if (bodyEnd - condStart < 4) throw std::runtime_error("DefineButton2: condition action cut");
-    const std::uint16_t size = be.ReadWord();
-    if (size != 0 && (size < 4 || size > bodyEnd - condStart)) {
-      throw std::runtime_error("DefineButton2: condition action size " + std::to_string(size) +
-                               " does not fit the tag");
+    body.Need(4, "condition action cut");
+    const std::uint16_t size = body.Word();
+    if (size != 0 && (size < 4 || size > body.End - condStart)) {
+      body.Fail("condition action size " + std::to_string(size) + " does not fit the tag");
     }
     auto cond = std::make_unique<TSWFButtonCondAction>();
-    const std::uint8_t first = be.ReadByte();
-    cond->SetConditionWord(first, be.ReadByte());
-    ReadActionBlock(be, cond->Actions, size ? condStart + size : bodyEnd);
+    const std::uint8_t first = body.Byte();
+    cond->SetConditionWord(first, body.Byte());
+    ReadActionBlock(be, cond->Actions, size ? condStart + size : body.End);
     // The size, when given, says where the next one starts.
     if (size) be.Stream.SetPosition(condStart + size);
     Actions.push_back(std::move(cond));

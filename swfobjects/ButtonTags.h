@@ -64,8 +64,8 @@ class TSWFBasedButton : public TSWFObject {
 
  protected:
   explicit TSWFBasedButton(std::uint16_t tagID) : TSWFObject(tagID) {}
-  // Reads records up to their zero byte, bounded by bodyEnd.
-  void ReadRecords(TBitsEngine& be, std::uint64_t bodyEnd, bool withColorTransform);
+  // Reads records up to their zero byte, bounded by the body.
+  void ReadRecords(TBodyReader& body, bool withColorTransform);
   void WriteRecords(TBitsEngine& be, bool withColorTransform);
   // Reads an action list ended by a code 0 that lies before limit: parsed, or as one raw block.
   void ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit);

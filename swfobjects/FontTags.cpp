@@ -419,7 +419,7 @@ void TSWFDefineFont2::ReadLayout(TBodyReader& body, std::size_t glyphCount) {
   }
   for (std::size_t i = 0; i < glyphCount; ++i) {
     FontBoundsTable.emplace_back().SetRect(body.Be.ReadRect());
-    body.Check("Font bounds table");
+    body.Check("font bounds table");
   }
   const std::size_t kernings = body.Word();
   const std::size_t recordSize = FontFlagsWideCodes ? 6 : 4;
@@ -577,17 +577,17 @@ void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
   CharacterId = body.Word();
   TextBounds.SetRect(be.ReadRect());
   TextMatrix.SetRec(be.ReadMatrix());
-  body.Check("Text bounds and matrix");
+  body.Check("text bounds and matrix");
   GlyphBits = body.Byte();
   AdvanceBits = body.Byte();
   for (std::uint8_t flags = body.Byte(); flags != 0; flags = body.Byte()) {
     auto record = std::make_unique<TSWFTextRecord>();
     record->HasAlpha = HasAlpha;
     record->Read(be, flags, GlyphBits, AdvanceBits);
-    body.Check("Text records");
+    body.Check("text records");
     TextRecords.push_back(std::move(record));
   }
-  body.Check("Text records");
+  body.Check("text records");
 }
 
 void TSWFDefineText::WriteTagBody(TBitsEngine& be) {
@@ -671,7 +671,7 @@ void TSWFDefineEditText::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   CharacterId = body.Word();
   Bounds.SetRect(be.ReadRect());
-  body.Check("Edit text bounds");
+  body.Check("edit text bounds");
   const std::uint8_t first = body.Byte();
   const std::uint8_t second = body.Byte();
   HasText = first & 0x80;

@@ -245,7 +245,7 @@ void ReadFillStyles(TBodyReader& body, TSWFFillStyleList& fills, bool hasAlpha) 
     auto fill = CreateFillStyle(be.ReadByte());
     fill->HasAlpha = hasAlpha;
     fill->ReadFromStream(be);
-    body.Check("Fill style array");
+    body.Check("fill style array");
     fills.push_back(std::move(fill));
   }
 }
@@ -256,7 +256,7 @@ void ReadLineStyles(TBodyReader& body, TSWFLineStyleList& lines, bool hasAlpha) 
   for (std::size_t i = 0; i < count; ++i) {
     auto line = std::make_unique<TSWFLineStyle>();
     line->Read(be, hasAlpha);
-    body.Check("Line style array");
+    body.Check("line style array");
     lines.push_back(std::move(line));
   }
 }
@@ -539,9 +539,9 @@ void ReadShapeRecords(TBodyReader& body, TSWFShapeRecordList& edges, std::uint8_
       }
       edges.push_back(ReadStyleChange(body, flags, fillBits, lineBits, hasAlpha));
     }
-    body.Check("Shape records");
+    body.Check("shape records");
   }
-  body.Check("Shape records");
+  body.Check("shape records");
   be.FlushLastByte(false);
 }
 
@@ -601,7 +601,7 @@ void TSWFDefineShape::ReadFromStream(TBitsEngine& be) {
   LineStyles.clear();
   ShapeId = body.Word();
   ShapeBounds.SetRect(be.ReadRect());
-  body.Check("Shape bounds");
+  body.Check("shape bounds");
   ReadFillStyles(body, FillStyles, HasAlpha);
   ReadLineStyles(body, LineStyles, HasAlpha);
   const std::uint8_t widths = body.Byte();
@@ -817,17 +817,17 @@ void TSWFDefineMorphShape::ReadFromStream(TBitsEngine& be) {
   CharacterId = body.Word();
   StartBounds.SetRect(be.ReadRect());
   EndBounds.SetRect(be.ReadRect());
-  body.Check("Morph bounds");
+  body.Check("morph bounds");
   body.DWord();  // offset of the end edges: they are read in sequence instead
   for (std::size_t i = 0, n = ReadStyleCount(be); i < n; ++i) {
     MorphFillStyles.push_back(CreateMorphFillStyle(be.ReadByte()));
     MorphFillStyles.back()->ReadFromStream(be);
-    body.Check("Morph fill style array");
+    body.Check("morph fill style array");
   }
   for (std::size_t i = 0, n = ReadStyleCount(be); i < n; ++i) {
     MorphLineStyles.push_back(std::make_unique<TSWFMorphLineStyle>());
     MorphLineStyles.back()->Read(be);
-    body.Check("Morph line style array");
+    body.Check("morph line style array");
   }
   std::uint8_t widths = body.Byte();
   ReadShapeRecords(body, StartEdges, widths >> 4, widths & 0x0F, true);
