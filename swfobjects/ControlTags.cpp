@@ -64,10 +64,7 @@ void TSWFSetBackgroundColor::WriteTagBody(TBitsEngine& be) {
 }
 
 void TSWFSetBackgroundColor::Describe(TSWFDescription& d) const {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "#%02X%02X%02X", FBackgroundColor.R, FBackgroundColor.G,
-                FBackgroundColor.B);
-  d.Field("color", buf);
+  d.Field("color", ColorText(FBackgroundColor));
 }
 
 // ---- FrameLabel ----

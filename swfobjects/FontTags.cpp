@@ -185,10 +185,9 @@ void TSWFDefineFontInfo::ReadCodes(TBodyReader& body, bool wide) {
   for (std::size_t i = 0; i < count; ++i) CodeTable.push_back(wide ? body.Word() : body.Byte());
 }
 
-void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
-  TBodyReader body(be, *this);
+void TSWFDefineFontInfo::ReadHead(TBodyReader& body, bool utf8) {
   FontId = body.Word();
-  ReadName(body, FontName, SWFVersion >= 6, FontNameIsUTF8);
+  ReadName(body, FontName, utf8, FontNameIsUTF8);
   const std::uint8_t flags = body.Byte();
   FontFlagsSmallText = flags & 0x20;
   FontFlagsShiftJIS = flags & 0x10;
@@ -196,6 +195,11 @@ void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
   FontFlagsItalic = flags & 0x04;
   FontFlagsBold = flags & 0x02;
   FontFlagsWideCodes = flags & 0x01;
+}
+
+void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  ReadHead(body, SWFVersion >= 6);
   ReadCodes(body, FontFlagsWideCodes);
 }
 
@@ -236,15 +240,7 @@ void TSWFDefineFontInfo2::Assign(const TBasedSWFObject& source) {
 
 void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
-  FontId = body.Word();
-  ReadName(body, FontName, true, FontNameIsUTF8);
-  const std::uint8_t flags = body.Byte();
-  FontFlagsSmallText = flags & 0x20;
-  FontFlagsShiftJIS = flags & 0x10;
-  FontFlagsANSI = flags & 0x08;
-  FontFlagsItalic = flags & 0x04;
-  FontFlagsBold = flags & 0x02;
-  FontFlagsWideCodes = flags & 0x01;
+  ReadHead(body, true);
   LanguageCode = body.Byte();
   ReadCodes(body, true);
 }

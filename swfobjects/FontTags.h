@@ -64,6 +64,8 @@ class TSWFDefineFontInfo : public TSWFObject {
   // Throws EStreamError when the body holds fewer codes than the font read earlier has glyphs.
   std::size_t CodeCount(const TBodyReader& body, std::size_t codeSize) const;
   void ReadCodes(TBodyReader& body, bool wide);
+  // The font id, the name (in UTF-8 when utf8) and the flag byte shared by both versions.
+  void ReadHead(TBodyReader& body, bool utf8);
 };
 
 class TSWFDefineFontInfo2 : public TSWFDefineFontInfo {

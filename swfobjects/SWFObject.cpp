@@ -108,4 +108,17 @@ void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context) {
   tag.ReadContext = nullptr;
 }
 
+std::string ColorText(const TSWFRGB& c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "#%02X%02X%02X", c.R, c.G, c.B);
+  return buf;
+}
+
+std::string ColorText(const TSWFRGBA& c, bool withAlpha) {
+  if (!withAlpha) return ColorText(static_cast<const TSWFRGB&>(c));
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "#%02X%02X%02X%02X", c.R, c.G, c.B, c.A());
+  return buf;
+}
+
 }  // namespace kestrova

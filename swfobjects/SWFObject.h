@@ -72,6 +72,9 @@ class TSWFDescription {
 };
 // Quotes a string for a description, escaping what would break a one-line listing.
 std::string QuoteText(std::string_view text);
+// A colour for a description: "#RRGGBB", or "#RRGGBBAA" with its alpha.
+std::string ColorText(const TSWFRGB& c);
+std::string ColorText(const TSWFRGBA& c, bool withAlpha);
 
 class TSWFObject;
 using TSWFObjectList = std::vector<std::unique_ptr<TSWFObject>>;

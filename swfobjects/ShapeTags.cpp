@@ -48,14 +48,23 @@ void ReadColor(TBitsEngine& be, TSWFRGBA& c, bool hasAlpha) {
   }
 }
 
-std::string ColorText(const TSWFRGBA& c, bool withAlpha) {
-  char buf[16];
-  if (withAlpha) {
-    std::snprintf(buf, sizeof buf, "#%02X%02X%02X%02X", c.R, c.G, c.B, c.A());
+// A fill style of the class its type byte names: solid, gradient or bitmap, plain or morph.
+template <class Base, class Solid, class Gradient, class Image>
+std::unique_ptr<Base> CreateFillOfType(std::uint8_t type) {
+  std::unique_ptr<Base> fill;
+  if (type == 0x00) {
+    fill = std::make_unique<Solid>();
+  } else if (type == 0x10 || type == 0x12) {
+    fill = std::make_unique<Gradient>();
+  } else if (IsImageFillType(type)) {
+    fill = std::make_unique<Image>();
   } else {
-    std::snprintf(buf, sizeof buf, "#%02X%02X%02X", c.R, c.G, c.B);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Unknown fill style type 0x%02X", type);
+    throw std::runtime_error(buf);
   }
-  return buf;
+  fill->FillStyleType = type;
+  return fill;
 }
 
 const char* GradientKind(std::uint8_t type) {
@@ -174,20 +183,7 @@ std::string TSWFImageFill::Description() const {
 }
 
 std::unique_ptr<TSWFFillStyle> CreateFillStyle(std::uint8_t type) {
-  std::unique_ptr<TSWFFillStyle> fill;
-  if (type == 0x00) {
-    fill = std::make_unique<TSWFColorFill>();
-  } else if (type == 0x10 || type == 0x12) {
-    fill = std::make_unique<TSWFGradientFill>();
-  } else if (IsImageFillType(type)) {
-    fill = std::make_unique<TSWFImageFill>();
-  } else {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "Unknown fill style type 0x%02X", type);
-    throw std::runtime_error(buf);
-  }
-  fill->FillStyleType = type;
-  return fill;
+  return CreateFillOfType<TSWFFillStyle, TSWFColorFill, TSWFGradientFill, TSWFImageFill>(type);
 }
 
 // The copy is made in the source's own class, so a fill whose type byte was changed by hand still
@@ -734,20 +730,8 @@ std::string TSWFMorphImageFill::Description() const {
 }
 
 std::unique_ptr<TSWFMorphFillStyle> CreateMorphFillStyle(std::uint8_t type) {
-  std::unique_ptr<TSWFMorphFillStyle> fill;
-  if (type == 0x00) {
-    fill = std::make_unique<TSWFMorphColorFill>();
-  } else if (type == 0x10 || type == 0x12) {
-    fill = std::make_unique<TSWFMorphGradientFill>();
-  } else if (IsImageFillType(type)) {
-    fill = std::make_unique<TSWFMorphImageFill>();
-  } else {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "Unknown fill style type 0x%02X", type);
-    throw std::runtime_error(buf);
-  }
-  fill->FillStyleType = type;
-  return fill;
+  return CreateFillOfType<TSWFMorphFillStyle, TSWFMorphColorFill, TSWFMorphGradientFill,
+                          TSWFMorphImageFill>(type);
 }
 
 namespace {
