@@ -168,23 +168,37 @@ void TSWFStreamReader::LoadFromStream(TStream& stream) {
   FBody->CopyRest(data);
 }
 
-// Entries for the tags inside a sprite, whose bodies start at innerStart.
-static void AddSubTags(TSWFTagInfo& info, std::int64_t innerStart) {
+// Entries for the tags inside a sprite, whose inner records lie in [innerStart, innerEnd) of the
+// body. Positions and header forms come from the stored record headers, so a file that frames
+// short inner bodies with the long header is listed as it really is.
+static void AddSubTags(TSWFTagInfo& info, const TMemoryStream& body, std::uint64_t innerStart,
+                       std::uint64_t innerEnd) {
   const TSWFObjectList* inner = info.Object() ? info.Object()->InnerTags() : nullptr;
   if (!inner) return;
-  std::int64_t position = innerStart;
+  const std::uint8_t* data = body.Data();
+  innerEnd = std::min<std::uint64_t>(innerEnd, body.Size());
+  std::uint64_t position = innerStart;
   for (const auto& tag : *inner) {
     auto sub = std::make_unique<TSWFTagInfo>(tag->TagID, false);
     sub->InnerObject = tag.get();
-    sub->Length = tag->BodySize;
-    sub->LongHeader = NeedsLongHeader(tag->TagID, tag->BodySize);
-    sub->Position = static_cast<std::int32_t>(position);
     sub->FrameNum = info.FrameNum;
-    // The header as the sprite writes it: TotalTagSize leaves out the forced long form of codes
-    // 20, 36 and 60, which would shift every entry after one of them.
-    position += (sub->LongHeader ? 6 : 2) + std::int64_t(tag->BodySize);
-    AddSubTags(*sub, sub->Position + (sub->LongHeader ? 6 : 2) + 4);
+    std::uint64_t length = static_cast<std::uint64_t>(std::max(tag->BodySize, 0));
+    bool longHeader = NeedsLongHeader(tag->TagID, tag->BodySize);
+    if (position + 2 <= innerEnd) {
+      length = data[position] & 0x3F;
+      longHeader = length == 0x3F && position + 6 <= innerEnd;
+      if (longHeader) {
+        length = data[position + 2] | (data[position + 3] << 8) | (data[position + 4] << 16) |
+                 (std::uint64_t(data[position + 5]) << 24);
+      }
+    }
+    sub->Length = static_cast<std::int32_t>(std::min<std::uint64_t>(length, INT32_MAX));
+    sub->LongHeader = longHeader;
+    sub->Position = static_cast<std::int32_t>(position);
+    const std::uint64_t bodyStart = position + (longHeader ? 6 : 2);
+    AddSubTags(*sub, body, bodyStart + 4, std::min(bodyStart + length, innerEnd));
     info.SubTags.push_back(std::move(sub));
+    position = bodyStart + length;
   }
 }
 
@@ -233,7 +247,7 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
         TStreamWindow window(*FBody, bodyStart, length);
         TBitsEngine tagEngine(window);
         ReadTagBody(*info->SWFObject, tagEngine, context);
-        AddSubTags(*info, static_cast<std::int64_t>(bodyStart) + 4);
+        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + length);
       } catch (const std::exception& e) {
         auto error = std::make_unique<TSWFErrorTag>();
         error->ErrorMessage = e.what();

@@ -299,3 +299,28 @@ TEST(SaveToFile, ReplacesTheFileAndKeepsItWhenSavingFails) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(ParseTags, SpriteSubTagsShowTheStoredHeaderForms) {
+  const test::Bytes body = {0xCC, 0x09 /* DefineSprite, 12 bytes */, 0x01, 0x00, 0x01, 0x00,
+                            0x7F, 0x00, 0x00, 0x00, 0x00, 0x00 /* ShowFrame, long form */,
+                            0x00, 0x00 /* End */};
+  TSWFStreamReader reader;
+  reader.Body().Write(body.data(), body.size());
+  reader.ParseTags();
+  ASSERT_EQ(reader.TagList.size(), 1u);
+  const TSWFTagInfo& sprite = reader.GetTagInfo(0);
+  ASSERT_EQ(sprite.TagID, 39);
+  ASSERT_EQ(sprite.SubTags.size(), 2u);
+  EXPECT_EQ(sprite.SubTags[0]->TagID, 1);
+  EXPECT_EQ(sprite.SubTags[0]->Position, 6);
+  EXPECT_TRUE(sprite.SubTags[0]->LongHeader);
+  EXPECT_EQ(sprite.SubTags[1]->TagID, 0);
+  EXPECT_EQ(sprite.SubTags[1]->Position, 12);
+  EXPECT_FALSE(sprite.SubTags[1]->LongHeader);
+}
+
+}  // namespace
+}  // namespace kestrova
