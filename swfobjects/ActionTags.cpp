@@ -20,13 +20,19 @@ void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
   const std::int64_t rest = std::int64_t(BodySize) - headerSize;
   if (rest < 1) throw std::runtime_error(std::string(TagName(TagID)) + " body too short");
   FActions->clear();
+  // A list without its end code is cut short: reading it as complete would lose or invent bytes.
+  const std::string noEnd = std::string(TagName(TagID)) + ": actions without an end code";
   if (ParseActions) {
-    ReadActionList(be, *FActions, rest);
+    if (!ReadActionList(be, *FActions, rest)) throw std::runtime_error(noEnd);
     return;
   }
-  // The last byte is the end flag; everything before it is kept verbatim.
+  // The records up to the end code, found by walking their lengths, are kept verbatim; a 0 inside
+  // a record's body is no end code.
+  const std::uint64_t start = be.Stream.Position();
+  const std::uint64_t end = FindEndActions(be, start + static_cast<std::uint64_t>(rest));
+  if (end == start) throw std::runtime_error(noEnd);
   auto raw = std::make_unique<TSWFActionByteCode>();
-  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(rest - 1));
+  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(end - 1 - start));
   raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
   be.ReadByte();
   FActions->push_back(std::move(raw));

@@ -39,11 +39,11 @@ void TSWFAction::Assign(const TSWFAction& source) {
                                 ActionName(source.ActionCode) + " to " + ActionName(ActionCode));
   }
   ActionLength = source.ActionLength;
+  TrailingBytes = source.TrailingBytes;
 }
 
 void TSWFAction::ReadData(TBitsEngine& be) {
-  if (be.Stream.Size() - be.Stream.Position() < ActionLength) throw EStreamError(kStreamReadError);
-  be.Stream.SetPosition(be.Stream.Position() + ActionLength);
+  (void)be;
 }
 
 void TSWFAction::WriteToStream(TBitsEngine& be) {
@@ -57,6 +57,7 @@ void TSWFAction::WriteToStream(TBitsEngine& be) {
   TBitsEngine bodyEngine(body);
   WriteActionBody(bodyEngine);
   bodyEngine.FlushLastByte(true);
+  body.Write(TrailingBytes.data(), TrailingBytes.size());
   // A longer body cannot be framed: its length field would lie.
   if (body.Size() > 0xFFFF) {
     throw std::length_error(std::string("Action ") + ActionName(ActionCode) + " body of " +
@@ -171,6 +172,7 @@ void TSWFMarkerRef::Reset() {
 }
 
 void TSWFMarkerRef::AssignFrom(const TSWFMarkerRef& source) {
+  if (&source == this) return;
   Reset();
   if (!source.FOwned) return;
   FOwned = std::make_unique<TSWFOffsetMarker>();
@@ -296,6 +298,11 @@ void TSWFActionWaitForFrame::WriteActionBody(TBitsEngine& be) {
 void TSWFActionWaitForFrame::Describe(TSWFDescription& d) const {
   d.Field("frame", Frame);
   d.Field("skip", SkipCount);
+}
+
+void TSWFActionWaitForFrame2::Assign(const TSWFAction& source) {
+  TSWFAction::Assign(source);
+  SkipCount = static_cast<const TSWFActionWaitForFrame2&>(source).SkipCount;
 }
 
 void TSWFActionSetTarget::Assign(const TSWFAction& source) {
@@ -872,8 +879,9 @@ std::unique_ptr<TSWFAction> ReadActionRecord(TBitsEngine& be, std::uint8_t code,
   action->ReadData(be);
   const std::uint64_t consumed = s.Position() - bodyStart;
   if (consumed > length) ActionError(code, recordStart, "its body overruns its length");
-  // Bytes a body leaves unread are skipped, so the next record is read in step.
-  if (consumed < length) s.SetPosition(bodyStart + length);
+  // Bytes a body leaves unread are kept, so the next record is read in step and a rewrite keeps
+  // the record's length.
+  if (consumed < length) action->TrailingBytes = s.ReadBytes(length - consumed);
   return action;
 }
 
@@ -929,19 +937,24 @@ void PlaceMarkers(TSWFActionList& list, std::size_t first) {
 
 }  // namespace
 
-void ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount) {
+bool ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount) {
   if (byteCount < 0) throw std::runtime_error("Action list of negative size");
   TStream& s = be.Stream;
   const std::uint64_t start = s.Position();
   const std::uint64_t end = start + static_cast<std::uint64_t>(byteCount);
   const std::size_t first = list.size();
+  bool ended = false;
   while (s.Position() < end) {
     const std::uint64_t recordStart = s.Position();
     const std::uint8_t code = be.ReadByte();
-    if (code == 0) break;
+    if (code == 0) {
+      ended = true;
+      break;
+    }
     list.push_back(ReadActionRecord(be, code, recordStart, end));
   }
   PlaceMarkers(list, first);
+  return ended;
 }
 
 void WriteActionList(TBitsEngine& be, TSWFActionList& list) {
@@ -1018,6 +1031,9 @@ void DescribeActionList(const TSWFActionList& list, TSWFDescription& d, int dept
   for (const auto& action : list) {
     TSWFDescription a;
     action->Describe(a);
+    if (!action->TrailingBytes.empty()) {
+      a.Field("extra", static_cast<std::int64_t>(action->TrailingBytes.size()));
+    }
     char head[48];
     std::snprintf(head, sizeof head, "%5lld: %s %s", static_cast<long long>(offset),
                   Hex2(action->ActionCode).c_str(), ActionName(action->ActionCode));

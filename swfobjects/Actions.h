@@ -28,13 +28,17 @@ class TSWFAction {
   TSWFAction& operator=(const TSWFAction&) = delete;
   std::uint8_t ActionCode = 0;
   std::uint16_t ActionLength = 0;  // body length, refreshed by every write
+  // Bytes of a read body past the fields the class reads, written back after them, so a rewritten
+  // list keeps the offsets that branches read from the file count with.
+  std::vector<std::uint8_t> TrailingBytes;
 
   // Copies ActionLength and every field of the class; throws std::invalid_argument for another
   // class. Markers owned by the source are deep-copied; markers in a list are re-linked by
   // CopyActionList.
   virtual void Assign(const TSWFAction& source);
   virtual std::uint16_t MinVersion() const { return 3; }
-  // Reads the body; ActionLength is already set. Default: skips ActionLength bytes.
+  // Reads the fields of the body; ActionLength is already set. The list reader keeps what is left
+  // of the body in TrailingBytes. Default: reads nothing.
   virtual void ReadData(TBitsEngine& be);
   virtual void WriteActionBody(TBitsEngine& be) { (void)be; }
   // The whole record: code byte, and for codes from 0x80 the UI16 length and the body.
@@ -167,7 +171,7 @@ using TSWFActionList = std::vector<std::unique_ptr<TSWFAction>>;
   BODY(0x8A, TSWFActionWaitForFrame, "WaitForFrame", 3)        \
   BODY(0x8B, TSWFActionSetTarget, "SetTarget", 3)              \
   BODY(0x8C, TSWFActionGoToLabel, "GoToLabel", 3)              \
-  PLAIN(0x8D, TSWFActionWaitForFrame2, "WaitForFrame2", 4)     \
+  BODY(0x8D, TSWFActionWaitForFrame2, "WaitForFrame2", 4)      \
   BODY(0x8E, TSWFActionDefineFunction2, "DefineFunction2", 7)  \
   BODY(0x8F, TSWFActionTry, "Try", 7)                          \
   BODY(0x94, TSWFActionWith, "With", 5)                        \
@@ -295,6 +299,17 @@ class TSWFActionWaitForFrame final : public TSWFAction {
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) override;
   void Describe(TSWFDescription& d) const override;
+};
+
+class TSWFActionWaitForFrame2 final : public TSWFAction4 {
+ public:
+  static constexpr std::uint8_t kCode = 0x8D;
+  TSWFActionWaitForFrame2() : TSWFAction4(kCode) {}
+  std::uint8_t SkipCount = 0;
+  void Assign(const TSWFAction& source) override;
+  void ReadData(TBitsEngine& be) override { SkipCount = be.ReadByte(); }
+  void WriteActionBody(TBitsEngine& be) override { be.WriteByte(SkipCount); }
+  void Describe(TSWFDescription& d) const override { d.Field("skip", SkipCount); }
 };
 
 class TSWFActionSetTarget final : public TSWFAction {
@@ -622,8 +637,8 @@ std::int64_t ActionSize(const TSWFAction& action);
 // Reads action records into list until a code 0 or until byteCount bytes from the start position
 // were consumed; then places the branch markers (inert, labelled). A record of a code without a
 // class is kept as raw bytes. Throws on a short stream, on a record whose length runs past
-// byteCount, and on a body that does not fit its length.
-void ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount);
+// byteCount, and on a body that does not fit its length. Returns whether the end code was read.
+bool ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount);
 // Writes every action of the list in order (no end flag), resolving the markers of the list.
 void WriteActionList(TBitsEngine& be, TSWFActionList& list);
 // Deep copy of source into target (appended), markers re-linked to the copies.
