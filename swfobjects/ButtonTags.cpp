@@ -68,6 +68,7 @@ TSWFColorTransform& TSWFButtonRecord::ColorTransform() {
 
 void TSWFButtonRecord::Assign(const TBasedSWFObject& source) {
   const auto& s = SameClass(source, *this);
+  if (&s == this) return;
   ButtonState = s.ButtonState;
   CharacterId = s.CharacterId;
   PlaceDepth = s.PlaceDepth;
@@ -131,6 +132,7 @@ std::string TSWFButtonRecord::Description() const {
 void TSWFBasedButton::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFBasedButton&>(source);
+  if (&s == this) return;
   ButtonId = s.ButtonId;
   ParseActions = s.ParseActions;
   ButtonRecords.clear();
@@ -159,7 +161,10 @@ void TSWFBasedButton::ReadRecords(TBodyReader& body, bool withColorTransform) {
 }
 
 void TSWFBasedButton::WriteRecords(TBitsEngine& be, bool withColorTransform) {
-  for (auto& r : ButtonRecords) r->Write(be, withColorTransform);
+  // A record without states would write the 0 that ends the list: it is left out.
+  for (auto& r : ButtonRecords) {
+    if (StateByte(r->ButtonState) != 0) r->Write(be, withColorTransform);
+  }
   be.WriteByte(0);
 }
 
@@ -167,7 +172,9 @@ void TSWFBasedButton::ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std
   const std::uint64_t start = be.Stream.Position();
   if (limit < start) throw std::runtime_error("Button actions start past their end");
   if (ParseActions) {
-    ReadActionList(be, list, static_cast<std::int64_t>(limit - start));
+    if (!ReadActionList(be, list, static_cast<std::int64_t>(limit - start))) {
+      throw std::runtime_error("Button actions without an end code");
+    }
     return;
   }
   const std::uint64_t end = FindEndActions(be, limit);
@@ -304,7 +311,8 @@ void TSWFDefineButton2::ReadFromStream(TBitsEngine& be) {
   ReadRecords(body, true);
   Actions.clear();
   if (actionOffset == 0) return;
-  while (body.Remaining() > 0) {
+  // A non-zero offset, and each condition's non-zero size, say that another condition follows.
+  for (;;) {
     const std::uint64_t condStart = be.Stream.Position();
     body.Need(4, "condition action cut");
     const std::uint16_t size = body.Word();
