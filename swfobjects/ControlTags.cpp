@@ -388,6 +388,7 @@ void TSWFClipActionRecord::SetKeyCode(std::uint8_t value) {
 }
 
 void TSWFClipActionRecord::Assign(const TSWFClipActionRecord& source) {
+  if (&source == this) return;
   EventFlags = source.EventFlags;
   FKeyCode = source.FKeyCode;
   Actions.clear();
@@ -413,6 +414,7 @@ std::size_t TSWFClipActions::WritableCount() const {
 
 void TSWFClipActions::Assign(const TBasedSWFObject& source) {
   const auto& s = SameClass(source, *this);
+  if (&s == this) return;
   AllEventFlags = s.AllEventFlags;
   ClipActionRecords.clear();
   for (const auto& record : s.ClipActionRecords) {
@@ -534,7 +536,9 @@ void TSWFPlaceObject2::SetClipDepth(std::uint16_t v) {
 TSWFColorTransform& TSWFPlaceObject2::ColorTransform() {
   if (!FColorTransform) {
     FColorTransform = std::make_unique<TSWFColorTransform>();
-    FColorTransform->HasAlpha = true;
+    // Neutral alpha: setting only the colour multipliers must not make the object invisible.
+    FColorTransform->SetMultA(256);
+    FColorTransform->HasMult = false;
   }
   PlaceFlagHasColorTransform = true;
   return *FColorTransform;
@@ -572,10 +576,17 @@ void TSWFPlaceObject2::Assign(const TBasedSWFObject& source) {
   FRatio = s.FRatio;
   FName = s.FName;
   PlaceFlagHasName = s.PlaceFlagHasName;
-  if (s.PlaceFlagHasMatrix && s.FMatrix) Matrix().Assign(*s.FMatrix);
+  // A flag without its object writes the identity (the empty transform): so must the copy.
+  if (s.FMatrix) {
+    Matrix().Assign(*s.FMatrix);
+  } else {
+    FMatrix.reset();
+  }
   PlaceFlagHasMatrix = s.PlaceFlagHasMatrix;
-  if (s.PlaceFlagHasColorTransform && s.FColorTransform) {
+  if (s.FColorTransform) {
     ColorTransform().Assign(*s.FColorTransform);
+  } else {
+    FColorTransform.reset();
   }
   PlaceFlagHasColorTransform = s.PlaceFlagHasColorTransform;
   if (s.FClipActions) {
@@ -626,7 +637,8 @@ void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {
     body.Check();
   }
   if (PlaceFlagHasRatio) SetRatio(body.Word());
-  if (PlaceFlagHasName) SetName(body.String());
+  // The flag stays as read, even for an empty name, so the body reads back as it was.
+  if (PlaceFlagHasName) FName = body.String();
   if (PlaceFlagHasClipDepth) SetClipDepth(body.Word());
   if (PlaceFlagHasClipActions) {
     PlaceFlagHasClipActions = ClipActions().Read(be, body.End, SWFVersion, ParseActions);

@@ -276,7 +276,8 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
   const TSWFClipActions* ClipActionsIfAny() const { return FClipActions.get(); }
   std::uint16_t ClipDepth() const { return FClipDepth; }
   void SetClipDepth(std::uint16_t v);
-  // Created (with alpha) on first access; each access raises PlaceFlagHasColorTransform.
+  // Created (with alpha, its alpha multiplier a neutral 256 until multipliers are set) on first
+  // access; each access raises PlaceFlagHasColorTransform.
   TSWFColorTransform& ColorTransform();
   const TSWFColorTransform* ColorTransformIfAny() const { return FColorTransform.get(); }
   // Created on first access; each access raises PlaceFlagHasMatrix.

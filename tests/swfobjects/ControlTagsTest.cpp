@@ -293,6 +293,9 @@ TEST(ControlTagsGolden, WriteReadWriteAndMinVersion) {
 
     auto copy = CloneTag(*tag);
     EXPECT_EQ(test::WriteBody(*copy), c.body) << c.what << " copied";
+    auto self = c.build();
+    self->Assign(*self);
+    EXPECT_EQ(test::WriteBody(*self), c.body) << c.what << " self-assigned";
   }
 }
 
@@ -430,6 +433,42 @@ TEST(PlaceObject2, AssignCopiesExactlyWhatIsFlagged) {
   // The copy owns its records.
   source.ClipActions().ClipActionRecords.clear();
   EXPECT_EQ(target.ClipActions().ClipActionRecords.size(), 1u);
+}
+
+// A source flagged for a matrix or transform it never made writes the identity and an empty
+// transform: the copy must write the same, not an old matrix or transform of its own.
+TEST(PlaceObject2, AssignOfFlagsWithoutObjectsWritesWhatTheSourceWrites) {
+  TSWFPlaceObject2 source;
+  source.Depth = 2;
+  source.PlaceFlagHasMatrix = true;
+  source.PlaceFlagHasColorTransform = true;
+  TSWFPlaceObject2 target;
+  target.Matrix().SetTranslate(40, 40);
+  target.ColorTransform().SetAddR(9);
+  target.Assign(source);
+  EXPECT_EQ(test::WriteBody(target), test::WriteBody(source)) << test::Hex(test::WriteBody(target));
+}
+
+// A transform made by the accessor leaves the alpha as it is until the alpha is set.
+TEST(PlaceObject2, TransformSetWithoutAlphaKeepsTheAlpha) {
+  TSWFPlaceObject2 tag;
+  tag.Depth = 1;
+  tag.ColorTransform().SetMultR(128);
+  const Bytes body = test::WriteBody(tag);
+  auto back = test::ReadBody(26, body);
+  const TSWFColorTransform* c = static_cast<TSWFPlaceObject2&>(*back).ColorTransformIfAny();
+  ASSERT_NE(c, nullptr) << test::Hex(body);
+  EXPECT_TRUE(c->HasMult);
+  EXPECT_EQ(c->MultR(), 128);
+  EXPECT_EQ(c->MultA(), 256);
+  EXPECT_FALSE(c->HasAdd);
+}
+
+// The name flag is kept as read, even for an empty name, so the body reads back as it was.
+TEST(PlaceObject2, EmptyNameRoundTrips) {
+  const Bytes body = {0x20 /* has name */, 0x01, 0x00, 0x00 /* "" */};
+  auto back = test::ReadBody(26, body);
+  EXPECT_EQ(test::WriteBody(*back), body);
 }
 
 TEST(PlaceObject2, RecordsWithoutEventsAreNotWritten) {
