@@ -111,6 +111,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 void TSWFDefineFont::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineFont&>(source);
+  if (&s == this) return;
   FontId = s.FontId;
   CopyGlyphs(s.GlyphShapeTable, GlyphShapeTable);
 }
@@ -268,6 +269,7 @@ std::vector<TSWFKerningRecord>& TSWFDefineFont2::KerningTable() {
 void TSWFDefineFont2::Assign(const TBasedSWFObject& source) {
   TSWFDefineFont::Assign(source);
   const auto& s = static_cast<const TSWFDefineFont2&>(source);
+  if (&s == this) return;
   CodeTable = s.CodeTable;
   FontAdvanceTable = s.FontAdvanceTable;
   FontBoundsTable = s.FontBoundsTable;
@@ -447,6 +449,7 @@ void TSWFDefineFont2::Describe(TSWFDescription& d) const {
 // ---- text records ----
 
 void TSWFTextRecord::Assign(const TSWFTextRecord& source) {
+  if (&source == this) return;
   StyleFlagsHasFont = source.StyleFlagsHasFont;
   StyleFlagsHasColor = source.StyleFlagsHasColor;
   StyleFlagsHasXOffset = source.StyleFlagsHasXOffset;
@@ -555,6 +558,7 @@ void TSWFTextRecord::ReferencedFontID(std::vector<std::uint16_t*>& ids) {
 void TSWFDefineText::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineText&>(source);
+  if (&s == this) return;
   CharacterId = s.CharacterId;
   TextBounds.Assign(s.TextBounds);
   TextMatrix.Assign(s.TextMatrix);
@@ -569,6 +573,9 @@ void TSWFDefineText::Assign(const TBasedSWFObject& source) {
 
 void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
+  // Entries of 0 bits take no room: counting each as one bit bounds what a small body can claim.
+  const std::uint64_t maxEntries = 8 * body.Remaining();
+  std::uint64_t entries = 0;
   TextRecords.clear();
   CharacterId = body.Word();
   TextBounds.SetRect(be.ReadRect());
@@ -581,6 +588,8 @@ void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
     record->HasAlpha = HasAlpha;
     record->Read(be, flags, GlyphBits, AdvanceBits);
     body.Check("text records");
+    entries += record->GlyphEntries.size();
+    if (entries > maxEntries) body.Fail("more glyph entries than the body has bits");
     TextRecords.push_back(std::move(record));
   }
   body.Check("text records");
@@ -628,6 +637,7 @@ TSWFRGBA& TSWFDefineEditText::TextColor() {
 void TSWFDefineEditText::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineEditText&>(source);
+  if (&s == this) return;
   CharacterId = s.CharacterId;
   Bounds.Assign(s.Bounds);
   HasText = s.HasText;

@@ -206,6 +206,8 @@ std::unique_ptr<TSWFFillStyle> CloneFillStyle(const TSWFFillStyle& source) {
 void TSWFLineStyle::Assign(const TBasedSWFObject& source) {
   const auto& s = SameClass(source, *this);
   Color.Assign(s.Color);
+  // Assign drops the flag of an opaque colour; the copy must still write RGBA on its own.
+  Color.SetHasAlpha(s.Color.HasAlpha());
   Width = s.Width;
 }
 
@@ -339,6 +341,7 @@ TSWFLineStyleList& TSWFStyleChangeRecord::NewLineStyles() {
 void TSWFStyleChangeRecord::Assign(const TBasedSWFObject& source) {
   TSWFStraightEdgeRecord::Assign(source);
   const auto& s = static_cast<const TSWFStyleChangeRecord&>(source);
+  if (&s == this) return;
   NumFillBits = s.NumFillBits;
   NumLineBits = s.NumLineBits;
   FFillStyle0 = s.FFillStyle0;
@@ -579,6 +582,7 @@ std::string DescribeBoundsInPixels(const TSWFRect& r) {
 void TSWFDefineShape::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineShape&>(source);
+  if (&s == this) return;
   ShapeId = s.ShapeId;
   ShapeBounds.Assign(s.ShapeBounds);
   HasAlpha = s.HasAlpha;
@@ -776,6 +780,7 @@ void TSWFMorphLineStyle::Read(TBitsEngine& be) {
 void TSWFDefineMorphShape::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineMorphShape&>(source);
+  if (&s == this) return;
   CharacterId = s.CharacterId;
   StartBounds.Assign(s.StartBounds);
   EndBounds.Assign(s.EndBounds);

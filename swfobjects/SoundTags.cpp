@@ -379,6 +379,7 @@ TSWFStartSound& TSWFDefineButtonSound::Sound(TSlot slot) {
 void TSWFDefineButtonSound::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineButtonSound&>(source);
+  if (&s == this) return;
   ButtonId = s.ButtonId;
   for (int i = 0; i < kSlotCount; ++i) {
     FSounds[i].reset();

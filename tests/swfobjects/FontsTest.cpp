@@ -383,6 +383,50 @@ TEST(FontTags, DamagedFont2Offsets) {
   EXPECT_THROW(test::ReadBody(48, huge), std::runtime_error);
 }
 
+// A glyph must end where the next one starts: one that runs on is an error, even when the rest
+// of the body would still read.
+TEST(FontTags, Font2GlyphRunningPastItsRangeFails) {
+  TSWFDefineFont2 font;
+  font.FontId = 1;
+  font.GlyphShapeTable.push_back(Glyph(Move(0, 0, true), Edge(0, -20)));
+  font.CodeTable = {0x41};
+  Bytes body = test::WriteBody(font);
+  // id, flags, language, name length, glyph count, then offsets 4 and 4 + glyph size.
+  ASSERT_EQ(body[7], 4);
+  ASSERT_NO_THROW(test::ReadBody(48, body));
+  body[9] = static_cast<std::uint8_t>(body[9] - 1);  // the code table offset one byte early
+  EXPECT_THROW(test::ReadBody(48, body), std::runtime_error);
+}
+
+// Glyph entries of 0 bits cost no bits: their number is bounded by the body's bits, so a small
+// body cannot claim millions of entries; a text of a few such records still round-trips.
+TEST(FontTags, ZeroBitGlyphEntriesAreBounded) {
+  TSWFDefineText text;
+  text.CharacterId = 1;
+  text.GlyphBits = 0;
+  text.AdvanceBits = 0;
+  for (int i = 0; i < 3; ++i) {
+    auto record = std::make_unique<TSWFTextRecord>();
+    record->GlyphEntries.resize(4);
+    text.TextRecords.push_back(std::move(record));
+  }
+  const Bytes body = test::WriteBody(text);
+  auto back = test::ReadBody(11, body);
+  EXPECT_EQ(test::WriteBody(*back), body);
+
+  Bytes flood = {0x01, 0x00, 0x00 /* bounds */, 0x00 /* matrix */, 0x00, 0x00 /* bits */};
+  for (int i = 0; i < 100; ++i) flood.insert(flood.end(), {0x80 /* record */, 0xFF /* 255 */});
+  flood.push_back(0x00);
+  for (std::uint16_t code : {11, 33}) {
+    try {
+      test::ReadBody(code, flood);
+      ADD_FAILURE() << "25500 glyph entries from a " << flood.size() << "-byte body";
+    } catch (const std::exception& e) {
+      EXPECT_NE(std::string(e.what()).find("glyph entries"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(FontTags, Describe) {
   TSWFDescription font;
   LayoutFont()->Describe(font);

@@ -404,6 +404,22 @@ TEST(ShapeTags, AssignMakesADeepCopy) {
   EXPECT_NE(test::WriteTag(*original), before);
 }
 
+// An opaque RGBA line colour stays RGBA in a copy written on its own.
+TEST(ShapeTags, LineStyleCopyKeepsTheAlphaFlag) {
+  TSWFLineStyle line;
+  line.Width = 20;
+  line.Color.SetHasAlpha(true);
+  line.Color.SetRGBA(0xFF030201);
+  TSWFLineStyle copy;
+  copy.Assign(line);
+  for (TSWFLineStyle* l : {&line, &copy}) {
+    TMemoryStream m;
+    TBitsEngine be(m);
+    l->WriteToStream(be);
+    EXPECT_EQ(m.Bytes(), (Bytes{0x14, 0x00, 0x01, 0x02, 0x03, 0xFF})) << test::Hex(m.Bytes());
+  }
+}
+
 TEST(ShapeTags, Describe) {
   TSWFDescription d;
   RectangleShape(false)->Describe(d);

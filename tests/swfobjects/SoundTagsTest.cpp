@@ -317,6 +317,9 @@ TEST(SoundTags, GoldenWriteReadAndRoundTrip) {
 
     auto copy = CloneTag(*tag);
     EXPECT_EQ(test::WriteBody(*copy), row.body) << "copy";
+    auto self = row.build();
+    self->Assign(*self);
+    EXPECT_EQ(test::WriteBody(*self), row.body) << "self-assigned";
   }
 }
 

@@ -138,6 +138,9 @@ TEST(DefineSprite, GoldenWriteReadAndRoundTrip) {
     EXPECT_EQ(Codes(read), row.codesRead);
     EXPECT_EQ(test::WriteBody(read), row.body) << "read, then written again";
     EXPECT_EQ(test::WriteBody(*CloneTag(read)), row.body) << "copy";
+    auto self = row.build();
+    self->Assign(*self);
+    EXPECT_EQ(test::WriteBody(*self), row.body) << "self-assigned";
   }
 }
 

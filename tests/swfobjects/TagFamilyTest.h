@@ -57,6 +57,10 @@ inline void CheckGoldenRow(const GoldenRow& row) {
   auto back = ReadBody(row.code, row.body);
   EXPECT_EQ(WriteBody(*back), row.body);
   EXPECT_EQ(WriteTag(*CloneTag(*back)), Record(row.code, row.body));
+  // Assigning an object to itself must keep everything it owns.
+  auto self = row.build();
+  self->Assign(*self);
+  EXPECT_EQ(WriteTag(*self), Record(row.code, row.body)) << "self-assigned";
 }
 
 // Every truncated prefix of the body, framed as a tag of its own length and followed by a
