@@ -26,15 +26,12 @@ void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
     if (!ReadActionList(be, *FActions, rest)) throw std::runtime_error(noEnd);
     return;
   }
-  // The records up to the end code, found by walking their lengths, are kept verbatim; a 0 inside
-  // a record's body is no end code.
-  const std::uint64_t start = be.Stream.Position();
-  const std::uint64_t end = FindEndActions(be, start + static_cast<std::uint64_t>(rest));
-  if (end == start) throw std::runtime_error(noEnd);
+  // Unparsed, the body is kept verbatim: everything before the final end code, or all of it when
+  // the last byte is no end code (writing then adds one), so nothing of the file is lost.
   auto raw = std::make_unique<TSWFActionByteCode>();
-  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(end - 1 - start));
+  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(rest));
+  if (raw->Data.back() == 0) raw->Data.pop_back();
   raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
-  be.ReadByte();
   FActions->push_back(std::move(raw));
 }
 
