@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <deque>
 #include <stdexcept>
 #include <typeinfo>
 #include <unordered_map>
@@ -895,7 +894,8 @@ void PlaceMarkers(TSWFActionList& list, std::size_t first) {
   std::vector<std::int64_t> start(count + 1, 0);  // start[count] is the end of the list
   for (std::size_t j = 0; j < count; ++j) start[j + 1] = start[j] + ActionSize(*list[first + j]);
   // before[j]: markers that go before the j-th action read (j == count: at the end).
-  std::vector<std::deque<std::unique_ptr<TSWFAction>>> before(count + 1);
+  // (An empty vector allocates nothing; a deque per action would.)
+  std::vector<std::vector<std::unique_ptr<TSWFAction>>> before(count + 1);
   int labelNumber = 0;
   for (std::size_t j = 0; j < count; ++j) {
     TSWFAction& action = *list[first + j];
@@ -919,7 +919,7 @@ void PlaceMarkers(TSWFActionList& list, std::size_t first) {
       // Like a walk that inserts each marker next to the last action it counted: a forward one
       // right after the action before its place, a backward one right before the action at it.
       if (d > 0) {
-        before[place].push_front(refs[k]->TakeForList());
+        before[place].insert(before[place].begin(), refs[k]->TakeForList());
       } else {
         before[place].push_back(refs[k]->TakeForList());
       }
