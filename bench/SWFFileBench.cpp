@@ -10,8 +10,9 @@
 namespace kestrova {
 namespace {
 
-// A movie of about 32 MB: frames of background changes and large opaque tags (an unknown code,
-// copied unchanged) of incompressible and compressible data.
+// A movie of about 32 MB built the way the recorder builds its segments: per frame a background
+// change, a 64 KB lossless bitmap (alternately incompressible and compressible data), its
+// placement with a translation, the removal of the previous one, and the frame's end.
 std::vector<std::uint8_t> GeneratedMovie(bool compressed) {
   TSWFStreamReader movie;
   movie.FrameSize = {0, 0, 16000, 12000};
@@ -26,8 +27,24 @@ std::vector<std::uint8_t> GeneratedMovie(bool compressed) {
     for (std::size_t i = 0; i < block.size(); ++i) {
       block[i] = frame % 2 ? static_cast<std::uint8_t>(rng()) : static_cast<std::uint8_t>(i / 97);
     }
-    TMemoryStream body(block);
-    WriteTagFromStream(movie.Body(), 50, body);
+    TSWFDefineBitsLossless bitmap;
+    bitmap.CharacterId = static_cast<std::uint16_t>(frame + 1);
+    bitmap.BitmapFormat = TSWFDefineBitsLossless::kFormat8Bit;
+    bitmap.BitmapColorTableSize = 255;
+    bitmap.BitmapWidth = 800;
+    bitmap.BitmapHeight = 32;
+    bitmap.Data = block;
+    bitmap.WriteToStream(be);
+    if (frame > 0) {
+      TSWFRemoveObject2 remove;
+      remove.Depth = static_cast<std::uint16_t>(frame);
+      remove.WriteToStream(be);
+    }
+    TSWFPlaceObject2 place;
+    place.Depth = static_cast<std::uint16_t>(frame + 1);
+    place.SetCharacterId(static_cast<std::uint16_t>(frame + 1));
+    place.Matrix().SetTranslate(0, 640 * (frame % 18));
+    place.WriteToStream(be);
     TSWFShowFrame().WriteToStream(be);
   }
   TSWFEnd().WriteToStream(be);
