@@ -29,7 +29,11 @@ bool Load(TSWFStreamReader& reader, const std::string& fileName, std::ostream& e
   try {
     reader.LoadFromFile(fileName);
   } catch (const std::exception& e) {
-    err << "kestrova: " << e.what() << "\n";
+    // File system errors name the file themselves; a damaged file's errors do not.
+    const std::string what = e.what();
+    err << "kestrova: ";
+    if (what.find(fileName) == std::string::npos) err << "cannot read \"" << fileName << "\": ";
+    err << what << "\n";
     return false;
   }
   if (!reader.IsValid) {
@@ -73,6 +77,9 @@ int RunDump(const std::string& fileName, std::ostream& out, std::ostream& err) {
   out << Format("Frame rate:  %g fps\n", reader.GetFPS());
   out << "Frame count: " << reader.FrameCount << "\n";
   out << "Tags:        " << reader.TagList.size() << "\n";
+  if (reader.TrailingBytes() > 0) {
+    out << "Trailing:    " << reader.TrailingBytes() << " byte(s) at the end form no tag\n";
+  }
   out << "  offset code name                 head      body frame  fields\n";
   for (const auto& info : reader.TagList) DumpTag(*info, 0, out);
   return 0;
@@ -93,6 +100,10 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
       info->TagID =
           static_cast<std::int16_t>(static_cast<const TSWFErrorTag&>(*info->SWFObject).FailedTagID);
       info->SWFObject.reset();
+    }
+    if (reader.TrailingBytes() > 0) {
+      err << "kestrova: warning: " << reader.TrailingBytes() << " byte(s) at the end of \""
+          << inName << "\" form no tag and were copied unchanged\n";
     }
     if (errors > 0) {
       err << "kestrova: warning: " << errors << " tag(s) of \"" << inName

@@ -37,10 +37,11 @@ void TBasedSWFStream::SetInPixels(bool v) {
 }
 
 std::uint32_t TBasedSWFStream::HeaderSize() const {
-  const TSWFRectRec r = RectToSWFRect(FrameSize, false);
-  const std::uint32_t largest = MaxAbs(r.XMin, r.XMax, r.YMin, r.YMax);
-  const unsigned n = largest == 0 ? 0 : (GetBitsCount(largest) + 1u) & 0x1F;
-  return 12 + (5 + 4 * n + 7) / 8;
+  // Measured by writing the RECT, so it always agrees with what WriteHeader writes.
+  TMemoryStream rect;
+  TBitsEngine be(rect);
+  be.WriteRect(FrameSize);
+  return 12 + static_cast<std::uint32_t>(rect.Size());
 }
 
 void TBasedSWFStream::WriteHeader(TStream& stream, int part) {
@@ -160,12 +161,19 @@ void TSWFStreamReader::LoadFromStream(TStream& stream) {
   }
   ReadHeader(stream, 1);
   TZDecompressionStream z(stream);
-  // The claimed length is only a claim: the buffer grows with the bytes the zlib data really
-  // yields, and a shortfall is the stream read error.
+  // The claimed length is only a claim: the body grows with the bytes the zlib data really
+  // yields, and a shortfall is the stream read error (and loads nothing).
   const std::uint64_t expected = FFileLength >= 8 ? FFileLength - 8 : 0;
-  TMemoryStream data(z.ReadBytes(static_cast<std::size_t>(expected)));
-  ReadHeader(data, 2);
-  FBody->CopyRest(data);
+  const std::uint64_t bodyStart = FBody->Size();
+  try {
+    const std::uint64_t header = ReadHeader(z, 2);
+    if (header > expected) throw EStreamError(kStreamReadError);
+    FBody->SetPosition(bodyStart);
+    FBody->CopyFrom(z, expected - header);
+  } catch (...) {
+    FBody->SetSize(bodyStart);
+    throw;
+  }
 }
 
 // Entries for the tags inside a sprite, whose inner records lie in [innerStart, innerEnd) of the
@@ -211,16 +219,24 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
   context.ParseActions = parseActions;
   std::int16_t frame = 1;
   const std::uint64_t size = FBody->Size();
+  FTrailingSize = 0;
   while (FBody->Position() < size) {
     const std::uint64_t position = FBody->Position();
     if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * position / size)), 0);
-    // A header cut by the end of the body is not a tag: the body simply ends there.
-    if (size - position < 2) break;
+    // A header cut by the end of the body is not a tag: the body ends there, and the rebuild
+    // keeps those bytes.
+    if (size - position < 2) {
+      FTrailingSize = size - position;
+      break;
+    }
     const std::uint16_t word = be.ReadWord();
     std::uint64_t length = word & 0x3F;
     bool longHeader = false;
     if (length == 0x3F) {
-      if (size - FBody->Position() < 4) break;
+      if (size - FBody->Position() < 4) {
+        FTrailingSize = size - position;
+        break;
+      }
       length = be.ReadDWord();
       longHeader = true;
     }
@@ -287,6 +303,10 @@ void TSWFStreamReader::MakeStream() {
     }
     // Keep the index true for the new body, so a later rebuild copies the right bytes.
     info.Position = static_cast<std::int32_t>(position);
+  }
+  if (FTrailingSize > 0) {
+    FBody->SetPosition(FBody->Size() - FTrailingSize);
+    body->CopyFrom(*FBody, FTrailingSize);
   }
   FBody = std::move(body);
 }

@@ -108,8 +108,13 @@ class TSWFStreamReader : public TBasedSWFStream {
   void ParseTags(bool createObjects = true, bool parseActions = true);
   TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
   void MakeStream() override;
+  // Bytes at the end of the body too few to form a record header; kept by MakeStream.
+  std::uint64_t TrailingBytes() const { return FTrailingSize; }
   // Renumbers the loaded movie's characters from baseID; returns the next free identifier.
   std::uint16_t ChangeCharacterIDs(std::uint16_t baseID);
+
+ private:
+  std::uint64_t FTrailingSize = 0;
 };
 
 }  // namespace kestrova

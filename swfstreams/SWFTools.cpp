@@ -46,7 +46,9 @@ float WordToSingle(std::uint16_t w) {
 }
 
 std::uint16_t SingleToWord(float x) {
-  const double whole = std::trunc(static_cast<double>(x));
+  if (std::isnan(x)) return 0;
+  // Beyond what 16 bits can hold the value wraps anyway; the clamp keeps the conversion defined.
+  const double whole = std::clamp(std::trunc(static_cast<double>(x)), -1e9, 1e9);
   const double fraction = static_cast<double>(x) - whole;
   const auto hi = static_cast<std::uint16_t>(static_cast<std::int64_t>(whole) * 256);
   const auto lo = static_cast<std::uint16_t>(std::llround(fraction * 256.0));
@@ -54,6 +56,7 @@ std::uint16_t SingleToWord(float x) {
 }
 
 std::int32_t SingleToFixed(float x) {
+  if (std::isnan(x)) return 0;
   const double v = std::trunc(static_cast<double>(x) * 65536.0);
   if (v >= 2147483647.0) return INT32_MAX;
   if (v <= -2147483648.0) return INT32_MIN;
@@ -157,6 +160,9 @@ std::string Utf8ToCp1252(std::string_view text) {
       ok = ok && (c & 0xC0) == 0x80;
       cp = (cp << 6) | (c & 0x3F);
     }
+    // Overlong forms (a NUL hidden as C0 80) and surrogates are malformed, not characters.
+    static constexpr std::uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+    ok = ok && cp >= kLeast[length] && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
     out += ok ? CodePointToCp1252(cp) : '?';
     i += ok ? length : 1;
   }
@@ -215,7 +221,17 @@ void TBitsEngine::WriteRGBA(const TSWFRGBARec& c) {
   Stream.Write(b, 4);
 }
 
-void TBitsEngine::WriteRect(const TSWFRectRec& r) {
+// A signed field whose bit count is written in a count field of countBits bits holds at most
+// 2^countBits - 1 bits; wider values saturate, since a truncated count would corrupt the record.
+static std::int32_t Saturate(std::int32_t v, unsigned countBits) {
+  // Counts are taken from magnitudes, so the range is symmetric.
+  const std::int32_t limit = (std::int32_t(1) << ((1u << countBits) - 2)) - 1;
+  return std::clamp(v, -limit, limit);
+}
+
+void TBitsEngine::WriteRect(const TSWFRectRec& rect) {
+  const TSWFRectRec r{Saturate(rect.XMin, 5), Saturate(rect.XMax, 5), Saturate(rect.YMin, 5),
+                      Saturate(rect.YMax, 5)};
   const std::uint8_t n = SignedCount(MaxAbs(r.XMin, r.XMax, r.YMin, r.YMax));
   WriteBits(n, 5);
   WriteBits(static_cast<std::uint32_t>(r.XMin), n);
@@ -229,7 +245,11 @@ void TBitsEngine::WriteRect(const TRect& r) {
   WriteRect(RectToSWFRect(r, false));
 }
 
-void TBitsEngine::WriteMatrix(const TSWFMatrixRec& m) {
+void TBitsEngine::WriteMatrix(const TSWFMatrixRec& matrix) {
+  const TSWFMatrixRec m =
+      MakeMatrix(matrix.HasScale, matrix.HasSkew, Saturate(matrix.ScaleX, 5),
+                 Saturate(matrix.ScaleY, 5), Saturate(matrix.SkewX, 5), Saturate(matrix.SkewY, 5),
+                 Saturate(matrix.TranslateX, 5), Saturate(matrix.TranslateY, 5));
   WriteBit(m.HasScale);
   if (m.HasScale) {
     const std::uint8_t n = SignedCount(MaxAbs(m.ScaleX, m.ScaleY));
@@ -253,7 +273,12 @@ void TBitsEngine::WriteMatrix(const TSWFMatrixRec& m) {
   FlushLastByte(true);
 }
 
-void TBitsEngine::WriteColorTransform(const TSWFColorTransformRec& c) {
+void TBitsEngine::WriteColorTransform(const TSWFColorTransformRec& cx) {
+  TSWFColorTransformRec c = cx;
+  for (std::int16_t* term :
+       {&c.AddR, &c.AddG, &c.AddB, &c.AddA, &c.MultR, &c.MultG, &c.MultB, &c.MultA}) {
+    *term = static_cast<std::int16_t>(Saturate(*term, 4));
+  }
   std::uint32_t addMax = 0, multMax = 0;
   if (c.HasAdd) {
     addMax = MaxAbs(c.AddR, c.AddG, c.AddB, c.HasAlpha ? c.AddA : 0);

@@ -64,6 +64,11 @@ TEST_F(Commands, DumpListsHeaderAndTags) {
 TEST_F(Commands, DumpFailsWithOneLineOnBadInput) {
   EXPECT_EQ(Run({"dump", Path("missing.swf")}), 1);
   EXPECT_NE(err.str().find("missing.swf"), std::string::npos);
+  std::ofstream(Path("short.swf")) << "FWS\x05\x20\x00";
+  EXPECT_EQ(Run({"dump", Path("short.swf")}), 1);
+  EXPECT_NE(err.str().find("cannot read \"" + Path("short.swf") + "\": Stream read error"),
+            std::string::npos)
+      << err.str();
   std::ofstream(Path("text.swf")) << "hello world";
   EXPECT_EQ(Run({"dump", Path("text.swf")}), 1);
   EXPECT_NE(err.str().find("is not a SWF file"), std::string::npos) << err.str();
@@ -154,7 +159,10 @@ TEST_F(Commands, RewriteOfAForeignStyleMovieKeepsEveryTag) {
     const std::uint32_t size = static_cast<std::uint32_t>(body.Size());
     const std::uint8_t header[6] = {static_cast<std::uint8_t>((tag->TagID << 6) | 0x3F),
                                     static_cast<std::uint8_t>(tag->TagID >> 2),
-                                    static_cast<std::uint8_t>(size), 0, 0, 0};
+                                    static_cast<std::uint8_t>(size),
+                                    0,
+                                    0,
+                                    0};
     in.Body().Write(header, 6);
     in.Body().Write(body.Data(), size);
     expected.emplace_back(tag->TagID, body.Bytes());

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <random>
 
 #include "swfstreams/SWFTools.h"
@@ -189,7 +190,8 @@ TEST(BitsEngine, ReadsTheGoldenRecords) {
 TEST(BitsEngine, SeededRoundTripOfRecords) {
   std::mt19937 rng(20261210);
   auto value = [&](int bits) {
-    std::uniform_int_distribution<std::int64_t> d(-(std::int64_t(1) << (bits - 1)),
+    // Symmetric: a count field announces widths from magnitudes, so -2^(bits-1) needs one more.
+    std::uniform_int_distribution<std::int64_t> d(-(std::int64_t(1) << (bits - 1)) + 1,
                                                   (std::int64_t(1) << (bits - 1)) - 1);
     return static_cast<std::int32_t>(d(rng));
   };
@@ -357,6 +359,64 @@ TEST(Cp1252, ConvertsEveryByteBothWays) {
   for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
   EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all)), all);
   EXPECT_EQ(Utf8ToCp1252("\u4E2D\xC3"), "??");  // no 1252 form; a cut sequence
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// Values too wide for what a record's count field can announce saturate, so the record and
+// everything after it stay readable.
+TEST(BitsEngine, TooWideValuesSaturateInsteadOfCorruptingTheRecord) {
+  TMemoryStream m;
+  TBitsEngine w(m);
+  w.WriteRect(TSWFRectRec{INT32_MIN, 1 << 30, 0, 5});
+  w.WriteByte(0xAB);
+  TSWFMatrix matrix;
+  matrix.SetScale(16384.0f, 1.0f);
+  matrix.SetTranslate(INT32_MAX, -7);
+  w.WriteMatrix(matrix.GetRec());
+  w.WriteByte(0xCD);
+  TSWFColorTransformRec cx;
+  cx.HasMult = true;
+  cx.MultR = 20000;
+  cx.MultG = -20000;
+  w.WriteColorTransform(cx);
+  w.WriteByte(0xEF);
+
+  m.SetPosition(0);
+  TBitsEngine r(m);
+  EXPECT_EQ(r.ReadRect(), (TRect{-(1 << 30) + 1, 0, (1 << 30) - 1, 5}));
+  EXPECT_EQ(r.ReadByte(), 0xAB);
+  const TSWFMatrixRec back = r.ReadMatrix();
+  EXPECT_EQ(back.ScaleX, (1 << 30) - 1);
+  EXPECT_EQ(back.ScaleY, 65536);
+  EXPECT_EQ(back.TranslateX, (1 << 30) - 1);
+  EXPECT_EQ(back.TranslateY, -7);
+  EXPECT_EQ(r.ReadByte(), 0xCD);
+  const TSWFColorTransformRec cxBack = r.ReadColorTransform(false);
+  EXPECT_EQ(cxBack.MultR, 16383);
+  EXPECT_EQ(cxBack.MultG, -16383);
+  EXPECT_EQ(r.ReadByte(), 0xEF);
+}
+
+TEST(FreeFunctions, NonFiniteAndHugeFloatsConvertWithoutUndefinedBehaviour) {
+  EXPECT_EQ(SingleToFixed(std::numeric_limits<float>::quiet_NaN()), 0);
+  EXPECT_EQ(SingleToWord(std::numeric_limits<float>::quiet_NaN()), 0);
+  EXPECT_EQ(SingleToFixed(1e20f), INT32_MAX);
+  EXPECT_EQ(SingleToFixed(-1e20f), INT32_MIN);
+  SingleToWord(1e20f);  // wraps, as any value beyond 16 bits does; must not be undefined
+  SingleToWord(-std::numeric_limits<float>::infinity());
+}
+
+TEST(Cp1252, OverlongAndSurrogateSequencesAreMalformed) {
+  EXPECT_EQ(Utf8ToCp1252("a\xC0\x80"
+                         "b\xC1\x81"),
+            "a??b??");
+  EXPECT_EQ(Utf8ToCp1252("\xED\xA0\x80"), "???");  // a UTF-16 surrogate
+  EXPECT_EQ(Utf8ToCp1252("\xE0\x81\x81"), "???");  // overlong three-byte form
 }
 
 }  // namespace

@@ -294,6 +294,13 @@ TEST(SaveToFile, ReplacesTheFileAndKeepsItWhenSavingFails) {
   EXPECT_TRUE(back.IsValid);
   EXPECT_EQ(back.Body().Bytes(), movie->Body().Bytes());
   EXPECT_THROW(movie->SaveToFile((dir / "no-such-dir" / "m.swf").string()), EStreamError);
+  // A save that fails leaves the earlier file whole.
+  const Bytes before = ReadFileBytes(name);
+  fs::create_directories(name + ".part");  // the working file cannot be created
+  auto other = SampleMovie();
+  other->SetCompressed(true);
+  EXPECT_THROW(other->SaveToFile(name), EStreamError);
+  EXPECT_EQ(ReadFileBytes(name), before);
   fs::remove_all(dir);
 }
 
@@ -304,9 +311,9 @@ namespace kestrova {
 namespace {
 
 TEST(ParseTags, SpriteSubTagsShowTheStoredHeaderForms) {
-  const test::Bytes body = {0xCC, 0x09 /* DefineSprite, 12 bytes */, 0x01, 0x00, 0x01, 0x00,
-                            0x7F, 0x00, 0x00, 0x00, 0x00, 0x00 /* ShowFrame, long form */,
-                            0x00, 0x00 /* End */};
+  const test::Bytes body = {
+      0xCC, 0x09 /* DefineSprite, 12 bytes */, 0x01, 0x00, 0x01, 0x00, 0x7F, 0x00, 0x00, 0x00,
+      0x00, 0x00 /* ShowFrame, long form */,   0x00, 0x00 /* End */};
   TSWFStreamReader reader;
   reader.Body().Write(body.data(), body.size());
   reader.ParseTags();
@@ -320,6 +327,38 @@ TEST(ParseTags, SpriteSubTagsShowTheStoredHeaderForms) {
   EXPECT_EQ(sprite.SubTags[1]->TagID, 0);
   EXPECT_EQ(sprite.SubTags[1]->Position, 12);
   EXPECT_FALSE(sprite.SubTags[1]->LongHeader);
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(ParseTags, BytesTooFewForAHeaderAreKeptByTheRebuild) {
+  const test::Bytes cases[] = {{0x40, 0x00, 0x99}, {0x40, 0x00, 0x7F, 0x02, 0x05, 0x00}};
+  for (const auto& body : cases) {
+    TSWFStreamReader reader;
+    reader.Body().Write(body.data(), body.size());
+    reader.ParseTags();
+    ASSERT_EQ(reader.TagList.size(), 1u);
+    EXPECT_EQ(reader.TrailingBytes(), body.size() - 2);
+    reader.MakeStream();
+    EXPECT_EQ(reader.Body().Bytes(), body);
+  }
+}
+
+TEST(SWFFile, HeaderOfAHugeFrameAgreesWithWhatIsWritten) {
+  TMovie movie(0, 0, 1 << 30, 100, 12, false);
+  TMemoryStream file;
+  movie.SaveToStream(file);
+  EXPECT_EQ(movie.HeaderSize(), file.Size());
+  EXPECT_EQ(movie.FileLength(), file.Size());
+  TSWFStreamReader back;
+  file.SetPosition(0);
+  back.LoadFromStream(file);
+  EXPECT_EQ(back.FrameSize, (TRect{0, 0, (1 << 30) - 1, 100}));
+  EXPECT_EQ(back.Body().Size(), 0u);
 }
 
 }  // namespace
