@@ -210,6 +210,15 @@ static void AddSubTags(TSWFTagInfo& info, const TMemoryStream& body, std::uint64
   }
 }
 
+// Whether the object, as it stands, writes a non-empty body.
+static bool WritesABody(TSWFObject& tag) {
+  TMemoryStream body;
+  TBitsEngine be(body);
+  tag.WriteTagBody(be);
+  be.FlushLastByte(true);
+  return body.Size() > 0;
+}
+
 void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
   TagList.clear();
   FBody->SetPosition(0);
@@ -252,6 +261,11 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
       bool accept = true;
       if (OnCreateTagObject) OnCreateTagObject(*info, accept);
       if (accept) info->SWFObject = CreateTagByID(static_cast<std::uint16_t>(info->TagID));
+    }
+    if (info->Length == 0 && info->SWFObject && WritesABody(*info->SWFObject)) {
+      // An empty body is not read, and the object's defaults would write a body the file never
+      // had: the entry keeps its stored bytes instead.
+      info->SWFObject.reset();
     }
     if (info->Length > 0 && info->SWFObject) {
       info->SWFObject->BodySize = info->Length;

@@ -363,3 +363,21 @@ TEST(SWFFile, HeaderOfAHugeFrameAgreesWithWhatIsWritten) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(ParseTags, EmptyBodiesOfTagsThatHaveFieldsAreKeptAsStored) {
+  const test::Bytes body = {0x40, 0x02 /* SetBackgroundColor, empty */, 0x40, 0x00, 0x00, 0x00};
+  TSWFStreamReader reader;
+  reader.Body().Write(body.data(), body.size());
+  reader.ParseTags();
+  ASSERT_EQ(reader.TagList.size(), 3u);
+  EXPECT_EQ(reader.GetTagInfo(0).SWFObject, nullptr);
+  EXPECT_NE(reader.GetTagInfo(1).SWFObject, nullptr);  // a ShowFrame has no fields to lose
+  reader.MakeStream();
+  EXPECT_EQ(reader.Body().Bytes(), body);
+}
+
+}  // namespace
+}  // namespace kestrova
