@@ -2,9 +2,8 @@
 // SoundStreamHead2, SoundStreamBlock), embedded video (DefineVideoStream, VideoFrame) and the
 // sounds of a button (DefineButtonSound).
 //
-// Reading: every reader here reads exactly BodySize bytes of its body and parses them on their
-// own, so a field or a data block can never reach into the next tag; a body too short for its
-// fields throws EStreamError (the file reader then puts an error tag in its place).
+// Reading: every reader here keeps to its body through the shared body reader; a body too short
+// for its fields throws EStreamError (the file reader then puts an error tag in its place).
 #pragma once
 
 #include <array>
