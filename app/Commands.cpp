@@ -1,150 +1,59 @@
 #include "app/Commands.h"
 
-#include <cstdio>
-#include <exception>
-
-#include "swfstreams/SWFStreams.h"
+#include <array>
+#include <cstring>
+#include <iomanip>
 
 namespace kestrova {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: kestrova COMMAND [ARGS]\n"
-    "\n"
-    "Commands:\n"
-    "  dump FILE.swf                          print the header and every tag of a SWF file\n"
-    "  rewrite IN.swf OUT.swf [--compress|--plain]\n"
-    "                                         read every tag and write the movie again\n"
-    "  help                                   show this text\n";
+// One row per command; a command family adds its rows here and its functions in its own file.
+constexpr std::array kCommands{
+    TCommandInfo{"dump", "FILE.swf", "print the header and every tag of a SWF file", DumpCommand},
+    TCommandInfo{"rewrite", "IN.swf OUT.swf [--compress|--plain]",
+                 "read every tag and write the movie again", RewriteCommand},
+};
 
-std::string Format(const char* format, auto... values) {
-  char buf[256];
-  std::snprintf(buf, sizeof buf, format, values...);
-  return buf;
+const TCommandInfo* FindCommand(const std::string& name) {
+  for (const TCommandInfo& c : kCommands) {
+    if (name == c.Name) return &c;
+  }
+  return nullptr;
 }
 
-// Loads a file into the reader; on failure prints one line and returns false.
-bool Load(TSWFStreamReader& reader, const std::string& fileName, std::ostream& err) {
-  try {
-    reader.LoadFromFile(fileName);
-  } catch (const std::exception& e) {
-    // File system errors name the file themselves; a damaged file's errors do not.
-    const std::string what = e.what();
-    err << "kestrova: ";
-    if (what.find(fileName) == std::string::npos) err << "cannot read \"" << fileName << "\": ";
-    err << what << "\n";
-    return false;
+void PrintUsage(std::ostream& os) {
+  os << "Usage: kestrova COMMAND [ARGS]\n\nCommands:\n";
+  for (const TCommandInfo& c : kCommands) {
+    os << "  " << c.Name << " " << c.Usage << "\n      " << c.Summary << "\n";
   }
-  if (!reader.IsValid) {
-    err << "kestrova: \"" << fileName << "\" is not a SWF file\n";
-    return false;
-  }
-  return true;
-}
-
-void DumpTag(const TSWFTagInfo& info, int depth, std::ostream& out) {
-  const std::string indent(2 * depth, ' ');
-  const TSWFObject* obj = info.Object();
-  const std::uint16_t code = static_cast<std::uint16_t>(info.TagID);
-  out << Format("%08X %s%3u %-20s %-5s %8d %5d", static_cast<unsigned>(info.Position),
-                indent.c_str(), code, TagName(code), info.LongHeader ? "long" : "short",
-                info.Length, info.FrameNum);
-  TSWFDescription d;
-  if (obj) obj->Describe(d);
-  if (!d.Fields.empty()) out << "  " << d.Fields;
-  out << "\n";
-  for (const auto& [lineDepth, text] : d.Lines) {
-    out << std::string(9 + 2 * (depth + lineDepth + 1), ' ') << text << "\n";
-  }
-  for (const auto& sub : info.SubTags) DumpTag(*sub, depth + 1, out);
+  os << "  help\n      show this text\n";
 }
 
 }  // namespace
 
-int RunDump(const std::string& fileName, std::ostream& out, std::ostream& err) {
-  TSWFStreamReader reader;
-  if (!Load(reader, fileName, err)) return 1;
-  reader.ParseTags(true, true);
-  const TRect& f = reader.FrameSize;
-  out << "File:        " << fileName << "\n";
-  out << "Signature:   " << std::string(reader.Signature(), 3)
-      << (reader.Compressed() ? " (compressed)" : " (plain)") << "\n";
-  out << "Version:     " << int(reader.Version()) << "\n";
-  out << "File length: " << reader.FileLength() << "\n";
-  out << Format("Frame size:  %d,%d - %d,%d twips (%g x %g pixels)\n", f.Left, f.Top, f.Right,
-                f.Bottom, (double(f.Right) - f.Left) / 20.0, (double(f.Bottom) - f.Top) / 20.0);
-  out << Format("Frame rate:  %g fps\n", reader.GetFPS());
-  out << "Frame count: " << reader.FrameCount << "\n";
-  out << "Tags:        " << reader.TagList.size() << "\n";
-  if (reader.TrailingBytes() > 0) {
-    out << "Trailing:    " << reader.TrailingBytes() << " byte(s) at the end form no tag\n";
-  }
-  out << "  offset code name                 head      body frame  fields\n";
-  for (const auto& info : reader.TagList) DumpTag(*info, 0, out);
-  return 0;
+std::span<const TCommandInfo> CommandTable() {
+  return kCommands;
 }
 
-int RunRewrite(const std::string& inName, const std::string& outName, int compression,
-               std::ostream& out, std::ostream& err) {
-  TSWFStreamReader reader;
-  if (!Load(reader, inName, err)) return 1;
-  try {
-    reader.ParseTags(true, true);
-    // A tag that could not be read would come out as an empty error tag: its stored bytes are
-    // copied unchanged instead, so the rewrite loses nothing.
-    std::size_t errors = 0;
-    for (auto& info : reader.TagList) {
-      if (info->TagID != TSWFErrorTag::kTagID) continue;
-      ++errors;
-      info->TagID =
-          static_cast<std::int16_t>(static_cast<const TSWFErrorTag&>(*info->SWFObject).FailedTagID);
-      info->SWFObject.reset();
-    }
-    if (reader.TrailingBytes() > 0) {
-      err << "kestrova: warning: " << reader.TrailingBytes() << " byte(s) at the end of \""
-          << inName << "\" form no tag and were copied unchanged\n";
-    }
-    if (errors > 0) {
-      err << "kestrova: warning: " << errors << " tag(s) of \"" << inName
-          << "\" could not be read and were copied unchanged\n";
-    }
-    reader.MakeStream();
-    if (compression >= 0) reader.SetCompressed(compression == 1);
-    reader.SaveToFile(outName);
-  } catch (const std::exception& e) {
-    err << "kestrova: " << e.what() << "\n";
-    return 1;
-  }
-  out << "Wrote " << outName << " (" << reader.TagList.size() << " tags, "
-      << (reader.Compressed() ? "compressed" : "plain") << ", " << reader.FileLength()
-      << " bytes uncompressed)\n";
-  return 0;
+int UsageError(const char* command, std::ostream& err) {
+  const TCommandInfo* c = FindCommand(command);
+  err << "Usage: kestrova " << command << " " << (c ? c->Usage : "") << "\n";
+  return 2;
 }
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
-    (args.empty() ? err : out) << kUsage;
+    PrintUsage(args.empty() ? err : out);
     return args.empty() ? 2 : 0;
   }
-  const std::string& command = args[0];
-  if (command == "dump" && args.size() == 2) return RunDump(args[1], out, err);
-  if (command == "rewrite" && (args.size() == 3 || args.size() == 4)) {
-    int compression = -1;
-    if (args.size() == 4) {
-      if (args[3] == "--compress") {
-        compression = 1;
-      } else if (args[3] == "--plain") {
-        compression = 0;
-      } else {
-        err << "kestrova: unknown option " << args[3] << "\n" << kUsage;
-        return 2;
-      }
-    }
-    return RunRewrite(args[1], args[2], compression, out, err);
+  const TCommandInfo* c = FindCommand(args[0]);
+  if (c == nullptr) {
+    err << "kestrova: unknown command \"" << args[0] << "\"\n";
+    PrintUsage(err);
+    return 2;
   }
-  err << "kestrova: bad command line\n" << kUsage;
-  return 2;
+  return c->Run(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
 }
 
 }  // namespace kestrova

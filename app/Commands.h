@@ -2,17 +2,39 @@
 #pragma once
 
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace kestrova {
 
+// A command's arguments exclude the program and command names. Returns the exit status.
+using TCommandFunc = int (*)(const std::vector<std::string>& args, std::ostream& out,
+                             std::ostream& err);
+
+struct TCommandInfo {
+  const char* Name;
+  const char* Usage;    // arguments after the name, as shown in the usage text
+  const char* Summary;  // one line
+  TCommandFunc Run;
+};
+
+// Every command of the program, in the order the usage text lists them (CommandTable.cpp).
+std::span<const TCommandInfo> CommandTable();
+
+// Prints the command's usage line on err and returns the exit status of bad arguments (2).
+int UsageError(const char* command, std::ostream& err);
+
+// Dispatches a command line (argv without the program name).
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// SWF file commands (SWFCommands.cpp).
 // Prints the header and one line per tag of a SWF file. Returns the exit status.
 int RunDump(const std::string& fileName, std::ostream& out, std::ostream& err);
 // Loads, parses and rebuilds a SWF file and saves it; compression: -1 keep, 0 plain, 1 compressed.
 int RunRewrite(const std::string& inName, const std::string& outName, int compression,
                std::ostream& out, std::ostream& err);
-// Dispatches a command line (argv without the program name).
-int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int DumpCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RewriteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace kestrova

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "swfstreams/SWFTools.h"
+#include "swftools/SWFTools.h"
 
 namespace kestrova {
 namespace {

@@ -23,6 +23,10 @@ kestrova_install() {
 kestrova_build() {
   local dir="$1"
   shift
-  cmake -S "$KESTROVA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  local launcher=()
+  # Rebuilds of several checkouts on one machine share compiled objects when ccache is there.
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  CCACHE_BASEDIR="$KESTROVA_ROOT" cmake -S "$KESTROVA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "${launcher[@]}" "$@" >/dev/null
+  CCACHE_BASEDIR="$KESTROVA_ROOT" cmake --build "$dir" -j "$(nproc)"
 }

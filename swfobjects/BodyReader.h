@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "swfstreams/SWFTools.h"
+#include "swftools/SWFTools.h"
 
 namespace kestrova {
 

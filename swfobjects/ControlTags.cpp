@@ -6,7 +6,7 @@
 #include <string>
 
 #include "swfobjects/TagCatalogue.h"
-#include "swfstreams/SWFmd5.h"
+#include "swftools/SWFmd5.h"
 
 namespace kestrova {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "swfobjects/BodyReader.h"
-#include "swfstreams/SWFTools.h"
+#include "swftools/SWFTools.h"
 
 namespace kestrova {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "swfstreams/ZStream.h"
+#include "swftools/ZStream.h"
 
 namespace kestrova {
 

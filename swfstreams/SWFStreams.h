@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "swfobjects/SWFObjects.h"
-#include "swfstreams/SWFTools.h"
-#include "swfstreams/Stream.h"
+#include "swftools/SWFTools.h"
+#include "swftools/Stream.h"
 
 namespace kestrova {
 

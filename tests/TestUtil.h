@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "swfobjects/SWFObjects.h"
-#include "swfstreams/Stream.h"
-#include "swfstreams/SWFTools.h"
+#include "swftools/Stream.h"
+#include "swftools/SWFTools.h"
 
 namespace kestrova::test {
 

@@ -5,7 +5,7 @@
 
 #include "swfobjects/SWFObjects.h"
 #include "swfstreams/SWFStreams.h"
-#include "swfstreams/SWFmd5.h"
+#include "swftools/SWFmd5.h"
 #include "tests/TestUtil.h"
 
 namespace kestrova {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "swfstreams/Stream.h"
-#include "swfstreams/ZStream.h"
+#include "swftools/Stream.h"
+#include "swftools/ZStream.h"
 
 namespace kestrova {
 namespace {

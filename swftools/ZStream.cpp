@@ -1,4 +1,4 @@
-#include "swfstreams/ZStream.h"
+#include "swftools/ZStream.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "swfstreams/SWFTools.h"
+#include "swftools/SWFTools.h"
 
 #include <algorithm>
 #include <cmath>

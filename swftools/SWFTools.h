@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "swfstreams/Stream.h"
+#include "swftools/Stream.h"
 
 namespace kestrova {
 

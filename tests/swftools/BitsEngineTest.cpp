@@ -4,7 +4,7 @@
 #include <limits>
 #include <random>
 
-#include "swfstreams/SWFTools.h"
+#include "swftools/SWFTools.h"
 
 namespace kestrova {
 namespace {

@@ -1,4 +1,4 @@
-#include "swfstreams/SWFmd5.h"
+#include "swftools/SWFmd5.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "swfstreams/Stream.h"
+#include "swftools/Stream.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "swfstreams/Stream.h"
+#include "swftools/Stream.h"
 
 namespace kestrova {
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "swfstreams/SWFmd5.h"
+#include "swftools/SWFmd5.h"
 
 namespace kestrova {
 namespace {
