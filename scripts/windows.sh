@@ -9,6 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 linux_kestrova="${1:-$KESTROVA_ROOT/build/app/kestrova}"
 win_build="$KESTROVA_ROOT/build-win"
 
+kestrova_install_windows || echo "Could not install ${KESTROVA_WINDOWS_PACKAGES[*]}" >&2
 if ! command -v x86_64-w64-mingw32-g++ >/dev/null || [ ! -f /usr/x86_64-w64-mingw32/include/zlib.h ]; then
   echo "SKIPPED: Windows cross-build: mingw-w64 or its zlib is not installed" \
     "(g++-mingw-w64-x86-64-posix, libz-mingw-w64-dev)"
