@@ -33,12 +33,15 @@ class TFlashExternalMovie : public TFlashIDObject {
   // Makes the sprite (mode 3) with the external movie's id and the file's frame count.
   TFlashSprite& MakeSprite();
   // The number of character ids the imported file uses.
-  std::uint16_t CharacterCount() const;
+  std::uint32_t CharacterCount() const;
+  // The number of character ids the tag objects define (what renumbering hands out).
+  std::uint32_t DefinedCount() const;
   // Frees the loaded file; the external movie then writes nothing more. Used once it has been
   // written for good (a movie saved while it is built).
   void Release();
 
-  std::uint16_t MinVersion() const override { return 1; }
+  // The imported file's version (1 when nothing was loaded).
+  std::uint16_t MinVersion() const override;
   // Throws std::invalid_argument: a loaded file is not copied.
   void Assign(const TBasedSWFObject& source) override;
   // The file's definitions with their new ids, then one DefineSprite with its timeline. A file

@@ -2,6 +2,7 @@
 // one lossless bitmap tag whose pixel data is repacked into the SWF layout and deflated.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,7 +57,12 @@ class TFlashImage : public TFlashIDObject {
 
  private:
   void Describe();
+  void CountColors();
+  void Pack(std::vector<std::uint8_t>& raw) const;
   std::unique_ptr<TDIBitmap> FBitmap;
+  // Palette images write only the colours their pixels use, in index order: old index -> new.
+  std::array<std::uint8_t, 256> FIndexMap{};
+  std::array<std::uint8_t, 256> FUsedIndex{};  // new index -> old
   std::vector<std::uint8_t> FData;
   std::uint8_t FDataState = kDataNone;
 };

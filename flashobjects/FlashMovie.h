@@ -68,6 +68,9 @@ class TFlashMovie : public TBasedSWFStream {
                                         bool renumber = true);
   // A placement of the object at the depth (the caller chooses depths).
   TFlashPlaceObject& PlaceObject(TFlashVisualObject& object, std::uint16_t depth);
+  // Moves object to stand just before `before` in ObjectList when it stands after it; does
+  // nothing when either is not listed (already written out by a streaming movie).
+  void MoveBefore(const TBasedSWFObject& object, const TBasedSWFObject& before);
   // Appends a RemoveObject2 of the depth.
   void RemoveObject(std::uint16_t depth);
   // Closes count frames (0 counts as 1).
@@ -100,7 +103,9 @@ class TFlashMovie : public TBasedSWFStream {
   // Gives the object the next id; throws std::length_error when the ids are used up.
   void Register(TFlashIDObject& object);
   void WriteObject(TBasedSWFObject& object, TBitsEngine& be, std::uint8_t& version,
-                   std::uint16_t& frames);
+                   std::uint32_t& frames);
+  void WriteBackground(TBitsEngine& be);
+  void RaiseVersion(std::uint8_t v);
   void Unlist(const TBasedSWFObject& object);
   void SaveStreamed(TStream& stream);
 
@@ -116,8 +121,9 @@ class TFlashMovie : public TBasedSWFStream {
   std::string FBodyFileName;
   std::unique_ptr<TFileStream> FBodyFile;
   std::uint64_t FStreamedSize = 0;
-  std::uint16_t FStreamedFrames = 0;
+  std::uint32_t FStreamedFrames = 0;
   std::uint8_t FStreamedVersion = 0;
+  bool FStreamedEnd = false;  // the last object written out was an End tag
   bool FStreamStarted = false;
   bool FStreamEnded = false;
 };

@@ -38,6 +38,8 @@ class TFlashEdges {
   // The outline of a w x h rectangle from the pen: right, down, left, up.
   void MakeRectangle(std::int32_t w, std::int32_t h);
   TSWFEndShapeRecord& EndEdges();
+  // Takes the other's pen, outline start and IgnoreMovieSettings (copying a shape).
+  void CopyPen(const TFlashEdges& other);
 
  private:
   TSWFStyleChangeRecord& LastStyleChange();
