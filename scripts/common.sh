@@ -4,7 +4,7 @@ set -euo pipefail
 
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   libcrypt-dev)
+                   libcrypt-dev libdeflate-dev)
 # The extra configurations of the test script: clang, the Debian package (dpkg-shlibdeps, file),
 # and the Windows cross-build checked under Wine. A machine without them skips those parts.
 KESTROVA_PACKAGES+=(clang dpkg-dev file)
