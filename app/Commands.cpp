@@ -13,6 +13,9 @@ constexpr std::array kCommands{
     TCommandInfo{"dump", "FILE.swf", "print the header and every tag of a SWF file", DumpCommand},
     TCommandInfo{"rewrite", "IN.swf OUT.swf [--compress|--plain]",
                  "read every tag and write the movie again", RewriteCommand},
+    TCommandInfo{"probe", "FILE... [--json]",
+                 "print what the image and sound readers know about BMP, JPEG, WAV and MP3 files",
+                 ProbeCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {

@@ -37,4 +37,9 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
 int DumpCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RewriteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// Image and sound file commands (ProbeCommand.cpp).
+// Prints what the image and sound readers know about each file ("name: value" lines, or a JSON
+// array with --json). Returns 1 when any file could not be probed, after probing the others.
+int ProbeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 }  // namespace kestrova

@@ -100,6 +100,7 @@ class TColorSet {
 void TBMPReader::Clear() {
   FImage = TDIBitmap{};
   FRowPadding = 0;
+  FSourceCompression = 0;
   FBBits = FGBits = FRBits = 0;
 }
 
@@ -317,6 +318,7 @@ void TBMPReader::LoadHeaderAndPixels(TStream& stream) {
     colours.push_back(TRGBQuad{area[at], area[at + 1], area[at + 2], 0});
   }
   SetFormatFromHeader(info, colours);
+  FSourceCompression = info.Compression;
 
   const std::uint32_t offset = Get32(h, 10);
   if (offset < 14 + headerSize) {
@@ -367,6 +369,7 @@ void TBMPReader::LoadFromHandle(const TDIBitmap& source) {
     TBitmapInfo info{source.Width,   source.Height,    source.BitCount, source.Compression,
                      source.RedMask, source.GreenMask, source.BlueMask};
     SetFormatFromHeader(info, {});
+    FSourceCompression = source.Compression;
     // A copy keeps the colour table as it is, fourth bytes included.
     const std::size_t n = std::min(source.Palette.size(), FImage.Palette.size());
     std::copy_n(source.Palette.begin(), n, FImage.Palette.begin());

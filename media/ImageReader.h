@@ -95,6 +95,9 @@ class TBMPReader {
   std::int32_t Rows() const { return FImage.Rows(); }
   std::uint16_t BitCount() const { return FImage.BitCount; }
   std::uint32_t Compression() const { return FImage.Compression; }
+  // The compression of the file or bitmap last loaded (Compression() is what the reader holds:
+  // run-length data is held decoded).
+  std::uint32_t SourceCompression() const { return FSourceCompression; }
   std::int32_t BytesPerLine() const { return FImage.BytesPerLine; }
   // Stride minus the bytes the pixels of a row use.
   std::int32_t RowPadding() const { return FRowPadding; }
@@ -127,6 +130,7 @@ class TBMPReader {
 
   TDIBitmap FImage;
   std::int32_t FRowPadding = 0;
+  std::uint32_t FSourceCompression = 0;
   std::uint8_t FBBits = 0, FGBits = 0, FRBits = 0;
 };
 

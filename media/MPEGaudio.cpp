@@ -227,6 +227,14 @@ std::uint32_t TMPEGaudio::FrameCount() const {
   return Frame.Size == 0 ? 0 : static_cast<std::uint32_t>(AudioSize() / Frame.Size);
 }
 
+std::uint32_t TMPEGaudio::MinFrameSize() const {
+  if (!Frame.Found) return 0;
+  const std::uint8_t smallest[4] = {Frame.Data[0], Frame.Data[1],
+                                    static_cast<std::uint8_t>(0x10 | Frame.SampleRateID << 2),
+                                    Frame.Data[3]};
+  return FrameLength(smallest);
+}
+
 double TMPEGaudio::Duration() const {
   if (!Frame.Found || SampleRate() == 0) return 0;
   if (VBR.Found && VBR.Frames > 0) {

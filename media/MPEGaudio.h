@@ -72,6 +72,9 @@ class TMPEGaudio {
   std::uint32_t SampleRate() const;  // Hz; 0 without a frame
   std::uint16_t SamplesPerFrame() const;
   std::uint32_t FrameCount() const;
+  // Bytes of the smallest frame of the first frame's version, layer and sample rate; 0 without
+  // a frame.
+  std::uint32_t MinFrameSize() const;
   double Duration() const;  // seconds; 0 without a frame
   // Where the audio frames lie: from the first frame to the ID3v1 tag or the end of the file.
   std::int64_t AudioOffset() const { return Frame.Found ? Frame.Offset : 0; }

@@ -151,8 +151,11 @@ void TWaveReader::TakeMPEG(TStream& stream, std::int64_t offset, std::int64_t si
   SampleCount = std::llround(SamplesPerSec * Duration);
   FrameSize = MPEG.Frame.Size;
   FrameCount = MPEG.FrameCount();
-  if (FrameSize > 0 && MPEG.FileLength < static_cast<std::int64_t>(FrameSize) * FrameCount) {
-    FrameCount = static_cast<std::uint32_t>(MPEG.FileLength / FrameSize);
+  // A VBR header's count cannot exceed the frames the file could hold. The bound is the
+  // smallest frame possible: the first frame of a VBR file may be smaller than the rest.
+  const std::uint32_t smallest = MPEG.MinFrameSize();
+  if (smallest > 0 && MPEG.FileLength < static_cast<std::int64_t>(smallest) * FrameCount) {
+    FrameCount = static_cast<std::uint32_t>(MPEG.FileLength / smallest);
   }
   BitRate = MPEG.BitRate();
   SamplesPerFrame = MPEG.SamplesPerFrame();

@@ -125,6 +125,11 @@ TEST(MPEGaudio, XingHeaderWithAllFieldsAndAnEncoderTag) {
   EXPECT_TRUE(mpeg.Frame.EmptyFrame);
   EXPECT_EQ(mpeg.FrameCount(), 21u);
   EXPECT_DOUBLE_EQ(mpeg.Duration(), 1152.0 * 21 / 44100);
+  // The header's frame is smaller than the audio's: the count is not cut to what frames of its
+  // size would fill.
+  const TWaveReader w(MediaFixture("mp3_vbr_xing.mp3"));
+  EXPECT_GT(w.FrameSize * 21u, FixtureBytes("mp3_vbr_xing.mp3").size());
+  EXPECT_EQ(w.FrameCount, 21u);
 }
 
 // A Xing header that reports 1000 frames: the duration follows from them alone.
@@ -325,12 +330,13 @@ TEST(WaveReader, MP3DataIsTheFramesWithoutTags) {
   EXPECT_EQ(mono.BitRate, 32);
   EXPECT_EQ(mono.MPEG.Frame.VersionID, kMPEGVersion2);
 
-  // The frame count of a VBRI header larger than the file allows is lowered to what fits.
+  // The frame count of a VBRI header larger than the file allows is lowered to what fits, in
+  // frames of the smallest size (104 bytes at 44100 Hz).
   const TWaveReader vbri(MediaFixture("mp3_vbri.mp3"));
   EXPECT_EQ(vbri.MPEG.VBR.ID, "VBRI");
   EXPECT_EQ(vbri.MPEG.VBR.Scale, 80);
   EXPECT_EQ(vbri.BitRate, 128);
-  EXPECT_EQ(vbri.FrameCount, 8u);
+  EXPECT_EQ(vbri.FrameCount, 3336u / 104);
 
   const TWaveReader inWave(MediaFixture("wav_mp3.wav"));
   EXPECT_EQ(inWave.MPEG.Frame.Offset, 0) << "searched within the data chunk";
