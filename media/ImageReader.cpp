@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -104,6 +105,21 @@ void TBMPReader::Clear() {
   FBBits = FGBits = FRBits = 0;
 }
 
+void TBMPReader::CheckBudget(std::int32_t width, std::int32_t height,
+                             std::uint16_t bitCount) const {
+  const std::uint64_t rows =
+      static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)));
+  // Row counts out of range are left to Allocate, whose message says so.
+  if (rows == 0 || rows > TDIBitmap::kMaxDimension) return;
+  const std::uint64_t bytes =
+      static_cast<std::uint64_t>(TDIBitmap::StrideFor(width, bitCount)) * rows;
+  if (bytes > MaxImageBytes) {
+    throw std::invalid_argument("picture of " + std::to_string(bytes) +
+                                " bytes exceeds the limit of " + std::to_string(MaxImageBytes) +
+                                " bytes");
+  }
+}
+
 void TBMPReader::SetFormat(std::span<const std::uint8_t> data, std::int32_t width,
                            std::uint8_t bBits, std::uint8_t gBits, std::uint8_t rBits,
                            std::uint16_t bitCount, std::int32_t height) {
@@ -124,6 +140,7 @@ void TBMPReader::SetFormat(std::span<const std::uint8_t> data, std::int32_t widt
                     gBits == FGBits && rBits == FRBits;
   if (!same) {
     try {
+      CheckBudget(width, height, bitCount);
       FImage.Allocate(width, height, bitCount);
     } catch (const std::invalid_argument& e) {
       Clear();

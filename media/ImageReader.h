@@ -43,6 +43,11 @@ class TBMPReader {
 
   TBMPReader() = default;
 
+  // The memory budget: a picture whose pixels would take more bytes than this is refused
+  // before anything is allocated (a few header bytes can claim a gigabyte). At most
+  // TDIBitmap::kMaxBytes.
+  std::size_t MaxImageBytes = TDIBitmap::kMaxBytes;
+
   // Prepares a picture of the given format. data, when not empty, is copied into the pixels
   // (it must hold at least ImageSize() bytes); when empty, the pixels are kept if the format is
   // the current one and otherwise allocated zeroed. Non-zero channel widths (16 and 32 bits)
@@ -123,6 +128,8 @@ class TBMPReader {
   static std::uint8_t Shift(std::uint8_t bits) {
     return bits > 7 ? 0 : static_cast<std::uint8_t>(8 - bits);
   }
+  // Throws std::invalid_argument for a picture beyond MaxImageBytes or a width out of range.
+  void CheckBudget(std::int32_t width, std::int32_t height, std::uint16_t bitCount) const;
   void LoadHeaderAndPixels(TStream& stream);
   void DecodeRLE(std::span<const std::uint8_t> data, bool fourBits);
   // Moves bit-field pixels stored with the given masks into the reader's contiguous layout.

@@ -298,7 +298,7 @@ TEST(BMPReader, BadFilesGiveClearErrors) {
       {"huge width", WithField32(good, 18, 1000000), "width"},
       {"zero height", WithField32(good, 22, 0), "height"},
       {"most negative height", WithField32(good, 22, 0x80000000), "height"},
-      {"too many bytes", WithField32(WithField32(good, 18, 32768), 22, 32768), "too large"},
+      {"too many bytes", WithField32(WithField32(good, 18, 32768), 22, 32768), "exceeds the limit"},
       {"bit count 7", WithField16(good, 28, 7), "bits per pixel"},
       {"bit count 0", WithField16(good, 28, 0), "bits per pixel"},
       {"RLE8 at 24 bits", WithField32(good, 30, kBI_RLE8), "compression 1"},
@@ -329,6 +329,23 @@ TEST(BMPReader, BadFilesGiveClearErrors) {
     }
     EXPECT_TRUE(r.Image().Bits.empty()) << c.What << ": a failed load leaves the reader empty";
   }
+}
+
+TEST(BMPReader, MemoryBudget) {
+  // 1000 x 1000 at 24 bits claimed by a file of 60 bytes.
+  const Bytes file = MakeBMP(1000, 1000, 24, kBI_RGB, {}, Bytes(6));
+  TBMPReader r;
+  r.MaxImageBytes = 1000 * 3000 - 1;
+  try {
+    LoadBytes(r, file);
+    FAIL() << "no error";
+  } catch (const EMediaError& e) {
+    EXPECT_NE(std::string(e.what()).find("exceeds the limit of 2999999 bytes"), std::string::npos)
+        << e.what();
+  }
+  r.MaxImageBytes = 1000 * 3000;
+  LoadBytes(r, file);
+  EXPECT_EQ(r.ImageSize(), 3000000u);
 }
 
 TEST(BMPReader, FileErrorsNameTheFile) {
