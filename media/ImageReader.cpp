@@ -258,7 +258,11 @@ void TBMPReader::DecodeRLE(std::span<const std::uint8_t> d, bool fourBits) {
     const std::uint8_t a = d[i], b = d[i + 1];
     i += 2;
     std::uint8_t* line = FImage.Scanline(row);
-    if (a > 0) {
+    if (a > 0 && !fourBits) {
+      const std::int32_t count = std::min<std::int32_t>(a, width - col);
+      std::fill_n(line + col, count, b);
+      col += count;
+    } else if (a > 0) {
       for (int k = 0; k < a && col < width; ++k, ++col) {
         SetIndex(line, col, bits, fourBits ? ((k & 1) ? b & 0x0F : b >> 4) : b);
       }
@@ -275,6 +279,14 @@ void TBMPReader::DecodeRLE(std::span<const std::uint8_t> d, bool fourBits) {
     } else {
       const std::size_t bytes = fourBits ? (b + 1u) / 2 : b;
       const std::size_t have = std::min(bytes, n - i);
+      if (!fourBits) {
+        const std::int32_t count =
+            std::min<std::int32_t>(static_cast<std::int32_t>(have), width - col);
+        std::copy_n(d.begin() + static_cast<std::ptrdiff_t>(i), count, line + col);
+        col += count;
+        i += bytes + (bytes & 1);
+        continue;
+      }
       for (int k = 0; k < b && col < width; ++k, ++col) {
         const std::size_t at = fourBits ? static_cast<std::size_t>(k) / 2 : k;
         if (at >= have) break;
