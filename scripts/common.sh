@@ -4,7 +4,7 @@ set -euo pipefail
 
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   libcrypt-dev)
+                   libcrypt-dev libdeflate-dev)
 
 kestrova_install() {
   local missing=()
