@@ -23,8 +23,8 @@ void TChangeDetector::BeginSegment() {
 std::uint16_t TChangeDetector::StripDepth(std::int32_t k) const {
   // The table covers strips 0 to 20 (rows 0 to 671); taller stages go on with the same rule
   // rather than sharing a depth.
-  const std::int32_t entry = k < static_cast<std::int32_t>(DepthTable.size()) ? DepthTable[k]
-                                                                               : 2 * k + 1;
+  const std::int32_t entry =
+      k < static_cast<std::int32_t>(DepthTable.size()) ? DepthTable[k] : 2 * k + 1;
   return static_cast<std::uint16_t>(entry & 0xFFFF);
 }
 
@@ -152,8 +152,7 @@ void TChangeDetector::CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32
   FStripTop[k] = top;
 }
 
-void TChangeDetector::PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture,
-                                bool removeStrips) {
+void TChangeDetector::PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, bool removeStrips) {
   movie.RemoveObject(0);
   const std::uint32_t shape = movie.AddPicture(picture);
   movie.PlaceObject(shape, 0, 0, 1);

@@ -155,8 +155,8 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
     continuations.push_back(MovieFileName(result.Movies[i], separator));
   }
   result.Page = PageFileName(outputName);
-  WriteTextFile(result.Page, HtmlPage(MovieFileName(outputName, separator), stageWidth,
-                                      stageHeight, continuations));
+  WriteTextFile(result.Page, HtmlPage(MovieFileName(outputName, separator), stageWidth, stageHeight,
+                                      continuations));
   return result;
 }
 
@@ -195,16 +195,33 @@ std::string EscapeHtml(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       // In a URL these would start a fragment or a query, or an escape.
-      case '#': out += "%23"; break;
-      case '?': out += "%3F"; break;
-      case '%': out += "%25"; break;
-      default: out += c;
+      case '#':
+        out += "%23";
+        break;
+      case '?':
+        out += "%3F";
+        break;
+      case '%':
+        out += "%25";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -214,7 +231,8 @@ std::string HtmlPage(const std::string& movieName, std::int32_t width, std::int3
                      const std::vector<std::string>& continuationNames) {
   const std::string name = EscapeHtml(movieName);
   const std::string w = std::to_string(width), h = std::to_string(height);
-  std::string page = "<html><object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" codebase=\"";
+  std::string page =
+      "<html><object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" codebase=\"";
   page += kCodebase;
   page += "\" width=\"" + w + "\" height=\"" + h + "\"><param name=\"movie\" value=\"" + name +
           "\"><param name=quality value=\"high\">";

@@ -37,9 +37,9 @@ struct TOutputResult {
 struct TSegmentSummary {
   bool Valid = false;  // a SWF file
   std::uint16_t FrameCount = 0;
-  std::uint32_t FileLength = 0;  // uncompressed, from the header
+  std::uint32_t FileLength = 0;                  // uncompressed, from the header
   std::int32_t StageWidth = 0, StageHeight = 0;  // pixels
-  std::uint32_t Characters = 0;  // ids its definitions use
+  std::uint32_t Characters = 0;                  // ids its definitions use
 };
 
 // Reads a segment file through the project's reader. Throws EStreamError when the file cannot be

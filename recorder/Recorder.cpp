@@ -1,6 +1,7 @@
 #include "recorder/Recorder.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 
@@ -14,6 +15,12 @@ using namespace platform;
 namespace {
 
 constexpr std::uint32_t kMbIconError = 0x10;
+
+// Halt does not return; a backend that broke that promise must not let the caller run on.
+[[noreturn]] void HaltProcess(TPlatform& p, int exitCode) {
+  p.Application->Halt(exitCode);
+  std::abort();
+}
 
 }  // namespace
 
@@ -30,7 +37,7 @@ TFrmImage::~TFrmImage() {
 void TFrmImage::Run() {
   if (!FPlatform.Instance->Acquire(kMutexName)) {
     FPlatform.Instance->BringForward(kApplicationTitle);
-    FPlatform.Application->Halt(0);
+    HaltProcess(FPlatform, 0);
   }
   FOwnsInstance = true;
   FPlatform.Application->SetTitle(kApplicationTitle);
@@ -97,7 +104,7 @@ void TFrmImage::FormDestroy() {
     ExitRequested = true;
     StopPrompt();
   }
-  FPlatform.Application->Halt(0);
+  HaltProcess(FPlatform, 0);
 }
 
 void TFrmImage::ImgBtnStartRecordClick() {
@@ -128,7 +135,7 @@ void TFrmImage::Image1Click() {
 void TFrmImage::ImgExitClick() {
   ExitRequested = true;
   StopPrompt();
-  FPlatform.Application->Halt(0);
+  HaltProcess(FPlatform, 0);
 }
 
 void TFrmImage::RdoActiveWindowClick() {
@@ -262,7 +269,7 @@ void TFrmImage::StopPrompt() {
   } else if (answer == kIdNo) {
     if (ExitRequested) {
       FPlatform.Tray->Remove();
-      FPlatform.Application->Halt(0);
+      HaltProcess(FPlatform, 0);
     }
     if (WindowGone()) {
       windowGoneEnd(kMsgHandleWindowClosed, kMbOk | kMbIconExclamation);

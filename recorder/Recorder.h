@@ -43,9 +43,9 @@ inline constexpr int kPausedStop = 1, kPausedContinue = 2, kPausedExit = 3;
 // What a finished segment added, for progress reports.
 struct TSegmentReport {
   std::int32_t SegmentNumber = 0;
-  std::int32_t Frames = 0;        // movie frames of this segment
-  std::uint64_t FileBytes = 0;    // its file (0 when it had no frame and so no file)
-  std::uint32_t RecordedMs = 0;   // since the recording started
+  std::int32_t Frames = 0;       // movie frames of this segment
+  std::uint64_t FileBytes = 0;   // its file (0 when it had no frame and so no file)
+  std::uint32_t RecordedMs = 0;  // since the recording started
 };
 
 struct TRecorderOptions {

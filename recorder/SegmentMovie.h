@@ -31,7 +31,7 @@ class TSegmentMovie {
 
 // Makes the movie of a segment for a stage of the given size in pixels: 12 frames a second,
 // coordinates in pixels, compressed, black background.
-using TSegmentMovieFactory =
-    std::function<std::unique_ptr<TSegmentMovie>(std::int32_t stageWidth, std::int32_t stageHeight)>;
+using TSegmentMovieFactory = std::function<std::unique_ptr<TSegmentMovie>(
+    std::int32_t stageWidth, std::int32_t stageHeight)>;
 
 }  // namespace kestrova
