@@ -13,6 +13,10 @@ constexpr std::array kCommands{
     TCommandInfo{"dump", "FILE.swf", "print the header and every tag of a SWF file", DumpCommand},
     TCommandInfo{"rewrite", "IN.swf OUT.swf [--compress|--plain]",
                  "read every tag and write the movie again", RewriteCommand},
+    TCommandInfo{"frames", "IN.swf OUTDIR [--from N] [--to M] [--every K]",
+                 "play a movie and write its frames as PNG pictures", FramesCommand},
+    TCommandInfo{"export", "IN.swf OUT.mp4|OUT.webm|OUT.gif|OUT.png [--scale S]",
+                 "play a movie into ffmpeg as video (an animated PNG for .png)", ExportCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {
