@@ -77,7 +77,8 @@ void UnpackColorMapped(const TLosslessHeader& h, const std::vector<std::uint8_t>
   std::fill(std::begin(table), std::end(table), h.WithAlpha ? 0u : Pack(0, 0, 0, 255));
   for (unsigned i = 0; i < colours; ++i) {
     const std::uint8_t* c = raw.data() + i * entry;
-    table[i] = h.WithAlpha ? PackPremultiplied(c[0], c[1], c[2], c[3]) : Pack(c[0], c[1], c[2], 255);
+    table[i] =
+        h.WithAlpha ? PackPremultiplied(c[0], c[1], c[2], c[3]) : Pack(c[0], c[1], c[2], 255);
   }
   const std::uint8_t* pixels = raw.data() + colours * entry;
   const std::uint64_t stride = RowBytes(h);
@@ -106,8 +107,8 @@ void Unpack32(const TLosslessHeader& h, const std::vector<std::uint8_t>& raw, TT
   const std::uint8_t* p = raw.data();
   for (std::size_t i = 0; i < count; ++i, p += 4) {
     // Alpha (or a reserved byte without alpha), red, green, blue.
-    t.Texels[i] = h.WithAlpha ? PackPremultiplied(p[1], p[2], p[3], p[0])
-                              : Pack(p[1], p[2], p[3], 255);
+    t.Texels[i] =
+        h.WithAlpha ? PackPremultiplied(p[1], p[2], p[3], p[0]) : Pack(p[1], p[2], p[3], 255);
   }
 }
 

@@ -25,8 +25,8 @@ struct TAffine {
   bool operator==(const TAffine&) const = default;
   // This after o: (this * o)(p) = this(o(p)).
   TAffine operator*(const TAffine& o) const {
-    return {A * o.A + C * o.B,       B * o.A + D * o.B,       A * o.C + C * o.D,
-            B * o.C + D * o.D,       A * o.TX + C * o.TY + TX, B * o.TX + D * o.TY + TY};
+    return {A * o.A + C * o.B, B * o.A + D * o.B,        A * o.C + C * o.D,
+            B * o.C + D * o.D, A * o.TX + C * o.TY + TX, B * o.TX + D * o.TY + TY};
   }
   bool Separable() const { return B == 0 && C == 0; }
   // False for a matrix that flattens the plane (nothing it maps can be seen).
@@ -181,7 +181,7 @@ struct TPlayerState {
   TClip Root;
   std::uint64_t NextInstance = 1;
   std::uint64_t LiveItems = 0;
-  int Nesting = 0;  // sprites being started inside sprites
+  int Nesting = 0;                        // sprites being started inside sprites
   std::uint32_t Background = 0xFFFFFFFF;  // RGBA bytes; white until the movie sets one
   bool Ended = false;
   int Frame = 0;  // frames run
@@ -223,7 +223,7 @@ struct TPlayerState {
 
 // Budgets: compressed bitmap data held in memory before it goes to the spill file, and unpacked
 // bitmaps kept after they left the stage.
-inline constexpr std::uint64_t kInMemoryBitmapBudget = 32ull << 20;
+inline constexpr std::uint64_t kInMemoryBitmapBudget = 8ull << 20;
 inline constexpr std::uint64_t kTextureCacheBudget = 64ull << 20;
 // Display items alive at once, and sprites started inside sprites, before placements are refused.
 inline constexpr std::uint64_t kMaxDisplayItems = 1u << 20;

@@ -70,7 +70,8 @@ std::string MakeWebPage(const TWebPageOptions& o) {
   const std::string movie = Attribute(UrlPath(BareFileName(o.MovieFileName)));
   const std::string width = std::to_string(o.Width), height = std::to_string(o.Height);
   std::string page = "<html>";
-  if (!o.WebPlayerURL.empty()) page += "<script src=\"" + Attribute(o.WebPlayerURL) + "\"></script>";
+  if (!o.WebPlayerURL.empty())
+    page += "<script src=\"" + Attribute(o.WebPlayerURL) + "\"></script>";
   page += "<object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" codebase=\"";
   page += kInstallerURL;
   page += "\" width=\"" + width + "\" height=\"" + height + "\">";
