@@ -19,7 +19,8 @@ using Bytes = std::vector<std::uint8_t>;
 class TTestMovie : public TBasedSWFStream {
  public:
   // Stage in pixels.
-  TTestMovie(int width, int height, float fps = 12) : TBasedSWFStream(0, 0, width, height, fps, true) {}
+  TTestMovie(int width, int height, float fps = 12)
+      : TBasedSWFStream(0, 0, width, height, fps, true) {}
   TSWFObjectList Tags;
 
   void MakeStream() override {
@@ -61,11 +62,10 @@ inline Bytes Deflate(const Bytes& raw) {
 // A lossless bitmap tag holding the given unpacked bytes (colour table and padded rows).
 inline std::unique_ptr<TSWFDefineBitsLossless> Lossless(std::uint16_t id, std::uint8_t format,
                                                         int width, int height, const Bytes& raw,
-                                                        bool withAlpha = false,
-                                                        int colours = 0) {
-  std::unique_ptr<TSWFDefineBitsLossless> tag =
-      withAlpha ? std::make_unique<TSWFDefineBitsLossless2>()
-                : std::make_unique<TSWFDefineBitsLossless>();
+                                                        bool withAlpha = false, int colours = 0) {
+  std::unique_ptr<TSWFDefineBitsLossless> tag = withAlpha
+                                                    ? std::make_unique<TSWFDefineBitsLossless2>()
+                                                    : std::make_unique<TSWFDefineBitsLossless>();
   tag->CharacterId = id;
   tag->BitmapFormat = format;
   tag->BitmapWidth = static_cast<std::uint16_t>(width);

@@ -54,9 +54,10 @@ TEST(Player, SolidRectangleOnAWhiteStageCoversThePixelsWhoseCentresItHolds) {
   EXPECT_EQ(p->FrameNumber(), 0);
   ASSERT_TRUE(p->NextFrame());
   EXPECT_EQ(p->FrameNumber(), 1);
-  ExpectStage(*p, [](int x, int y) {
-    return CentreIn(x, 15, 95) && CentreIn(y, 30, 130) ? 0xC80A14u : kWhite;
-  }, "solid");
+  ExpectStage(
+      *p,
+      [](int x, int y) { return CentreIn(x, 15, 95) && CentreIn(y, 30, 130) ? 0xC80A14u : kWhite; },
+      "solid");
   EXPECT_FALSE(p->NextFrame());
   EXPECT_EQ(p->StopReason(), "");
   EXPECT_TRUE(p->Notes().empty());
@@ -86,7 +87,8 @@ TEST(Player, BackgroundColourAndPictureMovedThenRemoved) {
   ASSERT_TRUE(p->NextFrame());
   ExpectStage(*p, pictureAt(5, 2), "moved");
   ASSERT_TRUE(p->NextFrame());
-  ExpectStage(*p, [](int, int) { return 0x0000FFu; }, "removed");
+  ExpectStage(
+      *p, [](int, int) { return 0x0000FFu; }, "removed");
   EXPECT_FALSE(p->NextFrame());
   EXPECT_EQ(p->FrameNumber(), 3);
 }
@@ -124,14 +126,17 @@ TEST_P(RecorderGeometry, MatchesTheNearestTexelAtEachPixelCentre) {
   ASSERT_TRUE(p->NextFrame());
   // As the file has them: 16.16 fixed.
   const double sx = fillMatrix.ScaleX() / 65536.0, sy = fillMatrix.ScaleY() / 65536.0;
-  ExpectStage(*p, [&](int x, int y) -> std::uint32_t {
-    const double shapeX = x * 20 + 10, shapeY = y * 20 + 10 - (top + 1) * 20;
-    if (shapeX >= (w - 1) * 20 || shapeY < 0 || shapeY >= h * 20) return kWhite;
-    const int u = static_cast<int>(std::floor((shapeX + 5) / sx));
-    const int v = static_cast<int>(std::floor((shapeY + 5) / sy));
-    const std::uint8_t index = std::uint8_t((u * 7 + v * 31) & 0xFF);
-    return (std::uint32_t(index) << 16) | ((255u - index) << 8) | 77u;
-  }, "strip");
+  ExpectStage(
+      *p,
+      [&](int x, int y) -> std::uint32_t {
+        const double shapeX = x * 20 + 10, shapeY = y * 20 + 10 - (top + 1) * 20;
+        if (shapeX >= (w - 1) * 20 || shapeY < 0 || shapeY >= h * 20) return kWhite;
+        const int u = static_cast<int>(std::floor((shapeX + 5) / sx));
+        const int v = static_cast<int>(std::floor((shapeY + 5) / sy));
+        const std::uint8_t index = std::uint8_t((u * 7 + v * 31) & 0xFF);
+        return (std::uint32_t(index) << 16) | ((255u - index) << 8) | 77u;
+      },
+      "strip");
   // What that means on the stage: the strip's last column and the row above it keep the stage,
   // its first row shows texel row 0, and the last stage column drawn shows the last texel.
   EXPECT_EQ(PixelAt(*p, w - 1, top + 1), kWhite);
@@ -164,17 +169,22 @@ TEST(Player, StripsReplaceStripsAtTheirDepths) {
   movie.ShowFrame();
   auto p = Play(movie.Save());
   ASSERT_TRUE(p->NextFrame());
-  ExpectStage(*p, [](int, int) { return 0x101010u; }, "full picture");
+  ExpectStage(
+      *p, [](int, int) { return 0x101010u; }, "full picture");
   ASSERT_TRUE(p->NextFrame());
-  ExpectStage(*p, [](int, int y) {
-    return y < 2 ? 0xAA0000u : (y >= 4 && y < 6) ? 0x00AA00u : 0x101010u;
-  }, "two strips");
+  ExpectStage(
+      *p, [](int, int y) { return y < 2               ? 0xAA0000u
+                                  : (y >= 4 && y < 6) ? 0x00AA00u
+                                                      : 0x101010u; },
+      "two strips");
   const std::uint64_t stripPixels = p->PixelsPainted();
   EXPECT_LT(stripPixels, 64u) << "only the strips' rows are painted again";
   ASSERT_TRUE(p->NextFrame());
-  ExpectStage(*p, [](int, int y) {
-    return y < 2 ? 0x0000AAu : (y >= 4 && y < 6) ? 0x00AA00u : 0x101010u;
-  }, "strip replaced");
+  ExpectStage(
+      *p, [](int, int y) { return y < 2               ? 0x0000AAu
+                                  : (y >= 4 && y < 6) ? 0x00AA00u
+                                                      : 0x101010u; },
+      "strip replaced");
   EXPECT_LT(p->PixelsPainted(), stripPixels);
 }
 
@@ -236,17 +246,19 @@ Bytes Pix15() {
     return Bytes{std::uint8_t(v >> 8), std::uint8_t(v)};
   };
   Bytes raw;
-  for (const Bytes& w : {word(31, 0, 0), word(0, 31, 0), word(0, 0, 31)}) raw.insert(raw.end(), w.begin(), w.end());
+  for (const Bytes& w : {word(31, 0, 0), word(0, 31, 0), word(0, 0, 31)})
+    raw.insert(raw.end(), w.begin(), w.end());
   raw.insert(raw.end(), {0, 0});
-  for (const Bytes& w : {word(1, 2, 3), word(16, 8, 4), word(31, 31, 31)}) raw.insert(raw.end(), w.begin(), w.end());
+  for (const Bytes& w : {word(1, 2, 3), word(16, 8, 4), word(31, 31, 31)})
+    raw.insert(raw.end(), w.begin(), w.end());
   raw.insert(raw.end(), {0, 0});
   return raw;
 }
 
 Bytes Argb() {
   // Premultiplied: opaque, half (white at alpha 128 is 128,128,128), transparent.
-  return {255, 1, 2, 3, 128, 128, 128, 128, 0, 0, 0, 0,
-          255, 4, 5, 6, 64, 0, 64, 0, 255, 200, 100, 50};
+  return {255, 1, 2, 3, 128, 128, 128, 128, 0,   0,   0,   0,
+          255, 4, 5, 6, 64,  0,   64,  0,   255, 200, 100, 50};
 }
 
 Bytes PaletteAlpha() {
@@ -272,15 +284,22 @@ std::uint32_t Five(unsigned r, unsigned g, unsigned b) {
 }
 
 const TFormatCase kFormats[] = {
-    {"8-bit colour-mapped", [] { return Lossless(1, 3, 3, 2, Palette8(), false, 3); },
+    {"8-bit colour-mapped",
+     [] { return Lossless(1, 3, 3, 2, Palette8(), false, 3); },
      {{0x0A141E, 0x28323C, 0xFA8000}, {0xFA8000, 0x28323C, 0x000000}}},
-    {"15-bit", [] { return Lossless(1, 4, 3, 2, Pix15()); },
+    {"15-bit",
+     [] { return Lossless(1, 4, 3, 2, Pix15()); },
      {{0xFF0000, 0x00FF00, 0x0000FF}, {Five(1, 2, 3), Five(16, 8, 4), 0xFFFFFF}}},
-    {"24-bit", [] { return Bitmap24(1, 3, 2, {1, 2, 3, 0x040506, 0x070809, 0xFFFFFF}); },
+    {"24-bit",
+     [] {
+       return Bitmap24(1, 3, 2, {1, 2, 3, 0x040506, 0x070809, 0xFFFFFF});
+     },
      {{1, 2, 3}, {0x040506, 0x070809, 0xFFFFFF}}},
-    {"32-bit with alpha", [] { return Lossless(1, 5, 3, 2, Argb(), true); },
+    {"32-bit with alpha",
+     [] { return Lossless(1, 5, 3, 2, Argb(), true); },
      {{0x010203, Over(0x808080, 128), 0xFF0000}, {0x040506, Over(0x004000, 64), 0xC86432}}},
-    {"colour-mapped with alpha", [] { return Lossless(1, 3, 3, 2, PaletteAlpha(), true, 2); },
+    {"colour-mapped with alpha",
+     [] { return Lossless(1, 3, 3, 2, PaletteAlpha(), true, 2); },
      {{0xFF0000, Over(0x643200, 128), Over(0x643200, 128)},
       {Over(0x643200, 128), 0xFF0000, 0xFF0000}}},
 };
@@ -297,10 +316,13 @@ TEST_P(BitmapFormats, UnpackAndBlendOverTheStage) {
   movie.ShowFrame();
   auto p = Play(movie.Save());
   ASSERT_TRUE(p->NextFrame());
-  ExpectStage(*p, [&](int x, int y) {
-    if (x < 1 || x > 3 || y < 1 || y > 2) return 0xFF0000u;
-    return c.Expected[y - 1][x - 1];
-  }, c.Name);
+  ExpectStage(
+      *p,
+      [&](int x, int y) {
+        if (x < 1 || x > 3 || y < 1 || y > 2) return 0xFF0000u;
+        return c.Expected[y - 1][x - 1];
+      },
+      c.Name);
   EXPECT_TRUE(p->Notes().empty()) << p->Notes().front();
 }
 
@@ -325,10 +347,13 @@ TEST(Player, ClippedAndRepeatingFills) {
     auto p = Play(movie.Save());
     ASSERT_TRUE(p->NextFrame());
     const bool clipped = type & 1;
-    ExpectStage(*p, [&](int x, int y) -> std::uint32_t {
-      if (clipped && (x >= 2 || y >= 2)) return kWhite;
-      return std::uint32_t(1 + (x % 2) + 2 * (y % 2));
-    }, clipped ? "clipped" : "repeating");
+    ExpectStage(
+        *p,
+        [&](int x, int y) -> std::uint32_t {
+          if (clipped && (x >= 2 || y >= 2)) return kWhite;
+          return std::uint32_t(1 + (x % 2) + 2 * (y % 2));
+        },
+        clipped ? "clipped" : "repeating");
   }
 }
 
@@ -366,13 +391,16 @@ TEST(Player, RotatedPlacementSamplesThroughTheInverse) {
   movie.ShowFrame();
   auto p = Play(movie.Save());
   ASSERT_TRUE(p->NextFrame());
-  ExpectStage(*p, [&](int x, int y) -> std::uint32_t {
-    // Stage centre (cx, cy) came from shape point (cy, 40 - cx).
-    const double cx = x * 20 + 10, cy = y * 20 + 10;
-    const double sx = cy, sy = 40 - cx;
-    if (sx < 0 || sx >= 60 || sy < 0 || sy >= 40) return kWhite;
-    return rgb[int(sy / 20) * 3 + int(sx / 20)];
-  }, "rotated");
+  ExpectStage(
+      *p,
+      [&](int x, int y) -> std::uint32_t {
+        // Stage centre (cx, cy) came from shape point (cy, 40 - cx).
+        const double cx = x * 20 + 10, cy = y * 20 + 10;
+        const double sx = cy, sy = 40 - cx;
+        if (sx < 0 || sx >= 60 || sy < 0 || sy >= 40) return kWhite;
+        return rgb[int(sy / 20) * 3 + int(sx / 20)];
+      },
+      "rotated");
 }
 
 // Drawing only what changed must give the same pixels as drawing everything afresh.
@@ -545,30 +573,30 @@ TEST(Player, RefusesWhatIsNoMovie) {
 // pixels, placed at depth 1 by PlaceObject2, one frame, End.
 TEST(Player, HandWrittenMovie) {
   const Bytes file = {
-      'F', 'W', 'S', 5, 0, 0, 0, 0,
-      0x50, 0x00, 0x28, 0x00, 0x01, 0x40,        // RECT nbits 10: 0, 80, 0, 40 twips (4 x 2 pixels)
-      0x00, 12, 1, 0,                            // 12 fps, 1 frame
-      0x43, 0x02, 0x80, 0x80, 0x80,              // SetBackgroundColor (9, 3 bytes) grey
-      0x93, 0x00,                                // DefineShape (2), 19 bytes:
-      1, 0,                                      //   id 1
-      0x00,                                      //   empty RECT
-      1, 0x00, 0, 200, 0,                        //   one solid fill: green
-      0,                                         //   no line styles
-      0x10,                                      //   1 fill bit, 0 line bits
+      'F', 'W', 'S', 5, 0, 0, 0, 0, 0x50, 0x00, 0x28, 0x00, 0x01,
+      0x40,                          // RECT nbits 10: 0, 80, 0, 40 twips (4 x 2 pixels)
+      0x00, 12, 1, 0,                // 12 fps, 1 frame
+      0x43, 0x02, 0x80, 0x80, 0x80,  // SetBackgroundColor (9, 3 bytes) grey
+      0x93, 0x00,                    // DefineShape (2), 19 bytes:
+      1, 0,                          //   id 1
+      0x00,                          //   empty RECT
+      1, 0x00, 0, 200, 0,            //   one solid fill: green
+      0,                             //   no line styles
+      0x10,                          //   1 fill bit, 0 line bits
       // Style change 000100 with fill style 1 in one bit; edges (NumBits - 2, general 0, vertical):
       // 11 0101 00 +40 | 11 0100 01 +20 | 11 0101 00 -40 | 11 0100 01 -20 | end 000000.
-      0x13, 0xA8, 0xA3, 0x45, 0x4D, 0x4B, 0x1A, 0x36, 0x00,
-      0x85, 0x06,                                // PlaceObject2 (26), 5 bytes: character 1, depth 1
-      0x02, 1, 0, 1, 0,
-      0x40, 0x00,                                // ShowFrame
-      0x00, 0x00,                                // End
+      0x13, 0xA8, 0xA3, 0x45, 0x4D, 0x4B, 0x1A, 0x36, 0x00, 0x85,
+      0x06,                          // PlaceObject2 (26), 5 bytes: character 1, depth 1
+      0x02, 1, 0, 1, 0, 0x40, 0x00,  // ShowFrame
+      0x00, 0x00,                    // End
   };
   Bytes patched = file;
   patched[4] = static_cast<std::uint8_t>(patched.size());
   auto p = Play(patched);
   ASSERT_TRUE(p->NextFrame()) << p->StopReason();
   EXPECT_TRUE(p->Notes().empty()) << p->Notes().front();
-  ExpectStage(*p, [](int x, int y) { return x < 2 && y < 1 ? 0x00C800u : 0x808080u; }, "hand");
+  ExpectStage(
+      *p, [](int x, int y) { return x < 2 && y < 1 ? 0x00C800u : 0x808080u; }, "hand");
   EXPECT_FALSE(p->NextFrame());
   EXPECT_EQ(p->StopReason(), "");
 }
