@@ -20,13 +20,20 @@ struct TCommandInfo {
   TCommandFunc Run;
 };
 
-// Every command of the program, in the order the usage text lists them (CommandTable.cpp).
+// Every command of the program, in the order the usage text lists them.
 std::span<const TCommandInfo> CommandTable();
 
 // Prints the command's usage line on err and returns the exit status of bad arguments (2).
+// Every command answers bad arguments through it, so they all look and exit alike.
 int UsageError(const char* command, std::ostream& err);
+// The same, after a line saying what was wrong ("kestrova COMMAND: problem").
+int UsageError(const char* command, std::ostream& err, const std::string& problem);
 
-// Dispatches a command line (argv without the program name).
+// The program's version, from the CMake project version.
+const char* ProgramVersion();
+
+// Dispatches a command line (argv without the program name). Besides the commands of the table
+// it answers "help", "help COMMAND", "COMMAND --help" (on out, status 0) and "--version".
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // SWF file commands (SWFCommands.cpp).
