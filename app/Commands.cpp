@@ -21,6 +21,10 @@ constexpr std::array kCommands{
                  "record the screen into a movie and its HTML page", RecordCommand},
     TCommandInfo{"recover", "[FOLDER] [-o FILE]",
                  "list recordings left unsaved and join one into a movie and page", RecoverCommand},
+    TCommandInfo{"frames", "IN.swf OUTDIR [--from N] [--to M] [--every K]",
+                 "play a movie and write its frames as PNG pictures", FramesCommand},
+    TCommandInfo{"export", "IN.swf OUT.mp4|OUT.webm|OUT.gif|OUT.png [--scale S]",
+                 "play a movie into ffmpeg as video (an animated PNG for .png)", ExportCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {

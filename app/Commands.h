@@ -1,6 +1,7 @@
 // The commands of the kestrova program, as functions so tests can run them.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
@@ -64,5 +65,13 @@ int RunToolWindowProgram(std::ostream& out, std::ostream& err);
 // The demonstration's script: start a full-screen recording, stop it after six seconds, save it
 // as outputName, close the tool window.
 void PlayDemonstration(platform::sim::TSimDesktop& desktop, const std::string& outputName);
+// Playing commands (PlayerCommands.cpp): movies played by the project's own player.
+// Writes frames as PNG pictures: kestrova frames IN.swf OUTDIR [--from N] [--to M] [--every K].
+int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Pipes the frames into ffmpeg: kestrova export IN.swf OUT.mp4|.webm|.gif|.png [--scale S].
+int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Writes opaque RGBA rows as an RGB PNG file; false with error set when it cannot.
+bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
+              std::string& error);
 
 }  // namespace kestrova
