@@ -5,6 +5,9 @@ set -euo pipefail
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
                    libcrypt-dev libdeflate-dev)
+# The player's commands and the browser test: PNG pictures, ffmpeg for export, Chromium and
+# Node.js (npm installs the browser driver and the web player).
+KESTROVA_PACKAGES+=(libpng-dev ffmpeg chromium nodejs)
 # The extra configurations of the test script: clang, the Debian package (dpkg-shlibdeps, file),
 # and the Windows cross-build checked under Wine. A machine without them skips those parts.
 KESTROVA_PACKAGES+=(clang dpkg-dev file)
@@ -15,6 +18,8 @@ kestrova_install() {
   for p in "${KESTROVA_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
+  # Some Node.js builds carry npm themselves and conflict with Debian's npm package.
+  command -v npm >/dev/null || missing+=(npm)
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   local sudo=""
