@@ -231,6 +231,9 @@ void TFlashImage::MakeData() {
   const TFlashMovie* movie = Owner();
   ZlibCompress(raw.data(), raw.size(), FData, movie ? movie->DeflateLevel : -1,
                movie ? movie->DeflateWriter : DefaultDeflateWriter());
+  // The writer sized the buffer for the worst case; a movie holds many images, so each keeps
+  // only what its data needs.
+  FData.shrink_to_fit();
   FDataState = kDataReady;
   // The pixels now live in the data; the bitmap is not needed again.
   FBitmap.reset();
