@@ -95,14 +95,10 @@ void TBasedSWFStream::SaveToFile(const std::string& fileName) {
     TFileStream file(partName, TFileStream::Mode::Create);
     SaveToStream(file);
     file.Close();
+    ReplaceFile(partName, fileName);
   } catch (...) {
-    std::remove(partName.c_str());
+    RemoveFile(partName);
     throw;
-  }
-  if (std::rename(partName.c_str(), fileName.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(partName.c_str());
-    throw EStreamError("Cannot create file \"" + fileName + "\": " + reason);
   }
 }
 
