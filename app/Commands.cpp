@@ -25,6 +25,13 @@ constexpr std::array kCommands{
                  "play a movie and write its frames as PNG pictures", FramesCommand},
     TCommandInfo{"export", "IN.swf OUT.mp4|OUT.webm|OUT.gif|OUT.png [--scale S]",
                  "play a movie into ffmpeg as video (an animated PNG for .png)", ExportCommand},
+    TCommandInfo{"slideshow",
+                 "OUT.swf IMAGE... [--fps N] [--seconds-each S] [--audio FILE.wav|FILE.mp3] "
+                 "[--background RRGGBB]",
+                 "make a movie showing BMP and JPEG pictures in turn, with an optional sound",
+                 SlideshowCommand},
+    TCommandInfo{"join", "OUT.swf IN.swf...", "join movies one after the other, each as a sprite",
+                 JoinCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {
