@@ -13,6 +13,7 @@
 #include "media/ImageReader.h"
 #include "media/MediaError.h"
 #include "media/SoundReader.h"
+#include "player/WebPage.h"
 #include "swfobjects/SoundTags.h"
 #include "swftools/ZStream.h"
 
@@ -64,6 +65,12 @@ std::string SizeText(std::uint64_t bytes) {
   return text;
 }
 
+// The page beside a movie, as the recorder writes one.
+void WritePage(const std::string& movie, std::int32_t width, std::int32_t height,
+               const std::string& webPlayer) {
+  WriteWebPage(WebPageFileName(movie), {movie, width, height, webPlayer});
+}
+
 // ---- slideshow ----
 
 struct TSlideshowOptions {
@@ -73,6 +80,7 @@ struct TSlideshowOptions {
   double SecondsEach = 3;
   std::string Audio;
   TSWFRGBRec Background{0, 0, 0};
+  std::string WebPlayer;
 };
 
 // SWF plays event sounds at 5512, 11025, 22050 and 44100 Hz only.
@@ -139,7 +147,8 @@ int ParseSlideshow(const std::vector<std::string>& args, TSlideshowOptions& o, s
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
-    if (a == "--fps" || a == "--seconds-each" || a == "--audio" || a == "--background") {
+    if (a == "--fps" || a == "--seconds-each" || a == "--audio" || a == "--background" ||
+        a == "--web-player") {
       if (!hasValue) return UsageError("slideshow", err, a + " needs a value");
       const std::string& v = args[++i];
       if (a == "--fps" && !ParseNumber(v, 0.01, 255, o.FPS)) {
@@ -152,6 +161,7 @@ int ParseSlideshow(const std::vector<std::string>& args, TSlideshowOptions& o, s
         return UsageError("slideshow", err, "--background takes a colour as RRGGBB");
       }
       if (a == "--audio") o.Audio = v;
+      if (a == "--web-player") o.WebPlayer = v;
     } else if (a.size() > 1 && a[0] == '-') {
       return UsageError("slideshow", err, "unknown option \"" + a + "\"");
     } else {
@@ -190,7 +200,7 @@ void CheckBMPComplete(const std::string& file) {
 
 // Each picture is loaded twice: once for the stage size, and again when it is shown, so that
 // only one picture's pixels are held at a time.
-void BuildSlideshow(const TSlideshowOptions& o, std::ostream& err) {
+void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) {
   std::int32_t stageW = 1, stageH = 1;
   for (const std::string& file : o.Images) {
     CheckBMPComplete(file);
@@ -230,8 +240,11 @@ void BuildSlideshow(const TSlideshowOptions& o, std::ostream& err) {
   }
   movie.MakeStream();
   movie.SaveToFile(o.Output);
-  err << "kestrova slideshow: wrote " << o.Output << " (" << movie.FrameCount << " frames, "
-      << stageW << "x" << stageH << ", " << SizeText(std::filesystem::file_size(o.Output)) << ")\n";
+  built = true;
+  WritePage(o.Output, stageW, stageH, o.WebPlayer);
+  err << "kestrova slideshow: wrote " << o.Output << " and " << WebPageFileName(o.Output) << " ("
+      << movie.FrameCount << " frames, " << stageW << "x" << stageH << ", "
+      << SizeText(std::filesystem::file_size(o.Output)) << ")\n";
 }
 
 // ---- join ----
@@ -266,7 +279,7 @@ std::string FPSText(std::uint16_t fps) {
 }
 
 void BuildJoin(const std::string& output, const std::vector<std::string>& inputs,
-               std::ostream& err) {
+               const std::string& webPlayer, bool& built, std::ostream& err) {
   std::vector<TInputHeader> headers;
   std::int32_t width = 0, height = 0;
   for (const std::string& file : inputs) {
@@ -310,15 +323,19 @@ void BuildJoin(const std::string& output, const std::vector<std::string>& inputs
   }
   movie.MakeStream();
   movie.SaveToFile(output);
-  err << "kestrova join: wrote " << output << " (" << movie.FrameCount << " frames, " << width / 20
-      << "x" << height / 20 << ", " << SizeText(std::filesystem::file_size(output)) << ")\n";
+  built = true;
+  WritePage(output, width / 20, height / 20, webPlayer);
+  err << "kestrova join: wrote " << output << " and " << WebPageFileName(output) << " ("
+      << movie.FrameCount << " frames, " << width / 20 << "x" << height / 20 << ", "
+      << SizeText(std::filesystem::file_size(output)) << ")\n";
 }
 
 // Runs a build; any failure becomes the command's one error line, and no output is left.
 template <class F>
 int Guarded(const char* command, const std::string& output, std::ostream& err, F build) {
+  bool built = false;
   try {
-    build();
+    build(built);
     return 0;
   } catch (const std::exception& e) {
     std::string what = e.what();
@@ -331,8 +348,11 @@ int Guarded(const char* command, const std::string& output, std::ostream& err, F
     }
     err << "kestrova " << command << ": " << what << "\n";
     std::error_code ignored;
-    if (std::filesystem::exists(output + ".part", ignored))
-      std::filesystem::remove(output + ".part", ignored);
+    for (const std::string& file : {output + ".part", WebPageFileName(output) + ".part"}) {
+      std::filesystem::remove(file, ignored);
+    }
+    // A movie whose page could not be written goes too: the command leaves all or nothing.
+    if (built) std::filesystem::remove(output, ignored);
     return 1;
   }
 }
@@ -343,17 +363,28 @@ int SlideshowCommand(const std::vector<std::string>& args, std::ostream& out, st
   (void)out;
   TSlideshowOptions options;
   if (int status = ParseSlideshow(args, options, err); status != 0) return status;
-  return Guarded("slideshow", options.Output, err, [&] { BuildSlideshow(options, err); });
+  return Guarded("slideshow", options.Output, err,
+                 [&](bool& built) { BuildSlideshow(options, built, err); });
 }
 
 int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   (void)out;
-  for (const std::string& a : args) {
-    if (a.size() > 1 && a[0] == '-') return UsageError("join", err, "unknown option \"" + a + "\"");
+  std::vector<std::string> names;
+  std::string webPlayer;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--web-player") {
+      if (i + 1 >= args.size()) return UsageError("join", err, "--web-player needs a URL");
+      webPlayer = args[++i];
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return UsageError("join", err, "unknown option \"" + args[i] + "\"");
+    } else {
+      names.push_back(args[i]);
+    }
   }
-  if (args.size() < 2) return UsageError("join", err, "an output and at least one movie");
-  const std::vector<std::string> inputs(args.begin() + 1, args.end());
-  return Guarded("join", args[0], err, [&] { BuildJoin(args[0], inputs, err); });
+  if (names.size() < 2) return UsageError("join", err, "an output and at least one movie");
+  const std::vector<std::string> inputs(names.begin() + 1, names.end());
+  return Guarded("join", names[0], err,
+                 [&](bool& built) { BuildJoin(names[0], inputs, webPlayer, built, err); });
 }
 
 }  // namespace kestrova

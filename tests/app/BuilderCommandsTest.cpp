@@ -103,7 +103,7 @@ TEST_F(BuilderCommands, SlideshowCentresEachPictureOnTheLargestStage) {
     }
   }
   EXPECT_TRUE(started);
-  EXPECT_EQ(Files(), (std::set<std::string>{"show.swf"}));
+  EXPECT_EQ(Files(), (std::set<std::string>{"show.swf", "show.html"}));
 }
 
 TEST_F(BuilderCommands, SlideshowOfAnMP3SoundKeepsItsFrames) {
@@ -161,7 +161,13 @@ TEST_F(BuilderCommands, BadInputStopsWithOneLineAndNoOutput) {
     EXPECT_EQ(out.str(), "");
     EXPECT_FALSE(Files().count("o.swf"));
   }
-  EXPECT_EQ(Files(), (std::set<std::string>{"good.swf", "text.bmp", "cut.bmp", "in.swf"}));
+  EXPECT_EQ(Files(),
+            (std::set<std::string>{"good.swf", "good.html", "text.bmp", "cut.bmp", "in.swf"}));
+  // A page that cannot be written takes its movie with it.
+  fs::create_directories(Path("blocked.html"));
+  EXPECT_EQ(Run({"slideshow", Path("blocked.swf"), bmp}), 1);
+  EXPECT_NE(err.str().find("blocked.html"), std::string::npos) << err.str();
+  EXPECT_FALSE(Files().count("blocked.swf"));
 }
 
 TEST_F(BuilderCommands, JoinPlaysEachMovieAsASpriteForItsOwnFrames) {
@@ -174,8 +180,15 @@ TEST_F(BuilderCommands, JoinPlaysEachMovieAsASpriteForItsOwnFrames) {
   ASSERT_EQ(Run({"slideshow", Path("c.swf"), Fixture("bmp24.bmp"), "--fps", "12", "--seconds-each",
                  "0.1"}),
             0);
-  ASSERT_EQ(Run({"join", Path("joined.swf"), Path("a.swf"), Path("b.swf"), Path("c.swf")}), 0)
+  ASSERT_EQ(Run({"join", Path("joined.swf"), Path("a.swf"), Path("b.swf"), Path("c.swf"),
+                 "--web-player", "ruffle/ruffle.js"}),
+            0)
       << err.str();
+  const auto page = ReadFileBytes(Path("joined.html"));
+  const std::string html(page.begin(), page.end());
+  EXPECT_NE(html.find("joined.swf"), std::string::npos);
+  EXPECT_NE(html.find("ruffle/ruffle.js"), std::string::npos);
+  EXPECT_NE(html.find("640"), std::string::npos);
   EXPECT_NE(err.str().find("b.swf runs at 6 fps"), std::string::npos) << err.str();
   const auto reader = Read("joined.swf");
   EXPECT_EQ(reader->FrameSize, (TRect{0, 0, 640 * 20, 480 * 20}));
