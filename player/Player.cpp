@@ -403,6 +403,7 @@ void DefineBitmap(const TSWFDefineBitsLossless& tag, TPlayerState& s) {
     if (found == s.Dictionary.end() || !found->second.Bitmap) continue;
     TBitmapDef& old = *found->second.Bitmap;
     if (old.SpillOffset >= 0 || old.Data.empty()) continue;
+    // Written at its end, which SpillSize tracks.
     if (std::fseek(s.Spill, 0, SEEK_END) != 0 ||
         std::fwrite(old.Data.data(), 1, old.Data.size(), s.Spill) != old.Data.size()) {
       break;
