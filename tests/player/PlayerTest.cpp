@@ -107,7 +107,7 @@ struct TRecorderStrip {
 class RecorderGeometry : public ::testing::TestWithParam<TRecorderStrip> {};
 
 TEST_P(RecorderGeometry, MatchesTheNearestTexelAtEachPixelCentre) {
-  const auto [w, h, top] = GetParam();
+  const int w = GetParam().Width, h = GetParam().Height, top = GetParam().Top;
   const int stageHeight = top + h + 3;
   TTestMovie movie(w, stageHeight);
   Bytes raw;
