@@ -667,7 +667,7 @@ TEST(DoAction, EveryTruncatedBodyBecomesAnErrorTag) {
         // loses nothing (an end code is added when the cut took it).
         const std::size_t fixed = tag->TagID == 59 ? 2 : 0;
         if (parse || cut <= fixed) {
-          EXPECT_EQ(reader.TagList[0]->TagID, TSWFErrorTag::kTagID) << c.what << " cut " << cut;
+          EXPECT_TRUE(reader.TagList[0]->Error() != nullptr) << c.what << " cut " << cut;
           continue;
         }
         ASSERT_EQ(reader.TagList[0]->TagID, tag->TagID) << c.what << " cut " << cut;
@@ -688,7 +688,7 @@ TEST(DoAction, ShortHeaderDoesNotReadIntoTheNextTag) {
   reader.Body().Write(file.data(), file.size());
   reader.ParseTags(true, true);
   ASSERT_EQ(reader.TagList.size(), 2u);
-  EXPECT_EQ(reader.TagList[0]->TagID, TSWFErrorTag::kTagID);
+  EXPECT_TRUE(reader.TagList[0]->Error() != nullptr);
   EXPECT_EQ(reader.TagList[1]->TagID, 0);
 }
 

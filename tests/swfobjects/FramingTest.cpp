@@ -98,15 +98,21 @@ TEST(Catalogue, EveryCodeMakesItsClassOrNothing) {
   EXPECT_EQ(CreateTagByID(67), nullptr);
 }
 
-TEST(ErrorTag, WritesAnEmptyBodyWithCode240) {
+TEST(ErrorTag, WritesTheStoredRecordBack) {
   TSWFErrorTag tag;
   tag.FailedTagID = 2;
   tag.ErrorMessage = "bad";
+  tag.StoredBody = {0xAA, 0xBB};
   tag.BodySize = 100;
-  EXPECT_EQ(test::WriteTag(tag), (Bytes{0x00, 0x3C /* 240<<6 */}));
-  EXPECT_EQ(tag.BodySize, 0);
+  EXPECT_EQ(test::WriteTag(tag), (Bytes{0x82, 0x00 /* DefineShape, 2 bytes */, 0xAA, 0xBB}));
+  EXPECT_EQ(tag.BodySize, 2);
+  EXPECT_EQ(tag.TagID, TSWFErrorTag::kTagID);  // never mistaken for a parsed DefineShape
+  // A short body the file framed with the long header keeps that form.
+  tag.StoredLongHeader = true;
+  EXPECT_EQ(test::WriteTag(tag), (Bytes{0xBF, 0x00, 2, 0, 0, 0, 0xAA, 0xBB}));
   auto copy = CloneTag(tag);
   EXPECT_EQ(static_cast<TSWFErrorTag&>(*copy).ErrorMessage, "bad");
+  EXPECT_EQ(test::WriteTag(*copy), test::WriteTag(tag));
 }
 
 TEST(ControlTags, SetBackgroundColorGoldenAndRoundTrip) {
