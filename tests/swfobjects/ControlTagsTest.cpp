@@ -6,7 +6,7 @@
 #include "swfobjects/SWFObjects.h"
 #include "swfstreams/SWFStreams.h"
 #include "swftools/SWFmd5.h"
-#include "tests/TestUtil.h"
+#include "tests/swfobjects/TagFamilyTest.h"
 
 namespace kestrova {
 namespace {
@@ -540,26 +540,63 @@ TEST(PlaceObject2, DamagedClipActionsAreErrors) {
 
 // ---- other tags ----
 
-TEST(Protect, PasswordIsHashedWithAFreshSaltAndReadBackAsHash) {
+TEST(Protect, PasswordIsHashedWithTheObjectsSaltAndReadBackAsHash) {
   TSWFProtect tag;
   tag.Password = "open sesame";
   EXPECT_EQ(tag.MinVersion(), 5);
-  std::set<std::string> hashes;
-  for (int i = 0; i < 8; ++i) {
-    const Bytes body = test::WriteBody(tag);
-    ASSERT_EQ(body.size(), 2u + 28u + 1u);
-    EXPECT_EQ(body[0], 0);
-    EXPECT_EQ(body[1], 0);
-    EXPECT_EQ(body.back(), 0);
-    const std::string hash(body.begin() + 2, body.end() - 1);
-    EXPECT_EQ(tag.PasswordHash, hash);
-    EXPECT_EQ(MD5Crypt("open sesame", hash.substr(3, 2)), hash) << "the hash verifies";
-    auto back = test::ReadBody(24, body);
-    EXPECT_EQ(static_cast<TSWFProtect&>(*back).PasswordHash, hash);
-    EXPECT_TRUE(static_cast<TSWFProtect&>(*back).Password.empty());
-    hashes.insert(hash);
+  const Bytes body = test::WriteBody(tag);
+  ASSERT_EQ(body.size(), 2u + 28u + 1u);
+  EXPECT_EQ(body[0], 0);
+  EXPECT_EQ(body[1], 0);
+  EXPECT_EQ(body.back(), 0);
+  const std::string hash(body.begin() + 2, body.end() - 1);
+  EXPECT_EQ(hash.substr(3, 2), tag.Salt());
+  EXPECT_EQ(MD5Crypt("open sesame", tag.Salt()), hash) << "the hash verifies";
+  // Writing changes nothing: the same object writes the same bytes again, and so does a copy.
+  EXPECT_TRUE(tag.PasswordHash.empty());
+  EXPECT_EQ(test::WriteBody(tag), body);
+  EXPECT_EQ(test::WriteBody(*CloneTag(tag)), body);
+  auto back = test::ReadBody(24, body);
+  EXPECT_EQ(static_cast<TSWFProtect&>(*back).PasswordHash, hash);
+  EXPECT_TRUE(static_cast<TSWFProtect&>(*back).Password.empty());
+  EXPECT_EQ(test::WriteBody(*back), body);
+}
+
+TEST(Protect, SaltSourceCanBeSeeded) {
+  auto saltsOf = [](std::uint32_t seed) {
+    SetSaltSource(SeededSaltSource(seed));
+    std::vector<std::string> salts;
+    for (int i = 0; i < 4; ++i) salts.push_back(TSWFProtect().Salt());
+    SetSaltSource(nullptr);
+    return salts;
+  };
+  EXPECT_EQ(saltsOf(7), saltsOf(7));
+  EXPECT_NE(saltsOf(7), saltsOf(8));
+  SetSaltSource([] { return std::string("zz"); });
+  TSWFProtect fixed;
+  SetSaltSource(nullptr);
+  fixed.Password = "pw";
+  const Bytes body = test::WriteBody(fixed);
+  EXPECT_EQ(std::string(body.begin() + 2, body.end() - 1), MD5Crypt("pw", "zz"));
+}
+
+TEST(Protect, OddBodiesAndTheReservedWordReadBackAsTheyWere) {
+  const Bytes cases[] = {
+      {0x75, 0x19, '$', '1', '$', 0x00},  // EnableDebugger2's reserved word as found in a file
+      {0x00, 0x00},                       // the word alone
+      {0x00, 0x00, 0x00},                 // an empty hash
+      {0x00, 0x00, 'a', 'b'},             // a hash without its terminating zero
+      {0x00, 0x00, 'h', 0x00, 0xEE},      // bytes after the hash
+  };
+  for (const std::uint16_t code : {24, 58, 64}) {
+    for (const Bytes& body : cases) {
+      SCOPED_TRACE(test::Hex(body));
+      auto back = test::ReadBody(code, body);
+      EXPECT_EQ(test::WriteTag(*back), test::Record(code, body));
+    }
   }
-  EXPECT_GT(hashes.size(), 1u) << "every write draws a new salt";
+  auto debugger = test::ReadBody(64, cases[0]);
+  EXPECT_EQ(static_cast<TSWFEnableDebugger2&>(*debugger).Reserved, 0x1975);
 }
 
 TEST(Protect, LongHashIsReadWhole) {
