@@ -690,9 +690,10 @@ void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) {
   if (PlaceFlagHasName) be.WriteString(FName);
   if (PlaceFlagHasClipDepth) be.WriteWord(FClipDepth);
   if (clipActions) {
-    const std::uint16_t needed = MinVersion();
-    if (SWFVersion < needed) SWFVersion = static_cast<std::uint8_t>(needed);
-    FClipActions->Write(be, SWFVersion);
+    // The layout of the movie being written (a reader of a version 7 movie reads the version 6
+    // layout), never below what the clip actions need; the object itself is left as it is.
+    const int movie = be.SWFVersion ? be.SWFVersion : SWFVersion;
+    FClipActions->Write(be, static_cast<std::uint8_t>(std::max<int>(movie, MinVersion())));
   }
 }
 

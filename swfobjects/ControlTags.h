@@ -311,7 +311,8 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
   bool PlaceFlagMove = false;
   std::uint16_t Ratio() const { return FRatio; }
   void SetRatio(std::uint16_t v);
-  // Decides the layout of clip actions; writing raises it to what the clip actions need.
+  // The layout of clip actions when the engine names no movie version (TBitsEngine::SWFVersion);
+  // writing uses at least what the clip actions need, without changing this field.
   std::uint8_t SWFVersion = 3;
 
   void SetCharacterId(std::uint16_t value) override;

@@ -502,7 +502,7 @@ TEST(PlaceObject2, KeyCodeDrivesTheKeyPressEvent) {
   tag.ClipActions().ActionRecord(0).SetKeyCode(9);
   EXPECT_EQ(tag.MinVersion(), 6);
   auto back = test::ReadBody(26, test::WriteBody(tag), 6);
-  EXPECT_EQ(tag.SWFVersion, 6);
+  EXPECT_EQ(tag.SWFVersion, 5);  // writing changes nothing
   auto& clip = static_cast<TSWFPlaceObject2&>(*back).ClipActions();
   EXPECT_EQ(clip.AllEventFlags, Events({ceLoad, ceKeyPress}));
   EXPECT_EQ(clip.ActionRecord(0).KeyCode(), 9);
@@ -755,7 +755,29 @@ TEST(ClipActions, StopRecordSizeIsTwoOrThreeWithAKey) {
                                          0x00,
                                          0x00,
                                          0x00}));
-  EXPECT_EQ(tag.SWFVersion, 6);
+  EXPECT_EQ(tag.SWFVersion, 5);  // writing changes nothing
+}
+
+TEST(ClipActions, WrittenInTheLayoutOfTheMovieTheyAreWrittenInto) {
+  for (const std::uint8_t movieVersion : {5, 6, 7, 8}) {
+    SCOPED_TRACE(int(movieVersion));
+    TSWFStreamReader movie;
+    movie.SetVersion(movieVersion);
+    auto info = std::make_unique<TSWFTagInfo>(26, false);
+    auto place = std::make_unique<TSWFPlaceObject2>();  // default SWFVersion
+    place->Depth = 1;
+    AddAction<TSWFActionStop>(place->ClipActions().AddActions(Events({ceLoad})));
+    info->SWFObject = std::move(place);
+    movie.TagList.push_back(std::move(info));
+    movie.MakeStream();
+    movie.ParseTags();
+    ASSERT_EQ(movie.TagList.size(), 1u);
+    ASSERT_EQ(movie.TagList[0]->Error(), nullptr) << movie.TagList[0]->Error()->ErrorMessage;
+    auto& back = static_cast<TSWFPlaceObject2&>(*movie.TagList[0]->SWFObject);
+    ASSERT_NE(back.ClipActionsIfAny(), nullptr);
+    EXPECT_EQ(back.ClipActionsIfAny()->ClipActionRecords.size(), 1u);
+    EXPECT_TRUE(back.UnparsedBytes.empty());
+  }
 }
 
 // GotoFrame 5, Play, Push "a", Stop; then the end byte: 14 bytes.
