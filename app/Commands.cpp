@@ -30,6 +30,14 @@ constexpr std::array kCommands{
     TCommandInfo{"export", "IN.swf OUT.mp4|OUT.webm|OUT.gif|OUT.png [--scale S]",
                  "play a movie into ffmpeg as video (an animated PNG for .png)", ExportCommand},
 #endif
+    TCommandInfo{"slideshow",
+                 "OUT.swf IMAGE... [--fps N] [--seconds-each S] [--audio FILE.wav|FILE.mp3] "
+                 "[--background RRGGBB] [--web-player URL]",
+                 "make a movie and its page showing BMP and JPEG pictures in turn, with a sound",
+                 SlideshowCommand},
+    TCommandInfo{"join", "OUT.swf IN.swf... [--web-player URL]",
+                 "join movies one after the other, each as a sprite, into a movie and its page",
+                 JoinCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {

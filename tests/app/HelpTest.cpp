@@ -90,7 +90,9 @@ TEST(BadArguments, AnswerWithTheUsageOnStandardError) {
   }
 }
 
-TEST(BadArguments, AnUnknownCommandShowsTheOverviewOnStandardError) {
+// Without arguments the program runs the tool window (tested with the recorder's commands); an
+// unknown command gets the overview.
+TEST(BadArguments, UnknownCommandShowsTheOverviewOnStandardError) {
   const TRun r = RunLine({"nope", "x"});
   EXPECT_EQ(r.Status, 2);
   EXPECT_EQ(r.Out, "");
