@@ -54,8 +54,7 @@ void TSWFObject::Assign(const TBasedSWFObject& source) {
 
 void TSWFObject::WriteToStream(TBitsEngine& be) {
   TMemoryStream body;
-  TBitsEngine bodyEngine(body);
-  bodyEngine.SWFVersion = be.SWFVersion;
+  TBitsEngine bodyEngine(body, be);
   WriteTagBody(bodyEngine);
   bodyEngine.FlushLastByte(true);
   if (!UnparsedBytes.empty()) body.Write(UnparsedBytes.data(), UnparsedBytes.size());
