@@ -92,8 +92,7 @@ int RewriteCommand(const std::vector<std::string>& args, std::ostream& out, std:
     } else if (args[2] == "--plain") {
       compression = 0;
     } else {
-      err << "kestrova: unknown option " << args[2] << "\n";
-      return UsageError("rewrite", err);
+      return UsageError("rewrite", err, "unknown option \"" + args[2] + "\"");
     }
   }
   return RunRewrite(args[0], args[1], compression, out, err);

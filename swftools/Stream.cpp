@@ -3,8 +3,45 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace kestrova {
+
+namespace {
+
+// File names are UTF-8; a std::string path would be read in the Windows ANSI code page.
+std::filesystem::path FilePath(const std::string& fileName) {
+  return std::filesystem::path(std::u8string(fileName.begin(), fileName.end()));
+}
+
+// The C library's file functions with 64-bit offsets (long is 32 bits on Windows) and, on
+// Windows, UTF-16 names.
+std::FILE* OpenFile(const std::string& fileName, bool create) {
+#ifdef _WIN32
+  return _wfopen(FilePath(fileName).c_str(), create ? L"w+b" : L"rb");
+#else
+  return std::fopen(fileName.c_str(), create ? "w+b" : "rb");
+#endif
+}
+
+std::int64_t TellFile(std::FILE* f) {
+#ifdef _WIN32
+  return _ftelli64(f);
+#else
+  return ftello(f);
+#endif
+}
+
+int SeekFile(std::FILE* f, std::int64_t offset, int origin) {
+#ifdef _WIN32
+  return _fseeki64(f, offset, origin);
+#else
+  return fseeko(f, static_cast<off_t>(offset), origin);
+#endif
+}
+
+}  // namespace
 
 std::uint8_t TStream::ReadByte() {
   std::uint8_t b;
@@ -140,7 +177,7 @@ std::uint8_t TStreamWindow::ReadByte() {
 // ---- TFileStream ----
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : FFileName(fileName) {
-  FFile = std::fopen(fileName.c_str(), mode == Mode::Read ? "rb" : "w+b");
+  FFile = OpenFile(fileName, mode == Mode::Create);
   if (!FFile) {
     Fail(mode == Mode::Read ? "Cannot open file" : "Cannot create file");
   }
@@ -167,23 +204,24 @@ void TFileStream::Write(const void* buffer, std::size_t count) {
 }
 
 std::uint64_t TFileStream::Position() const {
-  const long p = FFile ? std::ftell(FFile) : -1;
+  const std::int64_t p = FFile ? TellFile(FFile) : -1;
   if (p < 0) Fail("Cannot tell position in file");
   return static_cast<std::uint64_t>(p);
 }
 
 void TFileStream::SetPosition(std::uint64_t position) {
-  if (!FFile || std::fseek(FFile, static_cast<long>(position), SEEK_SET) != 0) {
+  if (!FFile || position > static_cast<std::uint64_t>(INT64_MAX) ||
+      SeekFile(FFile, static_cast<std::int64_t>(position), SEEK_SET) != 0) {
     Fail("Cannot seek in file");
   }
 }
 
 std::uint64_t TFileStream::Size() const {
   if (!FFile) Fail("File is closed");
-  const long here = std::ftell(FFile);
-  std::fseek(FFile, 0, SEEK_END);
-  const long end = std::ftell(FFile);
-  std::fseek(FFile, here, SEEK_SET);
+  const std::int64_t here = TellFile(FFile);
+  SeekFile(FFile, 0, SEEK_END);
+  const std::int64_t end = TellFile(FFile);
+  SeekFile(FFile, here, SEEK_SET);
   if (here < 0 || end < 0) Fail("Cannot tell size of file");
   return static_cast<std::uint64_t>(end);
 }
@@ -202,6 +240,18 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& fileName) {
   TMemoryStream m;
   m.CopyRest(f);
   return m.Bytes();
+}
+
+void ReplaceFile(const std::string& source, const std::string& target) {
+  // std::filesystem::rename replaces an existing target on Windows too, where rename() fails.
+  std::error_code ec;
+  std::filesystem::rename(FilePath(source), FilePath(target), ec);
+  if (ec) throw EStreamError("Cannot create file \"" + target + "\": " + ec.message());
+}
+
+void RemoveFile(const std::string& fileName) noexcept {
+  std::error_code ec;
+  std::filesystem::remove(FilePath(fileName), ec);
 }
 
 }  // namespace kestrova

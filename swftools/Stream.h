@@ -148,4 +148,11 @@ class TFileStream : public TStream {
 // Reads a whole file into memory; throws EStreamError as TFileStream does.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& fileName);
 
+// File names are UTF-8 on every system (on Windows they are converted to UTF-16 when used).
+// Puts the file source in the place of target, replacing any file there; throws EStreamError
+// naming target when that cannot be done.
+void ReplaceFile(const std::string& source, const std::string& target);
+// Removes a file if it exists; failures are ignored (used to clean up after another failure).
+void RemoveFile(const std::string& fileName) noexcept;
+
 }  // namespace kestrova

@@ -224,7 +224,9 @@ TEST(ActionGolden, WriteReadWrite) {
     ASSERT_FALSE(back.empty()) << c.what;
     if (action->ActionCode != TSWFActionByteCode::kCode) {
       EXPECT_EQ(back[0]->ActionCode, action->ActionCode) << c.what;
-      EXPECT_EQ(typeid(*back[0]), typeid(*action)) << c.what;
+      // typeid of references, not of *ptr: clang warns that the operand is evaluated.
+      const TSWFAction &got = *back[0], &want = *action;
+      EXPECT_EQ(typeid(got), typeid(want)) << c.what;
       EXPECT_EQ(back[0]->MinVersion(), c.minVersion) << c.what;
     }
     EXPECT_EQ(WriteList(back), c.bytes) << c.what << " (read back)";
@@ -316,7 +318,8 @@ TEST(ActionCatalogue, BodylessActionsFromTheTable) {
     EXPECT_EQ(WriteList(list), expected) << row.Name;
     TSWFActionList back = ReadList(expected);
     ASSERT_EQ(back.size(), 1u) << row.Name;
-    EXPECT_EQ(typeid(*back[0]), typeid(*list[0])) << row.Name;
+    const TSWFAction &got = *back[0], &want = *list[0];
+    EXPECT_EQ(typeid(got), typeid(want)) << row.Name;
   }
   EXPECT_EQ(plain, 82u);
   // Spot checks against the published catalogue, independent of the table.

@@ -1,0 +1,34 @@
+# Where `cmake --install` puts the program and its documents (the usual Linux places under
+# CMAKE_INSTALL_PREFIX), and the Debian package that `cpack -G DEB` makes of the same files.
+# Only the program is installed: the libraries are static and linked into it.
+
+# Debian keeps a package's documents in share/doc/<package>, in lower case.
+set(CMAKE_INSTALL_DOCDIR "share/doc/kestrova" CACHE PATH "Documentation directory")
+include(GNUInstallDirs)
+
+install(TARGETS kestrova RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES README.md LICENSE NOTICES.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_PACKAGE_NAME kestrova)
+set(CPACK_PACKAGE_VENDOR "The Kestrova developers")
+set(CPACK_PACKAGE_CONTACT "The Kestrova developers <kestrova@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Screen recorder that writes compressed SWF movies")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Kestrova records what happens on the screen into a compressed SWF (Flash) movie plus an \
+HTML page that embeds it. The kestrova program also lists and rewrites SWF files.")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+# A package carries no debugging information, whatever the build type.
+set(CPACK_STRIP_FILES ON)
+# The runtime dependencies are the Debian packages of the shared libraries the program really
+# links (dpkg-shlibdeps reads them off the binary), so they follow whatever the build linked.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

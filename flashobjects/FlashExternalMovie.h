@@ -1,0 +1,59 @@
+// Another SWF file brought into a movie: its definitions are copied with fresh character ids and
+// its timeline becomes the timeline of a sprite.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "flashobjects/FlashSprite.h"
+#include "swfstreams/SWFStreams.h"
+
+namespace kestrova {
+
+class TFlashExternalMovie : public TFlashIDObject {
+ public:
+  // Imported as a sprite; the only mode there is.
+  static constexpr std::uint8_t kModeSprite = 3;
+
+  // Loads the file. Throws EStreamError naming the file when it cannot be opened, or when a
+  // compressed body is cut short or damaged. A file that is not a SWF file loads nothing
+  // (IsValid false).
+  TFlashExternalMovie(TFlashMovie* owner, const std::string& fileName);
+  ~TFlashExternalMovie() override;
+
+  std::uint8_t Mode = kModeSprite;
+  const std::string& FileName() const { return FFileName; }
+  // The file held the SWF signature.
+  bool IsValid() const { return FReader && FReader->IsValid; }
+  // The loaded file and its tags; null once Release has freed it.
+  TSWFStreamReader* Reader() const { return FReader.get(); }
+  // The sprite carrying the imported timeline (mode 3), owned by the external movie.
+  TFlashSprite* Sprite() const { return FSprite.get(); }
+  // Makes the sprite (mode 3) with the external movie's id and the file's frame count.
+  TFlashSprite& MakeSprite();
+  // The number of character ids the imported file uses.
+  std::uint32_t CharacterCount() const;
+  // The number of character ids the tag objects define (what renumbering hands out).
+  std::uint32_t DefinedCount() const;
+  // Frees the loaded file; the external movie then writes nothing more. Used once it has been
+  // written for good (a movie saved while it is built).
+  void Release();
+
+  // The imported file's version (1 when nothing was loaded).
+  std::uint16_t MinVersion() const override;
+  // Throws std::invalid_argument: a loaded file is not copied.
+  void Assign(const TBasedSWFObject& source) override;
+  // The file's definitions with their new ids, then one DefineSprite with its timeline. A file
+  // that loaded nothing writes an empty sprite, so placements of it still refer to a defined
+  // character.
+  void WriteToStream(TBitsEngine& be) override;
+  void SetCharacterId(std::uint16_t id) override;
+
+ private:
+  std::string FFileName;
+  std::unique_ptr<TSWFStreamReader> FReader;
+  std::unique_ptr<TFlashSprite> FSprite;
+};
+
+}  // namespace kestrova

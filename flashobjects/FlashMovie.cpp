@@ -1,0 +1,335 @@
+#include "flashobjects/FlashMovie.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include "swftools/ZStream.h"
+
+namespace kestrova {
+
+namespace {
+
+bool IsTag(const TBasedSWFObject& object, std::uint16_t code) {
+  if (object.LibraryLevel() != 0) return false;
+  const auto* tag = dynamic_cast<const TSWFObject*>(&object);
+  return tag && tag->TagID == code;
+}
+
+// Frame counts are 16 bits in the file; a longer movie is counted as the most it can say.
+std::uint16_t Saturated16(std::uint32_t v) {
+  return static_cast<std::uint16_t>(std::min<std::uint32_t>(v, 65535));
+}
+
+// Chunks of a streamed body are gathered in memory up to this size before they go to the file.
+constexpr std::uint64_t kStreamChunk = 4u << 20;
+
+}  // namespace
+
+TFlashMovie::TFlashMovie(std::int32_t xMin, std::int32_t yMin, std::int32_t xMax, std::int32_t yMax,
+                         float fps, bool inPixels)
+    : TBasedSWFStream(xMin, yMin, xMax, yMax, fps, inPixels) {}
+
+TFlashMovie::~TFlashMovie() {
+  // Objects go before the lists that refer to them; the temporary body file goes with the movie.
+  FObjectList.clear();
+  if (FBodyFile) {
+    FBodyFile.reset();
+    std::remove(FBodyFileName.c_str());
+  }
+}
+
+TSWFRGB& TFlashMovie::BackgroundColor() {
+  if (!FBackgroundColor) FBackgroundColor = std::make_unique<TSWFRGB>();
+  FHasBackground = true;
+  return *FBackgroundColor;
+}
+
+void TFlashMovie::AppendObject(std::unique_ptr<TBasedSWFObject> object) {
+  if (FStreamEnded) throw std::logic_error("the movie has been finished; nothing can be added");
+  FObjectList.push_back(std::move(object));
+}
+
+void TFlashMovie::Register(TFlashIDObject& object) {
+  if (CurrentObjID == 0) {
+    throw std::length_error("the movie has no character ids left (65535 at most)");
+  }
+  object.SetCharacterId(CurrentObjID);
+}
+
+TFlashImage& TFlashMovie::AddImage(const std::string& fileName) {
+  auto image = std::make_unique<TFlashImage>(this, fileName);
+  Register(*image);
+  TFlashImage& added = AddObject(std::move(image));
+  FImages.Add(&added);
+  ++CurrentObjID;
+  return added;
+}
+
+TFlashShape& TFlashMovie::AddShape(std::unique_ptr<TFlashShape> shape) {
+  if (!shape) shape = std::make_unique<TFlashShape>(this);
+  shape->SetOwner(this);
+  Register(*shape);
+  TFlashShape& added = AddObject(std::move(shape));
+  FShapes.Add(&added);
+  ++CurrentObjID;
+  return added;
+}
+
+TFlashShape& TFlashMovie::AddRectangle(std::int32_t xMin, std::int32_t yMin, std::int32_t xMax,
+                                       std::int32_t yMax) {
+  TFlashShape& shape = AddShape();
+  shape.SetShapeBound(xMin, yMin, xMax, yMax);
+  shape.Edges().MoveTo(xMin, yMin);
+  shape.Edges().MakeRectangle(xMax - xMin, yMax - yMin);
+  shape.Edges().EndEdges();
+  return shape;
+}
+
+TFlashShape& TFlashMovie::AddImageShape(TFlashImage& image) {
+  TFlashShape& shape = AddRectangle(0, 0, std::int32_t(image.Width) - 1, image.Height);
+  shape.AddImageFill(image);
+  return shape;
+}
+
+TFlashExternalMovie& TFlashMovie::AddExternalMovie(const std::string& fileName, std::uint8_t mode,
+                                                   bool renumber) {
+  if (mode != TFlashExternalMovie::kModeSprite) {
+    throw std::invalid_argument("external movies are imported as sprites (mode 3) only");
+  }
+  if (FStreamEnded) throw std::logic_error("the movie has been finished; nothing can be added");
+  // The movie streams: what came before is final, so it is written out and freed before the
+  // next file is held in memory.
+  Flush();
+  auto external = std::make_unique<TFlashExternalMovie>(this, fileName);
+  external->Mode = mode;
+  TSWFStreamReader& reader = *external->Reader();
+  reader.ParseTags(true, false);
+  // The sprite takes the next id and the imported characters the ids after it; all of them must
+  // fit in 16 bits before anything is added.
+  const std::uint32_t id = CurrentObjID;
+  const std::uint32_t count = std::max(external->CharacterCount(), external->DefinedCount());
+  if (id == 0 || id + count > 65535) {
+    throw std::length_error("\"" + fileName + "\": the movie has no character ids left for its " +
+                            std::to_string(count) + " characters (65535 at most)");
+  }
+  if (renumber) reader.ChangeCharacterIDs(static_cast<std::uint16_t>(id + 1));
+  external->SetCharacterId(static_cast<std::uint16_t>(id));
+  TFlashExternalMovie& added = AddObject(std::move(external));
+  // One id after the imported ones is left unused; 0 when none are left.
+  CurrentObjID = static_cast<std::uint16_t>(std::min<std::uint32_t>(id + count + 2, 65536));
+  FSprites.Add(&added.MakeSprite());
+  return added;
+}
+
+TFlashPlaceObject& TFlashMovie::PlaceObject(TFlashVisualObject& object, std::uint16_t depth) {
+  return AddObject(std::make_unique<TFlashPlaceObject>(this, &object, depth));
+}
+
+void TFlashMovie::RemoveObject(std::uint16_t depth) {
+  auto remove = std::make_unique<TSWFRemoveObject2>();
+  remove->Depth = depth;
+  AddObject(std::move(remove));
+}
+
+void TFlashMovie::ShowFrame(std::uint16_t count) {
+  if (count == 0) count = 1;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    AddObject(std::make_unique<TSWFShowFrame>());
+    FrameCount = static_cast<std::uint16_t>(FrameCount + 1);
+  }
+  CurrentFrameNum = std::int32_t(FrameCount) - 1;
+}
+
+void TFlashMovie::MoveBefore(const TBasedSWFObject& object, const TBasedSWFObject& before) {
+  auto at = [this](const TBasedSWFObject& o) {
+    return std::find_if(FObjectList.begin(), FObjectList.end(),
+                        [&](const auto& p) { return p.get() == &o; });
+  };
+  const auto from = at(object), to = at(before);
+  if (from == FObjectList.end() || to == FObjectList.end() || from < to) return;
+  std::rotate(to, from, from + 1);
+}
+
+void TFlashMovie::WriteBackground(TBitsEngine& be) {
+  if (!FHasBackground) return;
+  TSWFSetBackgroundColor tag;
+  tag.BackgroundColor().Assign(*FBackgroundColor);
+  tag.WriteToStream(be);
+}
+
+void TFlashMovie::WriteObject(TBasedSWFObject& object, TBitsEngine& be, std::uint8_t& version,
+                              std::uint32_t& frames) {
+  version = static_cast<std::uint8_t>(std::max<std::uint16_t>(version, object.MinVersion()));
+  if (IsTag(object, 1)) ++frames;
+  if (object.LibraryLevel() == 1) {
+    if (auto* place = dynamic_cast<TFlashPlaceObject*>(&object)) {
+      place->PlaceTag().SWFVersion = version;
+    }
+  }
+  object.WriteToStream(be);
+}
+
+void TFlashMovie::RaiseVersion(std::uint8_t v) {
+  if (v > Version()) SetVersion(v);
+}
+
+void TFlashMovie::MakeStream() {
+  if (Streaming()) {
+    if (FStreamEnded) return;
+    const bool empty = FObjectList.empty() && FStreamedSize == 0;
+    Flush();
+    if (empty) throw std::out_of_range("List index out of bounds (-1)");
+    if (!FStreamedEnd) {
+      const std::uint8_t end[2] = {0, 0};
+      FBodyFile->Write(end, 2);
+      FStreamedSize += 2;
+    }
+    FStreamEnded = true;
+    FrameCount = Saturated16(FStreamedFrames);
+    RaiseVersion(FStreamedVersion);
+    return;
+  }
+  FBody->Clear();
+  std::uint8_t v = Version();
+  TBitsEngine be(*FBody);
+  WriteBackground(be);
+  if (FObjectList.empty()) throw std::out_of_range("List index out of bounds (-1)");
+  std::uint32_t frames = 0;
+  const std::size_t n = FObjectList.size();
+  for (std::size_t j = 0; j < n; ++j) {
+    if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * (j + 1) / n)), 1);
+    WriteObject(*FObjectList[j], be, v, frames);
+  }
+  if (!IsTag(*FObjectList.back(), 0)) {
+    be.FlushLastByte(true);
+    be.WriteWord(0);
+  }
+  FrameCount = Saturated16(frames);
+  RaiseVersion(v);
+}
+
+std::uint16_t TFlashMovie::CalcFrameCount() {
+  std::uint32_t frames = FStreamedFrames;
+  for (const auto& object : FObjectList) {
+    if (IsTag(*object, 1)) ++frames;
+  }
+  const std::uint16_t result = Saturated16(frames);
+  if (result != FrameCount) FrameCount = result;
+  return result;
+}
+
+void TFlashMovie::BeginStreaming(const std::string& fileName) {
+  if (!FObjectList.empty() || Streaming()) {
+    throw std::logic_error("a movie starts streaming before anything is added to it");
+  }
+  FBodyFileName = fileName + ".body.part";
+  FBodyFile = std::make_unique<TFileStream>(FBodyFileName, TFileStream::Mode::Create);
+  FStreamedVersion = Version();
+}
+
+void TFlashMovie::Unlist(const TBasedSWFObject& object) {
+  if (const auto* image = dynamic_cast<const TFlashImage*>(&object)) FImages.Remove(image);
+  if (const auto* shape = dynamic_cast<const TFlashShape*>(&object)) FShapes.Remove(shape);
+  if (const auto* external = dynamic_cast<const TFlashExternalMovie*>(&object)) {
+    FSprites.Remove(external->Sprite());
+  }
+}
+
+void TFlashMovie::Flush() {
+  if (!Streaming() || FObjectList.empty()) return;
+  TMemoryStream chunk;
+  TBitsEngine be(chunk);
+  if (FStreamedSize == 0) WriteBackground(be);
+  auto drain = [&] {
+    be.FlushLastByte(true);
+    FBodyFile->Write(chunk.Data(), chunk.Size());
+    FStreamedSize += chunk.Size();
+    chunk.Clear();
+  };
+  for (auto& object : FObjectList) {
+    WriteObject(*object, be, FStreamedVersion, FStreamedFrames);
+    FStreamedEnd = IsTag(*object, 0);
+    if (chunk.Size() >= kStreamChunk) drain();
+  }
+  drain();
+  for (const auto& object : FObjectList) Unlist(*object);
+  FObjectList.clear();
+}
+
+void TFlashMovie::SaveToStream(TStream& stream) {
+  if (Streaming()) {
+    SaveStreamed(stream);
+    return;
+  }
+  FFileLength = static_cast<std::uint32_t>(FBody->Size() + HeaderSize());
+  if (!FCompressed) {
+    std::memcpy(FSignature, "FWS", 3);
+    WriteHeader(stream, 0);
+    stream.Write(FBody->Data(), FBody->Size());
+    return;
+  }
+  std::memcpy(FSignature, "CWS", 3);
+  if (FVersion < 6) FVersion = 6;
+  WriteHeader(stream, 1);
+  // The frame size, rate and count are compressed together with the body: one buffer for both.
+  TMemoryStream plain;
+  WriteHeader(plain, 2);
+  plain.Write(FBody->Data(), FBody->Size());
+  std::vector<std::uint8_t> packed;
+  ZlibCompress(plain.Data(), plain.Size(), packed, DeflateLevel, DeflateWriter);
+  if (OnProgress) OnProgress(*this, 100, 2);
+  stream.Write(packed.data(), packed.size());
+}
+
+void TFlashMovie::SaveStreamed(TStream& stream) {
+  if (!FStreamEnded)
+    throw std::logic_error("MakeStream finishes a streamed movie before it is saved");
+  const std::uint64_t length = FStreamedSize + HeaderSize();
+  if (length > UINT32_MAX) throw std::length_error("a SWF file holds 4 GB at most");
+  FFileLength = static_cast<std::uint32_t>(length);
+  FBodyFile->SetPosition(0);
+  if (!FCompressed) {
+    std::memcpy(FSignature, "FWS", 3);
+    WriteHeader(stream, 0);
+    stream.CopyFrom(*FBodyFile, FStreamedSize);
+    return;
+  }
+  std::memcpy(FSignature, "CWS", 3);
+  if (FVersion < 6) FVersion = 6;
+  WriteHeader(stream, 1);
+  // The body is not held in memory, so it is deflated as a stream.
+  TZCompressionStream z(stream, DeflateLevel);
+  if (OnProgress) {
+    const double total = static_cast<double>(std::max<std::uint64_t>(FStreamedSize, 1));
+    z.OnProgress = [this, total](std::uint64_t consumed) {
+      OnProgress(*this, static_cast<int>(std::lround(100.0 * consumed / total)), 2);
+    };
+  }
+  WriteHeader(z, 2);
+  z.CopyFrom(*FBodyFile, FStreamedSize);
+  z.Finish();
+}
+
+void TFlashMovie::SaveToFile(const std::string& fileName) {
+  // Written beside the target and renamed over it: a failed save leaves no partial file and any
+  // earlier file whole.
+  const std::string partName = fileName + ".part";
+  try {
+    TFileStream file(partName, TFileStream::Mode::Create);
+    SaveToStream(file);
+    file.Close();
+  } catch (...) {
+    std::remove(partName.c_str());
+    throw;
+  }
+  if (std::rename(partName.c_str(), fileName.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(partName.c_str());
+    throw EStreamError("Cannot create file \"" + fileName + "\": " + reason);
+  }
+}
+
+}  // namespace kestrova

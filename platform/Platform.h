@@ -1,0 +1,261 @@
+// What the recorder asks of the operating system, one small interface per concern, gathered in
+// TPlatform. The recorder sees only these; a backend (platform/sim, platform/x11 + platform/qt,
+// later win32) implements them. Backends are picked at run time through platform/Registry.h.
+//
+// Everything runs on one thread: the recorder calls in, and user input comes back only while the
+// recorder is inside TApplicationHost::ProcessMessages or RunMessageLoop, or inside a modal call
+// (TView::ShowModal, TMessageBoxes::Show, TSaveDialog::Execute, TTrayIcon::PopupMenu).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media/DIBitmap.h"
+
+namespace kestrova::platform {
+
+// A top-level window of the desktop; 0 is no window.
+using TWindowHandle = std::uint64_t;
+
+// Screen pixels; Right and Bottom are exclusive.
+struct TScreenRect {
+  std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+  std::int32_t Width() const { return Right - Left; }
+  std::int32_t Height() const { return Bottom - Top; }
+  friend bool operator==(const TScreenRect&, const TScreenRect&) = default;
+};
+
+// Message box buttons and icons, and the buttons' results, with their Windows values so the
+// recorder's tables read the same on every backend.
+inline constexpr std::uint32_t kMbOk = 0x00;
+inline constexpr std::uint32_t kMbYesNoCancel = 0x03;
+inline constexpr std::uint32_t kMbIconQuestion = 0x20;
+inline constexpr std::uint32_t kMbIconExclamation = 0x30;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+// Tray mouse notifications (the second parameter of the tray's callback message).
+inline constexpr int kTrayLeftDoubleClick = 0x203;
+inline constexpr int kTrayRightButtonDown = 0x204;
+
+// Hot key modifiers and the key of Ctrl+Alt+S.
+inline constexpr std::uint32_t kModControl = 0x2;
+inline constexpr std::uint32_t kModAlt = 0x1;
+inline constexpr std::uint32_t kVirtualKeyS = 0x53;
+
+// A piece of user input delivered to the recorder's handler.
+enum class TUIEventKind {
+  Click,       // a component of the tool window was clicked; Target names it
+  HotKey,      // a registered hot key was pressed; Param is its identifier
+  TrayNotify,  // the tray icon was clicked; Param is kTrayLeftDoubleClick or kTrayRightButtonDown
+  Activate,    // the tool window was activated
+  Close,       // the tool window's caption close button
+  Destroy,     // the tool window is being destroyed (session end, window manager kill)
+};
+
+struct TUIEvent {
+  TUIEventKind Kind = TUIEventKind::Click;
+  std::string Target;  // Click: "ImgBtnStartRecord", "Image1", "ImgExit", "RdoActiveWindow",
+                       // "RdoFullScreen"
+  int Param = 0;
+};
+
+using TUIEventHandler = std::function<void(const TUIEvent&)>;
+
+// A 32-bit millisecond tick counter that wraps at 2^32, and sleeping.
+class TClock {
+ public:
+  virtual ~TClock() = default;
+  virtual std::uint32_t TickCount() = 0;
+  // Blocks the (only) thread; no user input is handled meanwhile.
+  virtual void Sleep(std::uint32_t ms) = 0;
+};
+
+// The running program as the desktop sees it.
+class TApplicationHost {
+ public:
+  virtual ~TApplicationHost() = default;
+  virtual void SetTitle(const std::string& title) = 0;
+  virtual std::string Title() const = 0;
+  // The one receiver of user input; replaced by each call.
+  virtual void SetEventHandler(TUIEventHandler handler) = 0;
+  // Delivers user input until Terminate is called (from a handler), or until the backend has
+  // no more input to give (the simulated desktop's script has ended).
+  virtual void RunMessageLoop() = 0;
+  // Makes RunMessageLoop return once the handler running now returns.
+  virtual void Terminate() = 0;
+  virtual bool Terminated() const = 0;
+  // Delivers the input already waiting, then returns.
+  virtual void ProcessMessages() = 0;
+  // Ends the process at once. Does not return: a real backend exits; the simulated desktop
+  // throws TProcessHalted so the whole program unwinds to its caller.
+  [[noreturn]] virtual void Halt(int exitCode) = 0;
+};
+
+// Thrown by a backend's Halt that cannot end the process (the simulated desktop).
+struct TProcessHalted {
+  int ExitCode = 0;
+};
+
+// Keeps a second copy of the program from running.
+class TSingleInstance {
+ public:
+  virtual ~TSingleInstance() = default;
+  // True when this process now holds the name; false when another instance holds it.
+  virtual bool Acquire(const std::string& name) = 0;
+  // Shows the other instance's application window (by its title) and brings it to the front;
+  // false when none was found.
+  virtual bool BringForward(const std::string& applicationTitle) = 0;
+  virtual void Release() = 0;
+};
+
+// The tool window and the paused dialog. Components are named as the recorder names them
+// ("ImgBtnStartRecord", "Image1", "ImgExit", "RdoFullScreen", "RdoActiveWindow", ...).
+class TView {
+ public:
+  virtual ~TView() = default;
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  virtual bool Visible() const = 0;
+  virtual void BringToFront() = 0;
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual std::string Caption() const = 0;
+  virtual void SetComponentVisible(const std::string& name, bool visible) = 0;
+  virtual bool ComponentVisible(const std::string& name) const = 0;
+  virtual void SetComponentLeft(const std::string& name, int left) = 0;
+  // Radio buttons.
+  virtual bool Checked(const std::string& name) const = 0;
+  virtual void SetChecked(const std::string& name, bool checked) = 0;
+  // Shows the view modally and returns its modal result (the paused dialog: 1 Stop Record,
+  // 2 Continue or the caption's close button, 3 Exit). Input for other windows waits meanwhile.
+  virtual int ShowModal() = 0;
+};
+
+class TMessageBoxes {
+ public:
+  virtual ~TMessageBoxes() = default;
+  // Modal. flags: buttons | icon (kMb... values). Returns the button pressed (kId... values).
+  virtual int Show(const std::string& text, const std::string& caption, std::uint32_t flags) = 0;
+};
+
+struct TSaveDialogOptions {
+  std::string Title;
+  std::string InitialDir;
+  std::string Filter;            // "Flash File|*.swf": pairs of description and pattern
+  std::string DefaultExtension;  // without the dot; added to a name typed without extension
+  int FilterIndex = 1;
+};
+
+class TSaveDialog {
+ public:
+  virtual ~TSaveDialog() = default;
+  // Modal. The name picked (as the dialog returns it), or nothing when cancelled.
+  virtual std::optional<std::string> Execute(const TSaveDialogOptions& options) = 0;
+};
+
+// The icon in the notification area. Its mouse input arrives as TUIEventKind::TrayNotify.
+class TTrayIcon {
+ public:
+  virtual ~TTrayIcon() = default;
+  // False when the desktop has no notification area.
+  virtual bool Add(const std::string& tip) = 0;
+  virtual void Remove() = 0;
+  virtual bool Present() const = 0;
+  // Pops a menu up at a screen position; modal. Returns the index of the item chosen, or -1
+  // when the menu was dismissed.
+  virtual int PopupMenu(int x, int y, const std::vector<std::string>& items) = 0;
+};
+
+// A system-wide key combination, delivered as TUIEventKind::HotKey with its identifier.
+class THotKeys {
+ public:
+  virtual ~THotKeys() = default;
+  // A fresh identifier for a hot key (the global atom of the name).
+  virtual std::uint16_t AddAtom(const std::string& name) = 0;
+  virtual void DeleteAtom(std::uint16_t id) = 0;
+  // False when the combination cannot be had (another program holds it).
+  virtual bool Register(std::uint16_t id, std::uint32_t modifiers, std::uint32_t key) = 0;
+  virtual void Unregister(std::uint16_t id) = 0;
+};
+
+// Top-level windows and the desktop they stand on.
+class TDesktop {
+ public:
+  virtual ~TDesktop() = default;
+  virtual TScreenRect DesktopRect() = 0;
+  virtual TWindowHandle ForegroundWindow() = 0;
+  virtual bool IsWindowVisible(TWindowHandle window) = 0;
+  virtual bool IsMinimised(TWindowHandle window) = 0;
+  virtual bool IsMaximised(TWindowHandle window) = 0;
+  // The outer rectangle (frame and caption included) in screen pixels; nothing when the window
+  // no longer exists.
+  virtual std::optional<TScreenRect> WindowRect(TWindowHandle window) = 0;
+};
+
+// Copies pixels of the screen into 8-bit bitmaps with the fixed palette (platform/Palette.h).
+class TScreenGrabber {
+ public:
+  virtual ~TScreenGrabber() = default;
+  // Fills into with what is shown in rect (screen pixels): the whole screen for window 0,
+  // else the window's own pixels (frame and caption included), rect being its outer
+  // rectangle. into becomes rect's size, 8 bits per pixel, bottom-up rows, the fixed palette;
+  // its buffer is reused when the size is unchanged. Returns false when the source cannot be
+  // read (no device context, the window is gone); into is then unspecified.
+  virtual bool Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) = 0;
+};
+
+struct TCursorInfo {
+  bool Showing = false;
+  std::int32_t X = 0, Y = 0;        // the pointer, screen pixels
+  std::int32_t HotX = 0, HotY = 0;  // the pointer's place inside the picture
+  // 32 bits per pixel, blue-green-red-alpha, top-down (negative Height); alpha 0 is clear.
+  TDIBitmap Picture;
+};
+
+class TCursorSource {
+ public:
+  virtual ~TCursorSource() = default;
+  // False when the cursor cannot be queried.
+  virtual bool GetCursor(TCursorInfo& info) = 0;
+};
+
+// Where the recorder keeps its files.
+class TFileLocations {
+ public:
+  virtual ~TFileLocations() = default;
+  // The folder holding the log and the recordings' folders (made when missing). Throws
+  // std::runtime_error when it cannot be made.
+  virtual std::string StateFolder() = 0;
+  virtual std::string LogFileName() = 0;
+  virtual std::string DefaultOutputName() = 0;
+  // A new folder, private to the user, for the segments of one recording, inside StateFolder.
+  // Throws std::runtime_error when it cannot be made.
+  virtual std::string MakeRecordingFolder() = 0;
+  virtual std::string CurrentDirectory() = 0;
+  virtual char PathSeparator() const = 0;
+};
+
+// Everything the recorder uses, passed by reference. All members are set and outlive the
+// recorder; a caller may put a wrapper in place of any of them.
+struct TPlatform {
+  TClock* Clock = nullptr;
+  TApplicationHost* Application = nullptr;
+  TSingleInstance* Instance = nullptr;
+  TView* ToolWindow = nullptr;
+  TView* PausedDialog = nullptr;
+  TMessageBoxes* MessageBoxes = nullptr;
+  TSaveDialog* SaveDialog = nullptr;
+  TTrayIcon* Tray = nullptr;
+  THotKeys* HotKeys = nullptr;
+  TDesktop* Desktop = nullptr;
+  TScreenGrabber* Grabber = nullptr;
+  TCursorSource* Cursor = nullptr;
+  TFileLocations* Files = nullptr;
+};
+
+}  // namespace kestrova::platform

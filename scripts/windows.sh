@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows kestrova.exe with mingw-w64 and checks it under Wine against the Linux
+# program: `dump` must print the same text (Windows writes CRLF line endings), `rewrite` must write
+# the same bytes, for a few movies, a damaged one and non-ASCII file names.
+# Usage: scripts/windows.sh [LINUX_KESTROVA]   (default: build/app/kestrova, built when missing)
+# Skips, saying why, where mingw-w64 or Wine cannot be installed.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+linux_kestrova="${1:-$KESTROVA_ROOT/build/app/kestrova}"
+win_build="$KESTROVA_ROOT/build-win"
+
+kestrova_install_windows || echo "Could not install ${KESTROVA_WINDOWS_PACKAGES[*]}" >&2
+if ! command -v x86_64-w64-mingw32-g++ >/dev/null || [ ! -f /usr/x86_64-w64-mingw32/include/zlib.h ]; then
+  echo "SKIPPED: Windows cross-build: mingw-w64 or its zlib is not installed" \
+    "(g++-mingw-w64-x86-64-posix, libz-mingw-w64-dev)"
+  exit 0
+fi
+if [ ! -x "$linux_kestrova" ]; then
+  kestrova_build "$KESTROVA_ROOT/build" -DKESTROVA_WERROR=ON >/dev/null
+fi
+
+# Release: GCC's -O3 warnings are checked here too, with the same GCC 12 as Debian's own.
+kestrova_build "$win_build" -DCMAKE_TOOLCHAIN_FILE="$KESTROVA_ROOT/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DKESTROVA_WERROR=ON -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF \
+  -DKESTROVA_LIBDEFLATE=OFF -DKESTROVA_WINDOWS_CHECKS=ON >/dev/null
+win_kestrova="$win_build/app/kestrova.exe"
+echo "Built $win_kestrova"
+
+wine_bin="$(command -v wine64 || command -v wine || true)"
+if [ -z "$wine_bin" ]; then
+  echo "SKIPPED: running kestrova.exe: Wine is not installed (wine, wine64)"
+  exit 0
+fi
+
+# A prefix of our own under the build tree, no debug chatter, no Mono or Gecko installer prompts.
+export WINEPREFIX="$win_build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+stop_wine() { timeout 30 wineserver -k 2>/dev/null || true; }
+trap stop_wine EXIT
+# Wine must never hang the suite: every run has a deadline (the first one creates the prefix).
+wine_run() { timeout "${WINE_TIMEOUT:-60}" "$wine_bin" "$win_kestrova" "$@"; }
+WINE_TIMEOUT=300 wine_run --version >/dev/null 2>&1 || {
+  echo "FAILED: kestrova.exe --version does not run under $wine_bin" >&2
+  exit 1
+}
+
+# File offsets past 4 GB, UTF-8 names and replacing files, as the Linux suite tests them.
+if [ -f "$win_build/windows_checks.exe" ]; then
+  (cd "$win_build" && timeout 120 "$wine_bin" ./windows_checks.exe --gtest_brief=1) ||
+    { echo "FAILED: windows_checks.exe" >&2; exit 1; }
+else
+  echo "SKIPPED: windows_checks.exe (no GoogleTest source in /usr/src/googletest)"
+fi
+
+work="$(mktemp -d)"; [ -z "${KEEP_WORK:-}" ] || echo "work: $work"
+[ -n "${KEEP_WORK:-}" ] || trap 'stop_wine; rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+
+corpus="$KESTROVA_ROOT/fuzz/corpus/swf_reader"
+movies=(all-tags.swf DefineSprite.cws.swf DefineFont2.swf DoAction.cws.swf DefineBitsLossless.swf
+        DefineButton2.swf PlaceObject2.cws.swf DefineMorphShape.swf)
+for m in "${movies[@]}"; do cp "$corpus/$m" "$work/"; done
+# A damaged movie: cut in the middle of a tag, so both programs report and copy the rest alike.
+head -c 300 "$corpus/all-tags.swf" >"$work/cut.swf"
+movies+=(cut.swf)
+# Names outside the ANSI code page reach Windows' file functions only as UTF-16.
+cp "$corpus/DefineText.swf" "$work/Fïlm 影片 ü.swf"
+movies+=("Fïlm 影片 ü.swf")
+
+cd "$work"
+echo "this is no movie" >notes.txt
+# compare NAME ARGS...: runs both programs with the same arguments in the same folder; standard
+# output and error must match modulo CR, and the exit status exactly. With OUTPUT=FILE, the file
+# the Linux run wrote is moved aside and must equal the one the Windows run writes.
+compare() {
+  local name="$1"
+  shift
+  local lin_status=0 win_status=0
+  "$linux_kestrova" "$@" >"$name.lin.out" 2>"$name.lin.err" || lin_status=$?
+  [ -z "${OUTPUT:-}" ] || mv "$OUTPUT" "linux-$OUTPUT"
+  wine_run "$@" >"$name.win.out" 2>"$name.win.err" || win_status=$?
+  [ "$lin_status" = "$win_status" ] || fail "$name: exit status $win_status on Windows, $lin_status on Linux"
+  for s in out err; do
+    tr -d '\r' <"$name.win.$s" | cmp -s - "$name.lin.$s" ||
+      fail "$name: standard $s differs: $(tr -d '\r' <"$name.win.$s" | diff - "$name.lin.$s" | head -5)"
+  done
+  if [ -n "${OUTPUT:-}" ]; then
+    cmp -s "$OUTPUT" "linux-$OUTPUT" || fail "$name: the written files differ"
+  fi
+}
+
+for m in "${movies[@]}"; do
+  compare "dump $m" dump "$m"
+  for mode in keep --compress --plain; do
+    out="out$mode-$m"
+    OUTPUT="$out" compare "rewrite $m $mode" rewrite "$m" "$out" ${mode/keep/}
+  done
+done
+# Saving over an existing file replaces it (rename() refuses to on Windows).
+"$linux_kestrova" rewrite DefineFont2.swf linux-existing.swf >/dev/null
+cp all-tags.swf existing.swf
+wine_run rewrite DefineFont2.swf existing.swf >/dev/null || fail "rewrite over an existing file failed"
+cmp -s existing.swf linux-existing.swf || fail "rewrite over an existing file: the files differ"
+compare "missing file" dump "no such file.swf"
+compare "not a movie" dump notes.txt
+compare "usage error" rewrite only-one.swf
+compare "unknown option" rewrite a.swf b.swf --zip
+compare "help" help rewrite
+compare "version" --version
+
+if [ "$failures" -ne 0 ]; then
+  echo "Windows build under Wine: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "Windows build under Wine: dump and rewrite match the Linux build on ${#movies[@]} movies."
