@@ -1,6 +1,7 @@
 // The commands of the kestrova program, as functions so tests can run them.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
@@ -48,6 +49,10 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
 int DumpCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RewriteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// Image and sound file commands (ProbeCommand.cpp).
+// Prints what the image and sound readers know about each file ("name: value" lines, or a JSON
+// array with --json). Returns 1 when any file could not be probed, after probing the others.
+int ProbeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Recording commands (RecordCommands.cpp).
 // Records through the recorder's own flows (start, hot key, Stop Record, Yes, the save dialog
 // answered with the output name); 0 only when the movie and its page were written.
@@ -60,5 +65,23 @@ int RunToolWindowProgram(std::ostream& out, std::ostream& err);
 // The demonstration's script: start a full-screen recording, stop it after six seconds, save it
 // as outputName, close the tool window.
 void PlayDemonstration(platform::sim::TSimDesktop& desktop, const std::string& outputName);
+// Movie building commands (BuilderCommands.cpp).
+// kestrova slideshow OUT.swf IMAGE... [--fps N] [--seconds-each S] [--audio FILE]
+// [--background RRGGBB] [--web-player URL]: a compressed movie (and its page) showing each BMP
+// or JPEG picture in turn, centred on a stage as large as the largest, with the sound started on
+// the first frame.
+int SlideshowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// kestrova join OUT.swf IN.swf... [--web-player URL]: the movies one after the other (and a
+// page), each as a sprite at its own depth for its own frames, on a stage as large as the
+// largest at the first one's frame rate.
+int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Playing commands (PlayerCommands.cpp): movies played by the project's own player.
+// Writes frames as PNG pictures: kestrova frames IN.swf OUTDIR [--from N] [--to M] [--every K].
+int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Pipes the frames into ffmpeg: kestrova export IN.swf OUT.mp4|.webm|.gif|.png [--scale S].
+int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Writes opaque RGBA rows as an RGB PNG file; false with error set when it cannot.
+bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
+              std::string& error);
 
 }  // namespace kestrova
