@@ -4,7 +4,9 @@ set -euo pipefail
 
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   libcrypt-dev libdeflate-dev)
+                   libcrypt-dev libdeflate-dev
+                   libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base
+                   ffmpeg time)
 
 kestrova_install() {
   local missing=()

@@ -1,6 +1,8 @@
 #include "platform/x11/X11Backend.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace kestrova::platform::x11 {
@@ -45,6 +47,16 @@ TX11Backend::TX11Backend(const char* displayName)
                         &FFiles};
 }
 
-TX11Backend::~TX11Backend() = default;
+TX11Backend::~TX11Backend() {
+  // For the benchmark: how many grabs there were and how much of them had to be mapped.
+  const char* stats = std::getenv("KESTROVA_X11_STATS");
+  if (stats == nullptr || *stats == '\0') return;
+  const TX11GrabStats& s = FGrabber.Stats();
+  std::fprintf(stderr, "x11: %llu grabs, %llu row blocks mapped, %llu kept, %s\n",
+               static_cast<unsigned long long>(s.Grabs),
+               static_cast<unsigned long long>(s.BlocksMapped),
+               static_cast<unsigned long long>(s.BlocksKept),
+               FGrabber.UsingShm() ? "shared memory" : "XGetImage");
+}
 
 }  // namespace kestrova::platform::x11

@@ -232,8 +232,8 @@ bool TX11Grabber::Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap&
       BlendCursor(FCursorInfo, FBuffers[FCurrent]->Row(0), FBuffers[FCurrent]->Stride(),
                   area.Width(), area.Height(), area.Left, area.Top);
     }
-    MapBlocks(*FBuffers[FCurrent], FHavePrevious ? FBuffers[1 - FCurrent].get() : nullptr, area,
-              rect);
+    MapBlocks(*FBuffers[FCurrent],
+              FHavePrevious && FCompareBlocks ? FBuffers[1 - FCurrent].get() : nullptr, area, rect);
     FCurrent = 1 - FCurrent;
   }
   FHavePrevious = area.Width() > 0;

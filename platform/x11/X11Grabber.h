@@ -39,6 +39,8 @@ class TX11Grabber : public TScreenGrabber {
   bool Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) override;
 
   bool UsingShm() const;
+  // Off: every block is mapped on every grab (to measure what the comparison saves).
+  void SetCompareBlocks(bool compare) { FCompareBlocks = compare; }
   const TX11GrabStats& Stats() const { return FStats; }
 
  private:
@@ -57,6 +59,7 @@ class TX11Grabber : public TScreenGrabber {
   std::unique_ptr<TBuffer> FBuffers[2];
   int FCurrent = 0;
   bool FHavePrevious = false;
+  bool FCompareBlocks = true;
   TScreenRect FLastRect, FLastArea;
   std::vector<std::uint8_t> FIndices;  // the mapped picture, top-down, rect's size
   std::vector<std::uint8_t> FRowScratch;
