@@ -41,10 +41,13 @@ bool TX11Desktop::HasState(TXWindow window, const char* state) {
   return std::find(states->begin(), states->end(), wanted) != states->end();
 }
 
-TXWindow TX11Desktop::TopLevelOf(TXWindow window) {
+TXWindow TX11Desktop::TopLevelOf(TXWindow window, bool preferClient) {
   // Climb to the child of the root: the window itself without a manager, its frame with one.
+  // preferClient: stop at the first window the manager marked with WM_STATE (the client inside
+  // the frame), as the focus may be held by a window inside the client.
   Display* d = FDisplay.Get();
   for (int depth = 0; depth < 64 && window != 0; ++depth) {
+    if (preferClient && Property(window, "WM_STATE")) return window;
     Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     Status ok = 0;
@@ -72,7 +75,7 @@ TWindowHandle TX11Desktop::ForegroundWindow() {
   int revert = 0;
   XGetInputFocus(FDisplay.Get(), &focus, &revert);
   if (focus == None || focus == PointerRoot || focus == FDisplay.Root()) return 0;
-  return TopLevelOf(focus);
+  return TopLevelOf(focus, true);
 }
 
 bool TX11Desktop::IsWindowVisible(TWindowHandle window) {
@@ -119,7 +122,7 @@ std::optional<TScreenRect> TX11Desktop::WindowRect(TWindowHandle window) {
     const auto e = [&](int i) { return static_cast<std::int32_t>((*extents)[i]); };
     return TScreenRect{r.Left - e(0), r.Top - e(2), r.Right + e(1), r.Bottom + e(3)};
   }
-  const TXWindow top = TopLevelOf(window);
+  const TXWindow top = TopLevelOf(window, false);
   if (top != 0 && top != window) {
     XWindowAttributes f;
     if (FDisplay.Trap([&] { ok = XGetWindowAttributes(d, top, &f); }) == 0 && ok != 0) {

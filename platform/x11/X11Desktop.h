@@ -16,7 +16,8 @@ class TX11Desktop : public TDesktop {
   explicit TX11Desktop(TX11Display& display);
 
   TScreenRect DesktopRect() override;
-  // _NET_ACTIVE_WINDOW when a manager keeps it, else the top-level window holding the focus.
+  // _NET_ACTIVE_WINDOW when a manager keeps it, else the window holding the focus: the client
+  // window around it that a manager marked with WM_STATE, or without a manager its top level.
   TWindowHandle ForegroundWindow() override;
   // Shown or minimised (as on the platform the recorder was first written for, a minimised
   // window still counts as visible); false for a window withdrawn or gone.
@@ -33,7 +34,7 @@ class TX11Desktop : public TDesktop {
   // The 32-bit items of a property (format 32), or nothing when absent or the window is gone.
   std::optional<std::vector<unsigned long>> Property(TXWindow window, const char* name);
   bool HasState(TXWindow window, const char* state);
-  TXWindow TopLevelOf(TXWindow window);
+  TXWindow TopLevelOf(TXWindow window, bool preferClient);
 
   TX11Display& FDisplay;
 };

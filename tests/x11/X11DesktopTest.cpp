@@ -65,6 +65,15 @@ TEST(X11Desktop, ManagerPropertiesGiveTheActiveWindowFrameAndState) {
   TX11Display display(server.Name().c_str());
   TX11Desktop desktop(display);
   EXPECT_EQ(desktop.ForegroundWindow(), b);
+  // A manager without _NET_ACTIVE_WINDOW: the focus inside a framed client gives the client.
+  client.SetCardinals(framed, "WM_STATE", {1, 0}, "WM_STATE");
+  XDeleteProperty(client.D, client.Root(), XInternAtom(client.D, "_NET_ACTIVE_WINDOW", False));
+  const Window inner = XCreateSimpleWindow(client.D, framed, 1, 1, 5, 5, 0, 0, 0);
+  XMapWindow(client.D, inner);
+  client.Sync();
+  XSetInputFocus(client.D, inner, RevertToParent, CurrentTime);
+  client.Sync();
+  EXPECT_EQ(desktop.ForegroundWindow(), framed);
   EXPECT_EQ(desktop.WindowRect(a), (TScreenRect{28, 20, 83, 104}));
   EXPECT_EQ(desktop.WindowRect(framed), (TScreenRect{150, 100, 220, 190}));
   EXPECT_TRUE(desktop.IsMaximised(b));
