@@ -13,6 +13,18 @@ constexpr std::array kCommands{
     TCommandInfo{"dump", "FILE.swf", "print the header and every tag of a SWF file", DumpCommand},
     TCommandInfo{"rewrite", "IN.swf OUT.swf [--compress|--plain]",
                  "read every tag and write the movie again", RewriteCommand},
+    TCommandInfo{"probe", "FILE... [--json]",
+                 "print what the image and sound readers know about BMP, JPEG, WAV and MP3 files",
+                 ProbeCommand},
+    TCommandInfo{"record",
+                 "[--platform NAME] [--full-screen|--active-window] [--seconds N] [-o FILE]",
+                 "record the screen into a movie and its HTML page", RecordCommand},
+    TCommandInfo{"recover", "[FOLDER] [-o FILE]",
+                 "list recordings left unsaved and join one into a movie and page", RecoverCommand},
+    TCommandInfo{"frames", "IN.swf OUTDIR [--from N] [--to M] [--every K]",
+                 "play a movie and write its frames as PNG pictures", FramesCommand},
+    TCommandInfo{"export", "IN.swf OUT.mp4|OUT.webm|OUT.gif|OUT.png [--scale S]",
+                 "play a movie into ffmpeg as video (an animated PNG for .png)", ExportCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {
@@ -81,10 +93,7 @@ int UsageError(const char* command, std::ostream& err, const std::string& proble
 }
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
-    PrintUsage(err);
-    return 2;
-  }
+  if (args.empty()) return RunToolWindowProgram(out, err);
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") return Help(rest, out, err);
   if (args[0] == "--version") {

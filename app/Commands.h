@@ -1,12 +1,17 @@
 // The commands of the kestrova program, as functions so tests can run them.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace kestrova {
+
+namespace platform::sim {
+class TSimDesktop;
+}
 
 // A command's arguments exclude the program and command names. Returns the exit status.
 using TCommandFunc = int (*)(const std::vector<std::string>& args, std::ostream& out,
@@ -43,5 +48,30 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
                std::ostream& out, std::ostream& err);
 int DumpCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RewriteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Image and sound file commands (ProbeCommand.cpp).
+// Prints what the image and sound readers know about each file ("name: value" lines, or a JSON
+// array with --json). Returns 1 when any file could not be probed, after probing the others.
+int ProbeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Recording commands (RecordCommands.cpp).
+// Records through the recorder's own flows (start, hot key, Stop Record, Yes, the save dialog
+// answered with the output name); 0 only when the movie and its page were written.
+int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Lists the recordings left unsaved in the state folder and joins one into a movie and page.
+int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The tool-window program (kestrova without arguments) on the best available desktop; on the
+// simulated one, a short scripted demonstration, which says so on err.
+int RunToolWindowProgram(std::ostream& out, std::ostream& err);
+// The demonstration's script: start a full-screen recording, stop it after six seconds, save it
+// as outputName, close the tool window.
+void PlayDemonstration(platform::sim::TSimDesktop& desktop, const std::string& outputName);
+// Playing commands (PlayerCommands.cpp): movies played by the project's own player.
+// Writes frames as PNG pictures: kestrova frames IN.swf OUTDIR [--from N] [--to M] [--every K].
+int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Pipes the frames into ffmpeg: kestrova export IN.swf OUT.mp4|.webm|.gif|.png [--scale S].
+int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Writes opaque RGBA rows as an RGB PNG file; false with error set when it cannot.
+bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
+              std::string& error);
 
 }  // namespace kestrova

@@ -21,15 +21,20 @@ set(CPACK_PACKAGE_VENDOR "The Kestrova developers")
 set(CPACK_PACKAGE_CONTACT "The Kestrova developers <kestrova@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Screen recorder that writes compressed SWF movies")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrova records what happens on the screen into a compressed SWF (Flash) movie plus an\n"
-    "HTML page that embeds it. The kestrova program also lists, rewrites and builds SWF files.")
+    "Kestrova records what happens on the screen into a compressed SWF (Flash) movie plus an \
+HTML page that embeds it. The kestrova program also lists and rewrites SWF files.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
-set(CPACK_DEBIAN_PACKAGE_LICENSE MIT)
+# A package carries no debugging information, whatever the build type.
+set(CPACK_STRIP_FILES ON)
 # The runtime dependencies are the Debian packages of the shared libraries the program really
 # links (dpkg-shlibdeps reads them off the binary), so they follow whatever the build linked.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -111,14 +111,15 @@ TFlashExternalMovie& TFlashMovie::AddExternalMovie(const std::string& fileName, 
   // fit in 16 bits before anything is added.
   const std::uint32_t id = CurrentObjID;
   const std::uint32_t count = std::max(external->CharacterCount(), external->DefinedCount());
-  if (id == 0 || id + count + 1 > 65536) {
+  if (id == 0 || id + count > 65535) {
     throw std::length_error("\"" + fileName + "\": the movie has no character ids left for its " +
                             std::to_string(count) + " characters (65535 at most)");
   }
   if (renumber) reader.ChangeCharacterIDs(static_cast<std::uint16_t>(id + 1));
   external->SetCharacterId(static_cast<std::uint16_t>(id));
   TFlashExternalMovie& added = AddObject(std::move(external));
-  CurrentObjID = static_cast<std::uint16_t>(id + count + 2);  // 0: none left
+  // One id after the imported ones is left unused; 0 when none are left.
+  CurrentObjID = static_cast<std::uint16_t>(std::min<std::uint32_t>(id + count + 2, 65536));
   FSprites.Add(&added.MakeSprite());
   return added;
 }

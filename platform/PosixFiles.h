@@ -25,9 +25,10 @@ class TPosixFileLocations : public TFileLocations {
   std::string MakeRecordingFolder() override;
   std::string CurrentDirectory() override;
   char PathSeparator() const override { return '/'; }
+  // HOME, else the user's entry; throws std::runtime_error when neither is known.
+  std::string Home() const;
 
  private:
-  std::string Home() const;
   TGetEnv FGetEnv;
 };
 

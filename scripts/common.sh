@@ -4,15 +4,24 @@ set -euo pipefail
 
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   libcrypt-dev libdeflate-dev
-                   libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base
-                   ffmpeg time)
+                   libcrypt-dev libdeflate-dev)
+# The player's commands and the browser test: PNG pictures, ffmpeg for export, Chromium and
+# Node.js (npm installs the browser driver and the web player).
+KESTROVA_PACKAGES+=(libpng-dev ffmpeg chromium nodejs)
+# The extra configurations of the test script: clang, the Debian package (dpkg-shlibdeps, file),
+# and the Windows cross-build checked under Wine. A machine without them skips those parts.
+KESTROVA_PACKAGES+=(clang dpkg-dev file)
+KESTROVA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# The X11 desktop backend (X11 and Qt 6) and its tests (Xvfb) and side-by-side benchmark.
+KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
 
 kestrova_install() {
   local missing=()
   for p in "${KESTROVA_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
+  # Some Node.js builds carry npm themselves and conflict with Debian's npm package.
+  command -v npm >/dev/null || missing+=(npm)
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   local sudo=""
@@ -31,4 +40,13 @@ kestrova_build() {
   CCACHE_BASEDIR="$KESTROVA_ROOT" cmake -S "$KESTROVA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     "${launcher[@]}" "$@" >/dev/null
   CCACHE_BASEDIR="$KESTROVA_ROOT" cmake --build "$dir" -j "$(nproc)"
+}
+
+# Installs the Windows cross-build's packages where the system has them; returns non-zero if not.
+kestrova_install_windows() {
+  local saved=("${KESTROVA_PACKAGES[@]}") status=0
+  KESTROVA_PACKAGES=("${KESTROVA_WINDOWS_PACKAGES[@]}")
+  kestrova_install >&2 || status=$?
+  KESTROVA_PACKAGES=("${saved[@]}")
+  return $status
 }

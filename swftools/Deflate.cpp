@@ -1,6 +1,8 @@
 #include "swftools/Deflate.h"
 
+#ifdef KESTROVA_HAVE_LIBDEFLATE
 #include <libdeflate.h>
+#endif
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@ namespace kestrova {
 
 namespace {
 
+#ifdef KESTROVA_HAVE_LIBDEFLATE
 struct TCompressorFree {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
@@ -44,6 +47,7 @@ void CompressWithLibdeflate(const void* data, std::size_t size, std::vector<std:
   }
   out.resize(start + written);
 }
+#endif
 
 std::string ZlibMessage(const char* what, const z_stream& z, int code) {
   return std::string(what) + ": " + (z.msg ? z.msg : zError(code));
@@ -90,7 +94,11 @@ void CompressWithZlib(const void* data, std::size_t size, std::vector<std::uint8
 }  // namespace
 
 TDeflateWriter DefaultDeflateWriter() {
+#ifdef KESTROVA_HAVE_LIBDEFLATE
   return TDeflateWriter::Libdeflate;
+#else
+  return TDeflateWriter::Zlib;
+#endif
 }
 
 const char* DeflateWriterName(TDeflateWriter writer) {
@@ -102,11 +110,15 @@ void ZlibCompress(const void* data, std::size_t size, std::vector<std::uint8_t>&
   if (level < -1 || level > 9) {
     throw std::invalid_argument("deflate level out of range: " + std::to_string(level));
   }
+#ifdef KESTROVA_HAVE_LIBDEFLATE
   if (writer == TDeflateWriter::Libdeflate) {
     CompressWithLibdeflate(data, size, out, level);
-  } else {
-    CompressWithZlib(data, size, out, level);
+    return;
   }
+#endif
+  // Without libdeflate (KESTROVA_LIBDEFLATE off) zlib writes for both: the same format.
+  (void)writer;
+  CompressWithZlib(data, size, out, level);
 }
 
 std::vector<std::uint8_t> ZlibDecompress(const void* data, std::size_t size, std::size_t maxSize) {

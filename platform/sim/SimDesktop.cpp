@@ -1,7 +1,9 @@
 #include "platform/sim/SimDesktop.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/Palette.h"
 
@@ -53,7 +55,10 @@ class TSimDesktop::TClockImpl : public TClock {
   std::uint32_t TickCount() override {
     return static_cast<std::uint32_t>(D.FConfig.StartTick + D.FNow);
   }
-  void Sleep(std::uint32_t ms) override { D.AdvanceTo(D.FNow + ms); }
+  void Sleep(std::uint32_t ms) override {
+    if (D.FRealTime) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    D.AdvanceTo(D.FNow + ms);
+  }
   TSimDesktop& D;
 };
 
@@ -374,6 +379,10 @@ TSimDesktop::TWindowState* TSimDesktop::Find(TWindowHandle handle) {
 }
 
 void TSimDesktop::AdvanceTo(std::uint64_t ms) {
+  if (FConfig.TimeLimitMs != 0 && ms >= FConfig.TimeLimitMs) {
+    throw TSimScriptError{"the script ran past its time limit of " +
+                          std::to_string(FConfig.TimeLimitMs) + " ms"};
+  }
   while (!FScript.empty() && FScript.begin()->first <= ms) {
     const TSimAction action = FScript.begin()->second;
     FScript.erase(FScript.begin());

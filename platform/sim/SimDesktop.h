@@ -46,6 +46,9 @@ struct TSimConfig {
   std::vector<std::pair<std::int32_t, std::int32_t>> CursorPath = {{40, 40}};
   std::uint32_t CursorStepMs = 1000;
   bool CursorShowing = true;
+  // Reaching this virtual time (when not 0) stops the script with TSimScriptError, so a
+  // script that never ends its recording fails instead of running on.
+  std::uint64_t TimeLimitMs = 0;
 };
 
 // A desktop with three lively windows (typing, scrolling, video) and a wandering pointer.
@@ -144,6 +147,8 @@ class TSimDesktop {
   // Messages boxes shown, their texts in order.
   std::vector<std::string> MessageTexts() const;
   bool Halted() const { return FHalted; }
+  // Sleeping also waits for the real time to pass (a desktop recorded until Ctrl+C).
+  void SetRealTime(bool realTime) { FRealTime = realTime; }
 
   // The screen as it shows now, cursor included, one palette index per pixel, top row first
   // (rect: the whole screen for window 0, else the window's own pixels).
@@ -191,6 +196,7 @@ class TSimDesktop {
   std::vector<TSimCall> FCalls;
   std::set<std::string> FHeldNames;
   bool FHalted = false;
+  bool FRealTime = false;
   std::vector<std::uint8_t> FWallpaper;  // bgrx, the whole screen
 
   std::unique_ptr<TClockImpl> FClock;

@@ -189,7 +189,7 @@ TEST_F(Commands, RewriteOfAForeignStyleMovieKeepsEveryTag) {
 }
 
 TEST_F(Commands, UsageAndBadArguments) {
-  EXPECT_EQ(Run({}), 2);
+  EXPECT_EQ(Run({"nosuch"}), 2);
   EXPECT_NE(err.str().find("Usage: kestrova"), std::string::npos);
   EXPECT_EQ(Run({"help"}), 0);
   EXPECT_NE(out.str().find("dump FILE.swf"), std::string::npos);

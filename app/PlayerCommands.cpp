@@ -1,0 +1,344 @@
+// frames and export: a movie played by the project's own player, written as PNG pictures or
+// piped into ffmpeg as video.
+#include <png.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "app/Commands.h"
+#include "player/Player.h"
+
+extern char** environ;
+
+namespace kestrova {
+
+namespace {
+
+// Loads the movie for playing; on failure says why on err and returns null.
+std::unique_ptr<TMoviePlayer> OpenMovie(const std::string& name, std::ostream& err) {
+  try {
+    return std::make_unique<TMoviePlayer>(name);
+  } catch (const EPlayerError& e) {
+    err << "kestrova: \"" << name << "\": " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    err << "kestrova: " << e.what() << "\n";
+  }
+  return nullptr;
+}
+
+// Reports what the player could not show, and a stop inside the movie; returns the exit status
+// (1 when the movie is damaged, so a script does not take half a movie for all of it).
+int Finish(const TMoviePlayer& player, const std::string& name, std::ostream& err) {
+  for (const std::string& note : player.Notes()) err << "kestrova: note: " << note << "\n";
+  if (player.StopReason().empty()) return 0;
+  err << "kestrova: \"" << name << "\": " << player.StopReason() << "\n";
+  return 1;
+}
+
+// A progress bar for long movies, drawn again at each whole percent.
+class TProgress {
+ public:
+  TProgress(std::ostream& err, const char* what, int total)
+      : FErr(err), FWhat(what), FTotal(total), FShown(total >= 100) {}
+  void Update(int done) {
+    if (!FShown || FTotal <= 0) return;
+    const int percent = std::min(100, done * 100 / FTotal);
+    if (percent == FLast) return;
+    FLast = percent;
+    const int bar = percent * 30 / 100;
+    FErr << "\r" << FWhat << " [" << std::string(bar, '#') << std::string(30 - bar, ' ') << "] "
+         << percent << "% (" << done << "/" << FTotal << ")" << std::flush;
+  }
+  ~TProgress() {
+    if (FShown && FLast >= 0) FErr << "\n";
+  }
+
+ private:
+  std::ostream& FErr;
+  const char* FWhat;
+  int FTotal;
+  bool FShown;
+  int FLast = -1;
+};
+
+bool ParseCount(const std::string& text, int& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < 1 || v > 1000000) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
+              std::string& error) {
+  std::FILE* file = std::fopen(fileName.c_str(), "wb");
+  if (!file) {
+    error = "cannot create \"" + fileName + "\": " + std::strerror(errno);
+    return false;
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = png && info;
+  if (ok && setjmp(png_jmpbuf(png))) ok = false;
+  if (ok) {
+    png_init_io(png, file);
+    // The player's pixels are always opaque: RGB is enough, and fast compression keeps long
+    // movies quick to write.
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_set_filler(png, 0, PNG_FILLER_AFTER);
+    for (int y = 0; y < height; ++y) {
+      png_write_row(png, const_cast<png_bytep>(rgba + std::size_t(y) * width * 4));
+    }
+    png_write_end(png, nullptr);
+  }
+  png_destroy_write_struct(&png, &info);
+  if (std::fclose(file) != 0) ok = false;
+  if (!ok) {
+    error = "cannot write \"" + fileName + "\"";
+    std::remove(fileName.c_str());
+  }
+  return ok;
+}
+
+int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> names;
+  int from = 1, to = 1000000, every = 1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    int* target = args[i] == "--from"    ? &from
+                  : args[i] == "--to"    ? &to
+                  : args[i] == "--every" ? &every
+                                         : nullptr;
+    if (target) {
+      if (i + 1 >= args.size() || !ParseCount(args[i + 1], *target))
+        return UsageError("frames", err);
+      ++i;
+    } else if (args[i].rfind("--", 0) == 0) {
+      return UsageError("frames", err);
+    } else {
+      names.push_back(args[i]);
+    }
+  }
+  if (names.size() != 2 || from > to) return UsageError("frames", err);
+  auto player = OpenMovie(names[0], err);
+  if (!player) return 1;
+  std::error_code ec;
+  std::filesystem::create_directories(names[1], ec);
+  if (ec) {
+    err << "kestrova: cannot create the folder \"" << names[1] << "\": " << ec.message() << "\n";
+    return 1;
+  }
+  const int last = std::min<int>(to, player->DeclaredFrameCount());
+  TProgress progress(err, "frames", last >= from ? (last - from) / every + 1 : 0);
+  int written = 0;
+  for (int frame = 1; frame <= to; ++frame) {
+    const bool wanted = frame >= from && (frame - from) % every == 0;
+    if (!(wanted ? player->NextFrame() : player->SkipFrame())) break;
+    if (!wanted) continue;
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05d.png", frame);
+    std::string error;
+    if (!WritePng((std::filesystem::path(names[1]) / name).string(), player->Pixels(),
+                  player->Width(), player->Height(), error)) {
+      err << "kestrova: " << error << "\n";
+      return 1;
+    }
+    progress.Update(++written);
+  }
+  out << "Wrote " << written << " frame(s) of " << player->Width() << " x " << player->Height()
+      << " to " << names[1] << "\n";
+  return Finish(*player, names[0], err);
+}
+
+namespace {
+
+// The full path of a program found on PATH, or empty.
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string dir = dirs.substr(start, end - start);
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+// ffmpeg's output options for the file's kind; false for a kind it is not asked to write.
+bool OutputOptions(const std::string& outName, double scale, std::vector<std::string>& options) {
+  const std::string ext = std::filesystem::path(outName).extension().string();
+  char size[96];
+  const bool even = ext == ".mp4" || ext == ".webm";
+  // Nearest-neighbour scaling keeps a screen recording's text sharp; the video codecs need even
+  // sizes.
+  if (even) {
+    std::snprintf(size, sizeof size, "scale=trunc(iw*%g/2)*2:trunc(ih*%g/2)*2:flags=neighbor",
+                  scale, scale);
+  } else {
+    std::snprintf(size, sizeof size,
+                  "scale=max(1\\,trunc(iw*%g)):max(1\\,trunc(ih*%g)):flags=neighbor", scale, scale);
+  }
+  if (ext == ".mp4") {
+    options = {"-vf",  size, "-c:v",     "libx264", "-preset", "veryfast",
+               "-crf", "18", "-pix_fmt", "yuv420p", "-f",      "mp4"};
+  } else if (ext == ".webm") {
+    options = {"-vf",     size, "-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8",
+               "-row-mt", "1",  "-b:v", "0",          "-crf",      "32",       "-f",        "webm"};
+  } else if (ext == ".gif") {
+    options = {"-vf", std::string(size) + ",split[a][b];[a]palettegen[p];[b][p]paletteuse", "-f",
+               "gif"};
+  } else if (ext == ".png") {
+    options = {"-vf", size, "-plays", "0", "-f", "apng"};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// ffmpeg reading raw frames from a pipe.
+class TFfmpeg {
+ public:
+  bool Start(const std::string& program, const std::vector<std::string>& args, std::string& error) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (rc != 0) {
+      close(fds[1]);
+      error = std::strerror(rc);
+      return false;
+    }
+    FPipe = fds[1];
+    return true;
+  }
+  bool Write(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = write(FPipe, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Closes the pipe and waits; returns ffmpeg's exit status (-1 when it did not exit normally).
+  int Finish() {
+    if (FPipe >= 0) close(FPipe);
+    FPipe = -1;
+    int status = 0;
+    while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ~TFfmpeg() {
+    if (FPipe >= 0) Finish();
+  }
+
+ private:
+  pid_t FPid = 0;
+  int FPipe = -1;
+};
+
+}  // namespace
+
+int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> names;
+  double scale = 1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--scale") {
+      char* end = nullptr;
+      if (i + 1 >= args.size()) return UsageError("export", err);
+      scale = std::strtod(args[++i].c_str(), &end);
+      if (*end != '\0' || !(scale > 0 && scale <= 16)) return UsageError("export", err);
+    } else {
+      names.push_back(args[i]);
+    }
+  }
+  std::vector<std::string> options;
+  if (names.size() != 2) return UsageError("export", err);
+  if (!OutputOptions(names[1], scale, options)) {
+    err << "kestrova: cannot export to \"" << names[1]
+        << "\": the name must end in .mp4, .webm, .gif or .png\n";
+    return 2;
+  }
+  const std::string ffmpeg = FindProgram("ffmpeg");
+  if (ffmpeg.empty()) {
+    err << "kestrova: export needs ffmpeg, which is not installed (on Debian: apt-get install "
+           "ffmpeg); `kestrova frames` writes PNG pictures without it\n";
+    return 1;
+  }
+  auto player = OpenMovie(names[0], err);
+  if (!player) return 1;
+  double fps = player->FrameRate();
+  if (!(fps > 0)) fps = 12;  // a movie without a rate plays at the recorder's
+  char rate[32], size[32];
+  std::snprintf(rate, sizeof rate, "%.6g", fps);
+  std::snprintf(size, sizeof size, "%dx%d", player->Width(), player->Height());
+  std::vector<std::string> ffArgs = {"-hide_banner", "-loglevel", "error", "-y", "-f",
+                                     "rawvideo",     "-pix_fmt",  "rgba",  "-s", size,
+                                     "-framerate",   rate,        "-i",    "-"};
+  ffArgs.insert(ffArgs.end(), options.begin(), options.end());
+  ffArgs.push_back(names[1]);
+  // A failed ffmpeg closes the pipe: that must be an error here, not a signal that ends us.
+  struct sigaction ignore {
+  }, old{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &old);
+  TFfmpeg encoder;
+  std::string error;
+  int frames = 0;
+  bool piped = encoder.Start(ffmpeg, ffArgs, error);
+  if (piped) {
+    TProgress progress(err, "export", player->DeclaredFrameCount());
+    const std::size_t bytes = std::size_t(player->Width()) * player->Height() * 4;
+    while (player->NextFrame()) {
+      if (!encoder.Write(player->Pixels(), bytes)) {
+        piped = false;
+        break;
+      }
+      progress.Update(++frames);
+    }
+  }
+  const int status = error.empty() ? encoder.Finish() : -1;
+  sigaction(SIGPIPE, &old, nullptr);
+  if (!error.empty()) {
+    err << "kestrova: cannot start ffmpeg: " << error << "\n";
+    return 1;
+  }
+  if (!piped || status != 0) {
+    err << "kestrova: ffmpeg could not write \"" << names[1] << "\" (exit status " << status
+        << ")\n";
+    return 1;
+  }
+  out << "Wrote " << frames << " frame(s) at " << rate << " fps to " << names[1] << "\n";
+  return Finish(*player, names[0], err);
+}
+
+}  // namespace kestrova

@@ -1,0 +1,282 @@
+// kestrova probe: what the image and sound readers know about files.
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/Commands.h"
+#include "media/ID3v1.h"
+#include "media/ImageReader.h"
+#include "media/SoundReader.h"
+
+namespace kestrova {
+
+namespace {
+
+// One file's findings, in the order they are printed; numbers stay numbers in JSON.
+struct TProbeField {
+  std::string Name;
+  std::variant<std::string, std::int64_t, double> Value;
+};
+
+struct TProbe {
+  std::string File;
+  std::vector<TProbeField> Fields;
+  std::string Error;  // empty when the file was understood
+
+  void Add(const std::string& name, std::variant<std::string, std::int64_t, double> value) {
+    Fields.push_back({name, std::move(value)});
+  }
+  void AddText(const std::string& name, const std::string& value) {
+    if (!value.empty()) Add(name, value);
+  }
+};
+
+const char* CompressionName(std::uint32_t c) {
+  switch (c) {
+    case kBI_RGB:
+      return "none";
+    case kBI_RLE8:
+      return "RLE8";
+    case kBI_RLE4:
+      return "RLE4";
+    case kBI_BITFIELDS:
+      return "bit fields";
+    default:
+      return "unknown";
+  }
+}
+
+std::string FormatName(std::int16_t tag) {
+  switch (tag) {
+    case kWaveFormatPCM:
+      return "PCM";
+    case kWaveFormatADPCM:
+      return "ADPCM";
+    case kWaveFormatMPEG:
+      return "MPEG";
+    case kWaveFormatMPEGLayer3:
+      return "MPEG layer 3";
+    case kWaveFormatMP3File:
+      return "MP3 file";
+    default:
+      return "format " + std::to_string(tag);
+  }
+}
+
+void ProbeBMP(TMemoryStream& in, TProbe& p) {
+  TBMPReader r;
+  r.LoadFromStream(in);
+  p.Add("type", std::string("BMP"));
+  p.Add("width", std::int64_t{r.Width()});
+  p.Add("height", std::int64_t{r.Rows()});
+  p.Add("rows", std::string(r.Height() < 0 ? "top-down" : "bottom-up"));
+  p.Add("bits_per_pixel", std::int64_t{r.BitCount()});
+  p.Add("compression", std::string(CompressionName(r.SourceCompression())));
+  if (r.Compression() == kBI_BITFIELDS) {
+    char masks[64];
+    std::snprintf(masks, sizeof masks, "%08X %08X %08X", r.Image().RedMask, r.Image().GreenMask,
+                  r.Image().BlueMask);
+    p.Add("masks_rgb", std::string(masks));
+  }
+  if (!r.Palette().empty()) p.Add("palette_entries", std::int64_t(r.Palette().size()));
+  // For palette pictures this is also the table's size once compacted.
+  p.Add("colors_used", std::int64_t{r.GetColorCount()});
+}
+
+bool ProbeJPEG(TMemoryStream& in, TProbe& p) {
+  std::int32_t w = 0, h = 0;
+  if (!GetJPEGSize(in, w, h)) {
+    p.Error = "JPEG without a baseline frame header (progressive or damaged)";
+    return false;
+  }
+  p.Add("type", std::string("JPEG"));
+  p.Add("width", std::int64_t{w});
+  p.Add("height", std::int64_t{h});
+  return true;
+}
+
+void ProbeTags(const TMPEGaudio& m, TProbe& p) {
+  if (m.ID3v1.Exists) {
+    const TID3v1& t = m.ID3v1;
+    p.Add("id3v1_version", std::string(t.VersionID == 2 ? "1.1" : "1.0"));
+    p.AddText("id3v1_title", t.Title);
+    p.AddText("id3v1_artist", t.Artist);
+    p.AddText("id3v1_album", t.Album);
+    p.AddText("id3v1_year", t.Year);
+    p.AddText("id3v1_comment", t.Comment);
+    if (t.VersionID == 2) p.Add("id3v1_track", std::int64_t{t.Track});
+    p.Add("id3v1_genre_id", std::int64_t{t.GenreID});
+    p.AddText("id3v1_genre", GenreName(t.GenreID));
+  }
+  if (m.ID3v2.Exists) {
+    const TID3v2& t = m.ID3v2;
+    p.Add("id3v2_version", "2." + std::to_string(t.VersionID));
+    p.Add("id3v2_size", std::int64_t{t.Size});
+    p.AddText("id3v2_title", t.Title);
+    p.AddText("id3v2_artist", t.Artist);
+    p.AddText("id3v2_album", t.Album);
+    if (t.Track != 0) p.Add("id3v2_track", std::int64_t{t.Track});
+    p.AddText("id3v2_year", t.Year);
+    p.AddText("id3v2_genre", t.Genre);
+    p.AddText("id3v2_comment", t.Comment);
+  }
+}
+
+void ProbeSound(TMemoryStream& in, TSoundKind kind, TProbe& p) {
+  TWaveReader w;
+  w.ReadFromStream(in, kind);
+  if (!w.Error.empty()) {
+    p.Error = (kind == TSoundKind::Wave ? "WAV: " : "MP3: ") + w.Error;
+    return;
+  }
+  p.Add("type", std::string(kind == TSoundKind::Wave ? "WAV" : "MP3"));
+  p.Add("format_tag", std::int64_t{w.FormatTag});
+  p.Add("format", FormatName(w.FormatTag));
+  p.Add("channels", std::int64_t{w.Channels});
+  p.Add("sample_rate", std::int64_t{w.SamplesPerSec});
+  p.Add("bits_per_sample", std::int64_t{w.BitsPerSample});
+  p.Add("samples", w.SampleCount);
+  p.Add("duration", w.Duration);
+  p.Add("data_offset", std::int64_t{w.DataOffset});
+  p.Add("data_size", std::int64_t{w.DataSize});
+  if (!w.MPEG.Frame.Found) return;
+  const TMPEGaudio& m = w.MPEG;
+  static const char* const kVersions[] = {"2.5", "reserved", "2", "1"};
+  p.Add("mpeg_version", std::string(kVersions[m.Frame.VersionID & 3]));
+  p.Add("mpeg_layer", std::int64_t{4 - m.Frame.LayerID});
+  p.Add("bit_rate", std::int64_t{w.BitRate});
+  p.Add("frame_size", std::int64_t{w.FrameSize});
+  p.Add("frame_count", std::int64_t{w.FrameCount});
+  p.Add("samples_per_frame", std::int64_t{w.SamplesPerFrame});
+  p.Add("vbr_header", m.VBR.Found ? m.VBR.ID : std::string("none"));
+  if (m.VBR.Found) {
+    p.Add("vbr_frames", std::int64_t{m.VBR.Frames});
+    p.Add("vbr_bytes", std::int64_t{m.VBR.Bytes});
+    p.AddText("vbr_vendor", m.VBR.VendorID);
+    if (m.VBR.EncoderDelay != 0) p.Add("encoder_delay", std::int64_t{m.VBR.EncoderDelay});
+  }
+  ProbeTags(m, p);
+}
+
+bool StartsWith(const std::vector<std::uint8_t>& b, std::size_t at, const char* text) {
+  for (std::size_t i = 0; text[i] != 0; ++i) {
+    if (at + i >= b.size() || b[at + i] != static_cast<std::uint8_t>(text[i])) return false;
+  }
+  return true;
+}
+
+// Chooses the reader by the file's first bytes; an MP3 file may start with anything.
+TProbe Probe(const std::string& fileName) {
+  TProbe p;
+  p.File = fileName;
+  try {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
+    const bool jpeg = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8;
+    const bool bmp = StartsWith(bytes, 0, "BM");
+    const bool wav = StartsWith(bytes, 0, "RIFF") && StartsWith(bytes, 8, "WAVE");
+    TMemoryStream in(std::move(bytes));
+    if (bmp) {
+      ProbeBMP(in, p);
+    } else if (jpeg) {
+      ProbeJPEG(in, p);
+    } else if (wav) {
+      ProbeSound(in, TSoundKind::Wave, p);
+    } else {
+      ProbeSound(in, TSoundKind::MP3, p);
+      if (!p.Error.empty() && SoundKindOf(fileName) != TSoundKind::MP3) {
+        p.Error = "not a BMP, JPEG, WAV or MP3 file";
+      }
+    }
+  } catch (const std::exception& e) {
+    p.Error = e.what();
+  }
+  if (!p.Error.empty()) p.Fields.clear();
+  return p;
+}
+
+std::string Number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", std::isfinite(v) ? v : 0.0);
+  return buf;
+}
+
+std::string JSONString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string ValueText(const TProbeField& f, bool json) {
+  if (const auto* s = std::get_if<std::string>(&f.Value)) return json ? JSONString(*s) : *s;
+  if (const auto* i = std::get_if<std::int64_t>(&f.Value)) return std::to_string(*i);
+  return Number(std::get<double>(f.Value));
+}
+
+void PrintText(const TProbe& p, std::ostream& out) {
+  out << "file: " << p.File << "\n";
+  for (const TProbeField& f : p.Fields) out << f.Name << ": " << ValueText(f, false) << "\n";
+}
+
+void PrintJSON(const TProbe& p, std::ostream& out) {
+  out << "  {\"file\": " << JSONString(p.File);
+  if (!p.Error.empty()) out << ", \"error\": " << JSONString(p.Error);
+  for (const TProbeField& f : p.Fields) out << ", \"" << f.Name << "\": " << ValueText(f, true);
+  out << "}";
+}
+
+}  // namespace
+
+int ProbeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool json = false;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (a.starts_with("--")) {
+      err << "kestrova: unknown option " << a << "\n";
+      return UsageError("probe", err);
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.empty()) return UsageError("probe", err);
+  int status = 0;
+  bool printed = false;
+  if (json) out << "[\n";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const TProbe p = Probe(files[i]);
+    if (!p.Error.empty()) {
+      status = 1;
+      // File system errors name the file themselves.
+      err << "kestrova: probe: ";
+      if (p.Error.find(files[i]) == std::string::npos) err << "\"" << files[i] << "\": ";
+      err << p.Error << "\n";
+    }
+    if (json) {
+      PrintJSON(p, out);
+      out << (i + 1 < files.size() ? ",\n" : "\n");
+    } else if (p.Error.empty()) {
+      if (printed) out << "\n";
+      PrintText(p, out);
+      printed = true;
+    }
+  }
+  if (json) out << "]\n";
+  return status;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,291 @@
+// Recording commands: `kestrova record`, `kestrova recover`, and the tool-window program that
+// runs when kestrova is started without arguments.
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "app/Commands.h"
+#include "platform/PosixFiles.h"
+#include "platform/Registry.h"
+#include "platform/sim/SimBackend.h"
+#include "recorder/Automation.h"
+#include "recorder/FlashSegmentMovie.h"
+#include "recorder/Output.h"
+#include "recorder/Recorder.h"
+
+namespace kestrova {
+
+namespace {
+
+using namespace platform;
+
+volatile std::sig_atomic_t GStopSignal = 0;
+
+extern "C" void OnStopSignal(int) {
+  GStopSignal = 1;
+}
+
+// Ctrl+C and SIGTERM stop the recording the way the user would, and save it; a second one
+// ends the program at once.
+class TStopSignals {
+ public:
+  TStopSignals() {
+    GStopSignal = 0;
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, &FOldInt);
+    ::sigaction(SIGTERM, &sa, &FOldTerm);
+  }
+  ~TStopSignals() {
+    ::sigaction(SIGINT, &FOldInt, nullptr);
+    ::sigaction(SIGTERM, &FOldTerm, nullptr);
+  }
+
+ private:
+  struct sigaction FOldInt {};
+  struct sigaction FOldTerm {};
+};
+
+std::unique_ptr<TPlatformBackend> OpenOrReport(const std::string& name, const char* command,
+                                               std::ostream& err) {
+  try {
+    return OpenBackend(name);
+  } catch (const std::exception& e) {
+    err << "kestrova " << command << ": " << e.what() << "\n";
+    return nullptr;
+  }
+}
+
+// Runs the recorder until it ends the program; returns the exit status it ended with.
+int RunRecorder(TFrmImage& form) {
+  try {
+    form.Run();
+  } catch (const TProcessHalted& halted) {
+    return halted.ExitCode;
+  }
+}
+
+struct TRecordArgs {
+  std::string Platform;
+  bool ActiveWindow = false;
+  std::optional<std::uint32_t> Seconds;
+  std::string Output;
+};
+
+bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::string& problem) {
+  bool modeGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--full-screen" || a == "--active-window") {
+      if (modeGiven) return problem = "--full-screen and --active-window exclude each other", false;
+      modeGiven = true;
+      r.ActiveWindow = a == "--active-window";
+    } else if (a == "--platform" && hasValue) {
+      r.Platform = args[++i];
+    } else if (a == "--seconds" && hasValue) {
+      const std::string& v = args[++i];
+      if (v.empty() || v.size() > 7 || v.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoul(v) == 0) {
+        return problem = "--seconds takes a whole number from 1 to 9999999", false;
+      }
+      r.Seconds = static_cast<std::uint32_t>(std::stoul(v));
+    } else if (a == "-o" && hasValue) {
+      r.Output = args[++i];
+    } else {
+      return problem = "unexpected argument \"" + a + "\"", false;
+    }
+  }
+  if (!r.Output.empty() && r.Output.back() == '/') return problem = "-o names a folder", false;
+  return true;
+}
+
+}  // namespace
+
+int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  TRecordArgs a;
+  std::string problem;
+  if (!ParseRecordArgs(args, a, problem)) return UsageError("record", err, problem);
+  std::unique_ptr<TPlatformBackend> backend = OpenOrReport(a.Platform, "record", err);
+  if (!backend) return 1;
+  TPlatform& inner = backend->Platform();
+  std::string output = a.Output;
+  try {
+    if (output.empty()) output = inner.Files->DefaultOutputName();
+    output = std::filesystem::absolute(output).lexically_normal().string();
+  } catch (const std::exception& e) {
+    err << "kestrova record: " << e.what() << "\n";
+    return 1;
+  }
+  if (auto* sim = dynamic_cast<sim::TSimBackend*>(backend.get()); sim && !a.Seconds) {
+    // Until Ctrl+C: the simulated desktop keeps pace with the real clock.
+    sim->Desktop().SetRealTime(true);
+  }
+  err << "kestrova record: recording the " << (a.ActiveWindow ? "active window" : "full screen")
+      << " of the \"" << backend->Name() << "\" desktop"
+      << (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C") << "\n";
+  TStopSignals signals;
+  TAutomationOptions ao;
+  ao.ActiveWindow = a.ActiveWindow;
+  ao.Seconds = a.Seconds;
+  ao.OutputName = output;
+  ao.StopRequested = [] { return GStopSignal != 0; };
+  ao.Report = &err;
+  TRecordAutomation automation(inner, ao);
+  TRecorderOptions options;
+  options.MovieFactory = FlashSegmentMovieFactory();
+  options.Diagnostics = &err;
+  options.OnSegmentSaved = [&](const TSegmentReport& r) { automation.SegmentSaved(r); };
+  options.OnRecordingEnded = [&] { automation.RecordingEnded(); };
+  TFrmImage form(automation.Platform(), options);
+  RunRecorder(form);
+  if (form.LastOutput.Movies.empty() || form.LastOutput.Page.empty()) {
+    err << "kestrova record: no movie was written\n";
+    return 1;
+  }
+  for (const std::string& m : form.LastOutput.Movies) out << "wrote " << m << "\n";
+  out << "wrote " << form.LastOutput.Page << " (" << form.LastOutput.Frames << " frames)\n";
+  return 0;
+}
+
+namespace {
+
+struct TRecordingListing {
+  std::string Folder;
+  std::vector<std::string> Segments;
+  std::uintmax_t Bytes = 0;
+};
+
+std::vector<TRecordingListing> ListRecordings(const std::string& stateFolder) {
+  std::vector<TRecordingListing> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(stateFolder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_directory(ec) || name.rfind(kRecordingFolderPrefix, 0) != 0) continue;
+    TRecordingListing r{entry.path().string(), ListSegmentFiles(entry.path().string()), 0};
+    if (r.Segments.empty()) continue;
+    for (const std::string& s : r.Segments) r.Bytes += std::filesystem::file_size(s, ec);
+    found.push_back(std::move(r));
+  }
+  // Folder names start with the date and time of the recording.
+  std::sort(found.begin(), found.end(),
+            [](const auto& x, const auto& y) { return x.Folder < y.Folder; });
+  return found;
+}
+
+}  // namespace
+
+int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::string folder, output;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o" && i + 1 < args.size()) {
+      output = args[++i];
+    } else if (folder.empty() && !args[i].empty() && args[i][0] != '-') {
+      folder = args[i];
+    } else {
+      return UsageError("recover", err, "unexpected argument \"" + args[i] + "\"");
+    }
+  }
+  TPosixFileLocations files;
+  try {
+    const std::string state = files.StateFolder();
+    if (folder.empty()) {
+      const std::vector<TRecordingListing> all = ListRecordings(state);
+      if (all.empty()) {
+        out << "No unsaved recording in " << state << "\n";
+        return 0;
+      }
+      out << "Unsaved recordings in " << state << ":\n";
+      for (const TRecordingListing& r : all) {
+        out << "  " << std::filesystem::path(r.Folder).filename().string() << "  "
+            << r.Segments.size() << " segments, " << r.Bytes << " bytes\n";
+      }
+      folder = all.back().Folder;
+      out << "Joining the latest one.\n";
+    } else if (!std::filesystem::is_directory(folder) &&
+               std::filesystem::is_directory(state + "/" + folder)) {
+      folder = state + "/" + folder;
+    }
+    if (output.empty()) {
+      output =
+          files.Home() + "/Kestrova-" + std::filesystem::path(folder).filename().string() + ".swf";
+    }
+  } catch (const std::exception& e) {
+    err << "kestrova recover: " << e.what() << "\n";
+    return 1;
+  }
+  std::vector<TSegmentInput> inputs;
+  for (const std::string& s : ListSegmentFiles(folder)) inputs.push_back({s, std::nullopt});
+  if (inputs.empty()) {
+    err << "kestrova recover: no segment files (captureN.swf) in " << folder << "\n";
+    return 1;
+  }
+  try {
+    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, output, '/');
+    for (const std::string& w : r.Warnings) err << "kestrova recover: warning: " << w << "\n";
+    for (const std::string& m : r.Movies) out << "wrote " << m << "\n";
+    out << "wrote " << r.Page << " (" << r.SegmentsJoined << " segments, " << r.Frames
+        << " frames)\n";
+  } catch (const std::exception& e) {
+    err << "kestrova recover: " << e.what() << " (the segments are kept in " << folder << ")\n";
+    return 1;
+  }
+  for (const TSegmentInput& s : inputs) std::remove(s.FileName.c_str());
+  std::error_code ec;
+  std::filesystem::remove(folder, ec);  // only when nothing else is left in it
+  return 0;
+}
+
+int RunToolWindowProgram(std::ostream&, std::ostream& err) {
+  std::unique_ptr<TPlatformBackend> backend = OpenOrReport("", "", err);
+  if (!backend) return 1;
+  TRecorderOptions options;
+  options.MovieFactory = FlashSegmentMovieFactory();
+  options.Diagnostics = &err;
+  if (auto* sim = dynamic_cast<sim::TSimBackend*>(backend.get())) {
+    std::string output;
+    try {
+      output = backend->Platform().Files->DefaultOutputName();
+    } catch (const std::exception& e) {
+      err << "kestrova: " << e.what() << "\n";
+      return 1;
+    }
+    err << "kestrova: no display backend is available, so this is a short scripted "
+           "demonstration on the simulated desktop: the tool window records 6 seconds of the "
+           "full screen and saves them as "
+        << output << " with its page.\n"
+        << "(kestrova record --seconds N -o FILE records for as long as you like; kestrova help "
+           "lists the commands.)\n";
+    PlayDemonstration(sim->Desktop(), output);
+  }
+  TFrmImage form(backend->Platform(), options);
+  const int status = RunRecorder(form);
+  if (!form.LastOutput.Movies.empty())
+    err << "kestrova: wrote " << form.LastOutput.Movies[0] << " and " << form.LastOutput.Page
+        << "\n";
+  return status;
+}
+
+void PlayDemonstration(sim::TSimDesktop& desktop, const std::string& output) {
+  using sim::TSimActionKind;
+  using sim::TSimDialog;
+  desktop.Add({500, TSimActionKind::Click, "RdoFullScreen", 0, {}, 0});
+  desktop.Add({1000, TSimActionKind::Click, "ImgBtnStartRecord", 0, {}, 0});
+  desktop.Add({7100, TSimActionKind::HotKey, "", 0, {}, 0});
+  desktop.Answer(TSimDialog::Paused, {kPausedStop, std::nullopt, 400});
+  desktop.Answer(TSimDialog::Question, {kIdYes, std::nullopt, 300});
+  desktop.Answer(TSimDialog::Save, {0, output, 900});
+  desktop.Add({12000, TSimActionKind::CloseToolWindow, "", 0, {}, 0});
+  // Anything else the program asks is answered as a user in a hurry would.
+  desktop.DefaultAnswer = [](TSimDialog dialog, const std::string&) {
+    return std::optional<sim::TSimAnswer>(
+        sim::TSimAnswer{dialog == TSimDialog::Paused ? kPausedContinue : kIdOk, {}, 0});
+  };
+}
+
+}  // namespace kestrova

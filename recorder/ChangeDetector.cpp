@@ -1,0 +1,200 @@
+#include "recorder/ChangeDetector.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+namespace kestrova {
+
+TChangeDetector::TChangeDetector(std::function<void(std::uint32_t)> sleep,
+                                 std::function<void(const std::string&)> log)
+    : FSleep(std::move(sleep)), FLog(std::move(log)) {
+  BeginSegment();
+}
+
+void TChangeDetector::BeginSegment() {
+  FramesShown = 0;
+  ElapsedMs = 0;
+  LastFrameNumber = 0;
+  for (std::size_t k = 0; k < DepthTable.size(); ++k) DepthTable[k] = 2 * static_cast<int>(k) + 1;
+  FDepthsInUse.clear();
+}
+
+std::uint16_t TChangeDetector::StripDepth(std::int32_t k) const {
+  // The table covers strips 0 to 20 (rows 0 to 671); taller stages go on with the same rule
+  // rather than sharing a depth.
+  const std::int32_t entry =
+      k < static_cast<std::int32_t>(DepthTable.size()) ? DepthTable[k] : 2 * k + 1;
+  return static_cast<std::uint16_t>(entry & 0xFFFF);
+}
+
+void TChangeDetector::FreePreviousFrame() {
+  PreviousFrame = TDIBitmap{};
+  FStrips.clear();
+  FStripTop.clear();
+}
+
+bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
+                                  std::unique_ptr<TSegmentMovie>& movie,
+                                  const TSegmentMovieFactory& factory) {
+  bool first = false;
+  try {
+    if (context.FirstFrameOfSegment) {
+      movie = factory(context.StageWidth, context.StageHeight);
+      context.FirstFrameOfSegment = false;
+      first = true;
+    }
+    if (StripCount == 0) return false;
+    if (!movie) throw std::runtime_error("no movie for the segment");
+    Encode(grab, context, *movie, first);
+  } catch (const std::exception& e) {
+    if (FLog) FLog(std::string("Images loaded to Fimage objects") + e.what());
+  }
+  // The grab becomes the previous frame; its buffer is reused when the size is unchanged.
+  if (PreviousFrame.BytesPerLine != grab.BytesPerLine || PreviousFrame.Rows() != grab.Rows()) {
+    PreviousFrame = grab;
+  } else {
+    PreviousFrame.Width = grab.Width;
+    PreviousFrame.Height = grab.Height;
+    PreviousFrame.BitCount = grab.BitCount;
+    std::memcpy(PreviousFrame.Bits.data(), grab.Bits.data(), grab.Bits.size());
+    if (PreviousFrame.Palette != grab.Palette) PreviousFrame.Palette = grab.Palette;
+  }
+  return true;
+}
+
+void TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie,
+                             bool first) {
+  // The reference: the grab itself after a reset, else the previous frame. A previous frame of
+  // another size (a window resized, the screen's resolution changed) cannot be compared row by
+  // row without reading outside it, so it counts as a height change: a full refresh.
+  const TDIBitmap* reference = &PreviousFrame;
+  if (ResetReference) {
+    reference = &grab;
+    ResetReference = false;
+    PreviousHeight = grab.Rows();
+  }
+  bool heightChanged = false;
+  if ((context.WindowMode && grab.Rows() != PreviousHeight) ||
+      (reference != &grab && (reference->Width != grab.Width || reference->Rows() != grab.Rows() ||
+                              reference->BytesPerLine != grab.BytesPerLine))) {
+    heightChanged = true;
+    reference = &grab;
+  }
+  if (grab.BitCount != 8 || reference->BitCount != 8) {
+    throw std::runtime_error("Assertion failed (CaptureMain, line 885)");
+  }
+  const std::int32_t stageWidth = context.WindowMode ? context.StageWidth : grab.Width;
+  TScan scan = ScanStrips(grab, *reference, stageWidth);
+  PreviousHeight = grab.Rows();
+  const std::int32_t passes = StripCount + 1;
+  if (heightChanged) scan.Changed = passes - 2;
+  if (scan.Changed == 0 && first) {
+    PlaceFull(movie, *reference, false);
+  } else if (scan.Changed >= passes - 2) {
+    PlaceFull(movie, grab, true);
+  } else {
+    PlaceStrips(movie);
+  }
+  AdvanceTimeline(movie, context.TakeElapsedMs ? context.TakeElapsedMs() : 0);
+}
+
+TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
+                                                   const TDIBitmap& reference,
+                                                   std::int32_t stageWidth) {
+  TScan scan;
+  const std::int32_t passes = StripCount + 1;
+  StripPending.assign(static_cast<std::size_t>(passes), false);
+  if (FStrips.size() < static_cast<std::size_t>(passes)) {
+    FStrips.resize(static_cast<std::size_t>(passes));
+    FStripTop.resize(static_cast<std::size_t>(passes));
+  }
+  const std::int32_t rows = grab.Rows();
+  const std::size_t columns = static_cast<std::size_t>(std::min(grab.Width, reference.Width));
+  try {
+    for (std::int32_t j = 0; j < passes; ++j) {
+      const std::int32_t top = kStripHeight * j;
+      const std::int32_t bottom = std::min(top + kStripHeight, rows);
+      bool changed = false;
+      for (std::int32_t y = top; y < bottom && !changed; ++y) {
+        changed = std::memcmp(PictureRow(grab, y), PictureRow(reference, y), columns) != 0;
+      }
+      FSleep(1);
+      if (!changed) continue;
+      CutStrip(grab, j, top, bottom, stageWidth);
+      StripPending[j] = true;
+      ++scan.Changed;
+      FSleep(1);
+    }
+  } catch (const std::exception&) {
+    // A failed scan keeps the strips found so far.
+  }
+  return scan;
+}
+
+void TChangeDetector::CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32_t top,
+                               std::int32_t bottom, std::int32_t stageWidth) {
+  // Rows top to bottom - 1 exactly: filling the strip from one row more than it holds would
+  // squeeze a row out of it and move its rows against those of full pictures.
+  TDIBitmap& strip = FStrips[k];
+  const std::int32_t height = bottom - top;
+  if (strip.Width != stageWidth || strip.Height != height || strip.BitCount != 8) {
+    strip.Allocate(stageWidth, height, 8);
+  }
+  if (strip.Palette != grab.Palette) strip.Palette = grab.Palette;
+  const std::size_t copied = static_cast<std::size_t>(std::min(stageWidth, grab.Width));
+  for (std::int32_t y = 0; y < height; ++y) {
+    std::uint8_t* row = PictureRow(strip, y);
+    std::memcpy(row, PictureRow(grab, top + y), copied);
+    // Columns beyond a recorded window's width are black (palette entry 0).
+    std::memset(row + copied, 0, static_cast<std::size_t>(stageWidth) - copied);
+  }
+  FStripTop[k] = top;
+}
+
+void TChangeDetector::PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, bool removeStrips) {
+  movie.RemoveObject(0);
+  const std::uint32_t shape = movie.AddPicture(picture);
+  movie.PlaceObject(shape, 0, 0, 1);
+  if (removeStrips) {
+    for (std::uint16_t d = 1; d <= 100; ++d) movie.RemoveObject(d);
+    // Strips of stages taller than 1600 rows stand above depth 100: they must go too, or a
+    // stale strip would stay above the new full picture.
+    for (std::uint16_t d : FDepthsInUse) {
+      if (d > 100) movie.RemoveObject(d);
+    }
+    FDepthsInUse.clear();
+  }
+  FSleep(1);
+}
+
+void TChangeDetector::PlaceStrips(TSegmentMovie& movie) {
+  for (std::int32_t k = 0; k < static_cast<std::int32_t>(StripPending.size()); ++k) {
+    if (!StripPending[k]) continue;
+    const std::uint32_t shape = movie.AddPicture(FStrips[k]);
+    const std::uint16_t depth = StripDepth(k);
+    movie.RemoveObject(depth);
+    movie.PlaceObject(shape, depth, 0, FStripTop[k] + 1);
+    FDepthsInUse.insert(depth);
+    StripPending[k] = false;
+    FSleep(1);
+  }
+}
+
+std::uint16_t TChangeDetector::AdvanceTimeline(TSegmentMovie& movie, std::uint32_t elapsedMs) {
+  ElapsedMs = static_cast<std::int32_t>(static_cast<std::uint32_t>(ElapsedMs) + elapsedMs);
+  // n = ElapsedMs / 1000 x 12 to the nearest whole number, a half to the even neighbour.
+  const std::int64_t scaled = static_cast<std::int64_t>(ElapsedMs) * kFramesPerSecond;
+  std::int64_t n = scaled / 1000;
+  const std::int64_t rest = scaled % 1000;
+  if (rest > 500 || (rest == 500 && (n & 1) != 0)) ++n;
+  std::int64_t d = n - LastFrameNumber;
+  if (d <= 0) d = 1;
+  const std::uint16_t count = static_cast<std::uint16_t>(std::min<std::int64_t>(d, 0xFFFF));
+  movie.ShowFrame(count);
+  FramesShown += count;
+  LastFrameNumber = static_cast<std::int32_t>(n);
+  return count;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,91 @@
+// Change detection and movie assembly: each grab is compared with the previous one in strips
+// 32 rows high; only changed strips go into the segment's movie, each a picture at the depth of
+// its strip, and the first frame of a segment or a frame where nearly everything changed is one
+// full picture at depth 0. After each frame the movie advances by the frames the elapsed time
+// calls for at 12 frames a second.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "media/DIBitmap.h"
+#include "recorder/SegmentMovie.h"
+
+namespace kestrova {
+
+inline constexpr std::int32_t kStripHeight = 32;
+inline constexpr int kFramesPerSecond = 12;
+
+// Row y of the picture, counted from the top, whichever way the bitmap stores its rows.
+inline const std::uint8_t* PictureRow(const TDIBitmap& b, std::int32_t y) {
+  return b.Scanline(b.Height > 0 ? b.Rows() - 1 - y : y);
+}
+inline std::uint8_t* PictureRow(TDIBitmap& b, std::int32_t y) {
+  return b.Scanline(b.Height > 0 ? b.Rows() - 1 - y : y);
+}
+
+// What the capture loop tells change detection about the frame.
+struct TFrameContext {
+  bool FirstFrameOfSegment = false;  // cleared when the movie has been made
+  bool WindowMode = false;
+  std::int32_t StageWidth = 0, StageHeight = 0;
+  // The milliseconds to add to the timeline for this frame (read once, at the advance).
+  std::function<std::uint32_t()> TakeElapsedMs;
+};
+
+class TChangeDetector {
+ public:
+  // sleep: the 1 ms pauses between strips; log: entries for the diagnostic log.
+  TChangeDetector(std::function<void(std::uint32_t)> sleep,
+                  std::function<void(const std::string&)> log);
+
+  TDIBitmap PreviousFrame;
+  bool ResetReference = false;
+  std::int32_t PreviousHeight = 0;
+  std::int32_t StripCount = 0;
+  std::vector<bool> StripPending;
+  std::array<std::int32_t, 21> DepthTable{};
+  std::int32_t ElapsedMs = 0;
+  std::int32_t FramesShown = 0;
+  std::int32_t LastFrameNumber = 0;
+
+  // The start of a segment: counters to 0, the depth table filled, no strip depth in use.
+  void BeginSegment();
+  // Strip k's depth: the low 16 bits of 2k + 1, for strips inside and beyond the table.
+  std::uint16_t StripDepth(std::int32_t k) const;
+  // Adds the grab to the movie (made through the factory on the segment's first frame).
+  // Returns false when the frame was abandoned (no strips: nothing changes). Errors of the
+  // builder are logged, and the grab still becomes the previous frame.
+  bool EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
+                   std::unique_ptr<TSegmentMovie>& movie, const TSegmentMovieFactory& factory);
+  // Adds elapsed milliseconds to the timeline and closes the frames they call for (at least
+  // one). Returns how many.
+  std::uint16_t AdvanceTimeline(TSegmentMovie& movie, std::uint32_t elapsedMs);
+  // Forgets the previous frame (the end of a recording).
+  void FreePreviousFrame();
+
+ private:
+  struct TScan {
+    std::int32_t Changed = 0;
+    bool HeightChanged = false;
+  };
+  TScan ScanStrips(const TDIBitmap& grab, const TDIBitmap& reference, std::int32_t stageWidth);
+  void CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32_t top, std::int32_t bottom,
+                std::int32_t stageWidth);
+  void PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, bool removeStrips);
+  void PlaceStrips(TSegmentMovie& movie);
+  void Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie, bool first);
+
+  std::function<void(std::uint32_t)> FSleep;
+  std::function<void(const std::string&)> FLog;
+  std::vector<TDIBitmap> FStrips;  // kept from frame to frame so the loop's memory stays flat
+  std::vector<std::int32_t> FStripTop;
+  std::set<std::uint16_t> FDepthsInUse;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,52 @@
+#include "recorder/FlashSegmentMovie.h"
+
+#include <vector>
+
+#include "flashobjects/FlashMovie.h"
+
+namespace kestrova {
+
+namespace {
+
+class TFlashSegmentMovie : public TSegmentMovie {
+ public:
+  TFlashSegmentMovie(std::int32_t width, std::int32_t height)
+      : FMovie(0, 0, width * 20, height * 20, 12, false) {
+    FMovie.SetInPixels(true);
+    FMovie.SetCompressed(true);
+    FMovie.BackgroundColor().SetRGB(TSWFRGBRec{0, 0, 0});
+  }
+
+  std::uint32_t AddPicture(const TDIBitmap& picture) override {
+    TFlashImage& image = FMovie.AddImage("");
+    image.LoadFromHandle(picture);
+    image.MakeData();
+    FShapes.push_back(&FMovie.AddImageShape(image));
+    return static_cast<std::uint32_t>(FShapes.size() - 1);
+  }
+  void RemoveObject(std::uint16_t depth) override { FMovie.RemoveObject(depth); }
+  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
+                   std::int32_t y) override {
+    FMovie.PlaceObject(*FShapes.at(shape), depth).SetTranslate(x, y);
+  }
+  void ShowFrame(std::uint16_t count) override { FMovie.ShowFrame(count); }
+  std::uint16_t CalcFrameCount() override { return FMovie.CalcFrameCount(); }
+  void SaveToFile(const std::string& fileName) override {
+    FMovie.MakeStream();
+    FMovie.SaveToFile(fileName);
+  }
+
+ private:
+  TFlashMovie FMovie;
+  std::vector<TFlashShape*> FShapes;
+};
+
+}  // namespace
+
+TSegmentMovieFactory FlashSegmentMovieFactory() {
+  return [](std::int32_t width, std::int32_t height) -> std::unique_ptr<TSegmentMovie> {
+    return std::make_unique<TFlashSegmentMovie>(width, height);
+  };
+}
+
+}  // namespace kestrova

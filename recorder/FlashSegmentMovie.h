@@ -1,0 +1,12 @@
+// The segment movie of the program: a TFlashMovie built the way the recorder builds it.
+#pragma once
+
+#include "recorder/SegmentMovie.h"
+
+namespace kestrova {
+
+// Movies of 12 frames a second, coordinates in pixels, compressed, on black. Each picture's
+// pixel data is deflated as soon as it is added, so a segment holds only compressed pixels.
+TSegmentMovieFactory FlashSegmentMovieFactory();
+
+}  // namespace kestrova

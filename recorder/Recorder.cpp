@@ -1,0 +1,527 @@
+#include "recorder/Recorder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+
+#include "platform/Palette.h"
+#include "recorder/CaptureLog.h"
+
+namespace kestrova {
+
+using namespace platform;
+
+namespace {
+
+constexpr std::uint32_t kMbIconError = 0x10;
+
+// Halt does not return; a backend that broke that promise must not let the caller run on.
+[[noreturn]] void HaltProcess(TPlatform& p, int exitCode) {
+  p.Application->Halt(exitCode);
+  std::abort();
+}
+
+}  // namespace
+
+TFrmImage::TFrmImage(TPlatform& platform, TRecorderOptions options)
+    : Encoder([&platform](std::uint32_t ms) { platform.Clock->Sleep(ms); },
+              [this](const std::string& text) { WriteLog(text); }),
+      FPlatform(platform),
+      FOptions(std::move(options)) {}
+
+TFrmImage::~TFrmImage() {
+  if (FOwnsInstance) FPlatform.Instance->Release();
+}
+
+void TFrmImage::Run() {
+  if (!FPlatform.Instance->Acquire(kMutexName)) {
+    FPlatform.Instance->BringForward(kApplicationTitle);
+    HaltProcess(FPlatform, 0);
+  }
+  FOwnsInstance = true;
+  FPlatform.Application->SetTitle(kApplicationTitle);
+  FPlatform.Application->SetEventHandler([this](const TUIEvent& e) { Dispatch(e); });
+  FormCreate();
+  FPlatform.PausedDialog->SetCaption(kPausedCaption);
+  FPlatform.PausedDialog->Hide();
+  FPlatform.ToolWindow->Show();
+  FPlatform.Application->RunMessageLoop();
+  FormDestroy();
+}
+
+void TFrmImage::Dispatch(const TUIEvent& e) {
+  switch (e.Kind) {
+    case TUIEventKind::Click:
+      if (e.Target == "ImgBtnStartRecord") ImgBtnStartRecordClick();
+      if (e.Target == "Image1") Image1Click();
+      if (e.Target == "ImgExit") ImgExitClick();
+      if (e.Target == "RdoActiveWindow") RdoActiveWindowClick();
+      break;
+    case TUIEventKind::HotKey:
+      WMHotKey(e.Param);
+      break;
+    case TUIEventKind::TrayNotify:
+      WMTrayNotify(e.Param);
+      break;
+    case TUIEventKind::Activate:
+      FormActivate();
+      break;
+    case TUIEventKind::Close:
+      FormClose();
+      break;
+    case TUIEventKind::Destroy:
+      FormDestroy();
+  }
+}
+
+void TFrmImage::FormCreate() {
+  TrayActive = false;
+  FPlatform.Tray->Add(kApplicationTitle);
+  NeedsInit = true;
+  HotKeyId = FPlatform.HotKeys->AddAtom("Hotkey1");
+  if (!FPlatform.HotKeys->Register(HotKeyId, kModControl | kModAlt, kVirtualKeyS)) {
+    Warn("Ctrl+Alt+S is held by another program; the tray icon stops a recording");
+  }
+  FPlatform.ToolWindow->SetCaption(kToolWindowCaption);
+  FPlatform.ToolWindow->SetChecked("RdoFullScreen", true);
+  FPlatform.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+}
+
+void TFrmImage::FormActivate() {
+  FPlatform.ToolWindow->SetCaption(kToolWindowCaption);
+  FPlatform.ToolWindow->SetComponentLeft("ImgExit", 41);
+}
+
+void TFrmImage::FormClose() {
+  FPlatform.Application->Terminate();
+}
+
+void TFrmImage::FormDestroy() {
+  FPlatform.HotKeys->Unregister(HotKeyId);
+  FPlatform.HotKeys->DeleteAtom(HotKeyId);
+  if (!ExitRequested) {
+    ExitRequested = true;
+    StopPrompt();
+  }
+  HaltProcess(FPlatform, 0);
+}
+
+void TFrmImage::ImgBtnStartRecordClick() {
+  if (Recording) return;
+  TrayActive = NeedsInit = Recording = true;
+  FPlatform.ToolWindow->Hide();
+  if (FPlatform.ToolWindow->Checked("RdoFullScreen")) {
+    CaptureWindow = 0;
+    CaptureMode = kModeScreen;
+  }
+  if (FPlatform.ToolWindow->Checked("RdoActiveWindow")) {
+    // The user has three seconds to bring the window to record to the front.
+    FPlatform.Clock->Sleep(3000);
+    CaptureMode = kModeClient;
+    CaptureWindow = FPlatform.Desktop->ForegroundWindow();
+  }
+  if (CaptureMode == kModeClient && !FPlatform.Desktop->IsWindowVisible(CaptureWindow)) {
+    Recording = false;
+    return;
+  }
+  StartCapture();
+}
+
+void TFrmImage::Image1Click() {
+  if (Recording) Recording = false;
+}
+
+void TFrmImage::ImgExitClick() {
+  ExitRequested = true;
+  StopPrompt();
+  HaltProcess(FPlatform, 0);
+}
+
+void TFrmImage::RdoActiveWindowClick() {
+  if (FPlatform.ToolWindow->Checked("RdoActiveWindow")) {
+    FPlatform.MessageBoxes->Show(kMsgActivateWindow, kMessageCaption, kMbOk | kMbIconExclamation);
+  }
+}
+
+void TFrmImage::PopMnuItmOpenClick() {
+  ShowPausedDialog();
+}
+
+void TFrmImage::PopMnuItmExitClick() {
+  FPlatform.Tray->Remove();
+  StopPrompt();
+}
+
+void TFrmImage::WMHotKey(int id) {
+  if (id != HotKeyId) return;
+  if (RecordingStarted) {
+    ShowPausedDialog();
+  } else {
+    FPlatform.MessageBoxes->Show(kMsgNotStarted, kMessageCaption, kMbOk | kMbIconExclamation);
+  }
+}
+
+void TFrmImage::WMTrayNotify(int mouseMessage) {
+  if (!TrayActive) return;
+  if (mouseMessage == kTrayLeftDoubleClick) {
+    ShowPausedDialog();
+    if (PausedResult != kPausedContinue) FPlatform.ToolWindow->Show();
+  } else if (mouseMessage == kTrayRightButtonDown) {
+    TCursorInfo cursor;
+    const bool known = FPlatform.Cursor->GetCursor(cursor);
+    FPlatform.ToolWindow->BringToFront();
+    const int item =
+        FPlatform.Tray->PopupMenu(known ? cursor.X : 0, known ? cursor.Y : 0, {"&Open", "&Exit"});
+    if (item == 0) PopMnuItmOpenClick();
+    if (item == 1) PopMnuItmExitClick();
+  }
+}
+
+void TFrmImage::InitRecording() {
+  if (!NeedsInit) return;
+  NeedsInit = false;
+  CapturePixelFormat = 8;
+  GrabEnabled = true;
+  WindowCaptured = false;
+  RecordingStarted = false;
+  CaptureMode = CaptureWindow == 0 ? kModeScreen : kModeClient;
+  Encoder.PreviousFrame = TDIBitmap{};
+  // Each recording counts its own segments: frame counts left from an earlier recording of
+  // this run would otherwise stand for the segments of this one.
+  SegmentFrames.clear();
+  SegmentNumber = 0;
+  try {
+    OutputFileName = FPlatform.Files->DefaultOutputName();
+    RecordingFolder = FPlatform.Files->MakeRecordingFolder();
+  } catch (const std::exception& e) {
+    const std::string message = std::string("Recording can not be started: ") + e.what();
+    OutputFileName.clear();
+    Recording = false;
+    Warn(message);
+    FPlatform.ToolWindow->Show();
+    FPlatform.MessageBoxes->Show(message, kMessageCaption, kMbOk | kMbIconError);
+  }
+}
+
+void TFrmImage::StartCapture() {
+  Encoder.ResetReference = true;
+  FCaptureThread = std::make_unique<TCaptureThread>(*this);
+  FCaptureThread->Execute();
+  FCaptureThread.reset();
+  if (FOptions.OnRecordingEnded) FOptions.OnRecordingEnded();
+}
+
+void TFrmImage::ShowPausedDialog() {
+  PausedResult = FPlatform.PausedDialog->ShowModal();
+  if (PausedResult == kPausedStop) {
+    FPlatform.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+    FPlatform.ToolWindow->SetComponentVisible("Image1", false);
+    FPlatform.ToolWindow->Show();
+    StopPrompt();
+  }
+  // Each test reads the field again: a dialog opened from inside StopPrompt decides too.
+  if (PausedResult == kPausedContinue) {
+    FPlatform.ToolWindow->Hide();
+    FPlatform.Clock->Sleep(100);
+  }
+  if (PausedResult == kPausedExit) {
+    ExitRequested = true;
+    StopPrompt();
+    FPlatform.Tray->Remove();
+  }
+}
+
+void TFrmImage::StopPrompt() {
+  TView& tool = *FPlatform.ToolWindow;
+  if (!Recording) {
+    FPlatform.Application->Terminate();
+    tool.SetComponentVisible("ImgBtnStartRecord", true);
+    tool.SetComponentVisible("Image1", false);
+    FPlatform.Tray->Remove();
+    return;
+  }
+  const int answer = FPlatform.MessageBoxes->Show(kMsgSaveRecording, kMessageCaption,
+                                                  kMbYesNoCancel | kMbIconQuestion);
+  auto windowGoneEnd = [&](const char* message, std::uint32_t flags) {
+    EndCapture();
+    tool.Show();
+    Recording = false;
+    WindowCaptured = false;
+    FPlatform.MessageBoxes->Show(message, kMessageCaption, flags);
+  };
+  if (answer == kIdYes) {
+    const std::optional<std::string> name = FPlatform.SaveDialog->Execute(
+        {kMessageCaption, FPlatform.Files->CurrentDirectory(), "Flash File|*.swf", "swf", 1});
+    if (name) {
+      Recording = false;
+      OutputFileName = *name;
+      return;
+    }
+    Recording = true;
+    OutputFileName = kNoOutput;
+    if (WindowGone()) {
+      windowGoneEnd(kMsgCaptureWindowClosed, kMbOk);
+    } else {
+      tool.Hide();
+      ShowPausedDialog();
+    }
+  } else if (answer == kIdNo) {
+    if (ExitRequested) {
+      FPlatform.Tray->Remove();
+      HaltProcess(FPlatform, 0);
+    }
+    if (WindowGone()) {
+      windowGoneEnd(kMsgHandleWindowClosed, kMbOk | kMbIconExclamation);
+    } else {
+      Recording = true;
+      tool.Hide();
+      ShowPausedDialog();
+    }
+  } else if (WindowGone()) {
+    windowGoneEnd(kMsgHandleWindowClosed, kMbOk | kMbIconExclamation);
+  } else {
+    tool.Hide();
+    ShowPausedDialog();
+  }
+}
+
+void TFrmImage::EndCapture() {
+  if (FCaptureThread) FCaptureThread->Terminated = true;
+  if (ExitRequested) StopPrompt();
+}
+
+bool TFrmImage::WindowGone() {
+  return CaptureMode == kModeClient && WindowCaptured &&
+         !FPlatform.Desktop->IsWindowVisible(CaptureWindow);
+}
+
+void TFrmImage::WriteLog(const std::string& text) {
+  std::string file;
+  try {
+    file = FPlatform.Files->LogFileName();
+  } catch (const std::exception&) {
+  }
+  // A log that cannot be written must not end a recording; the user still hears of it.
+  if (file.empty() || !kestrova::WriteLog(file, text)) Warn("log: " + text);
+}
+
+void TFrmImage::Warn(const std::string& text) {
+  if (FOptions.Diagnostics != nullptr) *FOptions.Diagnostics << "kestrova: " << text << "\n";
+}
+
+std::string TFrmImage::SegmentFileName(std::int32_t number) const {
+  return RecordingFolder + FPlatform.Files->PathSeparator() + "capture" + std::to_string(number) +
+         ".swf";
+}
+
+// ---- the capture loop ----
+
+TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {}
+
+std::uint32_t TCaptureThread::Now() {
+  return F.FPlatform.Clock->TickCount();
+}
+
+void TCaptureThread::Execute() {
+  TPlatform& p = F.FPlatform;
+  p.Clock->Sleep(100);
+  F.InitRecording();
+  const bool windowShown =
+      F.CaptureMode == kModeClient && p.Desktop->IsWindowVisible(F.CaptureWindow);
+  if ((windowShown || F.CaptureMode == kModeScreen) && !F.OutputFileName.empty()) {
+    F.RecordingStarted = true;
+    FRecordingStart = Now();
+    FHaveAdvance = false;
+    FPauseExcess = 0;
+    std::int32_t counter = 0;
+    while (F.Recording) {
+      F.SegmentNumber = ++counter;
+      if (counter > 1) F.Encoder.ResetReference = true;
+      RecordSegment();
+      try {
+        SaveSegment();
+      } catch (const std::exception& e) {
+        F.WriteLog(std::string("Movie Stream Creating Region ") + e.what());
+      }
+      if (F.WindowGone()) {
+        F.StopPrompt();
+        break;
+      }
+    }
+    if (F.OutputFileName != kNoOutput) WriteOutput();
+    F.Encoder.FreePreviousFrame();
+  }
+  F.EndCapture();
+  if (F.WindowGone()) p.Application->Terminate();
+}
+
+void TCaptureThread::RecordSegment() {
+  TPlatform& p = F.FPlatform;
+  F.Encoder.BeginSegment();
+  std::int32_t i = 0;
+  const std::uint32_t start = Now();
+  while (static_cast<std::uint32_t>(Now() - start) < kSegmentMs && F.Recording) {
+    F.FrameStart = Now();
+    p.Application->ProcessMessages();
+    if (F.CaptureMode == kModeClient) {
+      if (F.CaptureWindow == 0 || !p.Desktop->IsWindowVisible(F.CaptureWindow)) {
+        F.GrabEnabled = false;
+        break;
+      }
+      bool wasMinimised = false;
+      while (p.Desktop->IsMinimised(F.CaptureWindow)) {
+        p.Clock->Sleep(500);
+        wasMinimised = true;
+      }
+      if (wasMinimised) p.Clock->Sleep(5);
+      if (p.Desktop->IsMaximised(F.CaptureWindow)) p.Clock->Sleep(1);
+    }
+    // The movie is made by the first frame that reaches change detection: a first grab that
+    // failed must not leave the rest of the segment without a movie.
+    F.FirstFrameOfSegment = !F.SegmentMovie;
+    if (!F.GrabEnabled || !F.Recording) continue;
+    const std::uint32_t waited = Now() - F.FrameStart;
+    if (waited > 1000) {
+      FPauseExcess += waited - 1000;
+      F.FrameStart = Now() - 1000;
+    }
+    CaptureFrame(i);
+    if (static_cast<std::uint32_t>(Now() - F.FrameStart) <= 333) {
+      p.Clock->Sleep(100);
+    } else if (static_cast<std::uint32_t>(Now() - F.FrameStart) <= 666) {
+      p.Clock->Sleep(50);
+    } else {
+      p.Clock->Sleep(10);
+    }
+    ++i;
+  }
+  F.SegmentFrames.push_back(F.Encoder.FramesShown);
+}
+
+void TCaptureThread::CaptureFrame(std::int32_t) {
+  TPlatform& p = F.FPlatform;
+  const bool windowMode = F.CaptureMode == kModeClient && F.CaptureWindow != 0;
+  TScreenRect rect = p.Desktop->DesktopRect();
+  TWindowHandle window = 0;
+  if (windowMode) {
+    if (F.FirstFrameOfSegment) {
+      F.DesktopWidth = rect.Width();
+      F.DesktopHeight = rect.Height();
+    }
+    const std::optional<TScreenRect> r = p.Desktop->WindowRect(F.CaptureWindow);
+    if (!r) return;
+    rect = *r;
+    window = F.CaptureWindow;
+    F.WindowCaptured = true;
+  }
+  if (rect.Width() <= 0 || rect.Height() <= 0) return;
+  F.CaptureWidth = rect.Width();
+  F.CaptureHeight = rect.Height();
+  F.Encoder.StripCount = (F.CaptureHeight + kStripHeight - 1) / kStripHeight;
+  if (!p.Grabber->Grab(window, rect, FGrab)) return;
+  DrawCursor(FGrab, rect.Left, rect.Top);
+  TFrameContext context;
+  context.FirstFrameOfSegment = F.FirstFrameOfSegment;
+  context.WindowMode = windowMode;
+  context.StageWidth = windowMode ? F.DesktopWidth : F.CaptureWidth;
+  context.StageHeight = windowMode ? F.DesktopHeight : F.CaptureHeight;
+  context.TakeElapsedMs = [this] { return TakeElapsedMs(); };
+  F.Encoder.EncodeFrame(FGrab, context, F.SegmentMovie, F.FOptions.MovieFactory);
+  F.FirstFrameOfSegment = context.FirstFrameOfSegment;
+}
+
+std::uint32_t TCaptureThread::TakeElapsedMs() {
+  const std::uint32_t now = Now();
+  std::uint32_t delta;
+  if (!FHaveAdvance) {
+    delta = now - F.FrameStart;
+  } else {
+    const std::uint32_t gap = now - FLastAdvance;
+    delta = gap > FPauseExcess ? gap - FPauseExcess : 0;
+  }
+  FPauseExcess = 0;
+  FLastAdvance = now;
+  FHaveAdvance = true;
+  return delta;
+}
+
+void TCaptureThread::DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top) {
+  if (!F.FPlatform.Cursor->GetCursor(FCursor) || !FCursor.Showing) return;
+  const TDIBitmap& picture = FCursor.Picture;
+  if (picture.BitCount != 32 || picture.Empty() || bitmap.BitCount != 8) return;
+  const std::int32_t x0 = FCursor.X - left - FCursor.HotX;
+  const std::int32_t y0 = FCursor.Y - top - FCursor.HotY;
+  for (std::int32_t py = 0; py < picture.Rows(); ++py) {
+    const std::int32_t y = y0 + py;
+    if (y < 0 || y >= bitmap.Rows()) continue;
+    const std::uint8_t* src = PictureRow(picture, py);
+    std::uint8_t* dst = PictureRow(bitmap, y);
+    for (std::int32_t px = 0; px < picture.Width; ++px) {
+      const std::int32_t x = x0 + px;
+      const std::uint8_t* s = src + 4 * px;
+      if (s[3] < 128 || x < 0 || x >= bitmap.Width) continue;
+      dst[x] = NearestIndex(s[2], s[1], s[0]);
+    }
+  }
+}
+
+void TCaptureThread::SaveSegment() {
+  TSegmentReport report;
+  report.SegmentNumber = F.SegmentNumber;
+  report.Frames = F.SegmentFrames.empty() ? 0 : F.SegmentFrames.back();
+  report.RecordedMs = Now() - FRecordingStart;
+  std::unique_ptr<TSegmentMovie> movie = std::move(F.SegmentMovie);
+  // A segment without a frame has no file; the join skips its number.
+  if (movie && movie->CalcFrameCount() != 0 &&
+      (F.CaptureMode == kModeScreen || (F.CaptureMode == kModeClient && F.WindowCaptured))) {
+    const std::string name = F.SegmentFileName(F.SegmentNumber);
+    movie->SaveToFile(name);
+    std::error_code ec;
+    report.FileBytes = std::filesystem::file_size(name, ec);
+  }
+  movie.reset();
+  if (F.FOptions.OnSegmentSaved) F.FOptions.OnSegmentSaved(report);
+}
+
+void TCaptureThread::WriteOutput() {
+  TPlatform& p = F.FPlatform;
+  std::vector<TSegmentInput> inputs;
+  std::vector<std::string> files;
+  for (std::int32_t i = 1; i <= F.SegmentNumber; ++i) {
+    const std::string name = F.SegmentFileName(i);
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec)) continue;
+    const std::size_t index = static_cast<std::size_t>(i - 1);
+    std::optional<std::uint16_t> frames;
+    if (index < F.SegmentFrames.size()) {
+      frames = static_cast<std::uint16_t>(F.SegmentFrames[index] & 0xFFFF);
+    }
+    inputs.push_back({name, frames});
+    files.push_back(name);
+  }
+  const bool window = F.CaptureMode == kModeClient;
+  F.LastOutput = TOutputResult{};
+  F.LastOutputFailed = false;
+  try {
+    if (inputs.empty()) throw std::runtime_error("no frame was recorded");
+    F.LastOutput = WriteOutputFiles(inputs, window ? F.DesktopWidth : F.CaptureWidth,
+                                    window ? F.DesktopHeight : F.CaptureHeight, F.OutputFileName,
+                                    p.Files->PathSeparator(), F.FOptions.Limits);
+    for (const std::string& w : F.LastOutput.Warnings) F.Warn(w);
+    for (const std::string& f : files) std::remove(f.c_str());
+    std::error_code ec;
+    std::filesystem::remove(F.RecordingFolder, ec);  // only when empty
+  } catch (const std::exception& e) {
+    F.LastOutputFailed = true;
+    F.LastOutput = TOutputResult{};
+    const std::string message = "The recording could not be saved as \"" + F.OutputFileName +
+                                "\": " + e.what() + ". Its segments are kept in " +
+                                F.RecordingFolder + " (kestrova recover joins them).";
+    F.Warn(message);
+    p.MessageBoxes->Show(message, kMessageCaption, kMbOk | kMbIconError);
+  }
+  Terminated = true;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,37 @@
+// What change detection asks of a segment's movie: pictures defined, removed and placed at
+// depths, frames closed, the movie saved. The movie builder (TFlashMovie) stands behind it in the
+// program (FlashSegmentMovie.h); tests may put a recorder of the calls in its place.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "media/DIBitmap.h"
+
+namespace kestrova {
+
+class TSegmentMovie {
+ public:
+  virtual ~TSegmentMovie() = default;
+  // AddImage with an empty name, LoadFromHandle with the picture, AddImageShape: defines the
+  // picture and the rectangle showing it. Returns the shape, valid while the movie lives.
+  // Throws what the builder throws.
+  virtual std::uint32_t AddPicture(const TDIBitmap& picture) = 0;
+  virtual void RemoveObject(std::uint16_t depth) = 0;
+  // PlaceObject of the shape at the depth, then SetTranslate (x, y) in pixels.
+  virtual void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
+                           std::int32_t y) = 0;
+  virtual void ShowFrame(std::uint16_t count) = 0;
+  virtual std::uint16_t CalcFrameCount() = 0;
+  // MakeStream, then SaveToFile (the file is replaced). Throws on failure.
+  virtual void SaveToFile(const std::string& fileName) = 0;
+};
+
+// Makes the movie of a segment for a stage of the given size in pixels: 12 frames a second,
+// coordinates in pixels, compressed, black background.
+using TSegmentMovieFactory = std::function<std::unique_ptr<TSegmentMovie>(
+    std::int32_t stageWidth, std::int32_t stageHeight)>;
+
+}  // namespace kestrova

@@ -1,0 +1,106 @@
+// The program's own options and the one form every command's bad-argument answer takes.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "app/Commands.h"
+
+namespace kestrova {
+namespace {
+
+struct TRun {
+  int Status;
+  std::string Out, Err;
+};
+
+TRun RunLine(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = RunCommandLine(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::string UsageLine(const TCommandInfo& c) {
+  return std::string("Usage: kestrova ") + c.Name + (*c.Usage ? " " : "") + c.Usage + "\n";
+}
+
+const TCommandInfo& Command(const std::string& name) {
+  for (const TCommandInfo& c : CommandTable()) {
+    if (name == c.Name) return c;
+  }
+  throw std::logic_error("no command " + name);
+}
+
+TEST(Version, IsTheProjectVersionOnStandardOutput) {
+  EXPECT_TRUE(std::regex_match(ProgramVersion(), std::regex(R"(\d+(\.\d+)+)"))) << ProgramVersion();
+  const TRun r = RunLine({"--version"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, std::string("kestrova ") + ProgramVersion() + "\n");
+  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(RunLine({"--version", "now"}).Status, 2);
+}
+
+TEST(Help, EveryCommandHasItsUsageAndSummary) {
+  ASSERT_FALSE(CommandTable().empty());
+  const std::string overview = RunLine({"help"}).Out;
+  for (const TCommandInfo& c : CommandTable()) {
+    SCOPED_TRACE(c.Name);
+    const TRun help = RunLine({"help", c.Name});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Err, "");
+    EXPECT_EQ(help.Out.rfind(UsageLine(c), 0), 0u) << help.Out;
+    EXPECT_NE(help.Out.find(c.Summary), std::string::npos) << help.Out;
+    // The same text from "COMMAND --help", and the command appears in the overview.
+    const TRun dashed = RunLine({c.Name, "--help"});
+    EXPECT_EQ(dashed.Status, 0);
+    EXPECT_EQ(dashed.Out, help.Out);
+    EXPECT_NE(overview.find(std::string("  ") + c.Name + " "), std::string::npos);
+  }
+}
+
+// Bad arguments: status 2, nothing on standard output, and standard error ends with the usage
+// line of the command that was meant (after a line saying what was wrong, where there is one).
+TEST(BadArguments, AnswerWithTheUsageOnStandardError) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Problem;  // the error's first line; empty when the usage line is all
+    std::string Usage;    // the last line
+  };
+  const std::string dump = UsageLine(Command("dump"));
+  const std::string rewrite = UsageLine(Command("rewrite"));
+  const std::string help = "Usage: kestrova help [COMMAND]\n";
+  const TCase cases[] = {
+      {{"dump"}, "", dump},
+      {{"dump", "a.swf", "b.swf"}, "", dump},
+      {{"rewrite", "a.swf"}, "", rewrite},
+      {{"rewrite", "a", "b", "c", "d"}, "", rewrite},
+      {{"rewrite", "a.swf", "b.swf", "--zip"},
+       "kestrova rewrite: unknown option \"--zip\"\n",
+       rewrite},
+      {{"help", "nope"}, "kestrova help: unknown command \"nope\"\n", help},
+      {{"help", "dump", "rewrite"}, "", help},
+      {{"--version", "x"}, "", "Usage: kestrova --version\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.Args));
+    const TRun r = RunLine(c.Args);
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, c.Problem + c.Usage);
+  }
+}
+
+TEST(BadArguments, NoOrUnknownCommandShowsTheOverviewOnStandardError) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"nope", "x"}}) {
+    const TRun r = RunLine(args);
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_NE(r.Err.find("Usage: kestrova COMMAND [ARGS]"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err,
+              (args.empty() ? "" : "kestrova: unknown command \"nope\"\n") + RunLine({"help"}).Out);
+  }
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,201 @@
+// Writes the browser test's site: movies built like the recorder's (segments as sprites of strips
+// of lossless bitmaps), each stopped at a chosen frame by a stop action, the page that plays each
+// through the web player, and the frame the project's own player draws there, as raw RGBA.
+// Usage: make_browser_movies SITEDIR
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "player/Player.h"
+#include "player/WebPage.h"
+#include "tests/player/MovieMaker.h"
+
+namespace kestrova::test {
+namespace {
+
+constexpr int kWidth = 96, kHeight = 72;
+
+std::unique_ptr<TSWFDoAction> Stop() {
+  auto action = std::make_unique<TSWFDoAction>();
+  action->Actions().push_back(std::make_unique<TSWFActionStop>());
+  return action;
+}
+
+// An 8-bit picture of w x h pixels: a palette of 256 colours and a pattern that differs in every
+// column and row, so a texel taken from the wrong place shows.
+std::unique_ptr<TSWFDefineBitsLossless> Picture(std::uint16_t id, int w, int h, int seed) {
+  Bytes raw;
+  for (int i = 0; i < 256; ++i) {
+    raw.insert(raw.end(), {std::uint8_t(i * 37 + seed), std::uint8_t(i * 11 + 3 * seed),
+                           std::uint8_t(255 - i)});
+  }
+  const int stride = (w + 3) & ~3;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < stride; ++x) raw.push_back(std::uint8_t(x * 5 + y * 17 + seed));
+  }
+  return Lossless(id, 3, w, h, raw, false, 256);
+}
+
+// The recorder's rectangle for a w x h picture: right edge at w - 1 pixels, the fill shifted by
+// (-5, -5) twips and scaled by (w - 1) * 20 / w + 15/4096 and 20 + 15/4096.
+std::unique_ptr<TSWFDefineShape> RecorderShape(std::uint16_t id, std::uint16_t bitmap, int w,
+                                               int h) {
+  TSWFMatrix m;
+  m.SetTranslate(-5, -5);
+  m.SetScale(float((w - 1) * 20.0 / w + 15.0 / 4096), float(20 + 15.0 / 4096));
+  return RectShape(id, 0, 0, (w - 1) * 20, h * 20, ImageFill(bitmap, 0x41, m.GetRec()));
+}
+
+struct TStrip {
+  std::uint16_t Depth;
+  int Top, Rows;
+};
+
+// Two segments of a recording, each a sprite: a full picture at depth 0 one row down, then
+// strips at depths 1, 3, 5. The root stops at stopFrame, and so does the sprite then on show.
+Bytes Recording(int stopFrame) {
+  TTestMovie movie(kWidth, kHeight);
+  movie.SetVersion(6);
+  movie.SetCompressed(true);
+  std::uint16_t id = 1;
+  auto segment = [&](std::uint16_t spriteId, int seed, int localStop) {
+    auto sprite = std::make_unique<TSWFDefineSprite>();
+    sprite->SpriteId = spriteId;
+    const std::vector<std::vector<TStrip>> frames = {
+        {{0, 0, kHeight}}, {}, {{1, 0, 32}}, {{3, 32, 32}, {5, 64, kHeight - 64}}};
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      for (const TStrip& s : frames[f]) {
+        const std::uint16_t bitmap = id++, shape = id++;
+        movie.Add(Picture(bitmap, kWidth, s.Rows, seed + int(f) * 40 + s.Top));
+        movie.Add(RecorderShape(shape, bitmap, kWidth, s.Rows));
+        sprite->ControlTags.push_back(Remove(s.Depth));
+        sprite->ControlTags.push_back(Place(s.Depth, shape, 0, (s.Top + 1) * 20));
+      }
+      if (int(f) + 1 == localStop) sprite->ControlTags.push_back(Stop());
+      sprite->ControlTags.push_back(std::make_unique<TSWFShowFrame>());
+    }
+    sprite->FrameCount = std::uint16_t(frames.size());
+    movie.Add(std::move(sprite));
+  };
+  segment(100, 0, stopFrame <= 4 ? stopFrame : 0);
+  segment(101, 90, stopFrame > 4 ? stopFrame - 4 : 0);
+  for (int frame = 1; frame <= 8; ++frame) {
+    if (frame == 1) movie.Add(Place(1, 100));
+    if (frame == 5) {
+      movie.Add(Remove(1));
+      movie.Add(Place(2, 101));
+    }
+    if (frame == stopFrame) movie.Add(Stop());
+    movie.ShowFrame();
+  }
+  return movie.Save();
+}
+
+Bytes Argb() {
+  Bytes raw;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const int a = x < 4 ? 255 : 0;  // opaque and transparent halves: exact in any blending
+      raw.insert(raw.end(), {std::uint8_t(a), std::uint8_t(a ? 30 * y : 0),
+                             std::uint8_t(a ? 30 * x : 0), std::uint8_t(a ? 99 : 0)});
+    }
+  }
+  return raw;
+}
+
+Bytes Pix15() {
+  Bytes raw;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const unsigned v = (unsigned(4 * x) << 10) | (unsigned(4 * y) << 5) | 31u;
+      raw.insert(raw.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
+    }
+  }
+  return raw;
+}
+
+// Each lossless format at one texel per pixel, side by side, on a grey stage; stopped at once.
+Bytes Formats() {
+  TTestMovie movie(48, 8);
+  movie.SetVersion(6);
+  auto bg = std::make_unique<TSWFSetBackgroundColor>();
+  bg->BackgroundColor().SetRGB(SWFRGB(90, 90, 90));
+  movie.Add(std::move(bg));
+  std::vector<std::unique_ptr<TSWFDefineBitsLossless>> bitmaps;
+  bitmaps.push_back(Picture(1, 8, 8, 7));
+  bitmaps.push_back(Lossless(2, 4, 8, 8, Pix15()));
+  std::vector<std::uint32_t> rgb;
+  for (int i = 0; i < 64; ++i) rgb.push_back(0x030507u * i);
+  bitmaps.push_back(Bitmap24(3, 8, 8, rgb));
+  bitmaps.push_back(Lossless(4, 5, 8, 8, Argb(), true));
+  for (std::uint16_t i = 0; i < bitmaps.size(); ++i) {
+    const std::uint16_t bitmap = bitmaps[i]->CharacterId;
+    movie.Add(std::move(bitmaps[i]));
+    movie.Add(
+        RectShape(std::uint16_t(10 + i), 0, 0, 160, 160, ImageFill(bitmap, 0x41, PixelScale())));
+    movie.Add(Place(std::uint16_t(1 + i), std::uint16_t(10 + i), i * 160, 0));
+  }
+  // Edges on pixel boundaries: the web player smooths edges that cut through pixels, which the
+  // project's player, sampling pixel centres, does not.
+  movie.Add(RectShape(20, 0, 0, 80, 100, SolidFill(200, 30, 60)));
+  movie.Add(Place(9, 20, 680, 20));
+  movie.Add(Stop());
+  movie.ShowFrame();
+  return movie.Save();
+}
+
+void WriteFile(const std::string& name, const std::uint8_t* data, std::size_t size) {
+  std::ofstream out(name, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  if (!out) throw std::runtime_error("cannot write " + name);
+}
+
+// Writes the movie, its page and the player's frame at stopFrame; returns the case's JSON.
+std::string WriteCase(const std::string& site, const std::string& name, const Bytes& movie,
+                      int stopFrame) {
+  WriteFile(site + "/" + name + ".swf", movie.data(), movie.size());
+  TMoviePlayer player(std::make_unique<TMemoryStream>(movie));
+  for (int i = 0; i < stopFrame; ++i) {
+    if (!player.NextFrame()) throw std::runtime_error(name + " has too few frames");
+  }
+  WriteFile(site + "/" + name + ".rgba", player.Pixels(),
+            std::size_t(player.Width()) * player.Height() * 4);
+  TWebPageOptions page;
+  page.MovieFileName = name + ".swf";
+  page.Width = player.Width();
+  page.Height = player.Height();
+  page.WebPlayerURL = "ruffle/ruffle.js";
+  WriteWebPage(site + "/" + WebPageFileName(name + ".swf"), page);
+  char json[256];
+  std::snprintf(json, sizeof json,
+                "{\"name\":\"%s\",\"page\":\"%s.html\",\"width\":%d,\"height\":%d,"
+                "\"expected\":\"%s.rgba\",\"seconds\":%.2f}",
+                name.c_str(), name.c_str(), player.Width(), player.Height(), name.c_str(),
+                stopFrame / player.FrameRate());
+  return json;
+}
+
+}  // namespace
+}  // namespace kestrova::test
+
+int main(int argc, char** argv) {
+  using namespace kestrova::test;
+  if (argc != 2) {
+    std::cerr << "Usage: make_browser_movies SITEDIR\n";
+    return 2;
+  }
+  try {
+    const std::string site = argv[1];
+    std::string cases = "[";
+    for (int frame : {1, 4, 7}) {
+      if (cases.size() > 1) cases += ",";
+      cases += WriteCase(site, "recording-" + std::to_string(frame), Recording(frame), frame);
+    }
+    cases += "," + WriteCase(site, "formats", Formats(), 1) + "]";
+    std::ofstream(site + "/cases.json") << cases << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "make_browser_movies: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

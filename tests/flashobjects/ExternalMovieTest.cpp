@@ -1,0 +1,180 @@
+// External movies imported as sprites: ids, the sprite's timeline, and bad files.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/flashobjects/FlashTestUtil.h"
+
+namespace kestrova {
+namespace {
+
+// A movie defining a bitmap and a shape, with a background colour, a frame label and the given
+// number of frames; saved plain or compressed.
+void MakeInput(const std::string& fileName, int frames, bool compressed = false) {
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  movie.SetCompressed(compressed);
+  movie.BackgroundColor().SetRGB(SWFRGB(1, 2, 3));
+  TFlashImage& image = movie.AddImage();
+  image.LoadFromHandle(test::Indexed8(32, 16, [](int x, int y) { return x ^ y; }));
+  movie.PlaceObject(movie.AddImageShape(image), 1).SetTranslate(1, 1);
+  movie.AddObject(std::make_unique<TSWFFrameLabel>("start"));
+  movie.ShowFrame(static_cast<std::uint16_t>(frames));
+  movie.MakeStream();
+  movie.SaveToFile(fileName);
+}
+
+std::unique_ptr<TSWFStreamReader> Saved(TFlashMovie& movie, const test::TTempDir& dir) {
+  movie.MakeStream();
+  movie.SaveToFile(dir.File("out.swf"));
+  return test::ReadMovie(dir.File("out.swf"));
+}
+
+TEST(ExternalMovie, IdsOfAnImportIntoAnEmptyMovie) {
+  test::TTempDir dir;
+  MakeInput(dir.File("in.swf"), 3);
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  TFlashExternalMovie& external = movie.AddExternalMovie(dir.File("in.swf"));
+  EXPECT_TRUE(external.IsValid());
+  EXPECT_EQ(external.GetCharacterId(), 1);
+  ASSERT_NE(external.Sprite(), nullptr);
+  EXPECT_EQ(external.Sprite()->GetCharacterId(), 1);
+  EXPECT_EQ(external.Sprite()->FrameCount(), 3);
+  EXPECT_EQ(external.CharacterCount(), 2u);
+  EXPECT_EQ(movie.CurrentObjID, 5);
+  EXPECT_EQ(movie.SpriteList().Count(), 1u);
+  EXPECT_EQ(movie.ObjectList().size(), 1u) << "the sprite is not in ObjectList";
+  movie.PlaceObject(*external.Sprite(), 1);
+  movie.ShowFrame(3);
+  const auto reader = Saved(movie, dir);
+  // Bitmap 2, shape 3 (filled with 2), then the sprite 1 with the file's timeline.
+  ASSERT_EQ(test::TagCodes(*reader), (std::vector<int>{20, 22, 39, 26, 1, 1, 1, 0}));
+  EXPECT_EQ(test::TagAt<TSWFDefineBitsLossless>(*reader, 0).CharacterId, 2);
+  const auto& shape = test::TagAt<TSWFDefineShape>(*reader, 1);
+  EXPECT_EQ(shape.ShapeId, 3);
+  EXPECT_EQ(dynamic_cast<const TSWFImageFill&>(*shape.FillStyles[0]).BitmapId, 2);
+  const auto& sprite = test::TagAt<TSWFDefineSprite>(*reader, 2);
+  EXPECT_EQ(sprite.SpriteId, 1);
+  EXPECT_EQ(sprite.FrameCount, 3);
+  std::vector<int> inner;
+  for (const auto& tag : sprite.ControlTags) inner.push_back(tag->TagID);
+  EXPECT_EQ(inner, (std::vector<int>{26, 43, 1, 1, 1, 0}));
+  const auto& place = dynamic_cast<const TSWFPlaceObject2&>(*sprite.ControlTags[0]);
+  EXPECT_EQ(place.CharacterId(), 3);
+  EXPECT_EQ(place.MatrixIfAny()->TranslateX, 20);
+  EXPECT_TRUE(test::ReferenceProblems(*reader).empty());
+}
+
+TEST(ExternalMovie, SecondImportTakesIdsAfterTheFirst) {
+  test::TTempDir dir;
+  MakeInput(dir.File("a.swf"), 1);
+  MakeInput(dir.File("b.swf"), 2, true);
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  movie.AddExternalMovie(dir.File("a.swf"));
+  TFlashExternalMovie& second = movie.AddExternalMovie(dir.File("b.swf"));
+  EXPECT_EQ(second.GetCharacterId(), 5);  // the first file's last definition (3) + 2
+  EXPECT_EQ(movie.CurrentObjID, 9);
+  EXPECT_EQ(second.MinVersion(), 6) << "the compressed input is version 6";
+  const auto reader = Saved(movie, dir);
+  EXPECT_TRUE(test::ReferenceProblems(*reader).empty());
+  EXPECT_EQ(reader->Version(), 6);
+}
+
+TEST(ExternalMovie, SerialisingTwiceWritesTheSameSprite) {
+  test::TTempDir dir;
+  MakeInput(dir.File("in.swf"), 2);
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  movie.PlaceObject(*movie.AddExternalMovie(dir.File("in.swf")).Sprite(), 1);
+  movie.MakeStream();
+  const auto first = movie.Body().Bytes();
+  movie.MakeStream();
+  EXPECT_EQ(movie.Body().Bytes(), first);
+}
+
+TEST(ExternalMovie, WithoutRenumberingTheFileKeepsItsIds) {
+  test::TTempDir dir;
+  MakeInput(dir.File("in.swf"), 1);
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  movie.CurrentObjID = 10;
+  movie.AddExternalMovie(dir.File("in.swf"), 3, false);
+  EXPECT_EQ(movie.CurrentObjID, 14);
+  const auto reader = Saved(movie, dir);
+  EXPECT_EQ(test::TagAt<TSWFDefineBitsLossless>(*reader, 0).CharacterId, 1);
+}
+
+TEST(ExternalMovie, FileThatIsNotASWFGivesAnEmptySprite) {
+  test::TTempDir dir;
+  std::ofstream(dir.File("text.swf")) << "hello, not a movie";
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  TFlashExternalMovie& external = movie.AddExternalMovie(dir.File("text.swf"));
+  EXPECT_FALSE(external.IsValid());
+  movie.PlaceObject(*external.Sprite(), 1);
+  const auto reader = Saved(movie, dir);
+  EXPECT_EQ(test::TagCodes(*reader), (std::vector<int>{39, 26, 0}));
+  EXPECT_TRUE(test::ReferenceProblems(*reader).empty()) << "the placement refers to a sprite";
+}
+
+TEST(ExternalMovie, FailuresAddNothing) {
+  test::TTempDir dir;
+  MakeInput(dir.File("in.swf"), 1, true);
+  // A compressed file cut in the middle of its zlib data.
+  auto bytes = ReadFileBytes(dir.File("in.swf"));
+  bytes.resize(bytes.size() / 2);
+  std::ofstream(dir.File("cut.swf"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  struct {
+    const char* What;
+    std::function<void()> Call;
+  } cases[] = {
+      {"missing file", [&] { movie.AddExternalMovie(dir.File("missing.swf")); }},
+      {"cut compressed file", [&] { movie.AddExternalMovie(dir.File("cut.swf")); }},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.Call();
+      ADD_FAILURE() << c.What << " was imported";
+    } catch (const EStreamError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.What[0] == 'm' ? "missing.swf" : "cut.swf"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_THROW(movie.AddExternalMovie(dir.File("in.swf"), 1), std::invalid_argument);
+  movie.CurrentObjID = 65534;  // the import needs 65534 .. 65536
+  EXPECT_THROW(movie.AddExternalMovie(dir.File("in.swf")), std::length_error);
+  EXPECT_TRUE(movie.ObjectList().empty());
+  EXPECT_EQ(movie.SpriteList().Count(), 0u);
+  movie.CurrentObjID = 65533;
+  EXPECT_EQ(movie.AddExternalMovie(dir.File("in.swf")).GetCharacterId(), 65533);
+  EXPECT_EQ(movie.CurrentObjID, 0) << "no ids left";
+  EXPECT_THROW(movie.AddShape(), std::length_error);
+}
+
+TEST(ExternalMovie, StreamedMovieFinishesOnceAndTakesNothingAfter) {
+  test::TTempDir dir;
+  MakeInput(dir.File("in.swf"), 2, true);
+  {
+    TFlashMovie movie(0, 0, 32, 16, 12, true);
+    movie.SetCompressed(true);
+    movie.BeginStreaming(dir.File("out.swf"));
+    EXPECT_TRUE(movie.Streaming());
+    movie.PlaceObject(*movie.AddExternalMovie(dir.File("in.swf")).Sprite(), 1);
+    movie.ShowFrame(2);
+    EXPECT_THROW(movie.SaveToFile(dir.File("out.swf")), std::logic_error);
+    movie.MakeStream();
+    movie.MakeStream();
+    EXPECT_THROW(movie.ShowFrame(), std::logic_error);
+    movie.SaveToFile(dir.File("out.swf"));
+    EXPECT_EQ(movie.FrameCount, 2);
+  }
+  EXPECT_EQ(dir.Files(), (std::set<std::string>{"in.swf", "out.swf"}));
+  const auto reader = test::ReadMovie(dir.File("out.swf"));
+  EXPECT_EQ(reader->FrameCount, 2);
+  EXPECT_EQ(test::TagCodes(*reader), (std::vector<int>{20, 22, 39, 26, 1, 1, 0}));
+  TFlashMovie late(0, 0, 32, 16, 12, true);
+  late.ShowFrame();
+  EXPECT_THROW(late.BeginStreaming(dir.File("late.swf")), std::logic_error);
+}
+
+}  // namespace
+}  // namespace kestrova

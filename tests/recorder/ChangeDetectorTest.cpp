@@ -1,0 +1,170 @@
+// Change detection against a movie that records the calls made on it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "recorder/ChangeDetector.h"
+
+namespace kestrova {
+namespace {
+
+class TCallLog : public TSegmentMovie {
+ public:
+  explicit TCallLog(std::vector<std::string>& log) : Log(log) {}
+  std::uint32_t AddPicture(const TDIBitmap& p) override {
+    Pictures.push_back(p);
+    Log.push_back("picture " + std::to_string(p.Width) + "x" + std::to_string(p.Rows()));
+    return static_cast<std::uint32_t>(Pictures.size() - 1);
+  }
+  void RemoveObject(std::uint16_t depth) override {
+    Log.push_back("remove " + std::to_string(depth));
+  }
+  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
+                   std::int32_t y) override {
+    Log.push_back("place #" + std::to_string(shape) + " at " + std::to_string(depth) + " " +
+                  std::to_string(x) + "," + std::to_string(y));
+  }
+  void ShowFrame(std::uint16_t count) override { Log.push_back("frames " + std::to_string(count)); }
+  std::uint16_t CalcFrameCount() override { return 0; }
+  void SaveToFile(const std::string&) override {}
+  std::vector<std::string>& Log;
+  std::vector<TDIBitmap> Pictures;
+};
+
+TDIBitmap Picture(std::int32_t w, std::int32_t h, std::uint8_t fill = 7) {
+  TDIBitmap b;
+  b.Allocate(w, h, 8);
+  std::fill(b.Bits.begin(), b.Bits.end(), fill);
+  return b;
+}
+
+class ChangeDetection : public ::testing::Test {
+ protected:
+  ChangeDetection()
+      : Detector([this](std::uint32_t ms) { Slept += ms; },
+                 [this](const std::string& t) { Logged.push_back(t); }) {
+    Factory = [this](std::int32_t w, std::int32_t h) {
+      Stages.push_back({w, h});
+      auto movie = std::make_unique<TCallLog>(Calls);
+      Movie = movie.get();
+      return std::unique_ptr<TSegmentMovie>(std::move(movie));
+    };
+  }
+  // One frame of a full-screen recording; elapsed: the milliseconds since the last advance.
+  void Frame(const TDIBitmap& grab, std::uint32_t elapsed, bool first = false) {
+    Detector.StripCount = (grab.Rows() + 31) / 32;
+    TFrameContext c;
+    c.FirstFrameOfSegment = first;
+    c.StageWidth = grab.Width;
+    c.StageHeight = grab.Rows();
+    c.TakeElapsedMs = [elapsed] { return elapsed; };
+    Detector.EncodeFrame(grab, c, Owned, Factory);
+  }
+  std::vector<std::string> Take() {
+    std::vector<std::string> out;
+    out.swap(Calls);
+    return out;
+  }
+  TChangeDetector Detector;
+  std::vector<std::string> Calls, Logged;
+  std::vector<std::pair<int, int>> Stages;
+  TSegmentMovieFactory Factory;
+  TCallLog* Movie = nullptr;
+  std::unique_ptr<TSegmentMovie> Owned;
+  std::uint32_t Slept = 0;
+};
+
+TEST_F(ChangeDetection, FirstFrameIsOneFullPictureOneRowDown) {
+  Detector.ResetReference = true;
+  Frame(Picture(64, 100), 100, true);
+  EXPECT_EQ(Stages, (std::vector<std::pair<int, int>>{{64, 100}}));
+  EXPECT_EQ(Take(), (std::vector<std::string>{"remove 0", "picture 64x100", "place #0 at 0 0,1",
+                                              "frames 1"}));
+  EXPECT_EQ(Slept, 5u + 1u);  // four strips and the pass below them, then the picture
+}
+
+TEST_F(ChangeDetection, AChangedRowAt40IsStrip1AtDepth3WithItsOwnRows) {
+  TDIBitmap grab = Picture(64, 100);
+  Detector.ResetReference = true;
+  Frame(grab, 100, true);
+  Take();
+  PictureRow(grab, 40)[5] = 9;
+  PictureRow(grab, 63)[0] = 9;  // the strip's last row, not one from below it
+  Frame(grab, 100);
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 64x32", "remove 3", "place #1 at 3 0,33",
+                                              "frames 1"}));
+  const TDIBitmap& strip = Movie->Pictures[1];
+  EXPECT_EQ(PictureRow(strip, 8)[5], 9);
+  EXPECT_EQ(PictureRow(strip, 31)[0], 9);
+  EXPECT_EQ(PictureRow(strip, 0)[5], 7);
+}
+
+TEST_F(ChangeDetection, NearlyEverythingChangedIsAFullRefresh) {
+  Detector.ResetReference = true;
+  Frame(Picture(64, 100, 1), 100, true);
+  Take();
+  TDIBitmap grab = Picture(64, 100, 1);
+  for (int y : {0, 40, 70}) PictureRow(grab, y)[0] = 2;  // 3 of 4 strips: 4 + 1 passes - 2
+  Frame(grab, 100);
+  std::vector<std::string> expected{"remove 0", "picture 64x100", "place #1 at 0 0,1"};
+  for (int d = 1; d <= 100; ++d) expected.push_back("remove " + std::to_string(d));
+  expected.push_back("frames 1");
+  EXPECT_EQ(Take(), expected);
+}
+
+TEST_F(ChangeDetection, StillFramesPlaceNothingButCloseFrames) {
+  Detector.ResetReference = true;
+  Frame(Picture(32, 40), 100, true);
+  Take();
+  Frame(Picture(32, 40), 100);
+  EXPECT_EQ(Take(), std::vector<std::string>{"frames 1"});
+}
+
+TEST_F(ChangeDetection, StripDepthsFollowTwoKPlusOneBeyondTheTable) {
+  EXPECT_EQ(Detector.StripDepth(0), 1);
+  EXPECT_EQ(Detector.StripDepth(20), 41);
+  EXPECT_EQ(Detector.StripDepth(21), 43);
+  EXPECT_EQ(Detector.StripDepth(51), 103);
+}
+
+TEST_F(ChangeDetection, TimelineRoundsHalvesToEvenAndAlwaysAdvances) {
+  TCallLog movie(Calls);
+  Detector.BeginSegment();
+  // 100 ms turns: 1.2, 2.4, 3.6 frames -> 1, 2, 4: the movie advances by 1, 1, 2.
+  EXPECT_EQ(Detector.AdvanceTimeline(movie, 100), 1);
+  EXPECT_EQ(Detector.AdvanceTimeline(movie, 100), 1);
+  EXPECT_EQ(Detector.AdvanceTimeline(movie, 100), 2);
+  // Two frames in the same twelfth of a second: the second still closes one frame.
+  EXPECT_EQ(Detector.AdvanceTimeline(movie, 0), 1);
+  EXPECT_EQ(Detector.FramesShown, 5);
+  Detector.BeginSegment();
+  EXPECT_EQ(Detector.AdvanceTimeline(movie, 125), 2);  // 1.5 -> 2 (even)
+  Detector.BeginSegment();
+  EXPECT_EQ(Detector.AdvanceTimeline(movie, 375), 4);  // 4.5 -> 4 (even)
+}
+
+TEST_F(ChangeDetection, APreviousFrameOfAnotherSizeIsAFullRefreshNotAnOverread) {
+  Detector.ResetReference = true;
+  Frame(Picture(32, 40), 100, true);
+  Take();
+  Frame(Picture(48, 40), 100);
+  const std::vector<std::string> calls = Take();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[1], "picture 48x40");
+  EXPECT_EQ(calls[2], "place #1 at 0 0,1");
+}
+
+TEST_F(ChangeDetection, BuilderErrorsAreLoggedAndTheGrabStillBecomesThePreviousFrame) {
+  Factory = [](std::int32_t, std::int32_t) -> std::unique_ptr<TSegmentMovie> {
+    throw std::runtime_error("out of ids");
+  };
+  Detector.ResetReference = true;
+  Frame(Picture(32, 40, 3), 100, true);
+  Frame(Picture(32, 40, 4), 100, true);
+  EXPECT_EQ(Logged, (std::vector<std::string>{"Images loaded to Fimage objectsout of ids",
+                                              "Images loaded to Fimage objectsout of ids"}));
+  EXPECT_EQ(Detector.PreviousFrame.Bits[0], 4);
+}
+
+}  // namespace
+}  // namespace kestrova
