@@ -18,6 +18,22 @@ namespace kestrova::platform::x11 {
 
 namespace {
 
+// XXH64's round and final mix over a block of rows: four lanes so the multiplications overlap.
+constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull, kPrime2 = 0xC2B2AE3D27D4EB4Full,
+                        kPrime3 = 0x165667B19E3779F9ull;
+
+std::uint64_t Round(std::uint64_t acc, std::uint64_t input) {
+  acc += input * kPrime2;
+  acc = std::rotl(acc, 31);
+  return acc * kPrime1;
+}
+
+std::uint64_t Word(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
 TScreenRect Intersect(const TScreenRect& a, const TScreenRect& b) {
   TScreenRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
                 std::min(a.Bottom, b.Bottom)};
@@ -30,6 +46,28 @@ bool StandardMasks(const Visual* v) {
 }
 
 }  // namespace
+
+std::uint64_t HashRows(const std::uint8_t* first, std::size_t stride, std::int32_t rows,
+                       std::size_t rowBytes) {
+  std::uint64_t lane[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+  std::uint64_t tail = kPrime3 ^ rowBytes;
+  for (std::int32_t y = 0; y < rows; ++y) {
+    const std::uint8_t* p = first + static_cast<std::size_t>(y) * stride;
+    std::size_t i = 0;
+    for (; i + 32 <= rowBytes; i += 32) {
+      for (int k = 0; k < 4; ++k) lane[k] = Round(lane[k], Word(p + i + 8 * k));
+    }
+    for (; i < rowBytes; ++i) tail = (tail ^ p[i]) * kPrime1;
+  }
+  std::uint64_t h = std::rotl(lane[0], 1) + std::rotl(lane[1], 7) + std::rotl(lane[2], 12) +
+                    std::rotl(lane[3], 18);
+  h = (h ^ Round(0, tail)) * kPrime1;
+  h ^= h >> 33;
+  h *= kPrime2;
+  h ^= h >> 29;
+  h *= kPrime3;
+  return h ^ (h >> 32);
+}
 
 // One 32-bit picture of the grabbed area: a shared segment (with its XImage) or plain memory.
 class TX11Grabber::TBuffer {
@@ -136,7 +174,7 @@ TX11Grabber::TX11Grabber(TX11Display& display, TCursorSource* cursor, bool useSh
   FGreenShift = std::countr_zero(visual->green_mask);
   FBlueShift = std::countr_zero(visual->blue_mask);
   FUseShm = useShm && XShmQueryExtension(d);
-  for (auto& b : FBuffers) b = std::make_unique<TBuffer>(d, FUseShm);
+  FBuffer = std::make_unique<TBuffer>(d, FUseShm);
 }
 
 TX11Grabber::~TX11Grabber() = default;
@@ -172,20 +210,21 @@ void TX11Grabber::ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, s
   MapRow(FRowScratch.data(), indices, static_cast<std::size_t>(count));
 }
 
-void TX11Grabber::MapBlocks(const TBuffer& now, const TBuffer* before, const TScreenRect& area,
-                            const TScreenRect& rect) {
+void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect) {
   const std::int32_t w = area.Width(), h = area.Height();
   const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+  const std::size_t blocks = static_cast<std::size_t>((h + kBlockRows - 1) / kBlockRows);
+  const bool compare = FHavePrevious && FCompareBlocks && FBlockHashes.size() == blocks;
+  FBlockHashes.resize(blocks);
   for (std::int32_t top = 0; top < h; top += kBlockRows) {
     const std::int32_t rows = std::min(kBlockRows, h - top);
-    bool same = before != nullptr;
-    for (std::int32_t y = top; same && y < top + rows; ++y) {
-      same = std::memcmp(now.Row(y), before->Row(y), rowBytes) == 0;
-    }
-    if (same) {
+    const std::uint64_t hash = HashRows(now.Row(top), now.Stride(), rows, rowBytes);
+    std::uint64_t& previous = FBlockHashes[static_cast<std::size_t>(top / kBlockRows)];
+    if (compare && hash == previous) {
       ++FStats.BlocksKept;
       continue;
     }
+    previous = hash;
     ++FStats.BlocksMapped;
     for (std::int32_t y = top; y < top + rows; ++y) {
       const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +
@@ -219,22 +258,18 @@ bool TX11Grabber::Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap&
     FIndices.assign(size, NearestIndex(0, 0, 0));
   }
   if (area.Width() > 0) {
-    TBuffer& now = *FBuffers[FCurrent];
-    if (!Fetch(now, area)) {
+    if (!Fetch(*FBuffer, area)) {
       if (!FUseShm) return false;
       // Shared memory refused (a remote display, or out of segments): go on without it.
       FUseShm = false;
-      for (auto& b : FBuffers) b = std::make_unique<TBuffer>(FDisplay.Get(), false);
-      FHavePrevious = false;
-      if (!Fetch(*FBuffers[FCurrent], area)) return false;
+      FBuffer = std::make_unique<TBuffer>(FDisplay.Get(), false);
+      if (!Fetch(*FBuffer, area)) return false;
     }
     if (FCursor != nullptr && FCursor->GetCursor(FCursorInfo)) {
-      BlendCursor(FCursorInfo, FBuffers[FCurrent]->Row(0), FBuffers[FCurrent]->Stride(),
-                  area.Width(), area.Height(), area.Left, area.Top);
+      BlendCursor(FCursorInfo, FBuffer->Row(0), FBuffer->Stride(), area.Width(), area.Height(),
+                  area.Left, area.Top);
     }
-    MapBlocks(*FBuffers[FCurrent],
-              FHavePrevious && FCompareBlocks ? FBuffers[1 - FCurrent].get() : nullptr, area, rect);
-    FCurrent = 1 - FCurrent;
+    MapBlocks(*FBuffer, area, rect);
   }
   FHavePrevious = area.Width() > 0;
   FLastRect = rect;

@@ -163,6 +163,31 @@ TEST(X11Cursor, BlendingMixesByAlpha) {
             (std::vector<int>{0, 0, 0, 0, 133, 138, 143, 0, 40, 50, 60, 0}));
 }
 
+TEST(X11Grabber, BlockHashSeesEveryByteAndOnlyTheRowsBytes) {
+  // Widths whose rows end inside a 32-byte step too; a stride wider than the row.
+  for (const std::size_t rowBytes : {std::size_t{12}, std::size_t{32}, std::size_t{7684}}) {
+    const std::size_t stride = rowBytes + 20;
+    std::vector<std::uint8_t> rows(stride * 3, 0x5A);
+    const std::uint64_t h = HashRows(rows.data(), stride, 3, rowBytes);
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        rows[r * stride + i] ^= 1;
+        ASSERT_NE(HashRows(rows.data(), stride, 3, rowBytes), h)
+            << rowBytes << " " << r << " " << i;
+        rows[r * stride + i] ^= 1;
+      }
+      rows[r * stride + rowBytes + 5] ^= 0xFF;  // past the row: not part of the picture
+      EXPECT_EQ(HashRows(rows.data(), stride, 3, rowBytes), h);
+    }
+    // Swapping two rows is a change too.
+    std::vector<std::uint8_t> a(stride * 2, 1);
+    a[0] = 2;
+    std::vector<std::uint8_t> b(stride * 2, 1);
+    b[stride] = 2;
+    EXPECT_NE(HashRows(a.data(), stride, 2, rowBytes), HashRows(b.data(), stride, 2, rowBytes));
+  }
+}
+
 TEST(X11Display, NoDisplayIsOneClearLineAndTheSimulationStaysAvailable) {
   EXPECT_THROW(
       {
