@@ -4,6 +4,10 @@
 
 # Debian keeps a package's documents in share/doc/<package>, in lower case.
 set(CMAKE_INSTALL_DOCDIR "share/doc/kestrova" CACHE PATH "Documentation directory")
+# Qt's CMake files include GNUInstallDirs before this, leaving the cache entry empty.
+if(NOT CMAKE_INSTALL_DOCDIR)
+  set(CMAKE_INSTALL_DOCDIR "share/doc/kestrova" CACHE PATH "Documentation directory" FORCE)
+endif()
 include(GNUInstallDirs)
 
 install(TARGETS kestrova RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
