@@ -27,10 +27,9 @@ class TApplicationImpl : public TApplicationHost {
  public:
   TApplicationImpl(TInputQueue& input, std::function<void()> drainSources)
       : FInput(input), FDrain(std::move(drainSources)) {}
-  void SetTitle(const std::string& title) override {
-    FTitle = title;
-    QCoreApplication::setApplicationName(QString::fromStdString(title));
-  }
+  // Kept for the single instance's question only: Qt's application name stays "kestrova", the
+  // window class a desktop matches against the desktop entry.
+  void SetTitle(const std::string& title) override { FTitle = title; }
   std::string Title() const override { return FTitle; }
   void SetEventHandler(TUIEventHandler handler) override { FHandler = std::move(handler); }
   void RunMessageLoop() override {
@@ -174,6 +173,7 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
     throw std::runtime_error("the user interface needs a QApplication");
   }
   QApplication::setQuitOnLastWindowClosed(false);
+  QCoreApplication::setApplicationName("kestrova");
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(DrawIcon(64))));
   F->Application = std::make_unique<TApplicationImpl>(F->Input, [this] { F->DrainSources(); });
   F->ToolWidget = std::make_unique<TToolWindowWidget>(F->Input);

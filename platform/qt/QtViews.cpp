@@ -33,6 +33,7 @@ QFrame* AddPanel(QWidget* parent, QRect geometry) {
   auto* panel = new QFrame(parent);
   panel->setObjectName("Panel1");
   panel->setFrameShape(QFrame::Box);
+  panel->setAutoFillBackground(true);  // it covers the labels laid under it
   panel->setGeometry(geometry);
   return panel;
 }
