@@ -32,8 +32,8 @@ class TApplicationImpl : public TApplicationHost {
   void SetTitle(const std::string& title) override { FTitle = title; }
   std::string Title() const override { return FTitle; }
   void SetEventHandler(TUIEventHandler handler) override { FHandler = std::move(handler); }
+  // As on the simulated desktop, a Terminate made before the loop starts ends it at once.
   void RunMessageLoop() override {
-    FTerminated = false;
     while (!FTerminated) {
       if (!FInput.Empty()) {
         Deliver(FInput.Take());
