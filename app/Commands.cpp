@@ -9,6 +9,7 @@ namespace kestrova {
 namespace {
 
 // One row per command; a command family adds its rows here and its functions in its own file.
+// Families a build can leave out (app/CMakeLists.txt) keep their rows inside their #ifdef.
 constexpr std::array kCommands{
     TCommandInfo{"dump", "FILE.swf", "print the header and every tag of a SWF file", DumpCommand},
     TCommandInfo{"rewrite", "IN.swf OUT.swf [--compress|--plain]",
@@ -16,15 +17,27 @@ constexpr std::array kCommands{
     TCommandInfo{"probe", "FILE... [--json]",
                  "print what the image and sound readers know about BMP, JPEG, WAV and MP3 files",
                  ProbeCommand},
+#ifdef KESTROVA_RECORD_COMMANDS
     TCommandInfo{"record",
                  "[--platform NAME] [--full-screen|--active-window] [--seconds N] [-o FILE]",
                  "record the screen into a movie and its HTML page", RecordCommand},
     TCommandInfo{"recover", "[FOLDER] [-o FILE]",
                  "list recordings left unsaved and join one into a movie and page", RecoverCommand},
+#endif
+#ifdef KESTROVA_PLAYER_COMMANDS
     TCommandInfo{"frames", "IN.swf OUTDIR [--from N] [--to M] [--every K]",
                  "play a movie and write its frames as PNG pictures", FramesCommand},
     TCommandInfo{"export", "IN.swf OUT.mp4|OUT.webm|OUT.gif|OUT.png [--scale S]",
                  "play a movie into ffmpeg as video (an animated PNG for .png)", ExportCommand},
+#endif
+    TCommandInfo{"slideshow",
+                 "OUT.swf IMAGE... [--fps N] [--seconds-each S] [--audio FILE.wav|FILE.mp3] "
+                 "[--background RRGGBB] [--web-player URL]",
+                 "make a movie and its page showing BMP and JPEG pictures in turn, with a sound",
+                 SlideshowCommand},
+    TCommandInfo{"join", "OUT.swf IN.swf... [--web-player URL]",
+                 "join movies one after the other, each as a sprite, into a movie and its page",
+                 JoinCommand},
 };
 
 const TCommandInfo* FindCommand(const std::string& name) {
@@ -93,7 +106,14 @@ int UsageError(const char* command, std::ostream& err, const std::string& proble
 }
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) return RunToolWindowProgram(out, err);
+  if (args.empty()) {
+#ifdef KESTROVA_RECORD_COMMANDS
+    return RunToolWindowProgram(out, err);
+#else
+    PrintUsage(err);
+    return 2;
+#endif
+  }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") return Help(rest, out, err);
   if (args[0] == "--version") {

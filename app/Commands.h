@@ -65,6 +65,16 @@ int RunToolWindowProgram(std::ostream& out, std::ostream& err);
 // The demonstration's script: start a full-screen recording, stop it after six seconds, save it
 // as outputName, close the tool window.
 void PlayDemonstration(platform::sim::TSimDesktop& desktop, const std::string& outputName);
+// Movie building commands (BuilderCommands.cpp).
+// kestrova slideshow OUT.swf IMAGE... [--fps N] [--seconds-each S] [--audio FILE]
+// [--background RRGGBB] [--web-player URL]: a compressed movie (and its page) showing each BMP
+// or JPEG picture in turn, centred on a stage as large as the largest, with the sound started on
+// the first frame.
+int SlideshowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// kestrova join OUT.swf IN.swf... [--web-player URL]: the movies one after the other (and a
+// page), each as a sprite at its own depth for its own frames, on a stage as large as the
+// largest at the first one's frame rate.
+int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Playing commands (PlayerCommands.cpp): movies played by the project's own player.
 // Writes frames as PNG pictures: kestrova frames IN.swf OUTDIR [--from N] [--to M] [--every K].
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

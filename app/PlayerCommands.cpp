@@ -1,9 +1,15 @@
 // frames and export: a movie played by the project's own player, written as PNG pictures or
 // piped into ffmpeg as video.
+#ifdef KESTROVA_HAVE_PNG
 #include <png.h>
+#endif
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -15,7 +21,9 @@
 #include "app/Commands.h"
 #include "player/Player.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace kestrova {
 
@@ -79,6 +87,12 @@ bool ParseCount(const std::string& text, int& value) {
 
 }  // namespace
 
+#ifndef KESTROVA_HAVE_PNG
+bool WritePng(const std::string& fileName, const std::uint8_t*, int, int, std::string& error) {
+  error = "cannot write \"" + fileName + "\": this kestrova was built without libpng";
+  return false;
+}
+#else
 bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
               std::string& error) {
   std::FILE* file = std::fopen(fileName.c_str(), "wb");
@@ -112,6 +126,7 @@ bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, 
   }
   return ok;
 }
+#endif
 
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> names;
@@ -164,16 +179,30 @@ int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kPathSeparator = ';';
+constexpr const char* kExecutableSuffix = ".exe";
+bool IsProgram(const std::string& file) {
+  return _access(file.c_str(), 0) == 0;
+}
+#else
+constexpr char kPathSeparator = ':';
+constexpr const char* kExecutableSuffix = "";
+bool IsProgram(const std::string& file) {
+  return access(file.c_str(), X_OK) == 0;
+}
+#endif
+
 // The full path of a program found on PATH, or empty.
 std::string FindProgram(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::string dirs = path ? path : "";
   std::size_t start = 0;
   while (start <= dirs.size()) {
-    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::size_t end = std::min(dirs.find(kPathSeparator, start), dirs.size());
     const std::string dir = dirs.substr(start, end - start);
-    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name + kExecutableSuffix;
+    if (IsProgram(candidate)) return candidate;
     start = end + 1;
   }
   return "";
@@ -210,6 +239,38 @@ bool OutputOptions(const std::string& outName, double scale, std::vector<std::st
   return true;
 }
 
+#ifdef _WIN32
+// ffmpeg reading raw frames from a pipe, started through the command interpreter.
+class TFfmpeg {
+ public:
+  bool Start(const std::string& program, const std::vector<std::string>& args, std::string& error) {
+    // cmd.exe drops the outer quotes of the whole line, so each argument keeps its own.
+    std::string line = "\"\"" + program + "\"";
+    for (const std::string& a : args) {
+      line += " \"";
+      for (char c : a) line += c == '"' ? std::string("\\\"") : std::string(1, c);
+      line += "\"";
+    }
+    line += "\"";
+    FPipe = _popen(line.c_str(), "wb");
+    if (!FPipe) error = std::strerror(errno);
+    return FPipe != nullptr;
+  }
+  bool Write(const std::uint8_t* data, std::size_t size) {
+    return std::fwrite(data, 1, size, FPipe) == size;
+  }
+  int Finish() {
+    if (!FPipe) return -1;
+    const int status = _pclose(FPipe);
+    FPipe = nullptr;
+    return status;
+  }
+  ~TFfmpeg() { Finish(); }
+
+ private:
+  std::FILE* FPipe = nullptr;
+};
+#else
 // ffmpeg reading raw frames from a pipe.
 class TFfmpeg {
  public:
@@ -266,6 +327,27 @@ class TFfmpeg {
   int FPipe = -1;
 };
 
+#endif
+
+// While alive, an ffmpeg that fails and closes the pipe makes writes fail, instead of sending a
+// signal that would end the program.
+class TIgnoreBrokenPipe {
+#ifndef _WIN32
+ public:
+  TIgnoreBrokenPipe() {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &FOld);
+  }
+  ~TIgnoreBrokenPipe() {
+    sigaction(SIGPIPE, &FOld, nullptr);
+  }
+
+ private:
+  struct sigaction FOld = {};
+#endif
+};
+
 }  // namespace
 
 int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -306,11 +388,7 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
                                      "-framerate",   rate,        "-i",    "-"};
   ffArgs.insert(ffArgs.end(), options.begin(), options.end());
   ffArgs.push_back(names[1]);
-  // A failed ffmpeg closes the pipe: that must be an error here, not a signal that ends us.
-  struct sigaction ignore {
-  }, old{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &old);
+  [[maybe_unused]] const TIgnoreBrokenPipe ignoreBrokenPipe;
   TFfmpeg encoder;
   std::string error;
   int frames = 0;
@@ -327,7 +405,6 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
   }
   const int status = error.empty() ? encoder.Finish() : -1;
-  sigaction(SIGPIPE, &old, nullptr);
   if (!error.empty()) {
     err << "kestrova: cannot start ffmpeg: " << error << "\n";
     return 1;

@@ -24,31 +24,28 @@ using namespace platform;
 
 volatile std::sig_atomic_t GStopSignal = 0;
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int number) {
   GStopSignal = 1;
+  // A second one ends the program at once.
+  std::signal(number, SIG_DFL);
 }
 
-// Ctrl+C and SIGTERM stop the recording the way the user would, and save it; a second one
-// ends the program at once.
+// Ctrl+C and SIGTERM stop the recording the way the user would, and save it.
 class TStopSignals {
  public:
   TStopSignals() {
     GStopSignal = 0;
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, &FOldInt);
-    ::sigaction(SIGTERM, &sa, &FOldTerm);
+    FOldInt = std::signal(SIGINT, OnStopSignal);
+    FOldTerm = std::signal(SIGTERM, OnStopSignal);
   }
   ~TStopSignals() {
-    ::sigaction(SIGINT, &FOldInt, nullptr);
-    ::sigaction(SIGTERM, &FOldTerm, nullptr);
+    std::signal(SIGINT, FOldInt);
+    std::signal(SIGTERM, FOldTerm);
   }
 
  private:
-  struct sigaction FOldInt {};
-  struct sigaction FOldTerm {};
+  void (*FOldInt)(int) = SIG_DFL;
+  void (*FOldTerm)(int) = SIG_DFL;
 };
 
 std::unique_ptr<TPlatformBackend> OpenOrReport(const std::string& name, const char* command,
@@ -208,8 +205,8 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
       folder = all.back().Folder;
       out << "Joining the latest one.\n";
     } else if (!std::filesystem::is_directory(folder) &&
-               std::filesystem::is_directory(state + "/" + folder)) {
-      folder = state + "/" + folder;
+               std::filesystem::is_directory(state + files.PathSeparator() + folder)) {
+      folder = state + files.PathSeparator() + folder;
     }
     if (output.empty()) {
       output =
@@ -226,7 +223,7 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return 1;
   }
   try {
-    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, output, '/');
+    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, output, files.PathSeparator());
     for (const std::string& w : r.Warnings) err << "kestrova recover: warning: " << w << "\n";
     for (const std::string& m : r.Movies) out << "wrote " << m << "\n";
     out << "wrote " << r.Page << " (" << r.SegmentsJoined << " segments, " << r.Frames

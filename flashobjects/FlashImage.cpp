@@ -6,6 +6,7 @@
 #include <string>
 
 #include "flashobjects/FlashMovie.h"
+#include "media/ImageReader.h"
 #include "swfobjects/BitmapTags.h"
 #include "swftools/Deflate.h"
 
@@ -66,18 +67,51 @@ TFlashImage::~TFlashImage() = default;
 
 void TFlashImage::LoadFromHandle(const TDIBitmap& bitmap) {
   CheckBitmap(bitmap);
+  FJPEG.clear();
   FBitmap = std::make_unique<TDIBitmap>(bitmap);
   Describe();
 }
 
 void TFlashImage::LoadFromHandle(TDIBitmap&& bitmap) {
   CheckBitmap(bitmap);
+  FJPEG.clear();
   FBitmap = std::make_unique<TDIBitmap>(std::move(bitmap));
   Describe();
 }
 
 void TFlashImage::LoadFromFile(const std::string& fileName) {
-  throw EStreamError("Cannot load \"" + fileName + "\": image files are not read yet");
+  std::uint8_t lead[2] = {0, 0};
+  {
+    TFileStream file(fileName, TFileStream::Mode::Read);
+    file.Read(lead, 2);
+  }
+  if (lead[0] != 0xFF || lead[1] != 0xD8) {
+    TBMPReader reader;
+    reader.LoadFromFile(fileName);
+    try {
+      LoadFromHandle(std::move(reader.Image()));
+    } catch (const std::invalid_argument& e) {
+      throw EMediaError("\"" + fileName + "\": " + e.what());
+    }
+    return;
+  }
+  std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
+  std::int32_t width = 0, height = 0;
+  if (!GetJPEGSize(bytes, width, height) || width <= 0 || height <= 0 || width > 65535 ||
+      height > 65535) {
+    throw EMediaError("\"" + fileName + "\": not a baseline JPEG picture (no frame size found)");
+  }
+  // The tag writes the start and end markers itself.
+  const bool ended = bytes.size() >= 4 && bytes[bytes.size() - 2] == 0xFF && bytes.back() == 0xD9;
+  FJPEG.assign(bytes.begin() + 2, ended ? bytes.end() - 2 : bytes.end());
+  FBitmap.reset();
+  Width = static_cast<std::uint16_t>(width);
+  Height = static_cast<std::uint16_t>(height);
+  PaddedWidth = Width;
+  BitmapFormat = 0;
+  ColorCount = 0;
+  HasAlpha = false;
+  FDataState = kDataReady;
 }
 
 void TFlashImage::Describe() {
@@ -225,12 +259,15 @@ void TFlashImage::Pack(std::vector<std::uint8_t>& raw) const {
 }
 
 void TFlashImage::MakeData() {
-  if (!FData.empty()) return;
+  if (!FData.empty() || IsJPEG()) return;
   std::vector<std::uint8_t> raw;
   Pack(raw);
   const TFlashMovie* movie = Owner();
   ZlibCompress(raw.data(), raw.size(), FData, movie ? movie->DeflateLevel : -1,
                movie ? movie->DeflateWriter : DefaultDeflateWriter());
+  // The writer sized the buffer for the worst case; a movie holds many images, so each keeps
+  // only what its data needs.
+  FData.shrink_to_fit();
   FDataState = kDataReady;
   // The pixels now live in the data; the bitmap is not needed again.
   FBitmap.reset();
@@ -251,6 +288,7 @@ void TFlashImage::Assign(const TBasedSWFObject& source) {
   ColorCount = s.ColorCount;
   HasAlpha = s.HasAlpha;
   FBitmap = s.FBitmap ? std::make_unique<TDIBitmap>(*s.FBitmap) : nullptr;
+  FJPEG = s.FJPEG;
   FIndexMap = s.FIndexMap;
   FUsedIndex = s.FUsedIndex;
   FData = s.FData;
@@ -258,6 +296,15 @@ void TFlashImage::Assign(const TBasedSWFObject& source) {
 }
 
 void TFlashImage::WriteToStream(TBitsEngine& be) {
+  if (IsJPEG()) {
+    TSWFDefineBitsJPEG2 jpeg;
+    jpeg.CharacterId = GetCharacterId();
+    jpeg.OnDataWrite = [this](TSWFDataObject&, TBitsEngine& out) {
+      out.WriteBytes(FJPEG.data(), static_cast<std::int64_t>(FJPEG.size()));
+    };
+    jpeg.WriteToStream(be);
+    return;
+  }
   std::unique_ptr<TSWFDefineBitsLossless> tag;
   if (HasAlpha) {
     tag = std::make_unique<TSWFDefineBitsLossless2>();

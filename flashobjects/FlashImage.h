@@ -30,9 +30,12 @@ class TFlashImage : public TFlashIDObject {
   // wider or taller than 65535 pixels.
   void LoadFromHandle(const TDIBitmap& bitmap);
   void LoadFromHandle(TDIBitmap&& bitmap);
-  // Loads a BMP file. Throws EStreamError naming the file when it cannot be read or is not a
-  // bitmap this reader takes.
+  // Loads a BMP file, or takes a JPEG file as it is (written as DefineBitsJPEG2). Throws
+  // EStreamError when the file cannot be read and EMediaError when it is neither a BMP file the
+  // reader takes nor a baseline JPEG; both messages name the file.
   void LoadFromFile(const std::string& fileName);
+  // The picture is a JPEG file's data rather than pixels.
+  bool IsJPEG() const { return !FJPEG.empty(); }
 
   // Described by the last load.
   std::uint16_t Width = 0, Height = 0;  // pixels
@@ -49,7 +52,7 @@ class TFlashImage : public TFlashIDObject {
   // The deflated pixel data (built by MakeData when needed).
   const std::vector<std::uint8_t>& Data();
 
-  std::uint16_t MinVersion() const override { return HasAlpha ? 3 : 2; }
+  std::uint16_t MinVersion() const override { return HasAlpha ? 3 : 2; }  // JPEG2 needs 2
   // Copies the description, the bitmap and the data.
   void Assign(const TBasedSWFObject& source) override;
   // Writes DefineBitsLossless2 when HasAlpha, otherwise DefineBitsLossless.
@@ -64,6 +67,8 @@ class TFlashImage : public TFlashIDObject {
   std::array<std::uint8_t, 256> FIndexMap{};
   std::array<std::uint8_t, 256> FUsedIndex{};  // new index -> old
   std::vector<std::uint8_t> FData;
+  // A JPEG file's bytes between its start and end markers.
+  std::vector<std::uint8_t> FJPEG;
   std::uint8_t FDataState = kDataNone;
 };
 

@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kCubeLevels[6] = {0, 51, 102, 153, 204, 255};
 constexpr int kGreyCount = 40;
+static_assert(6 * 6 * 6 + kGreyCount == kPaletteSize, "the cube and the greys fill the palette");
 
 struct TPaletteTables {
   std::array<TRGBQuad, kPaletteSize> Entries{};

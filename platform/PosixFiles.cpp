@@ -1,14 +1,19 @@
 #include "platform/PosixFiles.h"
 
+#ifdef _WIN32
+#include <direct.h>
+#else
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -22,7 +27,11 @@ void MakeFolders(const std::string& path) {
   if (std::filesystem::is_directory(path, ec)) return;
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty() && parent != path) MakeFolders(parent.string());
+#ifdef _WIN32
+  if (::_mkdir(path.c_str()) != 0 && errno != EEXIST) {
+#else
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+#endif
     throw std::runtime_error("cannot make the folder " + path + ": " + std::strerror(errno));
   }
 }
@@ -35,16 +44,31 @@ TPosixFileLocations::TPosixFileLocations()
 TPosixFileLocations::TPosixFileLocations(TGetEnv getEnv) : FGetEnv(std::move(getEnv)) {}
 
 std::string TPosixFileLocations::Home() const {
+#ifdef _WIN32
+  for (const char* name : {"HOME", "USERPROFILE"}) {
+    const char* home = FGetEnv(name);
+    if (home != nullptr && *home != '\0') return home;
+  }
+#else
   const char* home = FGetEnv("HOME");
   if (home != nullptr && home[0] == '/') return home;
   const passwd* pw = ::getpwuid(::getuid());
   if (pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/') return pw->pw_dir;
+#endif
   throw std::runtime_error("the home folder is not known (HOME is not set)");
 }
 
 std::string TPosixFileLocations::StateFolder() {
   // A relative XDG path is to be ignored, as the base directory rules say.
   const char* state = FGetEnv("XDG_STATE_HOME");
+#ifdef _WIN32
+  if (state == nullptr || *state == '\0') state = FGetEnv("LOCALAPPDATA");
+  if (state != nullptr && *state != '\0') {
+    const std::string folder = std::string(state) + "\\kestrova";
+    MakeFolders(folder);
+    return folder;
+  }
+#endif
   const std::string base =
       (state != nullptr && state[0] == '/') ? std::string(state) : Home() + "/.local/state";
   const std::string folder = base + "/kestrova";
@@ -53,20 +77,37 @@ std::string TPosixFileLocations::StateFolder() {
 }
 
 std::string TPosixFileLocations::LogFileName() {
-  return StateFolder() + "/CaptureLog.txt";
+  return StateFolder() + PathSeparator() + "CaptureLog.txt";
 }
 
 std::string TPosixFileLocations::DefaultOutputName() {
-  return Home() + "/Kestrova.swf";
+  return Home() + PathSeparator() + "Kestrova.swf";
 }
 
 std::string TPosixFileLocations::MakeRecordingFolder() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &now);
+#else
   ::localtime_r(&now, &local);
+#endif
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  std::string pattern = StateFolder() + "/" + kRecordingFolderPrefix + stamp + "-XXXXXX";
+  std::string pattern =
+      StateFolder() + PathSeparator() + kRecordingFolderPrefix + stamp + "-XXXXXX";
+#ifdef _WIN32
+  // The folder is made by this call or not at all, so its name is ours alone.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = pattern.substr(0, pattern.size() - 6);
+    for (int i = 0; i < 6; ++i) name += "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+    if (::_mkdir(name.c_str()) == 0) return name;
+    if (errno != EEXIST) break;
+  }
+  throw std::runtime_error("cannot make a folder for the recording in " + StateFolder() + ": " +
+                           std::strerror(errno));
+#else
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   // mkdtemp makes the folder with mode 0700 and a name nobody else can have taken.
@@ -75,6 +116,7 @@ std::string TPosixFileLocations::MakeRecordingFolder() {
                              std::strerror(errno));
   }
   return buffer.data();
+#endif
 }
 
 std::string TPosixFileLocations::CurrentDirectory() {

@@ -1,7 +1,8 @@
 // The recorder's files on a Linux desktop (the simulated one included): the log and the
 // recordings' folders under $XDG_STATE_HOME/kestrova (~/.local/state/kestrova when unset), so
 // segments survive a crash or a reboot and nothing has a fixed name in a shared /tmp; the
-// default output ~/Kestrova.swf.
+// default output ~/Kestrova.swf. On Windows the same under %LOCALAPPDATA%\kestrova and the
+// user's profile folder.
 #pragma once
 
 #include <functional>
@@ -24,7 +25,15 @@ class TPosixFileLocations : public TFileLocations {
   // A folder "recording-<date>-<time>-XXXXXX" of mode 0700.
   std::string MakeRecordingFolder() override;
   std::string CurrentDirectory() override;
-  char PathSeparator() const override { return '/'; }
+#ifdef _WIN32
+  char PathSeparator() const override {
+    return '\\';
+  }
+#else
+  char PathSeparator() const override {
+    return '/';
+  }
+#endif
   // HOME, else the user's entry; throws std::runtime_error when neither is known.
   std::string Home() const;
 

@@ -291,20 +291,19 @@ TCommand PlaceCommand(const TSWFObject& tag, TPlayerState& s) {
 
 void RunFrame(TClip& clip, TPlayerState& s);
 
-void StartClip(TDisplayItem& item, TPlayerState& s) {
+void StartClip(TDisplayItem& item, int level, TPlayerState& s) {
   item.Clip.reset();
   const auto found = s.Dictionary.find(item.CharacterId);
   if (found == s.Dictionary.end() || !found->second.Sprite) return;
-  if (s.Nesting >= kMaxNesting) {
+  if (level > kMaxNesting) {
     s.Note("sprites nested more than " + std::to_string(kMaxNesting) + " deep are not played");
     return;
   }
   item.Clip = std::make_unique<TClip>();
   item.Clip->Def = found->second.Sprite.get();
   item.Clip->Frame = 1;
-  ++s.Nesting;
+  item.Clip->Level = level;
   RunFrame(*item.Clip, s);
-  --s.Nesting;
 }
 
 void Place(TClip& clip, const TCommand& c, TPlayerState& s) {
@@ -314,7 +313,7 @@ void Place(TClip& clip, const TCommand& c, TPlayerState& s) {
     if (c.HasCharacter && c.CharacterId != item.CharacterId) {
       item.CharacterId = c.CharacterId;
       item.Instance = s.NextInstance++;
-      StartClip(item, s);
+      StartClip(item, clip.Level + 1, s);
     }
     if (c.HasMatrix) item.Matrix = c.Matrix;
     if (c.HasCxform) item.Cxform = c.Cxform;
@@ -336,7 +335,7 @@ void Place(TClip& clip, const TCommand& c, TPlayerState& s) {
   item.ClipDepth = c.ClipDepth;
   if (item.ClipDepth) s.Note("masks are not applied (the mask is not drawn)");
   TDisplayItem& placed = clip.List[c.Depth] = std::move(item);
-  StartClip(placed, s);
+  StartClip(placed, clip.Level + 1, s);
 }
 
 void Execute(TClip& clip, const TCommand& c, TPlayerState& s) {
@@ -403,6 +402,7 @@ void DefineBitmap(const TSWFDefineBitsLossless& tag, TPlayerState& s) {
     if (found == s.Dictionary.end() || !found->second.Bitmap) continue;
     TBitmapDef& old = *found->second.Bitmap;
     if (old.SpillOffset >= 0 || old.Data.empty()) continue;
+    // Written at its end, which SpillSize tracks.
     if (std::fseek(s.Spill, 0, SEEK_END) != 0 ||
         std::fwrite(old.Data.data(), 1, old.Data.size(), s.Spill) != old.Data.size()) {
       break;

@@ -137,6 +137,7 @@ struct TDisplayItem {
 struct TClip {
   const TSpriteDef* Def = nullptr;
   int Frame = 0;  // the frame on show, from 1
+  int Level = 0;  // how many clips enclose this one (the root's is 0)
   std::map<std::uint16_t, TDisplayItem> List;
 };
 
@@ -181,7 +182,6 @@ struct TPlayerState {
   TClip Root;
   std::uint64_t NextInstance = 1;
   std::uint64_t LiveItems = 0;
-  int Nesting = 0;                        // sprites being started inside sprites
   std::uint32_t Background = 0xFFFFFFFF;  // RGBA bytes; white until the movie sets one
   bool Ended = false;
   int Frame = 0;  // frames run
@@ -225,8 +225,9 @@ struct TPlayerState {
 // bitmaps kept after they left the stage.
 inline constexpr std::uint64_t kInMemoryBitmapBudget = 8ull << 20;
 inline constexpr std::uint64_t kTextureCacheBudget = 64ull << 20;
-// Display items alive at once, and sprites started inside sprites, before placements are refused.
-inline constexpr std::uint64_t kMaxDisplayItems = 1u << 20;
+// Display items alive at once, and clips inside clips, before placements are refused: a damaged
+// movie whose sprites place each other can neither fill the memory nor the stack.
+inline constexpr std::uint64_t kMaxDisplayItems = 1u << 14;
 inline constexpr int kMaxNesting = 32;
 
 }  // namespace kestrova

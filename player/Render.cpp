@@ -11,8 +11,8 @@ namespace {
 
 constexpr double kTwips = 20.0;
 
-void Flatten(const TClip& clip, const TAffine& m, const TCxform& cx,
-             std::vector<TRenderItem>& out, TPlayerState& s) {
+void Flatten(const TClip& clip, const TAffine& m, const TCxform& cx, std::vector<TRenderItem>& out,
+             TPlayerState& s) {
   for (const auto& [depth, item] : clip.List) {
     if (item.ClipDepth) continue;  // a mask is not drawn
     const TAffine im = m * item.Matrix;
@@ -136,8 +136,8 @@ class TPainter {
       FColumns[px - area.X0] =
           FTexture ? TexelIndex(FFill.A * sx + FFill.TX, FTexture->Width, p.Fill.Clipped) : 0;
     }
-    const bool copy = !FTexture ? FColor >> 24 == 255
-                                : FTexture->Opaque && FItem->Cxform.Identity();
+    const bool copy =
+        !FTexture ? FColor >> 24 == 255 : FTexture->Opaque && FItem->Cxform.Identity();
     for (int py = area.Y0; py < area.Y1; ++py) {
       const double sy = FPlace.D * CentreY(py) + FPlace.TY;
       if (!(sy >= p.Y0 && sy < p.Y1)) continue;
@@ -177,10 +177,10 @@ class TPainter {
           Blend(row[px], FColor);
           continue;
         }
-        const int tx = TexelIndex(FFill.A * sx + FFill.C * sy + FFill.TX, FTexture->Width,
-                                  p.Fill.Clipped);
-        const int ty = TexelIndex(FFill.B * sx + FFill.D * sy + FFill.TY, FTexture->Height,
-                                  p.Fill.Clipped);
+        const int tx =
+            TexelIndex(FFill.A * sx + FFill.C * sy + FFill.TX, FTexture->Width, p.Fill.Clipped);
+        const int ty =
+            TexelIndex(FFill.B * sx + FFill.D * sy + FFill.TY, FTexture->Height, p.Fill.Clipped);
         if (tx >= 0 && ty >= 0) Blend(row[px], Texel(tx, ty));
       }
     }
@@ -259,6 +259,15 @@ std::vector<TIRect> Changes(const std::vector<TRenderItem>& was,
   return Merge(std::move(dirty));
 }
 
+// 64-bit offsets everywhere: a long movie's spill file may pass 2 GB.
+int SeekSpill(std::FILE* file, std::int64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, SEEK_SET);
+#else
+  return fseeko(file, offset, SEEK_SET);
+#endif
+}
+
 }  // namespace
 
 std::shared_ptr<const TTexture> TPlayerState::Texture(std::uint16_t id) {
@@ -280,13 +289,14 @@ std::shared_ptr<const TTexture> TPlayerState::Texture(std::uint16_t id) {
     const std::vector<std::uint8_t>* data = &def->Data;
     if (def->SpillOffset >= 0) {
       spilled.resize(def->Size);
-      if (std::fseek(Spill, static_cast<long>(def->SpillOffset), SEEK_SET) != 0 ||
+      if (SeekSpill(Spill, def->SpillOffset) != 0 ||
           std::fread(spilled.data(), 1, spilled.size(), Spill) != spilled.size()) {
         throw EPlayerError("its data cannot be read back from the temporary file");
       }
       data = &spilled;
     }
-    auto texture = std::make_shared<TTexture>(DecodeLossless(def->Header, data->data(), data->size()));
+    auto texture =
+        std::make_shared<TTexture>(DecodeLossless(def->Header, data->data(), data->size()));
     TextureBytes += texture->Texels.size() * 4;
     Textures[id] = {texture, ++Uses};
     return texture;
@@ -312,8 +322,7 @@ void TPlayerState::Render() {
   Painted = 0;
   for (const TIRect& area : dirty) {
     for (int y = area.Y0; y < area.Y1; ++y) {
-      std::fill_n(Pixels.data() + std::size_t(y) * Width + area.X0, area.X1 - area.X0,
-                  Background);
+      std::fill_n(Pixels.data() + std::size_t(y) * Width + area.X0, area.X1 - area.X0, Background);
     }
     Painted += std::uint64_t(area.X1 - area.X0) * (area.Y1 - area.Y0);
     for (const TRenderItem& item : now) {

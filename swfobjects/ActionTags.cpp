@@ -18,12 +18,11 @@ void TSWFDoAction::Assign(const TBasedSWFObject& source) {
 
 void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
   const std::int64_t rest = std::int64_t(BodySize) - headerSize;
-  if (rest < 1) throw std::runtime_error(std::string(TagName(TagID)) + " body too short");
   FActions->clear();
-  // A list without its end code is cut short: reading it as complete would lose or invent bytes.
-  const std::string noEnd = std::string(TagName(TagID)) + ": actions without an end code";
+  if (rest < 1) return;  // no actions, not even the end code
+  // A list without its end code holds the actions up to the byte count; writing adds the code.
   if (ParseActions) {
-    if (!ReadActionList(be, *FActions, rest)) throw std::runtime_error(noEnd);
+    ReadActionList(be, *FActions, rest);
     return;
   }
   // Unparsed, the body is kept verbatim: everything before the final end code, or all of it when

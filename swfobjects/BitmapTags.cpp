@@ -33,6 +33,8 @@ void TSWFDataObject::Assign(const TBasedSWFObject& source) {
   const auto& s = static_cast<const TSWFDataObject&>(source);
   OnDataWrite = s.OnDataWrite;
   Data = s.Data;
+  JPEGLead = s.JPEGLead;
+  JPEGEndMarker = s.JPEGEndMarker;
 }
 
 void TSWFDataObject::WriteData(TBitsEngine& be) {
@@ -48,21 +50,37 @@ void TSWFDataObject::ReadRestAsData(TBodyReader& body) {
 }
 
 void TSWFDataObject::WriteJPEGData(TBitsEngine& be) {
-  be.WriteByte(0xFF);
-  be.WriteByte(0xD8);
+  if (JPEGLead == TJPEGLead::ErroneousHeader) {
+    be.WriteWord(0xD9FF);  // the bytes 0xFF 0xD9
+  }
+  if (JPEGLead != TJPEGLead::None) be.WriteWord(0xD8FF);
   WriteData(be);
-  be.WriteByte(0xFF);
-  be.WriteByte(0xD9);
+  if (JPEGEndMarker) be.WriteWord(0xD9FF);
 }
 
-void TSWFDataObject::ReadJPEGData(TBodyReader& body) {
-  for (;;) {
-    body.Need(2, "JPEG data without a start marker");
-    if (body.Word() == 0xD8FF) break;  // the bytes 0xFF 0xD8
+void TSWFDataObject::ReadJPEGPart(TBodyReader& body, std::uint64_t size) {
+  body.Need(size, "JPEG data runs past the end of the body");
+  std::vector<std::uint8_t> part = body.Be.Stream.ReadBytes(static_cast<std::size_t>(size));
+  auto at = [&part](std::size_t i, std::uint8_t a, std::uint8_t b) {
+    return part.size() >= i + 2 && part[i] == a && part[i + 1] == b;
+  };
+  std::size_t lead = 0;
+  JPEGLead = TJPEGLead::None;
+  if (at(0, 0xFF, 0xD9) && at(2, 0xFF, 0xD8)) {
+    JPEGLead = TJPEGLead::ErroneousHeader;
+    lead = 4;
+  } else if (at(0, 0xFF, 0xD8)) {
+    JPEGLead = TJPEGLead::StartMarker;
+    lead = 2;
   }
-  body.Need(2, "JPEG data without an end marker");
-  Data = body.Be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining() - 2));
-  body.Word();  // the end marker
+  JPEGEndMarker = part.size() >= lead + 2 && at(part.size() - 2, 0xFF, 0xD9);
+  const std::size_t end = part.size() - (JPEGEndMarker ? 2 : 0);
+  if (lead == 0 && !JPEGEndMarker) {
+    Data = std::move(part);
+  } else {
+    Data.assign(part.begin() + static_cast<std::ptrdiff_t>(lead),
+                part.begin() + static_cast<std::ptrdiff_t>(end));
+  }
 }
 
 // ---- JPEG tags ----
@@ -109,13 +127,11 @@ void TSWFDefineBitsJPEG3::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   CharacterId = body.Word();
   const std::uint32_t alphaOffset = body.DWord();
-  // The JPEG part holds at least its two markers and must end inside the body.
-  if (alphaOffset < 4 || alphaOffset > body.Remaining()) {
+  // The JPEG part must end inside the body.
+  if (alphaOffset > body.Remaining()) {
     body.Fail("JPEG alpha offset " + std::to_string(alphaOffset) + " does not fit the tag");
   }
-  body.Word();  // start marker
-  Data = be.Stream.ReadBytes(alphaOffset - 4);
-  body.Word();  // end marker
+  ReadJPEGPart(body, alphaOffset);
   AlphaData = be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 

@@ -23,6 +23,15 @@ class TSWFDataObject : public TSWFObject {
   std::vector<std::uint8_t> Data;
   TSWFDataWriteEvent OnDataWrite;
 
+  // What stood before a JPEG tag's data block in the body: the start-of-image marker (FF D8, as
+  // this library writes), the erroneous header older tools put there (FF D9 FF D8), or nothing
+  // (a PNG or GIF image, or JPEG data without its marker). Reading takes the markers off only
+  // where they really are, so image data of any kind is kept byte for byte.
+  enum class TJPEGLead : std::uint8_t { None, StartMarker, ErroneousHeader };
+  TJPEGLead JPEGLead = TJPEGLead::StartMarker;
+  // Whether the end-of-image marker (FF D9) follows the block.
+  bool JPEGEndMarker = true;
+
   std::int32_t DataSize() const { return static_cast<std::int32_t>(Data.size()); }
   void Assign(const TBasedSWFObject& source) override;
 
@@ -32,11 +41,13 @@ class TSWFDataObject : public TSWFObject {
   void WriteData(TBitsEngine& be);
   // The rest of the body stream (from its position to its end) becomes the data block.
   void ReadRestAsData(TBodyReader& body);
-  // Everything from the start marker (found by the two-byte scan from the current position) to
-  // the last two bytes of the body, which are dropped. Throws EStreamError when there is no
-  // start marker, or no room for the end marker after it.
-  void ReadJPEGData(TBodyReader& body);
-  // Writes 0xFF 0xD8, the block and 0xFF 0xD9.
+  // The next size bytes as a JPEG block: the leading marker or header and the end marker, where
+  // present, set JPEGLead and JPEGEndMarker; Data is what lies between. Throws EStreamError when
+  // the body holds fewer than size bytes.
+  void ReadJPEGPart(TBodyReader& body, std::uint64_t size);
+  // The rest of the body as a JPEG block.
+  void ReadJPEGData(TBodyReader& body) { ReadJPEGPart(body, body.Remaining()); }
+  // Writes the lead JPEGLead names, the block and, when JPEGEndMarker, 0xFF 0xD9.
   void WriteJPEGData(TBitsEngine& be);
 };
 

@@ -79,10 +79,12 @@ void TSWFButtonRecord::Assign(const TBasedSWFObject& source) {
   FColorTransform.reset();
   if (s.FColorTransform) ColorTransform().Assign(*s.FColorTransform);
   FHasColorTransform = s.FHasColorTransform;
+  StateHighBits = s.StateHighBits;
+  FilterAndBlendBytes = s.FilterAndBlendBytes;
 }
 
 void TSWFButtonRecord::Write(TBitsEngine& be, bool withColorTransform) {
-  be.WriteByte(StateByte(ButtonState));
+  be.WriteByte(static_cast<std::uint8_t>(StateByte(ButtonState) | (StateHighBits & 0xF0)));
   be.WriteWord(CharacterId);
   be.WriteWord(PlaceDepth);
   be.WriteMatrix(FPlaceMatrix ? FPlaceMatrix->GetRec() : TSWFMatrixRec{});
@@ -96,17 +98,70 @@ void TSWFButtonRecord::Write(TBitsEngine& be, bool withColorTransform) {
     c.HasAlpha = true;
   }
   be.WriteColorTransform(c);
+  be.WriteBytes(FilterAndBlendBytes.data(), static_cast<std::int64_t>(FilterAndBlendBytes.size()));
 }
 
-void TSWFButtonRecord::Read(TBitsEngine& be, std::uint8_t stateByte, bool withColorTransform) {
-  if (stateByte & 0x30) {
-    throw std::runtime_error("Button record with a filter list or blend mode is not supported");
+namespace {
+
+// Bytes of one filter after its id byte, given the bytes that follow; 0 for an unknown id.
+std::uint64_t FilterSize(std::uint8_t id, TStream& s, std::uint64_t at, std::uint64_t end) {
+  auto byteAt = [&](std::uint64_t p) {
+    if (p >= end) throw std::runtime_error("Button record filter list runs past the body");
+    s.SetPosition(p);
+    return s.ReadByte();
+  };
+  switch (id) {
+    case 0:
+      return 23;  // drop shadow
+    case 1:
+      return 9;  // blur
+    case 2:
+      return 15;  // glow
+    case 3:
+      return 27;  // bevel
+    case 4:       // gradient glow
+    case 7:       // gradient bevel
+      return 1 + 5 * std::uint64_t(byteAt(at)) + 19;
+    case 5:  // convolution
+      return 15 + 4 * std::uint64_t(byteAt(at)) * byteAt(at + 1);
+    case 6:
+      return 80;  // colour matrix
+    default:
+      throw std::runtime_error("Button record filter of unknown kind " + std::to_string(id));
   }
+}
+
+}  // namespace
+
+void TSWFButtonRecord::Read(TBitsEngine& be, std::uint8_t stateByte, bool withColorTransform,
+                            std::uint64_t end) {
   ButtonState = StateFromByte(stateByte);
+  StateHighBits = stateByte & 0xF0;
   CharacterId = be.ReadWord();
   PlaceDepth = be.ReadWord();
   PlaceMatrix().SetRec(be.ReadMatrix());
-  if (withColorTransform) ColorTransform().SetRec(be.ReadColorTransform(true));
+  FilterAndBlendBytes.clear();
+  if (!withColorTransform) return;
+  ColorTransform().SetRec(be.ReadColorTransform(true));
+  // Filters and blend mode are kept as stored: their length is all this record needs to know.
+  TStream& s = be.Stream;
+  const std::uint64_t start = s.Position();
+  std::uint64_t p = start;
+  if (stateByte & 0x10) {
+    if (p >= end) throw std::runtime_error("Button record filter list runs past the body");
+    const std::uint8_t count = s.ReadByte();
+    ++p;
+    for (int i = 0; i < count; ++i) {
+      if (p >= end) throw std::runtime_error("Button record filter list runs past the body");
+      s.SetPosition(p);
+      const std::uint8_t id = s.ReadByte();
+      p += 1 + FilterSize(id, s, p + 1, end);
+    }
+  }
+  if (stateByte & 0x20) ++p;
+  if (p > end) throw std::runtime_error("Button record filter list runs past the body");
+  s.SetPosition(start);
+  FilterAndBlendBytes = s.ReadBytes(static_cast<std::size_t>(p - start));
 }
 
 std::string TSWFButtonRecord::Description() const {
@@ -156,7 +211,7 @@ void TSWFBasedButton::ReadRecords(TBodyReader& body, bool withColorTransform) {
     const std::uint8_t state = body.Byte();
     if (state == 0) return;
     auto record = std::make_unique<TSWFButtonRecord>();
-    record->Read(body.Be, state, withColorTransform);
+    record->Read(body.Be, state, withColorTransform, body.End);
     body.Check("a button record");
     ButtonRecords.push_back(std::move(record));
   }
@@ -165,7 +220,8 @@ void TSWFBasedButton::ReadRecords(TBodyReader& body, bool withColorTransform) {
 void TSWFBasedButton::WriteRecords(TBitsEngine& be, bool withColorTransform) {
   // A record without states would write the 0 that ends the list: it is left out.
   for (auto& r : ButtonRecords) {
-    if (StateByte(r->ButtonState) != 0) r->Write(be, withColorTransform);
+    if ((StateByte(r->ButtonState) | (r->StateHighBits & 0xF0)) != 0)
+      r->Write(be, withColorTransform);
   }
   be.WriteByte(0);
 }
@@ -173,21 +229,21 @@ void TSWFBasedButton::WriteRecords(TBitsEngine& be, bool withColorTransform) {
 void TSWFBasedButton::ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit) {
   const std::uint64_t start = be.Stream.Position();
   if (limit < start) throw std::runtime_error("Button actions start past their end");
+  // A list without its end code holds the actions up to its limit: writing adds the end code.
   if (ParseActions) {
-    if (!ReadActionList(be, list, static_cast<std::int64_t>(limit - start))) {
-      throw std::runtime_error("Button actions without an end code");
-    }
+    ReadActionList(be, list, static_cast<std::int64_t>(limit - start));
     return;
   }
   const std::uint64_t end = FindEndActions(be, limit);
-  if (end == start) throw std::runtime_error("Button actions without an end code");
-  if (end - 1 > start) {
+  const bool ended = end > start;
+  const std::uint64_t last = ended ? end - 1 : limit;
+  if (last > start) {
     auto raw = std::make_unique<TSWFActionByteCode>();
-    raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(end - 1 - start));
+    raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(last - start));
     raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
     list.push_back(std::move(raw));
   }
-  be.ReadByte();
+  if (ended) be.ReadByte();
 }
 
 void TSWFBasedButton::DescribeRecords(TSWFDescription& d) const {
@@ -316,6 +372,8 @@ void TSWFDefineButton2::ReadFromStream(TBitsEngine& be) {
   // A non-zero offset, and each condition's non-zero size, say that another condition follows.
   for (;;) {
     const std::uint64_t condStart = be.Stream.Position();
+    // An offset with nothing after the records: a button without conditions.
+    if (Actions.empty() && body.Remaining() == 0) break;
     body.Need(4, "condition action cut");
     const std::uint16_t size = body.Word();
     if (size != 0 && (size < 4 || size > body.End - condStart)) {

@@ -36,11 +36,18 @@ class TSWFButtonRecord : public TBasedSWFObject {
   void WriteToStream(TBitsEngine& be) override { Write(be, FHasColorTransform); }
   // withColorTransform: write a CXFORMWITHALPHA, an empty one when the record has none.
   void Write(TBitsEngine& be, bool withColorTransform);
-  // Reads the record after its state byte. Throws on a state byte announcing filters or a blend
-  // mode, which this record does not hold.
-  void Read(TBitsEngine& be, std::uint8_t stateByte, bool withColorTransform);
+  // Reads the record after its state byte, within end. A DefineButton2 record whose state byte
+  // announces a filter list or a blend mode (SWF 8) keeps them as their stored bytes. Throws when
+  // the filter list does not fit the body.
+  void Read(TBitsEngine& be, std::uint8_t stateByte, bool withColorTransform, std::uint64_t end);
   // "char=3 depth=1 states=up,hitTest ..." for the dump.
   std::string Description() const;
+
+  // Bits of the state byte above the four states, as stored: 0x10 filter list, 0x20 blend mode,
+  // 0xC0 reserved. With a colour transform, the filter list (its count byte and filters) and the
+  // blend mode byte follow it; they are kept as the stored bytes.
+  std::uint8_t StateHighBits = 0;
+  std::vector<std::uint8_t> FilterAndBlendBytes;
 
  private:
   std::unique_ptr<TSWFMatrix> FPlaceMatrix;

@@ -94,11 +94,17 @@ void TSWFFrameLabel::Describe(TSWFDescription& d) const {
 
 // ---- Protect, EnableDebugger, EnableDebugger2 ----
 
+TSWFProtect::TSWFProtect(std::uint16_t tagID) : TSWFObject(tagID), FSalt(NewSalt()) {}
+
 void TSWFProtect::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFProtect&>(source);
   Password = s.Password;
   PasswordHash = s.PasswordHash;
+  Reserved = s.Reserved;
+  FSalt = s.FSalt;
+  FHasReserved = s.FHasReserved;
+  FHasHash = s.FHasHash;
 }
 
 std::uint16_t TSWFProtect::MinVersion() const {
@@ -106,21 +112,31 @@ std::uint16_t TSWFProtect::MinVersion() const {
 }
 
 void TSWFProtect::ReadFromStream(TBitsEngine& be) {
+  FHasReserved = FHasHash = false;
+  PasswordHash.clear();
   if (BodySize <= 0) return;  // protected with no password
   TBodyReader body(be, *this);
-  body.Word();  // reserved
-  // The whole rest of the body, however long: the hash ends at its first zero byte.
+  Reserved = body.Word();
+  FHasReserved = true;
+  // The hash ends at its zero byte; a body without one keeps its bytes unparsed.
+  const std::uint64_t start = be.Stream.Position();
   const std::vector<std::uint8_t> rest = be.Stream.ReadBytes(body.Remaining());
   std::size_t length = 0;
   while (length < rest.size() && rest[length] != 0) ++length;
+  if (length == rest.size()) {
+    be.Stream.SetPosition(start);
+    return;
+  }
   PasswordHash.assign(reinterpret_cast<const char*>(rest.data()), length);
+  FHasHash = true;
+  be.Stream.SetPosition(start + length + 1);
 }
 
 void TSWFProtect::WriteTagBody(TBitsEngine& be) {
-  if (!Password.empty()) PasswordHash = MD5Crypt(Password, "");
-  if (PasswordHash.empty()) return;
-  be.WriteWord(0);
-  be.WriteString(PasswordHash);
+  const std::string hash = Password.empty() ? PasswordHash : MD5Crypt(Password, FSalt);
+  if (hash.empty() && !FHasReserved) return;
+  be.WriteWord(Reserved);
+  if (!hash.empty() || FHasHash) be.WriteString(hash);
 }
 
 void TSWFProtect::Describe(TSWFDescription& d) const {
@@ -643,7 +659,6 @@ void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {
   if (PlaceFlagHasClipActions) {
     PlaceFlagHasClipActions = ClipActions().Read(be, body.End, SWFVersion, ParseActions);
   }
-  if (body.Remaining() > 0) be.Stream.SetPosition(body.End);
 }
 
 void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) {
@@ -675,9 +690,10 @@ void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) {
   if (PlaceFlagHasName) be.WriteString(FName);
   if (PlaceFlagHasClipDepth) be.WriteWord(FClipDepth);
   if (clipActions) {
-    const std::uint16_t needed = MinVersion();
-    if (SWFVersion < needed) SWFVersion = static_cast<std::uint8_t>(needed);
-    FClipActions->Write(be, SWFVersion);
+    // The layout of the movie being written (a reader of a version 7 movie reads the version 6
+    // layout), never below what the clip actions need; the object itself is left as it is.
+    const int movie = be.SWFVersion ? be.SWFVersion : SWFVersion;
+    FClipActions->Write(be, static_cast<std::uint8_t>(std::max<int>(movie, MinVersion())));
   }
 }
 

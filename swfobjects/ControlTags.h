@@ -52,14 +52,21 @@ class TSWFFrameLabel : public TSWFObject {
   void Describe(TSWFDescription& d) const override;
 };
 
-// A movie protected against import. Writing hashes a non-empty Password into PasswordHash with a
-// fresh random salt, so each write of a tag with a password gives a different (equally valid)
-// hash; reading fills PasswordHash only.
+// A movie protected against import (and the debugger tags, which share the body). A non-empty
+// Password is written as its MD5-crypt hash with the object's Salt, which a new object draws from
+// the salt source (swftools/SWFmd5.h): writing never changes the object, and writing it twice
+// gives the same bytes. Without a Password, PasswordHash is written as it is. Reading fills
+// PasswordHash and the reserved word only; bytes after the hash's terminating zero stay unparsed.
 class TSWFProtect : public TSWFObject {
  public:
-  TSWFProtect() : TSWFObject(24) {}
+  TSWFProtect() : TSWFProtect(24) {}
   std::string Password;
   std::string PasswordHash;
+  // The word before the hash: zero as written by this library; kept as read (a real-world
+  // EnableDebugger2 holds 0x1975 there).
+  std::uint16_t Reserved = 0;
+  const std::string& Salt() const { return FSalt; }
+  void SetSalt(std::string salt) { FSalt = std::move(salt); }
 
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override;
@@ -68,7 +75,14 @@ class TSWFProtect : public TSWFObject {
   void Describe(TSWFDescription& d) const override;
 
  protected:
-  explicit TSWFProtect(std::uint16_t tagID) : TSWFObject(tagID) {}
+  explicit TSWFProtect(std::uint16_t tagID);
+
+ private:
+  std::string FSalt;
+  // What a read body held besides the hash: the reserved word alone, or the word and a
+  // terminated hash (an empty hash included), so an odd body reads back as it was.
+  bool FHasReserved = false;
+  bool FHasHash = false;
 };
 
 class TSWFEnableDebugger : public TSWFProtect {
@@ -297,7 +311,8 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
   bool PlaceFlagMove = false;
   std::uint16_t Ratio() const { return FRatio; }
   void SetRatio(std::uint16_t v);
-  // Decides the layout of clip actions; writing raises it to what the clip actions need.
+  // The layout of clip actions when the engine names no movie version (TBitsEngine::SWFVersion);
+  // writing uses at least what the clip actions need, without changing this field.
   std::uint8_t SWFVersion = 3;
 
   void SetCharacterId(std::uint16_t value) override;

@@ -1,6 +1,9 @@
 #include "swfobjects/SWFObject.h"
 
 #include <cstdio>
+#include <new>
+
+#include "swfobjects/TagCatalogue.h"
 
 namespace kestrova {
 
@@ -35,15 +38,27 @@ std::string QuoteText(std::string_view text) {
   return out + "\"";
 }
 
+void TSWFReadContext::Charge(std::uint64_t bytes) {
+  MemoryUsed += bytes;
+  if (MemoryUsed > MemoryLimit) {
+    throw EMemoryBudgetExceeded("Reading needs more than the memory budget of " +
+                                std::to_string(MemoryLimit) + " bytes");
+  }
+}
+
 void TSWFObject::Assign(const TBasedSWFObject& source) {
-  BodySize = SameClass(source, *this).BodySize;
+  const TSWFObject& s = SameClass(source, *this);
+  BodySize = s.BodySize;
+  if (&s != this) UnparsedBytes = s.UnparsedBytes;
 }
 
 void TSWFObject::WriteToStream(TBitsEngine& be) {
   TMemoryStream body;
   TBitsEngine bodyEngine(body);
+  bodyEngine.SWFVersion = be.SWFVersion;
   WriteTagBody(bodyEngine);
   bodyEngine.FlushLastByte(true);
+  if (!UnparsedBytes.empty()) body.Write(UnparsedBytes.data(), UnparsedBytes.size());
   BodySize = static_cast<std::int32_t>(body.Size());
   const bool longForm = NeedsLongHeader(TagID, BodySize);
   const std::uint16_t word =
@@ -58,17 +73,39 @@ void TSWFObject::WriteToStream(TBitsEngine& be) {
 void TSWFErrorTag::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFErrorTag&>(source);
+  if (&s == this) return;
   FailedTagID = s.FailedTagID;
   ErrorMessage = s.ErrorMessage;
+  StoredBody = s.StoredBody;
+  StoredLongHeader = s.StoredLongHeader;
+}
+
+void TSWFErrorTag::WriteTagBody(TBitsEngine& be) {
+  be.WriteBytes(StoredBody.data(), static_cast<std::int64_t>(StoredBody.size()));
+}
+
+void TSWFErrorTag::WriteToStream(TBitsEngine& be) {
+  be.FlushLastByte(true);
+  BodySize = static_cast<std::int32_t>(StoredBody.size() + UnparsedBytes.size());
+  const auto size = static_cast<std::uint32_t>(BodySize);
+  if (StoredLongHeader && !NeedsLongHeader(FailedTagID, size)) {
+    const std::uint16_t word = static_cast<std::uint16_t>((FailedTagID << 6) | 0x3F);
+    be.WriteWord(word);
+    be.WriteDWord(size);
+  } else {
+    WriteRecordHeader(be.Stream, FailedTagID, size);
+  }
+  be.Stream.Write(StoredBody.data(), StoredBody.size());
+  be.Stream.Write(UnparsedBytes.data(), UnparsedBytes.size());
 }
 
 void TSWFErrorTag::Describe(TSWFDescription& d) const {
-  d.Field("failed", FailedTagID);
-  d.Field("error", QuoteText(ErrorMessage));
+  if (!ErrorMessage.empty()) d.Field("error", QuoteText(ErrorMessage));
 }
 
 bool IsAlwaysLongHeader(std::uint16_t tagID) {
-  return tagID == 20 || tagID == 36 || tagID == 60;
+  const TTagCatalogueRow* row = FindTagRow(tagID);
+  return row && row->AlwaysLongHeader;
 }
 
 bool NeedsLongHeader(std::uint16_t tagID, std::int64_t bodySize) {
@@ -97,6 +134,9 @@ std::int64_t TotalTagSize(const TSWFObject& tag) {
 }
 
 void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context) {
+  const std::uint64_t end =
+      be.Stream.Position() + static_cast<std::uint64_t>(std::max(tag.BodySize, 0));
+  tag.UnparsedBytes.clear();
   tag.PrepareRead(context);
   tag.ReadContext = &context;
   try {
@@ -106,6 +146,87 @@ void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context) {
     throw;
   }
   tag.ReadContext = nullptr;
+  // One place keeps what no class reads, so no class can drop it.
+  const std::uint64_t position = be.Stream.Position();
+  if (position < end) tag.UnparsedBytes = be.Stream.ReadBytes(end - position);
+}
+
+bool ReadRecordHeader(TStream& stream, TSWFRecordHeader& header) {
+  const std::uint64_t position = stream.Position();
+  const std::uint64_t size = stream.Size();
+  const std::uint64_t left = size > position ? size - position : 0;
+  if (left < 2) return false;
+  std::uint8_t bytes[6];
+  stream.ReadBuffer(bytes, 2);
+  const std::uint16_t word = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+  header.TagID = word >> 6;
+  header.Length = word & 0x3F;
+  header.LongHeader = header.Length == 0x3F;
+  if (header.LongHeader) {
+    if (left < 6) {
+      stream.SetPosition(position);
+      return false;
+    }
+    stream.ReadBuffer(bytes + 2, 4);
+    header.Length = bytes[2] | (bytes[3] << 8) | (bytes[4] << 16) | (std::uint64_t(bytes[5]) << 24);
+  }
+  return true;
+}
+
+namespace {
+
+// Whether the object, as it stands, writes a non-empty body.
+bool WritesABody(TSWFObject& tag) {
+  TMemoryStream body;
+  TBitsEngine be(body);
+  tag.WriteTagBody(be);
+  be.FlushLastByte(true);
+  return body.Size() > 0;
+}
+
+// What an object costs besides its decoded fields: the object, its allocation, its owner's slot.
+constexpr std::uint64_t kObjectCost = 128;
+
+std::unique_ptr<TSWFObject> RawTag(const TSWFRecordHeader& header, TStream& body,
+                                   std::string message, TSWFReadContext& context) {
+  context.Charge(kObjectCost + header.Length);
+  auto raw = std::make_unique<TSWFErrorTag>();
+  raw->FailedTagID = header.TagID;
+  raw->ErrorMessage = std::move(message);
+  raw->StoredLongHeader = header.LongHeader;
+  body.SetPosition(0);
+  raw->StoredBody = body.ReadBytes(static_cast<std::size_t>(body.Size()));
+  raw->BodySize = static_cast<std::int32_t>(raw->StoredBody.size());
+  return raw;
+}
+
+}  // namespace
+
+std::unique_ptr<TSWFObject> ReadStoredTag(const TSWFRecordHeader& header, TStream& body,
+                                          TSWFReadContext& context, bool keepUnknown) {
+  auto tag = CreateTagByID(header.TagID);
+  if (!tag) return keepUnknown ? RawTag(header, body, "", context) : nullptr;
+  const std::uint64_t length = body.Size();
+  if (length == 0 && WritesABody(*tag)) {
+    return keepUnknown ? RawTag(header, body, "", context) : nullptr;
+  }
+  const TTagCatalogueRow* row = FindTagRow(header.TagID);
+  const std::uint64_t perByte = row ? DecodedBytesPerBodyByte(*row, context.ParseActions) : 1;
+  context.Charge(kObjectCost + length * perByte);
+  if (length == 0) return tag;
+  tag->BodySize = static_cast<std::int32_t>(std::min<std::uint64_t>(length, INT32_MAX));
+  try {
+    body.SetPosition(0);
+    TBitsEngine be(body);
+    ReadTagBody(*tag, be, context);
+    return tag;
+  } catch (const EMemoryBudgetExceeded&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    return RawTag(header, body, e.what(), context);
+  }
 }
 
 std::string ColorText(const TSWFRGB& c) {

@@ -39,14 +39,32 @@ class TBasedSWFObject {
   }
 };
 
+// Raised when reading a file would take more memory than its reader allows. Unlike other read
+// errors it is not contained in one tag: the whole load stops.
+class EMemoryBudgetExceeded : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+
 // What one reading pass over a file shares between its tags. A reader makes one per pass, so two
 // files read one after the other, or on two threads, never see each other's state.
 struct TSWFReadContext {
+  // What reading a file may take by default: far above any movie the recorder makes (tens of
+  // megabytes), yet small enough that a hostile file cannot exhaust a desktop's memory.
+  static constexpr std::uint64_t kDefaultMemoryLimit = std::uint64_t(1) << 30;
+
   std::uint8_t SWFVersion = 0;  // the file's version byte
   bool ParseActions = true;     // decode action bytes into action objects
   // Glyph counts of the fonts read so far in this pass, by font id: a font info tag needs the
   // count of its font to size its code table.
   std::unordered_map<std::uint16_t, std::uint16_t> FontGlyphCount;
+  // How many sprites enclose the tag being read.
+  int SpriteDepth = 0;
+  // The memory budget: an estimate of what the pass holds so far, and its limit.
+  std::uint64_t MemoryLimit = kDefaultMemoryLimit;
+  std::uint64_t MemoryUsed = 0;
+  // Adds bytes to MemoryUsed; throws EMemoryBudgetExceeded when that passes MemoryLimit.
+  void Charge(std::uint64_t bytes);
 };
 
 // Human-readable description of a tag for the dump command: fields on the tag's own line and
@@ -84,10 +102,14 @@ class TSWFObject : public TBasedSWFObject {
  public:
   std::int32_t BodySize = 0;  // meaningful only after a write or a read
   std::uint16_t TagID = 0;
+  // Bytes of a read body after the fields the class knows (padding, fields of later versions):
+  // written back after the body, so a rewrite loses nothing. Filled by ReadTagBody.
+  std::vector<std::uint8_t> UnparsedBytes;
 
   void Assign(const TBasedSWFObject& source) override;
   int LibraryLevel() const override { return 0; }
-  // Writes the record header and the body at the engine's current position.
+  // Writes the record header and the body (WriteTagBody, then UnparsedBytes) at the engine's
+  // current position.
   void WriteToStream(TBitsEngine& be) override;
   // Reads the body; BodySize is already set. Throws on bad data.
   virtual void ReadFromStream(TBitsEngine& be) { (void)be; }
@@ -112,16 +134,25 @@ class TSWFObject : public TBasedSWFObject {
   explicit TSWFObject(std::uint16_t tagID) : TagID(tagID) {}
 };
 
-// Stands in for a tag whose body could not be read.
+// A tag kept as the bytes stored in the file: a tag whose body could not be read (ErrorMessage
+// says why), or one of a code without a class inside a sprite. Writing gives back the stored
+// record: FailedTagID with StoredBody, in the stored header form. The object's own TagID stays
+// 240, so code that picks classes by TagID never mistakes it for a parsed tag.
 class TSWFErrorTag : public TSWFObject {
  public:
   static constexpr std::uint16_t kTagID = 240;
   TSWFErrorTag() : TSWFObject(kTagID) {}
-  std::uint16_t FailedTagID = 0;
-  std::string ErrorMessage;
+  std::uint16_t FailedTagID = 0;  // the stored code
+  std::string ErrorMessage;       // empty for a tag that is merely of an unknown code
+  std::vector<std::uint8_t> StoredBody;
+  bool StoredLongHeader = false;  // the file used the long header for a short body
   void Assign(const TBasedSWFObject& source) override;
+  void WriteToStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
   void Describe(TSWFDescription& d) const override;
 };
+// Raw tags and error tags are one class.
+using TSWFRawTag = TSWFErrorTag;
 
 // Record header forms.
 bool IsAlwaysLongHeader(std::uint16_t tagID);
@@ -137,7 +168,30 @@ void WriteTagFromStream(TStream& target, std::uint16_t tagID, TStream& body,
 std::int64_t TotalTagSize(const TSWFObject& tag);
 
 // Reads a tag's body with the settings of a reading pass: PrepareRead, then ReadFromStream with
-// ReadContext set. The caller positions the engine and handles errors.
+// ReadContext set; the bytes of the BodySize bytes from the engine's position that the class did
+// not read go to UnparsedBytes. The caller positions the engine and handles errors.
 void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context);
+
+// One stored record as found in a body: its code, whether the file used the long header, and the
+// body length it claims.
+struct TSWFRecordHeader {
+  std::uint16_t TagID = 0;
+  bool LongHeader = false;
+  std::uint64_t Length = 0;
+  // Bytes the header itself takes.
+  std::uint64_t Size() const { return LongHeader ? 6 : 2; }
+};
+// Reads a record header at the stream's position. Returns false (consuming nothing) when fewer
+// bytes remain than the header needs.
+bool ReadRecordHeader(TStream& stream, TSWFRecordHeader& header);
+
+// Makes the object for one stored record whose body is the whole of body: the class's object read
+// from it, or a TSWFErrorTag keeping the stored bytes when the class cannot read the body (with
+// the reason). When the code has no class, or the body is empty and the class would not write it
+// empty, the result is a TSWFErrorTag without a message if keepUnknown, else null (the caller
+// keeps the stored bytes itself). Charges the context's memory budget. Throws only
+// EMemoryBudgetExceeded and std::bad_alloc; every other failure is contained in the error tag.
+std::unique_ptr<TSWFObject> ReadStoredTag(const TSWFRecordHeader& header, TStream& body,
+                                          TSWFReadContext& context, bool keepUnknown);
 
 }  // namespace kestrova

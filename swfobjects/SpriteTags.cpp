@@ -8,17 +8,6 @@
 
 namespace kestrova {
 
-namespace {
-
-// The inner tags whose references follow a renumbering: PlaceObject, RemoveObject, StartSound,
-// PlaceObject2, and VideoFrame, whose stream would otherwise point at whatever character took the
-// stream's old number.
-bool RenumberedInsideSprite(std::uint16_t tagID) {
-  return tagID == 4 || tagID == 5 || tagID == 15 || tagID == 26 || tagID == 61;
-}
-
-}  // namespace
-
 void TSWFDefineSprite::Assign(const TBasedSWFObject& source) {
   TSWFObject::Assign(source);
   const auto& s = static_cast<const TSWFDefineSprite&>(source);
@@ -40,54 +29,54 @@ void TSWFDefineSprite::PrepareRead(const TSWFReadContext& context) {
 
 void TSWFDefineSprite::ReadFromStream(TBitsEngine& outer) {
   if (BodySize < 0) throw std::runtime_error("DefineSprite: negative body size");
-  if (FNesting > kMaxNesting) throw std::runtime_error("DefineSprite: sprites nested too deeply");
+  TSWFReadContext local;
+  local.SWFVersion = SWFVersion;
+  local.ParseActions = ParseActions;
+  TSWFReadContext& context = ReadContext ? *ReadContext : local;
+  if (context.SpriteDepth > kMaxNesting) {
+    throw std::runtime_error("DefineSprite: sprites nested too deeply");
+  }
   const std::uint64_t start = outer.Stream.Position();
   TStreamWindow body(outer.Stream, start, static_cast<std::uint64_t>(BodySize));
   TBitsEngine be(body);
   SpriteId = be.ReadWord();
   FrameCount = be.ReadWord();
   ControlTags.clear();
-  TSWFReadContext local;
-  local.SWFVersion = SWFVersion;
-  local.ParseActions = ParseActions;
-  ReadInnerTags(body, ReadContext ? *ReadContext : local);
-  outer.Stream.SetPosition(start + static_cast<std::uint64_t>(BodySize));
+  ++context.SpriteDepth;
+  try {
+    ReadInnerTags(body, context);
+  } catch (...) {
+    --context.SpriteDepth;
+    throw;
+  }
+  --context.SpriteDepth;
+  outer.Stream.SetPosition(start + body.Position());
 }
 
 void TSWFDefineSprite::ReadInnerTags(TStream& body, TSWFReadContext& context) {
-  TBitsEngine be(body);
   for (;;) {
     const std::uint64_t offset = body.Position();
-    const std::uint16_t word = be.ReadWord();  // a body that ends before its End tag fails here
-    const std::uint16_t code = word >> 6;
-    std::uint64_t length = word & 0x3F;
-    if (length == 0x3F) length = be.ReadDWord();
-    const std::string where = std::string(TagName(code)) + " (code " + std::to_string(code) +
-                              ") at sprite offset " + std::to_string(offset);
+    TSWFRecordHeader header;
+    if (!ReadRecordHeader(body, header)) {
+      throw std::runtime_error("DefineSprite: the timeline ends without an End tag");
+    }
     // Whatever length an End tag claims, it ends the timeline: writing always puts a bare End
     // last, so a rewritten sprite reads back the same tags.
-    if (code == 0) {
+    if (header.TagID == 0) {
       ControlTags.push_back(std::make_unique<TSWFEnd>());
       return;
     }
-    auto tag = CreateTagByID(code);
-    if (!tag) throw std::runtime_error("DefineSprite: inner tag without a class: " + where);
     const std::uint64_t bodyStart = body.Position();
-    if (length > body.Size() - std::min(bodyStart, body.Size())) {
-      throw std::runtime_error("DefineSprite: inner " + where + " runs past the sprite's end");
+    if (header.Length > body.Size() - std::min(bodyStart, body.Size())) {
+      throw std::runtime_error("DefineSprite: inner " + std::string(TagName(header.TagID)) +
+                               " (code " + std::to_string(header.TagID) + ") at sprite offset " +
+                               std::to_string(offset) + " runs past the sprite's end");
     }
-    tag->BodySize = static_cast<std::int32_t>(length);
-    if (auto* sprite = dynamic_cast<TSWFDefineSprite*>(tag.get())) sprite->FNesting = FNesting + 1;
-    if (length > 0) {
-      TStreamWindow inner(body, bodyStart, length);
-      TBitsEngine innerEngine(inner);
-      try {
-        ReadTagBody(*tag, innerEngine, context);
-      } catch (const std::exception& e) {
-        throw std::runtime_error("DefineSprite: inner " + where + ": " + e.what());
-      }
-      body.SetPosition(bodyStart + length);
-    }
+    // An inner tag of a code without a class, or one that cannot be read, keeps its stored
+    // bytes, as at the top level: the rest of the timeline is still read.
+    TStreamWindow inner(body, bodyStart, header.Length);
+    auto tag = ReadStoredTag(header, inner, context, true);
+    body.SetPosition(bodyStart + header.Length);
     ControlTags.push_back(std::move(tag));
   }
 }
@@ -105,8 +94,10 @@ void TSWFDefineSprite::WriteTagBody(TBitsEngine& be) {
 }
 
 void TSWFDefineSprite::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  // The timeline tags that refer to characters (placements, removals, sounds, video frames).
   for (const auto& tag : ControlTags) {
-    if (tag && RenumberedInsideSprite(tag->TagID)) tag->ReferencedCharacterIDs(ids);
+    const TTagCatalogueRow* row = tag ? FindTagRow(tag->TagID) : nullptr;
+    if (row && row->Has(kInSprite) && row->Has(kRefers)) tag->ReferencedCharacterIDs(ids);
   }
 }
 

@@ -29,9 +29,11 @@ class TSWFDefineSprite : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 3; }
   void PrepareRead(const TSWFReadContext& context) override;
-  // Reads the inner tags up to an End tag, each bounded by its own body and all by the sprite's.
-  // Throws (and so fails the whole sprite) on a code without a class, an inner tag that cannot be
-  // read, a body that ends before the End tag, or sprites nested deeper than kMaxNesting.
+  // Reads the inner tags up to an End tag, each bounded by its own body and all by the sprite's;
+  // bytes after the End tag stay unparsed (and are written back). An inner tag of a code without
+  // a class or whose body cannot be read becomes a TSWFErrorTag keeping its stored bytes. Throws
+  // (and so fails the whole sprite) when the framing is broken: a body that ends before the End
+  // tag, an inner tag running past the sprite's end, or sprites nested deeper than kMaxNesting.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&SpriteId); }
@@ -43,7 +45,6 @@ class TSWFDefineSprite : public TSWFObject {
 
  private:
   void ReadInnerTags(TStream& body, TSWFReadContext& context);
-  int FNesting = 0;  // how many sprites enclose this one while it is read
 };
 
 }  // namespace kestrova

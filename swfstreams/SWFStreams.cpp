@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "swftools/SafeFile.h"
 #include "swftools/ZStream.h"
 
 namespace kestrova {
@@ -88,18 +89,7 @@ void TBasedSWFStream::SaveToStream(TStream& stream) {
 }
 
 void TBasedSWFStream::SaveToFile(const std::string& fileName) {
-  // Written beside the target and renamed over it, so that a failed save leaves any earlier file
-  // whole instead of half-written.
-  const std::string partName = fileName + ".part";
-  try {
-    TFileStream file(partName, TFileStream::Mode::Create);
-    SaveToStream(file);
-    file.Close();
-    ReplaceFile(partName, fileName);
-  } catch (...) {
-    RemoveFile(partName);
-    throw;
-  }
+  SaveFileSafely(fileName, [this](TStream& file) { SaveToStream(file); });
 }
 
 // ---- TSWFTagInfo ----
@@ -107,6 +97,13 @@ void TBasedSWFStream::SaveToFile(const std::string& fileName) {
 TSWFTagInfo::TSWFTagInfo(std::uint16_t tagID, bool createObject)
     : TagID(static_cast<std::int16_t>(tagID)) {
   if (createObject) SWFObject = CreateTagByID(tagID);
+}
+
+const TSWFErrorTag* TSWFTagInfo::Error() const {
+  const TSWFObject* obj = Object();
+  if (!obj || obj->TagID != TSWFErrorTag::kTagID) return nullptr;
+  const auto* error = static_cast<const TSWFErrorTag*>(obj);
+  return error->ErrorMessage.empty() ? nullptr : error;
 }
 
 // ---- TSWFStreamReader ----
@@ -147,151 +144,180 @@ std::uint64_t TSWFStreamReader::ReadHeader(TStream& stream, int part) {
   return stream.Position() - start;
 }
 
+namespace {
+
+// Bytes the header after the first 8 takes, from its first byte (the RECT's bit count).
+std::uint64_t HeaderRestSize(std::uint8_t first) {
+  const unsigned bits = 5 + 4 * (first >> 3);
+  return (bits + 7) / 8 + 4;
+}
+
+std::string BudgetMessage(std::uint64_t limit) {
+  return "The body needs more than the memory budget of " + std::to_string(limit) + " bytes";
+}
+
+}  // namespace
+
 void TSWFStreamReader::LoadFromStream(TStream& stream) {
+  Warnings.clear();
+  const bool wasCompressed = FCompressed;
   if (!CheckHeader(stream)) return;
+  // Too short for its own header: no SWF file, and nothing of it is taken.
+  auto tooShort = [&] {
+    IsValid = false;
+    FCompressed = wasCompressed;
+  };
   stream.SetPosition(0);
   if (!FCompressed) {
+    std::uint8_t lead[9];
+    const std::size_t got = stream.Read(lead, 9);
+    if (got < 9 || stream.Size() < 8 + HeaderRestSize(lead[8])) return tooShort();
+    stream.SetPosition(0);
     ReadHeader(stream, 0);
+    if (stream.Size() - stream.Position() > MemoryLimit) {
+      throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
+    }
     FBody->CopyRest(stream);
     return;
   }
+  if (stream.Size() < 8) return tooShort();
+  LoadCompressed(stream);
+}
+
+void TSWFStreamReader::LoadCompressed(TStream& stream) {
   ReadHeader(stream, 1);
   TZDecompressionStream z(stream);
-  // The claimed length is only a claim: the body grows with the bytes the zlib data really
-  // yields, and a shortfall is the stream read error (and loads nothing).
-  const std::uint64_t expected = FFileLength >= 8 ? FFileLength - 8 : 0;
+  // The claimed length is only a claim: the body holds what the zlib data really yields.
   const std::uint64_t bodyStart = FBody->Size();
+  std::string damage;
   try {
-    const std::uint64_t header = ReadHeader(z, 2);
-    if (header > expected) throw EStreamError(kStreamReadError);
+    try {
+      ReadHeader(z, 2);
+    } catch (const EZlibError&) {
+      throw;
+    } catch (const EStreamError&) {
+      throw EStreamError("The compressed data ends inside the movie header");
+    }
     FBody->SetPosition(bodyStart);
-    FBody->CopyFrom(z, expected - header);
+    std::uint8_t buffer[64 * 1024];
+    for (;;) {
+      std::size_t got = 0;
+      try {
+        got = z.Read(buffer, sizeof buffer);
+      } catch (const EZlibError& e) {
+        damage = e.what();  // what came before the damage is kept
+      }
+      if (got == 0) break;
+      if (FBody->Size() - bodyStart + got > MemoryLimit) {
+        throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
+      }
+      FBody->Write(buffer, got);
+    }
   } catch (...) {
     FBody->SetSize(bodyStart);
     throw;
   }
-}
-
-// Entries for the tags inside a sprite, whose inner records lie in [innerStart, innerEnd) of the
-// body. Positions and header forms come from the stored record headers, so a file that frames
-// short inner bodies with the long header is listed as it really is.
-static void AddSubTags(TSWFTagInfo& info, const TMemoryStream& body, std::uint64_t innerStart,
-                       std::uint64_t innerEnd) {
-  const TSWFObjectList* inner = info.Object() ? info.Object()->InnerTags() : nullptr;
-  if (!inner) return;
-  const std::uint8_t* data = body.Data();
-  innerEnd = std::min<std::uint64_t>(innerEnd, body.Size());
-  std::uint64_t position = innerStart;
-  for (const auto& tag : *inner) {
-    auto sub = std::make_unique<TSWFTagInfo>(tag->TagID, false);
-    sub->InnerObject = tag.get();
-    sub->FrameNum = info.FrameNum;
-    std::uint64_t length = static_cast<std::uint64_t>(std::max(tag->BodySize, 0));
-    bool longHeader = NeedsLongHeader(tag->TagID, tag->BodySize);
-    if (position + 2 <= innerEnd) {
-      length = data[position] & 0x3F;
-      longHeader = length == 0x3F && position + 6 <= innerEnd;
-      if (longHeader) {
-        length = data[position + 2] | (data[position + 3] << 8) | (data[position + 4] << 16) |
-                 (std::uint64_t(data[position + 5]) << 24);
-      }
-    }
-    sub->Length = static_cast<std::int32_t>(std::min<std::uint64_t>(length, INT32_MAX));
-    sub->LongHeader = longHeader;
-    sub->Position = static_cast<std::int32_t>(position);
-    const std::uint64_t bodyStart = position + (longHeader ? 6 : 2);
-    AddSubTags(*sub, body, bodyStart + 4, std::min(bodyStart + length, innerEnd));
-    info.SubTags.push_back(std::move(sub));
-    position = bodyStart + length;
+  if (!damage.empty()) {
+    Warnings.push_back("the compressed data is damaged after " + std::to_string(z.Position()) +
+                       " bytes (" + damage + "); what came before is kept");
+  } else if (!z.AtEnd()) {
+    Warnings.push_back("the compressed data is cut short after " + std::to_string(z.Position()) +
+                       " bytes; what it holds is kept");
+  }
+  const std::uint64_t real = 8 + z.Position();
+  if (real != FFileLength) {
+    Warnings.push_back("the header claims " + std::to_string(FFileLength) +
+                       " bytes uncompressed, the data holds " + std::to_string(real));
   }
 }
 
-// Whether the object, as it stands, writes a non-empty body.
-static bool WritesABody(TSWFObject& tag) {
-  TMemoryStream body;
-  TBitsEngine be(body);
-  tag.WriteTagBody(be);
-  be.FlushLastByte(true);
-  return body.Size() > 0;
+// Entries for the tags inside a sprite, whose inner records lie in [innerStart, innerEnd) of the
+// body. Positions and header forms come from the stored record headers.
+static void AddSubTags(TSWFTagInfo& info, TMemoryStream& body, std::uint64_t innerStart,
+                       std::uint64_t innerEnd, TSWFReadContext& context) {
+  const TSWFObjectList* inner = info.Object() ? info.Object()->InnerTags() : nullptr;
+  if (!inner) return;
+  innerEnd = std::min<std::uint64_t>(innerEnd, body.Size());
+  std::uint64_t position = innerStart;
+  for (const auto& tag : *inner) {
+    context.Charge(sizeof(TSWFTagInfo) + 32);
+    const std::uint16_t code = tag->TagID == TSWFErrorTag::kTagID
+                                   ? static_cast<const TSWFErrorTag&>(*tag).FailedTagID
+                                   : tag->TagID;
+    auto sub = std::make_unique<TSWFTagInfo>(code, false);
+    sub->InnerObject = tag.get();
+    sub->FrameNum = info.FrameNum;
+    TSWFRecordHeader header;
+    header.TagID = code;
+    header.Length = static_cast<std::uint64_t>(std::max(tag->BodySize, 0));
+    header.LongHeader = NeedsLongHeader(code, tag->BodySize);
+    if (position < innerEnd) {
+      TStreamWindow window(body, position, innerEnd - position);
+      ReadRecordHeader(window, header);
+    }
+    sub->Length = static_cast<std::int64_t>(header.Length);
+    sub->LongHeader = header.LongHeader;
+    sub->Position = static_cast<std::int64_t>(position);
+    const std::uint64_t bodyStart = position + header.Size();
+    AddSubTags(*sub, body, bodyStart + 4, std::min(bodyStart + header.Length, innerEnd), context);
+    info.SubTags.push_back(std::move(sub));
+    position = bodyStart + header.Length;
+  }
 }
 
 void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
   TagList.clear();
   FBody->SetPosition(0);
-  TBitsEngine be(*FBody);
   TSWFReadContext context;
   context.SWFVersion = FVersion;
   context.ParseActions = parseActions;
-  std::int16_t frame = 1;
+  context.MemoryLimit = MemoryLimit;
   const std::uint64_t size = FBody->Size();
+  context.Charge(size);
+  std::int64_t frame = 1;
   FTrailingSize = 0;
-  while (FBody->Position() < size) {
-    const std::uint64_t position = FBody->Position();
-    if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * position / size)), 0);
-    // A header cut by the end of the body is not a tag: the body ends there, and the rebuild
-    // keeps those bytes.
-    if (size - position < 2) {
-      FTrailingSize = size - position;
-      break;
-    }
-    const std::uint16_t word = be.ReadWord();
-    std::uint64_t length = word & 0x3F;
-    bool longHeader = false;
-    if (length == 0x3F) {
-      if (size - FBody->Position() < 4) {
+  try {
+    while (FBody->Position() < size) {
+      const std::uint64_t position = FBody->Position();
+      if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * position / size)), 0);
+      TSWFRecordHeader header;
+      // A header cut by the end of the body is not a tag: the body ends there, and the rebuild
+      // keeps those bytes.
+      if (!ReadRecordHeader(*FBody, header)) {
         FTrailingSize = size - position;
         break;
       }
-      length = be.ReadDWord();
-      longHeader = true;
-    }
-    const std::uint64_t bodyStart = FBody->Position();
-    auto info = std::make_unique<TSWFTagInfo>(word >> 6, false);
-    // Lengths are unsigned in the file; one above 2^31 cannot fit in this body anyway.
-    info->Length = static_cast<std::int32_t>(std::min<std::uint64_t>(length, INT32_MAX));
-    info->LongHeader = longHeader;
-    info->Position = static_cast<std::int32_t>(position);
-    info->FrameNum = frame;
-    if (info->TagID == 1) ++frame;
-    if (createObjects) {
-      bool accept = true;
-      if (OnCreateTagObject) OnCreateTagObject(*info, accept);
-      if (accept) info->SWFObject = CreateTagByID(static_cast<std::uint16_t>(info->TagID));
-    }
-    if (info->Length == 0 && info->SWFObject && WritesABody(*info->SWFObject)) {
-      // An empty body is not read, and the object's defaults would write a body the file never
-      // had: the entry keeps its stored bytes instead.
-      info->SWFObject.reset();
-    }
-    if (info->Length > 0 && info->SWFObject) {
-      info->SWFObject->BodySize = info->Length;
-      try {
-        // A body cut off by the end of the file is not read: what is there belongs to no tag.
-        if (length > size - bodyStart) throw EStreamError("Tag body runs past the end of the file");
-        // Each body is read through a window of its own length, so a damaged tag can neither
-        // read the next tag's bytes nor be disturbed by them.
-        TStreamWindow window(*FBody, bodyStart, length);
-        TBitsEngine tagEngine(window);
-        ReadTagBody(*info->SWFObject, tagEngine, context);
-        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + length);
-      } catch (const std::exception& e) {
-        auto error = std::make_unique<TSWFErrorTag>();
-        error->ErrorMessage = e.what();
-        error->FailedTagID = static_cast<std::uint16_t>(info->TagID);
-        error->BodySize = info->Length;
-        info->SubTags.clear();
-        info->SWFObject = std::move(error);
-        info->TagID = TSWFErrorTag::kTagID;
+      context.Charge(sizeof(TSWFTagInfo) + 32);
+      const std::uint64_t bodyStart = FBody->Position();
+      auto info = std::make_unique<TSWFTagInfo>(header.TagID, false);
+      info->Length = static_cast<std::int64_t>(header.Length);
+      info->LongHeader = header.LongHeader;
+      info->Position = static_cast<std::int64_t>(position);
+      info->FrameNum = frame;
+      if (header.TagID == 1) ++frame;
+      bool accept = createObjects;
+      if (accept && OnCreateTagObject) OnCreateTagObject(*info, accept);
+      // A body cut off by the end of the file is not read: what is there belongs to no tag, and
+      // the rebuild copies it as it is.
+      if (accept && header.Length <= size - bodyStart) {
+        TStreamWindow window(*FBody, bodyStart, header.Length);
+        info->SWFObject = ReadStoredTag(header, window, context, false);
+        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + header.Length, context);
       }
+      FBody->SetPosition(std::min(bodyStart + header.Length, size));
+      TagList.push_back(std::move(info));
     }
-    FBody->SetPosition(bodyStart + length);
-    TagList.push_back(std::move(info));
+  } catch (...) {
+    TagList.clear();
+    throw;
   }
 }
 
 void TSWFStreamReader::MakeStream() {
   auto body = std::make_unique<TMemoryStream>();
   TBitsEngine be(*body);
+  // Tags whose layout depends on the version are written for the movie they are written into.
+  be.SWFVersion = FVersion;
   const std::size_t count = TagList.size();
   for (std::size_t i = 0; i < count; ++i) {
     if (OnProgress) {
@@ -301,8 +327,12 @@ void TSWFStreamReader::MakeStream() {
     const std::uint64_t position = body->Size();
     if (info.SWFObject) {
       info.SWFObject->WriteToStream(be);
-      info.Length = info.SWFObject->BodySize;
-      info.LongHeader = NeedsLongHeader(info.SWFObject->TagID, info.Length);
+      TSWFRecordHeader header;
+      body->SetPosition(position);
+      ReadRecordHeader(*body, header);
+      body->SetPosition(body->Size());
+      info.Length = static_cast<std::int64_t>(header.Length);
+      info.LongHeader = header.LongHeader;
     } else {
       // A tag cut short by the end of the file is copied as far as it goes.
       const std::uint64_t oldSize = FBody->Size();
@@ -312,7 +342,7 @@ void TSWFStreamReader::MakeStream() {
       body->CopyFrom(*FBody, stored);
     }
     // Keep the index true for the new body, so a later rebuild copies the right bytes.
-    info.Position = static_cast<std::int32_t>(position);
+    info.Position = static_cast<std::int64_t>(position);
   }
   if (FTrailingSize > 0) {
     FBody->SetPosition(FBody->Size() - FTrailingSize);

@@ -31,7 +31,8 @@ class TBasedSWFStream {
   // Fills (or rebuilds) Body.
   virtual void MakeStream() = 0;
 
-  // Replaces the file; throws EStreamError when it cannot be created or written.
+  // Saves through SaveFileSafely (swftools/SafeFile.h): a failed save leaves any earlier file
+  // whole. Throws EStreamError naming the file when it cannot be written.
   void SaveToFile(const std::string& fileName);
   void SaveToStream(TStream& stream);
   // part 0: all of it; 1: the 8 leading bytes; 2: frame size, rate and count.
@@ -66,26 +67,31 @@ class TBasedSWFStream {
   std::uint32_t FFileLength = 0;
 };
 
-// One tag of a loaded body.
+// One tag of a loaded body. Positions, lengths and frame numbers are 64-bit: any movie the format
+// allows fits.
 class TSWFTagInfo {
  public:
   // createObject: make the tag object at once through the factory.
   TSWFTagInfo(std::uint16_t tagID, bool createObject);
-  std::int32_t Length = 0;
-  std::int16_t FrameNum = 0;
+  std::int64_t Length = 0;
+  std::int64_t FrameNum = 0;
   bool LongHeader = false;
-  std::int32_t Position = 0;
+  std::int64_t Position = 0;
   // For DefineSprite: one entry per tag inside the sprite, whose objects the sprite owns.
   std::vector<std::unique_ptr<TSWFTagInfo>> SubTags;
-  // The parsed tag of a top-level entry, or none.
+  // The parsed tag of a top-level entry, or none (a code without a class, or not parsed).
   std::unique_ptr<TSWFObject> SWFObject;
   // For an entry inside a sprite: the sprite's own object.
   TSWFObject* InnerObject = nullptr;
+  // The code stored in the file, also for a tag that could not be read.
   std::int16_t TagID = 0;
 
   TSWFObject* Object() const { return InnerObject ? InnerObject : SWFObject.get(); }
+  // The error tag standing in for a body that could not be read (it keeps the stored bytes and
+  // the reason), or null.
+  const TSWFErrorTag* Error() const;
   // Record header and body.
-  std::int64_t StoredSize() const { return std::int64_t(Length) + 2 + (LongHeader ? 4 : 0); }
+  std::int64_t StoredSize() const { return Length + 2 + (LongHeader ? 4 : 0); }
 };
 
 class TSWFStreamReader : public TBasedSWFStream {
@@ -94,17 +100,30 @@ class TSWFStreamReader : public TBasedSWFStream {
   explicit TSWFStreamReader(const std::string& fileName = "");
 
   bool IsValid = false;
+  // The memory budget of loading and parsing: the body and an estimate of the index and the tag
+  // objects may take this many bytes; beyond it LoadFromStream or ParseTags throws
+  // EMemoryBudgetExceeded and keeps nothing of the pass.
+  std::uint64_t MemoryLimit = TSWFReadContext::kDefaultMemoryLimit;
+  // What loading found odd but read anyway (a compressed file whose header claims a length its
+  // data does not hold), one line each.
+  std::vector<std::string> Warnings;
   std::function<void(TSWFTagInfo& info, bool& accept)> OnCreateTagObject;
   std::function<void(TSWFObject& obj, bool& accept)> OnChangeIDFilter;
   std::vector<std::unique_ptr<TSWFTagInfo>> TagList;
 
   void LoadFromFile(const std::string& fileName);
-  // Loads a plain or compressed SWF file from the stream. A stream that is not a SWF file loads
-  // nothing (IsValid false); a compressed file shorter than its header claims throws EStreamError.
+  // Loads a plain or compressed SWF file from the stream. A stream that is not a SWF file, or too
+  // short to hold the whole header, loads nothing (IsValid false). A compressed file loads what
+  // its zlib data really holds, whatever length its header claims (a difference, or zlib data cut
+  // short or damaged after some bytes, adds a warning). Throws EZlibError when the zlib data
+  // yields not even the header, EMemoryBudgetExceeded when the body passes MemoryLimit.
   void LoadFromStream(TStream& stream);
   bool CheckHeader(TStream& stream);
   // Returns the number of bytes it advanced.
   std::uint64_t ReadHeader(TStream& stream, int part);
+  // Indexes the body and reads the tags. A tag that cannot be read becomes a TSWFErrorTag that
+  // keeps its stored bytes. Throws EMemoryBudgetExceeded (TagList left empty) when the index and
+  // the objects would pass MemoryLimit.
   void ParseTags(bool createObjects = true, bool parseActions = true);
   TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
   void MakeStream() override;
@@ -114,6 +133,7 @@ class TSWFStreamReader : public TBasedSWFStream {
   std::uint16_t ChangeCharacterIDs(std::uint16_t baseID);
 
  private:
+  void LoadCompressed(TStream& stream);
   std::uint64_t FTrailingSize = 0;
 };
 

@@ -16,7 +16,8 @@ TDeflateWriter DefaultDeflateWriter();
 const char* DeflateWriterName(TDeflateWriter writer);
 
 // Appends one zlib stream of size bytes to out. level is zlib's: -1 the default (6), 0 stored, 1
-// fastest to 9 smallest; the other writer is given the level of the same name. Throws
+// fastest to 9 smallest. libdeflate is given the level of the same name, and for the default
+// its level 7, the lowest whose output is no larger than zlib's default on screen content. Throws
 // std::invalid_argument for a level outside -1..9 and EZlibError (swftools/ZStream.h) when the
 // library fails.
 void ZlibCompress(const void* data, std::size_t size, std::vector<std::uint8_t>& out,

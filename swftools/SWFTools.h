@@ -79,6 +79,9 @@ class TBitsEngine {
   TStream& Stream;
   std::uint8_t PendingByte = 0;
   std::uint8_t PendingBitCount = 0;
+  // The version of the movie being written, for tags whose layout depends on it; 0 when unknown
+  // (such a tag then uses the lowest version that holds it).
+  std::uint8_t SWFVersion = 0;
 
   void WriteBits(std::uint32_t value, std::uint8_t bits);
   void WriteBit(bool flag) { WriteBits(flag ? 1u : 0u, 1); }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <random>
 
 namespace kestrova {
@@ -112,18 +114,25 @@ namespace {
 
 constexpr std::string_view kMagic = "$1$";
 
-std::string RandomSalt() {
-  // One generator per thread, seeded once from the system's entropy source.
-  thread_local std::mt19937 generator(std::random_device{}());
+std::string SaltFrom(std::mt19937& generator) {
   std::uniform_int_distribution<std::size_t> pick(0, kMD5CryptAlphabet.size() - 1);
   std::string salt(2, '.');
   for (char& ch : salt) ch = kMD5CryptAlphabet[pick(generator)];
   return salt;
 }
 
+std::string RandomSalt() {
+  // One generator per thread, seeded once from the system's entropy source.
+  thread_local std::mt19937 generator(std::random_device{}());
+  return SaltFrom(generator);
+}
+
+std::mutex gSaltMutex;
+TSaltSource gSaltSource;  // empty: RandomSalt
+
 std::string EffectiveSalt(std::string_view salt) {
   if (salt.substr(0, kMagic.size()) == kMagic) salt.remove_prefix(kMagic.size());
-  if (salt.size() < 2) return RandomSalt();
+  if (salt.size() < 2) return NewSalt();
   return std::string(salt.substr(0, 2));
 }
 
@@ -137,6 +146,27 @@ void To64(std::string& out, std::uint32_t value, int count) {
 }
 
 }  // namespace
+
+void SetSaltSource(TSaltSource source) {
+  std::lock_guard<std::mutex> lock(gSaltMutex);
+  gSaltSource = std::move(source);
+}
+
+TSaltSource SeededSaltSource(std::uint32_t seed) {
+  auto generator = std::make_shared<std::mt19937>(seed);
+  return [generator] { return SaltFrom(*generator); };
+}
+
+std::string NewSalt() {
+  std::lock_guard<std::mutex> lock(gSaltMutex);
+  std::string salt = gSaltSource ? gSaltSource() : RandomSalt();
+  // A source giving too little, or characters outside the alphabet, cannot break a hash.
+  for (char& ch : salt) {
+    if (kMD5CryptAlphabet.find(ch) == std::string_view::npos) ch = '.';
+  }
+  if (salt.size() < 2) salt.resize(2, '.');
+  return salt.substr(0, 2);
+}
 
 std::string MD5Crypt(std::string_view password, std::string_view saltIn) {
   const std::string salt = EffectiveSalt(saltIn);

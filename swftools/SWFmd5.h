@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,20 @@ void MD5Final(TMD5Context& context, std::uint8_t digest[16]);
 inline constexpr std::string_view kMD5CryptAlphabet =
     "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
+// Where new salts come from: a function returning at least 2 characters of kMD5CryptAlphabet.
+// The default draws from the system's entropy; tests and the simulated desktop seed their own so
+// that protected movies come out the same on every run.
+using TSaltSource = std::function<std::string()>;
+// Replaces the process-wide salt source; an empty function restores the default. Thread-safe.
+void SetSaltSource(TSaltSource source);
+// A source of salts from a generator seeded with seed: the same seed gives the same salts.
+TSaltSource SeededSaltSource(std::uint32_t seed);
+// A new 2-character salt from the current source.
+std::string NewSalt();
+
 // "$1$" + salt + "$" + 22 hash characters (28 characters in all). A leading "$1$" of the salt is
-// dropped and the salt is cut to 2 characters; a shorter salt is replaced by 2 random characters
-// of kMD5CryptAlphabet. Password and salt are byte strings. Throws nothing.
+// dropped and the salt is cut to 2 characters; a shorter salt is replaced by NewSalt(). Password
+// and salt are byte strings. Throws nothing.
 std::string MD5Crypt(std::string_view password, std::string_view salt);
 
 }  // namespace kestrova

@@ -64,10 +64,14 @@ TEST_F(Commands, DumpListsHeaderAndTags) {
 TEST_F(Commands, DumpFailsWithOneLineOnBadInput) {
   EXPECT_EQ(Run({"dump", Path("missing.swf")}), 1);
   EXPECT_NE(err.str().find("missing.swf"), std::string::npos);
+  // A plain file too short for its header is no SWF file.
   std::ofstream(Path("short.swf")) << "FWS\x05\x20\x00";
   EXPECT_EQ(Run({"dump", Path("short.swf")}), 1);
-  EXPECT_NE(err.str().find("cannot read \"" + Path("short.swf") + "\": Stream read error"),
-            std::string::npos)
+  EXPECT_NE(err.str().find("\"" + Path("short.swf") + "\" is not a SWF file"), std::string::npos)
+      << err.str();
+  std::ofstream(Path("zlib.swf")) << std::string("CWS\x06\x20\x00\x00\x00 not zlib data", 23);
+  EXPECT_EQ(Run({"dump", Path("zlib.swf")}), 1);
+  EXPECT_NE(err.str().find("cannot read \"" + Path("zlib.swf") + "\": zlib"), std::string::npos)
       << err.str();
   std::ofstream(Path("text.swf")) << "hello world";
   EXPECT_EQ(Run({"dump", Path("text.swf")}), 1);
@@ -186,6 +190,50 @@ TEST_F(Commands, RewriteOfAForeignStyleMovieKeepsEveryTag) {
               expected[i].second)
         << TagName(static_cast<std::uint16_t>(info.TagID));
   }
+}
+
+// Writes a plain file of the given body bytes (header: empty frame, one frame).
+void WritePlain(const std::string& name, const std::vector<std::uint8_t>& body) {
+  std::vector<std::uint8_t> file = {'F', 'W', 'S', 5, 0, 0, 0, 0, 0x00, 0x00, 0x0C, 0x01, 0x00};
+  file.insert(file.end(), body.begin(), body.end());
+  file[4] = static_cast<std::uint8_t>(file.size());
+  std::ofstream(name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+}
+
+TEST_F(Commands, StoredCode240IsAnUnknownTagForDumpAndRewrite) {
+  // The 19-byte file that once crashed rewrite: a tag of code 240, ShowFrame, End.
+  const std::vector<std::uint8_t> body = {0x00, 0x3C, 0x40, 0x00, 0x00, 0x00};
+  WritePlain(Path("240.swf"), body);
+  ASSERT_EQ(fs::file_size(Path("240.swf")), 19u);
+  ASSERT_EQ(Run({"dump", Path("240.swf")}), 0) << err.str();
+  EXPECT_NE(out.str().find("240 Unknown"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("ErrorTag"), std::string::npos) << out.str();
+  ASSERT_EQ(Run({"rewrite", Path("240.swf"), Path("240b.swf")}), 0) << err.str();
+  EXPECT_EQ(TSWFStreamReader(Path("240b.swf")).Body().Bytes(), body);
+}
+
+TEST_F(Commands, DumpNamesTheStoredCodeOfAnUnreadableTag) {
+  WritePlain(Path("bad.swf"), {0x41, 0x02, 0x99 /* SetBackgroundColor, 1 byte */, 0x00, 0x00});
+  ASSERT_EQ(Run({"dump", Path("bad.swf")}), 0) << err.str();
+  EXPECT_NE(out.str().find("9 SetBackgroundColor"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("error=\"Stream read error\""), std::string::npos) << out.str();
+}
+
+TEST_F(Commands, RewriteNeverWritesThroughAPlantedLink) {
+  TTestMovie movie(0, 0, 100, 100, 12, true);
+  movie.MakeStream();
+  movie.SaveToFile(Path("in.swf"));
+  std::ofstream(Path("victim.txt")) << "precious";
+  fs::create_symlink(Path("victim.txt"), Path("out.swf.part"));
+  ASSERT_EQ(Run({"rewrite", Path("in.swf"), Path("out.swf")}), 0) << err.str();
+  std::ifstream victim(Path("victim.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "precious");
+  EXPECT_FALSE(fs::is_symlink(Path("out.swf")));
+  // Errors name the output, not a working file.
+  EXPECT_EQ(Run({"rewrite", Path("in.swf"), Path("no-such-folder/out.swf")}), 1);
+  EXPECT_NE(err.str().find("\"" + Path("no-such-folder/out.swf") + "\""), std::string::npos)
+      << err.str();
 }
 
 TEST_F(Commands, UsageAndBadArguments) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -106,7 +107,7 @@ struct TRecorderStrip {
 class RecorderGeometry : public ::testing::TestWithParam<TRecorderStrip> {};
 
 TEST_P(RecorderGeometry, MatchesTheNearestTexelAtEachPixelCentre) {
-  const auto [w, h, top] = GetParam();
+  const int w = GetParam().Width, h = GetParam().Height, top = GetParam().Top;
   const int stageHeight = top + h + 3;
   TTestMovie movie(w, stageHeight);
   Bytes raw;
@@ -541,22 +542,30 @@ TEST(Player, DamagedTagsAndBitmapsAreSkippedAndSaid) {
   EXPECT_EQ(p->Notes()[1].rfind("DefineShape2 at offset", 0), 0u) << p->Notes()[1];
 }
 
+// A looping sprite that places two copies of itself: the nesting and the number of objects on
+// show stay bounded however long it plays.
 TEST(Player, SpritesPlacingThemselvesDoNotRunAway) {
   TTestMovie movie(4, 4);
+  movie.Add(RectShape(2, 0, 0, 40, 40, SolidFill(1, 2, 3)));
   auto sprite = std::make_unique<TSWFDefineSprite>();
   sprite->SpriteId = 1;
-  sprite->FrameCount = 1;
+  sprite->FrameCount = 2;
   sprite->ControlTags.push_back(Place(1, 1));
   sprite->ControlTags.push_back(Place(2, 1));
+  sprite->ControlTags.push_back(Place(3, 2));
+  sprite->ControlTags.push_back(std::make_unique<TSWFShowFrame>());
   sprite->ControlTags.push_back(std::make_unique<TSWFShowFrame>());
   movie.Add(std::move(sprite));
   movie.Add(Place(1, 1));
-  movie.ShowFrame(3);
+  movie.ShowFrame(5);
   auto p = Play(movie.Save());
   int frames = 0;
   while (p->NextFrame()) ++frames;
-  EXPECT_EQ(frames, 3);
-  EXPECT_FALSE(p->Notes().empty());
+  EXPECT_EQ(frames, 5);
+  EXPECT_EQ(PixelAt(*p, 0, 0), 0x010203u);
+  EXPECT_NE(std::find(p->Notes().begin(), p->Notes().end(),
+                      "placements beyond 16384 objects on show were refused"),
+            p->Notes().end());
 }
 
 TEST(Player, RefusesWhatIsNoMovie) {

@@ -1,9 +1,14 @@
 // The recording commands of the program, run as a user runs them (on the simulated desktop,
 // the only desktop of a machine without a display).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 #include "app/Commands.h"
 #include "recorder/Output.h"
@@ -41,6 +46,22 @@ TEST_F(RecordCommands, RecordWritesTheMovieAndPageAndReportsProgress) {
   EXPECT_NEAR(info.FrameCount, 24, 3);
   EXPECT_NE(ReadText(Dir + "/r.html").find("<embed src=\"r.swf\""), std::string::npos);
   EXPECT_TRUE(RecordingFolders().empty());
+}
+
+TEST_F(RecordCommands, CtrlCStopsTheRecordingAndSavesIt) {
+  // Without --seconds the simulated desktop keeps to the real clock until the signal comes.
+  std::thread interrupter([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(::getpid(), SIGINT);
+  });
+  const int status = Run({"record", "-o", Dir + "/c.swf"});
+  interrupter.join();
+  ASSERT_EQ(status, 0) << err.str();
+  EXPECT_NE(err.str().find("until Ctrl+C"), std::string::npos);
+  const TMovieInfo info = PlayMovie(Dir + "/c.swf", [](auto, const auto&, const auto&) {});
+  EXPECT_TRUE(info.Problems.empty());
+  EXPECT_GT(info.FrameCount, 0u);
+  EXPECT_TRUE(Exists(Dir + "/c.html"));
 }
 
 TEST_F(RecordCommands, RecordTheActiveWindow) {

@@ -36,12 +36,12 @@ const std::vector<GoldenRow>& BitmapRows() {
          return Jpeg<TSWFDefineBitsJPEG2>(7, {1, 2, 3});
        },
        {0x07, 0x00, 0xFF, 0xD8 /* start marker */, 1, 2, 3, 0xFF, 0xD9 /* end marker */},
-       6 /* id and both markers */},
+       2 /* the id: image data of any kind follows */},
       {"DefineBits",
        6,
        [] { return Jpeg<TSWFDefineBits>(1, {0xAA}); },
        {0x01, 0x00, 0xFF, 0xD8, 0xAA, 0xFF, 0xD9},
-       6},
+       2},
       {"JPEGTables",
        8,
        [] {
@@ -50,7 +50,7 @@ const std::vector<GoldenRow>& BitmapRows() {
          return t;
        },
        {0xFF, 0xD8, 0xDB, 0x00, 0xFF, 0xD9},
-       4},
+       1},
       {"DefineBitsJPEG3",
        35,
        [] {
@@ -60,7 +60,7 @@ const std::vector<GoldenRow>& BitmapRows() {
        },
        {0x09, 0x00, 0x06, 0x00, 0x00, 0x00 /* alpha offset n + 4 = 6 */, 0xFF, 0xD8, 1, 2, 0xFF,
         0xD9, 0x78, 0x9C /* alpha block */},
-       12 /* the alpha block may be cut */},
+       12 /* the JPEG part must fit; the alpha block may be cut */},
       {"DefineBitsLossless format 5",
        20,
        [] {
@@ -98,16 +98,72 @@ TEST(BitmapTags, LosslessTakesTheLongHeaderEvenWhenSmall) {
             (Bytes{0x3F, 0x05 /* DefineBitsLossless, long form */, 9, 0, 0, 0}));
 }
 
-TEST(BitmapTags, JpegMarkerScan) {
-  // A doubled header: the data starts after the second marker pair.
-  auto tag = test::ReadBody(21, {0x07, 0x00, 0xFF, 0xD9, 0xFF, 0xD8, 0x11, 0x22, 0xFF, 0xD9});
-  EXPECT_EQ(static_cast<TSWFDefineBitsJPEG2&>(*tag).Data, (Bytes{0x11, 0x22}));
-  // A marker at an odd distance is not found; a body without any fails.
-  EXPECT_THROW(test::ReadBody(21, {0x07, 0x00, 0x00, 0xFF, 0xD8, 0x11, 0xFF, 0xD9}),
-               std::runtime_error);
-  EXPECT_THROW(test::ReadBody(8, {0x11, 0x22, 0x33, 0x44}), std::runtime_error);
-  // The start marker found but no room for the end marker.
-  EXPECT_THROW(test::ReadBody(6, {0x07, 0x00, 0xFF, 0xD8, 0x11}), std::runtime_error);
+TEST(BitmapTags, JpegMarkersAreTakenOffOnlyWhereTheyAre) {
+  using Lead = TSWFDataObject::TJPEGLead;
+  struct Case {
+    const char* what;
+    std::uint16_t code;
+    Bytes body;
+    Bytes data;
+    Lead lead;
+    bool endMarker;
+  };
+  const Case cases[] = {
+      {"both markers",
+       21,
+       {0x07, 0x00, 0xFF, 0xD8, 0x11, 0x22, 0xFF, 0xD9},
+       {0x11, 0x22},
+       Lead::StartMarker,
+       true},
+      {"erroneous header",
+       21,
+       {0x07, 0x00, 0xFF, 0xD9, 0xFF, 0xD8, 0x11, 0x22, 0xFF, 0xD9},
+       {0x11, 0x22},
+       Lead::ErroneousHeader,
+       true},
+      {"no end marker",
+       6,
+       {0x07, 0x00, 0xFF, 0xD8, 0x11, 0x22, 0x33},
+       {0x11, 0x22, 0x33},
+       Lead::StartMarker,
+       false},
+      {"PNG data",
+       21,
+       {0x07, 0x00, 0x89, 'P', 'N', 'G', 0x0D, 0x0A},
+       {0x89, 'P', 'N', 'G', 0x0D, 0x0A},
+       Lead::None,
+       false},
+      {"data before a marker at an even offset",
+       21,
+       {0x07, 0x00, 0x00, 0x00, 0xFF, 0xD8, 0xFF, 0xD9},
+       {0x00, 0x00, 0xFF, 0xD8},
+       Lead::None,
+       true},
+      {"a marker at an odd offset",
+       21,
+       {0x07, 0x00, 0x00, 0xFF, 0xD8, 0x11, 0xFF, 0xD9},
+       {0x00, 0xFF, 0xD8, 0x11},
+       Lead::None,
+       true},
+      {"tables without markers",
+       8,
+       {0x11, 0x22, 0x33, 0x44},
+       {0x11, 0x22, 0x33, 0x44},
+       Lead::None,
+       false},
+      {"only a start marker", 6, {0x07, 0x00, 0xFF, 0xD8}, {}, Lead::StartMarker, false},
+      {"empty", 8, {0x01}, {0x01}, Lead::None, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto tag = test::ReadBody(c.code, c.body);
+    auto& data = static_cast<TSWFDataObject&>(*tag);
+    EXPECT_EQ(data.Data, c.data);
+    EXPECT_EQ(data.JPEGLead, c.lead);
+    EXPECT_EQ(data.JPEGEndMarker, c.endMarker);
+    EXPECT_EQ(test::WriteBody(*tag), c.body);  // byte for byte
+    EXPECT_EQ(test::WriteBody(*CloneTag(*tag)), c.body);
+  }
 }
 
 TEST(BitmapTags, Jpeg3AlphaOffsetMustFitTheBody) {
@@ -115,11 +171,16 @@ TEST(BitmapTags, Jpeg3AlphaOffsetMustFitTheBody) {
   EXPECT_THROW(test::ReadBody(35, tooFar), std::runtime_error);
   const Bytes huge = {0x09, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD8, 0xFF, 0xD9};
   EXPECT_THROW(test::ReadBody(35, huge), std::runtime_error);
-  const Bytes tooSmall = {0x09, 0x00, 0x02, 0x00, 0x00, 0x00, 0xFF, 0xD8, 0xFF, 0xD9};
-  EXPECT_THROW(test::ReadBody(35, tooSmall), std::runtime_error);
   // Exactly fitting: no alpha block.
   auto tag = test::ReadBody(35, {0x09, 0x00, 0x04, 0x00, 0x00, 0x00, 0xFF, 0xD8, 0xFF, 0xD9});
   EXPECT_EQ(static_cast<TSWFDefineBitsJPEG3&>(*tag).AlphaDataSize(), 0);
+  // A JPEG part too short for both markers, and PNG data with an alpha block, keep every byte.
+  for (const Bytes& body :
+       {Bytes{0x09, 0x00, 0x02, 0x00, 0x00, 0x00, 0xFF, 0xD8, 0xFF, 0xD9},
+        Bytes{0x09, 0x00, 0x03, 0x00, 0x00, 0x00, 0x89, 'P', 'N', 0x78, 0x9C}}) {
+    auto back = test::ReadBody(35, body);
+    EXPECT_EQ(test::WriteBody(*back), body) << test::Hex(body);
+  }
 }
 
 TEST(BitmapTags, CallbacksWriteTheDataAndAreCopied) {

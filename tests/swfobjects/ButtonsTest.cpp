@@ -196,7 +196,7 @@ TEST(Buttons, DefineButtonNeverWritesAColourTransform) {
 
 // Each golden body cut short, framed as a tag of the cut length with a ShowFrame after it: the
 // button reader itself sees the short body, fails, and the ShowFrame is still read.
-TEST(Buttons, EveryTruncatedBodyBecomesAnErrorTag) {
+TEST(Buttons, EveryTruncatedBodyReadsOrBecomesAnErrorTag) {
   for (const auto& c : ButtonCases()) {
     auto tag = c.build();
     const Bytes body = test::WriteBody(*tag);
@@ -210,8 +210,18 @@ TEST(Buttons, EveryTruncatedBodyBecomesAnErrorTag) {
         reader->Body().Write(file.data(), file.size());
         reader->ParseTags(true, parse);
         ASSERT_EQ(reader->TagList.size(), 2u) << c.what << " cut " << cut;
-        EXPECT_EQ(reader->TagList[0]->TagID, TSWFErrorTag::kTagID) << c.what << " cut " << cut;
         EXPECT_EQ(reader->TagList[1]->TagID, 1) << c.what << " cut " << cut;
+        // A cut that leaves a whole button (actions cut at an action's end) reads; written and
+        // read again it stays the same. Any other is an error tag that keeps its bytes.
+        reader->MakeStream();
+        if (reader->TagList[0]->Error()) {
+          EXPECT_EQ(reader->Body().Bytes(), file) << c.what << " cut " << cut;
+          continue;
+        }
+        const Bytes once = reader->Body().Bytes();
+        reader->ParseTags(true, parse);
+        reader->MakeStream();
+        EXPECT_EQ(reader->Body().Bytes(), once) << c.what << " cut " << cut;
       }
     }
   }
@@ -249,9 +259,9 @@ TEST(Buttons, RecordsWithoutStatesAreNotWritten) {
 TEST(Buttons, DamagedBodiesAreErrors) {
   const std::tuple<const char*, std::uint16_t, Bytes> cases[] = {
       {"record list without end", 7, {0x01, 0x00, 0x01, 0x02, 0x00, 0x01, 0x00, 0x00}},
-      {"record with a filter list",
+      {"record with a filter list running past the tag",
        34,
-       {0x01, 0x00, 0x00, 0x00, 0x00, 0x11, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},
+       {0x01, 0x00, 0x00, 0x00, 0x00, 0x11, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x01}},
       {"condition size past the tag",
        34,
        {0x01, 0x00, 0x00, 0x05, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x06, 0x00}},
@@ -259,8 +269,63 @@ TEST(Buttons, DamagedBodiesAreErrors) {
   for (const auto& [what, code, body] : cases) {
     EXPECT_THROW(test::ReadBody(code, body), std::exception) << what;
   }
-  // Without parsing, actions must end with their end code inside the tag.
-  EXPECT_THROW(test::ReadBody(7, {0x01, 0x00, 0x00, 0x06, 0x07}, 10, false), std::exception);
+}
+
+// Reads the format allows, once refused for no safety reason.
+TEST(Buttons, LenientReadsKeepTheButton) {
+  struct Case {
+    const char* what;
+    std::uint16_t code;
+    Bytes body;
+    Bytes written;  // empty: the body itself
+  };
+  const Case cases[] = {
+      // An action offset with no condition after the records: a button without conditions.
+      {"offset without conditions",
+       34,
+       {0x01, 0x00, 0x00, 0x03, 0x00, 0x00},
+       {0x01, 0x00, 0x00, 0x00, 0x00, 0x00}},
+      // SWF 8 filter list (one blur filter) and blend mode after the colour transform.
+      {"record with filters and blend mode",
+       34,
+       {0x01,
+        0x00,
+        0x00,
+        0x00,
+        0x00,
+        0x31 /* up, filters, blend */,
+        0x02,
+        0x00,
+        0x01,
+        0x00,
+        0x00 /* matrix */,
+        0x00 /* cxform */,
+        0x01 /* one filter */,
+        0x01 /* blur */,
+        1,
+        2,
+        3,
+        4,
+        5,
+        6,
+        7,
+        8,
+        9,
+        0x05 /* blend mode */,
+        0x00},
+       {}},
+      {"actions without their end code",
+       7,
+       {0x01, 0x00, 0x00, 0x06, 0x07},
+       {0x01, 0x00, 0x00, 0x06, 0x07, 0x00}},
+  };
+  for (const auto& c : cases) {
+    for (const bool parse : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (parse ? " parsed" : " unparsed"));
+      auto tag = test::ReadBody(c.code, c.body, 10, parse);
+      EXPECT_EQ(test::WriteBody(*tag), c.written.empty() ? c.body : c.written);
+    }
+  }
 }
 
 // A defining tag stand-in, so the renumbering has something to map from.

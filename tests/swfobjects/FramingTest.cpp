@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "swfobjects/SWFObjects.h"
-#include "tests/TestUtil.h"
+#include "tests/swfobjects/TagFamilyTest.h"
 
 namespace kestrova {
 namespace {
@@ -98,15 +98,21 @@ TEST(Catalogue, EveryCodeMakesItsClassOrNothing) {
   EXPECT_EQ(CreateTagByID(67), nullptr);
 }
 
-TEST(ErrorTag, WritesAnEmptyBodyWithCode240) {
+TEST(ErrorTag, WritesTheStoredRecordBack) {
   TSWFErrorTag tag;
   tag.FailedTagID = 2;
   tag.ErrorMessage = "bad";
+  tag.StoredBody = {0xAA, 0xBB};
   tag.BodySize = 100;
-  EXPECT_EQ(test::WriteTag(tag), (Bytes{0x00, 0x3C /* 240<<6 */}));
-  EXPECT_EQ(tag.BodySize, 0);
+  EXPECT_EQ(test::WriteTag(tag), (Bytes{0x82, 0x00 /* DefineShape, 2 bytes */, 0xAA, 0xBB}));
+  EXPECT_EQ(tag.BodySize, 2);
+  EXPECT_EQ(tag.TagID, TSWFErrorTag::kTagID);  // never mistaken for a parsed DefineShape
+  // A short body the file framed with the long header keeps that form.
+  tag.StoredLongHeader = true;
+  EXPECT_EQ(test::WriteTag(tag), (Bytes{0xBF, 0x00, 2, 0, 0, 0, 0xAA, 0xBB}));
   auto copy = CloneTag(tag);
   EXPECT_EQ(static_cast<TSWFErrorTag&>(*copy).ErrorMessage, "bad");
+  EXPECT_EQ(test::WriteTag(*copy), test::WriteTag(tag));
 }
 
 TEST(ControlTags, SetBackgroundColorGoldenAndRoundTrip) {
@@ -123,6 +129,44 @@ TEST(Assign, RefusesAnotherClass) {
   TSWFShowFrame show;
   TSWFEnd end;
   EXPECT_THROW(show.Assign(end), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// Bytes after the fields a class reads are kept and written back, for every class: padding and
+// fields of later versions survive a rewrite.
+TEST(Framing, BytesAfterTheParsedFieldsSurviveARewrite) {
+  const test::Bytes extra = {0xAA, 0xBB, 0xCC};
+  for (std::size_t i = 0; i < kTagCatalogueSize; ++i) {
+    const TTagCatalogueRow& row = kTagCatalogue[i];
+    SCOPED_TRACE(row.Name);
+    auto tag = CreateTagByID(row.Code);
+    test::Bytes body = test::WriteBody(*tag);
+    body.insert(body.end(), extra.begin(), extra.end());
+    const test::Bytes records = test::Concat({test::Record(row.Code, body), {0x40, 0x00}});
+    auto reader = test::ParseRecords(records, 10);
+    ASSERT_EQ(reader->TagList.size(), 2u);
+    const TSWFTagInfo& info = *reader->TagList[0];
+    ASSERT_NE(info.SWFObject, nullptr);
+    // After PlaceObject's fields, any bytes are its optional colour transform: these are no valid
+    // one, and the tag keeps them as stored.
+    if (row.Code != 4) {
+      EXPECT_EQ(info.Error(), nullptr) << info.Error()->ErrorMessage;
+    }
+    reader->MakeStream();
+    EXPECT_EQ(reader->Body().Bytes(), records);
+  }
+}
+
+TEST(Framing, DoActionKeepsWhatFollowsItsEndCode) {
+  const test::Bytes body = {0x07 /* Stop */, 0x00 /* end */, 0xAA, 0xBB, 0xCC};
+  auto tag = test::ReadBody(12, body);
+  EXPECT_EQ(static_cast<TSWFDoAction&>(*tag).Actions().size(), 1u);
+  EXPECT_EQ(test::WriteTag(*tag), test::Record(12, body));
 }
 
 }  // namespace

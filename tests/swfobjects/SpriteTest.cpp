@@ -184,6 +184,27 @@ TEST(DefineSprite, ReadContextReachesTheInnerTags) {
   EXPECT_EQ(test::WriteBody(actions), doAction);
 }
 
+TEST(DefineSprite, UnknownAndDamagedInnerTagsAreKeptAsStoredBytes) {
+  const Bytes unknown = {0xC1, 0x00 /* code 3, 1 byte */, 0x77};
+  const Bytes damaged = Record(15, {0x05, 0x00, 0x01 /* HasInPoint, no InPoint */});
+  const Bytes body =
+      Cat({{0x01, 0x00, 0x02, 0x00}, unknown, {0x40, 0x00}, damaged, {0x40, 0x00}, {0x00, 0x00}});
+  auto reader = Parse(Cat({Record(39, body), {0x40, 0x00}}));
+  ASSERT_EQ(reader->TagList.size(), 2u);
+  const TSWFTagInfo& info = *reader->TagList[0];
+  ASSERT_EQ(info.Error(), nullptr);
+  const auto& sprite = static_cast<const TSWFDefineSprite&>(*info.SWFObject);
+  ASSERT_EQ(sprite.ControlTags.size(), 5u);
+  ASSERT_EQ(info.SubTags.size(), 5u);
+  EXPECT_EQ(info.SubTags[0]->TagID, 3);
+  EXPECT_EQ(info.SubTags[0]->Error(), nullptr);  // unknown, not damaged
+  EXPECT_EQ(info.SubTags[2]->TagID, 15);
+  ASSERT_NE(info.SubTags[2]->Error(), nullptr);
+  EXPECT_NE(info.SubTags[2]->Error()->ErrorMessage.find("StartSound"), std::string::npos);
+  reader->MakeStream();
+  EXPECT_EQ(reader->Body().Bytes(), Cat({Record(39, body), {0x40, 0x00}}));
+}
+
 TEST(DefineSprite, BadTimelinesFailTheWholeSpriteOnly) {
   struct Case {
     const char* what;
@@ -191,27 +212,19 @@ TEST(DefineSprite, BadTimelinesFailTheWholeSpriteOnly) {
     const char* message;
   };
   const Case cases[] = {
-      {"inner code without a class",
-       {0x01, 0x00, 0x01, 0x00, 0xC0, 0x00 /* code 3 */, 0x00, 0x00},
-       "without a class"},
       {"inner tag longer than the sprite",
        Cat({{0x01, 0x00, 0x01, 0x00}, {0x45, 0x02, 0x11, 0x22}}), "runs past the sprite's end"},
       {"inner long length beyond anything",
        {0x01, 0x00, 0x01, 0x00, 0x7F, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00},
        "runs past the sprite's end"},
-      {"inner tag that cannot be read",
-       Cat({{0x01, 0x00, 0x01, 0x00},
-            Record(15, {0x05, 0x00, 0x01 /* HasInPoint, no InPoint */}),
-            {0x00, 0x00}}),
-       "inner StartSound"},
-      {"no End", {0x01, 0x00, 0x01, 0x00, 0x40, 0x00}, "Stream read error"},
+      {"no End", {0x01, 0x00, 0x01, 0x00, 0x40, 0x00}, "without an End tag"},
       {"no room for the frame count", {0x01, 0x00, 0x01}, "Stream read error"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     auto reader = Parse(Cat({Record(39, c.body), {0x40, 0x00}}));
     ASSERT_EQ(reader->TagList.size(), 2u);
-    ASSERT_EQ(reader->TagList[0]->TagID, TSWFErrorTag::kTagID);
+    ASSERT_TRUE(reader->TagList[0]->Error() != nullptr);
     const auto& error = static_cast<const TSWFErrorTag&>(*reader->TagList[0]->SWFObject);
     EXPECT_EQ(error.FailedTagID, 39);
     EXPECT_NE(error.ErrorMessage.find(c.message), std::string::npos) << error.ErrorMessage;
@@ -254,13 +267,26 @@ TEST(DefineSprite, NestingIsBounded) {
   ok->MakeStream();
   EXPECT_EQ(ok->Body().Bytes(), NestedSprites(allowed, true));
 
+  // Deeper, the sprite that passes the bound is kept as stored bytes inside its parent.
   for (const std::size_t depth : {allowed + 1, std::size_t(20000)}) {
-    auto deep = Parse(NestedSprites(depth, false));
+    const Bytes file = NestedSprites(depth, false);
+    auto deep = Parse(file);
     ASSERT_EQ(deep->TagList.size(), 1u);
-    ASSERT_EQ(deep->TagList[0]->TagID, TSWFErrorTag::kTagID) << depth;
-    EXPECT_NE(static_cast<TSWFErrorTag&>(*deep->TagList[0]->SWFObject)
-                  .ErrorMessage.find("nested too deeply"),
-              std::string::npos);
+    const TSWFTagInfo* info = deep->TagList[0].get();
+    for (std::size_t level = 0; level < allowed; ++level) {
+      ASSERT_EQ(info->Error(), nullptr) << depth << " level " << level;
+      ASSERT_FALSE(info->SubTags.empty());
+      info = info->SubTags[0].get();
+    }
+    ASSERT_NE(info->Error(), nullptr) << depth;
+    EXPECT_NE(info->Error()->ErrorMessage.find("nested too deeply"), std::string::npos);
+    // Rebuilt, short bodies take the short header; the rest, the stored sprite included, stays.
+    deep->MakeStream();
+    const Bytes once = deep->Body().Bytes();
+    auto again = Parse(once);
+    again->MakeStream();
+    EXPECT_EQ(again->Body().Bytes(), once);
+    EXPECT_LE(once.size(), file.size());
   }
 }
 
@@ -273,14 +299,14 @@ TEST(DefineSprite, TruncatedBodiesThroughTheFileReader) {
       cut.resize(6 + n);
       auto r1 = Parse(cut);
       ASSERT_EQ(r1->TagList.size(), 1u);
-      EXPECT_EQ(r1->TagList[0]->TagID, TSWFErrorTag::kTagID) << "file cut at " << n;
+      EXPECT_EQ(r1->TagList[0]->SWFObject, nullptr) << "file cut at " << n;
       // The sprite's header announces the short body: its End is missing.
       auto r2 =
           Parse(Cat({Record(39, Bytes(row.body.begin(), row.body.begin() + n)), {0x40, 0x00}}));
       ASSERT_EQ(r2->TagList.size(), 2u);
       // An empty body is not read at all; any other prefix lacks the End.
       if (n > 0) {
-        EXPECT_EQ(r2->TagList[0]->TagID, TSWFErrorTag::kTagID) << "body of " << n;
+        EXPECT_TRUE(r2->TagList[0]->Error() != nullptr) << "body of " << n;
       }
       EXPECT_EQ(r2->TagList[1]->TagID, 1);
     }
@@ -392,7 +418,7 @@ TEST(DefineSprite, MovieRoundTripsByteForByte) {
     ASSERT_TRUE(loaded.IsValid);
     loaded.ParseTags(true, true);
     ASSERT_EQ(loaded.TagList.size(), 5u);
-    for (const auto& info : loaded.TagList) EXPECT_NE(info->TagID, TSWFErrorTag::kTagID);
+    for (const auto& info : loaded.TagList) EXPECT_FALSE(info->Error() != nullptr);
     const TSWFTagInfo& sprite = *loaded.TagList[2];
     ASSERT_EQ(sprite.TagID, 39);
     ASSERT_EQ(sprite.SubTags.size(), 10u);

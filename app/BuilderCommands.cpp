@@ -1,0 +1,390 @@
+// kestrova slideshow and kestrova join: the movie builder on files a user has.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Commands.h"
+#include "flashobjects/FlashMovie.h"
+#include "media/ImageReader.h"
+#include "media/MediaError.h"
+#include "media/SoundReader.h"
+#include "player/WebPage.h"
+#include "swfobjects/SoundTags.h"
+#include "swftools/ZStream.h"
+
+namespace kestrova {
+
+namespace {
+
+// A failure that names the file it concerns; the command prints it as its one error line.
+class EFileError : public std::runtime_error {
+ public:
+  EFileError(const std::string& file, const std::string& reason)
+      : std::runtime_error("\"" + file + "\": " + reason) {}
+};
+
+// The reason of an error, without the file name a lower layer may already have put in front.
+std::string Reason(const std::exception& e, const std::string& file) {
+  std::string what = e.what();
+  for (const std::string& prefix : {"\"" + file + "\": ", file + ": "}) {
+    if (what.rfind(prefix, 0) == 0) return what.substr(prefix.size());
+  }
+  return what;
+}
+
+bool ParseNumber(const std::string& text, double low, double high, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && std::isfinite(value) && value >= low && value <= high;
+}
+
+// "RRGGBB", "#RRGGBB" or "0xRRGGBB".
+bool ParseColor(std::string text, TSWFRGBRec& color) {
+  if (text.rfind("#", 0) == 0) text.erase(0, 1);
+  if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) text.erase(0, 2);
+  if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    return false;
+  const unsigned long v = std::stoul(text, nullptr, 16);
+  color = SWFRGB(static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                 static_cast<std::uint8_t>(v));
+  return true;
+}
+
+std::string SizeText(std::uint64_t bytes) {
+  char text[32];
+  if (bytes >= 1000000) {
+    std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f KB", double(bytes) / 1e3);
+  }
+  return text;
+}
+
+// The page beside a movie, as the recorder writes one.
+void WritePage(const std::string& movie, std::int32_t width, std::int32_t height,
+               const std::string& webPlayer) {
+  WriteWebPage(WebPageFileName(movie), {movie, width, height, webPlayer});
+}
+
+// ---- slideshow ----
+
+struct TSlideshowOptions {
+  std::string Output;
+  std::vector<std::string> Images;
+  double FPS = 12;
+  double SecondsEach = 3;
+  std::string Audio;
+  TSWFRGBRec Background{0, 0, 0};
+  std::string WebPlayer;
+};
+
+// SWF plays event sounds at 5512, 11025, 22050 and 44100 Hz only.
+int SoundRateCode(std::uint32_t rate) {
+  switch (rate) {
+    case 5512:
+    case 5513:
+      return 0;
+    case 11025:
+      return 1;
+    case 22050:
+      return 2;
+    case 44100:
+      return 3;
+    default:
+      return -1;
+  }
+}
+
+// DefineSound for a WAV (PCM) or MP3 file, in the format the sound reader reports.
+std::unique_ptr<TSWFDefineSound> LoadSound(const std::string& file) {
+  TWaveReader wave(file);
+  if (!wave.Error.empty()) throw EFileError(file, wave.Error);
+  auto sound = std::make_unique<TSWFDefineSound>();
+  const bool mp3 = wave.FormatTag == kWaveFormatMP3File || wave.FormatTag == kWaveFormatMPEGLayer3;
+  if (wave.FormatTag == kWaveFormatPCM) {
+    if (wave.BitsPerSample != 8 && wave.BitsPerSample != 16) {
+      throw EFileError(file, std::to_string(wave.BitsPerSample) +
+                                 "-bit samples (a movie plays 8 and 16-bit sound)");
+    }
+    sound->SoundFormat = 3;  // uncompressed, little-endian
+  } else if (mp3) {
+    sound->SoundFormat = 2;
+  } else {
+    throw EFileError(file, "sound format " + std::to_string(wave.FormatTag) +
+                               " (a movie plays PCM WAV and MP3)");
+  }
+  const int rate = SoundRateCode(wave.SamplesPerSec);
+  if (rate < 0) {
+    throw EFileError(file, std::to_string(wave.SamplesPerSec) +
+                               " Hz (a movie plays 5512, 11025, 22050 and 44100 Hz)");
+  }
+  if (wave.Channels != 1 && wave.Channels != 2) {
+    throw EFileError(file, std::to_string(wave.Channels) + " channels (a movie plays 1 or 2)");
+  }
+  if (wave.SampleCount <= 0 || wave.SampleCount > INT32_MAX || wave.DataSize == 0) {
+    throw EFileError(file, "no sound data");
+  }
+  sound->SoundRate = static_cast<std::uint8_t>(rate);
+  sound->SoundSize = mp3 || wave.BitsPerSample == 16;
+  sound->SoundType = wave.Channels == 2;
+  sound->SoundSampleCount = static_cast<std::uint32_t>(wave.SampleCount);
+  TFileStream in(file, TFileStream::Mode::Read);
+  if (std::uint64_t(wave.DataOffset) + wave.DataSize > in.Size()) {
+    throw EFileError(file, "the sound data runs past the end of the file");
+  }
+  in.SetPosition(wave.DataOffset);
+  sound->Data = in.ReadBytes(wave.DataSize);
+  return sound;
+}
+
+int ParseSlideshow(const std::vector<std::string>& args, TSlideshowOptions& o, std::ostream& err) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--fps" || a == "--seconds-each" || a == "--audio" || a == "--background" ||
+        a == "--web-player") {
+      if (!hasValue) return UsageError("slideshow", err, a + " needs a value");
+      const std::string& v = args[++i];
+      if (a == "--fps" && !ParseNumber(v, 0.01, 255, o.FPS)) {
+        return UsageError("slideshow", err, "--fps takes a rate from 0.01 to 255");
+      }
+      if (a == "--seconds-each" && !ParseNumber(v, 0.001, 86400, o.SecondsEach)) {
+        return UsageError("slideshow", err, "--seconds-each takes a positive number of seconds");
+      }
+      if (a == "--background" && !ParseColor(v, o.Background)) {
+        return UsageError("slideshow", err, "--background takes a colour as RRGGBB");
+      }
+      if (a == "--audio") o.Audio = v;
+      if (a == "--web-player") o.WebPlayer = v;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return UsageError("slideshow", err, "unknown option \"" + a + "\"");
+    } else {
+      names.push_back(a);
+    }
+  }
+  if (names.size() < 2) return UsageError("slideshow", err, "an output and at least one image");
+  o.Output = names[0];
+  o.Images.assign(names.begin() + 1, names.end());
+  return 0;
+}
+
+// The BMP reader takes a file cut short and leaves the missing rows black; a slideshow refuses
+// it instead, since its picture would be shown damaged. Run-length files are not checked.
+void CheckBMPComplete(const std::string& file) {
+  TFileStream in(file, TFileStream::Mode::Read);
+  std::uint8_t h[34] = {};
+  if (in.Read(h, sizeof h) < sizeof h || h[0] != 'B' || h[1] != 'M') return;
+  auto u16 = [&](int i) { return std::uint32_t(h[i] | (h[i + 1] << 8)); };
+  auto u32 = [&](int i) { return u16(i) | (u16(i + 2) << 16); };
+  const std::uint32_t infoSize = u32(14);
+  const bool core = infoSize == 12;
+  const std::int64_t width = core ? u16(18) : std::int32_t(u32(18));
+  const std::int64_t height = core ? std::int16_t(u16(20)) : std::int32_t(u32(22));
+  const std::uint32_t bitCount = core ? u16(24) : u16(28);
+  const std::uint32_t compression = core ? 0 : u32(30);
+  if ((compression != kBI_RGB && compression != kBI_BITFIELDS) || width <= 0 || bitCount == 0)
+    return;
+  const std::uint64_t stride = (std::uint64_t(width) * bitCount + 31) / 32 * 4;
+  const std::uint64_t needed = u32(10) + stride * std::uint64_t(std::llabs(height));
+  if (in.Size() < needed) {
+    throw EFileError(file, "cut short: " + std::to_string(in.Size()) + " of " +
+                               std::to_string(needed) + " bytes");
+  }
+}
+
+// Each picture is loaded twice: once for the stage size, and again when it is shown, so that
+// only one picture's pixels are held at a time.
+void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) {
+  std::int32_t stageW = 1, stageH = 1;
+  for (const std::string& file : o.Images) {
+    CheckBMPComplete(file);
+    TFlashImage probe(nullptr, file);
+    stageW = std::max<std::int32_t>(stageW, probe.Width);
+    stageH = std::max<std::int32_t>(stageH, probe.Height);
+  }
+  const long frames = std::max(1L, std::lround(o.SecondsEach * o.FPS));
+  if (frames > 65535)
+    throw std::invalid_argument("an image would be shown for more than 65535 frames");
+  std::unique_ptr<TSWFDefineSound> sound;
+  if (!o.Audio.empty()) sound = LoadSound(o.Audio);
+
+  TFlashMovie movie(0, 0, stageW * 20, stageH * 20, static_cast<float>(o.FPS), false);
+  movie.SetInPixels(true);
+  movie.SetCompressed(true);
+  movie.BackgroundColor().SetRGB(o.Background);
+  movie.BeginStreaming(o.Output);
+  if (sound) {
+    sound->SoundId = movie.CurrentObjID++;
+    auto start = std::make_unique<TSWFStartSound>();
+    start->SoundId = sound->SoundId;
+    movie.AddObject(std::move(sound));
+    movie.AddObject(std::move(start));
+  }
+  for (std::size_t i = 0; i < o.Images.size(); ++i) {
+    const std::string& file = o.Images[i];
+    err << "kestrova slideshow: [" << i + 1 << "/" << o.Images.size() << "] " << file << "\n";
+    TFlashImage& image = movie.AddImage(file);
+    image.MakeData();
+    TFlashShape& shape = movie.AddImageShape(image);
+    movie.PlaceObject(shape, 1).SetTranslate((stageW - image.Width) / 2,
+                                             (stageH - image.Height) / 2);
+    movie.ShowFrame(static_cast<std::uint16_t>(frames));
+    movie.RemoveObject(1);
+    movie.Flush();
+  }
+  movie.MakeStream();
+  movie.SaveToFile(o.Output);
+  built = true;
+  WritePage(o.Output, stageW, stageH, o.WebPlayer);
+  err << "kestrova slideshow: wrote " << o.Output << " and " << WebPageFileName(o.Output) << " ("
+      << movie.FrameCount << " frames, " << stageW << "x" << stageH << ", "
+      << SizeText(std::filesystem::file_size(o.Output)) << ")\n";
+}
+
+// ---- join ----
+
+struct TInputHeader {
+  std::string File;
+  std::uint8_t Version = 0;
+  TRect FrameSize;
+  std::uint16_t FPS = 0;
+};
+
+// The header of a SWF file, without loading its body.
+TInputHeader ReadInputHeader(const std::string& file) {
+  TSWFStreamReader reader;
+  TFileStream in(file, TFileStream::Mode::Read);
+  if (!reader.CheckHeader(in)) throw EFileError(file, "not a SWF file");
+  in.SetPosition(0);
+  reader.ReadHeader(in, 1);
+  if (reader.Compressed()) {
+    TZDecompressionStream z(in);
+    reader.ReadHeader(z, 2);
+  } else {
+    reader.ReadHeader(in, 2);
+  }
+  return {file, reader.Version(), reader.FrameSize, reader.FPS};
+}
+
+std::string FPSText(std::uint16_t fps) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%g", WordToSingle(fps));
+  return text;
+}
+
+void BuildJoin(const std::string& output, const std::vector<std::string>& inputs,
+               const std::string& webPlayer, bool& built, std::ostream& err) {
+  std::vector<TInputHeader> headers;
+  std::int32_t width = 0, height = 0;
+  for (const std::string& file : inputs) {
+    headers.push_back(ReadInputHeader(file));
+    width = std::max(width, headers.back().FrameSize.Right);
+    height = std::max(height, headers.back().FrameSize.Bottom);
+  }
+  const TInputHeader& first = headers.front();
+  for (const TInputHeader& h : headers) {
+    if (h.Version != first.Version) {
+      err << "kestrova join: " << h.File << " is SWF version " << int(h.Version) << ", "
+          << first.File << " version " << int(first.Version) << "; the output takes the highest\n";
+    }
+    if (h.FPS != first.FPS) {
+      err << "kestrova join: " << h.File << " runs at " << FPSText(h.FPS)
+          << " fps; the output runs at " << FPSText(first.FPS) << " fps, the rate of " << first.File
+          << "\n";
+    }
+  }
+  TFlashMovie movie(0, 0, width, height, WordToSingle(first.FPS), false);
+  movie.FPS = first.FPS;
+  movie.SetCompressed(true);
+  movie.BeginStreaming(output);
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const std::string& file = inputs[i];
+    TFlashExternalMovie* external = nullptr;
+    try {
+      external = &movie.AddExternalMovie(file, TFlashExternalMovie::kModeSprite, true);
+    } catch (const std::length_error& e) {
+      throw EFileError(file, Reason(e, file));
+    }
+    std::uint32_t frames = 0;
+    for (const auto& info : external->Reader()->TagList) frames += info->TagID == 1;
+    err << "kestrova join: [" << i + 1 << "/" << inputs.size() << "] " << file << " (" << frames
+        << " frames)\n";
+    if (frames > 65535) throw EFileError(file, "more than 65535 frames");
+    const auto depth = static_cast<std::uint16_t>(i % 65535 + 1);
+    movie.PlaceObject(*external->Sprite(), depth);
+    movie.ShowFrame(static_cast<std::uint16_t>(frames));
+    movie.RemoveObject(depth);
+  }
+  movie.MakeStream();
+  movie.SaveToFile(output);
+  built = true;
+  WritePage(output, width / 20, height / 20, webPlayer);
+  err << "kestrova join: wrote " << output << " and " << WebPageFileName(output) << " ("
+      << movie.FrameCount << " frames, " << width / 20 << "x" << height / 20 << ", "
+      << SizeText(std::filesystem::file_size(output)) << ")\n";
+}
+
+// Runs a build; any failure becomes the command's one error line, and no output is left.
+template <class F>
+int Guarded(const char* command, const std::string& output, std::ostream& err, F build) {
+  bool built = false;
+  try {
+    build(built);
+    return 0;
+  } catch (const std::exception& e) {
+    std::string what = e.what();
+    // The stream layer names the temporary file beside the output that it could not create;
+    // the user knows the output.
+    if (what.rfind("Cannot create file \"" + output + ".", 0) == 0) {
+      const std::size_t colon = what.rfind(": ");
+      what = "\"" + output + "\": cannot be written" +
+             (colon == std::string::npos ? "" : " (" + what.substr(colon + 2) + ")");
+    }
+    err << "kestrova " << command << ": " << what << "\n";
+    std::error_code ignored;
+    for (const std::string& file : {output + ".part", WebPageFileName(output) + ".part"}) {
+      std::filesystem::remove(file, ignored);
+    }
+    // A movie whose page could not be written goes too: the command leaves all or nothing.
+    if (built) std::filesystem::remove(output, ignored);
+    return 1;
+  }
+}
+
+}  // namespace
+
+int SlideshowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  (void)out;
+  TSlideshowOptions options;
+  if (int status = ParseSlideshow(args, options, err); status != 0) return status;
+  return Guarded("slideshow", options.Output, err,
+                 [&](bool& built) { BuildSlideshow(options, built, err); });
+}
+
+int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  (void)out;
+  std::vector<std::string> names;
+  std::string webPlayer;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--web-player") {
+      if (i + 1 >= args.size()) return UsageError("join", err, "--web-player needs a URL");
+      webPlayer = args[++i];
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return UsageError("join", err, "unknown option \"" + args[i] + "\"");
+    } else {
+      names.push_back(args[i]);
+    }
+  }
+  if (names.size() < 2) return UsageError("join", err, "an output and at least one movie");
+  const std::vector<std::string> inputs(names.begin() + 1, names.end());
+  return Guarded("join", names[0], err,
+                 [&](bool& built) { BuildJoin(names[0], inputs, webPlayer, built, err); });
+}
+
+}  // namespace kestrova

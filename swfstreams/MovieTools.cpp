@@ -1,0 +1,81 @@
+#include "swfstreams/MovieTools.h"
+
+#include <cstdio>
+
+namespace kestrova {
+
+namespace {
+
+std::string Format(const char* format, auto... values) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, format, values...);
+  return buf;
+}
+
+void ListTag(const TSWFTagInfo& info, int depth, bool cp1252, std::ostream& out) {
+  const std::string indent(2 * depth, ' ');
+  const auto code = static_cast<std::uint16_t>(info.TagID);
+  out << Format("%08llX %s%3u %-20s %-5s %8lld %5lld",
+                static_cast<unsigned long long>(info.Position), indent.c_str(), code, TagName(code),
+                info.LongHeader ? "long" : "short", static_cast<long long>(info.Length),
+                static_cast<long long>(info.FrameNum));
+  TSWFDescription d;
+  if (const TSWFObject* obj = info.Object()) obj->Describe(d);
+  auto text = [cp1252](const std::string& s) { return cp1252 ? Cp1252ToUtf8(s) : s; };
+  if (!d.Fields.empty()) out << "  " << text(d.Fields);
+  out << "\n";
+  for (const auto& [lineDepth, line] : d.Lines) {
+    out << std::string(9 + 2 * (depth + lineDepth + 1), ' ') << text(line) << "\n";
+  }
+  for (const auto& sub : info.SubTags) ListTag(*sub, depth + 1, cp1252, out);
+}
+
+// Entries whose body could not be read, sprites' inner tags included.
+std::size_t CountErrors(const std::vector<std::unique_ptr<TSWFTagInfo>>& list) {
+  std::size_t errors = 0;
+  for (const auto& info : list) errors += (info->Error() ? 1 : 0) + CountErrors(info->SubTags);
+  return errors;
+}
+
+}  // namespace
+
+void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileName,
+                       std::ostream& out) {
+  const TRect& f = reader.FrameSize;
+  out << "File:        " << fileName << "\n";
+  out << "Signature:   " << std::string(reader.Signature(), 3)
+      << (reader.Compressed() ? " (compressed)" : " (plain)") << "\n";
+  out << "Version:     " << int(reader.Version()) << "\n";
+  out << "File length: " << reader.FileLength() << "\n";
+  out << Format("Frame size:  %d,%d - %d,%d twips (%g x %g pixels)\n", f.Left, f.Top, f.Right,
+                f.Bottom, (double(f.Right) - f.Left) / 20.0, (double(f.Bottom) - f.Top) / 20.0);
+  out << Format("Frame rate:  %g fps\n", static_cast<double>(reader.GetFPS()));
+  out << "Frame count: " << reader.FrameCount << "\n";
+  out << "Tags:        " << reader.TagList.size() << "\n";
+  if (reader.TrailingBytes() > 0) {
+    out << "Trailing:    " << reader.TrailingBytes() << " byte(s) at the end form no tag\n";
+  }
+  out << "  offset code name                 head      body frame  fields\n";
+  const bool cp1252 = reader.Version() < 6;
+  for (const auto& info : reader.TagList) ListTag(*info, 0, cp1252, out);
+}
+
+std::vector<std::string> RebuildMovie(TSWFStreamReader& reader, TRewriteCompression compression) {
+  std::vector<std::string> warnings = reader.Warnings;
+  // The version is settled before the body is made: tags are written for the movie's version.
+  if (compression != TRewriteCompression::Keep) {
+    reader.SetCompressed(compression == TRewriteCompression::Compressed);
+  }
+  if (reader.TrailingBytes() > 0) {
+    warnings.push_back(std::to_string(reader.TrailingBytes()) +
+                       " byte(s) at the end form no tag and were copied unchanged");
+  }
+  if (const std::size_t errors = CountErrors(reader.TagList)) {
+    warnings.push_back(std::to_string(errors) +
+                       " tag(s) could not be read and were copied unchanged");
+  }
+  reader.MakeStream();
+  return warnings;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,182 @@
+#include "swftools/SafeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace kestrova {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what, int error) {
+  throw EStreamError("Cannot write file \"" + path + "\": " + what +
+                     (error ? std::string(": ") + std::strerror(error) : std::string()));
+}
+
+// Buffered, forward-only writer over a descriptor it does not own.
+class TDescriptorStream : public TStream {
+ public:
+  TDescriptorStream(int fd, const std::string& path) : FFd(fd), FPath(path) {
+    FBuffer.reserve(kBufferSize);
+  }
+
+  std::size_t Read(void*, std::size_t) override { Fail(FPath, "the stream is write-only", 0); }
+  void Write(const void* buffer, std::size_t count) override {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    if (FBuffer.size() + count > kBufferSize) Flush();
+    if (count >= kBufferSize) {
+      WriteAll(bytes, count);
+    } else {
+      FBuffer.insert(FBuffer.end(), bytes, bytes + count);
+    }
+    FWritten += count;
+  }
+  void WriteByte(std::uint8_t b) override {
+    if (FBuffer.size() >= kBufferSize) Flush();
+    FBuffer.push_back(b);
+    ++FWritten;
+  }
+  std::uint64_t Position() const override { return FWritten; }
+  void SetPosition(std::uint64_t position) override {
+    if (position != FWritten) Fail(FPath, "the stream goes forward only", 0);
+  }
+  std::uint64_t Size() const override { return FWritten; }
+  bool Seekable() const override { return false; }
+
+  void Flush() {
+    WriteAll(FBuffer.data(), FBuffer.size());
+    FBuffer.clear();
+  }
+
+ private:
+  static constexpr std::size_t kBufferSize = 1 << 16;
+  void WriteAll(const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+      const ssize_t n = ::write(FFd, bytes, count);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(FPath, "write failed", n < 0 ? errno : EIO);
+      bytes += n;
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+  int FFd;
+  const std::string& FPath;
+  std::vector<std::uint8_t> FBuffer;
+  std::uint64_t FWritten = 0;
+};
+
+// Closes a descriptor on every path out.
+struct TDescriptor {
+  int Fd = -1;
+  ~TDescriptor() {
+    if (Fd >= 0) ::close(Fd);
+  }
+  // Closes now and reports whether the close succeeded (a late write error can show up here).
+  bool Close() {
+    const int fd = Fd;
+    Fd = -1;
+    return ::close(fd) == 0;
+  }
+};
+
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+void WriteInPlace(const std::string& path, const std::string& shown,
+                  const std::function<void(TStream&)>& write) {
+  TDescriptor fd;
+  // No O_CREAT: the pipe or device must be the one found there, not a file made in its place.
+  fd.Fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd.Fd < 0) Fail(shown, "cannot open it", errno);
+  TDescriptorStream stream(fd.Fd, shown);
+  write(stream);
+  stream.Flush();
+  if (!fd.Close()) Fail(shown, "close failed", errno);
+}
+
+void ReplaceFile(const std::string& path, const std::string& shown, const struct stat* old,
+                 const std::function<void(TStream&)>& write) {
+  std::string name = path;
+  const std::size_t slash = name.find_last_of('/');
+  name.insert(slash == std::string::npos ? 0 : slash + 1, ".");
+  std::vector<char> tempName(name.begin(), name.end());
+  for (const char c : std::string(".XXXXXX")) tempName.push_back(c);
+  tempName.push_back('\0');
+  TDescriptor fd;
+  // mkstemp creates with O_CREAT|O_EXCL, which never follows a link planted under the name.
+  fd.Fd = ::mkstemp(tempName.data());
+  if (fd.Fd < 0) Fail(shown, "cannot create a file in \"" + FolderOf(path) + "\"", errno);
+  const std::string temp = tempName.data();
+  try {
+    if (::fchmod(fd.Fd, old ? (old->st_mode & 07777) : NewFileMode()) != 0) {
+      Fail(shown, "cannot set its permissions", errno);
+    }
+    // Keeping the owner needs privileges the caller may lack; the permissions are kept anyway.
+    if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid())) {
+      (void)!::fchown(fd.Fd, old->st_uid, old->st_gid);
+    }
+    TDescriptorStream stream(fd.Fd, shown);
+    write(stream);
+    stream.Flush();
+    if (::fsync(fd.Fd) != 0) Fail(shown, "cannot flush it to disk", errno);
+    if (!fd.Close()) Fail(shown, "close failed", errno);
+    if (::rename(temp.c_str(), path.c_str()) != 0) Fail(shown, "cannot replace it", errno);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  // Make the rename itself durable; a folder that cannot be synced does not undo the save.
+  TDescriptor folder;
+  folder.Fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder.Fd >= 0) (void)::fsync(folder.Fd);
+}
+
+}  // namespace
+
+void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write) {
+  if (path.empty()) Fail(path, "no file name", 0);
+  std::string target = path;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    // Saving through a link updates the file it points at; the link stays as it is.
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) Fail(path, "it is a link to a missing file", errno);
+    target = resolved.get();
+  }
+  if (::stat(target.c_str(), &st) != 0) {
+    if (errno != ENOENT) Fail(path, "cannot examine it", errno);
+    ReplaceFile(target, path, nullptr, write);
+    return;
+  }
+  if (S_ISREG(st.st_mode)) {
+    // A file its owner made read-only is not ours to replace, even though the folder would let us.
+    if (::access(target.c_str(), W_OK) != 0) Fail(path, "it is read-only", errno);
+    ReplaceFile(target, path, &st, write);
+  } else if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+    WriteInPlace(target, path, write);
+  } else if (S_ISDIR(st.st_mode)) {
+    Fail(path, "it is a folder", 0);
+  } else {
+    Fail(path, "it is neither a regular file, a pipe nor a character device", 0);
+  }
+}
+
+}  // namespace kestrova

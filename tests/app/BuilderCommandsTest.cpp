@@ -1,0 +1,232 @@
+// kestrova slideshow and kestrova join, read back with the project's reader.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "app/Commands.h"
+#include "swfstreams/SWFStreams.h"
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Fixture(const char* name) {
+  return std::string(KESTROVA_TEST_DATA) + "/media/" + name;
+}
+
+class BuilderCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("kestrova-builder-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string Path(const std::string& name) { return (dir / name).string(); }
+  int Run(std::vector<std::string> args) {
+    out.str("");
+    err.str("");
+    return RunCommandLine(args, out, err);
+  }
+  std::set<std::string> Files() {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+  }
+  std::unique_ptr<TSWFStreamReader> Read(const std::string& name) {
+    auto reader = std::make_unique<TSWFStreamReader>(Path(name));
+    EXPECT_TRUE(reader->IsValid);
+    reader->ParseTags(true, true);
+    return reader;
+  }
+  fs::path dir;
+  std::ostringstream out, err;
+};
+
+template <class T>
+std::vector<const T*> TagsOf(const TSWFStreamReader& reader) {
+  std::vector<const T*> tags;
+  for (const auto& info : reader.TagList) {
+    if (auto* t = dynamic_cast<const T*>(info->SWFObject.get())) tags.push_back(t);
+  }
+  return tags;
+}
+
+TEST_F(BuilderCommands, SlideshowCentresEachPictureOnTheLargestStage) {
+  ASSERT_EQ(
+      Run({"slideshow", Path("show.swf"), Fixture("bmp8.bmp"), Fixture("jpeg_baseline_640x480.jpg"),
+           Fixture("bmp24.bmp"), "--fps", "4", "--seconds-each", "1.5", "--background", "#336699",
+           "--audio", Fixture("wav_pcm16_stereo_44100.wav")}),
+      0)
+      << err.str();
+  EXPECT_NE(err.str().find("[3/3]"), std::string::npos) << "progress";
+  const auto reader = Read("show.swf");
+  EXPECT_TRUE(reader->Compressed());
+  EXPECT_EQ(reader->FrameSize, (TRect{0, 0, 640 * 20, 480 * 20}));
+  EXPECT_EQ(reader->FPS, 4 << 8);
+  EXPECT_EQ(reader->FrameCount, 18);  // 6 frames each
+  const auto background = TagsOf<TSWFSetBackgroundColor>(*reader);
+  ASSERT_EQ(background.size(), 1u);
+  EXPECT_EQ(background[0]->BackgroundColor().GetRec(), (TSWFRGBRec{0x33, 0x66, 0x99}));
+  const auto places = TagsOf<TSWFPlaceObject2>(*reader);
+  ASSERT_EQ(places.size(), 3u);
+  const std::int32_t expected[3][2] = {{311, 235}, {0, 0}, {311, 235}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(places[i]->Depth, 1);
+    const TSWFMatrix* m = places[i]->MatrixIfAny();
+    EXPECT_EQ(m ? m->TranslateX : 0, expected[i][0] * 20) << i;
+    EXPECT_EQ(m ? m->TranslateY : 0, expected[i][1] * 20) << i;
+  }
+  EXPECT_EQ(TagsOf<TSWFDefineBitsJPEG2>(*reader).size(), 1u);
+  EXPECT_EQ(TagsOf<TSWFDefineBitsLossless>(*reader).size(), 2u);
+  EXPECT_EQ(TagsOf<TSWFRemoveObject2>(*reader).size(), 3u);
+  // The sound is defined and started before the first frame ends.
+  const auto sounds = TagsOf<TSWFDefineSound>(*reader);
+  ASSERT_EQ(sounds.size(), 1u);
+  EXPECT_EQ(sounds[0]->SoundFormat, 3);
+  EXPECT_EQ(sounds[0]->SoundRate, 3);
+  EXPECT_TRUE(sounds[0]->SoundSize);
+  EXPECT_TRUE(sounds[0]->SoundType);
+  EXPECT_GT(sounds[0]->SoundSampleCount, 0u);
+  EXPECT_EQ(sounds[0]->Data.size(), sounds[0]->SoundSampleCount * 4);
+  bool started = false;
+  for (const auto& info : reader->TagList) {
+    if (auto* s = dynamic_cast<const TSWFStartSound*>(info->SWFObject.get())) {
+      EXPECT_EQ(s->SoundId, sounds[0]->SoundId);
+      EXPECT_EQ(info->FrameNum, 1);
+      started = true;
+    }
+  }
+  EXPECT_TRUE(started);
+  EXPECT_EQ(Files(), (std::set<std::string>{"show.swf", "show.html"}));
+}
+
+TEST_F(BuilderCommands, SlideshowOfAnMP3SoundKeepsItsFrames) {
+  ASSERT_EQ(Run({"slideshow", Path("mp3.swf"), Fixture("bmp24.bmp"), "--audio",
+                 Fixture("mp3_cbr128_tags.mp3")}),
+            0)
+      << err.str();
+  const auto reader = Read("mp3.swf");
+  const auto sounds = TagsOf<TSWFDefineSound>(*reader);
+  ASSERT_EQ(sounds.size(), 1u);
+  EXPECT_EQ(sounds[0]->SoundFormat, 2);
+  ASSERT_GE(sounds[0]->Data.size(), 2u);
+  EXPECT_EQ(sounds[0]->Data[0], 0xFF) << "the data starts with an MPEG frame, not a tag";
+}
+
+TEST_F(BuilderCommands, BadInputStopsWithOneLineAndNoOutput) {
+  {
+    std::ofstream(Path("text.bmp")) << "this is not a picture";
+    const auto bytes = ReadFileBytes(Fixture("bmp24.bmp"));
+    std::ofstream(Path("cut.bmp"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size() - 20));
+    std::ofstream(Path("in.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), 3);
+  }
+  const std::string bmp = Fixture("bmp24.bmp");
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Names;  // what the error line must name
+  };
+  const TCase cases[] = {
+      {{"slideshow", Path("o.swf"), bmp, Path("missing.bmp")}, "missing.bmp"},
+      {{"slideshow", Path("o.swf"), bmp, Path("text.bmp")}, "text.bmp"},
+      {{"slideshow", Path("o.swf"), bmp, Path("cut.bmp")}, "cut.bmp"},
+      {{"slideshow", Path("o.swf"), Fixture("jpeg_progressive.jpg")}, "jpeg_progressive.jpg"},
+      {{"slideshow", Path("o.swf"), bmp, "--audio", Fixture("not_sound.ogg")}, "not_sound.ogg"},
+      {{"slideshow", Path("o.swf"), bmp, "--audio", Fixture("wav_data_overrun.wav")},
+       "wav_data_overrun.wav"},
+      {{"slideshow", Path("o.swf"), bmp, "--audio", Fixture("wav_pcm8_mono_11025.wav"), "--audio",
+        Path("missing.wav")},
+       "missing.wav"},
+      {{"slideshow", Path("no/such/dir/o.swf"), bmp}, "no/such/dir/o.swf"},
+      {{"join", Path("o.swf"), Path("missing.swf")}, "missing.swf"},
+      {{"join", Path("o.swf"), bmp}, "bmp24.bmp"},
+      {{"join", Path("o.swf"), Path("in.swf")}, "in.swf"},
+      {{"join", Path("no/such/dir/o.swf"), Path("good.swf")}, "no/such/dir/o.swf"},
+  };
+  ASSERT_EQ(Run({"slideshow", Path("good.swf"), bmp}), 0);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.Args));
+    EXPECT_EQ(Run(c.Args), 1);
+    const std::string e = err.str();
+    const std::string last = e.substr(e.rfind('\n', e.size() - 2) + 1);
+    EXPECT_EQ(last.rfind("kestrova " + c.Args[0] + ": ", 0), 0u) << e;
+    EXPECT_NE(last.find(c.Names), std::string::npos) << e;
+    EXPECT_EQ(out.str(), "");
+    EXPECT_FALSE(Files().count("o.swf"));
+  }
+  EXPECT_EQ(Files(),
+            (std::set<std::string>{"good.swf", "good.html", "text.bmp", "cut.bmp", "in.swf"}));
+  // A page that cannot be written takes its movie with it.
+  fs::create_directories(Path("blocked.html"));
+  EXPECT_EQ(Run({"slideshow", Path("blocked.swf"), bmp}), 1);
+  EXPECT_NE(err.str().find("blocked.html"), std::string::npos) << err.str();
+  EXPECT_FALSE(Files().count("blocked.swf"));
+}
+
+TEST_F(BuilderCommands, JoinPlaysEachMovieAsASpriteForItsOwnFrames) {
+  const std::string bmp = Fixture("bmp8.bmp");
+  ASSERT_EQ(Run({"slideshow", Path("a.swf"), bmp, bmp, "--fps", "12", "--seconds-each", "0.25"}),
+            0);
+  ASSERT_EQ(Run({"slideshow", Path("b.swf"), Fixture("jpeg_baseline_640x480.jpg"), "--fps", "6",
+                 "--seconds-each", "1"}),
+            0);
+  ASSERT_EQ(Run({"slideshow", Path("c.swf"), Fixture("bmp24.bmp"), "--fps", "12", "--seconds-each",
+                 "0.1"}),
+            0);
+  ASSERT_EQ(Run({"join", Path("joined.swf"), Path("a.swf"), Path("b.swf"), Path("c.swf"),
+                 "--web-player", "ruffle/ruffle.js"}),
+            0)
+      << err.str();
+  const auto page = ReadFileBytes(Path("joined.html"));
+  const std::string html(page.begin(), page.end());
+  EXPECT_NE(html.find("joined.swf"), std::string::npos);
+  EXPECT_NE(html.find("ruffle/ruffle.js"), std::string::npos);
+  EXPECT_NE(html.find("640"), std::string::npos);
+  EXPECT_NE(err.str().find("b.swf runs at 6 fps"), std::string::npos) << err.str();
+  const auto reader = Read("joined.swf");
+  EXPECT_EQ(reader->FrameSize, (TRect{0, 0, 640 * 20, 480 * 20}));
+  EXPECT_EQ(reader->FPS, 12 << 8);
+  EXPECT_EQ(reader->FrameCount, 6 + 6 + 1);
+  const auto sprites = TagsOf<TSWFDefineSprite>(*reader);
+  ASSERT_EQ(sprites.size(), 3u);
+  const int frames[] = {6, 6, 1};
+  std::set<std::uint16_t> defined;
+  std::vector<std::uint16_t*> ids;
+  for (const auto& info : reader->TagList) {
+    if (!info->SWFObject) continue;
+    ids.clear();
+    info->SWFObject->ReferencedCharacterIDs(ids);
+    for (const std::uint16_t* id : ids) EXPECT_TRUE(defined.count(*id)) << "undefined " << *id;
+    ids.clear();
+    info->SWFObject->DefinedCharacterIDs(ids);
+    for (const std::uint16_t* id : ids) EXPECT_TRUE(defined.insert(*id).second) << "twice " << *id;
+  }
+  const auto places = TagsOf<TSWFPlaceObject2>(*reader);
+  ASSERT_EQ(places.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(sprites[i]->FrameCount, frames[i]);
+    EXPECT_EQ(places[i]->CharacterId(), sprites[i]->SpriteId);
+    EXPECT_EQ(places[i]->Depth, i + 1);
+  }
+}
+
+TEST_F(BuilderCommands, UsageErrors) {
+  EXPECT_EQ(Run({"slideshow", Path("o.swf")}), 2);
+  EXPECT_EQ(Run({"slideshow", Path("o.swf"), "x.bmp", "--fps", "0"}), 2);
+  EXPECT_EQ(Run({"slideshow", Path("o.swf"), "x.bmp", "--background", "blue"}), 2);
+  EXPECT_EQ(Run({"slideshow", Path("o.swf"), "x.bmp", "--seconds-each"}), 2);
+  EXPECT_EQ(Run({"join", Path("o.swf")}), 2);
+  EXPECT_EQ(Run({"join", Path("o.swf"), "a.swf", "--zip"}), 2);
+  EXPECT_NE(err.str().find("unknown option \"--zip\""), std::string::npos);
+  EXPECT_TRUE(Files().empty());
+}
+
+}  // namespace
+}  // namespace kestrova
