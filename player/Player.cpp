@@ -596,6 +596,9 @@ std::unique_ptr<TSWFObject> NextTag(TPlayerState& s) {
     TMemoryStream m(std::move(body));
     TBitsEngine be(m);
     tag->BodySize = static_cast<std::int32_t>(length);
+    // The tag object lives only until it is turned into the player's own records, so the memory
+    // budget of reading applies to each tag alone, not to the whole movie.
+    s.Context.MemoryUsed = 0;
     ReadTagBody(*tag, be, s.Context);
   } catch (const std::exception& e) {
     if (++s.DamagedTags <= 20) {
