@@ -261,13 +261,17 @@ TInputHeader ReadInputHeader(const std::string& file) {
   TSWFStreamReader reader;
   TFileStream in(file, TFileStream::Mode::Read);
   if (!reader.CheckHeader(in)) throw EFileError(file, "not a SWF file");
-  in.SetPosition(0);
-  reader.ReadHeader(in, 1);
-  if (reader.Compressed()) {
-    TZDecompressionStream z(in);
-    reader.ReadHeader(z, 2);
-  } else {
-    reader.ReadHeader(in, 2);
+  try {
+    in.SetPosition(0);
+    reader.ReadHeader(in, 1);
+    if (reader.Compressed()) {
+      TZDecompressionStream z(in);
+      reader.ReadHeader(z, 2);
+    } else {
+      reader.ReadHeader(in, 2);
+    }
+  } catch (const EStreamError& e) {
+    throw EFileError(file, std::string("damaged header (") + e.what() + ")");
   }
   return {file, reader.Version(), reader.FrameSize, reader.FPS};
 }

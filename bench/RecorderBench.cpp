@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/Palette.h"
 #include "platform/PosixFiles.h"
 #include "platform/sim/SimDesktop.h"
 #include "recorder/Automation.h"
@@ -129,18 +130,34 @@ TSegmentFigures RecordSegment(TScene scene, int frames, const std::string& file)
   return f;
 }
 
-// Runs work in a child process; returns the child's peak resident memory in MB.
-double PeakMbOfChild(const std::function<void()>& work) {
+// Runs this program again as a fresh process doing one piece of work (see main); returns its
+// peak resident memory in MB (its own VmHWM: a fresh process's high-water mark owes nothing to
+// what this process holds), or -1 when it failed.
+double PeakMbOfChild(const std::vector<std::string>& args) {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return -1;
+  std::string command = "'" + std::string(self, static_cast<std::size_t>(n)) + "' --child";
+  for (const std::string& a : args) command += " '" + a + "'";
   std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    work();
-    std::_Exit(0);
+  FILE* child = ::popen(command.c_str(), "r");
+  if (child == nullptr) return -1;
+  double kb = -1;
+  if (std::fscanf(child, "%lf", &kb) != 1) kb = -1;
+  return ::pclose(child) == 0 && kb > 0 ? kb / 1024.0 : -1;
+}
+
+// This process's peak resident memory in kB.
+long PeakKb() {
+  FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return -1;
+  char line[256];
+  long kb = -1;
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
   }
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  return usage.ru_maxrss / 1024.0;
+  std::fclose(status);
+  return kb;
 }
 
 std::string TempFolder() {
@@ -159,7 +176,8 @@ void BM_CaptureToSegment(benchmark::State& state) {
   state.counters["encode_ms"] = f.EncodeMs / frames;
   state.counters["save_ms"] = f.SaveMs / frames;
   state.counters["bytes_per_s"] = f.Bytes / f.RecordedSeconds;
-  state.counters["peak_MB"] = PeakMbOfChild([&] { RecordSegment(scene, frames, dir + "/m.swf"); });
+  state.counters["peak_MB"] = PeakMbOfChild(
+      {"segment", std::to_string(state.range(0)), std::to_string(frames), dir + "/m.swf"});
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_CaptureToSegment)
@@ -185,40 +203,38 @@ void BM_JoinOneHour(benchmark::State& state) {
   state.counters["output_MB"] = bytes / 1e6;
   state.counters["segment_file_MB"] = std::filesystem::file_size(dir + "/capture1.swf") / 1e6;
   state.counters["one_segment_peak_MB"] =
-      PeakMbOfChild([&] { WriteOutputFiles({inputs[0]}, 1920, 1080, dir + "/one.swf", '/'); });
+      PeakMbOfChild({"join", "1", dir + "/capture1.swf", dir + "/one.swf"});
   state.counters["join_peak_MB"] =
-      PeakMbOfChild([&] { WriteOutputFiles(inputs, 1920, 1080, dir + "/hour2.swf", '/'); });
+      PeakMbOfChild({"join", "360", dir + "/capture1.swf", dir + "/hour2.swf"});
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_JoinOneHour)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The whole recorder (tool window flows, capture loop, segments, join) recording the typical
-// desktop for N seconds: its peak memory should not grow with N.
+// desktop for N seconds, as `kestrova record` does: its peak memory should not grow with N.
+void Record(std::uint32_t seconds, const std::string& dir) {
+  sim::TSimDesktop desktop(Scene(TScene::Typical));
+  TPosixFileLocations files([&](const char* name) -> const char* {
+    return std::string(name) == "HOME" ? dir.c_str() : nullptr;
+  });
+  desktop.SetFiles(&files);
+  TAutomationOptions ao;
+  ao.Seconds = seconds;
+  ao.OutputName = dir + "/rec.swf";
+  TRecordAutomation automation(desktop.Platform(), ao);
+  TRecorderOptions options;
+  options.MovieFactory = FlashSegmentMovieFactory();
+  TFrmImage form(automation.Platform(), options);
+  try {
+    form.Run();
+  } catch (const TProcessHalted&) {
+  }
+}
+
 void BM_RecorderPeakMemory(benchmark::State& state) {
   const std::string dir = TempFolder();
-  const auto seconds = static_cast<std::uint32_t>(state.range(0));
-  auto record = [&] {
-    sim::TSimDesktop desktop(Scene(TScene::Typical));
-    TPosixFileLocations files([&](const char* name) -> const char* {
-      static std::string home;
-      home = dir;
-      return std::string(name) == "HOME" ? home.c_str() : nullptr;
-    });
-    desktop.SetFiles(&files);
-    TAutomationOptions ao;
-    ao.Seconds = seconds;
-    ao.OutputName = dir + "/rec.swf";
-    TRecordAutomation automation(desktop.Platform(), ao);
-    TRecorderOptions options;
-    options.MovieFactory = FlashSegmentMovieFactory();
-    TFrmImage form(automation.Platform(), options);
-    try {
-      form.Run();
-    } catch (const TProcessHalted&) {
-    }
-  };
   double peak = 0;
-  for (auto _ : state) peak = PeakMbOfChild(record);
+  for (auto _ : state) peak = PeakMbOfChild({"record", std::to_string(state.range(0)), dir});
   state.counters["peak_MB"] = peak;
   std::filesystem::remove_all(dir);
 }
@@ -229,7 +245,52 @@ BENCHMARK(BM_RecorderPeakMemory)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// The palette mapping alone: a 1920x1080 screen of the typical desktop, as 32-bit pixels.
+void BM_PaletteMapping(benchmark::State& state) {
+  sim::TSimDesktop desktop(Scene(TScene::Typical));
+  const std::vector<std::uint8_t> indices = desktop.Compose(0, {0, 0, 1920, 1080}, true);
+  std::vector<std::uint8_t> bgrx(indices.size() * 4);
+  const auto& palette = FixedPalette();
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    const TRGBQuad& q = palette[indices[i]];
+    bgrx[4 * i] = q.Blue;
+    bgrx[4 * i + 1] = q.Green;
+    bgrx[4 * i + 2] = q.Red;
+  }
+  std::vector<std::uint8_t> out(indices.size());
+  for (auto _ : state) {
+    MapRow(bgrx.data(), out.data(), out.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(out.size()));
+}
+BENCHMARK(BM_PaletteMapping)->Unit(benchmark::kMillisecond);
+
+// The work of a child process (PeakMbOfChild).
+int RunChild(const std::vector<std::string>& a) {
+  if (a.size() == 4 && a[0] == "segment") {
+    RecordSegment(static_cast<TScene>(std::stoi(a[1])), std::stoi(a[2]), a[3]);
+  } else if (a.size() == 4 && a[0] == "join") {
+    const std::vector<TSegmentInput> inputs(std::stoul(a[1]), TSegmentInput{a[2], std::nullopt});
+    WriteOutputFiles(inputs, 1920, 1080, a[3], '/');
+  } else if (a.size() == 3 && a[0] == "record") {
+    Record(static_cast<std::uint32_t>(std::stoul(a[1])), a[2]);
+  } else {
+    return 2;
+  }
+  std::printf("%ld\n", PeakKb());
+  return 0;
+}
+
 }  // namespace
 }  // namespace kestrova
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--child") {
+    return kestrova::RunChild(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -4,10 +4,21 @@
 
 # Debian keeps a package's documents in share/doc/<package>, in lower case.
 set(CMAKE_INSTALL_DOCDIR "share/doc/kestrova" CACHE PATH "Documentation directory")
+# Qt's CMake files include GNUInstallDirs before this, leaving the cache entry empty.
+if(NOT CMAKE_INSTALL_DOCDIR)
+  set(CMAKE_INSTALL_DOCDIR "share/doc/kestrova" CACHE PATH "Documentation directory" FORCE)
+endif()
 include(GNUInstallDirs)
 
 install(TARGETS kestrova RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md LICENSE NOTICES.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# With the desktop backend: the menu entry and the icon (drawn at build time) where a Linux
+# desktop looks for them.
+if(KESTROVA_X11)
+  install(FILES platform/qt/kestrova.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_BINARY_DIR}/platform/qt/kestrova.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
+endif()
 
 set(CPACK_PACKAGE_NAME kestrova)
 set(CPACK_PACKAGE_VENDOR "The Kestrova developers")

@@ -66,6 +66,17 @@ TFlashImage::TFlashImage(TFlashMovie* owner, const std::string& fileName) : TFla
 TFlashImage::~TFlashImage() = default;
 
 void TFlashImage::LoadFromHandle(const TDIBitmap& bitmap) {
+  if (bitmap.Compression == kBI_RLE8 || bitmap.Compression == kBI_RLE4) {
+    // Run-length pixels are decoded by the BMP reader first.
+    TBMPReader reader;
+    try {
+      reader.LoadFromHandle(bitmap);
+    } catch (const EMediaError& e) {
+      throw std::invalid_argument(e.what());
+    }
+    LoadFromHandle(std::move(reader.Image()));
+    return;
+  }
   CheckBitmap(bitmap);
   FJPEG.clear();
   FBitmap = std::make_unique<TDIBitmap>(bitmap);

@@ -27,7 +27,7 @@ class TFlashImage : public TFlashIDObject {
   // Takes a copy of the bitmap (or the bitmap itself, when moved in) and describes it. The pixel
   // data is built from it at the first write, or at once by MakeData. Throws
   // std::invalid_argument for a bitmap whose pixel buffer is smaller than its rows need, or one
-  // wider or taller than 65535 pixels.
+  // wider or taller than 65535 pixels. Run-length bitmaps (RLE8, RLE4) are decoded first.
   void LoadFromHandle(const TDIBitmap& bitmap);
   void LoadFromHandle(TDIBitmap&& bitmap);
   // Loads a BMP file, or takes a JPEG file as it is (written as DefineBitsJPEG2). Throws

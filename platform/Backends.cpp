@@ -4,6 +4,9 @@
 
 #include "platform/Registry.h"
 #include "platform/sim/SimBackend.h"
+#ifdef KESTROVA_HAVE_X11
+#include "platform/x11/X11Backend.h"
+#endif
 
 namespace kestrova::platform {
 
@@ -17,9 +20,24 @@ std::unique_ptr<TPlatformBackend> CreateSim() {
   return std::make_unique<sim::TSimBackend>();
 }
 
+#ifdef KESTROVA_HAVE_X11
+bool X11Available(std::string& whyNot) {
+  whyNot = x11::WhyNoDisplay();
+  return whyNot.empty();
+}
+
+std::unique_ptr<TPlatformBackend> CreateX11() {
+  return std::make_unique<x11::TX11Backend>();
+}
+#endif
+
 const std::array kBackends{
     TBackendInfo{"sim", "a simulated desktop with lively windows (no display needed)", 0,
                  SimAvailable, CreateSim},
+#ifdef KESTROVA_HAVE_X11
+    TBackendInfo{"x11", "the X11 desktop ($DISPLAY) with a Qt 6 tool window", 10, X11Available,
+                 CreateX11},
+#endif
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "flashobjects/FlashMovie.h"
 #include "swfstreams/SWFStreams.h"
+#include "swftools/SafeFile.h"
 
 namespace kestrova {
 
@@ -89,15 +90,7 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
 }
 
 void WriteTextFile(const std::string& fileName, const std::string& text) {
-  // Beside the target and renamed over it, so a failure leaves any earlier page whole.
-  const std::string part = fileName + ".part";
-  std::FILE* f = std::fopen(part.c_str(), "wb");
-  if (f == nullptr) throw std::runtime_error("Cannot create file \"" + fileName + "\"");
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written || std::rename(part.c_str(), fileName.c_str()) != 0) {
-    std::remove(part.c_str());
-    throw std::runtime_error("Cannot write file \"" + fileName + "\"");
-  }
+  SaveFileSafely(fileName, [&](TStream& out) { out.Write(text.data(), text.size()); });
 }
 
 }  // namespace
@@ -107,6 +100,9 @@ TSegmentSummary SummariseSegment(const std::string& fileName) {
   TSegmentSummary s;
   s.Valid = reader.IsValid;
   if (!s.Valid) return s;
+  // The reader salvages what a cut file holds, but a segment whose end is missing has lost
+  // frames its header still counts: it is left out whole rather than joined wrong.
+  if (!reader.Warnings.empty()) throw EStreamError("\"" + fileName + "\": " + reader.Warnings[0]);
   reader.ParseTags(false, false);
   s.FrameCount = reader.FrameCount;
   s.FileLength = reader.FileLength();

@@ -43,7 +43,7 @@ struct TSegmentSummary {
 };
 
 // Reads a segment file through the project's reader. Throws EStreamError when the file cannot be
-// read whole (a segment cut off by a crash).
+// read whole (a segment cut off by a crash, whose data ends before its header says).
 TSegmentSummary SummariseSegment(const std::string& fileName);
 
 // Joins the segments, in order, and writes the page. Segments that cannot be read are skipped

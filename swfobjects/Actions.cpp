@@ -53,7 +53,7 @@ void TSWFAction::WriteToStream(TBitsEngine& be) {
   be.WriteByte(ActionCode);
   if (ActionCode < 0x80) return;
   TMemoryStream body;
-  TBitsEngine bodyEngine(body);
+  TBitsEngine bodyEngine(body, be);
   WriteActionBody(bodyEngine);
   bodyEngine.FlushLastByte(true);
   body.Write(TrailingBytes.data(), TrailingBytes.size());

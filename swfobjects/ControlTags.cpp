@@ -136,7 +136,8 @@ void TSWFProtect::WriteTagBody(TBitsEngine& be) {
   const std::string hash = Password.empty() ? PasswordHash : MD5Crypt(Password, FSalt);
   if (hash.empty() && !FHasReserved) return;
   be.WriteWord(Reserved);
-  if (!hash.empty() || FHasHash) be.WriteString(hash);
+  // A hash is bytes, not text: never converted.
+  if (!hash.empty() || FHasHash) be.WriteBytes(hash.data(), std::int64_t(hash.size()), true);
 }
 
 void TSWFProtect::Describe(TSWFDescription& d) const {

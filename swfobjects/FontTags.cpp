@@ -10,7 +10,7 @@ namespace {
 // Names are held in Windows-1252 and written in UTF-8 from SWF 6 on; a name already in UTF-8 is
 // written as it is.
 void WriteName(TBitsEngine& be, const std::string& name, bool utf8, bool isUtf8) {
-  std::string bytes = (utf8 && !isUtf8) ? Cp1252ToUtf8(name) : name;
+  std::string bytes = ((utf8 || be.Cp1252StringsToUtf8) && !isUtf8) ? Cp1252ToUtf8(name) : name;
   if (bytes.size() > 0xFF) bytes.resize(0xFF);  // the length is one byte
   be.WriteByte(static_cast<std::uint8_t>(bytes.size()));
   be.WriteBytes(bytes.data(), static_cast<std::int64_t>(bytes.size()));
@@ -737,7 +737,8 @@ void TSWFDefineEditText::WriteTagBody(TBitsEngine& be) {
   if (WideInitialText.empty()) {
     be.WriteString(InitialText, true, !HTML && SWFVersion >= 6);
   } else {
-    be.WriteString(Utf16ToUtf8(WideInitialText), true, false);
+    const std::string utf8 = Utf16ToUtf8(WideInitialText);  // already UTF-8: never converted
+    be.WriteBytes(utf8.data(), static_cast<std::int64_t>(utf8.size()), true);
   }
 }
 

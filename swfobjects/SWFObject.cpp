@@ -54,19 +54,13 @@ void TSWFObject::Assign(const TBasedSWFObject& source) {
 
 void TSWFObject::WriteToStream(TBitsEngine& be) {
   TMemoryStream body;
-  TBitsEngine bodyEngine(body);
-  bodyEngine.SWFVersion = be.SWFVersion;
+  TBitsEngine bodyEngine(body, be);
   WriteTagBody(bodyEngine);
   bodyEngine.FlushLastByte(true);
   if (!UnparsedBytes.empty()) body.Write(UnparsedBytes.data(), UnparsedBytes.size());
   BodySize = static_cast<std::int32_t>(body.Size());
-  const bool longForm = NeedsLongHeader(TagID, BodySize);
-  const std::uint16_t word =
-      static_cast<std::uint16_t>((TagID << 6) | (longForm ? 0x3F : BodySize));
   be.FlushLastByte(true);
-  be.Stream.WriteByte(static_cast<std::uint8_t>(word));
-  be.Stream.WriteByte(static_cast<std::uint8_t>(word >> 8));
-  if (longForm) be.WriteDWord(static_cast<std::uint32_t>(BodySize));
+  WriteRecordHeader(be.Stream, TagID, static_cast<std::uint32_t>(BodySize));
   if (BodySize > 0) be.Stream.Write(body.Data(), body.Size());
 }
 
@@ -87,14 +81,7 @@ void TSWFErrorTag::WriteTagBody(TBitsEngine& be) {
 void TSWFErrorTag::WriteToStream(TBitsEngine& be) {
   be.FlushLastByte(true);
   BodySize = static_cast<std::int32_t>(StoredBody.size() + UnparsedBytes.size());
-  const auto size = static_cast<std::uint32_t>(BodySize);
-  if (StoredLongHeader && !NeedsLongHeader(FailedTagID, size)) {
-    const std::uint16_t word = static_cast<std::uint16_t>((FailedTagID << 6) | 0x3F);
-    be.WriteWord(word);
-    be.WriteDWord(size);
-  } else {
-    WriteRecordHeader(be.Stream, FailedTagID, size);
-  }
+  WriteRecordHeader(be.Stream, FailedTagID, static_cast<std::uint32_t>(BodySize), StoredLongHeader);
   be.Stream.Write(StoredBody.data(), StoredBody.size());
   be.Stream.Write(UnparsedBytes.data(), UnparsedBytes.size());
 }
@@ -112,8 +99,9 @@ bool NeedsLongHeader(std::uint16_t tagID, std::int64_t bodySize) {
   return bodySize > 62 || IsAlwaysLongHeader(tagID);
 }
 
-void WriteRecordHeader(TStream& stream, std::uint16_t tagID, std::uint32_t bodySize) {
-  const bool longForm = NeedsLongHeader(tagID, bodySize);
+void WriteRecordHeader(TStream& stream, std::uint16_t tagID, std::uint32_t bodySize,
+                       bool longForm) {
+  longForm = longForm || NeedsLongHeader(tagID, bodySize);
   const std::uint16_t word =
       static_cast<std::uint16_t>((tagID << 6) | (longForm ? 0x3F : bodySize));
   std::uint8_t header[6] = {

@@ -157,8 +157,10 @@ using TSWFRawTag = TSWFErrorTag;
 // Record header forms.
 bool IsAlwaysLongHeader(std::uint16_t tagID);
 bool NeedsLongHeader(std::uint16_t tagID, std::int64_t bodySize);
-// Writes the record header straight to the stream.
-void WriteRecordHeader(TStream& stream, std::uint16_t tagID, std::uint32_t bodySize);
+// Writes the record header straight to the stream: the one writer of record headers (tags,
+// stored records, sprites). longForm forces the long form for a short body.
+void WriteRecordHeader(TStream& stream, std::uint16_t tagID, std::uint32_t bodySize,
+                       bool longForm = false);
 
 // Writes a record header for tagID straight to target, then copies size bytes of body from its
 // current position (size 0: the whole body stream).

@@ -12,6 +12,24 @@ std::string Format(const char* format, auto... values) {
   return buf;
 }
 
+bool IsUtf8(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const int extra = b < 0x80         ? 0
+                      : (b >> 5) == 6  ? 1
+                      : (b >> 4) == 14 ? 2
+                      : (b >> 3) == 30 ? 3
+                                       : -1;
+    if (extra < 0 || i + static_cast<std::size_t>(extra) >= s.size() + (extra == 0)) return false;
+    for (int k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+    }
+    i += 1 + extra;
+  }
+  return true;
+}
+
 void ListTag(const TSWFTagInfo& info, int depth, bool cp1252, std::ostream& out) {
   const std::string indent(2 * depth, ' ');
   const auto code = static_cast<std::uint16_t>(info.TagID);
@@ -21,7 +39,8 @@ void ListTag(const TSWFTagInfo& info, int depth, bool cp1252, std::ostream& out)
                 static_cast<long long>(info.FrameNum));
   TSWFDescription d;
   if (const TSWFObject* obj = info.Object()) obj->Describe(d);
-  auto text = [cp1252](const std::string& s) { return cp1252 ? Cp1252ToUtf8(s) : s; };
+  // A description may already show a name in UTF-8; only the rest is Windows-1252.
+  auto text = [cp1252](const std::string& s) { return cp1252 && !IsUtf8(s) ? Cp1252ToUtf8(s) : s; };
   if (!d.Fields.empty()) out << "  " << text(d.Fields);
   out << "\n";
   for (const auto& [lineDepth, line] : d.Lines) {

@@ -132,7 +132,7 @@ std::uint64_t TSWFStreamReader::ReadHeader(TStream& stream, int part) {
     std::uint8_t lead[8];
     stream.ReadBuffer(lead, 8);
     std::memcpy(FSignature, lead, 3);
-    FVersion = lead[3];
+    FVersion = FLoadedVersion = lead[3];
     FFileLength = lead[4] | (lead[5] << 8) | (lead[6] << 16) | (std::uint32_t(lead[7]) << 24);
   }
   if (part == 0 || part == 2) {
@@ -318,6 +318,7 @@ void TSWFStreamReader::MakeStream() {
   TBitsEngine be(*body);
   // Tags whose layout depends on the version are written for the movie they are written into.
   be.SWFVersion = FVersion;
+  be.Cp1252StringsToUtf8 = FLoadedVersion != 0 && FLoadedVersion < 6 && FVersion >= 6;
   const std::size_t count = TagList.size();
   for (std::size_t i = 0; i < count; ++i) {
     if (OnProgress) {

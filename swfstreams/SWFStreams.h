@@ -126,6 +126,8 @@ class TSWFStreamReader : public TBasedSWFStream {
   // the objects would pass MemoryLimit.
   void ParseTags(bool createObjects = true, bool parseActions = true);
   TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
+  // Rebuilds the body from TagList. When the loaded file was before version 6 and Version() is
+  // now 6 or later, the tags' strings are written as UTF-8.
   void MakeStream() override;
   // Bytes at the end of the body too few to form a record header; kept by MakeStream.
   std::uint64_t TrailingBytes() const { return FTrailingSize; }
@@ -135,6 +137,9 @@ class TSWFStreamReader : public TBasedSWFStream {
  private:
   void LoadCompressed(TStream& stream);
   std::uint64_t FTrailingSize = 0;
+  // The version byte of the loaded file (0: nothing loaded). Strings of a file before version 6
+  // are Windows-1252: MakeStream converts them when the movie is written as version 6 or later.
+  std::uint8_t FLoadedVersion = 0;
 };
 
 }  // namespace kestrova

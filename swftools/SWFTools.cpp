@@ -304,7 +304,7 @@ void TBitsEngine::WriteColorTransform(const TSWFColorTransformRec& cx) {
 }
 
 void TBitsEngine::WriteString(std::string_view s, bool nullTerminated, bool utf8) {
-  if (utf8) {
+  if (utf8 || Cp1252StringsToUtf8) {
     const std::string converted = Cp1252ToUtf8(s);
     WriteBytes(converted.data(), static_cast<std::int64_t>(converted.size()), nullTerminated);
   } else {

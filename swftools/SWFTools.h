@@ -75,6 +75,12 @@ std::string Utf8ToCp1252(std::string_view text);
 class TBitsEngine {
  public:
   explicit TBitsEngine(TStream& stream) : Stream(stream) {}
+  // An engine on stream with the writing settings (version, string policy) of another: for a
+  // body written into a stream of its own before its length is known.
+  TBitsEngine(TStream& stream, const TBitsEngine& settingsOf)
+      : Stream(stream),
+        SWFVersion(settingsOf.SWFVersion),
+        Cp1252StringsToUtf8(settingsOf.Cp1252StringsToUtf8) {}
 
   TStream& Stream;
   std::uint8_t PendingByte = 0;
@@ -82,6 +88,9 @@ class TBitsEngine {
   // The version of the movie being written, for tags whose layout depends on it; 0 when unknown
   // (such a tag then uses the lowest version that holds it).
   std::uint8_t SWFVersion = 0;
+  // Set when a movie read before version 6, whose strings are Windows-1252, is written as
+  // version 6 or later: every string WriteString writes is then converted to UTF-8.
+  bool Cp1252StringsToUtf8 = false;
 
   void WriteBits(std::uint32_t value, std::uint8_t bits);
   void WriteBit(bool flag) { WriteBits(flag ? 1u : 0u, 1); }
@@ -95,7 +104,7 @@ class TBitsEngine {
   void WriteRect(const TRect& r);
   void WriteMatrix(const TSWFMatrixRec& m);
   void WriteColorTransform(const TSWFColorTransformRec& c);
-  // utf8: convert the Windows-1252 text to UTF-8 first.
+  // utf8 (or Cp1252StringsToUtf8): convert the Windows-1252 text to UTF-8 first.
   void WriteString(std::string_view s, bool nullTerminated = true, bool utf8 = false);
   void WriteBytes(const void* data, std::int64_t count, bool nullTerminated = false);
 

@@ -148,9 +148,18 @@ TEST_F(BuilderCommands, BadInputStopsWithOneLineAndNoOutput) {
       {{"join", Path("o.swf"), Path("missing.swf")}, "missing.swf"},
       {{"join", Path("o.swf"), bmp}, "bmp24.bmp"},
       {{"join", Path("o.swf"), Path("in.swf")}, "in.swf"},
+      {{"join", Path("o.swf"), Path("good.swf"), Path("cws.swf")}, "cws.swf"},
+      {{"join", Path("o.swf"), Path("good.swf"), Path("cutbody.swf")}, "cutbody.swf"},
       {{"join", Path("no/such/dir/o.swf"), Path("good.swf")}, "no/such/dir/o.swf"},
   };
   ASSERT_EQ(Run({"slideshow", Path("good.swf"), bmp}), 0);
+  {
+    // A compressed header whose zlib data is damaged, and a compressed movie cut in its body.
+    std::ofstream(Path("cws.swf"), std::ios::binary) << "CWS\x06\x40\x00\x00\x00garbage";
+    const auto good = ReadFileBytes(Path("good.swf"));
+    std::ofstream(Path("cutbody.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(good.data()), std::streamsize(good.size() - 30));
+  }
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.Args));
     EXPECT_EQ(Run(c.Args), 1);
@@ -161,8 +170,8 @@ TEST_F(BuilderCommands, BadInputStopsWithOneLineAndNoOutput) {
     EXPECT_EQ(out.str(), "");
     EXPECT_FALSE(Files().count("o.swf"));
   }
-  EXPECT_EQ(Files(),
-            (std::set<std::string>{"good.swf", "good.html", "text.bmp", "cut.bmp", "in.swf"}));
+  EXPECT_EQ(Files(), (std::set<std::string>{"good.swf", "good.html", "text.bmp", "cut.bmp",
+                                            "in.swf", "cws.swf", "cutbody.swf"}));
   // A page that cannot be written takes its movie with it.
   fs::create_directories(Path("blocked.html"));
   EXPECT_EQ(Run({"slideshow", Path("blocked.swf"), bmp}), 1);

@@ -236,6 +236,38 @@ TEST_F(Commands, RewriteNeverWritesThroughAPlantedLink) {
       << err.str();
 }
 
+TEST_F(Commands, StringsOfAVersion5MovieBecomeUtf8WhenRewrittenAsVersion6) {
+  // FrameLabel "Caf\xE9" and a DoAction pushing "\xE9t\xE9", in Windows-1252 as version 5 holds.
+  const std::vector<std::uint8_t> label = {'C', 'a', 'f', 0xE9, 0x00};
+  const std::vector<std::uint8_t> push = {0x96, 0x05, 0x00, 0x00, 0xE9, 't', 0xE9, 0x00, 0x00};
+  std::vector<std::uint8_t> body;
+  auto add = [&body](std::uint16_t code, const std::vector<std::uint8_t>& b) {
+    body.push_back(static_cast<std::uint8_t>((code << 6) | b.size()));
+    body.push_back(static_cast<std::uint8_t>(code >> 2));
+    body.insert(body.end(), b.begin(), b.end());
+  };
+  add(43, label);
+  add(12, push);
+  add(1, {});
+  add(0, {});
+  WritePlain(Path("v5.swf"), body);
+  ASSERT_EQ(Run({"dump", Path("v5.swf")}), 0) << err.str();
+  EXPECT_NE(out.str().find("Caf\xC3\xA9"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("\xC3\xA9t\xC3\xA9"), std::string::npos) << out.str();
+
+  ASSERT_EQ(Run({"rewrite", Path("v5.swf"), Path("v6.swf"), "--compress"}), 0) << err.str();
+  TSWFStreamReader v6(Path("v6.swf"));
+  EXPECT_EQ(v6.Version(), 6);
+  const std::vector<std::uint8_t> got = v6.Body().Bytes();
+  const std::string text(got.begin(), got.end());
+  EXPECT_NE(text.find("Caf\xC3\xA9"), std::string::npos);
+  EXPECT_NE(text.find("\xC3\xA9t\xC3\xA9"), std::string::npos);
+  EXPECT_EQ(text.find("Caf\xE9"), std::string::npos);
+  // Kept at version 5, nothing is converted.
+  ASSERT_EQ(Run({"rewrite", Path("v5.swf"), Path("v5b.swf")}), 0) << err.str();
+  EXPECT_EQ(TSWFStreamReader(Path("v5b.swf")).Body().Bytes(), body);
+}
+
 TEST_F(Commands, UsageAndBadArguments) {
   EXPECT_EQ(Run({"nosuch"}), 2);
   EXPECT_NE(err.str().find("Usage: kestrova"), std::string::npos);

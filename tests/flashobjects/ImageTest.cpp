@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "media/MediaError.h"
 #include "swftools/Deflate.h"
 #include "tests/flashobjects/FlashTestUtil.h"
 
@@ -230,6 +231,87 @@ TEST(Image, BothWritersMakeDataThatInflatesToTheSamePixels) {
     raw[int(writer)] = Written(image).Raw;
   }
   EXPECT_EQ(raw[0], raw[1]);
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// The picture as red, green, blue bytes, top row first, from the lossless data of the tag.
+test::Bytes DecodedRGB(const TSWFDefineBitsLossless& tag, const test::Bytes& raw) {
+  test::Bytes rgb;
+  const std::size_t w = tag.BitmapWidth, h = tag.BitmapHeight;
+  if (tag.BitmapFormat == 3) {
+    const std::size_t colors = tag.BitmapColorTableSize + 1u, padded = (w + 3) & ~std::size_t{3};
+    for (std::size_t y = 0; y < h; ++y) {
+      for (std::size_t x = 0; x < w; ++x) {
+        const std::uint8_t* c = raw.data() + 3 * raw[colors * 3 + y * padded + x];
+        rgb.insert(rgb.end(), c, c + 3);
+      }
+    }
+  } else if (tag.BitmapFormat == 4) {
+    const std::size_t padded = (w + 1) & ~std::size_t{1};
+    for (std::size_t y = 0; y < h; ++y) {
+      for (std::size_t x = 0; x < w; ++x) {
+        const std::uint16_t v = (raw[2 * (y * padded + x)] << 8) | raw[2 * (y * padded + x) + 1];
+        for (int shift : {10, 5, 0})
+          rgb.push_back(static_cast<std::uint8_t>(((v >> shift) & 31) * 255 / 31));
+      }
+    }
+  } else {
+    for (std::size_t i = 0; i < w * h; ++i)
+      rgb.insert(rgb.end(), raw.begin() + 4 * i + 1, raw.begin() + 4 * i + 4);
+  }
+  return rgb;
+}
+
+class ImageFiles : public ::testing::TestWithParam<const char*> {};
+
+// Every BMP form the reader takes, loaded by file name, shows the pixels the fixture's .rgb
+// file holds (16-bit colours to within the precision of 5 bits a channel).
+TEST_P(ImageFiles, LoadedPicturesKeepTheirPixels) {
+  const std::string base = std::string(KESTROVA_TEST_DATA) + "/media/" + GetParam();
+  TFlashMovie movie(0, 0, 100, 100, 12, true);
+  TFlashImage& image = movie.AddImage(base + ".bmp");
+  const TWritten w = Written(image);
+  const auto& tag = dynamic_cast<const TSWFDefineBitsLossless&>(*w.Tag);
+  const test::Bytes expected = ReadFileBytes(base + ".rgb");
+  const test::Bytes actual = DecodedRGB(tag, w.Raw);
+  ASSERT_EQ(actual.size(), expected.size());
+  const int tolerance = tag.BitmapFormat == 4 ? 8 : 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (tag.TagID == 36 && w.Raw[(i / 3) * 4] == 0) continue;  // transparent
+    ASSERT_LE(std::abs(int(actual[i]) - int(expected[i])), tolerance) << "byte " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ImageFiles,
+                         ::testing::Values("bmp1", "bmp4", "bmp4_rle4", "bmp8", "bmp8_rle8",
+                                           "bmp8_core", "bmp16_555", "bmp16_565", "bmp16_plain",
+                                           "bmp24", "bmp24_topdown", "bmp32", "bmp32_v5"));
+
+TEST(ImageFiles, JPEGFilesAreEmbeddedAsTheyAre) {
+  const std::string file = std::string(KESTROVA_TEST_DATA) + "/media/jpeg_baseline_640x480.jpg";
+  TFlashMovie movie(0, 0, 100, 100, 12, true);
+  TFlashImage& image = movie.AddImage(file);
+  EXPECT_TRUE(image.IsJPEG());
+  EXPECT_EQ(image.Width, 640);
+  EXPECT_EQ(image.Height, 480);
+  TMemoryStream m;
+  TBitsEngine be(m);
+  image.WriteToStream(be);
+  const test::Bytes bytes = m.Bytes();
+  EXPECT_EQ(((bytes[0] | (bytes[1] << 8)) >> 6), 21);  // DefineBitsJPEG2
+  const test::Bytes jpeg = ReadFileBytes(file);
+  EXPECT_EQ(test::Bytes(bytes.begin() + 8, bytes.end()), jpeg) << "id, then the file unchanged";
+  EXPECT_THROW(movie.AddImage(std::string(KESTROVA_TEST_DATA) + "/media/jpeg_progressive.jpg"),
+               EMediaError);
+  EXPECT_THROW(movie.AddImage(std::string(KESTROVA_TEST_DATA) + "/media/not_sound.ogg"),
+               EMediaError);
+  EXPECT_THROW(movie.AddImage("/no/such/picture.bmp"), EStreamError);
+  EXPECT_EQ(movie.ObjectList().size(), 1u);
 }
 
 }  // namespace

@@ -129,7 +129,8 @@ TEST_P(RecorderGeometry, MatchesTheNearestTexelAtEachPixelCentre) {
   const double sx = fillMatrix.ScaleX() / 65536.0, sy = fillMatrix.ScaleY() / 65536.0;
   ExpectStage(
       *p,
-      [&](int x, int y) -> std::uint32_t {
+      // clang 14 cannot capture structured bindings, hence the init-captures.
+      [&, w = w, h = h, top = top](int x, int y) -> std::uint32_t {
         const double shapeX = x * 20 + 10, shapeY = y * 20 + 10 - (top + 1) * 20;
         if (shapeX >= (w - 1) * 20 || shapeY < 0 || shapeY >= h * 20) return kWhite;
         const int u = static_cast<int>(std::floor((shapeX + 5) / sx));

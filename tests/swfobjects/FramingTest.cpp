@@ -171,3 +171,29 @@ TEST(Framing, DoActionKeepsWhatFollowsItsEndCode) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// The catalogue's "defines a character" column agrees with what each class reports (ImportAssets
+// defines one id per imported asset, none while it has none).
+TEST(Catalogue, DefinesColumnAgreesWithTheClasses) {
+  for (std::size_t i = 0; i < kTagCatalogueSize; ++i) {
+    const TTagCatalogueRow& row = kTagCatalogue[i];
+    SCOPED_TRACE(row.Name);
+    auto tag = CreateTagByID(row.Code);
+    std::vector<std::uint16_t*> ids;
+    tag->DefinedCharacterIDs(ids);
+    if (row.Code == 57) {
+      EXPECT_TRUE(row.Has(kDefines));
+      continue;
+    }
+    EXPECT_EQ(!ids.empty(), row.Has(kDefines));
+  }
+  EXPECT_EQ(FindTagRow(240), nullptr);
+  EXPECT_TRUE(IsAlwaysLongHeader(20) && IsAlwaysLongHeader(36) && IsAlwaysLongHeader(60));
+  EXPECT_FALSE(IsAlwaysLongHeader(21));
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Side by side on one 1920x1080 Xvfb display: `kestrova record` against
+#   ffmpeg -f x11grab -framerate 10 -c:v flashsv -g 100
+# (the nearest peer that writes SWF's lossless screen video), alternating which goes first, on
+# three kinds of scripted activity (bench/x11/ActivityClient.cpp): typing and scrolling in a
+# terminal-like window, a still desktop, a full-motion picture.
+#
+#   bench/x11_vs_ffmpeg.sh [BUILD_DIR]      (environment: RUN_SECONDS=20 REPS=3
+#                                            SCENARIOS="typing still video")
+# Prints one line per run and, per scenario, the medians and the ratios Kestrova / ffmpeg.
+# CPU is user + system seconds of the recording process per recorded second; memory the peak
+# resident set; grabs per second from the backend's count (KESTROVA_X11_STATS) and ffmpeg's
+# frame count.
+set -euo pipefail
+
+BUILD="${1:-build}"
+RUN_SECONDS="${RUN_SECONDS:-20}"
+REPS="${REPS:-3}"
+SCENARIOS="${SCENARIOS:-typing still video}"
+KESTROVA="$BUILD/app/kestrova"
+ACTIVITY="$BUILD/bench/x11/x11_activity"
+for tool in "$KESTROVA" "$ACTIVITY" ffmpeg Xvfb /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+WORK="$(mktemp -d)"
+XVFB_PID="" ACTIVITY_PID=""
+cleanup() {
+  [ -n "$ACTIVITY_PID" ] && kill "$ACTIVITY_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display number and writes it to the file descriptor given.
+exec 9>"$WORK/display"
+Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp -noreset 2>/dev/null &
+XVFB_PID=$!
+exec 9>&-
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+DISPLAY_NAME=":$(head -1 "$WORK/display")"
+export XDG_STATE_HOME="$WORK/state" XDG_RUNTIME_DIR="$WORK/runtime"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+echo "display $DISPLAY_NAME, $RUN_SECONDS s per run, $REPS repetitions"
+
+# run_kestrova / run_ffmpeg: one recording; prints "cpu_per_s bytes_per_s grabs_per_s peak_mb".
+report() {  # time-file output-file grabs
+  local user sys peak bytes
+  read -r user sys peak <"$1"
+  bytes=$(stat -c %s "$2")
+  awk -v u="$user" -v s="$sys" -v p="$peak" -v b="$bytes" -v g="$3" -v t="$RUN_SECONDS" \
+    'BEGIN { printf "%.4f %.0f %.2f %.1f\n", (u + s) / t, b / t, g / t, p / 1024 }'
+}
+
+run_kestrova() {
+  rm -f "$WORK/k.swf" "$WORK/k.html"
+  DISPLAY="$DISPLAY_NAME" KESTROVA_X11_STATS=1 /usr/bin/time -f "%U %S %M" -o "$WORK/time" \
+    "$KESTROVA" record --platform x11 --full-screen --seconds "$RUN_SECONDS" -o "$WORK/k.swf" \
+    >/dev/null 2>"$WORK/k.log"
+  local grabs
+  grabs=$(sed -n 's/^x11: \([0-9]*\) grabs.*/\1/p' "$WORK/k.log" | tail -1)
+  report "$WORK/time" "$WORK/k.swf" "${grabs:-0}"
+}
+
+run_ffmpeg() {
+  rm -f "$WORK/f.flv"
+  /usr/bin/time -f "%U %S %M" -o "$WORK/time" \
+    ffmpeg -hide_banner -nostdin -y -f x11grab -framerate 10 -video_size 1920x1080 \
+    -i "$DISPLAY_NAME" -t "$RUN_SECONDS" -c:v flashsv -g 100 "$WORK/f.flv" 2>"$WORK/f.log"
+  local frames
+  frames=$(tr '\r' '\n' <"$WORK/f.log" | sed -n 's/^frame= *\([0-9]*\).*/\1/p' | tail -1)
+  report "$WORK/time" "$WORK/f.flv" "${frames:-0}"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+printf "%-8s %-9s %3s %12s %12s %8s %8s\n" scenario tool rep cpu_s/s bytes/s grabs/s peak_MB
+for scenario in $SCENARIOS; do
+  "$ACTIVITY" "$DISPLAY_NAME" "$scenario" &
+  ACTIVITY_PID=$!
+  sleep 2
+  : >"$WORK/kestrova.$scenario"
+  : >"$WORK/ffmpeg.$scenario"
+  for rep in $(seq "$REPS"); do
+    order="kestrova ffmpeg"
+    [ $((rep % 2)) -eq 0 ] && order="ffmpeg kestrova"
+    for tool in $order; do
+      line=$("run_$tool")
+      echo "$line" >>"$WORK/$tool.$scenario"
+      printf "%-8s %-9s %3s %12s %12s %8s %8s\n" "$scenario" "$tool" "$rep" $line
+    done
+  done
+  kill "$ACTIVITY_PID"
+  wait "$ACTIVITY_PID" 2>/dev/null || true
+  ACTIVITY_PID=""
+  for col in 1 2 3 4; do
+    k=$(cut -d' ' -f$col "$WORK/kestrova.$scenario" | median)
+    f=$(cut -d' ' -f$col "$WORK/ffmpeg.$scenario" | median)
+    name=$(echo "cpu_s/s bytes/s grabs/s peak_MB" | cut -d' ' -f$col)
+    awk -v s="$scenario" -v n="$name" -v k="$k" -v f="$f" \
+      'BEGIN { printf "%-8s median %-8s kestrova %12s  ffmpeg %12s  ratio %.3f\n", s, n, k, f, (f > 0 ? k / f : 0) }'
+  done
+done

@@ -1,0 +1,24 @@
+// The pictures of the tool window, the paused dialog, the tray and the desktop entry, drawn
+// here in code so the program carries no artwork from anywhere else.
+#pragma once
+
+#include <QImage>
+
+namespace kestrova::platform::qt {
+
+enum class TPicture {
+  Caption,   // the title banner, 137 x 25
+  Start,     // the start button, 78 x 28
+  Stop,      // the stop-record button, 77 x 28
+  Exit,      // the exit button, 74 x 27
+  Continue,  // the continue button, 74 x 27
+};
+
+// The picture at its own size. Needs a QGuiApplication (the button texts use the fonts).
+QImage DrawPicture(TPicture picture);
+
+// The program's icon (a screen with a red record light), size x size, drawn without text so
+// it can be made at build time without a display.
+QImage DrawIcon(int size);
+
+}  // namespace kestrova::platform::qt

@@ -1,0 +1,120 @@
+#include "platform/qt/QtSingleInstance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace kestrova::platform::qt {
+
+namespace {
+
+std::string SafeName(const std::string& name) {
+  std::string out = "kestrova-";
+  for (char c : name) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.';
+    out += plain ? c : '_';
+  }
+  return out;
+}
+
+bool PrivateFolder(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+constexpr int kAnswerMs = 5000;
+
+}  // namespace
+
+TQtSingleInstance::TQtSingleInstance(std::function<std::string()> applicationTitle,
+                                     std::function<void()> bringForward)
+    : FTitle(std::move(applicationTitle)), FBringForward(std::move(bringForward)) {}
+
+TQtSingleInstance::~TQtSingleInstance() {
+  Release();
+}
+
+std::string TQtSingleInstance::RuntimeFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime == '/' && PrivateFolder(runtime)) return runtime;
+  // Without a runtime folder: one of our own in /tmp, refused when someone else made it.
+  const std::string folder = "/tmp/kestrova-" + std::to_string(getuid());
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    throw std::runtime_error("cannot make " + folder + ": " + std::strerror(errno));
+  }
+  if (!PrivateFolder(folder)) {
+    throw std::runtime_error(folder + " is not a private folder of this user");
+  }
+  return folder;
+}
+
+bool TQtSingleInstance::Acquire(const std::string& name) {
+  Release();
+  const std::string base = RuntimeFolder() + "/" + SafeName(name);
+  FSocketPath = base + ".socket";
+  const int fd = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) throw std::runtime_error("cannot open " + base + ".lock: " + std::strerror(errno));
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  FLockFd = fd;
+  // Whoever held the lock before is gone, so a socket left behind is stale.
+  QLocalServer::removeServer(QString::fromStdString(FSocketPath));
+  FServer = std::make_unique<QLocalServer>();
+  FServer->setSocketOptions(QLocalServer::UserAccessOption);
+  if (FServer->listen(QString::fromStdString(FSocketPath))) {
+    QObject::connect(FServer.get(), &QLocalServer::newConnection, FServer.get(),
+                     [this] { Answer(); });
+  }
+  return true;
+}
+
+void TQtSingleInstance::Answer() {
+  while (QLocalSocket* socket = FServer->nextPendingConnection()) {
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+      if (!socket->canReadLine()) return;
+      const std::string line = socket->readLine(4096).trimmed().toStdString();
+      const std::string prefix = "forward ";
+      const bool ours = line.rfind(prefix, 0) == 0 && line.substr(prefix.size()) == FTitle();
+      if (ours) FBringForward();
+      socket->write(ours ? "ok\n" : "no\n");
+      socket->flush();
+      socket->disconnectFromServer();
+    });
+  }
+}
+
+bool TQtSingleInstance::BringForward(const std::string& applicationTitle) {
+  if (FSocketPath.empty()) return false;
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(FSocketPath));
+  if (!socket.waitForConnected(kAnswerMs)) return false;
+  socket.write(QByteArray::fromStdString("forward " + applicationTitle + "\n"));
+  if (!socket.waitForBytesWritten(kAnswerMs)) return false;
+  while (!socket.canReadLine()) {
+    if (!socket.waitForReadyRead(kAnswerMs)) return false;
+  }
+  return socket.readLine(16).trimmed() == "ok";
+}
+
+void TQtSingleInstance::Release() {
+  FServer.reset();
+  if (FLockFd >= 0) {
+    close(FLockFd);
+    FLockFd = -1;
+  }
+}
+
+}  // namespace kestrova::platform::qt

@@ -1,0 +1,205 @@
+#include "platform/qt/QtViews.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QRadioButton>
+#include <QScreen>
+
+#include "platform/qt/QtPictures.h"
+
+namespace kestrova::platform::qt {
+
+namespace {
+
+QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QPoint at,
+                 const char* family = nullptr) {
+  auto* label = new QLabel(text, parent);  // owned by its parent
+  label->setObjectName(name);
+  if (family != nullptr) {
+    QFont font(family);
+    font.setPixelSize(11);
+    label->setFont(font);
+  }
+  label->adjustSize();
+  label->move(at);
+  return label;
+}
+
+QFrame* AddPanel(QWidget* parent, QRect geometry) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName("Panel1");
+  panel->setFrameShape(QFrame::Box);
+  panel->setAutoFillBackground(true);  // it covers the labels laid under it
+  panel->setGeometry(geometry);
+  return panel;
+}
+
+void SetUpWindow(QWidget& w, const char* caption, QSize client) {
+  QFont font("Tahoma");
+  font.setPixelSize(11);
+  w.setFont(font);
+  w.setWindowTitle(caption);
+  w.setFixedSize(client);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    w.move(screen->availableGeometry().center() - QPoint(client.width() / 2, client.height() / 2));
+  }
+}
+
+}  // namespace
+
+TPictureButton::TPictureButton(QWidget* parent, const char* name, const QImage& picture,
+                               QRect geometry)
+    : QAbstractButton(parent), FPicture(picture) {
+  setObjectName(name);
+  setGeometry(geometry);
+  setCursor(Qt::PointingHandCursor);
+}
+
+void TPictureButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.drawImage(rect(), FPicture);
+  if (isDown()) p.fillRect(rect(), QColor(0, 0, 0, 50));
+}
+
+TToolWindowWidget::TToolWindowWidget(TInputQueue& input) : FInput(input) {
+  setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  SetUpWindow(*this, "Kestrova 1.1", {172, 180});
+  // In creation order, as the form lays them out; the two labels lie under the panel.
+  AddLabel(this, "Label1", "Label1", {8, 8});
+  AddLabel(this, "Label3", "Label3", {100, 133});
+  QFrame* panel = AddPanel(this, {4, 4, 165, 173});
+  auto click = [this](QAbstractButton* b) {
+    QObject::connect(b, &QAbstractButton::clicked, this, [this, b] {
+      FInput.Push(TUIEvent{TUIEventKind::Click, b->objectName().toStdString(), 0});
+    });
+  };
+  click(new TPictureButton(panel, "Image1", DrawPicture(TPicture::Stop), {42, 78, 77, 28}));
+  click(new TPictureButton(panel, "ImgBtnStartRecord", DrawPicture(TPicture::Start),
+                           {41, 78, 78, 28}));
+  auto* caption =
+      new TPictureButton(panel, "ImgCaption", DrawPicture(TPicture::Caption), {15, 6, 137, 25});
+  caption->setCursor(Qt::ArrowCursor);
+  click(new TPictureButton(panel, "ImgExit", DrawPicture(TPicture::Exit), {41, 133, 74, 27}));
+  AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {31, 113}, "Arial");
+  auto* active = new QRadioButton("Active Window", panel);
+  active->setObjectName("RdoActiveWindow");
+  active->setGeometry(31, 55, 113, 17);
+  active->setToolTip("Click Start button and activate the window within 3 secs.");
+  auto* full = new QRadioButton("Full Screen", panel);
+  full->setObjectName("RdoFullScreen");
+  full->setGeometry(31, 37, 113, 17);
+  full->setChecked(true);
+  click(active);
+  click(full);
+}
+
+bool TToolWindowWidget::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate) FInput.Push(TUIEvent{TUIEventKind::Activate, "", 0});
+  return QWidget::event(e);
+}
+
+void TToolWindowWidget::closeEvent(QCloseEvent* e) {
+  FInput.Push(TUIEvent{TUIEventKind::Close, "", 0});
+  e->accept();
+}
+
+TPausedDialogWidget::TPausedDialogWidget() {
+  setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+  SetUpWindow(*this, "Kestrova 1.1 - PAUSED", {168, 179});
+  setModal(true);
+  QFrame* panel = AddPanel(this, {2, 3, 165, 174});
+  const QImage title = DrawPicture(TPicture::Caption);
+  auto* caption =
+      new TPictureButton(panel, "ImgCaption", title, {14, 14, title.width(), title.height()});
+  caption->setCursor(Qt::ArrowCursor);
+  AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {20, 101}, "Arial");
+  struct TButton {
+    const char* Name;
+    TPicture Picture;
+    QRect Geometry;
+    int Result;
+  };
+  const TButton buttons[] = {{"ImgBtnStopRecord", TPicture::Stop, {45, 59, 77, 28}, 1},
+                             {"ImgBtnContinue", TPicture::Continue, {3, 129, 74, 27}, 2},
+                             {"ImgBtnExit", TPicture::Exit, {83, 129, 74, 27}, 3}};
+  for (const TButton& b : buttons) {
+    auto* button = new TPictureButton(panel, b.Name, DrawPicture(b.Picture), b.Geometry);
+    const int result = b.Result;
+    QObject::connect(button, &QAbstractButton::clicked, this, [this, result] { done(result); });
+  }
+}
+
+QWidget* TQtView::Component(const std::string& name) const {
+  return FWidget.findChild<QWidget*>(QString::fromStdString(name));
+}
+
+void TQtView::Show() {
+  FWidget.show();
+  FWidget.raise();
+  FWidget.activateWindow();
+}
+
+void TQtView::Hide() {
+  FWidget.hide();
+}
+
+bool TQtView::Visible() const {
+  return FWidget.isVisible();
+}
+
+void TQtView::BringToFront() {
+  Show();
+}
+
+void TQtView::SetCaption(const std::string& caption) {
+  FWidget.setWindowTitle(QString::fromStdString(caption));
+}
+
+std::string TQtView::Caption() const {
+  return FWidget.windowTitle().toStdString();
+}
+
+void TQtView::SetComponentVisible(const std::string& name, bool visible) {
+  if (QWidget* c = Component(name)) c->setVisible(visible);
+}
+
+bool TQtView::ComponentVisible(const std::string& name) const {
+  const QWidget* c = Component(name);
+  return c == nullptr || !c->isHidden();
+}
+
+void TQtView::SetComponentLeft(const std::string& name, int left) {
+  if (QWidget* c = Component(name)) c->move(left, c->y());
+}
+
+bool TQtView::Checked(const std::string& name) const {
+  const auto* b = FWidget.findChild<QAbstractButton*>(QString::fromStdString(name));
+  return b != nullptr && b->isChecked();
+}
+
+void TQtView::SetChecked(const std::string& name, bool checked) {
+  if (auto* b = FWidget.findChild<QAbstractButton*>(QString::fromStdString(name))) {
+    b->setChecked(checked);
+  }
+}
+
+int TQtView::ShowModal() {
+  auto* dialog = qobject_cast<QDialog*>(&FWidget);
+  if (dialog == nullptr) {
+    Show();
+    return 0;
+  }
+  TInputQueue::TModalScope modal(FInput);
+  dialog->setResult(0);
+  const int result = dialog->exec();
+  return result == 0 ? 2 : result;
+}
+
+}  // namespace kestrova::platform::qt

@@ -1,0 +1,70 @@
+// The tool window and the paused dialog as Qt widgets, each component a child widget named as
+// the recorder names it, and the TView that drives either one.
+#pragma once
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QImage>
+#include <QWidget>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/qt/QtInput.h"
+
+namespace kestrova::platform::qt {
+
+// A clickable picture, stretched to the button's size.
+class TPictureButton : public QAbstractButton {
+ public:
+  TPictureButton(QWidget* parent, const char* name, const QImage& picture, QRect geometry);
+  QSize sizeHint() const override { return FPicture.size(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  QImage FPicture;
+};
+
+class TToolWindowWidget : public QWidget {
+ public:
+  explicit TToolWindowWidget(TInputQueue& input);
+
+ protected:
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  TInputQueue& FInput;
+};
+
+// Stop Record ends with result 1, Continue 2, Exit 3; the caption's close button with 0.
+class TPausedDialogWidget : public QDialog {
+ public:
+  TPausedDialogWidget();
+};
+
+class TQtView : public TView {
+ public:
+  TQtView(QWidget& widget, TInputQueue& input) : FWidget(widget), FInput(input) {}
+  void Show() override;
+  void Hide() override;
+  bool Visible() const override;
+  void BringToFront() override;
+  void SetCaption(const std::string& caption) override;
+  std::string Caption() const override;
+  void SetComponentVisible(const std::string& name, bool visible) override;
+  bool ComponentVisible(const std::string& name) const override;
+  void SetComponentLeft(const std::string& name, int left) override;
+  bool Checked(const std::string& name) const override;
+  void SetChecked(const std::string& name, bool checked) override;
+  // A dialog: its result, the caption's close button counting as 2 (Continue). Not a dialog: 0.
+  int ShowModal() override;
+
+ private:
+  QWidget* Component(const std::string& name) const;
+  QWidget& FWidget;
+  TInputQueue& FInput;
+};
+
+}  // namespace kestrova::platform::qt

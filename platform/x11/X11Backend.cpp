@@ -1,0 +1,62 @@
+#include "platform/x11/X11Backend.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace kestrova::platform::x11 {
+
+std::uint32_t TMonotonicClock::TickCount() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void TMonotonicClock::Sleep(std::uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+TX11Backend::TX11Backend(const char* displayName)
+    : FDisplay(displayName),
+      FCursor(FDisplay),
+      // The grabber blends the pointer in itself: only in 32 bits can it be blended.
+      FGrabber(FDisplay, &FCursor),
+      FDesktop(FDisplay),
+      FHotKeys(FDisplay),
+      FUi(std::make_unique<qt::TQtUserInterface>()) {
+  FUi->AddInputSource(FDisplay.ConnectionFd(), [this] {
+    std::vector<TUIEvent> events;
+    for (std::uint16_t id : FHotKeys.TakePressed()) {
+      events.push_back(TUIEvent{TUIEventKind::HotKey, "", id});
+    }
+    return events;
+  });
+  FPlatform = TPlatform{&FClock,
+                        &FUi->Application(),
+                        &FUi->Instance(),
+                        &FUi->ToolWindow(),
+                        &FUi->PausedDialog(),
+                        &FUi->MessageBoxes(),
+                        &FUi->SaveDialog(),
+                        &FUi->Tray(),
+                        &FHotKeys,
+                        &FDesktop,
+                        &FGrabber,
+                        &FCursor,
+                        &FFiles};
+}
+
+TX11Backend::~TX11Backend() {
+  // For the benchmark: how many grabs there were and how much of them had to be mapped.
+  const char* stats = std::getenv("KESTROVA_X11_STATS");
+  if (stats == nullptr || *stats == '\0') return;
+  const TX11GrabStats& s = FGrabber.Stats();
+  std::fprintf(stderr, "x11: %llu grabs, %llu row blocks mapped, %llu kept, %s\n",
+               static_cast<unsigned long long>(s.Grabs),
+               static_cast<unsigned long long>(s.BlocksMapped),
+               static_cast<unsigned long long>(s.BlocksKept),
+               FGrabber.UsingShm() ? "shared memory" : "XGetImage");
+}
+
+}  // namespace kestrova::platform::x11

@@ -1,0 +1,77 @@
+// Screen grabs from an X display into 8-bit bitmaps with the fixed palette.
+//
+// Speed matters more here than anywhere else in the recorder, so a grab works like this: the
+// pixels come with MIT-SHM (XShmGetImage into a shared segment kept for the recording; plain
+// XGetSubImage where shared memory cannot be had, as on a remote display) into a 32-bit buffer;
+// each block of rows is hashed and compared with the same block's hash in the previous grab, and
+// only blocks that differ are mapped to palette indices (the mapping costs far more than the
+// hashing). Unchanged blocks keep their indices from the frame before.
+//
+// Hashes rather than the previous grab itself: at 1920 x 1080 that saves an 8 MB buffer and one
+// of the two passes over memory a comparison needs. Two different blocks with the same 64-bit
+// hash would keep a stale block; with a hash of XXH64's quality that is about one chance in
+// 10^19 per changed block, far below the odds of a memory error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/x11/X11Display.h"
+
+namespace kestrova::platform::x11 {
+
+struct TX11GrabStats {
+  std::uint64_t Grabs = 0;
+  std::uint64_t BlocksMapped = 0;  // row blocks that changed (or had no previous)
+  std::uint64_t BlocksKept = 0;    // row blocks whose hash equals the previous grab's
+};
+
+// The 64-bit hash of rows rows of rowBytes bytes each, stride bytes apart.
+std::uint64_t HashRows(const std::uint8_t* first, std::size_t stride, std::int32_t rows,
+                       std::size_t rowBytes);
+
+class TX11Grabber : public TScreenGrabber {
+ public:
+  // Rows compared and mapped together.
+  static constexpr std::int32_t kBlockRows = 16;
+
+  // cursor: when given, the pointer is alpha-blended into each grab before the palette mapping
+  // (the palette cannot blend). useShm false forces XGetSubImage. Throws EX11Unavailable for a
+  // screen that is not 24- or 32-bit TrueColor.
+  TX11Grabber(TX11Display& display, TCursorSource* cursor, bool useShm = true);
+  ~TX11Grabber() override;
+
+  // A window's pixels are read from the screen at its outer rectangle (what shows there,
+  // overlapping windows included); the parts of rect off the screen are black.
+  bool Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) override;
+
+  bool UsingShm() const;
+  // Off: every block is mapped on every grab (to measure what the comparison saves).
+  void SetCompareBlocks(bool compare) { FCompareBlocks = compare; }
+  const TX11GrabStats& Stats() const { return FStats; }
+
+ private:
+  class TBuffer;
+  bool Fetch(TBuffer& buffer, const TScreenRect& area);
+  void MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect);
+  void ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, std::int32_t count);
+
+  TX11Display& FDisplay;
+  TCursorSource* FCursor;
+  TCursorInfo FCursorInfo;
+  bool FUseShm;
+  bool FStandardMasks = true;  // blue, green, red bytes in order: no shifting needed
+  int FRedShift = 16, FGreenShift = 8, FBlueShift = 0;
+  std::unique_ptr<TBuffer> FBuffer;
+  std::vector<std::uint64_t> FBlockHashes;  // of the previous grab
+  bool FHavePrevious = false;
+  bool FCompareBlocks = true;
+  TScreenRect FLastRect, FLastArea;
+  std::vector<std::uint8_t> FIndices;  // the mapped picture, top-down, rect's size
+  std::vector<std::uint8_t> FRowScratch;
+  TX11GrabStats FStats;
+};
+
+}  // namespace kestrova::platform::x11

@@ -1,0 +1,219 @@
+// Grabs of a private Xvfb display compared with the pictures a test client painted there.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "XClient.h"
+#include "Xvfb.h"
+#include "platform/Palette.h"
+#include "platform/Registry.h"
+#include "platform/x11/X11Cursor.h"
+#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Grabber.h"
+
+namespace kestrova::platform::x11 {
+namespace {
+
+using kestrova::testing::TColourAt;
+using kestrova::testing::TXClient;
+using kestrova::testing::TXvfb;
+
+constexpr int kWidth = 320, kHeight = 240;
+
+// Flat areas, a gradient through many colours and a fine checker: every kind of run MapRow sees.
+std::uint32_t Scene(int x, int y) {
+  if (y < 60) return x < 160 ? 0xFF0000 : 0x00FF00;
+  if (y < 150) return static_cast<std::uint32_t>((x * 255 / kWidth) << 16 | (y * 2) << 8 | 0x80);
+  return ((x ^ y) & 1) ? 0x123456 : 0xFEDCBA;
+}
+
+std::uint8_t Index(std::uint32_t rgb) {
+  return NearestIndex(rgb >> 16 & 0xFF, rgb >> 8 & 0xFF, rgb & 0xFF);
+}
+
+// Every pixel of the grab (bottom-up) against the expected colours (top-down).
+::testing::AssertionResult Shows(const TDIBitmap& grab, const TColourAt& expected) {
+  if (grab.BitCount != 8 || grab.Height <= 0 || grab.Palette.size() != 256) {
+    return ::testing::AssertionFailure() << "not a bottom-up 8-bit grab with the palette";
+  }
+  for (int y = 0; y < grab.Rows(); ++y) {
+    const std::uint8_t* row = grab.Scanline(grab.Rows() - 1 - y);
+    for (int x = 0; x < grab.Width; ++x) {
+      if (row[x] != Index(expected(x, y))) {
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << ") is " << int(row[x]) << ", expected "
+               << int(Index(expected(x, y)));
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class X11Capture : public ::testing::TestWithParam<bool> {
+ protected:
+  TXvfb Server{kWidth, kHeight};
+};
+
+TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
+  KESTROVA_REQUIRE_XVFB(Server);
+  TXClient client(Server.Name());
+  const Window w = client.MakeWindow(0, 0, kWidth, kHeight, Scene);
+  TX11Display display(Server.Name().c_str());
+  TX11Grabber grabber(display, nullptr, GetParam());
+  EXPECT_EQ(grabber.UsingShm(), GetParam());
+  TDIBitmap grab;
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_EQ(grab.Width, kWidth);
+  EXPECT_EQ(grab.Height, kHeight);
+  EXPECT_TRUE(Shows(grab, Scene));
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 15u);  // 240 rows in blocks of 16
+
+  // A change inside rows 100..109 touches one block; the rest keep their indices.
+  client.Fill(w, 50, 100, 30, 10, 0x0000FF);
+  const auto changed = [](int x, int y) {
+    return x >= 50 && x < 80 && y >= 100 && y < 110 ? 0x0000FFu : Scene(x, y);
+  };
+  grab.Bits.assign(grab.Bits.size(), 0);  // the buffer's old content must not matter
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_TRUE(Shows(grab, changed));
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 16u);
+  EXPECT_EQ(grabber.Stats().BlocksKept, 14u);
+}
+
+TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
+  KESTROVA_REQUIRE_XVFB(Server);
+  TXClient client(Server.Name());
+  client.MakeWindow(0, 0, kWidth, kHeight, [](int, int) { return 0x808080u; });
+  const auto inside = [](int x, int y) { return static_cast<std::uint32_t>(x * 2 << 8 | y * 3); };
+  const Window w = client.MakeWindow(-20, 200, 100, 80, inside);
+  TX11Display display(Server.Name().c_str());
+  TX11Desktop desktop(display);
+  const auto rect = desktop.WindowRect(w);
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(*rect, (TScreenRect{-20, 200, 80, 280}));
+  TX11Grabber grabber(display, nullptr, GetParam());
+  TDIBitmap grab;
+  ASSERT_TRUE(grabber.Grab(w, *rect, grab));
+  EXPECT_EQ(grab.Width, 100);
+  EXPECT_EQ(grab.Rows(), 80);
+  EXPECT_TRUE(Shows(grab, [&](int x, int y) { return x < 20 || y >= 40 ? 0u : inside(x, y); }));
+  // A window that is gone cannot be grabbed.
+  XDestroyWindow(client.D, w);
+  client.Sync();
+  EXPECT_FALSE(grabber.Grab(w, *rect, grab));
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedMemoryAndPlain, X11Capture, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Shm" : "GetImage"; });
+
+TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndAreBlendedAtThePointer) {
+  TXvfb server(kWidth, kHeight);
+  KESTROVA_REQUIRE_XVFB(server);
+  TXClient client(server.Name());
+  const Window w = client.MakeWindow(0, 0, kWidth, kHeight, Scene);
+  // An 8 x 8 cursor: a 5 x 5 red square (the source) in a 6 x 6 mask, whose extra row and
+  // column show the white background colour; the hot spot at (2, 3).
+  unsigned char source[8] = {0x1F, 0x1F, 0x1F, 0x1F, 0x1F, 0, 0, 0};
+  unsigned char mask[8] = {0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0, 0};
+  const Pixmap s = XCreateBitmapFromData(client.D, w, reinterpret_cast<char*>(source), 8, 8);
+  const Pixmap m = XCreateBitmapFromData(client.D, w, reinterpret_cast<char*>(mask), 8, 8);
+  XColor red{}, white{};
+  red.red = 0xFFFF;
+  white.red = white.green = white.blue = 0xFFFF;
+  XDefineCursor(client.D, w, XCreatePixmapCursor(client.D, s, m, &red, &white, 2, 3));
+  XWarpPointer(client.D, None, client.Root(), 0, 0, 0, 0, 100, 70);
+  client.Sync();
+
+  TX11Display display(server.Name().c_str());
+  TX11Cursor cursor(display);
+  TCursorInfo info;
+  ASSERT_TRUE(cursor.GetCursor(info));
+  EXPECT_TRUE(info.Showing);
+  EXPECT_EQ(info.X, 100);
+  EXPECT_EQ(info.Y, 70);
+  EXPECT_EQ(info.HotX, 2);
+  EXPECT_EQ(info.HotY, 3);
+  ASSERT_EQ(info.Picture.BitCount, 32);
+  const std::uint8_t* corner = info.Picture.Scanline(0);
+  EXPECT_EQ((std::vector<int>{corner[0], corner[1], corner[2], corner[3]}),
+            (std::vector<int>{0, 0, 255, 255}));
+
+  TX11Grabber grabber(display, &cursor);
+  TDIBitmap grab;
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_TRUE(Shows(grab, [](int x, int y) {
+    const int cx = x - 98, cy = y - 67;  // the picture's top-left: pointer minus hot spot
+    if (cx >= 0 && cy >= 0 && cx < 5 && cy < 5) return 0xFF0000u;
+    if (cx >= 0 && cy >= 0 && cx < 6 && cy < 6) return 0xFFFFFFu;
+    return Scene(x, y);
+  }));
+}
+
+TEST(X11Cursor, BlendingMixesByAlpha) {
+  TCursorInfo c;
+  c.Showing = true;
+  c.X = 1;
+  c.Y = 0;
+  c.Picture.Allocate(2, -1, 32);
+  const std::uint8_t pic[8] = {255, 255, 255, 128, 0, 0, 0, 0};  // half white, then clear
+  std::copy(pic, pic + 8, c.Picture.Bits.begin());
+  std::uint8_t screen[12] = {0, 0, 0, 0, 10, 20, 30, 0, 40, 50, 60, 0};
+  BlendCursor(c, screen, 12, 3, 1, 0, 0);
+  EXPECT_EQ((std::vector<int>(screen, screen + 12)),
+            (std::vector<int>{0, 0, 0, 0, 133, 138, 143, 0, 40, 50, 60, 0}));
+}
+
+TEST(X11Grabber, BlockHashSeesEveryByteAndOnlyTheRowsBytes) {
+  // Widths whose rows end inside a 32-byte step too; a stride wider than the row.
+  for (const std::size_t rowBytes : {std::size_t{12}, std::size_t{32}, std::size_t{7684}}) {
+    const std::size_t stride = rowBytes + 20;
+    std::vector<std::uint8_t> rows(stride * 3, 0x5A);
+    const std::uint64_t h = HashRows(rows.data(), stride, 3, rowBytes);
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        rows[r * stride + i] ^= 1;
+        ASSERT_NE(HashRows(rows.data(), stride, 3, rowBytes), h)
+            << rowBytes << " " << r << " " << i;
+        rows[r * stride + i] ^= 1;
+      }
+      rows[r * stride + rowBytes + 5] ^= 0xFF;  // past the row: not part of the picture
+      EXPECT_EQ(HashRows(rows.data(), stride, 3, rowBytes), h);
+    }
+    // Swapping two rows is a change too.
+    std::vector<std::uint8_t> a(stride * 2, 1);
+    a[0] = 2;
+    std::vector<std::uint8_t> b(stride * 2, 1);
+    b[stride] = 2;
+    EXPECT_NE(HashRows(a.data(), stride, 2, rowBytes), HashRows(b.data(), stride, 2, rowBytes));
+  }
+}
+
+TEST(X11Display, NoDisplayIsOneClearLineAndTheSimulationStaysAvailable) {
+  EXPECT_THROW(
+      {
+        try {
+          TX11Display d("unix:424242");
+        } catch (const EX11Unavailable& e) {
+          EXPECT_EQ(std::string(e.what()), "cannot open the X display \"unix:424242\"");
+          throw;
+        }
+      },
+      EX11Unavailable);
+  unsetenv("DISPLAY");
+  const std::string why = WhyNoDisplay();
+  EXPECT_NE(why.find("DISPLAY is not set"), std::string::npos) << why;
+  EXPECT_EQ(why.find('\n'), std::string::npos);
+  unsetenv("KESTROVA_PLATFORM");
+  try {
+    OpenBackend("x11");
+    ADD_FAILURE() << "x11 opened without a display";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot run here: no X display"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_STREQ(OpenBackend("")->Name(), "sim");
+  EXPECT_STREQ(OpenBackend("sim")->Name(), "sim");
+}
+
+}  // namespace
+}  // namespace kestrova::platform::x11
