@@ -6,7 +6,7 @@
 # Skips, saying why, where mingw-w64 or Wine cannot be installed.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-linux_kestrova="${1:-$KESTROVA_ROOT/build/app/kestrova}"
+linux_kestrova="$(realpath -m "${1:-$KESTROVA_ROOT/build/app/kestrova}")"
 win_build="$KESTROVA_ROOT/build-win"
 
 kestrova_install_windows || echo "Could not install ${KESTROVA_WINDOWS_PACKAGES[*]}" >&2
