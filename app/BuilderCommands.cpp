@@ -315,8 +315,20 @@ void BuildJoin(const std::string& output, const std::vector<std::string>& inputs
     } catch (const std::length_error& e) {
       throw EFileError(file, Reason(e, file));
     }
+    // The builder takes what a damaged movie still holds (the recorder keeps what was
+    // recorded); a join of files a user names refuses it instead.
+    if (!external->Reader()->Warnings.empty()) {
+      throw EFileError(file, "damaged: " + external->Reader()->Warnings.front());
+    }
+    if (const std::size_t damaged = external->DamagedTags()) {
+      throw EFileError(file, "damaged: " + std::to_string(damaged) + " tag(s) cannot be read");
+    }
     std::uint32_t frames = 0;
     for (const auto& info : external->Reader()->TagList) frames += info->TagID == 1;
+    if (const std::size_t unknown = external->UnknownTags()) {
+      err << "kestrova join: " << file << ": " << unknown
+          << " tag(s) of codes without a class are copied unchanged (not renumbered)\n";
+    }
     err << "kestrova join: [" << i + 1 << "/" << inputs.size() << "] " << file << " (" << frames
         << " frames)\n";
     if (frames > 65535) throw EFileError(file, "more than 65535 frames");

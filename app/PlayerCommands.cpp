@@ -1,8 +1,6 @@
 // frames and export: a movie played by the project's own player, written as PNG pictures or
 // piped into ffmpeg as video.
-#ifdef KESTROVA_HAVE_PNG
 #include <png.h>
-#endif
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -87,12 +85,6 @@ bool ParseCount(const std::string& text, int& value) {
 
 }  // namespace
 
-#ifndef KESTROVA_HAVE_PNG
-bool WritePng(const std::string& fileName, const std::uint8_t*, int, int, std::string& error) {
-  error = "cannot write \"" + fileName + "\": this kestrova was built without libpng";
-  return false;
-}
-#else
 bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
               std::string& error) {
   std::FILE* file = std::fopen(fileName.c_str(), "wb");
@@ -126,7 +118,6 @@ bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, 
   }
   return ok;
 }
-#endif
 
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> names;

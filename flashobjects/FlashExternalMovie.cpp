@@ -116,6 +116,21 @@ std::uint32_t TFlashExternalMovie::DefinedCount() const {
   return count;
 }
 
+std::size_t TFlashExternalMovie::DamagedTags() const {
+  if (!FReader) return 0;
+  return static_cast<std::size_t>(std::count_if(FReader->TagList.begin(), FReader->TagList.end(),
+                                                [](const auto& info) { return info->Error(); }));
+}
+
+std::size_t TFlashExternalMovie::UnknownTags() const {
+  if (!FReader) return 0;
+  return static_cast<std::size_t>(
+      std::count_if(FReader->TagList.begin(), FReader->TagList.end(), [](const auto& info) {
+        const TSWFObject* o = info->SWFObject.get();
+        return !info->Error() && (o == nullptr || o->TagID == TSWFErrorTag::kTagID);
+      }));
+}
+
 std::uint16_t TFlashExternalMovie::MinVersion() const {
   // The imported tags were written for their file's version; a container of a lower version
   // would run them under older rules.
@@ -140,6 +155,11 @@ void TFlashExternalMovie::WriteToStream(TBitsEngine& be) {
   const TMemoryStream& body = FReader->Body();
   for (const auto& info : FReader->TagList) {
     TSWFObject* object = info->SWFObject.get();
+    if (info->Error()) {
+      // A tag that could not be read keeps its old character ids, which may be another
+      // character's in this movie: it is left out rather than let it stand for that one.
+      continue;
+    }
     if (object == nullptr) {
       // Stored bytes, as far as the body holds them.
       const std::uint64_t start = std::min<std::uint64_t>(info->Position, body.Size());

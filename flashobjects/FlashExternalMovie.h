@@ -36,6 +36,11 @@ class TFlashExternalMovie : public TFlashIDObject {
   std::uint32_t CharacterCount() const;
   // The number of character ids the tag objects define (what renumbering hands out).
   std::uint32_t DefinedCount() const;
+  // Tags of the file that could not be read: they are left out of the movie.
+  std::size_t DamagedTags() const;
+  // Tags of codes the library has no class for: copied unchanged, their character ids (if they
+  // have any) not renumbered.
+  std::size_t UnknownTags() const;
   // Frees the loaded file; the external movie then writes nothing more. Used once it has been
   // written for good (a movie saved while it is built).
   void Release();
@@ -46,7 +51,7 @@ class TFlashExternalMovie : public TFlashIDObject {
   void Assign(const TBasedSWFObject& source) override;
   // The file's definitions with their new ids, then one DefineSprite with its timeline. A file
   // that loaded nothing writes an empty sprite, so placements of it still refer to a defined
-  // character.
+  // character; tags that could not be read are left out.
   void WriteToStream(TBitsEngine& be) override;
   void SetCharacterId(std::uint16_t id) override;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "swftools/SafeFile.h"
 #include "swftools/ZStream.h"
 
 namespace kestrova {
@@ -314,22 +315,7 @@ void TFlashMovie::SaveStreamed(TStream& stream) {
 }
 
 void TFlashMovie::SaveToFile(const std::string& fileName) {
-  // Written beside the target and renamed over it: a failed save leaves no partial file and any
-  // earlier file whole.
-  const std::string partName = fileName + ".part";
-  try {
-    TFileStream file(partName, TFileStream::Mode::Create);
-    SaveToStream(file);
-    file.Close();
-  } catch (...) {
-    std::remove(partName.c_str());
-    throw;
-  }
-  if (std::rename(partName.c_str(), fileName.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(partName.c_str());
-    throw EStreamError("Cannot create file \"" + fileName + "\": " + reason);
-  }
+  SaveFileSafely(fileName, [this](TStream& file) { SaveToStream(file); });
 }
 
 }  // namespace kestrova

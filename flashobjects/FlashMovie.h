@@ -123,7 +123,7 @@ class TFlashMovie : public TBasedSWFStream {
   std::uint64_t FStreamedSize = 0;
   std::uint32_t FStreamedFrames = 0;
   std::uint8_t FStreamedVersion = 0;
-  bool FStreamedEnd = false;  // the last object written out was an End tag
+  bool FStreamedEnd = false;                     // the last object written out was an End tag
   [[maybe_unused]] bool FStreamStarted = false;  // not read yet: clang warns
   bool FStreamEnded = false;
 };

@@ -1,16 +1,9 @@
+// POSIX safe saving; Windows has its own in SafeFileWin.cpp.
 #include "swftools/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-
-#include <filesystem>
-#include <random>
-#else
 #include <unistd.h>
-#endif
 
 #include <cerrno>
 #include <climits>
@@ -93,47 +86,6 @@ struct TDescriptor {
     return ::close(fd) == 0;
   }
 };
-
-#ifdef _WIN32
-
-}  // namespace
-
-// Windows: a regular file is replaced through an exclusively created file beside it; folders are
-// refused. (Devices and links are the POSIX build's concern so far.)
-void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write) {
-  namespace fs = std::filesystem;
-  if (path.empty()) Fail(path, "no file name", 0);
-  const fs::path target(std::u8string(path.begin(), path.end()));
-  std::error_code ec;
-  if (fs::is_directory(target, ec)) Fail(path, "it is a folder", 0);
-  std::random_device random;
-  fs::path temp;
-  TDescriptor fd;
-  for (int attempt = 0; attempt < 16 && fd.Fd < 0; ++attempt) {
-    temp = target;
-    temp += L"." + std::to_wstring(random()) + L".tmp";
-    fd.Fd =
-        ::_wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd.Fd < 0 && errno != EEXIST) break;
-  }
-  if (fd.Fd < 0) Fail(path, "cannot create a file beside it", errno);
-  try {
-    TDescriptorStream stream(fd.Fd, path);
-    write(stream);
-    stream.Flush();
-    if (::_commit(fd.Fd) != 0) Fail(path, "cannot flush it to disk", errno);
-    if (!fd.Close()) Fail(path, "close failed", errno);
-    if (!::MoveFileExW(temp.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      Fail(path, "cannot replace it (error " + std::to_string(::GetLastError()) + ")", 0);
-    }
-  } catch (...) {
-    ::_wunlink(temp.c_str());
-    throw;
-  }
-}
-
-#else
 
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
@@ -227,7 +179,5 @@ void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>
     Fail(path, "it is neither a regular file, a pipe nor a character device", 0);
   }
 }
-
-#endif
 
 }  // namespace kestrova

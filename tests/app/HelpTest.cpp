@@ -1,7 +1,6 @@
 // The program's own options and the one form every command's bad-argument answer takes.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <sstream>
 
 #include "app/Commands.h"
@@ -32,7 +31,13 @@ const TCommandInfo& Command(const std::string& name) {
 }
 
 TEST(Version, IsTheProjectVersionOnStandardOutput) {
-  EXPECT_TRUE(std::regex_match(ProgramVersion(), std::regex(R"(\d+(\.\d+)+)"))) << ProgramVersion();
+  // Dotted numbers such as 0.1 or 1.2.3 (std::regex trips a false GCC 12 warning in ASan builds).
+  const std::string version = ProgramVersion();
+  bool wellFormed = !version.empty() && version.front() != '.' && version.back() != '.' &&
+                    version.find("..") == std::string::npos &&
+                    version.find('.') != std::string::npos;
+  for (char c : version) wellFormed = wellFormed && (c == '.' || (c >= '0' && c <= '9'));
+  EXPECT_TRUE(wellFormed) << version;
   const TRun r = RunLine({"--version"});
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, std::string("kestrova ") + ProgramVersion() + "\n");

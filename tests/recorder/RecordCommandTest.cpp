@@ -19,9 +19,10 @@ namespace {
 
 class RecordCommands : public TempHome {
  protected:
+  // The simulated desktop, also where a display is there: the tests must not record a real one.
   void SetUp() override {
     TempHome::SetUp();
-    ::unsetenv("KESTROVA_PLATFORM");
+    ::setenv("KESTROVA_PLATFORM", "sim", 1);
   }
   void TearDown() override {
     ::unsetenv("KESTROVA_PLATFORM");
@@ -81,6 +82,7 @@ TEST_F(RecordCommands, BadArgumentsAndUnknownPlatforms) {
     EXPECT_EQ(Run(args), 2) << args[1];
     EXPECT_NE(err.str().find("Usage: kestrova " + args[0]), std::string::npos);
   }
+  ::unsetenv("KESTROVA_PLATFORM");
   EXPECT_EQ(Run({"record", "--platform", "nosuch", "--seconds", "1"}), 1);
   EXPECT_NE(err.str().find("(there are: sim"), std::string::npos);
   ::setenv("KESTROVA_PLATFORM", "nosuch", 1);
