@@ -448,4 +448,61 @@ void TSWFDefineButtonCxform::Describe(TSWFDescription& d) const {
   d.Field("cxform", "[" + terms + "]");
 }
 
+// ---- DefineButtonSound ----
+
+TSWFStartSound& TSWFDefineButtonSound::Sound(TSlot slot) {
+  auto& sound = FSounds.at(slot);
+  if (!sound) sound = std::make_unique<TSWFStartSound>();
+  return *sound;
+}
+
+void TSWFDefineButtonSound::Assign(const TBasedSWFObject& source) {
+  TSWFObject::Assign(source);
+  const auto& s = static_cast<const TSWFDefineButtonSound&>(source);
+  if (&s == this) return;
+  ButtonId = s.ButtonId;
+  for (int i = 0; i < kSlotCount; ++i) {
+    FSounds[i].reset();
+    if (s.FSounds[i]) Sound(TSlot(i)).Assign(*s.FSounds[i]);
+  }
+}
+
+void TSWFDefineButtonSound::ReadFromStream(TBitsEngine& be) {
+  TBodyReader body(be, *this);
+  ButtonId = body.Word();
+  for (int i = 0; i < kSlotCount; ++i) {
+    FSounds[i].reset();
+    if (body.Word() == 0) continue;
+    be.Stream.SetPosition(be.Stream.Position() - 2);
+    Sound(TSlot(i)).ReadRecord(body);
+  }
+}
+
+void TSWFDefineButtonSound::WriteTagBody(TBitsEngine& be) {
+  be.WriteWord(ButtonId);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (Written(TSlot(i))) {
+      FSounds[i]->WriteTagBody(be);
+    } else {
+      be.WriteWord(0);
+    }
+  }
+}
+
+void TSWFDefineButtonSound::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
+  ids.push_back(&ButtonId);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (Written(TSlot(i))) ids.push_back(&FSounds[i]->SoundId);
+  }
+}
+
+void TSWFDefineButtonSound::Describe(TSWFDescription& d) const {
+  static const char* const kSlotNames[kSlotCount] = {"OverUpToIdle", "IdleToOverUp",
+                                                     "OverUpToOverDown", "OverDownToOverUp"};
+  d.Field("button", ButtonId);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (Written(TSlot(i))) d.Line(std::string(kSlotNames[i]) + ": " + FSounds[i]->Summary());
+  }
+}
+
 }  // namespace kestrova

@@ -1,13 +1,15 @@
-// Button tags: DefineButton, DefineButton2 with their records and condition actions, and
-// DefineButtonCxform.
+// Button tags: DefineButton, DefineButton2 with their records and condition actions,
+// DefineButtonCxform and the sounds of a button (DefineButtonSound).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "swfobjects/Actions.h"
 #include "swfobjects/SWFObject.h"
+#include "swfobjects/SoundTags.h"
 
 namespace kestrova {
 
@@ -139,6 +141,38 @@ class TSWFDefineButtonCxform : public TSWFObject {
     ids.push_back(&ButtonId);
   }
   void Describe(TSWFDescription& d) const override;
+};
+
+// DefineButtonSound (17): the sounds a button plays on four of its transitions.
+class TSWFDefineButtonSound : public TSWFObject {
+ public:
+  // The four slots in written order.
+  enum TSlot { OverUpToIdle = 0, IdleToOverUp, OverUpToOverDown, OverDownToOverUp };
+  static constexpr int kSlotCount = 4;
+
+  TSWFDefineButtonSound() : TSWFObject(17) {}
+  std::uint16_t ButtonId = 0;
+
+  // Each accessor makes its sound on first use, which marks the slot present. A present slot
+  // whose SoundId is 0 is written as absent.
+  TSWFStartSound& SoundOverUpToIdle() { return Sound(OverUpToIdle); }
+  TSWFStartSound& SoundIdleToOverUp() { return Sound(IdleToOverUp); }
+  TSWFStartSound& SoundOverUpToOverDown() { return Sound(OverUpToOverDown); }
+  TSWFStartSound& SoundOverDownToOverUp() { return Sound(OverDownToOverUp); }
+  TSWFStartSound& Sound(TSlot slot);
+  // The slot's sound, or null when it is absent (never creates it).
+  const TSWFStartSound* SoundIfPresent(TSlot slot) const { return FSounds[slot].get(); }
+
+  void Assign(const TBasedSWFObject& source) override;
+  std::uint16_t MinVersion() const override { return 2; }
+  void ReadFromStream(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) override;
+  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
+  void Describe(TSWFDescription& d) const override;
+
+ private:
+  bool Written(TSlot slot) const { return FSounds[slot] && FSounds[slot]->SoundId != 0; }
+  std::array<std::unique_ptr<TSWFStartSound>, kSlotCount> FSounds;
 };
 
 }  // namespace kestrova

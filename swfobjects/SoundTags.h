@@ -1,6 +1,5 @@
-// Sound and video tags: event sounds (DefineSound, StartSound), streaming sound (SoundStreamHead,
-// SoundStreamHead2, SoundStreamBlock), embedded video (DefineVideoStream, VideoFrame) and the
-// sounds of a button (DefineButtonSound).
+// Sound tags: event sounds (DefineSound, StartSound) and streaming sound (SoundStreamHead,
+// SoundStreamHead2, SoundStreamBlock).
 //
 // Reading: every reader here keeps to its body through the shared body reader; a body too short
 // for its fields throws EStreamError (the file reader then puts an error tag in its place).
@@ -12,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "swfobjects/BitmapTags.h"
+#include "swfobjects/DataObject.h"
 #include "swfobjects/SWFObject.h"
 
 namespace kestrova {
@@ -129,79 +128,6 @@ class TSWFSoundStreamBlock : public TSWFDataObject {
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) override;
   void Describe(TSWFDescription& d) const override;
-};
-
-// DefineVideoStream (60): a video character. Always framed with the long record header.
-class TSWFDefineVideoStream : public TSWFObject {
- public:
-  TSWFDefineVideoStream() : TSWFObject(60) {}
-  std::uint16_t CharacterId = 0;
-  std::uint16_t NumFrames = 0;
-  std::uint16_t Width = 0;
-  std::uint16_t Height = 0;
-  // Read from, and written to, the seven bits above the smoothing flag (values 0 to 3 leave the
-  // upper five zero), so whatever a file holds there survives a rewrite.
-  std::uint8_t VideoFlagsDeblocking = 0;
-  bool VideoFlagsSmoothing = false;
-  std::uint8_t CodecID = 0;  // 2 Sorenson H.263, 3 screen video
-
-  void Assign(const TBasedSWFObject& source) override;
-  std::uint16_t MinVersion() const override { return CodecID == 3 ? 7 : 6; }
-  void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
-  void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
-    ids.push_back(&CharacterId);
-  }
-  void Describe(TSWFDescription& d) const override;
-};
-
-// VideoFrame (61): one encoded frame of a video stream.
-class TSWFVideoFrame : public TSWFDataObject {
- public:
-  TSWFVideoFrame() : TSWFDataObject(61) {}
-  std::uint16_t StreamId = 0;
-  std::uint16_t FrameNum = 0;
-
-  void Assign(const TBasedSWFObject& source) override;
-  std::uint16_t MinVersion() const override { return 6; }
-  void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
-  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
-    ids.push_back(&StreamId);
-  }
-  void Describe(TSWFDescription& d) const override;
-};
-
-// DefineButtonSound (17): the sounds a button plays on four of its transitions.
-class TSWFDefineButtonSound : public TSWFObject {
- public:
-  // The four slots in written order.
-  enum TSlot { OverUpToIdle = 0, IdleToOverUp, OverUpToOverDown, OverDownToOverUp };
-  static constexpr int kSlotCount = 4;
-
-  TSWFDefineButtonSound() : TSWFObject(17) {}
-  std::uint16_t ButtonId = 0;
-
-  // Each accessor makes its sound on first use, which marks the slot present. A present slot
-  // whose SoundId is 0 is written as absent.
-  TSWFStartSound& SoundOverUpToIdle() { return Sound(OverUpToIdle); }
-  TSWFStartSound& SoundIdleToOverUp() { return Sound(IdleToOverUp); }
-  TSWFStartSound& SoundOverUpToOverDown() { return Sound(OverUpToOverDown); }
-  TSWFStartSound& SoundOverDownToOverUp() { return Sound(OverDownToOverUp); }
-  TSWFStartSound& Sound(TSlot slot);
-  // The slot's sound, or null when it is absent (never creates it).
-  const TSWFStartSound* SoundIfPresent(TSlot slot) const { return FSounds[slot].get(); }
-
-  void Assign(const TBasedSWFObject& source) override;
-  std::uint16_t MinVersion() const override { return 2; }
-  void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
-  void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
-  void Describe(TSWFDescription& d) const override;
-
- private:
-  bool Written(TSlot slot) const { return FSounds[slot] && FSounds[slot]->SoundId != 0; }
-  std::array<std::unique_ptr<TSWFStartSound>, kSlotCount> FSounds;
 };
 
 }  // namespace kestrova
