@@ -310,7 +310,7 @@ void TFlashImage::WriteToStream(TBitsEngine& be) {
   if (IsJPEG()) {
     TSWFDefineBitsJPEG2 jpeg;
     jpeg.CharacterId = GetCharacterId();
-    jpeg.OnDataWrite = [this](TSWFDataObject&, TBitsEngine& out) {
+    jpeg.OnDataWrite = [this](const TSWFDataObject&, TBitsEngine& out) {
       out.WriteBytes(FJPEG.data(), static_cast<std::int64_t>(FJPEG.size()));
     };
     jpeg.WriteToStream(be);
@@ -329,7 +329,7 @@ void TFlashImage::WriteToStream(TBitsEngine& be) {
   if (BitmapFormat == kFormatIndexed) {
     tag->BitmapColorTableSize = static_cast<std::uint8_t>(ColorCount - 1);
   }
-  tag->OnDataWrite = [this](TSWFDataObject&, TBitsEngine& out) {
+  tag->OnDataWrite = [this](const TSWFDataObject&, TBitsEngine& out) {
     MakeData();
     out.WriteBytes(FData.data(), static_cast<std::int64_t>(FData.size()));
   };

@@ -20,27 +20,16 @@ void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
   const std::int64_t rest = std::int64_t(BodySize) - headerSize;
   FActions->clear();
   if (rest < 1) return;  // no actions, not even the end code
-  // A list without its end code holds the actions up to the byte count; writing adds the code.
-  if (ParseActions) {
-    ReadActionList(be, *FActions, rest);
-    return;
-  }
-  // Unparsed, the body is kept verbatim: everything before the final end code, or all of it when
-  // the last byte is no end code (writing then adds one), so nothing of the file is lost.
-  auto raw = std::make_unique<TSWFActionByteCode>();
-  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(rest));
-  if (raw->Data.back() == 0) raw->Data.pop_back();
-  raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
-  FActions->push_back(std::move(raw));
+  ReadActionBlock(be, *FActions, be.Stream.Position() + static_cast<std::uint64_t>(rest),
+                  ParseActions);
 }
 
 void TSWFDoAction::ReadFromStream(TBitsEngine& be) {
   ReadActions(be, 0);
 }
 
-void TSWFDoAction::WriteTagBody(TBitsEngine& be) {
-  WriteActionList(be, *FActions);
-  be.WriteByte(0);
+void TSWFDoAction::WriteTagBody(TBitsEngine& be) const {
+  WriteActionBlock(be, *FActions);
 }
 
 void TSWFDoAction::Describe(TSWFDescription& d) const {
@@ -58,7 +47,7 @@ void TSWFDoInitAction::ReadFromStream(TBitsEngine& be) {
   ReadActions(be, 2);
 }
 
-void TSWFDoInitAction::WriteTagBody(TBitsEngine& be) {
+void TSWFDoInitAction::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(SpriteId);
   TSWFDoAction::WriteTagBody(be);
 }

@@ -28,7 +28,7 @@ class TSWFDoAction : public TSWFObject {
   void PrepareRead(const TSWFReadContext& context) override { ParseActions = context.ParseActions; }
   // Throws on a body too short for its fields or an action that does not fit it.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  protected:
@@ -53,7 +53,7 @@ class TSWFDoInitAction : public TSWFDoAction {
     return std::max<std::uint16_t>(6, TSWFDoAction::MinVersion());
   }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&SpriteId);
   }

@@ -45,26 +45,41 @@ void TSWFAction::ReadData(TBitsEngine& be) {
   (void)be;
 }
 
-void TSWFAction::WriteToStream(TBitsEngine& be) {
-  if (ActionCode == TSWFActionByteCode::kCode || ActionCode == TSWFOffsetMarker::kCode) {
-    WriteActionBody(be);
+namespace {
+
+// Appends the action's record to scratch: the code byte, and for codes from 0x80 the length and
+// the body (the body is written in place and its length put in front of it once known).
+void AppendActionRecord(TBitsEngine& se, TMemoryStream& scratch, const TSWFAction& action) {
+  const std::uint8_t code = action.ActionCode;
+  if (code == TSWFActionByteCode::kCode || code == TSWFOffsetMarker::kCode) {
+    action.WriteActionBody(se);
+    se.FlushLastByte(true);
     return;
   }
-  be.WriteByte(ActionCode);
-  if (ActionCode < 0x80) return;
-  TMemoryStream body;
-  TBitsEngine bodyEngine(body, be);
-  WriteActionBody(bodyEngine);
-  bodyEngine.FlushLastByte(true);
-  body.Write(TrailingBytes.data(), TrailingBytes.size());
+  se.WriteByte(code);
+  if (code < 0x80) return;
+  const std::uint64_t lengthAt = scratch.Position();
+  se.WriteWord(0);
+  action.WriteActionBody(se);
+  se.FlushLastByte(true);
+  scratch.Write(action.TrailingBytes.data(), action.TrailingBytes.size());
+  const std::uint64_t length = scratch.Position() - lengthAt - 2;
   // A longer body cannot be framed: its length field would lie.
-  if (body.Size() > 0xFFFF) {
-    throw std::length_error(std::string("Action ") + ActionName(ActionCode) + " body of " +
-                            std::to_string(body.Size()) + " bytes exceeds 65535");
+  if (length > 0xFFFF) {
+    throw std::length_error(std::string("Action ") + ActionName(code) + " body of " +
+                            std::to_string(length) + " bytes exceeds 65535");
   }
-  ActionLength = static_cast<std::uint16_t>(body.Size());
-  be.WriteWord(ActionLength);
-  be.WriteBytes(body.Data(), static_cast<std::int64_t>(body.Size()));
+  scratch.Data()[lengthAt] = static_cast<std::uint8_t>(length);
+  scratch.Data()[lengthAt + 1] = static_cast<std::uint8_t>(length >> 8);
+}
+
+}  // namespace
+
+void TSWFAction::WriteToStream(TBitsEngine& be) const {
+  TMemoryStream scratch;
+  TBitsEngine se(scratch, be);
+  AppendActionRecord(se, scratch, *this);
+  be.WriteBytes(scratch.Data(), static_cast<std::int64_t>(scratch.Size()));
 }
 
 std::vector<const TSWFMarkerRef*> TSWFAction::MarkerRefs() const {
@@ -111,34 +126,6 @@ void TSWFOffsetMarker::Assign(const TSWFAction& source) {
   JumpBack = s.JumpBack;
   Active = s.Active;
   Label = s.Label;
-  FieldPosition = s.FieldPosition;
-  FieldSize = s.FieldSize;
-  MarkPosition = s.MarkPosition;
-}
-
-void TSWFOffsetMarker::WriteActionBody(TBitsEngine& be) {
-  InList = true;
-  if (!Active) return;
-  be.FlushLastByte(true);
-  const auto here = static_cast<std::int64_t>(be.Stream.Position());
-  if (!JumpBack && Armed) {
-    std::int64_t base = FieldPosition + FieldSize;
-    if (BaseMarker && BaseMarker->Marked) {
-      base = BaseMarker->MarkPosition;
-    } else if (BasePosition >= 0) {
-      base = BasePosition;
-    }
-    const auto value = static_cast<std::uint32_t>(here - base);
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    be.Stream.SetPosition(static_cast<std::uint64_t>(FieldPosition));
-    be.Stream.Write(bytes, FieldSize == 4 ? 4 : 2);
-    be.Stream.SetPosition(static_cast<std::uint64_t>(here));
-    Armed = false;
-  }
-  MarkPosition = static_cast<std::int32_t>(here);
-  Marked = true;
 }
 
 void TSWFOffsetMarker::Describe(TSWFDescription& d) const {
@@ -188,33 +175,14 @@ TSWFOffsetMarker& InsertMarker(TSWFActionList& list, std::size_t index, TSWFMark
   return result;
 }
 
-template <class Base>
-void TSWFMarkingAction<Base>::WriteField(TBitsEngine& bodyEngine, TSWFMarkedField& field) {
-  TSWFOffsetMarker* marker = field.Ref.Get();
-  if (field.Explicit() || !marker || !marker->Active) {
-    bodyEngine.WriteWord(static_cast<std::uint16_t>(field.Explicit() ? field.Value() : 0));
-    return;
-  }
-  const auto fieldPosition =
-      static_cast<std::int32_t>(FRecordStart + 3 + bodyEngine.Stream.Position());
-  marker->FieldPosition = fieldPosition;
-  marker->FieldSize = 2;
-  marker->BasePosition = -1;
-  marker->BaseMarker = nullptr;
-  if (marker->JumpBack) {
-    // A target not written in this pass has no place yet.
-    const std::int32_t back = marker->Marked ? -(fieldPosition + 2 - marker->MarkPosition) : 0;
-    bodyEngine.WriteWord(static_cast<std::uint16_t>(back));
-    return;
-  }
-  bodyEngine.WriteWord(0);
-  marker->MarkPosition = fieldPosition;
-  marker->Armed = true;
+std::vector<TSWFMarkerSlot> TSWFMarkedField::Slots(std::int32_t fieldOffset) const {
+  const TSWFOffsetMarker* marker = Ref.Get();
+  if (FExplicit || !marker || !marker->Active) return {};
+  TSWFMarkerSlot slot;
+  slot.Marker = marker;
+  slot.FieldOffset = fieldOffset;
+  return {slot};
 }
-
-template class TSWFMarkingAction<TSWFAction4>;
-template class TSWFMarkingAction<TSWFAction5>;
-template class TSWFMarkingAction<TSWFAction7>;
 
 namespace {
 
@@ -267,7 +235,7 @@ void TSWFActionGetUrl::ReadData(TBitsEngine& be) {
   Target = be.ReadString();
 }
 
-void TSWFActionGetUrl::WriteActionBody(TBitsEngine& be) {
+void TSWFActionGetUrl::WriteActionBody(TBitsEngine& be) const {
   be.WriteString(URL, true, !URLAsIs);
   be.WriteString(Target);
 }
@@ -289,7 +257,7 @@ void TSWFActionWaitForFrame::ReadData(TBitsEngine& be) {
   SkipCount = be.ReadByte();
 }
 
-void TSWFActionWaitForFrame::WriteActionBody(TBitsEngine& be) {
+void TSWFActionWaitForFrame::WriteActionBody(TBitsEngine& be) const {
   be.WriteWord(Frame);
   be.WriteByte(SkipCount);
 }
@@ -334,7 +302,7 @@ void TSWFActionConstantPool::ReadData(TBitsEngine& be) {
   }
 }
 
-void TSWFActionConstantPool::WriteActionBody(TBitsEngine& be) {
+void TSWFActionConstantPool::WriteActionBody(TBitsEngine& be) const {
   WriteCountedWord(be, ConstantPool.size(), "constants");
   for (const auto& c : ConstantPool) be.WriteString(c);
 }
@@ -363,7 +331,7 @@ void TSWFActionGetURL2::ReadData(TBitsEngine& be) {
   LoadVariablesFlag = (b & 0x01) != 0;
 }
 
-void TSWFActionGetURL2::WriteActionBody(TBitsEngine& be) {
+void TSWFActionGetURL2::WriteActionBody(TBitsEngine& be) const {
   be.WriteByte(static_cast<std::uint8_t>(((SendVarsMethod & 3) << 6) | (LoadTargetFlag << 1) |
                                          LoadVariablesFlag));
 }
@@ -390,7 +358,7 @@ void TSWFActionGotoFrame2::ReadData(TBitsEngine& be) {
   if (SceneBiasFlag) SceneBias = be.ReadWord();
 }
 
-void TSWFActionGotoFrame2::WriteActionBody(TBitsEngine& be) {
+void TSWFActionGotoFrame2::WriteActionBody(TBitsEngine& be) const {
   be.WriteByte(static_cast<std::uint8_t>((SceneBiasFlag << 1) | PlayFlag));
   if (SceneBiasFlag) be.WriteWord(SceneBias);
 }
@@ -440,11 +408,11 @@ void TSWFActionDefineFunction::ReadData(TBitsEngine& be) {
   FCodeSize.Set(be.ReadWord());
 }
 
-void TSWFActionDefineFunction::WriteActionBody(TBitsEngine& be) {
+void TSWFActionDefineFunction::WriteActionBody(TBitsEngine& be) const {
   be.WriteString(FunctionName);
   WriteCountedWord(be, Params.size(), "parameters");
   for (const auto& p : Params) be.WriteString(p);
-  WriteField(be, FCodeSize);
+  FCodeSize.Write(be);
 }
 
 void TSWFActionDefineFunction::Describe(TSWFDescription& d) const {
@@ -499,7 +467,7 @@ void TSWFActionDefineFunction2::ReadData(TBitsEngine& be) {
   FCodeSize.Set(be.ReadWord());
 }
 
-void TSWFActionDefineFunction2::WriteActionBody(TBitsEngine& be) {
+void TSWFActionDefineFunction2::WriteActionBody(TBitsEngine& be) const {
   be.WriteString(FunctionName);
   WriteCountedWord(be, Parameters.size(), "parameters");
   be.WriteByte(RegisterCount);
@@ -512,7 +480,7 @@ void TSWFActionDefineFunction2::WriteActionBody(TBitsEngine& be) {
     be.WriteByte(p.Register);
     be.WriteString(p.Name);
   }
-  WriteField(be, FCodeSize);
+  FCodeSize.Write(be);
 }
 
 void TSWFActionDefineFunction2::Describe(TSWFDescription& d) const {
@@ -564,28 +532,10 @@ void TSWFActionTry::ReadData(TBitsEngine& be) {
   }
 }
 
-void TSWFActionTry::WriteSize(TBitsEngine& be, int i, bool present) {
-  TSWFOffsetMarker* marker = FRefs[i].Get();
-  if (FSizesExplicit || !present || !marker || !marker->Active || marker->JumpBack) {
-    be.WriteWord(FSizesExplicit ? FSizes[i] : 0);
-    return;
-  }
-  const auto position = static_cast<std::int32_t>(FRecordStart + 3 + be.Stream.Position());
-  marker->FieldPosition = position;
-  marker->FieldSize = 2;
-  marker->MarkPosition = position;
-  marker->BasePosition = -1;
-  marker->BaseMarker = nullptr;
-  marker->Armed = true;
-  be.WriteWord(0);
-}
-
-void TSWFActionTry::WriteActionBody(TBitsEngine& be) {
+void TSWFActionTry::WriteActionBody(TBitsEngine& be) const {
   be.WriteByte(static_cast<std::uint8_t>((CatchInRegisterFlag << 2) | (FinallyBlockFlag << 1) |
                                          CatchBlockFlag));
-  WriteSize(be, 0, true);
-  WriteSize(be, 1, CatchBlockFlag);
-  WriteSize(be, 2, FinallyBlockFlag);
+  for (const std::uint16_t size : FSizes) be.WriteWord(FSizesExplicit ? size : 0);
   if (CatchInRegisterFlag) {
     be.WriteByte(CatchRegister);
   } else {
@@ -593,23 +543,23 @@ void TSWFActionTry::WriteActionBody(TBitsEngine& be) {
   }
 }
 
-void TSWFActionTry::WriteToStream(TBitsEngine& be) {
-  // Reset first: an armed flag left from an earlier write must not pass for this one.
-  for (auto& ref : FRefs) {
-    if (ref.Get()) ref.Get()->Armed = false;
+// The blocks follow the record one after another: the first is counted from the record's end,
+// each next one from the end of the block before it.
+std::vector<TSWFMarkerSlot> TSWFActionTry::MarkerSlots() const {
+  std::vector<TSWFMarkerSlot> slots;
+  if (FSizesExplicit) return slots;
+  const bool present[3] = {true, CatchBlockFlag, FinallyBlockFlag};
+  for (int i = 0; i < 3; ++i) {
+    const TSWFOffsetMarker* marker = FRefs[i].Get();
+    if (!present[i] || !marker || !marker->Active) continue;
+    TSWFMarkerSlot slot;
+    slot.Marker = marker;
+    slot.FieldOffset = 1 + 2 * i;
+    slot.ForwardOnly = true;
+    slot.Chained = true;
+    slots.push_back(slot);
   }
-  TSWFMarkingAction<TSWFAction7>::WriteToStream(be);
-  // The blocks follow the record one after another: the first is counted from the record's end,
-  // each next one from the end of the block before it.
-  const auto recordEnd = static_cast<std::int64_t>(be.Stream.Position());
-  const TSWFOffsetMarker* previous = nullptr;
-  for (auto& ref : FRefs) {
-    TSWFOffsetMarker* marker = ref.Get();
-    if (!marker || !marker->Armed) continue;
-    marker->BasePosition = recordEnd;
-    marker->BaseMarker = previous;
-    previous = marker;
-  }
+  return slots;
 }
 
 std::vector<std::int64_t> TSWFActionTry::MarkerOffsets() const {
@@ -742,7 +692,7 @@ void TSWFActionPush::ReadData(TBitsEngine& be) {
   }
 }
 
-void TSWFActionPush::WriteActionBody(TBitsEngine& be) {
+void TSWFActionPush::WriteActionBody(TBitsEngine& be) const {
   for (const auto& v : FValues) {
     be.WriteByte(v.ValueType);
     switch (v.ValueType) {
@@ -811,8 +761,7 @@ void TSWFActionByteCode::Assign(const TSWFAction& source) {
   Data = static_cast<const TSWFActionByteCode&>(source).Data;
 }
 
-void TSWFActionByteCode::WriteActionBody(TBitsEngine& be) {
-  ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(Data.size(), 0xFFFF));
+void TSWFActionByteCode::WriteActionBody(TBitsEngine& be) const {
   be.WriteBytes(Data.data(), static_cast<std::int64_t>(Data.size()));
 }
 
@@ -959,24 +908,91 @@ bool ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCoun
   return ended;
 }
 
-void WriteActionList(TBitsEngine& be, TSWFActionList& list) {
-  // Each pass starts afresh, and a marker of the list stands behind its referring action exactly
-  // when it comes before it in the list.
-  std::unordered_map<const TSWFOffsetMarker*, std::size_t> markerIndex;
+namespace {
+
+// A field to fill in once the list is laid out: where it stands in the scratch stream and what
+// it refers to.
+struct TPendingField {
+  std::uint64_t Position;
+  std::size_t Action;  // index in the list
+  TSWFMarkerSlot Slot;
+};
+
+// Puts the distances to the markers into the laid-out list. start[i] is where item i begins
+// (a marker takes no bytes, so it stands where the next record begins); start[n] is the end.
+void FillMarkerFields(TMemoryStream& scratch, const TSWFActionList& list,
+                      const std::vector<std::uint64_t>& start,
+                      const std::vector<TPendingField>& fields) {
+  std::unordered_map<const TSWFAction*, std::size_t> markerIndex;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (auto* m = dynamic_cast<TSWFOffsetMarker*>(list[i].get())) markerIndex[m] = i;
+    if (list[i]->ActionCode == TSWFOffsetMarker::kCode) markerIndex[list[i].get()] = i;
   }
+  std::size_t chainAction = SIZE_MAX;  // the action whose previous slot chainFrom belongs to
+  std::size_t chainFrom = SIZE_MAX;    // list index of that slot's marker, or none
+  for (const TPendingField& f : fields) {
+    if (f.Action != chainAction) chainFrom = SIZE_MAX;
+    chainAction = f.Action;
+    const auto it = markerIndex.find(f.Slot.Marker);
+    const std::size_t previous = chainFrom;
+    // A marker of no list, or behind a block that only counts forward, gives 0 and is no base.
+    if (it == markerIndex.end()) continue;
+    const std::size_t at = it->second;
+    if (f.Slot.ForwardOnly && at < f.Action) continue;
+    chainFrom = at;
+    std::int64_t base = static_cast<std::int64_t>(start[f.Action + 1]);
+    if (f.Slot.Chained && previous != SIZE_MAX && previous < at) {
+      base = static_cast<std::int64_t>(start[previous]);
+    }
+    const auto value = static_cast<std::uint16_t>(static_cast<std::int64_t>(start[at]) - base);
+    scratch.Data()[f.Position] = static_cast<std::uint8_t>(value);
+    scratch.Data()[f.Position + 1] = static_cast<std::uint8_t>(value >> 8);
+  }
+}
+
+}  // namespace
+
+void WriteActionList(TBitsEngine& be, const TSWFActionList& list) {
+  be.FlushLastByte(true);
+  TMemoryStream scratch;
+  TBitsEngine se(scratch, be);
+  std::vector<std::uint64_t> start(list.size() + 1, 0);
+  std::vector<TPendingField> fields;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    for (TSWFMarkerRef* ref : list[i]->MarkerRefs()) {
-      TSWFOffsetMarker* m = ref->Get();
-      if (!m) continue;
-      m->Armed = false;
-      m->Marked = false;
-      const auto it = markerIndex.find(m);
-      if (it != markerIndex.end()) m->JumpBack = it->second < i;
+    const TSWFAction& action = *list[i];
+    start[i] = scratch.Position();
+    AppendActionRecord(se, scratch, action);
+    for (const TSWFMarkerSlot& slot : action.MarkerSlots()) {
+      const std::uint64_t bodyStart = start[i] + 3;
+      const std::uint64_t fieldsEnd = scratch.Position() - action.TrailingBytes.size();
+      const std::uint64_t at = slot.FieldOffset >= 0
+                                   ? bodyStart + static_cast<std::uint64_t>(slot.FieldOffset)
+                                   : fieldsEnd - static_cast<std::uint64_t>(-slot.FieldOffset);
+      fields.push_back({at, i, slot});
     }
   }
-  for (auto& action : list) action->WriteToStream(be);
+  start[list.size()] = scratch.Position();
+  if (!fields.empty()) FillMarkerFields(scratch, list, start, fields);
+  be.WriteBytes(scratch.Data(), static_cast<std::int64_t>(scratch.Size()));
+}
+
+void ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit, bool parse) {
+  const std::uint64_t start = be.Stream.Position();
+  if (limit < start) throw EStreamError("Action block starts past its end");
+  if (parse) {
+    ReadActionList(be, list, static_cast<std::int64_t>(limit - start));
+    return;
+  }
+  if (limit == start) return;
+  auto raw = std::make_unique<TSWFActionByteCode>();
+  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(limit - start));
+  if (raw->Data.back() == 0) raw->Data.pop_back();
+  raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
+  list.push_back(std::move(raw));
+}
+
+void WriteActionBlock(TBitsEngine& be, const TSWFActionList& list) {
+  WriteActionList(be, list);
+  be.WriteByte(0);
 }
 
 void CopyActionList(const TSWFActionList& source, TSWFActionList& target) {

@@ -19,6 +19,21 @@
 namespace kestrova {
 
 class TSWFMarkerRef;
+class TSWFOffsetMarker;
+
+// A UI16 field of an action whose value is the distance to a branch marker of the list being
+// written, counted from the end of the action's record.
+struct TSWFMarkerSlot {
+  const TSWFOffsetMarker* Marker = nullptr;
+  // Where the field stands in the body: from its start, or, when negative, back from the end of
+  // the fields the class writes (before TrailingBytes).
+  std::int32_t FieldOffset = 0;
+  // Only a marker behind the action counts (Try blocks); one before it gives 0.
+  bool ForwardOnly = false;
+  // Counted from the previous slot's marker instead, when that one stands before this one (the
+  // blocks of a Try follow each other).
+  bool Chained = false;
+};
 
 // Root of all action records. Not a TBasedSWFObject: actions are records inside tags.
 class TSWFAction {
@@ -27,7 +42,7 @@ class TSWFAction {
   TSWFAction(const TSWFAction&) = delete;
   TSWFAction& operator=(const TSWFAction&) = delete;
   std::uint8_t ActionCode = 0;
-  std::uint16_t ActionLength = 0;  // body length, refreshed by every write
+  std::uint16_t ActionLength = 0;  // body length as read (writing measures the body itself)
   // Bytes of a read body past the fields the class reads, written back after them, so a rewritten
   // list keeps the offsets that branches read from the file count with.
   std::vector<std::uint8_t> TrailingBytes;
@@ -40,9 +55,13 @@ class TSWFAction {
   // Reads the fields of the body; ActionLength is already set. The list reader keeps what is left
   // of the body in TrailingBytes. Default: reads nothing.
   virtual void ReadData(TBitsEngine& be);
-  virtual void WriteActionBody(TBitsEngine& be) { (void)be; }
-  // The whole record: code byte, and for codes from 0x80 the UI16 length and the body.
-  virtual void WriteToStream(TBitsEngine& be);
+  // Writes the fields of the body. A field whose value comes from a branch marker is written as
+  // its explicit value or 0; the list writer puts in the marker's distance (MarkerSlots).
+  virtual void WriteActionBody(TBitsEngine& be) const { (void)be; }
+  // The whole record: code byte, and for codes from 0x80 the UI16 length and the body. Outside a
+  // list, fields that come from markers are written as in WriteActionBody. Throws
+  // std::length_error for a body longer than 65535 bytes.
+  void WriteToStream(TBitsEngine& be) const;
   // Fields for the dump listing (frames, URLs, push values, branch targets).
   virtual void Describe(TSWFDescription& d) const { (void)d; }
 
@@ -51,6 +70,8 @@ class TSWFAction {
   std::vector<const TSWFMarkerRef*> MarkerRefs() const;
   // For each reference, the offset a reader places its marker at (0: none), from the values read.
   virtual std::vector<std::int64_t> MarkerOffsets() const { return {}; }
+  // The fields whose values the list writer takes from where markers stand.
+  virtual std::vector<TSWFMarkerSlot> MarkerSlots() const { return {}; }
 
  protected:
   explicit TSWFAction(std::uint8_t code) : ActionCode(code) {}
@@ -207,30 +228,19 @@ extern const std::size_t kActionCatalogueSize;
 
 // ---- branch targets ----
 
-// A branch target (code 0xFF): never written as a record; writing it resolves the offset or size
-// field of the action that refers to it.
+// A branch target (code 0xFF): never written as a record; the list writer puts the distance to
+// where it stands into the fields of the actions that refer to it.
 class TSWFOffsetMarker final : public TSWFAction {
  public:
   static constexpr std::uint8_t kCode = 0xFF;
   TSWFOffsetMarker() : TSWFAction(kCode) {}
   bool InList = false;   // a list owns the marker
-  bool JumpBack = true;  // stands before the referring action (the list writer keeps it true)
+  bool JumpBack = true;  // read: stands before the referring action
   bool Active = true;    // takes part in offset computation; markers made by reading are inert
   std::string Label;
-  std::int32_t FieldPosition = 0;  // stream position of the referring field
-  std::uint8_t FieldSize = 2;      // 2 or 4
-  std::int32_t MarkPosition = 0;   // position remembered during writing
-  // Where a forward distance is counted from: by default the end of the referring field; a Try
-  // counts its first block from the end of its record and the next ones from the block before.
-  std::int64_t BasePosition = -1;
-  const TSWFOffsetMarker* BaseMarker = nullptr;
-  // Write-pass state: a referring field waits for this marker / the marker's place is known.
-  bool Armed = false;
-  bool Marked = false;
 
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { (void)be; }
-  void WriteActionBody(TBitsEngine& be) override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -270,7 +280,7 @@ class TSWFActionGotoFrame final : public TSWFAction {
   std::uint16_t Frame = 0;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { Frame = be.ReadWord(); }
-  void WriteActionBody(TBitsEngine& be) override { be.WriteWord(Frame); }
+  void WriteActionBody(TBitsEngine& be) const override { be.WriteWord(Frame); }
   void Describe(TSWFDescription& d) const override { d.Field("frame", Frame); }
 };
 
@@ -285,7 +295,7 @@ class TSWFActionGetUrl final : public TSWFAction {
   bool URLAsIs = false;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -297,7 +307,7 @@ class TSWFActionWaitForFrame final : public TSWFAction {
   std::uint8_t SkipCount = 0;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -308,7 +318,7 @@ class TSWFActionWaitForFrame2 final : public TSWFAction4 {
   std::uint8_t SkipCount = 0;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { SkipCount = be.ReadByte(); }
-  void WriteActionBody(TBitsEngine& be) override { be.WriteByte(SkipCount); }
+  void WriteActionBody(TBitsEngine& be) const override { be.WriteByte(SkipCount); }
   void Describe(TSWFDescription& d) const override { d.Field("skip", SkipCount); }
 };
 
@@ -319,7 +329,7 @@ class TSWFActionSetTarget final : public TSWFAction {
   std::string TargetName;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { TargetName = be.ReadString(); }
-  void WriteActionBody(TBitsEngine& be) override { be.WriteString(TargetName); }
+  void WriteActionBody(TBitsEngine& be) const override { be.WriteString(TargetName); }
   void Describe(TSWFDescription& d) const override { d.Field("target", QuoteText(TargetName)); }
 };
 
@@ -330,7 +340,7 @@ class TSWFActionGoToLabel final : public TSWFAction {
   std::string Label;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { Label = be.ReadString(); }
-  void WriteActionBody(TBitsEngine& be) override { be.WriteString(Label); }
+  void WriteActionBody(TBitsEngine& be) const override { be.WriteString(Label); }
   void Describe(TSWFDescription& d) const override { d.Field("label", QuoteText(Label)); }
 };
 
@@ -341,7 +351,7 @@ class TSWFActionStoreRegister final : public TSWFAction5 {
   std::uint8_t RegisterNumber = 0;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { RegisterNumber = be.ReadByte(); }
-  void WriteActionBody(TBitsEngine& be) override { be.WriteByte(RegisterNumber); }
+  void WriteActionBody(TBitsEngine& be) const override { be.WriteByte(RegisterNumber); }
   void Describe(TSWFDescription& d) const override { d.Field("register", RegisterNumber); }
 };
 
@@ -353,7 +363,7 @@ class TSWFActionConstantPool final : public TSWFAction5 {
   void Assign(const TSWFAction& source) override;
   // Throws when a constant runs past the action's length.
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -368,6 +378,12 @@ class TSWFMarkedField {
     FExplicit = true;
   }
   void ClearExplicit() { FExplicit = false; }
+  // The explicit value, or 0 in place of a marker's distance.
+  void Write(TBitsEngine& be) const {
+    be.WriteWord(static_cast<std::uint16_t>(FExplicit ? FValue : 0));
+  }
+  // The field at fieldOffset as a slot for the list writer, when a marker gives its value.
+  std::vector<TSWFMarkerSlot> Slots(std::int32_t fieldOffset) const;
   TSWFMarkerRef Ref;
 
  private:
@@ -375,25 +391,7 @@ class TSWFMarkedField {
   bool FExplicit = false;
 };
 
-// Base of the actions that remember where their record starts, so that a field in the body (which
-// goes through a temporary stream) knows its position in the target stream.
-template <class Base>
-class TSWFMarkingAction : public Base {
- public:
-  void WriteToStream(TBitsEngine& be) override {
-    be.FlushLastByte(true);
-    FRecordStart = static_cast<std::int64_t>(be.Stream.Position());
-    Base::WriteToStream(be);
-  }
-
- protected:
-  using Base::Base;
-  // Writes a UI16 field at the body position of bodyEngine.
-  void WriteField(TBitsEngine& bodyEngine, TSWFMarkedField& field);
-  std::int64_t FRecordStart = 0;
-};
-
-class TSWFActionJump : public TSWFMarkingAction<TSWFAction4> {
+class TSWFActionJump : public TSWFAction4 {
  public:
   static constexpr std::uint8_t kCode = 0x99;
   TSWFActionJump() : TSWFActionJump(kCode) {}
@@ -405,13 +403,14 @@ class TSWFActionJump : public TSWFMarkingAction<TSWFAction4> {
   TSWFMarkerRef& TargetRef() { return FOffset.Ref; }
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { FOffset.Set(static_cast<std::int16_t>(be.ReadWord())); }
-  void WriteActionBody(TBitsEngine& be) override { WriteField(be, FOffset); }
+  void WriteActionBody(TBitsEngine& be) const override { FOffset.Write(be); }
   void Describe(TSWFDescription& d) const override;
   std::vector<TSWFMarkerRef*> MarkerRefs() override { return {&FOffset.Ref}; }
   std::vector<std::int64_t> MarkerOffsets() const override { return {BranchOffset()}; }
+  std::vector<TSWFMarkerSlot> MarkerSlots() const override { return FOffset.Slots(0); }
 
  protected:
-  explicit TSWFActionJump(std::uint8_t code) : TSWFMarkingAction<TSWFAction4>(code) {}
+  explicit TSWFActionJump(std::uint8_t code) : TSWFAction4(code) {}
 
  private:
   TSWFMarkedField FOffset;
@@ -423,10 +422,10 @@ class TSWFActionIf final : public TSWFActionJump {
   TSWFActionIf() : TSWFActionJump(kCode) {}
 };
 
-class TSWFActionWith final : public TSWFMarkingAction<TSWFAction5> {
+class TSWFActionWith final : public TSWFAction5 {
  public:
   static constexpr std::uint8_t kCode = 0x94;
-  TSWFActionWith() : TSWFMarkingAction<TSWFAction5>(kCode) {}
+  TSWFActionWith() : TSWFAction5(kCode) {}
   std::uint16_t Size() const { return static_cast<std::uint16_t>(FSize.Value()); }
   void SetSize(std::uint16_t v) { FSize.Set(v); }
   bool SizeExplicit() const { return FSize.Explicit(); }
@@ -435,10 +434,11 @@ class TSWFActionWith final : public TSWFMarkingAction<TSWFAction5> {
   TSWFMarkerRef& EndRef() { return FSize.Ref; }
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override { FSize.Set(be.ReadWord()); }
-  void WriteActionBody(TBitsEngine& be) override { WriteField(be, FSize); }
+  void WriteActionBody(TBitsEngine& be) const override { FSize.Write(be); }
   void Describe(TSWFDescription& d) const override;
   std::vector<TSWFMarkerRef*> MarkerRefs() override { return {&FSize.Ref}; }
   std::vector<std::int64_t> MarkerOffsets() const override { return {Size()}; }
+  std::vector<TSWFMarkerSlot> MarkerSlots() const override { return FSize.Slots(0); }
 
  private:
   TSWFMarkedField FSize;
@@ -453,7 +453,7 @@ class TSWFActionGetURL2 final : public TSWFAction4 {
   bool LoadVariablesFlag = false;
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -466,14 +466,14 @@ class TSWFActionGotoFrame2 final : public TSWFAction4 {
   std::uint16_t SceneBias = 0;  // written only with SceneBiasFlag
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
-class TSWFActionDefineFunction final : public TSWFMarkingAction<TSWFAction5> {
+class TSWFActionDefineFunction final : public TSWFAction5 {
  public:
   static constexpr std::uint8_t kCode = 0x9B;
-  TSWFActionDefineFunction() : TSWFMarkingAction<TSWFAction5>(kCode) {}
+  TSWFActionDefineFunction() : TSWFAction5(kCode) {}
   std::string FunctionName;
   std::vector<std::string> Params;  // at most 65535 are written
   std::uint16_t CodeSize() const { return static_cast<std::uint16_t>(FCodeSize.Value()); }
@@ -484,10 +484,11 @@ class TSWFActionDefineFunction final : public TSWFMarkingAction<TSWFAction5> {
   TSWFMarkerRef& EndRef() { return FCodeSize.Ref; }
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
   std::vector<TSWFMarkerRef*> MarkerRefs() override { return {&FCodeSize.Ref}; }
   std::vector<std::int64_t> MarkerOffsets() const override { return {CodeSize()}; }
+  std::vector<TSWFMarkerSlot> MarkerSlots() const override { return FCodeSize.Slots(-2); }
 
  private:
   TSWFMarkedField FCodeSize;
@@ -499,10 +500,10 @@ struct TSWFFunctionParam {
   bool operator==(const TSWFFunctionParam&) const = default;
 };
 
-class TSWFActionDefineFunction2 final : public TSWFMarkingAction<TSWFAction7> {
+class TSWFActionDefineFunction2 final : public TSWFAction7 {
  public:
   static constexpr std::uint8_t kCode = 0x8E;
-  TSWFActionDefineFunction2() : TSWFMarkingAction<TSWFAction7>(kCode) {}
+  TSWFActionDefineFunction2() : TSWFAction7(kCode) {}
   std::string FunctionName;
   std::vector<TSWFFunctionParam> Parameters;  // at most 65535 are written
   std::uint8_t RegisterCount = 0;
@@ -516,19 +517,20 @@ class TSWFActionDefineFunction2 final : public TSWFMarkingAction<TSWFAction7> {
   TSWFMarkerRef& EndRef() { return FCodeSize.Ref; }
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
   std::vector<TSWFMarkerRef*> MarkerRefs() override { return {&FCodeSize.Ref}; }
   std::vector<std::int64_t> MarkerOffsets() const override { return {CodeSize()}; }
+  std::vector<TSWFMarkerSlot> MarkerSlots() const override { return FCodeSize.Slots(-2); }
 
  private:
   TSWFMarkedField FCodeSize;
 };
 
-class TSWFActionTry final : public TSWFMarkingAction<TSWFAction7> {
+class TSWFActionTry final : public TSWFAction7 {
  public:
   static constexpr std::uint8_t kCode = 0x8F;
-  TSWFActionTry() : TSWFMarkingAction<TSWFAction7>(kCode) {}
+  TSWFActionTry() : TSWFAction7(kCode) {}
   bool CatchInRegisterFlag = false;
   bool FinallyBlockFlag = false;
   bool CatchBlockFlag = false;
@@ -548,18 +550,17 @@ class TSWFActionTry final : public TSWFMarkingAction<TSWFAction7> {
   TSWFOffsetMarker& FinallyMarker() { return FRefs[2].Marker(); }
   void Assign(const TSWFAction& source) override;
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
   std::vector<TSWFMarkerRef*> MarkerRefs() override { return {&FRefs[0], &FRefs[1], &FRefs[2]}; }
   std::vector<std::int64_t> MarkerOffsets() const override;
+  std::vector<TSWFMarkerSlot> MarkerSlots() const override;
 
  private:
   void SetSize(int i, std::uint16_t v) {
     FSizes[i] = v;
     FSizesExplicit = true;
   }
-  void WriteSize(TBitsEngine& be, int i, bool present);
   std::uint16_t FSizes[3] = {0, 0, 0};
   bool FSizesExplicit = false;
   TSWFMarkerRef FRefs[3];
@@ -600,7 +601,7 @@ class TSWFActionPush final : public TSWFAction4 {
   void Assign(const TSWFAction& source) override;
   // Throws on a value type without a meaning.
   void ReadData(TBitsEngine& be) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  private:
@@ -620,7 +621,7 @@ class TSWFActionByteCode final : public TSWFAction4 {
   TSWFActionByteCode() : TSWFAction4(kCode) {}
   std::vector<std::uint8_t> Data;
   void Assign(const TSWFAction& source) override;
-  void WriteActionBody(TBitsEngine& be) override;
+  void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -639,8 +640,19 @@ std::int64_t ActionSize(const TSWFAction& action);
 // class is kept as raw bytes. Throws on a short stream, on a record whose length runs past
 // byteCount, and on a body that does not fit its length. Returns whether the end code was read.
 bool ReadActionList(TBitsEngine& be, TSWFActionList& list, std::int64_t byteCount);
-// Writes every action of the list in order (no end flag), resolving the markers of the list.
-void WriteActionList(TBitsEngine& be, TSWFActionList& list);
+// Reads an action block that ends by limit, as DoAction, buttons and clip actions hold it: parsed,
+// up to and including its end code (bytes after it are left to the caller); or, when parse is
+// false, kept whole as one raw block of every byte up to limit, a final end code taken off
+// (WriteActionBlock puts it back). Throws as ReadActionList, and EStreamError when limit lies
+// before the stream's position.
+void ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit, bool parse);
+// Writes every action of the list in order (no end flag), the fields that refer to markers of the
+// list holding the distances to where the markers stand. The list is laid out first, so the
+// output is written in one pass and no action changes. Throws std::length_error for an action
+// body longer than 65535 bytes.
+void WriteActionList(TBitsEngine& be, const TSWFActionList& list);
+// An action block as tags and records hold it: the list, then the end code 0.
+void WriteActionBlock(TBitsEngine& be, const TSWFActionList& list);
 // Deep copy of source into target (appended), markers re-linked to the copies.
 void CopyActionList(const TSWFActionList& source, TSWFActionList& target);
 // From the current position, the position after the first code 0 before limit (and the stream's

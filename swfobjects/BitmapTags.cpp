@@ -48,7 +48,7 @@ void TSWFDefineBits::ReadFromStream(TBitsEngine& be) {
   ReadJPEGData(body);
 }
 
-void TSWFDefineBits::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineBits::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   WriteJPEGData(be);
 }
@@ -78,7 +78,7 @@ void TSWFDefineBitsJPEG3::ReadFromStream(TBitsEngine& be) {
   AlphaData = be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 
-void TSWFDefineBitsJPEG3::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineBitsJPEG3::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteDWord(0);  // alpha offset, filled in below
   const std::uint64_t jpegStart = be.Stream.Position();
@@ -121,7 +121,7 @@ void TSWFDefineBitsLossless::ReadFromStream(TBitsEngine& be) {
   Data = be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 
-void TSWFDefineBitsLossless::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineBitsLossless::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteByte(BitmapFormat);
   be.WriteWord(BitmapWidth);

@@ -15,7 +15,7 @@ class TSWFJPEGTables : public TSWFDataObject {
  public:
   TSWFJPEGTables() : TSWFDataObject(8) {}
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override { WriteJPEGData(be); }
+  void WriteTagBody(TBitsEngine& be) const override { WriteJPEGData(be); }
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -36,7 +36,7 @@ class TSWFDefineBits : public TSWFImageTag {
   TSWFDefineBits() : TSWFImageTag(6) {}
   // Throws when the body holds no JPEG start marker.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  protected:
@@ -64,7 +64,7 @@ class TSWFDefineBitsJPEG3 : public TSWFDefineBitsJPEG2 {
   void Assign(const TBasedSWFObject& source) override;
   // Throws when the alpha offset does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -79,7 +79,7 @@ class TSWFDefineBitsLossless : public TSWFImageTag {
   std::uint16_t MinVersion() const override { return 2; }
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  protected:

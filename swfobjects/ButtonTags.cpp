@@ -24,17 +24,10 @@ std::uint8_t StateFromByte(std::uint8_t b) {
       ((b & 0x02) ? TSWFButtonRecord::kOver : 0) | ((b & 0x01) ? TSWFButtonRecord::kUp : 0));
 }
 
-// Writes the distance from at to the current position into the UI16 at at.
-void PatchDistance(TBitsEngine& be, std::uint64_t at) {
-  be.FlushLastByte(true);
-  const std::uint64_t here = be.Stream.Position();
-  const std::uint64_t distance = here - at;
+// A UI16 distance to the next part of a DefineButton2 body.
+void WriteDistance(TBitsEngine& be, std::uint64_t distance) {
   if (distance > 0xFFFF) throw std::length_error("Button action block longer than 65535 bytes");
-  const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(distance),
-                                 static_cast<std::uint8_t>(distance >> 8)};
-  be.Stream.SetPosition(at);
-  be.Stream.Write(bytes, 2);
-  be.Stream.SetPosition(here);
+  be.WriteWord(static_cast<std::uint16_t>(distance));
 }
 
 // Lists are appended to piece by piece, never as `"," + temporary`: GCC 12 at -O3 inlines the
@@ -83,7 +76,7 @@ void TSWFButtonRecord::Assign(const TBasedSWFObject& source) {
   FilterAndBlendBytes = s.FilterAndBlendBytes;
 }
 
-void TSWFButtonRecord::Write(TBitsEngine& be, bool withColorTransform) {
+void TSWFButtonRecord::Write(TBitsEngine& be, bool withColorTransform) const {
   be.WriteByte(static_cast<std::uint8_t>(StateByte(ButtonState) | (StateHighBits & 0xF0)));
   be.WriteWord(CharacterId);
   be.WriteWord(PlaceDepth);
@@ -217,33 +210,13 @@ void TSWFBasedButton::ReadRecords(TBodyReader& body, bool withColorTransform) {
   }
 }
 
-void TSWFBasedButton::WriteRecords(TBitsEngine& be, bool withColorTransform) {
+void TSWFBasedButton::WriteRecords(TBitsEngine& be, bool withColorTransform) const {
   // A record without states would write the 0 that ends the list: it is left out.
-  for (auto& r : ButtonRecords) {
+  for (const auto& r : ButtonRecords) {
     if ((StateByte(r->ButtonState) | (r->StateHighBits & 0xF0)) != 0)
       r->Write(be, withColorTransform);
   }
   be.WriteByte(0);
-}
-
-void TSWFBasedButton::ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit) {
-  const std::uint64_t start = be.Stream.Position();
-  if (limit < start) throw std::runtime_error("Button actions start past their end");
-  // A list without its end code holds the actions up to its limit: writing adds the end code.
-  if (ParseActions) {
-    ReadActionList(be, list, static_cast<std::int64_t>(limit - start));
-    return;
-  }
-  const std::uint64_t end = FindEndActions(be, limit);
-  const bool ended = end > start;
-  const std::uint64_t last = ended ? end - 1 : limit;
-  if (last > start) {
-    auto raw = std::make_unique<TSWFActionByteCode>();
-    raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(last - start));
-    raw->ActionLength = static_cast<std::uint16_t>(std::min<std::size_t>(raw->Data.size(), 0xFFFF));
-    list.push_back(std::move(raw));
-  }
-  if (ended) be.ReadByte();
 }
 
 void TSWFBasedButton::DescribeRecords(TSWFDescription& d) const {
@@ -267,15 +240,14 @@ void TSWFDefineButton::ReadFromStream(TBitsEngine& be) {
   ButtonId = body.Word();
   ReadRecords(body, false);
   Actions.clear();
-  ReadActionBlock(be, Actions, body.End);
+  ReadActionBlock(be, Actions, body.End, ParseActions);
 }
 
-void TSWFDefineButton::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineButton::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(ButtonId);
   // This tag's records have no place for a colour transform.
   WriteRecords(be, false);
-  WriteActionList(be, Actions);
-  be.WriteByte(0);
+  WriteActionBlock(be, Actions);
 }
 
 void TSWFDefineButton::Describe(TSWFDescription& d) const {
@@ -382,7 +354,7 @@ void TSWFDefineButton2::ReadFromStream(TBitsEngine& be) {
     auto cond = std::make_unique<TSWFButtonCondAction>();
     const std::uint8_t first = body.Byte();
     cond->SetConditionWord(first, body.Byte());
-    ReadActionBlock(be, cond->Actions, size ? condStart + size : body.End);
+    ReadActionBlock(be, cond->Actions, size ? condStart + size : body.End, ParseActions);
     // The size, when given, says where the next one starts.
     if (size) be.Stream.SetPosition(condStart + size);
     Actions.push_back(std::move(cond));
@@ -390,24 +362,25 @@ void TSWFDefineButton2::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFDefineButton2::WriteTagBody(TBitsEngine& be) {
+// Each part is laid out before the distance in front of it is written, so the body is written in
+// one pass.
+void TSWFDefineButton2::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(ButtonId);
   be.WriteByte(TrackAsMenu ? 1 : 0);
-  const std::uint64_t offsetField = be.Stream.Position();
-  be.WriteWord(0);
-  WriteRecords(be, true);
-  if (Actions.empty()) return;
-  PatchDistance(be, offsetField);
+  TMemoryStream part;
+  TBitsEngine pe(part, be);
+  WriteRecords(pe, true);
+  WriteDistance(be, Actions.empty() ? 0 : part.Size() + 2);
+  be.WriteBytes(part.Data(), static_cast<std::int64_t>(part.Size()));
   for (std::size_t i = 0; i < Actions.size(); ++i) {
-    TSWFButtonCondAction& cond = *Actions[i];
-    const std::uint64_t sizeField = be.Stream.Position();
-    be.WriteWord(0);
+    const TSWFButtonCondAction& cond = *Actions[i];
+    part.Clear();
     const std::uint16_t word = cond.ConditionWord();
-    be.WriteByte(static_cast<std::uint8_t>(word >> 8));
-    be.WriteByte(static_cast<std::uint8_t>(word));
-    WriteActionList(be, cond.Actions);
-    be.WriteByte(0);
-    if (i + 1 < Actions.size()) PatchDistance(be, sizeField);
+    pe.WriteByte(static_cast<std::uint8_t>(word >> 8));
+    pe.WriteByte(static_cast<std::uint8_t>(word));
+    WriteActionBlock(pe, cond.Actions);
+    WriteDistance(be, i + 1 < Actions.size() ? part.Size() + 2 : 0);
+    be.WriteBytes(part.Data(), static_cast<std::int64_t>(part.Size()));
   }
 }
 
@@ -435,7 +408,7 @@ void TSWFDefineButtonCxform::ReadFromStream(TBitsEngine& be) {
   ButtonColorTransform.SetRec(be.ReadColorTransform(false));
 }
 
-void TSWFDefineButtonCxform::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineButtonCxform::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(ButtonId);
   TSWFColorTransformRec c = ButtonColorTransform.GetRec();
   c.HasAlpha = false;
@@ -478,7 +451,7 @@ void TSWFDefineButtonSound::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFDefineButtonSound::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineButtonSound::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(ButtonId);
   for (int i = 0; i < kSlotCount; ++i) {
     if (Written(TSlot(i))) {

@@ -37,7 +37,7 @@ class TSWFButtonRecord : public TBasedSWFObject {
   // The record; its CXFORMWITHALPHA only when HasColorTransform.
   void WriteToStream(TBitsEngine& be) override { Write(be, FHasColorTransform); }
   // withColorTransform: write a CXFORMWITHALPHA, an empty one when the record has none.
-  void Write(TBitsEngine& be, bool withColorTransform);
+  void Write(TBitsEngine& be, bool withColorTransform) const;
   // Reads the record after its state byte, within end. A DefineButton2 record whose state byte
   // announces a filter list or a blend mode (SWF 8) keeps them as their stored bytes. Throws when
   // the filter list does not fit the body.
@@ -75,9 +75,7 @@ class TSWFBasedButton : public TSWFObject {
   explicit TSWFBasedButton(std::uint16_t tagID) : TSWFObject(tagID) {}
   // Reads records up to their zero byte, bounded by the body.
   void ReadRecords(TBodyReader& body, bool withColorTransform);
-  void WriteRecords(TBitsEngine& be, bool withColorTransform);
-  // Reads an action list ended by a code 0 that lies before limit: parsed, or as one raw block.
-  void ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit);
+  void WriteRecords(TBitsEngine& be, bool withColorTransform) const;
   void DescribeRecords(TSWFDescription& d) const;
 };
 
@@ -89,7 +87,7 @@ class TSWFDefineButton : public TSWFBasedButton {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return ActionListMinVersion(Actions); }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -123,7 +121,7 @@ class TSWFDefineButton2 : public TSWFBasedButton {
   // At least 3, and as high as the condition actions need.
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -136,7 +134,7 @@ class TSWFDefineButtonCxform : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 2; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&ButtonId);
   }
@@ -166,7 +164,7 @@ class TSWFDefineButtonSound : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 2; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
 

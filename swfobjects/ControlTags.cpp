@@ -59,7 +59,7 @@ void TSWFSetBackgroundColor::ReadFromStream(TBitsEngine& be) {
   FBackgroundColor.SetRGB(be.ReadRGB());
 }
 
-void TSWFSetBackgroundColor::WriteTagBody(TBitsEngine& be) {
+void TSWFSetBackgroundColor::WriteTagBody(TBitsEngine& be) const {
   be.WriteRGB(FBackgroundColor.GetRec());
 }
 
@@ -82,7 +82,7 @@ void TSWFFrameLabel::ReadFromStream(TBitsEngine& be) {
   NamedAnchor = body.Remaining() == 1 ? body.Byte() : 0;
 }
 
-void TSWFFrameLabel::WriteTagBody(TBitsEngine& be) {
+void TSWFFrameLabel::WriteTagBody(TBitsEngine& be) const {
   be.WriteString(Name);
   if (NamedAnchor) be.WriteByte(1);
 }
@@ -132,7 +132,7 @@ void TSWFProtect::ReadFromStream(TBitsEngine& be) {
   be.Stream.SetPosition(start + length + 1);
 }
 
-void TSWFProtect::WriteTagBody(TBitsEngine& be) {
+void TSWFProtect::WriteTagBody(TBitsEngine& be) const {
   const std::string hash = Password.empty() ? PasswordHash : MD5Crypt(Password, FSalt);
   if (hash.empty() && !FHasReserved) return;
   be.WriteWord(Reserved);
@@ -176,7 +176,7 @@ void TSWFExportAssets::ReadFromStream(TBitsEngine& be) {
   ReadAssets(be, be.Stream.Position() + static_cast<std::uint64_t>(BodySize));
 }
 
-void TSWFExportAssets::WriteTagBody(TBitsEngine& be) {
+void TSWFExportAssets::WriteTagBody(TBitsEngine& be) const {
   WriteAssets(be);
 }
 
@@ -206,7 +206,7 @@ void TSWFImportAssets::ReadFromStream(TBitsEngine& be) {
   ReadAssets(be, body.End);
 }
 
-void TSWFImportAssets::WriteTagBody(TBitsEngine& be) {
+void TSWFImportAssets::WriteTagBody(TBitsEngine& be) const {
   be.WriteString(URL);
   WriteAssets(be);
 }
@@ -235,7 +235,7 @@ void TSWFScriptLimits::ReadFromStream(TBitsEngine& be) {
   ScriptTimeoutSeconds = body.Word();
 }
 
-void TSWFScriptLimits::WriteTagBody(TBitsEngine& be) {
+void TSWFScriptLimits::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(MaxRecursionDepth);
   be.WriteWord(ScriptTimeoutSeconds);
 }
@@ -258,7 +258,7 @@ void TSWFSetTabIndex::ReadFromStream(TBitsEngine& be) {
   TabIndex = body.Word();
 }
 
-void TSWFSetTabIndex::WriteTagBody(TBitsEngine& be) {
+void TSWFSetTabIndex::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(Depth);
   be.WriteWord(TabIndex);
 }
@@ -298,7 +298,7 @@ void TSWFPlaceObject::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFPlaceObject::WriteTagBody(TBitsEngine& be) {
+void TSWFPlaceObject::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(FCharacterId);
   be.WriteWord(Depth);
   be.WriteMatrix(FMatrix.GetRec());
@@ -368,21 +368,6 @@ std::uint32_t ReadEventFlags(TBodyReader& body, std::uint8_t swfVersion, bool& r
   return flags;
 }
 
-// Whether a record's action list still needs its closing zero byte: markers write nothing, so
-// the last action that writes bytes decides. A raw block read from a file carries its own end
-// byte.
-bool NeedsEndByte(const TSWFActionList& actions) {
-  for (auto it = actions.rbegin(); it != actions.rend(); ++it) {
-    const TSWFAction& action = **it;
-    if (action.ActionCode == TSWFOffsetMarker::kCode) continue;
-    if (action.ActionCode == 0) return false;
-    const auto* raw = dynamic_cast<const TSWFActionByteCode*>(&action);
-    if (!raw) return true;
-    return raw->Data.empty() || raw->Data.back() != 0;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string ClipEventNames(std::uint32_t flags) {
@@ -450,7 +435,7 @@ std::uint16_t TSWFClipActions::MinVersion() const {
   return v;
 }
 
-void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) {
+void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) const {
   const std::uint32_t layout = LayoutEvents(swfVersion);
   be.FlushLastByte(true);
   be.WriteWord(0);
@@ -458,20 +443,18 @@ void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) {
   std::uint32_t all = AllEventFlags;
   for (const auto& record : ClipActionRecords) all |= record->EventFlags;
   WriteEventFlags(be, all & layout, swfVersion);
-  for (auto& record : ClipActionRecords) {
+  // Each record is laid out before its size is written, so the body is written in one pass.
+  TMemoryStream part;
+  TBitsEngine pe(part, be);
+  for (const auto& record : ClipActionRecords) {
     const std::uint32_t events = record->EventFlags & layout;
     if (events == 0) continue;
+    part.Clear();
+    if (events & ClipEventBit(ceKeyPress)) pe.WriteByte(record->KeyCode());
+    WriteActionBlock(pe, record->Actions);
     WriteEventFlags(be, events, swfVersion);
-    const std::uint64_t sizePosition = be.Stream.Position();
-    be.WriteDWord(0);  // the record size, known once the record is written
-    if (events & ClipEventBit(ceKeyPress)) be.WriteByte(record->KeyCode());
-    WriteActionList(be, record->Actions);
-    if (NeedsEndByte(record->Actions)) be.WriteByte(0);
-    be.FlushLastByte(true);
-    const std::uint64_t end = be.Stream.Position();
-    be.Stream.SetPosition(sizePosition);
-    be.WriteDWord(static_cast<std::uint32_t>(end - sizePosition - 4));
-    be.Stream.SetPosition(end);
+    be.WriteDWord(static_cast<std::uint32_t>(part.Size()));
+    be.WriteBytes(part.Data(), static_cast<std::int64_t>(part.Size()));
   }
   if (swfVersion < 6) {
     be.WriteWord(0);
@@ -479,18 +462,6 @@ void TSWFClipActions::Write(TBitsEngine& be, std::uint8_t swfVersion) {
     be.WriteDWord(0);
   }
 }
-
-namespace {
-
-// The record's action bytes kept whole, end byte included, for a reader that does not decode
-// actions.
-std::unique_ptr<TSWFAction> RawActionBlock(TBitsEngine& be, std::uint64_t count) {
-  auto raw = std::make_unique<TSWFActionByteCode>();
-  raw->Data = be.Stream.ReadBytes(static_cast<std::size_t>(count));
-  return raw;
-}
-
-}  // namespace
 
 bool TSWFClipActions::Read(TBitsEngine& be, std::uint64_t end, std::uint8_t swfVersion,
                            bool parseActions) {
@@ -512,13 +483,7 @@ bool TSWFClipActions::Read(TBitsEngine& be, std::uint64_t end, std::uint8_t swfV
       if (size < 1) body.Fail("clip action record has no room for its key code");
       record->FKeyCode = be.ReadByte();
     }
-    const std::uint64_t count = recordEnd - be.Stream.Position();
-    if (parseActions) {
-      ReadActionList(be, record->Actions, static_cast<std::int64_t>(count));
-      if (be.Stream.Position() > recordEnd) body.Fail("clip actions run past their record");
-    } else if (count > 0) {
-      record->Actions.push_back(RawActionBlock(be, count));
-    }
+    ReadActionBlock(be, record->Actions, recordEnd, parseActions);
     be.Stream.SetPosition(recordEnd);
     ClipActionRecords.push_back(std::move(record));
     any = true;
@@ -662,7 +627,7 @@ void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) {
+void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) const {
   const bool clipActions = WritesClipActions();
   std::uint8_t flags = 0;
   if (clipActions) flags |= 0x80;
@@ -676,9 +641,10 @@ void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) {
   be.WriteByte(flags);
   be.WriteWord(Depth);
   if (PlaceFlagHasCharacter) be.WriteWord(FCharacterId);
-  if (PlaceFlagHasMatrix) be.WriteMatrix(Matrix().GetRec());
+  if (PlaceFlagHasMatrix) be.WriteMatrix(FMatrix ? FMatrix->GetRec() : TSWFMatrix().GetRec());
   if (PlaceFlagHasColorTransform) {
-    TSWFColorTransformRec c = ColorTransform().GetRec();
+    // A flag raised without a transform writes a neutral one.
+    TSWFColorTransformRec c = FColorTransform ? FColorTransform->GetRec() : TSWFColorTransformRec{};
     if (!c.HasAlpha) {
       // A transform given without alpha keeps the alpha channel as it is.
       c.HasAlpha = true;
@@ -734,7 +700,7 @@ void TSWFRemoveObject::ReadFromStream(TBitsEngine& be) {
   Depth = body.Word();
 }
 
-void TSWFRemoveObject::WriteTagBody(TBitsEngine& be) {
+void TSWFRemoveObject::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteWord(Depth);
 }
@@ -758,7 +724,7 @@ void TSWFRemoveObject2::ReadFromStream(TBitsEngine& be) {
   Depth = body.Word();
 }
 
-void TSWFRemoveObject2::WriteTagBody(TBitsEngine& be) {
+void TSWFRemoveObject2::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(Depth);
 }
 

@@ -31,7 +31,7 @@ class TSWFSetBackgroundColor : public TSWFObject {
   const TSWFRGB& BackgroundColor() const { return FBackgroundColor; }
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  private:
@@ -48,7 +48,7 @@ class TSWFFrameLabel : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return NamedAnchor ? 6 : 3; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -71,7 +71,7 @@ class TSWFProtect : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  protected:
@@ -113,7 +113,7 @@ class TSWFExportAssets : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 5; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
 
@@ -132,7 +132,7 @@ class TSWFImportAssets : public TSWFExportAssets {
 
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override { (void)ids; }
   void Describe(TSWFDescription& d) const override;
@@ -147,7 +147,7 @@ class TSWFScriptLimits : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 7; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -160,7 +160,7 @@ class TSWFSetTabIndex : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 7; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 
@@ -194,7 +194,7 @@ class TSWFPlaceObject : public TSWFBasedPlaceObject {
 
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
 
@@ -270,11 +270,13 @@ class TSWFClipActions : public TBasedSWFObject {
   // 5, or 6 when an event of SWF 6 is used, or more for the actions.
   std::uint16_t MinVersion() const override;
   // Writes in the layout of MinVersion().
-  void WriteToStream(TBitsEngine& be) override { Write(be, MinVersion()); }
+  void WriteToStream(TBitsEngine& be) override {
+    Write(be, static_cast<std::uint8_t>(MinVersion()));
+  }
   // Reserved word, AllEventFlags (with every record's events added), the records and the end flag
   // in the layout of swfVersion. A record without events is skipped: in the file its zero flags
   // would end the list.
-  void Write(TBitsEngine& be, std::uint8_t swfVersion);
+  void Write(TBitsEngine& be, std::uint8_t swfVersion) const;
   // Reads up to end; returns whether any record was read. Throws EStreamError when the list or a
   // record runs past end.
   bool Read(TBitsEngine& be, std::uint64_t end, std::uint8_t swfVersion, bool parseActions);
@@ -320,7 +322,7 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
   std::uint16_t MinVersion() const override;
   void PrepareRead(const TSWFReadContext& context) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
 
@@ -342,7 +344,7 @@ class TSWFRemoveObject : public TSWFObject {
 
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
 };
@@ -355,7 +357,7 @@ class TSWFRemoveObject2 : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 3; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 

@@ -13,7 +13,7 @@ void TSWFDataObject::Assign(const TBasedSWFObject& source) {
   JPEGEndMarker = s.JPEGEndMarker;
 }
 
-void TSWFDataObject::WriteData(TBitsEngine& be) {
+void TSWFDataObject::WriteData(TBitsEngine& be) const {
   if (OnDataWrite) {
     OnDataWrite(*this, be);
   } else {
@@ -25,7 +25,7 @@ void TSWFDataObject::ReadRestAsData(TBodyReader& body) {
   Data = body.Be.Stream.ReadBytes(static_cast<std::size_t>(body.Remaining()));
 }
 
-void TSWFDataObject::WriteJPEGData(TBitsEngine& be) {
+void TSWFDataObject::WriteJPEGData(TBitsEngine& be) const {
   if (JPEGLead == TJPEGLead::ErroneousHeader) {
     be.WriteWord(0xD9FF);  // the bytes 0xFF 0xD9
   }

@@ -12,7 +12,7 @@ namespace kestrova {
 
 class TSWFDataObject;
 // Appends a data block to the body being written through be.
-using TSWFDataWriteEvent = std::function<void(TSWFDataObject& tag, TBitsEngine& be)>;
+using TSWFDataWriteEvent = std::function<void(const TSWFDataObject& tag, TBitsEngine& be)>;
 
 // A tag carrying a raw data block. The tag owns Data; when OnDataWrite is set it writes the block
 // instead and Data is not used.
@@ -36,7 +36,7 @@ class TSWFDataObject : public TSWFObject {
  protected:
   explicit TSWFDataObject(std::uint16_t code) : TSWFObject(code) {}
   // The callback's bytes, or Data.
-  void WriteData(TBitsEngine& be);
+  void WriteData(TBitsEngine& be) const;
   // The rest of the body stream (from its position to its end) becomes the data block.
   void ReadRestAsData(TBodyReader& body);
   // The next size bytes as a JPEG block: the leading marker or header and the end marker, where
@@ -46,7 +46,7 @@ class TSWFDataObject : public TSWFObject {
   // The rest of the body as a JPEG block.
   void ReadJPEGData(TBodyReader& body) { ReadJPEGPart(body, body.Remaining()); }
   // Writes the lead JPEGLead names, the block and, when JPEGEndMarker, 0xFF 0xD9.
-  void WriteJPEGData(TBitsEngine& be);
+  void WriteJPEGData(TBitsEngine& be) const;
 };
 
 }  // namespace kestrova

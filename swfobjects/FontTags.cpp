@@ -33,7 +33,7 @@ void ReadName(TBodyReader& body, std::string& name, bool utf8, bool& isUtf8) {
   }
 }
 
-void WriteGlyph(TBitsEngine& be, TSWFShapeRecordList& glyph) {
+void WriteGlyph(TBitsEngine& be, const TSWFShapeRecordList& glyph) {
   be.WriteByte(0x10);  // NumFillBits 1, NumLineBits 0
   WriteShapeRecords(be, glyph, 1, 0, true, TEdgeStyleRule::Keep);
 }
@@ -43,19 +43,41 @@ void ReadGlyph(TBodyReader& body, TSWFShapeRecordList& glyph) {
   ReadShapeRecords(body, glyph, widths >> 4, widths & 0x0F, true);
 }
 
-// A glyph of DefineFont2 must fill with style 1: its first style change is made to select it.
-void SelectGlyphFill(TSWFShapeRecordList& glyph) {
-  for (auto& record : glyph) {
-    if (record->ShapeRecType != TSWFShapeRecord::kStyleChange) continue;
-    auto& sc = static_cast<TSWFStyleChangeRecord&>(*record);
-    const bool none = !sc.StateFillStyle0 && !sc.StateFillStyle1;
-    if (none || (sc.StateFillStyle1 && sc.FillStyle1() == 0)) {
-      sc.StateFillStyle0 = false;
-      sc.SetFillStyle1(1);
-      sc.StateLineStyle = true;  // no bits at a line width of 0
-    }
+// A glyph of DefineFont2 must fill with style 1: its first style change is written selecting it
+// when it selects no fill or fill 0.
+bool SelectsNoGlyphFill(const TSWFStyleChangeRecord& sc) {
+  const bool none = !sc.StateFillStyle0 && !sc.StateFillStyle1;
+  return none || (sc.StateFillStyle1 && sc.FillStyle1() == 0);
+}
+
+void WriteFont2Glyph(TBitsEngine& be, const TSWFShapeRecordList& glyph) {
+  const auto first = std::find_if(glyph.begin(), glyph.end(), [](const auto& record) {
+    return record->ShapeRecType == TSWFShapeRecord::kStyleChange;
+  });
+  if (first == glyph.end() ||
+      !SelectsNoGlyphFill(static_cast<const TSWFStyleChangeRecord&>(**first))) {
+    WriteGlyph(be, glyph);
     return;
   }
+  be.WriteByte(0x10);  // NumFillBits 1, NumLineBits 0
+  TShapeWriteState state;
+  state.FillBits = 1;
+  state.HasAlpha = true;
+  for (auto it = glyph.begin(); it != glyph.end(); ++it) {
+    if ((*it)->ShapeRecType == TSWFShapeRecord::kEnd) continue;
+    if (it != first) {
+      (*it)->Write(be, state);
+      continue;
+    }
+    TSWFStyleChangeRecord selected;
+    selected.Assign(**it);
+    selected.StateFillStyle0 = false;
+    selected.SetFillStyle1(1);
+    selected.StateLineStyle = true;  // no bits at a line width of 0
+    selected.Write(be, state);
+  }
+  be.WriteBits(0, 6);  // the end record
+  be.FlushLastByte(true);
 }
 
 void CopyGlyphs(const TSWFGlyphShapeTable& source, TSWFGlyphShapeTable& target) {
@@ -129,7 +151,7 @@ void TSWFDefineFont::ReadFromStream(TBitsEngine& be) {
   if (ReadContext) ReadContext->FontGlyphCount[FontId] = static_cast<std::uint16_t>(count);
 }
 
-void TSWFDefineFont::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineFont::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(FontId);
   if (GlyphShapeTable.empty()) {
     be.WriteWord(0);
@@ -204,7 +226,7 @@ void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
   ReadCodes(body, FontFlagsWideCodes);
 }
 
-void TSWFDefineFontInfo::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineFontInfo::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(FontId);
   WriteName(be, FontName, SWFVersion >= 6, FontNameIsUTF8);
   be.WriteBits(0, 2);
@@ -246,7 +268,7 @@ void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be) {
   ReadCodes(body, true);
 }
 
-void TSWFDefineFontInfo2::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineFontInfo2::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(FontId);
   WriteName(be, FontName, true, FontNameIsUTF8);
   be.WriteBits(0, 2);
@@ -292,16 +314,15 @@ void TSWFDefineFont2::Assign(const TBasedSWFObject& source) {
   FontFlagsBold = s.FontFlagsBold;
 }
 
-void TSWFDefineFont2::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineFont2::WriteTagBody(TBitsEngine& be) const {
   const std::size_t count = GlyphShapeTable.size();
   // The glyphs go first to a stream of their own, so the offset width is known before the flags.
   TMemoryStream glyphs;
   TBitsEngine glyphEngine(glyphs);
   std::vector<std::uint64_t> starts;
-  for (auto& glyph : GlyphShapeTable) {
+  for (const auto& glyph : GlyphShapeTable) {
     starts.push_back(glyphs.Size());
-    SelectGlyphFill(glyph);
-    WriteGlyph(glyphEngine, glyph);
+    WriteFont2Glyph(glyphEngine, glyph);
   }
   const bool wideOffsets = FontFlagsWideOffsets || 2 * (count + 1) + glyphs.Size() > 0xFFFF;
   const bool hasLayout = FontFlagsHasLayout && !CodeTable.empty();
@@ -335,7 +356,7 @@ void TSWFDefineFont2::WriteTagBody(TBitsEngine& be) {
   if (hasLayout) WriteLayout(be, count);
 }
 
-void TSWFDefineFont2::WriteLayout(TBitsEngine& be, std::size_t glyphCount) {
+void TSWFDefineFont2::WriteLayout(TBitsEngine& be, std::size_t glyphCount) const {
   be.WriteWord(FontAscent);
   be.WriteWord(FontDescent);
   be.WriteWord(FontLeading);
@@ -595,7 +616,7 @@ void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
   body.Check("text records");
 }
 
-void TSWFDefineText::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineText::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteRect(TextBounds.GetRec());
   be.WriteMatrix(TextMatrix.GetRec());
@@ -711,7 +732,7 @@ void TSWFDefineEditText::ReadFromStream(TBitsEngine& be) {
   if (HasText) InitialText = body.String();
 }
 
-void TSWFDefineEditText::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineEditText::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteRect(Bounds.GetRec());
   for (const bool flag :

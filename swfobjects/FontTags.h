@@ -26,7 +26,7 @@ class TSWFDefineFont : public TSWFObject {
   // Records the glyph count for the font info tags of the same reading pass (ReadContext).
   // Throws when the offset table or a glyph does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&FontId); }
   void Describe(TSWFDescription& d) const override;
 
@@ -54,7 +54,7 @@ class TSWFDefineFontInfo : public TSWFObject {
   // count (no ReadContext, or no such font read before) the codes fill the rest of the body.
   // Throws when the body holds fewer codes than the font's glyph count.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&FontId); }
   void Describe(TSWFDescription& d) const override;
 
@@ -75,7 +75,7 @@ class TSWFDefineFontInfo2 : public TSWFDefineFontInfo {
   std::uint16_t MinVersion() const override { return 6; }
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
 };
 
 struct TSWFKerningRecord {
@@ -110,11 +110,11 @@ class TSWFDefineFont2 : public TSWFDefineFont {
   // The glyph count written is the number of glyph outlines; the code, advance and bounds tables
   // are written with exactly that many entries (missing ones as zero), and offsets go wide by
   // themselves when the glyphs do not fit 16-bit offsets.
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  private:
-  void WriteLayout(TBitsEngine& be, std::size_t glyphCount);
+  void WriteLayout(TBitsEngine& be, std::size_t glyphCount) const;
   void ReadLayout(TBodyReader& body, std::size_t glyphCount);
   std::unique_ptr<std::vector<TSWFKerningRecord>> FKerningTable;
 };
@@ -178,7 +178,7 @@ class TSWFDefineText : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   // Throws when the records run past the body.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&CharacterId);
   }
@@ -223,7 +223,7 @@ class TSWFDefineEditText : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   // Throws when a string has no terminator inside the body.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&CharacterId);
   }

@@ -74,7 +74,7 @@ void TSWFErrorTag::Assign(const TBasedSWFObject& source) {
   StoredLongHeader = s.StoredLongHeader;
 }
 
-void TSWFErrorTag::WriteTagBody(TBitsEngine& be) {
+void TSWFErrorTag::WriteTagBody(TBitsEngine& be) const {
   be.WriteBytes(StoredBody.data(), static_cast<std::int64_t>(StoredBody.size()));
 }
 

@@ -113,7 +113,7 @@ class TSWFObject : public TBasedSWFObject {
   void WriteToStream(TBitsEngine& be) override;
   // Reads the body; BodySize is already set. Throws on bad data.
   virtual void ReadFromStream(TBitsEngine& be) { (void)be; }
-  virtual void WriteTagBody(TBitsEngine& be) { (void)be; }
+  virtual void WriteTagBody(TBitsEngine& be) const { (void)be; }
 
   // Takes the settings of a reading pass (file version, action parsing) before ReadFromStream.
   // Tags that depend on them override it; ReadContext is set for the duration of the read.
@@ -148,7 +148,7 @@ class TSWFErrorTag : public TSWFObject {
   bool StoredLongHeader = false;  // the file used the long header for a short body
   void Assign(const TBasedSWFObject& source) override;
   void WriteToStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 // Raw tags and error tags are one class.

@@ -116,9 +116,9 @@ void TSWFColorFill::ReadFromStream(TBitsEngine& be) {
   ReadColor(be, Color, HasAlpha);
 }
 
-void TSWFColorFill::WriteToStream(TBitsEngine& be) {
+void TSWFColorFill::Write(TBitsEngine& be, bool hasAlpha) const {
   be.WriteByte(FillStyleType);
-  WriteColor(be, Color, HasAlpha);
+  WriteColor(be, Color, hasAlpha);
 }
 
 std::string TSWFColorFill::Description() const {
@@ -145,14 +145,14 @@ void TSWFGradientFill::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFGradientFill::WriteToStream(TBitsEngine& be) {
+void TSWFGradientFill::Write(TBitsEngine& be, bool hasAlpha) const {
   const std::uint8_t count = std::min(GradientCount, kMaxGradients);
   be.WriteByte(FillStyleType);
   be.WriteMatrix(GradientMatrix.GetRec());
   be.WriteByte(count);
   for (std::size_t i = 0; i < count; ++i) {
     be.WriteByte(FRecords[i].Ratio);
-    WriteColor(be, FRecords[i].Color, HasAlpha);
+    WriteColor(be, FRecords[i].Color, hasAlpha);
   }
 }
 
@@ -172,7 +172,7 @@ void TSWFImageFill::ReadFromStream(TBitsEngine& be) {
   BitmapMatrix.SetRec(be.ReadMatrix());
 }
 
-void TSWFImageFill::WriteToStream(TBitsEngine& be) {
+void TSWFImageFill::Write(TBitsEngine& be, bool hasAlpha) const {
   be.WriteByte(FillStyleType);
   be.WriteWord(BitmapId);
   be.WriteMatrix(BitmapMatrix.GetRec());
@@ -223,12 +223,9 @@ void TSWFLineStyle::Read(TBitsEngine& be, bool hasAlpha) {
 
 // ---- style arrays ----
 
-void WriteFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha) {
+void WriteFillStyles(TBitsEngine& be, const TSWFFillStyleList& fills, bool hasAlpha) {
   WriteStyleCount(be, fills.size());
-  for (auto& fill : fills) {
-    fill->HasAlpha = hasAlpha;
-    fill->WriteToStream(be);
-  }
+  for (const auto& fill : fills) fill->Write(be, hasAlpha);
 }
 
 void WriteLineStyles(TBitsEngine& be, const TSWFLineStyleList& lines, bool hasAlpha) {
@@ -277,7 +274,19 @@ void TSWFShapeRecord::Assign(const TBasedSWFObject& source) {
   ShapeRecType = SameClass(source, *this).ShapeRecType;
 }
 
-void TSWFEndShapeRecord::WriteToStream(TBitsEngine& be) {
+void TSWFShapeRecord::WriteToStream(TBitsEngine& be) {
+  TShapeWriteState state;
+  if (ShapeRecType == kStyleChange) {
+    const auto& sc = static_cast<const TSWFStyleChangeRecord&>(*this);
+    state.FillBits = sc.NumFillBits;
+    state.LineBits = sc.NumLineBits;
+    state.HasAlpha = sc.HasAlpha;
+  }
+  Write(be, state);
+}
+
+void TSWFEndShapeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
+  (void)state;
   be.WriteBits(0, 6);
 }
 
@@ -288,7 +297,8 @@ void TSWFStraightEdgeRecord::Assign(const TBasedSWFObject& source) {
   DeltaY = s.DeltaY;
 }
 
-void TSWFStraightEdgeRecord::WriteToStream(TBitsEngine& be) {
+void TSWFStraightEdgeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
+  (void)state;
   if (DeltaX == 0 && DeltaY == 0) return;
   const std::uint8_t n = SignedWidth(MaxAbs(DeltaX, DeltaY));
   be.WriteBits(0b11, 2);  // TypeFlag, StraightFlag
@@ -359,14 +369,22 @@ void TSWFStyleChangeRecord::Assign(const TBasedSWFObject& source) {
   HasAlpha = s.HasAlpha;
 }
 
-void TSWFStyleChangeRecord::WriteToStream(TBitsEngine& be) {
+void TSWFStyleChangeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
+  bool fill0 = StateFillStyle0, fill1 = StateFillStyle1, line = StateLineStyle;
+  bool newStyles = StateNewStyles;
+  if (state.Rule == TEdgeStyleRule::ClearAll) {
+    fill0 = fill1 = line = newStyles = false;
+  } else if (state.Rule == TEdgeStyleRule::ClearUnused && !newStyles) {
+    if (state.FillBits == 0) fill0 = fill1 = false;
+    if (state.LineBits == 0) line = false;
+  }
   be.WriteBit(false);  // TypeFlag
-  be.WriteBit(StateNewStyles);
-  be.WriteBit(StateLineStyle);
-  be.WriteBit(StateFillStyle1);
-  be.WriteBit(StateFillStyle0);
+  be.WriteBit(newStyles);
+  be.WriteBit(line);
+  be.WriteBit(fill1);
+  be.WriteBit(fill0);
   // Without any flag the record would read back as an end record, so it always moves then.
-  const bool anyFlag = StateNewStyles || StateLineStyle || StateFillStyle1 || StateFillStyle0;
+  const bool anyFlag = newStyles || line || fill1 || fill0;
   const bool move = anyFlag ? StateMoveTo : true;
   be.WriteBit(move);
   if (move) {
@@ -375,19 +393,19 @@ void TSWFStyleChangeRecord::WriteToStream(TBitsEngine& be) {
     be.WriteBits(static_cast<std::uint32_t>(DeltaX), n);
     be.WriteBits(static_cast<std::uint32_t>(DeltaY), n);
   }
-  if (StateFillStyle0) be.WriteBits(FFillStyle0, NumFillBits);
-  if (StateFillStyle1) be.WriteBits(FFillStyle1, NumFillBits);
-  if (StateLineStyle) be.WriteBits(FLineStyle, NumLineBits);
-  if (!StateNewStyles) return;
+  if (fill0) be.WriteBits(FFillStyle0, state.FillBits);
+  if (fill1) be.WriteBits(FFillStyle1, state.FillBits);
+  if (line) be.WriteBits(FLineStyle, state.LineBits);
+  if (!newStyles) return;
   be.FlushLastByte(true);
-  TSWFFillStyleList noFills;
+  const TSWFFillStyleList noFills;
   const TSWFLineStyleList noLines;
-  WriteFillStyles(be, FNewFillStyles ? *FNewFillStyles : noFills, HasAlpha);
-  WriteLineStyles(be, FNewLineStyles ? *FNewLineStyles : noLines, HasAlpha);
-  NumFillBits = CountWidth(FNewFillStyles ? FNewFillStyles->size() : 0);
-  NumLineBits = CountWidth(FNewLineStyles ? FNewLineStyles->size() : 0);
-  be.WriteBits(NumFillBits, 4);
-  be.WriteBits(NumLineBits, 4);
+  WriteFillStyles(be, FNewFillStyles ? *FNewFillStyles : noFills, state.HasAlpha);
+  WriteLineStyles(be, FNewLineStyles ? *FNewLineStyles : noLines, state.HasAlpha);
+  state.FillBits = CountWidth(FNewFillStyles ? FNewFillStyles->size() : 0);
+  state.LineBits = CountWidth(FNewLineStyles ? FNewLineStyles->size() : 0);
+  be.WriteBits(state.FillBits, 4);
+  be.WriteBits(state.LineBits, 4);
 }
 
 void TSWFCurvedEdgeRecord::Assign(const TBasedSWFObject& source) {
@@ -399,7 +417,8 @@ void TSWFCurvedEdgeRecord::Assign(const TBasedSWFObject& source) {
   ControlDeltaY = s.ControlDeltaY;
 }
 
-void TSWFCurvedEdgeRecord::WriteToStream(TBitsEngine& be) {
+void TSWFCurvedEdgeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
+  (void)state;
   const std::uint32_t largest = MaxAbs(AnchorDeltaX, AnchorDeltaY, ControlDeltaX, ControlDeltaY);
   if (largest == 0) return;
   const std::uint8_t n = SignedWidth(largest);
@@ -436,16 +455,6 @@ void CopyShapeRecords(const TSWFShapeRecordList& source, TSWFShapeRecordList& ta
 // ---- record lists ----
 
 namespace {
-
-void ApplyStyleRule(TSWFStyleChangeRecord& sc, std::uint8_t fillBits, std::uint8_t lineBits,
-                    TEdgeStyleRule rule) {
-  if (rule == TEdgeStyleRule::ClearAll) {
-    sc.StateFillStyle0 = sc.StateFillStyle1 = sc.StateLineStyle = sc.StateNewStyles = false;
-  } else if (rule == TEdgeStyleRule::ClearUnused && !sc.StateNewStyles) {
-    if (fillBits == 0) sc.StateFillStyle0 = sc.StateFillStyle1 = false;
-    if (lineBits == 0) sc.StateLineStyle = false;
-  }
-}
 
 std::unique_ptr<TSWFShapeRecord> ReadEdgeRecord(TBitsEngine& be) {
   const bool straight = be.ReadBits(1) == 1;
@@ -501,26 +510,17 @@ std::unique_ptr<TSWFShapeRecord> ReadStyleChange(TBodyReader& body, std::uint32_
 
 }  // namespace
 
-void WriteShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+void WriteShapeRecords(TBitsEngine& be, const TSWFShapeRecordList& edges, std::uint8_t fillBits,
                        std::uint8_t lineBits, bool hasAlpha, TEdgeStyleRule rule) {
-  for (auto& record : edges) {
-    if (record->ShapeRecType == TSWFShapeRecord::kEnd) continue;
-    if (record->ShapeRecType != TSWFShapeRecord::kStyleChange) {
-      record->WriteToStream(be);
-      continue;
-    }
-    auto& sc = static_cast<TSWFStyleChangeRecord&>(*record);
-    sc.HasAlpha = hasAlpha;
-    sc.NumFillBits = fillBits;
-    sc.NumLineBits = lineBits;
-    ApplyStyleRule(sc, fillBits, lineBits, rule);
-    sc.WriteToStream(be);
-    if (sc.StateNewStyles) {
-      fillBits = sc.NumFillBits;
-      lineBits = sc.NumLineBits;
-    }
+  TShapeWriteState state;
+  state.FillBits = fillBits;
+  state.LineBits = lineBits;
+  state.HasAlpha = hasAlpha;
+  state.Rule = rule;
+  for (const auto& record : edges) {
+    if (record->ShapeRecType != TSWFShapeRecord::kEnd) record->Write(be, state);
   }
-  TSWFEndShapeRecord().WriteToStream(be);
+  be.WriteBits(0, 6);  // the end record
   be.FlushLastByte(true);
 }
 
@@ -608,7 +608,7 @@ void TSWFDefineShape::ReadFromStream(TBitsEngine& be) {
   ReadShapeRecords(body, Edges, widths >> 4, widths & 0x0F, HasAlpha);
 }
 
-void TSWFDefineShape::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineShape::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(ShapeId);
   be.WriteRect(ShapeBounds.GetRec());
   WriteFillStyles(be, FillStyles, HasAlpha);
@@ -654,7 +654,7 @@ void TSWFMorphColorFill::ReadFromStream(TBitsEngine& be) {
   ReadColor(be, EndColor, true);
 }
 
-void TSWFMorphColorFill::WriteToStream(TBitsEngine& be) {
+void TSWFMorphColorFill::Write(TBitsEngine& be) const {
   be.WriteByte(FillStyleType);
   WriteColor(be, StartColor, true);
   WriteColor(be, EndColor, true);
@@ -690,7 +690,7 @@ void TSWFMorphGradientFill::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFMorphGradientFill::WriteToStream(TBitsEngine& be) {
+void TSWFMorphGradientFill::Write(TBitsEngine& be) const {
   const std::uint8_t count = std::min(GradientCount, TSWFGradientFill::kMaxGradients);
   be.WriteByte(FillStyleType);
   be.WriteMatrix(StartGradientMatrix.GetRec());
@@ -722,7 +722,7 @@ void TSWFMorphImageFill::ReadFromStream(TBitsEngine& be) {
   EndBitmapMatrix.SetRec(be.ReadMatrix());
 }
 
-void TSWFMorphImageFill::WriteToStream(TBitsEngine& be) {
+void TSWFMorphImageFill::Write(TBitsEngine& be) const {
   be.WriteByte(FillStyleType);
   be.WriteWord(BitmapId);
   be.WriteMatrix(StartBitmapMatrix.GetRec());
@@ -763,7 +763,7 @@ void TSWFMorphLineStyle::Assign(const TBasedSWFObject& source) {
   EndColor.Assign(s.EndColor);
 }
 
-void TSWFMorphLineStyle::WriteToStream(TBitsEngine& be) {
+void TSWFMorphLineStyle::Write(TBitsEngine& be) const {
   be.WriteWord(StartWidth);
   be.WriteWord(EndWidth);
   WriteColor(be, StartColor, true);
@@ -824,16 +824,16 @@ void TSWFDefineMorphShape::ReadFromStream(TBitsEngine& be) {
   ReadShapeRecords(body, EndEdges, widths >> 4, widths & 0x0F, true);
 }
 
-void TSWFDefineMorphShape::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineMorphShape::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteRect(StartBounds.GetRec());
   be.WriteRect(EndBounds.GetRec());
   be.WriteDWord(0);  // offset of the end edges, filled in below
   const std::uint64_t offsetEnd = be.Stream.Position();
   WriteStyleCount(be, MorphFillStyles.size());
-  for (auto& fill : MorphFillStyles) fill->WriteToStream(be);
+  for (const auto& fill : MorphFillStyles) fill->Write(be);
   WriteStyleCount(be, MorphLineStyles.size());
-  for (auto& line : MorphLineStyles) line->WriteToStream(be);
+  for (const auto& line : MorphLineStyles) line->Write(be);
   const std::uint8_t fillBits = CountWidth(MorphFillStyles.size());
   const std::uint8_t lineBits = CountWidth(MorphLineStyles.size());
   be.WriteBits(fillBits, 4);

@@ -24,6 +24,10 @@ class TSWFFillStyle : public TBasedSWFObject {
   int LibraryLevel() const override { return 0; }
   // Reads everything after the type byte; the caller has set FillStyleType and HasAlpha.
   virtual void ReadFromStream(TBitsEngine& be) = 0;
+  // Writes the type byte and the fill, colours as RGBA when hasAlpha (the enclosing shape's
+  // setting, whatever HasAlpha says).
+  virtual void Write(TBitsEngine& be, bool hasAlpha) const = 0;
+  void WriteToStream(TBitsEngine& be) override { Write(be, HasAlpha); }
   // "solid #RRGGBB", "linear gradient of 2", "clipped bitmap 3".
   virtual std::string Description() const = 0;
 
@@ -38,7 +42,7 @@ class TSWFColorFill : public TSWFFillStyle {
   TSWFRGBA Color;
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be, bool hasAlpha) const override;
   std::string Description() const override;
 };
 
@@ -60,7 +64,7 @@ class TSWFGradientFill : public TSWFFillStyle {
   const TSWFGradientRecord& Gradient(std::size_t number) const { return FRecords.at(number - 1); }
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be, bool hasAlpha) const override;
   std::string Description() const override;
 
  private:
@@ -74,7 +78,7 @@ class TSWFImageFill : public TSWFFillStyle {
   TSWFMatrix BitmapMatrix;
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be, bool hasAlpha) const override;
   std::string Description() const override;
 };
 
@@ -105,12 +109,30 @@ using TSWFLineStyleList = std::vector<std::unique_ptr<TSWFLineStyle>>;
 
 // ---- shape records ----
 
+// How the edge writer treats the style flags of style-change records.
+enum class TEdgeStyleRule {
+  ClearUnused,  // a width of 0 clears the flags of the indices it cannot hold
+  ClearAll,     // every style flag is cleared (the end edges of a morph shape)
+  Keep,         // flags are written as they are (glyph outlines)
+};
+
+// What the records of one edge list are written with: the index widths in force (a style change
+// with new styles sets them for the records after it), colour form and style rule.
+struct TShapeWriteState {
+  std::uint8_t FillBits = 0, LineBits = 0;
+  bool HasAlpha = false;
+  TEdgeStyleRule Rule = TEdgeStyleRule::Keep;
+};
+
 class TSWFShapeRecord : public TBasedSWFObject {
  public:
   enum : std::uint8_t { kEnd = 0, kStyleChange = 1, kStraightEdge = 2, kCurvedEdge = 3 };
   std::uint8_t ShapeRecType = 0;
   void Assign(const TBasedSWFObject& source) override;
   int LibraryLevel() const override { return 0; }
+  virtual void Write(TBitsEngine& be, TShapeWriteState& state) const = 0;
+  // Writes the record alone, with the settings it holds.
+  void WriteToStream(TBitsEngine& be) override;
 
  protected:
   explicit TSWFShapeRecord(std::uint8_t type) : ShapeRecType(type) {}
@@ -120,7 +142,7 @@ using TSWFShapeRecordList = std::vector<std::unique_ptr<TSWFShapeRecord>>;
 class TSWFEndShapeRecord : public TSWFShapeRecord {
  public:
   TSWFEndShapeRecord() : TSWFShapeRecord(kEnd) {}
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 };
 
 class TSWFStraightEdgeRecord : public TSWFShapeRecord {
@@ -129,7 +151,7 @@ class TSWFStraightEdgeRecord : public TSWFShapeRecord {
   std::int32_t DeltaX = 0, DeltaY = 0;  // twips
   void Assign(const TBasedSWFObject& source) override;
   // Writes nothing at all for a zero edge.
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 
  protected:
   explicit TSWFStraightEdgeRecord(std::uint8_t type) : TSWFShapeRecord(type) {}
@@ -139,10 +161,10 @@ class TSWFStraightEdgeRecord : public TSWFShapeRecord {
 class TSWFStyleChangeRecord : public TSWFStraightEdgeRecord {
  public:
   TSWFStyleChangeRecord() : TSWFStraightEdgeRecord(kStyleChange) {}
-  std::uint8_t NumFillBits = 0, NumLineBits = 0;  // index widths in force when written
+  std::uint8_t NumFillBits = 0, NumLineBits = 0;  // index widths in force when read
   bool StateFillStyle0 = false, StateFillStyle1 = false, StateLineStyle = false;
   bool StateMoveTo = false, StateNewStyles = false;
-  bool HasAlpha = false;  // for the new styles
+  bool HasAlpha = false;  // the new styles were read with alpha
 
   std::int32_t MoveDeltaX() const { return DeltaX; }
   std::int32_t MoveDeltaY() const { return DeltaY; }
@@ -164,9 +186,9 @@ class TSWFStyleChangeRecord : public TSWFStraightEdgeRecord {
   TSWFFillStyleList* NewFillStylesIfAny() { return FNewFillStyles.get(); }
 
   void Assign(const TBasedSWFObject& source) override;
-  // Writes with the record's NumFillBits, NumLineBits and HasAlpha; with new styles it then sets
-  // NumFillBits and NumLineBits to the widths of the new counts.
-  void WriteToStream(TBitsEngine& be) override;
+  // Writes with the widths, alpha and rule of state; with new styles, sets the state's widths to
+  // those of the new counts. (WriteToStream uses NumFillBits, NumLineBits and HasAlpha.)
+  void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 
  private:
   std::uint16_t FFillStyle0 = 0, FFillStyle1 = 0, FLineStyle = 0;
@@ -180,7 +202,7 @@ class TSWFCurvedEdgeRecord : public TSWFShapeRecord {
   std::int32_t AnchorDeltaX = 0, AnchorDeltaY = 0, ControlDeltaX = 0, ControlDeltaY = 0;
   void Assign(const TBasedSWFObject& source) override;
   // Writes nothing at all for a zero curve.
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 };
 
 // A new record of the kind; throws std::invalid_argument for a type above 3.
@@ -190,17 +212,10 @@ void CopyShapeRecords(const TSWFShapeRecordList& source, TSWFShapeRecordList& ta
 void CopyFillStyles(const TSWFFillStyleList& source, TSWFFillStyleList& target);
 void CopyLineStyles(const TSWFLineStyleList& source, TSWFLineStyleList& target);
 
-// How the edge writer treats the style flags of style-change records.
-enum class TEdgeStyleRule {
-  ClearUnused,  // a width of 0 clears the flags of the indices it cannot hold
-  ClearAll,     // every style flag is cleared (the end edges of a morph shape)
-  Keep,         // flags are written as they are (glyph outlines)
-};
-
 // Writes the records as a bit stream starting at the given index widths, ending with exactly one
 // end record (an end record inside the list is not written: a reader would stop at it), then
-// completes the byte. Style-change records receive hasAlpha and the widths in force.
-void WriteShapeRecords(TBitsEngine& be, TSWFShapeRecordList& edges, std::uint8_t fillBits,
+// completes the byte. Style-change records are written with hasAlpha and the widths in force.
+void WriteShapeRecords(TBitsEngine& be, const TSWFShapeRecordList& edges, std::uint8_t fillBits,
                        std::uint8_t lineBits, bool hasAlpha, TEdgeStyleRule rule);
 // Reads records up to and including the end record into edges (the end record is kept), then
 // drops the rest of the byte. New styles are read with alpha when hasAlpha. Throws on a short
@@ -209,7 +224,7 @@ void ReadShapeRecords(TBodyReader& body, TSWFShapeRecordList& edges, std::uint8_
                       std::uint8_t lineBits, bool hasAlpha);
 
 // Style arrays: a count below 255 is one byte, else 0xFF and a UI16.
-void WriteFillStyles(TBitsEngine& be, TSWFFillStyleList& fills, bool hasAlpha);
+void WriteFillStyles(TBitsEngine& be, const TSWFFillStyleList& fills, bool hasAlpha);
 void WriteLineStyles(TBitsEngine& be, const TSWFLineStyleList& lines, bool hasAlpha);
 void ReadFillStyles(TBodyReader& body, TSWFFillStyleList& fills, bool hasAlpha);
 void ReadLineStyles(TBodyReader& body, TSWFLineStyleList& lines, bool hasAlpha);
@@ -237,7 +252,7 @@ class TSWFDefineShape : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   // Throws for a fill type byte that names no fill style, or a short or overrun body.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&ShapeId); }
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
@@ -267,6 +282,8 @@ class TSWFMorphFillStyle : public TBasedSWFObject {
   int LibraryLevel() const override { return 0; }
   // Reads everything after the type byte.
   virtual void ReadFromStream(TBitsEngine& be) = 0;
+  virtual void Write(TBitsEngine& be) const = 0;
+  void WriteToStream(TBitsEngine& be) override { Write(be); }
   virtual std::string Description() const = 0;
 
  protected:
@@ -280,7 +297,7 @@ class TSWFMorphColorFill : public TSWFMorphFillStyle {
   TSWFRGBA StartColor{true}, EndColor{true};
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be) const override;
   std::string Description() const override;
 };
 
@@ -300,7 +317,7 @@ class TSWFMorphGradientFill : public TSWFMorphFillStyle {
   }
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be) const override;
   std::string Description() const override;
 
  private:
@@ -314,7 +331,7 @@ class TSWFMorphImageFill : public TSWFMorphFillStyle {
   TSWFMatrix StartBitmapMatrix, EndBitmapMatrix;
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be) const override;
   std::string Description() const override;
 };
 
@@ -327,7 +344,8 @@ class TSWFMorphLineStyle : public TBasedSWFObject {
   TSWFRGBA StartColor{true}, EndColor{true};
   void Assign(const TBasedSWFObject& source) override;
   int LibraryLevel() const override { return 0; }
-  void WriteToStream(TBitsEngine& be) override;
+  void Write(TBitsEngine& be) const;
+  void WriteToStream(TBitsEngine& be) override { Write(be); }
   void Read(TBitsEngine& be);
 };
 using TSWFMorphLineStyleList = std::vector<std::unique_ptr<TSWFMorphLineStyle>>;
@@ -345,7 +363,7 @@ class TSWFDefineMorphShape : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   // Throws as DefineShape does.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&CharacterId);
   }

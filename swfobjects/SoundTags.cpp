@@ -66,7 +66,7 @@ void TSWFDefineSound::ReadFromStream(TBitsEngine& be) {
   ReadRestAsData(body);
 }
 
-void TSWFDefineSound::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineSound::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(SoundId);
   be.WriteByte(static_cast<std::uint8_t>(((SoundFormat & 0x0F) << 4) | ((SoundRate & 3) << 2) |
                                          Bit(SoundSize, 1) | Bit(SoundType, 0)));
@@ -145,15 +145,15 @@ void TSWFStartSound::ReadRecord(TBodyReader& body) {
   }
 }
 
-void TSWFStartSound::WriteTagBody(TBitsEngine& be) {
-  HasEnvelope = HasEnvelope && !EnvelopeRecords.empty();
+void TSWFStartSound::WriteTagBody(TBitsEngine& be) const {
+  const bool envelope = HasEnvelope && !EnvelopeRecords.empty();
   be.WriteWord(SoundId);
-  be.WriteByte(Bit(SyncStop, 5) | Bit(SyncNoMultiple, 4) | Bit(HasEnvelope, 3) | Bit(HasLoops, 2) |
+  be.WriteByte(Bit(SyncStop, 5) | Bit(SyncNoMultiple, 4) | Bit(envelope, 3) | Bit(HasLoops, 2) |
                Bit(HasOutPoint, 1) | Bit(HasInPoint, 0));
   if (HasInPoint) be.WriteDWord(FInPoint);
   if (HasOutPoint) be.WriteDWord(FOutPoint);
   if (HasLoops) be.WriteWord(FLoopCount);
-  if (!HasEnvelope) return;
+  if (!envelope) return;
   // The count is one byte: a longer list is cut there, so the count always matches the records.
   const std::size_t count = std::min<std::size_t>(EnvelopeRecords.size(), 255);
   be.WriteByte(static_cast<std::uint8_t>(count));
@@ -241,7 +241,7 @@ void TSWFSoundStreamHead::ReadFromStream(TBitsEngine& be) {
   }
 }
 
-void TSWFSoundStreamHead::WriteTagBody(TBitsEngine& be) {
+void TSWFSoundStreamHead::WriteTagBody(TBitsEngine& be) const {
   be.WriteByte(static_cast<std::uint8_t>(((PlaybackSoundRate & 3) << 2) |
                                          Bit(PlaybackSoundSize, 1) | Bit(PlaybackSoundType, 0)));
   be.WriteByte(static_cast<std::uint8_t>(((StreamSoundCompression & 0x0F) << 4) |
@@ -278,7 +278,7 @@ void TSWFSoundStreamBlock::ReadFromStream(TBitsEngine& be) {
   ReadRestAsData(body);
 }
 
-void TSWFSoundStreamBlock::WriteTagBody(TBitsEngine& be) {
+void TSWFSoundStreamBlock::WriteTagBody(TBitsEngine& be) const {
   if (StreamSoundCompression == 2) {
     be.WriteWord(SampleCount);
     be.WriteWord(SeekSamples);

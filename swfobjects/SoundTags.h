@@ -31,7 +31,7 @@ class TSWFDefineSound : public TSWFDataObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&SoundId); }
   void Describe(TSWFDescription& d) const override;
 };
@@ -51,7 +51,7 @@ class TSWFStartSound : public TSWFObject {
   std::uint16_t SoundId = 0;
   bool SyncStop = false;
   bool SyncNoMultiple = false;
-  // Written as set only when EnvelopeRecords is not empty; writing stores that back.
+  // Written as set only when EnvelopeRecords is not empty.
   bool HasEnvelope = false;
   bool HasLoops = false;
   bool HasOutPoint = false;
@@ -68,7 +68,7 @@ class TSWFStartSound : public TSWFObject {
 
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   // Reads the sound id and SOUNDINFO from the body's position; throws EStreamError when the
   // body ends first.
   void ReadRecord(TBodyReader& body);
@@ -100,7 +100,7 @@ class TSWFSoundStreamHead : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 
  protected:
@@ -126,7 +126,7 @@ class TSWFSoundStreamBlock : public TSWFDataObject {
 
   void Assign(const TBasedSWFObject& source) override;
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
 

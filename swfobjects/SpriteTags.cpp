@@ -81,7 +81,7 @@ void TSWFDefineSprite::ReadInnerTags(TStream& body, TSWFReadContext& context) {
   }
 }
 
-void TSWFDefineSprite::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineSprite::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(SpriteId);
   be.WriteWord(FrameCount);
   const TSWFObject* last = nullptr;

@@ -35,7 +35,7 @@ class TSWFDefineSprite : public TSWFObject {
   // (and so fails the whole sprite) when the framing is broken: a body that ends before the End
   // tag, an inner tag running past the sprite's end, or sprites nested deeper than kMaxNesting.
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&SpriteId); }
   // The references of the inner PlaceObject, RemoveObject, StartSound, PlaceObject2 and
   // VideoFrame tags.

@@ -38,7 +38,7 @@ void TSWFDefineVideoStream::ReadFromStream(TBitsEngine& be) {
   CodecID = body.Byte();
 }
 
-void TSWFDefineVideoStream::WriteTagBody(TBitsEngine& be) {
+void TSWFDefineVideoStream::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(CharacterId);
   be.WriteWord(NumFrames);
   be.WriteWord(Width);
@@ -74,7 +74,7 @@ void TSWFVideoFrame::ReadFromStream(TBitsEngine& be) {
   ReadRestAsData(body);
 }
 
-void TSWFVideoFrame::WriteTagBody(TBitsEngine& be) {
+void TSWFVideoFrame::WriteTagBody(TBitsEngine& be) const {
   be.WriteWord(StreamId);
   be.WriteWord(FrameNum);
   WriteData(be);

@@ -26,7 +26,7 @@ class TSWFDefineVideoStream : public TSWFObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return CodecID == 3 ? 7 : 6; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&CharacterId);
   }
@@ -43,7 +43,7 @@ class TSWFVideoFrame : public TSWFDataObject {
   void Assign(const TBasedSWFObject& source) override;
   std::uint16_t MinVersion() const override { return 6; }
   void ReadFromStream(TBitsEngine& be) override;
-  void WriteTagBody(TBitsEngine& be) override;
+  void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&StreamId);
   }

@@ -188,10 +188,10 @@ TEST(BitmapTags, CallbacksWriteTheDataAndAreCopied) {
   tag.CharacterId = 4;
   tag.Data = {0xEE, 0xEE, 0xEE};  // ignored while a callback is set
   tag.AlphaData = {0xEE};
-  tag.OnDataWrite = [](TSWFDataObject& self, TBitsEngine& be) {
-    be.WriteByte(static_cast<std::uint8_t>(static_cast<TSWFImageTag&>(self).CharacterId));
+  tag.OnDataWrite = [](const TSWFDataObject& self, TBitsEngine& be) {
+    be.WriteByte(static_cast<std::uint8_t>(static_cast<const TSWFImageTag&>(self).CharacterId));
   };
-  tag.OnAlphaDataWrite = [](TSWFDataObject&, TBitsEngine& be) { be.WriteWord(0x9C78); };
+  tag.OnAlphaDataWrite = [](const TSWFDataObject&, TBitsEngine& be) { be.WriteWord(0x9C78); };
   const Bytes expected = {0x04, 0x00, 0x05, 0x00, 0x00, 0x00, 0xFF,
                           0xD8, 0x04, 0xFF, 0xD9, 0x78, 0x9C};
   EXPECT_EQ(test::WriteBody(tag), expected);

@@ -841,14 +841,16 @@ TEST(ClipActions, RealActionsWriteParseAndRewrite) {
   EXPECT_NE(dynamic_cast<TSWFActionStop*>(actions[3].get()), nullptr);
   EXPECT_EQ(test::WriteBody(p), body);
 
-  // Without parsing, the record is one raw block that already holds its end byte.
+  // Without parsing, the record is one raw block without its end byte, as in every action block;
+  // writing puts the end byte back.
   auto raw = test::ReadBody(26, body, 6, false);
   auto& r = static_cast<TSWFPlaceObject2&>(*raw);
   const auto& rawActions = r.ClipActions().ActionRecord(0).Actions;
   ASSERT_EQ(rawActions.size(), 1u);
   const auto* block = dynamic_cast<const TSWFActionByteCode*>(rawActions[0].get());
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->Data, kActionsBytes);
+  ASSERT_EQ(kActionsBytes.back(), 0x00);
+  EXPECT_EQ(block->Data, Bytes(kActionsBytes.begin(), kActionsBytes.end() - 1));
   EXPECT_EQ(test::WriteBody(r), body);
 
   // A copy owns copies of the actions.
@@ -869,13 +871,13 @@ TEST(ClipActions, EndByteRules) {
       {"Play",
        [](TSWFActionList& l) { l.push_back(std::make_unique<TSWFActionPlay>()); },
        {0x06, 0x00}},
-      {"raw block ending in zero",
+      {"raw block ending in zero: a raw block never holds the end code",
        [](TSWFActionList& l) {
          auto raw = std::make_unique<TSWFActionByteCode>();
-         raw->Data = {0x06, 0x00};
+         raw->Data = {0x96, 0x02, 0x00, 0x05, 0x00};  // Push false: its last byte is 0
          l.push_back(std::move(raw));
        },
-       {0x06, 0x00}},
+       {0x96, 0x02, 0x00, 0x05, 0x00, 0x00}},
       {"raw block not ending in zero",
        [](TSWFActionList& l) {
          auto raw = std::make_unique<TSWFActionByteCode>();

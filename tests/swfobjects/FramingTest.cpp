@@ -13,7 +13,7 @@ class TFixedBodyTag : public TSWFObject {
  public:
   TFixedBodyTag(std::uint16_t code, std::size_t n) : TSWFObject(code), Size(n) {}
   std::size_t Size;
-  void WriteTagBody(TBitsEngine& be) override {
+  void WriteTagBody(TBitsEngine& be) const override {
     for (std::size_t i = 0; i < Size; ++i) be.WriteByte(0xAB);
   }
 };
