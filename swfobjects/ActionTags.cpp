@@ -7,20 +7,11 @@
 
 namespace kestrova {
 
-void TSWFDoAction::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = SameClass(source, *this);
-  if (&s == this) return;
-  ParseActions = s.ParseActions;
-  FActions->clear();
-  CopyActionList(s.Actions(), *FActions);
-}
-
 void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
   const std::int64_t rest = std::int64_t(BodySize) - headerSize;
-  FActions->clear();
+  Actions().clear();
   if (rest < 1) return;  // no actions, not even the end code
-  ReadActionBlock(be, *FActions, be.Stream.Position() + static_cast<std::uint64_t>(rest),
+  ReadActionBlock(be, Actions(), be.Stream.Position() + static_cast<std::uint64_t>(rest),
                   ParseActions);
 }
 
@@ -29,17 +20,12 @@ void TSWFDoAction::ReadFromStream(TBitsEngine& be) {
 }
 
 void TSWFDoAction::WriteTagBody(TBitsEngine& be) const {
-  WriteActionBlock(be, *FActions);
+  WriteActionBlock(be, Actions());
 }
 
 void TSWFDoAction::Describe(TSWFDescription& d) const {
-  d.Field("actions", static_cast<std::int64_t>(FActions->size()));
-  DescribeActionList(*FActions, d, 0);
-}
-
-void TSWFDoInitAction::Assign(const TBasedSWFObject& source) {
-  TSWFDoAction::Assign(source);
-  SpriteId = static_cast<const TSWFDoInitAction&>(source).SpriteId;
+  d.Field("actions", static_cast<std::int64_t>(Actions().size()));
+  DescribeActionList(Actions(), d, 0);
 }
 
 void TSWFDoInitAction::ReadFromStream(TBitsEngine& be) {

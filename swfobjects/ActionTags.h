@@ -13,18 +13,22 @@ class TSWFDoAction : public TSWFObject {
  public:
   // Owns its own list.
   TSWFDoAction() : TSWFDoAction(12) {}
-  // Works on a list owned by the caller, which must outlive the tag.
-  explicit TSWFDoAction(TSWFActionList& actions) : TSWFObject(12), FActions(&actions) {}
+  // Works on a list owned by the caller, which must outlive the tag and its copies (a copy works
+  // on the same list).
+  explicit TSWFDoAction(TSWFActionList& actions) : TSWFObject(12), FExternal(&actions) {}
 
-  TSWFActionList& Actions() { return *FActions; }
-  const TSWFActionList& Actions() const { return *FActions; }
-  bool OwnsActions() const { return FOwnList != nullptr; }
+  TSWFActionList& Actions() { return FExternal ? *FExternal : FOwnList; }
+  const TSWFActionList& Actions() const { return FExternal ? *FExternal : FOwnList; }
+  bool OwnsActions() const { return FExternal == nullptr; }
   // Decode the action bytes on reading; else they are kept as one raw block.
   bool ParseActions = true;
 
-  // Replaces the actions with copies of the source's.
-  void Assign(const TBasedSWFObject& source) override;
-  std::uint16_t MinVersion() const override { return ActionListMinVersion(*FActions); }
+  // Equal actions, whoever owns them.
+  bool operator==(const TSWFDoAction& other) const {
+    return TSWFObject::operator==(other) && ParseActions == other.ParseActions &&
+           Actions() == other.Actions();
+  }
+  std::uint16_t MinVersion() const override { return ActionListMinVersion(Actions()); }
   void PrepareRead(const TSWFReadContext& context) override { ParseActions = context.ParseActions; }
   // Throws on a body too short for its fields or an action that does not fit it.
   void ReadFromStream(TBitsEngine& be) override;
@@ -32,15 +36,14 @@ class TSWFDoAction : public TSWFObject {
   void Describe(TSWFDescription& d) const override;
 
  protected:
-  explicit TSWFDoAction(std::uint16_t tagID)
-      : TSWFObject(tagID), FOwnList(std::make_unique<TSWFActionList>()), FActions(FOwnList.get()) {}
+  explicit TSWFDoAction(std::uint16_t tagID) : TSWFObject(tagID) {}
   // Reads the action list (or the raw block) over the rest of a body of which headerSize bytes
   // were read.
   void ReadActions(TBitsEngine& be, std::int32_t headerSize);
 
  private:
-  std::unique_ptr<TSWFActionList> FOwnList;
-  TSWFActionList* FActions;
+  TSWFActionList FOwnList;
+  TSWFActionList* FExternal = nullptr;
 };
 
 class TSWFDoInitAction : public TSWFDoAction {
@@ -48,7 +51,7 @@ class TSWFDoInitAction : public TSWFDoAction {
   TSWFDoInitAction() : TSWFDoAction(59) {}
   std::uint16_t SpriteId = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDoInitAction&) const = default;
   std::uint16_t MinVersion() const override {
     return std::max<std::uint16_t>(6, TSWFDoAction::MinVersion());
   }

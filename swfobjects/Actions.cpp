@@ -32,15 +32,6 @@ void WriteCountedWord(TBitsEngine& be, std::size_t count, const char* what) {
 
 // ---- root ----
 
-void TSWFAction::Assign(const TSWFAction& source) {
-  if (typeid(source) != typeid(*this)) {
-    throw std::invalid_argument(std::string("Cannot assign action ") +
-                                ActionName(source.ActionCode) + " to " + ActionName(ActionCode));
-  }
-  ActionLength = source.ActionLength;
-  TrailingBytes = source.TrailingBytes;
-}
-
 void TSWFAction::ReadData(TBitsEngine& be) {
   (void)be;
 }
@@ -106,6 +97,58 @@ std::unique_ptr<TSWFAction> CreateActionByCode(std::uint8_t actionCode) {
   }
 }
 
+// Copies, assignments and comparisons go through each class's compiler-made operations; the
+// catalogue says which class a code has, and typeid makes sure the object really is of it.
+std::unique_ptr<TSWFAction> TSWFAction::Clone() const {
+#define KESTROVA_ACTION_CLONE(code, cls, name, version)             \
+  case code:                                                        \
+    if (typeid(*this) == typeid(cls))                               \
+      return std::make_unique<cls>(static_cast<const cls&>(*this)); \
+    break;
+  switch (ActionCode) {
+    KESTROVA_ACTION_CATALOGUE(KESTROVA_ACTION_CLONE, KESTROVA_ACTION_CLONE)
+    default:
+      break;
+  }
+  throw std::invalid_argument("Cannot copy an action of code " + Hex2(ActionCode));
+}
+
+void TSWFAction::Assign(const TSWFAction& source) {
+  if (typeid(source) != typeid(*this)) {
+    throw std::invalid_argument(std::string("Cannot assign action ") +
+                                ActionName(source.ActionCode) + " to " + ActionName(ActionCode));
+  }
+#define KESTROVA_ACTION_ASSIGN(code, cls, name, version)          \
+  case code:                                                      \
+    if (typeid(*this) == typeid(cls)) {                           \
+      static_cast<cls&>(*this) = static_cast<const cls&>(source); \
+      return;                                                     \
+    }                                                             \
+    break;
+  switch (ActionCode) {
+    KESTROVA_ACTION_CATALOGUE(KESTROVA_ACTION_ASSIGN, KESTROVA_ACTION_ASSIGN)
+    default:
+      break;
+  }
+  throw std::invalid_argument("Cannot assign an action of code " + Hex2(ActionCode));
+}
+
+bool TSWFAction::Equals(const TSWFAction& other) const {
+  if (typeid(other) != typeid(*this)) return false;
+#define KESTROVA_ACTION_EQUALS(code, cls, name, version)                       \
+  case code:                                                                   \
+    if (typeid(*this) == typeid(cls)) {                                        \
+      return static_cast<const cls&>(*this) == static_cast<const cls&>(other); \
+    }                                                                          \
+    break;
+  switch (ActionCode) {
+    KESTROVA_ACTION_CATALOGUE(KESTROVA_ACTION_EQUALS, KESTROVA_ACTION_EQUALS)
+    default:
+      break;
+  }
+  return *this == other;
+}
+
 const char* ActionName(std::uint8_t actionCode) {
 #define KESTROVA_ACTION_NAME(code, cls, name, version) \
   case code:                                           \
@@ -118,15 +161,6 @@ const char* ActionName(std::uint8_t actionCode) {
 }
 
 // ---- markers ----
-
-void TSWFOffsetMarker::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFOffsetMarker&>(source);
-  InList = s.InList;
-  JumpBack = s.JumpBack;
-  Active = s.Active;
-  Label = s.Label;
-}
 
 void TSWFOffsetMarker::Describe(TSWFDescription& d) const {
   d.Field("label", QuoteText(Label));
@@ -157,13 +191,19 @@ void TSWFMarkerRef::Reset() {
   FMarker = nullptr;
 }
 
-void TSWFMarkerRef::AssignFrom(const TSWFMarkerRef& source) {
-  if (&source == this) return;
-  Reset();
-  if (!source.FOwned) return;
-  FOwned = std::make_unique<TSWFOffsetMarker>();
-  FOwned->Assign(*source.FOwned);
-  FMarker = FOwned.get();
+TSWFMarkerRef::TSWFMarkerRef(const TSWFMarkerRef& other)
+    : FOwned(other.FOwned ? std::make_unique<TSWFOffsetMarker>(*other.FOwned) : nullptr),
+      FMarker(FOwned.get()) {}
+
+TSWFMarkerRef& TSWFMarkerRef::operator=(const TSWFMarkerRef& other) {
+  TSWFMarkerRef copy(other);
+  *this = std::move(copy);
+  return *this;
+}
+
+bool TSWFMarkerRef::operator==(const TSWFMarkerRef& other) const {
+  if (!FMarker || !other.FMarker) return !FMarker && !other.FMarker;
+  return *FMarker == *other.FMarker;
 }
 
 TSWFOffsetMarker& InsertMarker(TSWFActionList& list, std::size_t index, TSWFMarkerRef& ref) {
@@ -186,15 +226,6 @@ std::vector<TSWFMarkerSlot> TSWFMarkedField::Slots(std::int32_t fieldOffset) con
 
 namespace {
 
-void AssignMarked(TSWFMarkedField& target, const TSWFMarkedField& source) {
-  if (source.Explicit()) {
-    target.Set(source.Value());
-  } else {
-    target = TSWFMarkedField();
-  }
-  target.Ref.AssignFrom(source.Ref);
-}
-
 std::string MarkerTarget(const TSWFMarkerRef& ref) {
   const TSWFOffsetMarker* m = ref.Get();
   return m ? QuoteText(m->Label) : std::string("none");
@@ -214,19 +245,6 @@ void DescribeMarked(TSWFDescription& d, const char* name, std::int64_t value, bo
 
 // ---- simple bodies ----
 
-void TSWFActionGotoFrame::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  Frame = static_cast<const TSWFActionGotoFrame&>(source).Frame;
-}
-
-void TSWFActionGetUrl::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionGetUrl&>(source);
-  URL = s.URL;
-  Target = s.Target;
-  URLAsIs = s.URLAsIs;
-}
-
 void TSWFActionGetUrl::ReadData(TBitsEngine& be) {
   const std::string raw = be.ReadString();
   const std::string held = Utf8ToCp1252(raw);
@@ -245,13 +263,6 @@ void TSWFActionGetUrl::Describe(TSWFDescription& d) const {
   d.Field("target", QuoteText(Target));
 }
 
-void TSWFActionWaitForFrame::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionWaitForFrame&>(source);
-  Frame = s.Frame;
-  SkipCount = s.SkipCount;
-}
-
 void TSWFActionWaitForFrame::ReadData(TBitsEngine& be) {
   Frame = be.ReadWord();
   SkipCount = be.ReadByte();
@@ -265,31 +276,6 @@ void TSWFActionWaitForFrame::WriteActionBody(TBitsEngine& be) const {
 void TSWFActionWaitForFrame::Describe(TSWFDescription& d) const {
   d.Field("frame", Frame);
   d.Field("skip", SkipCount);
-}
-
-void TSWFActionWaitForFrame2::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  SkipCount = static_cast<const TSWFActionWaitForFrame2&>(source).SkipCount;
-}
-
-void TSWFActionSetTarget::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  TargetName = static_cast<const TSWFActionSetTarget&>(source).TargetName;
-}
-
-void TSWFActionGoToLabel::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  Label = static_cast<const TSWFActionGoToLabel&>(source).Label;
-}
-
-void TSWFActionStoreRegister::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  RegisterNumber = static_cast<const TSWFActionStoreRegister&>(source).RegisterNumber;
-}
-
-void TSWFActionConstantPool::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  ConstantPool = static_cast<const TSWFActionConstantPool&>(source).ConstantPool;
 }
 
 void TSWFActionConstantPool::ReadData(TBitsEngine& be) {
@@ -316,14 +302,6 @@ void TSWFActionConstantPool::Describe(TSWFDescription& d) const {
   d.Field("constants", "[" + all + "]");
 }
 
-void TSWFActionGetURL2::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionGetURL2&>(source);
-  SendVarsMethod = s.SendVarsMethod;
-  LoadTargetFlag = s.LoadTargetFlag;
-  LoadVariablesFlag = s.LoadVariablesFlag;
-}
-
 void TSWFActionGetURL2::ReadData(TBitsEngine& be) {
   const std::uint8_t b = be.ReadByte();
   SendVarsMethod = b >> 6;
@@ -341,14 +319,6 @@ void TSWFActionGetURL2::Describe(TSWFDescription& d) const {
   d.Field("method", kMethods[SendVarsMethod & 3]);
   if (LoadTargetFlag) d.Field("loadTarget", "sprite");
   if (LoadVariablesFlag) d.Field("loadVariables", "yes");
-}
-
-void TSWFActionGotoFrame2::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionGotoFrame2&>(source);
-  SceneBiasFlag = s.SceneBiasFlag;
-  PlayFlag = s.PlayFlag;
-  SceneBias = s.SceneBias;
 }
 
 void TSWFActionGotoFrame2::ReadData(TBitsEngine& be) {
@@ -370,30 +340,12 @@ void TSWFActionGotoFrame2::Describe(TSWFDescription& d) const {
 
 // ---- actions with markers ----
 
-void TSWFActionJump::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  AssignMarked(FOffset, static_cast<const TSWFActionJump&>(source).FOffset);
-}
-
 void TSWFActionJump::Describe(TSWFDescription& d) const {
   DescribeMarked(d, "offset", BranchOffset(), OffsetExplicit(), FOffset.Ref);
 }
 
-void TSWFActionWith::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  AssignMarked(FSize, static_cast<const TSWFActionWith&>(source).FSize);
-}
-
 void TSWFActionWith::Describe(TSWFDescription& d) const {
   DescribeMarked(d, "size", Size(), SizeExplicit(), FSize.Ref);
-}
-
-void TSWFActionDefineFunction::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionDefineFunction&>(source);
-  FunctionName = s.FunctionName;
-  Params = s.Params;
-  AssignMarked(FCodeSize, s.FCodeSize);
 }
 
 void TSWFActionDefineFunction::ReadData(TBitsEngine& be) {
@@ -421,24 +373,6 @@ void TSWFActionDefineFunction::Describe(TSWFDescription& d) const {
   for (const auto& p : Params) (all += all.empty() ? "" : ",") += QuoteText(p);
   d.Field("params", "[" + all + "]");
   DescribeMarked(d, "codeSize", CodeSize(), CodeSizeExplicit(), FCodeSize.Ref);
-}
-
-void TSWFActionDefineFunction2::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionDefineFunction2&>(source);
-  FunctionName = s.FunctionName;
-  Parameters = s.Parameters;
-  RegisterCount = s.RegisterCount;
-  PreloadParentFlag = s.PreloadParentFlag;
-  PreloadRootFlag = s.PreloadRootFlag;
-  SuppressSuperFlag = s.SuppressSuperFlag;
-  PreloadSuperFlag = s.PreloadSuperFlag;
-  SuppressArgumentsFlag = s.SuppressArgumentsFlag;
-  PreloadArgumentsFlag = s.PreloadArgumentsFlag;
-  SuppressThisFlag = s.SuppressThisFlag;
-  PreloadThisFlag = s.PreloadThisFlag;
-  PreloadGlobalFlag = s.PreloadGlobalFlag;
-  AssignMarked(FCodeSize, s.FCodeSize);
 }
 
 void TSWFActionDefineFunction2::ReadData(TBitsEngine& be) {
@@ -504,19 +438,6 @@ void TSWFActionDefineFunction2::Describe(TSWFDescription& d) const {
   }
   if (!set.empty()) d.Field("flags", set);
   DescribeMarked(d, "codeSize", CodeSize(), CodeSizeExplicit(), FCodeSize.Ref);
-}
-
-void TSWFActionTry::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  const auto& s = static_cast<const TSWFActionTry&>(source);
-  CatchInRegisterFlag = s.CatchInRegisterFlag;
-  FinallyBlockFlag = s.FinallyBlockFlag;
-  CatchBlockFlag = s.CatchBlockFlag;
-  CatchRegister = s.CatchRegister;
-  CatchName = s.CatchName;
-  std::copy(std::begin(s.FSizes), std::end(s.FSizes), std::begin(FSizes));
-  FSizesExplicit = s.FSizesExplicit;
-  for (int i = 0; i < 3; ++i) FRefs[i].AssignFrom(s.FRefs[i]);
 }
 
 void TSWFActionTry::ReadData(TBitsEngine& be) {
@@ -643,11 +564,6 @@ std::uint16_t TSWFActionPush::MinVersion() const {
   return 4;
 }
 
-void TSWFActionPush::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  FValues = static_cast<const TSWFActionPush&>(source).FValues;
-}
-
 void TSWFActionPush::ReadData(TBitsEngine& be) {
   const std::uint64_t start = be.Stream.Position();
   FValues.clear();
@@ -755,11 +671,6 @@ void TSWFActionPush::Describe(TSWFDescription& d) const {
 }
 
 // ---- raw bytes ----
-
-void TSWFActionByteCode::Assign(const TSWFAction& source) {
-  TSWFAction::Assign(source);
-  Data = static_cast<const TSWFActionByteCode&>(source).Data;
-}
 
 void TSWFActionByteCode::WriteActionBody(TBitsEngine& be) const {
   be.WriteBytes(Data.data(), static_cast<std::int64_t>(Data.size()));
@@ -998,14 +909,12 @@ void WriteActionBlock(TBitsEngine& be, const TSWFActionList& list) {
 void CopyActionList(const TSWFActionList& source, TSWFActionList& target) {
   const std::size_t base = target.size();
   std::unordered_map<const TSWFAction*, std::size_t> sourceIndex;
+  target.reserve(base + source.size());
   for (std::size_t i = 0; i < source.size(); ++i) {
-    auto copy = CreateActionByCode(source[i]->ActionCode);
-    if (!copy)
-      throw std::invalid_argument("Cannot copy an action of code " + Hex2(source[i]->ActionCode));
-    copy->Assign(*source[i]);
-    target.push_back(std::move(copy));
-    sourceIndex[source[i].get()] = i;
+    target.push_back(source[i]->Clone());
+    if (source[i]->ActionCode == TSWFOffsetMarker::kCode) sourceIndex[source[i].get()] = i;
   }
+  if (sourceIndex.empty()) return;
   for (std::size_t i = 0; i < source.size(); ++i) {
     const auto from = static_cast<const TSWFAction&>(*source[i]).MarkerRefs();
     const auto to = target[base + i]->MarkerRefs();
@@ -1017,6 +926,24 @@ void CopyActionList(const TSWFActionList& source, TSWFActionList& target) {
       to[k]->Link(static_cast<TSWFOffsetMarker*>(target[base + it->second].get()));
     }
   }
+}
+
+TSWFActionList::TSWFActionList(const TSWFActionList& other) : Base() {
+  CopyActionList(other, *this);
+}
+
+TSWFActionList& TSWFActionList::operator=(const TSWFActionList& other) {
+  TSWFActionList copy(other);
+  *this = std::move(copy);
+  return *this;
+}
+
+bool TSWFActionList::operator==(const TSWFActionList& other) const {
+  if (size() != other.size()) return false;
+  for (std::size_t i = 0; i < size(); ++i) {
+    if (!(*this)[i]->Equals(*other[i])) return false;
+  }
+  return true;
 }
 
 std::uint64_t FindEndActions(TBitsEngine& be, std::uint64_t limit) {

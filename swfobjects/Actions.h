@@ -39,18 +39,23 @@ struct TSWFMarkerSlot {
 class TSWFAction {
  public:
   virtual ~TSWFAction() = default;
-  TSWFAction(const TSWFAction&) = delete;
-  TSWFAction& operator=(const TSWFAction&) = delete;
   std::uint8_t ActionCode = 0;
   std::uint16_t ActionLength = 0;  // body length as read (writing measures the body itself)
   // Bytes of a read body past the fields the class reads, written back after them, so a rewritten
   // list keeps the offsets that branches read from the file count with.
   std::vector<std::uint8_t> TrailingBytes;
 
-  // Copies ActionLength and every field of the class; throws std::invalid_argument for another
-  // class. Markers owned by the source are deep-copied; markers in a list are re-linked by
-  // CopyActionList.
-  virtual void Assign(const TSWFAction& source);
+  // Copies every field through the class's own copy assignment; throws std::invalid_argument
+  // for another class. Markers owned by the source are deep-copied; a reference to a marker of a
+  // list is left empty (copying the list re-links it).
+  void Assign(const TSWFAction& source);
+  // A deep copy in the action's own class (as Assign); the caller owns it.
+  std::unique_ptr<TSWFAction> Clone() const;
+  // Same class and equal fields (ActionLength, a by-product of reading, is not compared).
+  bool Equals(const TSWFAction& other) const;
+  bool operator==(const TSWFAction& other) const {
+    return ActionCode == other.ActionCode && TrailingBytes == other.TrailingBytes;
+  }
   virtual std::uint16_t MinVersion() const { return 3; }
   // Reads the fields of the body; ActionLength is already set. The list reader keeps what is left
   // of the body in TrailingBytes. Default: reads nothing.
@@ -98,7 +103,18 @@ using TSWFActionBase = std::conditional_t<
                        std::conditional_t<V == 5, TSWFAction5,
                                           std::conditional_t<V == 6, TSWFAction6, TSWFAction7>>>>;
 
-using TSWFActionList = std::vector<std::unique_ptr<TSWFAction>>;
+// An owning list of actions. A copy holds copies of the actions whose branch references point at
+// the copied markers; two lists are equal when their actions are, one by one.
+class TSWFActionList : public std::vector<std::unique_ptr<TSWFAction>> {
+ public:
+  using Base = std::vector<std::unique_ptr<TSWFAction>>;
+  TSWFActionList() = default;
+  TSWFActionList(const TSWFActionList& other);
+  TSWFActionList(TSWFActionList&&) noexcept = default;
+  TSWFActionList& operator=(const TSWFActionList& other);
+  TSWFActionList& operator=(TSWFActionList&&) noexcept = default;
+  bool operator==(const TSWFActionList& other) const;
+};
 
 // The action catalogue: code, class, name, version that introduced it. PLAIN rows have no body
 // (codes from 0x80 among them keep an empty one) and their classes are declared from this table;
@@ -239,7 +255,7 @@ class TSWFOffsetMarker final : public TSWFAction {
   bool Active = true;    // takes part in offset computation; markers made by reading are inert
   std::string Label;
 
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFOffsetMarker&) const = default;
   void ReadData(TBitsEngine& be) override { (void)be; }
   void Describe(TSWFDescription& d) const override;
 };
@@ -258,8 +274,15 @@ class TSWFMarkerRef {
   // Points at a marker owned by a list.
   void Link(TSWFOffsetMarker* marker);
   void Reset();
-  // Copies a source's owned marker; a marker of a list is left for CopyActionList to re-link.
-  void AssignFrom(const TSWFMarkerRef& source);
+  TSWFMarkerRef() = default;
+  // Copies a source's owned marker; a reference to a marker of a list stays empty for the list's
+  // copy to re-link.
+  TSWFMarkerRef(const TSWFMarkerRef& other);
+  TSWFMarkerRef(TSWFMarkerRef&&) noexcept = default;
+  TSWFMarkerRef& operator=(const TSWFMarkerRef& other);
+  TSWFMarkerRef& operator=(TSWFMarkerRef&&) noexcept = default;
+  // Both empty, or both refer to markers with the same fields.
+  bool operator==(const TSWFMarkerRef& other) const;
 
  private:
   std::unique_ptr<TSWFOffsetMarker> FOwned;
@@ -278,7 +301,7 @@ class TSWFActionGotoFrame final : public TSWFAction {
   static constexpr std::uint8_t kCode = 0x81;
   TSWFActionGotoFrame() : TSWFAction(kCode) {}
   std::uint16_t Frame = 0;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionGotoFrame&) const = default;
   void ReadData(TBitsEngine& be) override { Frame = be.ReadWord(); }
   void WriteActionBody(TBitsEngine& be) const override { be.WriteWord(Frame); }
   void Describe(TSWFDescription& d) const override { d.Field("frame", Frame); }
@@ -293,7 +316,7 @@ class TSWFActionGetUrl final : public TSWFAction {
   // The URL's bytes are written unconverted: reading sets it when the file's bytes are not UTF-8
   // that converts back losslessly (older files hold Windows-1252), so a rewrite keeps them.
   bool URLAsIs = false;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionGetUrl&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -305,7 +328,7 @@ class TSWFActionWaitForFrame final : public TSWFAction {
   TSWFActionWaitForFrame() : TSWFAction(kCode) {}
   std::uint16_t Frame = 0;
   std::uint8_t SkipCount = 0;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionWaitForFrame&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -316,7 +339,7 @@ class TSWFActionWaitForFrame2 final : public TSWFAction4 {
   static constexpr std::uint8_t kCode = 0x8D;
   TSWFActionWaitForFrame2() : TSWFAction4(kCode) {}
   std::uint8_t SkipCount = 0;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionWaitForFrame2&) const = default;
   void ReadData(TBitsEngine& be) override { SkipCount = be.ReadByte(); }
   void WriteActionBody(TBitsEngine& be) const override { be.WriteByte(SkipCount); }
   void Describe(TSWFDescription& d) const override { d.Field("skip", SkipCount); }
@@ -327,7 +350,7 @@ class TSWFActionSetTarget final : public TSWFAction {
   static constexpr std::uint8_t kCode = 0x8B;
   TSWFActionSetTarget() : TSWFAction(kCode) {}
   std::string TargetName;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionSetTarget&) const = default;
   void ReadData(TBitsEngine& be) override { TargetName = be.ReadString(); }
   void WriteActionBody(TBitsEngine& be) const override { be.WriteString(TargetName); }
   void Describe(TSWFDescription& d) const override { d.Field("target", QuoteText(TargetName)); }
@@ -338,7 +361,7 @@ class TSWFActionGoToLabel final : public TSWFAction {
   static constexpr std::uint8_t kCode = 0x8C;
   TSWFActionGoToLabel() : TSWFAction(kCode) {}
   std::string Label;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionGoToLabel&) const = default;
   void ReadData(TBitsEngine& be) override { Label = be.ReadString(); }
   void WriteActionBody(TBitsEngine& be) const override { be.WriteString(Label); }
   void Describe(TSWFDescription& d) const override { d.Field("label", QuoteText(Label)); }
@@ -349,7 +372,7 @@ class TSWFActionStoreRegister final : public TSWFAction5 {
   static constexpr std::uint8_t kCode = 0x87;
   TSWFActionStoreRegister() : TSWFAction5(kCode) {}
   std::uint8_t RegisterNumber = 0;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionStoreRegister&) const = default;
   void ReadData(TBitsEngine& be) override { RegisterNumber = be.ReadByte(); }
   void WriteActionBody(TBitsEngine& be) const override { be.WriteByte(RegisterNumber); }
   void Describe(TSWFDescription& d) const override { d.Field("register", RegisterNumber); }
@@ -360,7 +383,7 @@ class TSWFActionConstantPool final : public TSWFAction5 {
   static constexpr std::uint8_t kCode = 0x88;
   TSWFActionConstantPool() : TSWFAction5(kCode) {}
   std::vector<std::string> ConstantPool;  // at most 65535 are written
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionConstantPool&) const = default;
   // Throws when a constant runs past the action's length.
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
@@ -385,6 +408,7 @@ class TSWFMarkedField {
   // The field at fieldOffset as a slot for the list writer, when a marker gives its value.
   std::vector<TSWFMarkerSlot> Slots(std::int32_t fieldOffset) const;
   TSWFMarkerRef Ref;
+  bool operator==(const TSWFMarkedField&) const = default;
 
  private:
   std::int32_t FValue = 0;
@@ -401,7 +425,7 @@ class TSWFActionJump : public TSWFAction4 {
   // The branch target, made on first access.
   TSWFOffsetMarker& TargetMarker() { return FOffset.Ref.Marker(); }
   TSWFMarkerRef& TargetRef() { return FOffset.Ref; }
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionJump&) const = default;
   void ReadData(TBitsEngine& be) override { FOffset.Set(static_cast<std::int16_t>(be.ReadWord())); }
   void WriteActionBody(TBitsEngine& be) const override { FOffset.Write(be); }
   void Describe(TSWFDescription& d) const override;
@@ -432,7 +456,7 @@ class TSWFActionWith final : public TSWFAction5 {
   // Marks the end of the with block, made on first access.
   TSWFOffsetMarker& EndMarker() { return FSize.Ref.Marker(); }
   TSWFMarkerRef& EndRef() { return FSize.Ref; }
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionWith&) const = default;
   void ReadData(TBitsEngine& be) override { FSize.Set(be.ReadWord()); }
   void WriteActionBody(TBitsEngine& be) const override { FSize.Write(be); }
   void Describe(TSWFDescription& d) const override;
@@ -451,7 +475,7 @@ class TSWFActionGetURL2 final : public TSWFAction4 {
   std::uint8_t SendVarsMethod = 0;  // 0 none, 1 GET, 2 POST
   bool LoadTargetFlag = false;
   bool LoadVariablesFlag = false;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionGetURL2&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -464,7 +488,7 @@ class TSWFActionGotoFrame2 final : public TSWFAction4 {
   bool SceneBiasFlag = false;
   bool PlayFlag = false;
   std::uint16_t SceneBias = 0;  // written only with SceneBiasFlag
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionGotoFrame2&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -482,7 +506,7 @@ class TSWFActionDefineFunction final : public TSWFAction5 {
   // Marks the end of the function's code, made on first access.
   TSWFOffsetMarker& EndMarker() { return FCodeSize.Ref.Marker(); }
   TSWFMarkerRef& EndRef() { return FCodeSize.Ref; }
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionDefineFunction&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -515,7 +539,7 @@ class TSWFActionDefineFunction2 final : public TSWFAction7 {
   bool CodeSizeExplicit() const { return FCodeSize.Explicit(); }
   TSWFOffsetMarker& EndMarker() { return FCodeSize.Ref.Marker(); }
   TSWFMarkerRef& EndRef() { return FCodeSize.Ref; }
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionDefineFunction2&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -548,7 +572,7 @@ class TSWFActionTry final : public TSWFAction7 {
   TSWFOffsetMarker& TryMarker() { return FRefs[0].Marker(); }
   TSWFOffsetMarker& CatchMarker() { return FRefs[1].Marker(); }
   TSWFOffsetMarker& FinallyMarker() { return FRefs[2].Marker(); }
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionTry&) const = default;
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -583,6 +607,7 @@ struct TPushValueInfo {
   TPushVariant Value;
   std::uint8_t ValueType = 3;  // 0 string, 1 float, 2 null, 3 undefined, 4 register, 5 boolean,
                                // 6 double, 7 integer, 8 constant (UI8), 9 constant (UI16)
+  bool operator==(const TPushValueInfo&) const = default;
 };
 
 class TSWFActionPush final : public TSWFAction4 {
@@ -598,7 +623,7 @@ class TSWFActionPush final : public TSWFAction4 {
   const std::vector<TPushValueInfo>& Values() const { return FValues; }
   void ClearValues() { FValues.clear(); }
   std::uint16_t MinVersion() const override;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionPush&) const = default;
   // Throws on a value type without a meaning.
   void ReadData(TBitsEngine& be) override;
   void WriteActionBody(TBitsEngine& be) const override;
@@ -620,7 +645,7 @@ class TSWFActionByteCode final : public TSWFAction4 {
   static constexpr std::uint8_t kCode = 0xFE;
   TSWFActionByteCode() : TSWFAction4(kCode) {}
   std::vector<std::uint8_t> Data;
-  void Assign(const TSWFAction& source) override;
+  bool operator==(const TSWFActionByteCode&) const = default;
   void WriteActionBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };

@@ -37,11 +37,6 @@ void TSWFJPEGTables::Describe(TSWFDescription& d) const {
   d.Field("data", DataSize());
 }
 
-void TSWFImageTag::Assign(const TBasedSWFObject& source) {
-  TSWFDataObject::Assign(source);
-  CharacterId = static_cast<const TSWFImageTag&>(source).CharacterId;
-}
-
 void TSWFDefineBits::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   CharacterId = body.Word();
@@ -57,13 +52,6 @@ void TSWFDefineBits::Describe(TSWFDescription& d) const {
   d.Field("id", CharacterId);
   d.Field("format", "JPEG");
   d.Field("data", DataSize());
-}
-
-void TSWFDefineBitsJPEG3::Assign(const TBasedSWFObject& source) {
-  TSWFDefineBitsJPEG2::Assign(source);
-  const auto& s = static_cast<const TSWFDefineBitsJPEG3&>(source);
-  OnAlphaDataWrite = s.OnAlphaDataWrite;
-  AlphaData = s.AlphaData;
 }
 
 void TSWFDefineBitsJPEG3::ReadFromStream(TBitsEngine& be) {
@@ -101,15 +89,6 @@ void TSWFDefineBitsJPEG3::Describe(TSWFDescription& d) const {
 }
 
 // ---- lossless ----
-
-void TSWFDefineBitsLossless::Assign(const TBasedSWFObject& source) {
-  TSWFImageTag::Assign(source);
-  const auto& s = static_cast<const TSWFDefineBitsLossless&>(source);
-  BitmapColorTableSize = s.BitmapColorTableSize;
-  BitmapFormat = s.BitmapFormat;
-  BitmapHeight = s.BitmapHeight;
-  BitmapWidth = s.BitmapWidth;
-}
 
 void TSWFDefineBitsLossless::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);

@@ -22,7 +22,7 @@ class TSWFJPEGTables : public TSWFDataObject {
 class TSWFImageTag : public TSWFDataObject {
  public:
   std::uint16_t CharacterId = 0;
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFImageTag&) const = default;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override {
     ids.push_back(&CharacterId);
   }
@@ -61,7 +61,7 @@ class TSWFDefineBitsJPEG3 : public TSWFDefineBitsJPEG2 {
 
   std::int32_t AlphaDataSize() const { return static_cast<std::int32_t>(AlphaData.size()); }
   std::uint16_t MinVersion() const override { return 3; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineBitsJPEG3&) const = default;
   // Throws when the alpha offset does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -77,7 +77,7 @@ class TSWFDefineBitsLossless : public TSWFImageTag {
   std::uint16_t BitmapHeight = 0, BitmapWidth = 0;  // pixels
 
   std::uint16_t MinVersion() const override { return 2; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineBitsLossless&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;

@@ -51,29 +51,14 @@ std::string DescribeColorTransform(const TSWFColorTransform& c) {
 // ---- records ----
 
 TSWFMatrix& TSWFButtonRecord::PlaceMatrix() {
-  if (!FPlaceMatrix) FPlaceMatrix = std::make_unique<TSWFMatrix>();
+  if (!FPlaceMatrix) FPlaceMatrix.emplace();
   return *FPlaceMatrix;
 }
 
 TSWFColorTransform& TSWFButtonRecord::ColorTransform() {
-  if (!FColorTransform) FColorTransform = std::make_unique<TSWFColorTransform>();
+  if (!FColorTransform) FColorTransform.emplace();
   FHasColorTransform = true;
   return *FColorTransform;
-}
-
-void TSWFButtonRecord::Assign(const TBasedSWFObject& source) {
-  const auto& s = SameClass(source, *this);
-  if (&s == this) return;
-  ButtonState = s.ButtonState;
-  CharacterId = s.CharacterId;
-  PlaceDepth = s.PlaceDepth;
-  FPlaceMatrix.reset();
-  if (s.FPlaceMatrix) PlaceMatrix().Assign(*s.FPlaceMatrix);
-  FColorTransform.reset();
-  if (s.FColorTransform) ColorTransform().Assign(*s.FColorTransform);
-  FHasColorTransform = s.FHasColorTransform;
-  StateHighBits = s.StateHighBits;
-  FilterAndBlendBytes = s.FilterAndBlendBytes;
 }
 
 void TSWFButtonRecord::Write(TBitsEngine& be, bool withColorTransform) const {
@@ -179,20 +164,6 @@ std::string TSWFButtonRecord::Description() const {
 
 // ---- common button ----
 
-void TSWFBasedButton::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFBasedButton&>(source);
-  if (&s == this) return;
-  ButtonId = s.ButtonId;
-  ParseActions = s.ParseActions;
-  ButtonRecords.clear();
-  for (const auto& r : s.ButtonRecords) {
-    auto copy = std::make_unique<TSWFButtonRecord>();
-    copy->Assign(*r);
-    ButtonRecords.push_back(std::move(copy));
-  }
-}
-
 void TSWFBasedButton::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
   for (auto& r : ButtonRecords) ids.push_back(&r->CharacterId);
 }
@@ -227,14 +198,6 @@ void TSWFBasedButton::DescribeRecords(TSWFDescription& d) const {
 
 // ---- DefineButton ----
 
-void TSWFDefineButton::Assign(const TBasedSWFObject& source) {
-  TSWFBasedButton::Assign(source);
-  const auto& s = SameClass(source, *this);
-  if (&s == this) return;
-  Actions.clear();
-  CopyActionList(s.Actions, Actions);
-}
-
 void TSWFDefineButton::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   ButtonId = body.Word();
@@ -259,14 +222,6 @@ void TSWFDefineButton::Describe(TSWFDescription& d) const {
 }
 
 // ---- condition actions ----
-
-void TSWFButtonCondAction::Assign(const TSWFButtonCondAction& source) {
-  if (&source == this) return;
-  Conditions = source.Conditions;
-  CondKeyPress = source.CondKeyPress;
-  Actions.clear();
-  CopyActionList(source.Actions, Actions);
-}
 
 namespace {
 // Condition bits in the order of the first written byte, most significant first.
@@ -313,19 +268,6 @@ std::string TSWFButtonCondAction::Description() const {
 }
 
 // ---- DefineButton2 ----
-
-void TSWFDefineButton2::Assign(const TBasedSWFObject& source) {
-  TSWFBasedButton::Assign(source);
-  const auto& s = SameClass(source, *this);
-  if (&s == this) return;
-  TrackAsMenu = s.TrackAsMenu;
-  Actions.clear();
-  for (const auto& c : s.Actions) {
-    auto copy = std::make_unique<TSWFButtonCondAction>();
-    copy->Assign(*c);
-    Actions.push_back(std::move(copy));
-  }
-}
 
 std::uint16_t TSWFDefineButton2::MinVersion() const {
   std::uint16_t v = 3;
@@ -396,13 +338,6 @@ void TSWFDefineButton2::Describe(TSWFDescription& d) const {
 
 // ---- DefineButtonCxform ----
 
-void TSWFDefineButtonCxform::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = SameClass(source, *this);
-  ButtonId = s.ButtonId;
-  ButtonColorTransform.Assign(s.ButtonColorTransform);
-}
-
 void TSWFDefineButtonCxform::ReadFromStream(TBitsEngine& be) {
   ButtonId = be.ReadWord();
   ButtonColorTransform.SetRec(be.ReadColorTransform(false));
@@ -425,19 +360,8 @@ void TSWFDefineButtonCxform::Describe(TSWFDescription& d) const {
 
 TSWFStartSound& TSWFDefineButtonSound::Sound(TSlot slot) {
   auto& sound = FSounds.at(slot);
-  if (!sound) sound = std::make_unique<TSWFStartSound>();
+  if (!sound) sound.emplace();
   return *sound;
-}
-
-void TSWFDefineButtonSound::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineButtonSound&>(source);
-  if (&s == this) return;
-  ButtonId = s.ButtonId;
-  for (int i = 0; i < kSlotCount; ++i) {
-    FSounds[i].reset();
-    if (s.FSounds[i]) Sound(TSlot(i)).Assign(*s.FSounds[i]);
-  }
 }
 
 void TSWFDefineButtonSound::ReadFromStream(TBitsEngine& be) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "swfobjects/Actions.h"
@@ -26,13 +27,14 @@ class TSWFButtonRecord : public TBasedSWFObject {
 
   // Made on first access; an absent matrix is written as the identity.
   TSWFMatrix& PlaceMatrix();
-  bool HasPlaceMatrix() const { return FPlaceMatrix != nullptr; }
+  bool HasPlaceMatrix() const { return FPlaceMatrix.has_value(); }
   // Made on first access, which sets HasColorTransform.
   TSWFColorTransform& ColorTransform();
   bool HasColorTransform() const { return FHasColorTransform; }
   void SetHasColorTransform(bool v) { FHasColorTransform = v; }
 
-  void Assign(const TBasedSWFObject& source) override;
+  void Assign(const TBasedSWFObject& source) override { *this = SameClass(source, *this); }
+  bool operator==(const TSWFButtonRecord&) const = default;
   int LibraryLevel() const override { return 0; }
   // The record; its CXFORMWITHALPHA only when HasColorTransform.
   void WriteToStream(TBitsEngine& be) override { Write(be, FHasColorTransform); }
@@ -52,12 +54,12 @@ class TSWFButtonRecord : public TBasedSWFObject {
   std::vector<std::uint8_t> FilterAndBlendBytes;
 
  private:
-  std::unique_ptr<TSWFMatrix> FPlaceMatrix;
-  std::unique_ptr<TSWFColorTransform> FColorTransform;
+  std::optional<TSWFMatrix> FPlaceMatrix;
+  std::optional<TSWFColorTransform> FColorTransform;
   bool FHasColorTransform = false;
 };
 
-using TSWFButtonRecordList = std::vector<std::unique_ptr<TSWFButtonRecord>>;
+using TSWFButtonRecordList = std::vector<TCopyPtr<TSWFButtonRecord>>;
 
 class TSWFBasedButton : public TSWFObject {
  public:
@@ -65,7 +67,7 @@ class TSWFBasedButton : public TSWFObject {
   TSWFButtonRecordList ButtonRecords;
   bool ParseActions = true;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFBasedButton&) const = default;
   std::uint16_t MinVersion() const override { return 3; }
   void PrepareRead(const TSWFReadContext& context) override { ParseActions = context.ParseActions; }
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&ButtonId); }
@@ -84,7 +86,7 @@ class TSWFDefineButton : public TSWFBasedButton {
   TSWFDefineButton() : TSWFBasedButton(7) {}
   TSWFActionList Actions;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineButton&) const = default;
   std::uint16_t MinVersion() const override { return ActionListMinVersion(Actions); }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -104,7 +106,7 @@ class TSWFButtonCondAction {
   std::uint8_t CondKeyPress = 0;  // 7 bits
   TSWFActionList Actions;
 
-  void Assign(const TSWFButtonCondAction& source);
+  bool operator==(const TSWFButtonCondAction&) const = default;
   // The two condition bytes as written.
   std::uint16_t ConditionWord() const;
   void SetConditionWord(std::uint8_t first, std::uint8_t second);
@@ -115,9 +117,9 @@ class TSWFDefineButton2 : public TSWFBasedButton {
  public:
   TSWFDefineButton2() : TSWFBasedButton(34) {}
   bool TrackAsMenu = false;
-  std::vector<std::unique_ptr<TSWFButtonCondAction>> Actions;
+  std::vector<TCopyPtr<TSWFButtonCondAction>> Actions;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineButton2&) const = default;
   // At least 3, and as high as the condition actions need.
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
@@ -131,7 +133,7 @@ class TSWFDefineButtonCxform : public TSWFObject {
   std::uint16_t ButtonId = 0;
   TSWFColorTransform ButtonColorTransform;  // written without alpha
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineButtonCxform&) const = default;
   std::uint16_t MinVersion() const override { return 2; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -159,9 +161,11 @@ class TSWFDefineButtonSound : public TSWFObject {
   TSWFStartSound& SoundOverDownToOverUp() { return Sound(OverDownToOverUp); }
   TSWFStartSound& Sound(TSlot slot);
   // The slot's sound, or null when it is absent (never creates it).
-  const TSWFStartSound* SoundIfPresent(TSlot slot) const { return FSounds[slot].get(); }
+  const TSWFStartSound* SoundIfPresent(TSlot slot) const {
+    return FSounds[slot] ? &*FSounds[slot] : nullptr;
+  }
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineButtonSound&) const = default;
   std::uint16_t MinVersion() const override { return 2; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -170,7 +174,7 @@ class TSWFDefineButtonSound : public TSWFObject {
 
  private:
   bool Written(TSlot slot) const { return FSounds[slot] && FSounds[slot]->SoundId != 0; }
-  std::array<std::unique_ptr<TSWFStartSound>, kSlotCount> FSounds;
+  std::array<std::optional<TSWFStartSound>, kSlotCount> FSounds;
 };
 
 }  // namespace kestrova

@@ -47,11 +47,6 @@ std::string CxformText(const TSWFColorTransformRec& c) {
 
 // ---- SetBackgroundColor ----
 
-void TSWFSetBackgroundColor::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  FBackgroundColor.Assign(static_cast<const TSWFSetBackgroundColor&>(source).FBackgroundColor);
-}
-
 void TSWFSetBackgroundColor::ReadFromStream(TBitsEngine& be) {
   // A short body is the stream read error, as it always was for this tag; it must not take the
   // bytes of the next tag either.
@@ -68,13 +63,6 @@ void TSWFSetBackgroundColor::Describe(TSWFDescription& d) const {
 }
 
 // ---- FrameLabel ----
-
-void TSWFFrameLabel::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFFrameLabel&>(source);
-  Name = s.Name;
-  NamedAnchor = s.NamedAnchor;
-}
 
 void TSWFFrameLabel::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
@@ -95,17 +83,6 @@ void TSWFFrameLabel::Describe(TSWFDescription& d) const {
 // ---- Protect, EnableDebugger, EnableDebugger2 ----
 
 TSWFProtect::TSWFProtect(std::uint16_t tagID) : TSWFObject(tagID), FSalt(NewSalt()) {}
-
-void TSWFProtect::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFProtect&>(source);
-  Password = s.Password;
-  PasswordHash = s.PasswordHash;
-  Reserved = s.Reserved;
-  FSalt = s.FSalt;
-  FHasReserved = s.FHasReserved;
-  FHasHash = s.FHasHash;
-}
 
 std::uint16_t TSWFProtect::MinVersion() const {
   return Password.empty() && PasswordHash.empty() ? 2 : 5;
@@ -145,11 +122,6 @@ void TSWFProtect::Describe(TSWFDescription& d) const {
 }
 
 // ---- ExportAssets, ImportAssets ----
-
-void TSWFExportAssets::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  Assets = static_cast<const TSWFExportAssets&>(source).Assets;
-}
 
 void TSWFExportAssets::ReadAssets(TBitsEngine& be, std::uint64_t end) {
   TBodyReader body(be, end, TagID);
@@ -195,11 +167,6 @@ void TSWFExportAssets::Describe(TSWFDescription& d) const {
   DescribeAssets(d);
 }
 
-void TSWFImportAssets::Assign(const TBasedSWFObject& source) {
-  TSWFExportAssets::Assign(source);
-  URL = static_cast<const TSWFImportAssets&>(source).URL;
-}
-
 void TSWFImportAssets::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   URL = body.String();
@@ -222,13 +189,6 @@ void TSWFImportAssets::Describe(TSWFDescription& d) const {
 
 // ---- ScriptLimits, SetTabIndex ----
 
-void TSWFScriptLimits::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFScriptLimits&>(source);
-  MaxRecursionDepth = s.MaxRecursionDepth;
-  ScriptTimeoutSeconds = s.ScriptTimeoutSeconds;
-}
-
 void TSWFScriptLimits::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   MaxRecursionDepth = body.Word();
@@ -243,13 +203,6 @@ void TSWFScriptLimits::WriteTagBody(TBitsEngine& be) const {
 void TSWFScriptLimits::Describe(TSWFDescription& d) const {
   d.Field("recursion", MaxRecursionDepth);
   d.Field("timeout", ScriptTimeoutSeconds);
-}
-
-void TSWFSetTabIndex::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFSetTabIndex&>(source);
-  Depth = s.Depth;
-  TabIndex = s.TabIndex;
 }
 
 void TSWFSetTabIndex::ReadFromStream(TBitsEngine& be) {
@@ -269,21 +222,6 @@ void TSWFSetTabIndex::Describe(TSWFDescription& d) const {
 }
 
 // ---- PlaceObject ----
-
-void TSWFBasedPlaceObject::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFBasedPlaceObject&>(source);
-  Depth = s.Depth;
-  FCharacterId = s.FCharacterId;
-}
-
-void TSWFPlaceObject::Assign(const TBasedSWFObject& source) {
-  TSWFBasedPlaceObject::Assign(source);
-  const auto& s = static_cast<const TSWFPlaceObject&>(source);
-  FMatrix.Assign(s.FMatrix);
-  FColorTransform.Assign(s.FColorTransform);
-  HasColorTransform = s.HasColorTransform;
-}
 
 void TSWFPlaceObject::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
@@ -389,14 +327,6 @@ void TSWFClipActionRecord::SetKeyCode(std::uint8_t value) {
   }
 }
 
-void TSWFClipActionRecord::Assign(const TSWFClipActionRecord& source) {
-  if (&source == this) return;
-  EventFlags = source.EventFlags;
-  FKeyCode = source.FKeyCode;
-  Actions.clear();
-  CopyActionList(source.Actions, Actions);
-}
-
 TSWFClipActionRecord& TSWFClipActions::AddActions(std::uint32_t eventFlags, std::uint8_t keyCode) {
   auto record = std::make_unique<TSWFClipActionRecord>();
   record->EventFlags = eventFlags;
@@ -412,18 +342,6 @@ std::size_t TSWFClipActions::WritableCount() const {
     if (record->EventFlags & kClipEventsAll) ++n;
   }
   return n;
-}
-
-void TSWFClipActions::Assign(const TBasedSWFObject& source) {
-  const auto& s = SameClass(source, *this);
-  if (&s == this) return;
-  AllEventFlags = s.AllEventFlags;
-  ClipActionRecords.clear();
-  for (const auto& record : s.ClipActionRecords) {
-    auto copy = std::make_unique<TSWFClipActionRecord>();
-    copy->Assign(*record);
-    ClipActionRecords.push_back(std::move(copy));
-  }
 }
 
 std::uint16_t TSWFClipActions::MinVersion() const {
@@ -505,7 +423,7 @@ void TSWFClipActions::Describe(TSWFDescription& d, int depth) const {
 // ---- PlaceObject2 ----
 
 TSWFClipActions& TSWFPlaceObject2::ClipActions() {
-  if (!FClipActions) FClipActions = std::make_unique<TSWFClipActions>();
+  if (!FClipActions) FClipActions.emplace();
   PlaceFlagHasClipActions = true;
   return *FClipActions;
 }
@@ -517,7 +435,7 @@ void TSWFPlaceObject2::SetClipDepth(std::uint16_t v) {
 
 TSWFColorTransform& TSWFPlaceObject2::ColorTransform() {
   if (!FColorTransform) {
-    FColorTransform = std::make_unique<TSWFColorTransform>();
+    FColorTransform.emplace();
     // Neutral alpha: setting only the colour multipliers must not make the object invisible.
     FColorTransform->SetMultA(256);
     FColorTransform->HasMult = false;
@@ -527,7 +445,7 @@ TSWFColorTransform& TSWFPlaceObject2::ColorTransform() {
 }
 
 TSWFMatrix& TSWFPlaceObject2::Matrix() {
-  if (!FMatrix) FMatrix = std::make_unique<TSWFMatrix>();
+  if (!FMatrix) FMatrix.emplace();
   PlaceFlagHasMatrix = true;
   return *FMatrix;
 }
@@ -545,41 +463,6 @@ void TSWFPlaceObject2::SetRatio(std::uint16_t v) {
 void TSWFPlaceObject2::SetCharacterId(std::uint16_t value) {
   FCharacterId = value;
   PlaceFlagHasCharacter = true;
-}
-
-void TSWFPlaceObject2::Assign(const TBasedSWFObject& source) {
-  TSWFBasedPlaceObject::Assign(source);
-  const auto& s = static_cast<const TSWFPlaceObject2&>(source);
-  // The copy says exactly what the source says: a flag the source lacks is cleared here.
-  PlaceFlagHasCharacter = s.PlaceFlagHasCharacter;
-  PlaceFlagHasClipDepth = s.PlaceFlagHasClipDepth;
-  FClipDepth = s.FClipDepth;
-  PlaceFlagHasRatio = s.PlaceFlagHasRatio;
-  FRatio = s.FRatio;
-  FName = s.FName;
-  PlaceFlagHasName = s.PlaceFlagHasName;
-  // A flag without its object writes the identity (the empty transform): so must the copy.
-  if (s.FMatrix) {
-    Matrix().Assign(*s.FMatrix);
-  } else {
-    FMatrix.reset();
-  }
-  PlaceFlagHasMatrix = s.PlaceFlagHasMatrix;
-  if (s.FColorTransform) {
-    ColorTransform().Assign(*s.FColorTransform);
-  } else {
-    FColorTransform.reset();
-  }
-  PlaceFlagHasColorTransform = s.PlaceFlagHasColorTransform;
-  if (s.FClipActions) {
-    ClipActions().Assign(*s.FClipActions);
-  } else {
-    FClipActions.reset();
-  }
-  PlaceFlagHasClipActions = s.PlaceFlagHasClipActions;
-  PlaceFlagMove = s.PlaceFlagMove;
-  ParseActions = s.ParseActions;
-  SWFVersion = s.SWFVersion;
 }
 
 bool TSWFPlaceObject2::WritesClipActions() const {
@@ -687,13 +570,6 @@ void TSWFPlaceObject2::Describe(TSWFDescription& d) const {
 
 // ---- RemoveObject, RemoveObject2 ----
 
-void TSWFRemoveObject::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFRemoveObject&>(source);
-  CharacterId = s.CharacterId;
-  Depth = s.Depth;
-}
-
 void TSWFRemoveObject::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   CharacterId = body.Word();
@@ -712,11 +588,6 @@ void TSWFRemoveObject::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) 
 void TSWFRemoveObject::Describe(TSWFDescription& d) const {
   d.Field("depth", Depth);
   d.Field("character", CharacterId);
-}
-
-void TSWFRemoveObject2::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  Depth = static_cast<const TSWFRemoveObject2&>(source).Depth;
 }
 
 void TSWFRemoveObject2::ReadFromStream(TBitsEngine& be) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ class TSWFSetBackgroundColor : public TSWFObject {
   TSWFSetBackgroundColor() : TSWFObject(9) {}
   TSWFRGB& BackgroundColor() { return FBackgroundColor; }
   const TSWFRGB& BackgroundColor() const { return FBackgroundColor; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFSetBackgroundColor&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
@@ -45,7 +46,7 @@ class TSWFFrameLabel : public TSWFObject {
   std::string Name;
   std::uint8_t NamedAnchor = 0;  // non-zero: the label is a named anchor (written as 1)
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFFrameLabel&) const = default;
   std::uint16_t MinVersion() const override { return NamedAnchor ? 6 : 3; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -68,7 +69,7 @@ class TSWFProtect : public TSWFObject {
   const std::string& Salt() const { return FSalt; }
   void SetSalt(std::string salt) { FSalt = std::move(salt); }
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFProtect&) const = default;
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -110,7 +111,7 @@ class TSWFExportAssets : public TSWFObject {
   TSWFExportAssets() : TSWFObject(56) {}
   std::vector<TSWFAsset> Assets;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFExportAssets&) const = default;
   std::uint16_t MinVersion() const override { return 5; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -130,7 +131,7 @@ class TSWFImportAssets : public TSWFExportAssets {
   TSWFImportAssets() : TSWFExportAssets(57) {}
   std::string URL;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFImportAssets&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
@@ -144,7 +145,7 @@ class TSWFScriptLimits : public TSWFObject {
   std::uint16_t MaxRecursionDepth = 0;
   std::uint16_t ScriptTimeoutSeconds = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFScriptLimits&) const = default;
   std::uint16_t MinVersion() const override { return 7; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -157,7 +158,7 @@ class TSWFSetTabIndex : public TSWFObject {
   std::uint16_t Depth = 0;
   std::uint16_t TabIndex = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFSetTabIndex&) const = default;
   std::uint16_t MinVersion() const override { return 7; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -173,7 +174,7 @@ class TSWFBasedPlaceObject : public TSWFObject {
   // Here it only stores the value; PlaceObject2 also raises its HasCharacter flag.
   virtual void SetCharacterId(std::uint16_t value) { FCharacterId = value; }
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFBasedPlaceObject&) const = default;
 
  protected:
   using TSWFObject::TSWFObject;
@@ -192,7 +193,7 @@ class TSWFPlaceObject : public TSWFBasedPlaceObject {
   // transform carries add or multiply terms.
   bool HasColorTransform = false;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFPlaceObject&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
@@ -244,7 +245,7 @@ class TSWFClipActionRecord {
   // A non-zero key code turns the KeyPress event on, zero turns it off.
   void SetKeyCode(std::uint8_t value);
 
-  void Assign(const TSWFClipActionRecord& source);
+  bool operator==(const TSWFClipActionRecord&) const = default;
 
  private:
   friend class TSWFClipActions;  // reading keeps the flags exactly as the file has them
@@ -254,7 +255,7 @@ class TSWFClipActionRecord {
 // The clip actions of a PlaceObject2.
 class TSWFClipActions : public TBasedSWFObject {
  public:
-  std::vector<std::unique_ptr<TSWFClipActionRecord>> ClipActionRecords;
+  std::vector<TCopyPtr<TSWFClipActionRecord>> ClipActionRecords;
   std::uint32_t AllEventFlags = 0;
 
   // A new record (owned by this list) for the events; a non-zero key code adds KeyPress, a zero
@@ -265,7 +266,8 @@ class TSWFClipActions : public TBasedSWFObject {
   // Records that would be written: those with at least one event.
   std::size_t WritableCount() const;
 
-  void Assign(const TBasedSWFObject& source) override;
+  void Assign(const TBasedSWFObject& source) override { *this = SameClass(source, *this); }
+  bool operator==(const TSWFClipActions&) const = default;
   int LibraryLevel() const override { return 0; }
   // 5, or 6 when an event of SWF 6 is used, or more for the actions.
   std::uint16_t MinVersion() const override;
@@ -289,16 +291,20 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
 
   // Created on first access; each access raises PlaceFlagHasClipActions.
   TSWFClipActions& ClipActions();
-  const TSWFClipActions* ClipActionsIfAny() const { return FClipActions.get(); }
+  const TSWFClipActions* ClipActionsIfAny() const {
+    return FClipActions ? &*FClipActions : nullptr;
+  }
   std::uint16_t ClipDepth() const { return FClipDepth; }
   void SetClipDepth(std::uint16_t v);
   // Created (with alpha, its alpha multiplier a neutral 256 until multipliers are set) on first
   // access; each access raises PlaceFlagHasColorTransform.
   TSWFColorTransform& ColorTransform();
-  const TSWFColorTransform* ColorTransformIfAny() const { return FColorTransform.get(); }
+  const TSWFColorTransform* ColorTransformIfAny() const {
+    return FColorTransform ? &*FColorTransform : nullptr;
+  }
   // Created on first access; each access raises PlaceFlagHasMatrix.
   TSWFMatrix& Matrix();
-  const TSWFMatrix* MatrixIfAny() const { return FMatrix.get(); }
+  const TSWFMatrix* MatrixIfAny() const { return FMatrix ? &*FMatrix : nullptr; }
   const std::string& Name() const { return FName; }
   // PlaceFlagHasName becomes whether the name is non-empty.
   void SetName(std::string v);
@@ -318,7 +324,7 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
   std::uint8_t SWFVersion = 3;
 
   void SetCharacterId(std::uint16_t value) override;
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFPlaceObject2&) const = default;
   std::uint16_t MinVersion() const override;
   void PrepareRead(const TSWFReadContext& context) override;
   void ReadFromStream(TBitsEngine& be) override;
@@ -328,10 +334,10 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
 
  private:
   bool WritesClipActions() const;
-  std::unique_ptr<TSWFClipActions> FClipActions;
+  std::optional<TSWFClipActions> FClipActions;
   std::uint16_t FClipDepth = 0;
-  std::unique_ptr<TSWFColorTransform> FColorTransform;
-  std::unique_ptr<TSWFMatrix> FMatrix;
+  std::optional<TSWFColorTransform> FColorTransform;
+  std::optional<TSWFMatrix> FMatrix;
   std::string FName;
   std::uint16_t FRatio = 0;
 };
@@ -342,7 +348,7 @@ class TSWFRemoveObject : public TSWFObject {
   std::uint16_t CharacterId = 0;
   std::uint16_t Depth = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFRemoveObject&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
@@ -354,7 +360,7 @@ class TSWFRemoveObject2 : public TSWFObject {
   TSWFRemoveObject2() : TSWFObject(28) {}
   std::uint16_t Depth = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFRemoveObject2&) const = default;
   std::uint16_t MinVersion() const override { return 3; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;

@@ -4,15 +4,6 @@
 
 namespace kestrova {
 
-void TSWFDataObject::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDataObject&>(source);
-  OnDataWrite = s.OnDataWrite;
-  Data = s.Data;
-  JPEGLead = s.JPEGLead;
-  JPEGEndMarker = s.JPEGEndMarker;
-}
-
 void TSWFDataObject::WriteData(TBitsEngine& be) const {
   if (OnDataWrite) {
     OnDataWrite(*this, be);

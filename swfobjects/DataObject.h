@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "swfobjects/SWFObject.h"
@@ -11,8 +13,25 @@
 namespace kestrova {
 
 class TSWFDataObject;
-// Appends a data block to the body being written through be.
-using TSWFDataWriteEvent = std::function<void(const TSWFDataObject& tag, TBitsEngine& be)>;
+// A callback that appends a data block to the body being written through be. Callbacks cannot
+// be compared: two events are equal when both are set or both are not.
+class TSWFDataWriteEvent {
+ public:
+  using TFunction = std::function<void(const TSWFDataObject& tag, TBitsEngine& be)>;
+  TSWFDataWriteEvent() = default;
+  template <class F,
+            class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, TSWFDataWriteEvent> &&
+                                     std::is_constructible_v<TFunction, F>>>
+  TSWFDataWriteEvent(F&& function) : FFunction(std::forward<F>(function)) {}
+  explicit operator bool() const { return static_cast<bool>(FFunction); }
+  void operator()(const TSWFDataObject& tag, TBitsEngine& be) const { FFunction(tag, be); }
+  bool operator==(const TSWFDataWriteEvent& other) const {
+    return static_cast<bool>(FFunction) == static_cast<bool>(other.FFunction);
+  }
+
+ private:
+  TFunction FFunction;
+};
 
 // A tag carrying a raw data block. The tag owns Data; when OnDataWrite is set it writes the block
 // instead and Data is not used.
@@ -31,7 +50,7 @@ class TSWFDataObject : public TSWFObject {
   bool JPEGEndMarker = true;
 
   std::int32_t DataSize() const { return static_cast<std::int32_t>(Data.size()); }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDataObject&) const = default;
 
  protected:
   explicit TSWFDataObject(std::uint16_t code) : TSWFObject(code) {}

@@ -80,12 +80,6 @@ void WriteFont2Glyph(TBitsEngine& be, const TSWFShapeRecordList& glyph) {
   be.FlushLastByte(true);
 }
 
-void CopyGlyphs(const TSWFGlyphShapeTable& source, TSWFGlyphShapeTable& target) {
-  target.clear();
-  target.resize(source.size());
-  for (std::size_t i = 0; i < source.size(); ++i) CopyShapeRecords(source[i], target[i]);
-}
-
 std::string FlagList(std::initializer_list<std::pair<bool, const char*>> flags) {
   std::string out;
   for (const auto& [set, name] : flags) {
@@ -130,14 +124,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 
 // ---- DefineFont ----
 
-void TSWFDefineFont::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineFont&>(source);
-  if (&s == this) return;
-  FontId = s.FontId;
-  CopyGlyphs(s.GlyphShapeTable, GlyphShapeTable);
-}
-
 void TSWFDefineFont::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   GlyphShapeTable.clear();
@@ -176,22 +162,6 @@ void TSWFDefineFont::Describe(TSWFDescription& d) const {
 }
 
 // ---- DefineFontInfo ----
-
-void TSWFDefineFontInfo::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineFontInfo&>(source);
-  FontId = s.FontId;
-  FontName = s.FontName;
-  FontNameIsUTF8 = s.FontNameIsUTF8;
-  FontFlagsSmallText = s.FontFlagsSmallText;
-  FontFlagsShiftJIS = s.FontFlagsShiftJIS;
-  FontFlagsANSI = s.FontFlagsANSI;
-  FontFlagsItalic = s.FontFlagsItalic;
-  FontFlagsBold = s.FontFlagsBold;
-  FontFlagsWideCodes = s.FontFlagsWideCodes;
-  CodeTable = s.CodeTable;
-  SWFVersion = s.SWFVersion;
-}
 
 std::size_t TSWFDefineFontInfo::CodeCount(const TBodyReader& body, std::size_t codeSize) const {
   const std::size_t fit = static_cast<std::size_t>(body.Remaining()) / codeSize;
@@ -256,11 +226,6 @@ void TSWFDefineFontInfo::Describe(TSWFDescription& d) const {
                              {FontFlagsWideCodes, "wide-codes"}}));
 }
 
-void TSWFDefineFontInfo2::Assign(const TBasedSWFObject& source) {
-  TSWFDefineFontInfo::Assign(source);
-  LanguageCode = static_cast<const TSWFDefineFontInfo2&>(source).LanguageCode;
-}
-
 void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   ReadHead(body, true);
@@ -284,34 +249,8 @@ void TSWFDefineFontInfo2::WriteTagBody(TBitsEngine& be) const {
 // ---- DefineFont2 ----
 
 std::vector<TSWFKerningRecord>& TSWFDefineFont2::KerningTable() {
-  if (!FKerningTable) FKerningTable = std::make_unique<std::vector<TSWFKerningRecord>>();
+  if (!FKerningTable) FKerningTable.emplace();
   return *FKerningTable;
-}
-
-void TSWFDefineFont2::Assign(const TBasedSWFObject& source) {
-  TSWFDefineFont::Assign(source);
-  const auto& s = static_cast<const TSWFDefineFont2&>(source);
-  if (&s == this) return;
-  CodeTable = s.CodeTable;
-  FontAdvanceTable = s.FontAdvanceTable;
-  FontBoundsTable = s.FontBoundsTable;
-  FontAscent = s.FontAscent;
-  FontDescent = s.FontDescent;
-  FontLeading = s.FontLeading;
-  FKerningTable.reset();
-  if (s.FKerningTable) KerningTable() = *s.FKerningTable;
-  FontName = s.FontName;
-  FontNameIsUTF8 = s.FontNameIsUTF8;
-  LanguageCode = s.LanguageCode;
-  SWFVersion = s.SWFVersion;
-  FontFlagsHasLayout = s.FontFlagsHasLayout;
-  FontFlagsShiftJIS = s.FontFlagsShiftJIS;
-  FontFlagsSmallText = s.FontFlagsSmallText;
-  FontFlagsANSI = s.FontFlagsANSI;
-  FontFlagsWideOffsets = s.FontFlagsWideOffsets;
-  FontFlagsWideCodes = s.FontFlagsWideCodes;
-  FontFlagsItalic = s.FontFlagsItalic;
-  FontFlagsBold = s.FontFlagsBold;
 }
 
 void TSWFDefineFont2::WriteTagBody(TBitsEngine& be) const {
@@ -469,25 +408,6 @@ void TSWFDefineFont2::Describe(TSWFDescription& d) const {
 
 // ---- text records ----
 
-void TSWFTextRecord::Assign(const TSWFTextRecord& source) {
-  if (&source == this) return;
-  StyleFlagsHasFont = source.StyleFlagsHasFont;
-  StyleFlagsHasColor = source.StyleFlagsHasColor;
-  StyleFlagsHasXOffset = source.StyleFlagsHasXOffset;
-  StyleFlagsHasYOffset = source.StyleFlagsHasYOffset;
-  HasAlpha = source.HasAlpha;
-  GlyphEntries = source.GlyphEntries;
-  FFontId = source.FFontId;
-  FTextHeight = source.FTextHeight;
-  FXOffset = source.FXOffset;
-  FYOffset = source.FYOffset;
-  FTextColor.reset();
-  if (source.FTextColor) {
-    FTextColor = std::make_unique<TSWFRGBA>(source.FTextColor->HasAlpha());
-    FTextColor->Assign(*source.FTextColor);
-  }
-}
-
 void TSWFTextRecord::SetFontId(std::uint16_t v) {
   FFontId = v;
   StyleFlagsHasFont = true;
@@ -509,7 +429,7 @@ void TSWFTextRecord::SetYOffset(std::int32_t v) {
 }
 
 TSWFRGBA& TSWFTextRecord::TextColor() {
-  if (!FTextColor) FTextColor = std::make_unique<TSWFRGBA>();
+  if (!FTextColor) FTextColor.emplace();
   StyleFlagsHasColor = true;
   return *FTextColor;
 }
@@ -550,7 +470,7 @@ void TSWFTextRecord::Read(TBitsEngine& be, std::uint8_t flags, std::uint8_t glyp
   StyleFlagsHasXOffset = flags & 0x01;
   if (StyleFlagsHasFont) FFontId = be.ReadWord();
   if (StyleFlagsHasColor) {
-    FTextColor = std::make_unique<TSWFRGBA>(HasAlpha);
+    FTextColor.emplace(HasAlpha);
     if (HasAlpha) {
       FTextColor->SetRGBA(be.ReadRGBA().Value());
     } else {
@@ -575,22 +495,6 @@ void TSWFTextRecord::ReferencedFontID(std::vector<std::uint16_t*>& ids) {
 }
 
 // ---- DefineText ----
-
-void TSWFDefineText::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineText&>(source);
-  if (&s == this) return;
-  CharacterId = s.CharacterId;
-  TextBounds.Assign(s.TextBounds);
-  TextMatrix.Assign(s.TextMatrix);
-  GlyphBits = s.GlyphBits;
-  AdvanceBits = s.AdvanceBits;
-  HasAlpha = s.HasAlpha;
-  TextRecords.clear();
-  for (const auto& record : s.TextRecords) {
-    TextRecords.push_back(std::make_unique<TSWFTextRecord>(*record));
-  }
-}
 
 void TSWFDefineText::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
@@ -650,48 +554,9 @@ void TSWFDefineText::Describe(TSWFDescription& d) const {
 // ---- DefineEditText ----
 
 TSWFRGBA& TSWFDefineEditText::TextColor() {
-  if (!FTextColor) FTextColor = std::make_unique<TSWFRGBA>(true);
+  if (!FTextColor) FTextColor.emplace(true);
   HasTextColor = true;
   return *FTextColor;
-}
-
-void TSWFDefineEditText::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineEditText&>(source);
-  if (&s == this) return;
-  CharacterId = s.CharacterId;
-  Bounds.Assign(s.Bounds);
-  HasText = s.HasText;
-  WordWrap = s.WordWrap;
-  Multiline = s.Multiline;
-  Password = s.Password;
-  ReadOnly = s.ReadOnly;
-  HasTextColor = s.HasTextColor;
-  HasMaxLength = s.HasMaxLength;
-  HasFont = s.HasFont;
-  AutoSize = s.AutoSize;
-  HasLayout = s.HasLayout;
-  NoSelect = s.NoSelect;
-  Border = s.Border;
-  HTML = s.HTML;
-  UseOutlines = s.UseOutlines;
-  FontId = s.FontId;
-  FontHeight = s.FontHeight;
-  FTextColor.reset();
-  if (s.FTextColor) {
-    FTextColor = std::make_unique<TSWFRGBA>(true);
-    FTextColor->Assign(*s.FTextColor);
-  }
-  MaxLength = s.MaxLength;
-  Align = s.Align;
-  LeftMargin = s.LeftMargin;
-  RightMargin = s.RightMargin;
-  Indent = s.Indent;
-  Leading = s.Leading;
-  VariableName = s.VariableName;
-  InitialText = s.InitialText;
-  WideInitialText = s.WideInitialText;
-  SWFVersion = s.SWFVersion;
 }
 
 void TSWFDefineEditText::ReadFromStream(TBitsEngine& be) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ class TSWFDefineFont : public TSWFObject {
   std::uint16_t FontId = 0;
   TSWFGlyphShapeTable GlyphShapeTable;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineFont&) const = default;
   // Records the glyph count for the font info tags of the same reading pass (ReadContext).
   // Throws when the offset table or a glyph does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
@@ -48,7 +49,7 @@ class TSWFDefineFontInfo : public TSWFObject {
   std::vector<std::uint16_t> CodeTable;
   std::uint8_t SWFVersion = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineFontInfo&) const = default;
   void PrepareRead(const TSWFReadContext& context) override { SWFVersion = context.SWFVersion; }
   // Reads as many codes as the font of FontId has glyphs in this reading pass; without that
   // count (no ReadContext, or no such font read before) the codes fill the rest of the body.
@@ -73,7 +74,7 @@ class TSWFDefineFontInfo2 : public TSWFDefineFontInfo {
   TSWFDefineFontInfo2() : TSWFDefineFontInfo(62) {}
   std::uint8_t LanguageCode = 0;
   std::uint16_t MinVersion() const override { return 6; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineFontInfo2&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
 };
@@ -81,6 +82,7 @@ class TSWFDefineFontInfo2 : public TSWFDefineFontInfo {
 struct TSWFKerningRecord {
   std::uint16_t FontKerningCode1 = 0, FontKerningCode2 = 0;
   std::int16_t FontKerningAdjustment = 0;
+  bool operator==(const TSWFKerningRecord&) const = default;
 };
 
 class TSWFDefineFont2 : public TSWFDefineFont {
@@ -100,10 +102,12 @@ class TSWFDefineFont2 : public TSWFDefineFont {
 
   // Made on first access.
   std::vector<TSWFKerningRecord>& KerningTable();
-  const std::vector<TSWFKerningRecord>* KerningTableIfAny() const { return FKerningTable.get(); }
+  const std::vector<TSWFKerningRecord>* KerningTableIfAny() const {
+    return FKerningTable ? &*FKerningTable : nullptr;
+  }
 
   std::uint16_t MinVersion() const override { return 3; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineFont2&) const = default;
   void PrepareRead(const TSWFReadContext& context) override { SWFVersion = context.SWFVersion; }
   // Throws when an offset, a glyph, the code table or the layout does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
@@ -116,12 +120,13 @@ class TSWFDefineFont2 : public TSWFDefineFont {
  private:
   void WriteLayout(TBitsEngine& be, std::size_t glyphCount) const;
   void ReadLayout(TBodyReader& body, std::size_t glyphCount);
-  std::unique_ptr<std::vector<TSWFKerningRecord>> FKerningTable;
+  std::optional<std::vector<TSWFKerningRecord>> FKerningTable;
 };
 
 struct TSWFGlyphEntry {
   std::uint16_t GlyphIndex = 0;
   std::int32_t GlyphAdvance = 0;
+  bool operator==(const TSWFGlyphEntry&) const = default;
 };
 
 class TSWFTextRecord {
@@ -132,13 +137,7 @@ class TSWFTextRecord {
   // At most 255 entries are written (the count is one byte).
   std::vector<TSWFGlyphEntry> GlyphEntries;
 
-  TSWFTextRecord() = default;
-  TSWFTextRecord(const TSWFTextRecord& other) { Assign(other); }
-  TSWFTextRecord& operator=(const TSWFTextRecord& other) {
-    Assign(other);
-    return *this;
-  }
-  void Assign(const TSWFTextRecord& source);
+  bool operator==(const TSWFTextRecord&) const = default;
 
   std::uint16_t FontId() const { return FFontId; }
   std::uint16_t TextHeight() const { return FTextHeight; }
@@ -151,7 +150,7 @@ class TSWFTextRecord {
   void SetYOffset(std::int32_t v);
   // Made on first access, which raises StyleFlagsHasColor.
   TSWFRGBA& TextColor();
-  const TSWFRGBA* TextColorIfAny() const { return FTextColor.get(); }
+  const TSWFRGBA* TextColorIfAny() const { return FTextColor ? &*FTextColor : nullptr; }
 
   void Write(TBitsEngine& be, std::uint8_t glyphBits, std::uint8_t advanceBits) const;
   // Reads the rest of a record whose flag byte is given.
@@ -162,7 +161,7 @@ class TSWFTextRecord {
  private:
   std::uint16_t FFontId = 0, FTextHeight = 0;
   std::int32_t FXOffset = 0, FYOffset = 0;
-  std::unique_ptr<TSWFRGBA> FTextColor;
+  std::optional<TSWFRGBA> FTextColor;
 };
 
 class TSWFDefineText : public TSWFObject {
@@ -172,10 +171,10 @@ class TSWFDefineText : public TSWFObject {
   TSWFRect TextBounds;
   TSWFMatrix TextMatrix;
   std::uint8_t GlyphBits = 0, AdvanceBits = 0;  // set by the caller
-  std::vector<std::unique_ptr<TSWFTextRecord>> TextRecords;
+  std::vector<TCopyPtr<TSWFTextRecord>> TextRecords;
   bool HasAlpha = false;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineText&) const = default;
   // Throws when the records run past the body.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -217,10 +216,10 @@ class TSWFDefineEditText : public TSWFObject {
 
   // Made on first access, which raises HasTextColor.
   TSWFRGBA& TextColor();
-  const TSWFRGBA* TextColorIfAny() const { return FTextColor.get(); }
+  const TSWFRGBA* TextColorIfAny() const { return FTextColor ? &*FTextColor : nullptr; }
 
   std::uint16_t MinVersion() const override { return AutoSize ? 6 : 4; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineEditText&) const = default;
   // Throws when a string has no terminator inside the body.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -233,7 +232,7 @@ class TSWFDefineEditText : public TSWFObject {
   void Describe(TSWFDescription& d) const override;
 
  private:
-  std::unique_ptr<TSWFRGBA> FTextColor;
+  std::optional<TSWFRGBA> FTextColor;
 };
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.

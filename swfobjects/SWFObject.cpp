@@ -46,12 +46,6 @@ void TSWFReadContext::Charge(std::uint64_t bytes) {
   }
 }
 
-void TSWFObject::Assign(const TBasedSWFObject& source) {
-  const TSWFObject& s = SameClass(source, *this);
-  BodySize = s.BodySize;
-  if (&s != this) UnparsedBytes = s.UnparsedBytes;
-}
-
 void TSWFObject::WriteToStream(TBitsEngine& be) {
   TMemoryStream body;
   TBitsEngine bodyEngine(body, be);
@@ -62,16 +56,6 @@ void TSWFObject::WriteToStream(TBitsEngine& be) {
   be.FlushLastByte(true);
   WriteRecordHeader(be.Stream, TagID, static_cast<std::uint32_t>(BodySize));
   if (BodySize > 0) be.Stream.Write(body.Data(), body.Size());
-}
-
-void TSWFErrorTag::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFErrorTag&>(source);
-  if (&s == this) return;
-  FailedTagID = s.FailedTagID;
-  ErrorMessage = s.ErrorMessage;
-  StoredBody = s.StoredBody;
-  StoredLongHeader = s.StoredLongHeader;
 }
 
 void TSWFErrorTag::WriteTagBody(TBitsEngine& be) const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "swfobjects/BodyReader.h"
+#include "swfobjects/CopyPtr.h"
 #include "swftools/SWFTools.h"
 
 namespace kestrova {
@@ -26,6 +27,7 @@ class TBasedSWFObject {
   virtual int LibraryLevel() const = 0;
   virtual std::uint16_t MinVersion() const { return 1; }
   virtual void WriteToStream(TBitsEngine& be) = 0;
+  bool operator==(const TBasedSWFObject&) const = default;
 
  protected:
   // The source as the caller's class, or std::invalid_argument when it is another class.
@@ -95,7 +97,7 @@ std::string ColorText(const TSWFRGB& c);
 std::string ColorText(const TSWFRGBA& c, bool withAlpha);
 
 class TSWFObject;
-using TSWFObjectList = std::vector<std::unique_ptr<TSWFObject>>;
+using TSWFObjectList = std::vector<TCopyPtr<TSWFObject>>;
 
 // Base of every tag.
 class TSWFObject : public TBasedSWFObject {
@@ -106,7 +108,18 @@ class TSWFObject : public TBasedSWFObject {
   // written back after the body, so a rewrite loses nothing. Filled by ReadTagBody.
   std::vector<std::uint8_t> UnparsedBytes;
 
+  // Copies every field of a tag of the same class (std::invalid_argument for another class)
+  // through the class's own copy assignment, so assigning a tag to itself changes nothing.
   void Assign(const TBasedSWFObject& source) override;
+  // A deep copy in the tag's own class; throws std::invalid_argument for a class the tag
+  // catalogue does not know. The caller owns the copy.
+  std::unique_ptr<TSWFObject> Clone() const;
+  // Whether other is of the same class with equal fields (BodySize, a by-product of reading and
+  // writing, is not compared).
+  bool Equals(const TSWFObject& other) const;
+  bool operator==(const TSWFObject& other) const {
+    return TagID == other.TagID && UnparsedBytes == other.UnparsedBytes;
+  }
   int LibraryLevel() const override { return 0; }
   // Writes the record header and the body (WriteTagBody, then UnparsedBytes) at the engine's
   // current position.
@@ -146,7 +159,7 @@ class TSWFErrorTag : public TSWFObject {
   std::string ErrorMessage;       // empty for a tag that is merely of an unknown code
   std::vector<std::uint8_t> StoredBody;
   bool StoredLongHeader = false;  // the file used the long header for a short body
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFErrorTag&) const = default;
   void WriteToStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;

@@ -101,17 +101,6 @@ std::string PixelText(std::int32_t twips) {
 
 // ---- fill styles ----
 
-void TSWFFillStyle::Assign(const TBasedSWFObject& source) {
-  const auto& s = SameClass(source, *this);
-  HasAlpha = s.HasAlpha;
-  FillStyleType = s.FillStyleType;
-}
-
-void TSWFColorFill::Assign(const TBasedSWFObject& source) {
-  TSWFFillStyle::Assign(source);
-  Color.Assign(static_cast<const TSWFColorFill&>(source).Color);
-}
-
 void TSWFColorFill::ReadFromStream(TBitsEngine& be) {
   ReadColor(be, Color, HasAlpha);
 }
@@ -123,17 +112,6 @@ void TSWFColorFill::Write(TBitsEngine& be, bool hasAlpha) const {
 
 std::string TSWFColorFill::Description() const {
   return "solid " + ColorText(Color, HasAlpha);
-}
-
-void TSWFGradientFill::Assign(const TBasedSWFObject& source) {
-  TSWFFillStyle::Assign(source);
-  const auto& s = static_cast<const TSWFGradientFill&>(source);
-  GradientMatrix.Assign(s.GradientMatrix);
-  GradientCount = s.GradientCount;
-  for (std::size_t i = 0; i < kMaxGradients; ++i) {
-    FRecords[i].Ratio = s.FRecords[i].Ratio;
-    FRecords[i].Color.Assign(s.FRecords[i].Color);
-  }
 }
 
 void TSWFGradientFill::ReadFromStream(TBitsEngine& be) {
@@ -160,13 +138,6 @@ std::string TSWFGradientFill::Description() const {
   return std::string(GradientKind(FillStyleType)) + " gradient of " + std::to_string(GradientCount);
 }
 
-void TSWFImageFill::Assign(const TBasedSWFObject& source) {
-  TSWFFillStyle::Assign(source);
-  const auto& s = static_cast<const TSWFImageFill&>(source);
-  BitmapId = s.BitmapId;
-  BitmapMatrix.Assign(s.BitmapMatrix);
-}
-
 void TSWFImageFill::ReadFromStream(TBitsEngine& be) {
   BitmapId = be.ReadWord();
   BitmapMatrix.SetRec(be.ReadMatrix());
@@ -186,30 +157,7 @@ std::unique_ptr<TSWFFillStyle> CreateFillStyle(std::uint8_t type) {
   return CreateFillOfType<TSWFFillStyle, TSWFColorFill, TSWFGradientFill, TSWFImageFill>(type);
 }
 
-// The copy is made in the source's own class, so a fill whose type byte was changed by hand still
-// copies instead of failing.
-std::unique_ptr<TSWFFillStyle> CloneFillStyle(const TSWFFillStyle& source) {
-  std::unique_ptr<TSWFFillStyle> fill;
-  if (dynamic_cast<const TSWFColorFill*>(&source)) {
-    fill = std::make_unique<TSWFColorFill>();
-  } else if (dynamic_cast<const TSWFGradientFill*>(&source)) {
-    fill = std::make_unique<TSWFGradientFill>();
-  } else {
-    fill = std::make_unique<TSWFImageFill>();
-  }
-  fill->Assign(source);
-  return fill;
-}
-
 // ---- line styles ----
-
-void TSWFLineStyle::Assign(const TBasedSWFObject& source) {
-  const auto& s = SameClass(source, *this);
-  Color.Assign(s.Color);
-  // Assign drops the flag of an opaque colour; the copy must still write RGBA on its own.
-  Color.SetHasAlpha(s.Color.HasAlpha());
-  Width = s.Width;
-}
 
 void TSWFLineStyle::Write(TBitsEngine& be, bool hasAlpha) const {
   be.WriteWord(Width);
@@ -256,23 +204,7 @@ void ReadLineStyles(TBodyReader& body, TSWFLineStyleList& lines, bool hasAlpha) 
   }
 }
 
-void CopyFillStyles(const TSWFFillStyleList& source, TSWFFillStyleList& target) {
-  for (const auto& fill : source) target.push_back(CloneFillStyle(*fill));
-}
-
-void CopyLineStyles(const TSWFLineStyleList& source, TSWFLineStyleList& target) {
-  for (const auto& line : source) {
-    auto copy = std::make_unique<TSWFLineStyle>();
-    copy->Assign(*line);
-    target.push_back(std::move(copy));
-  }
-}
-
 // ---- shape records ----
-
-void TSWFShapeRecord::Assign(const TBasedSWFObject& source) {
-  ShapeRecType = SameClass(source, *this).ShapeRecType;
-}
 
 void TSWFShapeRecord::WriteToStream(TBitsEngine& be) {
   TShapeWriteState state;
@@ -288,13 +220,6 @@ void TSWFShapeRecord::WriteToStream(TBitsEngine& be) {
 void TSWFEndShapeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
   (void)state;
   be.WriteBits(0, 6);
-}
-
-void TSWFStraightEdgeRecord::Assign(const TBasedSWFObject& source) {
-  TSWFShapeRecord::Assign(source);
-  const auto& s = static_cast<const TSWFStraightEdgeRecord&>(source);
-  DeltaX = s.DeltaX;
-  DeltaY = s.DeltaY;
 }
 
 void TSWFStraightEdgeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
@@ -337,36 +262,15 @@ void TSWFStyleChangeRecord::SetLineStyle(std::uint16_t v) {
 }
 
 TSWFFillStyleList& TSWFStyleChangeRecord::NewFillStyles() {
-  if (!FNewFillStyles) FNewFillStyles = std::make_unique<TSWFFillStyleList>();
+  if (!FNewFillStyles) FNewFillStyles.emplace();
   StateNewStyles = true;
   return *FNewFillStyles;
 }
 
 TSWFLineStyleList& TSWFStyleChangeRecord::NewLineStyles() {
-  if (!FNewLineStyles) FNewLineStyles = std::make_unique<TSWFLineStyleList>();
+  if (!FNewLineStyles) FNewLineStyles.emplace();
   StateNewStyles = true;
   return *FNewLineStyles;
-}
-
-void TSWFStyleChangeRecord::Assign(const TBasedSWFObject& source) {
-  TSWFStraightEdgeRecord::Assign(source);
-  const auto& s = static_cast<const TSWFStyleChangeRecord&>(source);
-  if (&s == this) return;
-  NumFillBits = s.NumFillBits;
-  NumLineBits = s.NumLineBits;
-  FFillStyle0 = s.FFillStyle0;
-  FFillStyle1 = s.FFillStyle1;
-  FLineStyle = s.FLineStyle;
-  FNewFillStyles.reset();
-  FNewLineStyles.reset();
-  if (s.FNewFillStyles) CopyFillStyles(*s.FNewFillStyles, NewFillStyles());
-  if (s.FNewLineStyles) CopyLineStyles(*s.FNewLineStyles, NewLineStyles());
-  StateFillStyle0 = s.StateFillStyle0;
-  StateFillStyle1 = s.StateFillStyle1;
-  StateLineStyle = s.StateLineStyle;
-  StateMoveTo = s.StateMoveTo;
-  StateNewStyles = s.StateNewStyles;
-  HasAlpha = s.HasAlpha;
 }
 
 void TSWFStyleChangeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
@@ -408,15 +312,6 @@ void TSWFStyleChangeRecord::Write(TBitsEngine& be, TShapeWriteState& state) cons
   be.WriteBits(state.LineBits, 4);
 }
 
-void TSWFCurvedEdgeRecord::Assign(const TBasedSWFObject& source) {
-  TSWFShapeRecord::Assign(source);
-  const auto& s = static_cast<const TSWFCurvedEdgeRecord&>(source);
-  AnchorDeltaX = s.AnchorDeltaX;
-  AnchorDeltaY = s.AnchorDeltaY;
-  ControlDeltaX = s.ControlDeltaX;
-  ControlDeltaY = s.ControlDeltaY;
-}
-
 void TSWFCurvedEdgeRecord::Write(TBitsEngine& be, TShapeWriteState& state) const {
   (void)state;
   const std::uint32_t largest = MaxAbs(AnchorDeltaX, AnchorDeltaY, ControlDeltaX, ControlDeltaY);
@@ -441,14 +336,6 @@ std::unique_ptr<TSWFShapeRecord> CreateShapeRecord(std::uint8_t type) {
       return std::make_unique<TSWFCurvedEdgeRecord>();
     default:
       throw std::invalid_argument("Unknown shape record type " + std::to_string(type));
-  }
-}
-
-void CopyShapeRecords(const TSWFShapeRecordList& source, TSWFShapeRecordList& target) {
-  for (const auto& record : source) {
-    auto copy = CreateShapeRecord(record->ShapeRecType);
-    copy->Assign(*record);
-    target.push_back(std::move(copy));
   }
 }
 
@@ -579,21 +466,6 @@ std::string DescribeBoundsInPixels(const TSWFRect& r) {
 
 // ---- DefineShape ----
 
-void TSWFDefineShape::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineShape&>(source);
-  if (&s == this) return;
-  ShapeId = s.ShapeId;
-  ShapeBounds.Assign(s.ShapeBounds);
-  HasAlpha = s.HasAlpha;
-  Edges.clear();
-  FillStyles.clear();
-  LineStyles.clear();
-  CopyShapeRecords(s.Edges, Edges);
-  CopyFillStyles(s.FillStyles, FillStyles);
-  CopyLineStyles(s.LineStyles, LineStyles);
-}
-
 void TSWFDefineShape::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   Edges.clear();
@@ -638,17 +510,6 @@ void TSWFDefineShape::Describe(TSWFDescription& d) const {
 
 // ---- morph shapes ----
 
-void TSWFMorphFillStyle::Assign(const TBasedSWFObject& source) {
-  FillStyleType = SameClass(source, *this).FillStyleType;
-}
-
-void TSWFMorphColorFill::Assign(const TBasedSWFObject& source) {
-  TSWFMorphFillStyle::Assign(source);
-  const auto& s = static_cast<const TSWFMorphColorFill&>(source);
-  StartColor.Assign(s.StartColor);
-  EndColor.Assign(s.EndColor);
-}
-
 void TSWFMorphColorFill::ReadFromStream(TBitsEngine& be) {
   ReadColor(be, StartColor, true);
   ReadColor(be, EndColor, true);
@@ -662,20 +523,6 @@ void TSWFMorphColorFill::Write(TBitsEngine& be) const {
 
 std::string TSWFMorphColorFill::Description() const {
   return "solid " + ColorText(StartColor, true) + " to " + ColorText(EndColor, true);
-}
-
-void TSWFMorphGradientFill::Assign(const TBasedSWFObject& source) {
-  TSWFMorphFillStyle::Assign(source);
-  const auto& s = static_cast<const TSWFMorphGradientFill&>(source);
-  StartGradientMatrix.Assign(s.StartGradientMatrix);
-  EndGradientMatrix.Assign(s.EndGradientMatrix);
-  GradientCount = s.GradientCount;
-  for (std::size_t i = 0; i < FRecords.size(); ++i) {
-    FRecords[i].StartRatio = s.FRecords[i].StartRatio;
-    FRecords[i].EndRatio = s.FRecords[i].EndRatio;
-    FRecords[i].StartColor.Assign(s.FRecords[i].StartColor);
-    FRecords[i].EndColor.Assign(s.FRecords[i].EndColor);
-  }
 }
 
 void TSWFMorphGradientFill::ReadFromStream(TBitsEngine& be) {
@@ -708,14 +555,6 @@ std::string TSWFMorphGradientFill::Description() const {
   return std::string(GradientKind(FillStyleType)) + " gradient of " + std::to_string(GradientCount);
 }
 
-void TSWFMorphImageFill::Assign(const TBasedSWFObject& source) {
-  TSWFMorphFillStyle::Assign(source);
-  const auto& s = static_cast<const TSWFMorphImageFill&>(source);
-  BitmapId = s.BitmapId;
-  StartBitmapMatrix.Assign(s.StartBitmapMatrix);
-  EndBitmapMatrix.Assign(s.EndBitmapMatrix);
-}
-
 void TSWFMorphImageFill::ReadFromStream(TBitsEngine& be) {
   BitmapId = be.ReadWord();
   StartBitmapMatrix.SetRec(be.ReadMatrix());
@@ -738,30 +577,7 @@ std::unique_ptr<TSWFMorphFillStyle> CreateMorphFillStyle(std::uint8_t type) {
                           TSWFMorphImageFill>(type);
 }
 
-namespace {
-
-std::unique_ptr<TSWFMorphFillStyle> CloneMorphFillStyle(const TSWFMorphFillStyle& source) {
-  std::unique_ptr<TSWFMorphFillStyle> fill;
-  if (dynamic_cast<const TSWFMorphColorFill*>(&source)) {
-    fill = std::make_unique<TSWFMorphColorFill>();
-  } else if (dynamic_cast<const TSWFMorphGradientFill*>(&source)) {
-    fill = std::make_unique<TSWFMorphGradientFill>();
-  } else {
-    fill = std::make_unique<TSWFMorphImageFill>();
-  }
-  fill->Assign(source);
-  return fill;
-}
-
-}  // namespace
-
-void TSWFMorphLineStyle::Assign(const TBasedSWFObject& source) {
-  const auto& s = SameClass(source, *this);
-  StartWidth = s.StartWidth;
-  EndWidth = s.EndWidth;
-  StartColor.Assign(s.StartColor);
-  EndColor.Assign(s.EndColor);
-}
+namespace {}  // namespace
 
 void TSWFMorphLineStyle::Write(TBitsEngine& be) const {
   be.WriteWord(StartWidth);
@@ -775,26 +591,6 @@ void TSWFMorphLineStyle::Read(TBitsEngine& be) {
   EndWidth = be.ReadWord();
   ReadColor(be, StartColor, true);
   ReadColor(be, EndColor, true);
-}
-
-void TSWFDefineMorphShape::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineMorphShape&>(source);
-  if (&s == this) return;
-  CharacterId = s.CharacterId;
-  StartBounds.Assign(s.StartBounds);
-  EndBounds.Assign(s.EndBounds);
-  MorphFillStyles.clear();
-  MorphLineStyles.clear();
-  StartEdges.clear();
-  EndEdges.clear();
-  for (const auto& fill : s.MorphFillStyles) MorphFillStyles.push_back(CloneMorphFillStyle(*fill));
-  for (const auto& line : s.MorphLineStyles) {
-    MorphLineStyles.push_back(std::make_unique<TSWFMorphLineStyle>());
-    MorphLineStyles.back()->Assign(*line);
-  }
-  CopyShapeRecords(s.StartEdges, StartEdges);
-  CopyShapeRecords(s.EndEdges, EndEdges);
 }
 
 void TSWFDefineMorphShape::ReadFromStream(TBitsEngine& be) {

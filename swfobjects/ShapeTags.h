@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "swfobjects/CopyPtr.h"
 #include "swfobjects/SWFObject.h"
 
 namespace kestrova {
@@ -20,7 +22,9 @@ class TSWFFillStyle : public TBasedSWFObject {
   bool HasAlpha = false;  // colours are RGBA rather than RGB
   std::uint8_t FillStyleType = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFFillStyle&) const = default;
+  virtual std::unique_ptr<TSWFFillStyle> Clone() const = 0;
+  virtual bool Equals(const TSWFFillStyle& other) const = 0;
   int LibraryLevel() const override { return 0; }
   // Reads everything after the type byte; the caller has set FillStyleType and HasAlpha.
   virtual void ReadFromStream(TBitsEngine& be) = 0;
@@ -34,13 +38,13 @@ class TSWFFillStyle : public TBasedSWFObject {
  protected:
   explicit TSWFFillStyle(std::uint8_t type) : FillStyleType(type) {}
 };
-using TSWFFillStyleList = std::vector<std::unique_ptr<TSWFFillStyle>>;
+using TSWFFillStyleList = std::vector<TCopyPtr<TSWFFillStyle>>;
 
 class TSWFColorFill : public TSWFFillStyle {
  public:
   TSWFColorFill() : TSWFFillStyle(0x00) {}
   TSWFRGBA Color;
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFFillStyle, TSWFColorFill)
   void ReadFromStream(TBitsEngine& be) override;
   void Write(TBitsEngine& be, bool hasAlpha) const override;
   std::string Description() const override;
@@ -49,6 +53,7 @@ class TSWFColorFill : public TSWFFillStyle {
 struct TSWFGradientRecord {
   std::uint8_t Ratio = 0;
   TSWFRGBA Color;
+  bool operator==(const TSWFGradientRecord&) const = default;
 };
 
 class TSWFGradientFill : public TSWFFillStyle {
@@ -62,7 +67,7 @@ class TSWFGradientFill : public TSWFFillStyle {
   // Gradient records 1 to 8 (index 0 to 7); throws std::out_of_range outside.
   TSWFGradientRecord& Gradient(std::size_t number) { return FRecords.at(number - 1); }
   const TSWFGradientRecord& Gradient(std::size_t number) const { return FRecords.at(number - 1); }
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFFillStyle, TSWFGradientFill)
   void ReadFromStream(TBitsEngine& be) override;
   void Write(TBitsEngine& be, bool hasAlpha) const override;
   std::string Description() const override;
@@ -76,7 +81,7 @@ class TSWFImageFill : public TSWFFillStyle {
   TSWFImageFill() : TSWFFillStyle(0x41) {}
   std::uint16_t BitmapId = 0;
   TSWFMatrix BitmapMatrix;
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFFillStyle, TSWFImageFill)
   void ReadFromStream(TBitsEngine& be) override;
   void Write(TBitsEngine& be, bool hasAlpha) const override;
   std::string Description() const override;
@@ -89,7 +94,6 @@ inline bool IsImageFillType(std::uint8_t type) {
 // A new fill of the class the type byte selects, with FillStyleType set; throws
 // std::runtime_error for a byte that names no fill style.
 std::unique_ptr<TSWFFillStyle> CreateFillStyle(std::uint8_t type);
-std::unique_ptr<TSWFFillStyle> CloneFillStyle(const TSWFFillStyle& source);
 
 // ---- line styles ----
 
@@ -97,7 +101,8 @@ class TSWFLineStyle : public TBasedSWFObject {
  public:
   TSWFRGBA Color;
   std::uint16_t Width = 0;  // twips
-  void Assign(const TBasedSWFObject& source) override;
+  void Assign(const TBasedSWFObject& source) override { *this = SameClass(source, *this); }
+  bool operator==(const TSWFLineStyle&) const = default;
   int LibraryLevel() const override { return 0; }
   // The colour is RGBA when Color has alpha.
   void WriteToStream(TBitsEngine& be) override { Write(be, Color.HasAlpha()); }
@@ -105,7 +110,7 @@ class TSWFLineStyle : public TBasedSWFObject {
   void Write(TBitsEngine& be, bool hasAlpha) const;
   void Read(TBitsEngine& be, bool hasAlpha);
 };
-using TSWFLineStyleList = std::vector<std::unique_ptr<TSWFLineStyle>>;
+using TSWFLineStyleList = std::vector<TCopyPtr<TSWFLineStyle>>;
 
 // ---- shape records ----
 
@@ -128,7 +133,9 @@ class TSWFShapeRecord : public TBasedSWFObject {
  public:
   enum : std::uint8_t { kEnd = 0, kStyleChange = 1, kStraightEdge = 2, kCurvedEdge = 3 };
   std::uint8_t ShapeRecType = 0;
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFShapeRecord&) const = default;
+  virtual std::unique_ptr<TSWFShapeRecord> Clone() const = 0;
+  virtual bool Equals(const TSWFShapeRecord& other) const = 0;
   int LibraryLevel() const override { return 0; }
   virtual void Write(TBitsEngine& be, TShapeWriteState& state) const = 0;
   // Writes the record alone, with the settings it holds.
@@ -137,11 +144,12 @@ class TSWFShapeRecord : public TBasedSWFObject {
  protected:
   explicit TSWFShapeRecord(std::uint8_t type) : ShapeRecType(type) {}
 };
-using TSWFShapeRecordList = std::vector<std::unique_ptr<TSWFShapeRecord>>;
+using TSWFShapeRecordList = std::vector<TCopyPtr<TSWFShapeRecord>>;
 
 class TSWFEndShapeRecord : public TSWFShapeRecord {
  public:
   TSWFEndShapeRecord() : TSWFShapeRecord(kEnd) {}
+  KESTROVA_COPYABLE(TSWFShapeRecord, TSWFEndShapeRecord)
   void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 };
 
@@ -149,7 +157,7 @@ class TSWFStraightEdgeRecord : public TSWFShapeRecord {
  public:
   TSWFStraightEdgeRecord() : TSWFShapeRecord(kStraightEdge) {}
   std::int32_t DeltaX = 0, DeltaY = 0;  // twips
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFShapeRecord, TSWFStraightEdgeRecord)
   // Writes nothing at all for a zero edge.
   void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 
@@ -181,36 +189,36 @@ class TSWFStyleChangeRecord : public TSWFStraightEdgeRecord {
   TSWFFillStyleList& NewFillStyles();
   TSWFLineStyleList& NewLineStyles();
   // The lists without making them: null when never accessed.
-  const TSWFFillStyleList* NewFillStylesIfAny() const { return FNewFillStyles.get(); }
-  const TSWFLineStyleList* NewLineStylesIfAny() const { return FNewLineStyles.get(); }
-  TSWFFillStyleList* NewFillStylesIfAny() { return FNewFillStyles.get(); }
+  const TSWFFillStyleList* NewFillStylesIfAny() const {
+    return FNewFillStyles ? &*FNewFillStyles : nullptr;
+  }
+  const TSWFLineStyleList* NewLineStylesIfAny() const {
+    return FNewLineStyles ? &*FNewLineStyles : nullptr;
+  }
+  TSWFFillStyleList* NewFillStylesIfAny() { return FNewFillStyles ? &*FNewFillStyles : nullptr; }
 
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFShapeRecord, TSWFStyleChangeRecord)
   // Writes with the widths, alpha and rule of state; with new styles, sets the state's widths to
   // those of the new counts. (WriteToStream uses NumFillBits, NumLineBits and HasAlpha.)
   void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 
  private:
   std::uint16_t FFillStyle0 = 0, FFillStyle1 = 0, FLineStyle = 0;
-  std::unique_ptr<TSWFFillStyleList> FNewFillStyles;
-  std::unique_ptr<TSWFLineStyleList> FNewLineStyles;
+  std::optional<TSWFFillStyleList> FNewFillStyles;
+  std::optional<TSWFLineStyleList> FNewLineStyles;
 };
 
 class TSWFCurvedEdgeRecord : public TSWFShapeRecord {
  public:
   TSWFCurvedEdgeRecord() : TSWFShapeRecord(kCurvedEdge) {}
   std::int32_t AnchorDeltaX = 0, AnchorDeltaY = 0, ControlDeltaX = 0, ControlDeltaY = 0;
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFShapeRecord, TSWFCurvedEdgeRecord)
   // Writes nothing at all for a zero curve.
   void Write(TBitsEngine& be, TShapeWriteState& state) const override;
 };
 
 // A new record of the kind; throws std::invalid_argument for a type above 3.
 std::unique_ptr<TSWFShapeRecord> CreateShapeRecord(std::uint8_t type);
-// Appends a deep copy of every record of source to target.
-void CopyShapeRecords(const TSWFShapeRecordList& source, TSWFShapeRecordList& target);
-void CopyFillStyles(const TSWFFillStyleList& source, TSWFFillStyleList& target);
-void CopyLineStyles(const TSWFLineStyleList& source, TSWFLineStyleList& target);
 
 // Writes the records as a bit stream starting at the given index widths, ending with exactly one
 // end record (an end record inside the list is not written: a reader would stop at it), then
@@ -249,7 +257,7 @@ class TSWFDefineShape : public TSWFObject {
   TSWFLineStyleList LineStyles;
   bool HasAlpha = false;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineShape&) const = default;
   // Throws for a fill type byte that names no fill style, or a short or overrun body.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -278,7 +286,9 @@ class TSWFDefineShape3 : public TSWFDefineShape {
 class TSWFMorphFillStyle : public TBasedSWFObject {
  public:
   std::uint8_t FillStyleType = 0;
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFMorphFillStyle&) const = default;
+  virtual std::unique_ptr<TSWFMorphFillStyle> Clone() const = 0;
+  virtual bool Equals(const TSWFMorphFillStyle& other) const = 0;
   int LibraryLevel() const override { return 0; }
   // Reads everything after the type byte.
   virtual void ReadFromStream(TBitsEngine& be) = 0;
@@ -289,13 +299,13 @@ class TSWFMorphFillStyle : public TBasedSWFObject {
  protected:
   explicit TSWFMorphFillStyle(std::uint8_t type) : FillStyleType(type) {}
 };
-using TSWFMorphFillStyleList = std::vector<std::unique_ptr<TSWFMorphFillStyle>>;
+using TSWFMorphFillStyleList = std::vector<TCopyPtr<TSWFMorphFillStyle>>;
 
 class TSWFMorphColorFill : public TSWFMorphFillStyle {
  public:
   TSWFMorphColorFill() : TSWFMorphFillStyle(0x00) {}
   TSWFRGBA StartColor{true}, EndColor{true};
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFMorphFillStyle, TSWFMorphColorFill)
   void ReadFromStream(TBitsEngine& be) override;
   void Write(TBitsEngine& be) const override;
   std::string Description() const override;
@@ -304,6 +314,7 @@ class TSWFMorphColorFill : public TSWFMorphFillStyle {
 struct TSWFMorphGradientRecord {
   std::uint8_t StartRatio = 0, EndRatio = 0;
   TSWFRGBA StartColor{true}, EndColor{true};
+  bool operator==(const TSWFMorphGradientRecord&) const = default;
 };
 
 class TSWFMorphGradientFill : public TSWFMorphFillStyle {
@@ -315,7 +326,7 @@ class TSWFMorphGradientFill : public TSWFMorphFillStyle {
   const TSWFMorphGradientRecord& Gradient(std::size_t number) const {
     return FRecords.at(number - 1);
   }
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFMorphFillStyle, TSWFMorphGradientFill)
   void ReadFromStream(TBitsEngine& be) override;
   void Write(TBitsEngine& be) const override;
   std::string Description() const override;
@@ -329,7 +340,7 @@ class TSWFMorphImageFill : public TSWFMorphFillStyle {
   TSWFMorphImageFill() : TSWFMorphFillStyle(0x41) {}
   std::uint16_t BitmapId = 0;
   TSWFMatrix StartBitmapMatrix, EndBitmapMatrix;
-  void Assign(const TBasedSWFObject& source) override;
+  KESTROVA_COPYABLE(TSWFMorphFillStyle, TSWFMorphImageFill)
   void ReadFromStream(TBitsEngine& be) override;
   void Write(TBitsEngine& be) const override;
   std::string Description() const override;
@@ -342,13 +353,14 @@ class TSWFMorphLineStyle : public TBasedSWFObject {
  public:
   std::uint16_t StartWidth = 0, EndWidth = 0;
   TSWFRGBA StartColor{true}, EndColor{true};
-  void Assign(const TBasedSWFObject& source) override;
+  void Assign(const TBasedSWFObject& source) override { *this = SameClass(source, *this); }
+  bool operator==(const TSWFMorphLineStyle&) const = default;
   int LibraryLevel() const override { return 0; }
   void Write(TBitsEngine& be) const;
   void WriteToStream(TBitsEngine& be) override { Write(be); }
   void Read(TBitsEngine& be);
 };
-using TSWFMorphLineStyleList = std::vector<std::unique_ptr<TSWFMorphLineStyle>>;
+using TSWFMorphLineStyleList = std::vector<TCopyPtr<TSWFMorphLineStyle>>;
 
 class TSWFDefineMorphShape : public TSWFObject {
  public:
@@ -360,7 +372,7 @@ class TSWFDefineMorphShape : public TSWFObject {
   TSWFShapeRecordList StartEdges, EndEdges;
 
   std::uint16_t MinVersion() const override { return 3; }
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineMorphShape&) const = default;
   // Throws as DefineShape does.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;

@@ -36,18 +36,6 @@ void DescribeFormat(TSWFDescription& d, const char* prefix, std::uint8_t format,
 
 // ---- DefineSound ----
 
-void TSWFDefineSound::Assign(const TBasedSWFObject& source) {
-  TSWFDataObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineSound&>(source);
-  SoundId = s.SoundId;
-  SoundFormat = s.SoundFormat;
-  SoundRate = s.SoundRate;
-  SoundSize = s.SoundSize;
-  SoundType = s.SoundType;
-  SoundSampleCount = s.SoundSampleCount;
-  SeekSamples = s.SeekSamples;
-}
-
 std::uint16_t TSWFDefineSound::MinVersion() const {
   if (SoundFormat == 2 || SoundFormat == 3) return 4;
   return SoundFormat == 6 ? 6 : 1;
@@ -98,22 +86,6 @@ void TSWFStartSound::SetOutPoint(std::uint32_t v) {
 void TSWFStartSound::SetLoopCount(std::uint16_t v) {
   FLoopCount = v;
   HasLoops = v != 0;
-}
-
-void TSWFStartSound::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFStartSound&>(source);
-  SoundId = s.SoundId;
-  SyncStop = s.SyncStop;
-  SyncNoMultiple = s.SyncNoMultiple;
-  HasEnvelope = s.HasEnvelope;
-  HasLoops = s.HasLoops;
-  HasOutPoint = s.HasOutPoint;
-  HasInPoint = s.HasInPoint;
-  EnvelopeRecords = s.EnvelopeRecords;
-  FInPoint = s.FInPoint;
-  FOutPoint = s.FOutPoint;
-  FLoopCount = s.FLoopCount;
 }
 
 void TSWFStartSound::ReadFromStream(TBitsEngine& be) {
@@ -199,20 +171,6 @@ void TSWFStartSound::Describe(TSWFDescription& d) const {
 
 // ---- SoundStreamHead, SoundStreamHead2 ----
 
-void TSWFSoundStreamHead::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFSoundStreamHead&>(source);
-  PlaybackSoundRate = s.PlaybackSoundRate;
-  PlaybackSoundSize = s.PlaybackSoundSize;
-  PlaybackSoundType = s.PlaybackSoundType;
-  StreamSoundCompression = s.StreamSoundCompression;
-  StreamSoundRate = s.StreamSoundRate;
-  StreamSoundSize = s.StreamSoundSize;
-  StreamSoundType = s.StreamSoundType;
-  StreamSoundSampleCount = s.StreamSoundSampleCount;
-  LatencySeek = s.LatencySeek;
-}
-
 std::uint16_t TSWFSoundStreamHead::MinVersion() const {
   return StreamSoundCompression == 2 ? 4 : 1;
 }
@@ -260,14 +218,6 @@ void TSWFSoundStreamHead::Describe(TSWFDescription& d) const {
 }
 
 // ---- SoundStreamBlock ----
-
-void TSWFSoundStreamBlock::Assign(const TBasedSWFObject& source) {
-  TSWFDataObject::Assign(source);
-  const auto& s = static_cast<const TSWFSoundStreamBlock&>(source);
-  StreamSoundCompression = s.StreamSoundCompression;
-  SampleCount = s.SampleCount;
-  SeekSamples = s.SeekSamples;
-}
 
 void TSWFSoundStreamBlock::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);

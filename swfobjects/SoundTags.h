@@ -28,7 +28,7 @@ class TSWFDefineSound : public TSWFDataObject {
   std::uint32_t SoundSampleCount = 0;
   std::uint16_t SeekSamples = 0;  // written for MP3 only
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineSound&) const = default;
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -66,7 +66,7 @@ class TSWFStartSound : public TSWFObject {
   void SetOutPoint(std::uint32_t v);
   void SetLoopCount(std::uint16_t v);
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFStartSound&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   // Reads the sound id and SOUNDINFO from the body's position; throws EStreamError when the
@@ -97,7 +97,7 @@ class TSWFSoundStreamHead : public TSWFObject {
   std::uint16_t StreamSoundSampleCount = 0;
   std::int16_t LatencySeek = 0;  // MP3 only
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFSoundStreamHead&) const = default;
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -124,7 +124,7 @@ class TSWFSoundStreamBlock : public TSWFDataObject {
   std::uint16_t SampleCount = 0;  // MP3 only
   std::uint16_t SeekSamples = 0;  // MP3 only
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFSoundStreamBlock&) const = default;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;

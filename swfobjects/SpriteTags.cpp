@@ -8,20 +8,6 @@
 
 namespace kestrova {
 
-void TSWFDefineSprite::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineSprite&>(source);
-  SpriteId = s.SpriteId;
-  FrameCount = s.FrameCount;
-  ParseActions = s.ParseActions;
-  SWFVersion = s.SWFVersion;
-  TSWFObjectList copies;
-  for (const auto& tag : s.ControlTags) {
-    if (tag) copies.push_back(CloneTag(*tag));
-  }
-  ControlTags = std::move(copies);
-}
-
 void TSWFDefineSprite::PrepareRead(const TSWFReadContext& context) {
   SWFVersion = context.SWFVersion;
   ParseActions = context.ParseActions;

@@ -26,7 +26,7 @@ class TSWFDefineSprite : public TSWFObject {
 
   // Copies the fields and deep-copies every inner tag; throws std::invalid_argument for an inner
   // tag of a code without a class.
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineSprite&) const = default;
   std::uint16_t MinVersion() const override { return 3; }
   void PrepareRead(const TSWFReadContext& context) override;
   // Reads the inner tags up to an End tag, each bounded by its own body and all by the sprite's;

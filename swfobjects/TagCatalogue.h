@@ -100,7 +100,8 @@ std::unique_ptr<TSWFObject> CreateTagByID(std::uint16_t tagID);
 // The tag's name ("DefineShape"), or "Unknown" for codes without a class (240 included: the
 // error tag's code is never a catalogued tag).
 const char* TagName(std::uint16_t tagID);
-// A deep copy of a tag: a new object of the same code with Assign from the original.
+// A deep copy of a tag in its own class (TSWFObject::Clone); throws std::invalid_argument for a
+// class the catalogue does not know. The caller owns the copy.
 std::unique_ptr<TSWFObject> CloneTag(const TSWFObject& tag);
 
 }  // namespace kestrova

@@ -1,4 +1,5 @@
 #include <array>
+#include <typeinfo>
 
 #include "swfobjects/SWFObjects.h"
 
@@ -44,17 +45,70 @@ const char* TagName(std::uint16_t tagID) {
   return row ? row->Name : "Unknown";
 }
 
+// Copies, assignments and comparisons go through each class's compiler-made operations; the
+// catalogue says which class a code has, and typeid makes sure the object really is of it.
+#define KESTROVA_SKIP_PENDING(code, cls, name, minVersion, traits, decoded)
+
 std::unique_ptr<TSWFObject> CloneTag(const TSWFObject& tag) {
-  std::unique_ptr<TSWFObject> copy;
-  if (tag.TagID == TSWFErrorTag::kTagID) {
-    copy = std::make_unique<TSWFErrorTag>();
-  } else {
-    copy = CreateTagByID(tag.TagID);
+  if (typeid(tag) == typeid(TSWFErrorTag)) {
+    return std::make_unique<TSWFErrorTag>(static_cast<const TSWFErrorTag&>(tag));
   }
-  if (!copy)
-    throw std::invalid_argument("Cannot copy a tag of unknown code " + std::to_string(tag.TagID));
-  copy->Assign(tag);
-  return copy;
+#define KESTROVA_CLONE_BUILT(code, cls, name, minVersion, traits, decoded)                      \
+  case code:                                                                                    \
+    if (typeid(tag) == typeid(cls)) return std::make_unique<cls>(static_cast<const cls&>(tag)); \
+    break;
+  switch (tag.TagID) {
+    KESTROVA_TAG_CATALOGUE(KESTROVA_CLONE_BUILT, KESTROVA_SKIP_PENDING)
+    default:
+      break;
+  }
+  throw std::invalid_argument(std::string("Cannot copy a tag of class ") + typeid(tag).name() +
+                              " and code " + std::to_string(tag.TagID));
+}
+
+std::unique_ptr<TSWFObject> TSWFObject::Clone() const {
+  return CloneTag(*this);
+}
+
+void TSWFObject::Assign(const TBasedSWFObject& source) {
+  const TSWFObject& s = SameClass(source, *this);
+  if (typeid(*this) == typeid(TSWFErrorTag)) {
+    static_cast<TSWFErrorTag&>(*this) = static_cast<const TSWFErrorTag&>(s);
+    return;
+  }
+#define KESTROVA_ASSIGN_BUILT(code, cls, name, minVersion, traits, decoded) \
+  case code:                                                                \
+    if (typeid(*this) == typeid(cls)) {                                     \
+      static_cast<cls&>(*this) = static_cast<const cls&>(s);                \
+      return;                                                               \
+    }                                                                       \
+    break;
+  switch (TagID) {
+    KESTROVA_TAG_CATALOGUE(KESTROVA_ASSIGN_BUILT, KESTROVA_SKIP_PENDING)
+    default:
+      break;
+  }
+  // A class outside the catalogue (a test double): the fields every tag has.
+  *this = s;
+}
+
+bool TSWFObject::Equals(const TSWFObject& other) const {
+  if (typeid(other) != typeid(*this)) return false;
+  if (typeid(*this) == typeid(TSWFErrorTag)) {
+    return static_cast<const TSWFErrorTag&>(*this) == static_cast<const TSWFErrorTag&>(other);
+  }
+#define KESTROVA_EQUALS_BUILT(code, cls, name, minVersion, traits, decoded)    \
+  case code:                                                                   \
+    if (typeid(*this) == typeid(cls)) {                                        \
+      return static_cast<const cls&>(*this) == static_cast<const cls&>(other); \
+    }                                                                          \
+    break;
+  switch (TagID) {
+    KESTROVA_TAG_CATALOGUE(KESTROVA_EQUALS_BUILT, KESTROVA_SKIP_PENDING)
+    default:
+      break;
+  }
+  return *this == other;
 }
 
 }  // namespace kestrova

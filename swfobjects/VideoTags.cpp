@@ -14,18 +14,6 @@ std::uint8_t Bit(bool flag, int shift) {
 
 // ---- DefineVideoStream ----
 
-void TSWFDefineVideoStream::Assign(const TBasedSWFObject& source) {
-  TSWFObject::Assign(source);
-  const auto& s = static_cast<const TSWFDefineVideoStream&>(source);
-  CharacterId = s.CharacterId;
-  NumFrames = s.NumFrames;
-  Width = s.Width;
-  Height = s.Height;
-  VideoFlagsDeblocking = s.VideoFlagsDeblocking;
-  VideoFlagsSmoothing = s.VideoFlagsSmoothing;
-  CodecID = s.CodecID;
-}
-
 void TSWFDefineVideoStream::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   CharacterId = body.Word();
@@ -59,13 +47,6 @@ void TSWFDefineVideoStream::Describe(TSWFDescription& d) const {
 }
 
 // ---- VideoFrame ----
-
-void TSWFVideoFrame::Assign(const TBasedSWFObject& source) {
-  TSWFDataObject::Assign(source);
-  const auto& s = static_cast<const TSWFVideoFrame&>(source);
-  StreamId = s.StreamId;
-  FrameNum = s.FrameNum;
-}
 
 void TSWFVideoFrame::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);

@@ -23,7 +23,7 @@ class TSWFDefineVideoStream : public TSWFObject {
   bool VideoFlagsSmoothing = false;
   std::uint8_t CodecID = 0;  // 2 Sorenson H.263, 3 screen video
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFDefineVideoStream&) const = default;
   std::uint16_t MinVersion() const override { return CodecID == 3 ? 7 : 6; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
@@ -40,7 +40,7 @@ class TSWFVideoFrame : public TSWFDataObject {
   std::uint16_t StreamId = 0;
   std::uint16_t FrameNum = 0;
 
-  void Assign(const TBasedSWFObject& source) override;
+  bool operator==(const TSWFVideoFrame&) const = default;
   std::uint16_t MinVersion() const override { return 6; }
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;

@@ -151,6 +151,8 @@ class TSWFRect {
   TSWFRectRec GetRec() const { return {FXMin, FXMax, FYMin, FYMax}; }
   TRect GetRect() const { return {FXMin, FYMin, FXMax, FYMax}; }
   void Assign(const TSWFRect& other) { SetRec(other.GetRec()); }
+  // Equal when they write the same record.
+  bool operator==(const TSWFRect& other) const { return GetRec() == other.GetRec(); }
 
  private:
   void NormaliseX();
@@ -169,6 +171,7 @@ class TSWFRGB {
   }
   virtual void Assign(const TSWFRGB& other) { SetRGB(other.GetRec()); }
   TSWFRGBRec GetRec() const { return {R, G, B}; }
+  bool operator==(const TSWFRGB& other) const { return GetRec() == other.GetRec(); }
 };
 
 class TSWFRGBA : public TSWFRGB {
@@ -192,6 +195,9 @@ class TSWFRGBA : public TSWFRGB {
   std::uint32_t GetRGBA() const { return R | (G << 8) | (B << 16) | (std::uint32_t(FA) << 24); }
   TSWFRGBARec GetRGBARec() const { return {R, G, B, FA}; }
   void Assign(const TSWFRGB& other) override;
+  bool operator==(const TSWFRGBA& other) const {
+    return GetRGBARec() == other.GetRGBARec() && FHasAlpha == other.FHasAlpha;
+  }
 
  private:
   std::uint8_t FA = 0;
@@ -237,6 +243,8 @@ class TSWFMatrix {
   TSWFMatrixRec GetRec() const;
   void SetRec(const TSWFMatrixRec& r);
   void Assign(const TSWFMatrix& other) { SetRec(other.GetRec()); }
+  // Equal when they write the same record.
+  bool operator==(const TSWFMatrix& other) const { return GetRec() == other.GetRec(); }
 
  private:
   std::int32_t FScaleX = 0, FScaleY = 0, FSkewX = 0, FSkewY = 0;
@@ -290,6 +298,8 @@ class TSWFColorTransform {
   TSWFColorTransformRec GetRec() const;
   void SetRec(const TSWFColorTransformRec& r);
   void Assign(const TSWFColorTransform& other) { SetRec(other.GetRec()); }
+  // Equal when they write the same record.
+  bool operator==(const TSWFColorTransform& other) const { return GetRec() == other.GetRec(); }
 
  private:
   std::int32_t FAddA = 0, FAddB = 0, FAddG = 0, FAddR = 0;

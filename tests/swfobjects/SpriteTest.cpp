@@ -48,7 +48,7 @@ std::unique_ptr<TSWFDefineSprite> Sprite(std::uint16_t id, std::uint16_t frames,
   auto sprite = std::make_unique<TSWFDefineSprite>();
   sprite->SpriteId = id;
   sprite->FrameCount = frames;
-  sprite->ControlTags = std::move(tags);
+  for (auto& tag : tags) sprite->ControlTags.push_back(std::move(tag));
   return sprite;
 }
 
