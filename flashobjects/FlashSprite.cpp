@@ -17,7 +17,7 @@ TFlashPlaceObject::TFlashPlaceObject(TFlashMovie* owner, TFlashVisualObject* obj
 }
 
 void TFlashPlaceObject::SetTranslate(std::int32_t x, std::int32_t y) {
-  if (x == 0 && y == 0 && !FPlace.PlaceFlagHasMatrix && !FPlace.PlaceFlagMove) return;
+  if (x == 0 && y == 0 && !FPlace.PlaceFlagHasMatrix() && !FPlace.PlaceFlagMove) return;
   const std::int64_t f = FOwner ? FOwner->CoordFactor() : 1;
   auto twips = [f](std::int32_t v) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v * f, INT32_MIN, INT32_MAX));
@@ -26,7 +26,7 @@ void TFlashPlaceObject::SetTranslate(std::int32_t x, std::int32_t y) {
 }
 
 std::uint16_t TFlashPlaceObject::MinVersion() const {
-  return FPlace.PlaceFlagHasClipActions ? 5 : 3;
+  return FPlace.PlaceFlagHasClipActions() ? 5 : 3;
 }
 
 void TFlashPlaceObject::Assign(const TBasedSWFObject& source) {

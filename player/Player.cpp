@@ -274,18 +274,18 @@ TCommand PlaceCommand(const TSWFObject& tag, TPlayerState& s) {
   const auto& p = static_cast<const TSWFPlaceObject2&>(tag);
   c.Depth = p.Depth;
   c.Move = p.PlaceFlagMove;
-  c.HasCharacter = p.PlaceFlagHasCharacter;
+  c.HasCharacter = p.PlaceFlagHasCharacter();
   c.CharacterId = p.CharacterId();
-  if (p.PlaceFlagHasMatrix && p.MatrixIfAny()) {
+  if (p.PlaceFlagHasMatrix() && p.MatrixIfAny()) {
     c.HasMatrix = true;
     c.Matrix = TAffine::FromRec(p.MatrixIfAny()->GetRec());
   }
-  if (p.PlaceFlagHasColorTransform && p.ColorTransformIfAny()) {
+  if (p.PlaceFlagHasColorTransform() && p.ColorTransformIfAny()) {
     c.HasCxform = true;
     c.Cxform = TCxform::FromRec(p.ColorTransformIfAny()->GetRec());
   }
-  if (p.PlaceFlagHasClipDepth) c.ClipDepth = p.ClipDepth();
-  if (p.PlaceFlagHasClipActions) s.Note("scripts (actions) are not run");
+  if (p.PlaceFlagHasClipDepth()) c.ClipDepth = p.ClipDepth();
+  if (p.PlaceFlagHasClipActions()) s.Note("scripts (actions) are not run");
   return c;
 }
 

@@ -424,13 +424,7 @@ void TSWFClipActions::Describe(TSWFDescription& d, int depth) const {
 
 TSWFClipActions& TSWFPlaceObject2::ClipActions() {
   if (!FClipActions) FClipActions.emplace();
-  PlaceFlagHasClipActions = true;
   return *FClipActions;
-}
-
-void TSWFPlaceObject2::SetClipDepth(std::uint16_t v) {
-  FClipDepth = v;
-  PlaceFlagHasClipDepth = true;
 }
 
 TSWFColorTransform& TSWFPlaceObject2::ColorTransform() {
@@ -440,33 +434,34 @@ TSWFColorTransform& TSWFPlaceObject2::ColorTransform() {
     FColorTransform->SetMultA(256);
     FColorTransform->HasMult = false;
   }
-  PlaceFlagHasColorTransform = true;
   return *FColorTransform;
 }
 
 TSWFMatrix& TSWFPlaceObject2::Matrix() {
   if (!FMatrix) FMatrix.emplace();
-  PlaceFlagHasMatrix = true;
   return *FMatrix;
 }
 
-void TSWFPlaceObject2::SetName(std::string v) {
-  FName = std::move(v);
-  PlaceFlagHasName = !FName.empty();
+const std::string& TSWFPlaceObject2::Name() const {
+  static const std::string kNone;
+  return FName ? *FName : kNone;
 }
 
-void TSWFPlaceObject2::SetRatio(std::uint16_t v) {
-  FRatio = v;
-  PlaceFlagHasRatio = true;
+void TSWFPlaceObject2::SetName(std::string v) {
+  if (v.empty()) {
+    FName.reset();
+  } else {
+    FName = std::move(v);
+  }
 }
 
 void TSWFPlaceObject2::SetCharacterId(std::uint16_t value) {
   FCharacterId = value;
-  PlaceFlagHasCharacter = true;
+  FHasCharacter = true;
 }
 
 bool TSWFPlaceObject2::WritesClipActions() const {
-  return PlaceFlagHasClipActions && FClipActions && FClipActions->WritableCount() > 0;
+  return FClipActions && FClipActions->WritableCount() > 0;
 }
 
 std::uint16_t TSWFPlaceObject2::MinVersion() const {
@@ -483,30 +478,30 @@ void TSWFPlaceObject2::PrepareRead(const TSWFReadContext& context) {
 void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {
   TBodyReader body(be, *this);
   const std::uint8_t flags = body.Byte();
-  PlaceFlagHasClipActions = flags & 0x80;
-  PlaceFlagHasClipDepth = flags & 0x40;
-  PlaceFlagHasName = flags & 0x20;
-  PlaceFlagHasRatio = flags & 0x10;
-  PlaceFlagHasColorTransform = flags & 0x08;
-  PlaceFlagHasMatrix = flags & 0x04;
-  PlaceFlagHasCharacter = flags & 0x02;
   PlaceFlagMove = flags & 0x01;
+  FHasCharacter = false;
+  FClipActions.reset();
+  FClipDepth.reset();
+  FColorTransform.reset();
+  FMatrix.reset();
+  FName.reset();
+  FRatio.reset();
   Depth = body.Word();
-  if (PlaceFlagHasCharacter) SetCharacterId(body.Word());
-  if (PlaceFlagHasMatrix) {
+  if (flags & 0x02) SetCharacterId(body.Word());
+  if (flags & 0x04) {
     Matrix().SetRec(be.ReadMatrix());
     body.Check();
   }
-  if (PlaceFlagHasColorTransform) {
+  if (flags & 0x08) {
     ColorTransform().SetRec(be.ReadColorTransform(true));
     body.Check();
   }
-  if (PlaceFlagHasRatio) SetRatio(body.Word());
-  // The flag stays as read, even for an empty name, so the body reads back as it was.
-  if (PlaceFlagHasName) FName = body.String();
-  if (PlaceFlagHasClipDepth) SetClipDepth(body.Word());
-  if (PlaceFlagHasClipActions) {
-    PlaceFlagHasClipActions = ClipActions().Read(be, body.End, SWFVersion, ParseActions);
+  if (flags & 0x10) SetRatio(body.Word());
+  // A name stays present as read, even empty, so the body reads back as it was.
+  if (flags & 0x20) FName = body.String();
+  if (flags & 0x40) SetClipDepth(body.Word());
+  if ((flags & 0x80) && !ClipActions().Read(be, body.End, SWFVersion, ParseActions)) {
+    FClipActions.reset();
   }
 }
 
@@ -514,20 +509,19 @@ void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) const {
   const bool clipActions = WritesClipActions();
   std::uint8_t flags = 0;
   if (clipActions) flags |= 0x80;
-  if (PlaceFlagHasClipDepth) flags |= 0x40;
-  if (PlaceFlagHasName) flags |= 0x20;
-  if (PlaceFlagHasRatio) flags |= 0x10;
-  if (PlaceFlagHasColorTransform) flags |= 0x08;
-  if (PlaceFlagHasMatrix) flags |= 0x04;
-  if (PlaceFlagHasCharacter) flags |= 0x02;
+  if (FClipDepth) flags |= 0x40;
+  if (FName) flags |= 0x20;
+  if (FRatio) flags |= 0x10;
+  if (FColorTransform) flags |= 0x08;
+  if (FMatrix) flags |= 0x04;
+  if (FHasCharacter) flags |= 0x02;
   if (PlaceFlagMove) flags |= 0x01;
   be.WriteByte(flags);
   be.WriteWord(Depth);
-  if (PlaceFlagHasCharacter) be.WriteWord(FCharacterId);
-  if (PlaceFlagHasMatrix) be.WriteMatrix(FMatrix ? FMatrix->GetRec() : TSWFMatrix().GetRec());
-  if (PlaceFlagHasColorTransform) {
-    // A flag raised without a transform writes a neutral one.
-    TSWFColorTransformRec c = FColorTransform ? FColorTransform->GetRec() : TSWFColorTransformRec{};
+  if (FHasCharacter) be.WriteWord(FCharacterId);
+  if (FMatrix) be.WriteMatrix(FMatrix->GetRec());
+  if (FColorTransform) {
+    TSWFColorTransformRec c = FColorTransform->GetRec();
     if (!c.HasAlpha) {
       // A transform given without alpha keeps the alpha channel as it is.
       c.HasAlpha = true;
@@ -536,9 +530,9 @@ void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) const {
     }
     be.WriteColorTransform(c);
   }
-  if (PlaceFlagHasRatio) be.WriteWord(FRatio);
-  if (PlaceFlagHasName) be.WriteString(FName);
-  if (PlaceFlagHasClipDepth) be.WriteWord(FClipDepth);
+  if (FRatio) be.WriteWord(*FRatio);
+  if (FName) be.WriteString(*FName);
+  if (FClipDepth) be.WriteWord(*FClipDepth);
   if (clipActions) {
     // The layout of the movie being written (a reader of a version 7 movie reads the version 6
     // layout), never below what the clip actions need; the object itself is left as it is.
@@ -548,21 +542,19 @@ void TSWFPlaceObject2::WriteTagBody(TBitsEngine& be) const {
 }
 
 void TSWFPlaceObject2::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
-  if (PlaceFlagHasCharacter) ids.push_back(&FCharacterId);
+  if (FHasCharacter) ids.push_back(&FCharacterId);
 }
 
 void TSWFPlaceObject2::Describe(TSWFDescription& d) const {
   d.Field("depth", Depth);
   if (PlaceFlagMove) d.Field("move", "yes");
-  if (PlaceFlagHasCharacter) d.Field("character", FCharacterId);
-  if (PlaceFlagHasMatrix) d.Field("matrix", FMatrix ? MatrixText(FMatrix->GetRec()) : "identity");
-  if (PlaceFlagHasColorTransform) {
-    d.Field("cxform", FColorTransform ? CxformText(FColorTransform->GetRec()) : "identity");
-  }
-  if (PlaceFlagHasRatio) d.Field("ratio", FRatio);
-  if (PlaceFlagHasName) d.Field("name", QuoteText(FName));
-  if (PlaceFlagHasClipDepth) d.Field("clipdepth", FClipDepth);
-  if (PlaceFlagHasClipActions && FClipActions) {
+  if (FHasCharacter) d.Field("character", FCharacterId);
+  if (FMatrix) d.Field("matrix", MatrixText(FMatrix->GetRec()));
+  if (FColorTransform) d.Field("cxform", CxformText(FColorTransform->GetRec()));
+  if (FRatio) d.Field("ratio", *FRatio);
+  if (FName) d.Field("name", QuoteText(*FName));
+  if (FClipDepth) d.Field("clipdepth", *FClipDepth);
+  if (FClipActions) {
     d.Field("events", ClipEventNames(FClipActions->AllEventFlags));
     FClipActions->Describe(d, 0);
   }

@@ -289,41 +289,53 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
  public:
   TSWFPlaceObject2() : TSWFBasedPlaceObject(26) {}
 
-  // Created on first access; each access raises PlaceFlagHasClipActions.
+  // Each optional part is present exactly when its value is there: the PlaceFlagHas... flags are
+  // read off the parts, never kept beside them.
+  bool PlaceFlagHasCharacter() const { return FHasCharacter; }
+  bool PlaceFlagHasClipActions() const { return FClipActions.has_value(); }
+  bool PlaceFlagHasClipDepth() const { return FClipDepth.has_value(); }
+  bool PlaceFlagHasColorTransform() const { return FColorTransform.has_value(); }
+  bool PlaceFlagHasMatrix() const { return FMatrix.has_value(); }
+  bool PlaceFlagHasName() const { return FName.has_value(); }
+  bool PlaceFlagHasRatio() const { return FRatio.has_value(); }
+  bool PlaceFlagMove = false;
+
+  // Created on first access, which makes the clip actions present.
   TSWFClipActions& ClipActions();
   const TSWFClipActions* ClipActionsIfAny() const {
     return FClipActions ? &*FClipActions : nullptr;
   }
-  std::uint16_t ClipDepth() const { return FClipDepth; }
-  void SetClipDepth(std::uint16_t v);
+  std::uint16_t ClipDepth() const { return FClipDepth.value_or(0); }
+  void SetClipDepth(std::uint16_t v) { FClipDepth = v; }
   // Created (with alpha, its alpha multiplier a neutral 256 until multipliers are set) on first
-  // access; each access raises PlaceFlagHasColorTransform.
+  // access, which makes the transform present.
   TSWFColorTransform& ColorTransform();
   const TSWFColorTransform* ColorTransformIfAny() const {
     return FColorTransform ? &*FColorTransform : nullptr;
   }
-  // Created on first access; each access raises PlaceFlagHasMatrix.
+  // Created (the identity) on first access, which makes the matrix present.
   TSWFMatrix& Matrix();
   const TSWFMatrix* MatrixIfAny() const { return FMatrix ? &*FMatrix : nullptr; }
-  const std::string& Name() const { return FName; }
-  // PlaceFlagHasName becomes whether the name is non-empty.
+  const std::string& Name() const;
+  // The name is present when v is not empty (a name read from a file stays present even empty).
   void SetName(std::string v);
+  std::uint16_t Ratio() const { return FRatio.value_or(0); }
+  void SetRatio(std::uint16_t v) { FRatio = v; }
+  // Makes the character present.
+  void SetCharacterId(std::uint16_t value) override;
+  // Each makes its part absent.
+  void ClearCharacterId() { FHasCharacter = false; }
+  void ClearClipActions() { FClipActions.reset(); }
+  void ClearClipDepth() { FClipDepth.reset(); }
+  void ClearColorTransform() { FColorTransform.reset(); }
+  void ClearMatrix() { FMatrix.reset(); }
+  void ClearRatio() { FRatio.reset(); }
+
   bool ParseActions = true;
-  bool PlaceFlagHasCharacter = false;
-  bool PlaceFlagHasClipActions = false;
-  bool PlaceFlagHasClipDepth = false;
-  bool PlaceFlagHasColorTransform = false;
-  bool PlaceFlagHasMatrix = false;
-  bool PlaceFlagHasName = false;
-  bool PlaceFlagHasRatio = false;
-  bool PlaceFlagMove = false;
-  std::uint16_t Ratio() const { return FRatio; }
-  void SetRatio(std::uint16_t v);
   // The layout of clip actions when the engine names no movie version (TBitsEngine::SWFVersion);
   // writing uses at least what the clip actions need, without changing this field.
   std::uint8_t SWFVersion = 3;
 
-  void SetCharacterId(std::uint16_t value) override;
   bool operator==(const TSWFPlaceObject2&) const = default;
   std::uint16_t MinVersion() const override;
   void PrepareRead(const TSWFReadContext& context) override;
@@ -334,12 +346,13 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
 
  private:
   bool WritesClipActions() const;
+  bool FHasCharacter = false;
   std::optional<TSWFClipActions> FClipActions;
-  std::uint16_t FClipDepth = 0;
+  std::optional<std::uint16_t> FClipDepth;
   std::optional<TSWFColorTransform> FColorTransform;
   std::optional<TSWFMatrix> FMatrix;
-  std::string FName;
-  std::uint16_t FRatio = 0;
+  std::optional<std::string> FName;
+  std::optional<std::uint16_t> FRatio;
 };
 
 class TSWFRemoveObject : public TSWFObject {

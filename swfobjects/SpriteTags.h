@@ -24,8 +24,6 @@ class TSWFDefineSprite : public TSWFObject {
   bool ParseActions = true;     // given to the inner tags that hold actions
   std::uint8_t SWFVersion = 0;  // given to the inner tags that depend on the file's version
 
-  // Copies the fields and deep-copies every inner tag; throws std::invalid_argument for an inner
-  // tag of a code without a class.
   bool operator==(const TSWFDefineSprite&) const = default;
   std::uint16_t MinVersion() const override { return 3; }
   void PrepareRead(const TSWFReadContext& context) override;

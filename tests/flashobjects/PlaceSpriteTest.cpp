@@ -63,7 +63,7 @@ TEST(Placement, ZeroTranslationStillMovesAnExistingMatrix) {
   TFlashPlaceObject& moving = movie.PlaceObject(movie.AddShape(), 2);
   moving.PlaceTag().PlaceFlagMove = true;
   moving.SetTranslate(0, 0);
-  EXPECT_TRUE(moving.PlaceTag().PlaceFlagHasMatrix);
+  EXPECT_TRUE(moving.PlaceTag().PlaceFlagHasMatrix());
   moving.PlaceTag().ClipActions();
   EXPECT_EQ(moving.MinVersion(), 5);
 }

@@ -80,7 +80,7 @@ void ExpectImageShape(const TSWFDefineShape& shape, std::uint16_t id, std::uint1
 void ExpectPlace(const TSWFPlaceObject2& place, std::uint16_t depth, std::uint16_t id,
                  std::int32_t ty) {
   EXPECT_EQ(place.Depth, depth);
-  EXPECT_TRUE(place.PlaceFlagHasCharacter);
+  EXPECT_TRUE(place.PlaceFlagHasCharacter());
   EXPECT_EQ(place.CharacterId(), id);
   EXPECT_FALSE(place.PlaceFlagMove);
   ASSERT_NE(place.MatrixIfAny(), nullptr);

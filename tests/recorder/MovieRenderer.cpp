@@ -147,7 +147,7 @@ class TPlayer {
   }
 
   void Place(std::map<std::uint16_t, TInstance>& list, const TSWFPlaceObject2& p, bool top) {
-    if (!p.PlaceFlagHasCharacter || p.PlaceFlagMove) {
+    if (!p.PlaceFlagHasCharacter() || p.PlaceFlagMove) {
       Info.Problems.push_back("a placement that moves");
       return;
     }

@@ -362,7 +362,7 @@ TEST(PlaceObject2, EveryFlagCombinationRoundTrips) {
       auto& p = static_cast<TSWFPlaceObject2&>(*back);
       EXPECT_EQ(test::WriteBody(p), body) << "mask " << mask << " version " << int(version);
       EXPECT_EQ(p.Depth, tag.Depth);
-      EXPECT_EQ(p.PlaceFlagHasCharacter, (mask & 0x02) != 0);
+      EXPECT_EQ(p.PlaceFlagHasCharacter(), (mask & 0x02) != 0);
       if (mask & 0x02) {
         EXPECT_EQ(p.CharacterId(), tag.CharacterId());
       }
@@ -397,17 +397,17 @@ TEST(PlaceObject2, AccessorsRaiseFlagsAndNameFollowsTheString) {
   EXPECT_EQ(tag.SWFVersion, 3);
   EXPECT_EQ(tag.MatrixIfAny(), nullptr);
   tag.Matrix();
-  EXPECT_TRUE(tag.PlaceFlagHasMatrix);
+  EXPECT_TRUE(tag.PlaceFlagHasMatrix());
   EXPECT_NE(tag.MatrixIfAny(), nullptr);
   tag.ColorTransform();
-  EXPECT_TRUE(tag.PlaceFlagHasColorTransform);
+  EXPECT_TRUE(tag.PlaceFlagHasColorTransform());
   EXPECT_TRUE(tag.ColorTransformIfAny()->HasAlpha);
   tag.SetName("a");
-  EXPECT_TRUE(tag.PlaceFlagHasName);
+  EXPECT_TRUE(tag.PlaceFlagHasName());
   tag.SetName("");
-  EXPECT_FALSE(tag.PlaceFlagHasName);
+  EXPECT_FALSE(tag.PlaceFlagHasName());
   tag.ClipActions();
-  EXPECT_TRUE(tag.PlaceFlagHasClipActions);
+  EXPECT_TRUE(tag.PlaceFlagHasClipActions());
   EXPECT_EQ(tag.MinVersion(), 3) << "clip actions without records are not written";
   // A base place object only stores the id.
   TSWFPlaceObject plain;
@@ -426,8 +426,8 @@ TEST(PlaceObject2, AssignCopiesExactlyWhatIsFlagged) {
   target.Matrix().SetTranslate(5, 5);
   target.SetRatio(3);
   target.Assign(source);
-  EXPECT_FALSE(target.PlaceFlagHasMatrix);
-  EXPECT_FALSE(target.PlaceFlagHasRatio);
+  EXPECT_FALSE(target.PlaceFlagHasMatrix());
+  EXPECT_FALSE(target.PlaceFlagHasRatio());
   EXPECT_EQ(target.SWFVersion, 6);
   EXPECT_EQ(test::WriteBody(target), test::WriteBody(source));
   // The copy owns its records.
@@ -435,13 +435,13 @@ TEST(PlaceObject2, AssignCopiesExactlyWhatIsFlagged) {
   EXPECT_EQ(target.ClipActions().ClipActionRecords.size(), 1u);
 }
 
-// A source flagged for a matrix or transform it never made writes the identity and an empty
-// transform: the copy must write the same, not an old matrix or transform of its own.
+// A source with an untouched matrix and transform writes the identity and a neutral transform:
+// the copy must write the same, not an old matrix or transform of its own.
 TEST(PlaceObject2, AssignOfFlagsWithoutObjectsWritesWhatTheSourceWrites) {
   TSWFPlaceObject2 source;
   source.Depth = 2;
-  source.PlaceFlagHasMatrix = true;
-  source.PlaceFlagHasColorTransform = true;
+  source.Matrix();
+  source.ColorTransform();
   TSWFPlaceObject2 target;
   target.Matrix().SetTranslate(40, 40);
   target.ColorTransform().SetAddR(9);
@@ -665,7 +665,7 @@ TEST(ControlTags, ChangeCharacterIDsCoversPlaceRemoveExportImport) {
   ASSERT_EQ(reader.TagList.size(), 6u);
   // The move's id field holds a value that matches a defined id, to show it is left alone.
   static_cast<TSWFPlaceObject2&>(*reader.GetTagInfo(3).SWFObject).SetCharacterId(3);
-  static_cast<TSWFPlaceObject2&>(*reader.GetTagInfo(3).SWFObject).PlaceFlagHasCharacter = false;
+  static_cast<TSWFPlaceObject2&>(*reader.GetTagInfo(3).SWFObject).ClearCharacterId();
 
   EXPECT_EQ(reader.ChangeCharacterIDs(100), 102);
   EXPECT_EQ(static_cast<TSWFPlaceObject2&>(*reader.GetTagInfo(3).SWFObject).CharacterId(), 3);
@@ -676,7 +676,7 @@ TEST(ControlTags, ChangeCharacterIDsCoversPlaceRemoveExportImport) {
   EXPECT_EQ(import.Assets, (std::vector<TSWFAsset>{{"seven", 100}, {"three", 101}}));
   EXPECT_EQ(static_cast<TSWFPlaceObject&>(object(1)).CharacterId(), 101);
   EXPECT_EQ(static_cast<TSWFPlaceObject2&>(object(2)).CharacterId(), 100);
-  EXPECT_FALSE(static_cast<TSWFPlaceObject2&>(object(3)).PlaceFlagHasCharacter);
+  EXPECT_FALSE(static_cast<TSWFPlaceObject2&>(object(3)).PlaceFlagHasCharacter());
   EXPECT_EQ(static_cast<TSWFRemoveObject&>(object(4)).CharacterId, 101);
   EXPECT_EQ(static_cast<TSWFExportAssets&>(object(5)).Assets,
             (std::vector<TSWFAsset>{{"seven", 100}, {"other", 99}}));

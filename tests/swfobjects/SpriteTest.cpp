@@ -353,9 +353,9 @@ TEST(DefineSprite, ChangeCharacterIDs) {
   EXPECT_EQ(static_cast<TSWFVideoFrame&>(*s.ControlTags[2]).StreamId, 202);
   EXPECT_EQ(static_cast<TSWFDefineSound&>(*s.ControlTags[3]).SoundId, 3);
   auto& placed2 = static_cast<TSWFPlaceObject2&>(*s.ControlTags[4]);
-  EXPECT_TRUE(placed2.PlaceFlagHasCharacter);
+  EXPECT_TRUE(placed2.PlaceFlagHasCharacter());
   EXPECT_EQ(placed2.CharacterId(), 202);
-  EXPECT_FALSE(static_cast<TSWFPlaceObject2&>(*s.ControlTags[5]).PlaceFlagHasCharacter);
+  EXPECT_FALSE(static_cast<TSWFPlaceObject2&>(*s.ControlTags[5]).PlaceFlagHasCharacter());
   EXPECT_EQ(static_cast<TSWFPlaceObject&>(*s.ControlTags[6]).CharacterId(), 200);
   EXPECT_EQ(static_cast<TSWFRemoveObject&>(*s.ControlTags[8]).CharacterId, 200);
 }
