@@ -15,6 +15,11 @@ void TSWFDoAction::ReadActions(TBitsEngine& be, std::int32_t headerSize) {
                   ParseActions);
 }
 
+void TSWFDoAction::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+  ParseActions = context.ParseActions;
+  ReadFromStream(be);
+}
+
 void TSWFDoAction::ReadFromStream(TBitsEngine& be) {
   ReadActions(be, 0);
 }

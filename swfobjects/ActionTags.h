@@ -29,7 +29,8 @@ class TSWFDoAction : public TSWFObject {
            Actions() == other.Actions();
   }
   std::uint16_t MinVersion() const override { return ActionListMinVersion(Actions()); }
-  void PrepareRead(const TSWFReadContext& context) override { ParseActions = context.ParseActions; }
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  using TSWFObject::ReadFromStream;
   // Throws on a body too short for its fields or an action that does not fit it.
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;

@@ -164,6 +164,11 @@ std::string TSWFButtonRecord::Description() const {
 
 // ---- common button ----
 
+void TSWFBasedButton::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+  ParseActions = context.ParseActions;
+  ReadFromStream(be);
+}
+
 void TSWFBasedButton::ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) {
   for (auto& r : ButtonRecords) ids.push_back(&r->CharacterId);
 }

@@ -69,7 +69,8 @@ class TSWFBasedButton : public TSWFObject {
 
   bool operator==(const TSWFBasedButton&) const = default;
   std::uint16_t MinVersion() const override { return 3; }
-  void PrepareRead(const TSWFReadContext& context) override { ParseActions = context.ParseActions; }
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  using TSWFObject::ReadFromStream;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&ButtonId); }
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
 

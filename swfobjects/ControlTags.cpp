@@ -470,9 +470,10 @@ std::uint16_t TSWFPlaceObject2::MinVersion() const {
   return std::max(v, FClipActions->MinVersion());
 }
 
-void TSWFPlaceObject2::PrepareRead(const TSWFReadContext& context) {
+void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
   SWFVersion = context.SWFVersion;
   ParseActions = context.ParseActions;
+  ReadFromStream(be);
 }
 
 void TSWFPlaceObject2::ReadFromStream(TBitsEngine& be) {

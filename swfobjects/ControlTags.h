@@ -338,7 +338,8 @@ class TSWFPlaceObject2 : public TSWFBasedPlaceObject {
 
   bool operator==(const TSWFPlaceObject2&) const = default;
   std::uint16_t MinVersion() const override;
-  void PrepareRead(const TSWFReadContext& context) override;
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  using TSWFObject::ReadFromStream;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;

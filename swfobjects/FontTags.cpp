@@ -134,7 +134,11 @@ void TSWFDefineFont::ReadFromStream(TBitsEngine& be) {
   for (std::size_t i = 1; i < count; ++i) body.Word();  // glyphs are read in sequence
   GlyphShapeTable.resize(count);
   for (auto& glyph : GlyphShapeTable) ReadGlyph(body, glyph);
-  if (ReadContext) ReadContext->FontGlyphCount[FontId] = static_cast<std::uint16_t>(count);
+}
+
+void TSWFDefineFont::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+  ReadFromStream(be);
+  context.FontGlyphCount[FontId] = static_cast<std::uint16_t>(GlyphShapeTable.size());
 }
 
 void TSWFDefineFont::WriteTagBody(TBitsEngine& be) const {
@@ -163,17 +167,17 @@ void TSWFDefineFont::Describe(TSWFDescription& d) const {
 
 // ---- DefineFontInfo ----
 
-std::size_t TSWFDefineFontInfo::CodeCount(const TBodyReader& body, std::size_t codeSize) const {
+std::size_t TSWFDefineFontInfo::CodeCount(const TBodyReader& body, std::size_t codeSize,
+                                          const TSWFReadContext& context) const {
   const std::size_t fit = static_cast<std::size_t>(body.Remaining()) / codeSize;
-  if (!ReadContext) return fit;
-  const auto found = ReadContext->FontGlyphCount.find(FontId);
-  if (found == ReadContext->FontGlyphCount.end()) return fit;
+  const auto found = context.FontGlyphCount.find(FontId);
+  if (found == context.FontGlyphCount.end()) return fit;
   if (found->second > fit) body.Fail("font info holds fewer codes than its font has glyphs");
   return found->second;
 }
 
-void TSWFDefineFontInfo::ReadCodes(TBodyReader& body, bool wide) {
-  const std::size_t count = CodeCount(body, wide ? 2 : 1);
+void TSWFDefineFontInfo::ReadCodes(TBodyReader& body, bool wide, const TSWFReadContext& context) {
+  const std::size_t count = CodeCount(body, wide ? 2 : 1, context);
   CodeTable.clear();
   for (std::size_t i = 0; i < count; ++i) CodeTable.push_back(wide ? body.Word() : body.Byte());
 }
@@ -190,10 +194,17 @@ void TSWFDefineFontInfo::ReadHead(TBodyReader& body, bool utf8) {
   FontFlagsWideCodes = flags & 0x01;
 }
 
-void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
+void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+  SWFVersion = context.SWFVersion;
   TBodyReader body(be, *this);
   ReadHead(body, SWFVersion >= 6);
-  ReadCodes(body, FontFlagsWideCodes);
+  ReadCodes(body, FontFlagsWideCodes, context);
+}
+
+void TSWFDefineFontInfo::ReadFromStream(TBitsEngine& be) {
+  TSWFReadContext own;
+  own.SWFVersion = SWFVersion;
+  ReadFromStream(be, own);
 }
 
 void TSWFDefineFontInfo::WriteTagBody(TBitsEngine& be) const {
@@ -226,11 +237,12 @@ void TSWFDefineFontInfo::Describe(TSWFDescription& d) const {
                              {FontFlagsWideCodes, "wide-codes"}}));
 }
 
-void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be) {
+void TSWFDefineFontInfo2::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+  SWFVersion = context.SWFVersion;
   TBodyReader body(be, *this);
   ReadHead(body, true);
   LanguageCode = body.Byte();
-  ReadCodes(body, true);
+  ReadCodes(body, true, context);
 }
 
 void TSWFDefineFontInfo2::WriteTagBody(TBitsEngine& be) const {
@@ -318,6 +330,11 @@ void TSWFDefineFont2::WriteLayout(TBitsEngine& be, std::size_t glyphCount) const
     }
     be.WriteWord(static_cast<std::uint16_t>(k.FontKerningAdjustment));
   }
+}
+
+void TSWFDefineFont2::ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+  SWFVersion = context.SWFVersion;
+  ReadFromStream(be);
 }
 
 void TSWFDefineFont2::ReadFromStream(TBitsEngine& be) {

@@ -24,9 +24,10 @@ class TSWFDefineFont : public TSWFObject {
   TSWFGlyphShapeTable GlyphShapeTable;
 
   bool operator==(const TSWFDefineFont&) const = default;
-  // Records the glyph count for the font info tags of the same reading pass (ReadContext).
   // Throws when the offset table or a glyph does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
+  // Also records the glyph count for the font info tags of the same reading pass.
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void DefinedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&FontId); }
   void Describe(TSWFDescription& d) const override;
@@ -50,10 +51,11 @@ class TSWFDefineFontInfo : public TSWFObject {
   std::uint8_t SWFVersion = 0;
 
   bool operator==(const TSWFDefineFontInfo&) const = default;
-  void PrepareRead(const TSWFReadContext& context) override { SWFVersion = context.SWFVersion; }
   // Reads as many codes as the font of FontId has glyphs in this reading pass; without that
-  // count (no ReadContext, or no such font read before) the codes fill the rest of the body.
-  // Throws when the body holds fewer codes than the font's glyph count.
+  // count (no such font read before) the codes fill the rest of the body. Throws when the body
+  // holds fewer codes than the font's glyph count.
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  // Reads with a pass of its own (SWFVersion, no fonts).
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override { ids.push_back(&FontId); }
@@ -63,8 +65,9 @@ class TSWFDefineFontInfo : public TSWFObject {
   explicit TSWFDefineFontInfo(std::uint16_t code) : TSWFObject(code) {}
   // The number of codes to read; codeSize is 1 or 2.
   // Throws EStreamError when the body holds fewer codes than the font read earlier has glyphs.
-  std::size_t CodeCount(const TBodyReader& body, std::size_t codeSize) const;
-  void ReadCodes(TBodyReader& body, bool wide);
+  std::size_t CodeCount(const TBodyReader& body, std::size_t codeSize,
+                        const TSWFReadContext& context) const;
+  void ReadCodes(TBodyReader& body, bool wide, const TSWFReadContext& context);
   // The font id, the name (in UTF-8 when utf8) and the flag byte shared by both versions.
   void ReadHead(TBodyReader& body, bool utf8);
 };
@@ -75,7 +78,8 @@ class TSWFDefineFontInfo2 : public TSWFDefineFontInfo {
   std::uint8_t LanguageCode = 0;
   std::uint16_t MinVersion() const override { return 6; }
   bool operator==(const TSWFDefineFontInfo2&) const = default;
-  void ReadFromStream(TBitsEngine& be) override;
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  using TSWFDefineFontInfo::ReadFromStream;
   void WriteTagBody(TBitsEngine& be) const override;
 };
 
@@ -108,7 +112,8 @@ class TSWFDefineFont2 : public TSWFDefineFont {
 
   std::uint16_t MinVersion() const override { return 3; }
   bool operator==(const TSWFDefineFont2&) const = default;
-  void PrepareRead(const TSWFReadContext& context) override { SWFVersion = context.SWFVersion; }
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  using TSWFObject::ReadFromStream;
   // Throws when an offset, a glyph, the code table or the layout does not fit the body.
   void ReadFromStream(TBitsEngine& be) override;
   // The glyph count written is the number of glyph outlines; the code, advance and bounds tables

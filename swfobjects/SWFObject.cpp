@@ -109,15 +109,7 @@ void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context) {
   const std::uint64_t end =
       be.Stream.Position() + static_cast<std::uint64_t>(std::max(tag.BodySize, 0));
   tag.UnparsedBytes.clear();
-  tag.PrepareRead(context);
-  tag.ReadContext = &context;
-  try {
-    tag.ReadFromStream(be);
-  } catch (...) {
-    tag.ReadContext = nullptr;
-    throw;
-  }
-  tag.ReadContext = nullptr;
+  tag.ReadFromStream(be, context);
   // One place keeps what no class reads, so no class can drop it.
   const std::uint64_t position = be.Stream.Position();
   if (position < end) tag.UnparsedBytes = be.Stream.ReadBytes(end - position);

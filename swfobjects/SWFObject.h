@@ -128,10 +128,14 @@ class TSWFObject : public TBasedSWFObject {
   virtual void ReadFromStream(TBitsEngine& be) { (void)be; }
   virtual void WriteTagBody(TBitsEngine& be) const { (void)be; }
 
-  // Takes the settings of a reading pass (file version, action parsing) before ReadFromStream.
-  // Tags that depend on them override it; ReadContext is set for the duration of the read.
-  virtual void PrepareRead(const TSWFReadContext& context) { (void)context; }
-  TSWFReadContext* ReadContext = nullptr;
+  // Reads the body within a reading pass, whose context carries the file's version, the choice to
+  // parse actions, the glyph counts of the fonts read so far, the sprite nesting and the memory
+  // budget. Tags that need none of it read through ReadFromStream(be); those that do override
+  // this one, and their ReadFromStream(be) reads with a context of their own settings.
+  virtual void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) {
+    (void)context;
+    ReadFromStream(be);
+  }
 
   // Character identifiers this tag defines, in file order, and those it refers to: the renumbering
   // of an imported movie rewrites them through these pointers.
@@ -182,9 +186,9 @@ void WriteTagFromStream(TStream& target, std::uint16_t tagID, TStream& body,
 // BodySize + 2, plus 4 when BodySize > 62 (the forced long form of 20, 36, 60 is not counted).
 std::int64_t TotalTagSize(const TSWFObject& tag);
 
-// Reads a tag's body with the settings of a reading pass: PrepareRead, then ReadFromStream with
-// ReadContext set; the bytes of the BodySize bytes from the engine's position that the class did
-// not read go to UnparsedBytes. The caller positions the engine and handles errors.
+// Reads a tag's body within a reading pass (ReadFromStream with the context); the bytes of the
+// BodySize bytes from the engine's position that the class did not read go to UnparsedBytes. The
+// caller positions the engine and handles errors.
 void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context);
 
 // One stored record as found in a body: its code, whether the file used the long header, and the

@@ -8,17 +8,17 @@
 
 namespace kestrova {
 
-void TSWFDefineSprite::PrepareRead(const TSWFReadContext& context) {
-  SWFVersion = context.SWFVersion;
-  ParseActions = context.ParseActions;
+void TSWFDefineSprite::ReadFromStream(TBitsEngine& outer) {
+  TSWFReadContext own;
+  own.SWFVersion = SWFVersion;
+  own.ParseActions = ParseActions;
+  ReadFromStream(outer, own);
 }
 
-void TSWFDefineSprite::ReadFromStream(TBitsEngine& outer) {
+void TSWFDefineSprite::ReadFromStream(TBitsEngine& outer, TSWFReadContext& context) {
+  SWFVersion = context.SWFVersion;
+  ParseActions = context.ParseActions;
   if (BodySize < 0) throw std::runtime_error("DefineSprite: negative body size");
-  TSWFReadContext local;
-  local.SWFVersion = SWFVersion;
-  local.ParseActions = ParseActions;
-  TSWFReadContext& context = ReadContext ? *ReadContext : local;
   if (context.SpriteDepth > kMaxNesting) {
     throw std::runtime_error("DefineSprite: sprites nested too deeply");
   }

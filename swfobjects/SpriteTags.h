@@ -26,7 +26,8 @@ class TSWFDefineSprite : public TSWFObject {
 
   bool operator==(const TSWFDefineSprite&) const = default;
   std::uint16_t MinVersion() const override { return 3; }
-  void PrepareRead(const TSWFReadContext& context) override;
+  void ReadFromStream(TBitsEngine& be, TSWFReadContext& context) override;
+  using TSWFObject::ReadFromStream;
   // Reads the inner tags up to an End tag, each bounded by its own body and all by the sprite's;
   // bytes after the End tag stay unparsed (and are written back). An inner tag of a code without
   // a class or whose body cannot be read becomes a TSWFErrorTag keeping its stored bytes. Throws
