@@ -5,19 +5,14 @@
 #include <span>
 #include <string>
 
+#include "swftools/Text.h"
+
 namespace kestrova::id3 {
 
 // ISO-8859-1 bytes as UTF-8.
 inline std::string Latin1ToUTF8(std::span<const std::uint8_t> bytes) {
   std::string s;
-  for (std::uint8_t c : bytes) {
-    if (c < 0x80) {
-      s += static_cast<char>(c);
-    } else {
-      s += static_cast<char>(0xC0 | c >> 6);
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (std::uint8_t c : bytes) AppendUtf8(s, c);
   return s;
 }
 
@@ -31,37 +26,14 @@ inline std::string UTF16ToUTF8(std::span<const std::uint8_t> bytes) {
     little = bytes[0] == 0xFF;
     i = 2;
   }
-  auto unit = [&](std::size_t at) -> std::uint32_t {
-    return little ? bytes[at] | bytes[at + 1] << 8 : bytes[at] << 8 | bytes[at + 1];
-  };
-  std::string s;
+  std::u16string units;
   for (; i + 1 < bytes.size(); i += 2) {
-    std::uint32_t c = unit(i);
-    if (c == 0) break;
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
-        unit(i + 2) < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-      i += 2;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = '?';
-    }
-    if (c < 0x80) {
-      s += static_cast<char>(c);
-    } else if (c < 0x800) {
-      s += static_cast<char>(0xC0 | c >> 6);
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      s += static_cast<char>(0xE0 | c >> 12);
-      s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      s += static_cast<char>(0xF0 | c >> 18);
-      s += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    const auto unit =
+        static_cast<char16_t>(little ? bytes[i] | bytes[i + 1] << 8 : bytes[i] << 8 | bytes[i + 1]);
+    if (unit == 0) break;
+    units += unit;
   }
-  return s;
+  return Utf16ToUtf8(units, '?');
 }
 
 // Without leading and trailing blanks and control characters.

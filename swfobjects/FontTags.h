@@ -240,7 +240,4 @@ class TSWFDefineEditText : public TSWFObject {
   std::optional<TSWFRGBA> FTextColor;
 };
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
-
 }  // namespace kestrova

@@ -144,6 +144,7 @@ void TSWFImageFill::ReadFromStream(TBitsEngine& be) {
 }
 
 void TSWFImageFill::Write(TBitsEngine& be, bool hasAlpha) const {
+  (void)hasAlpha;  // a bitmap fill has no colour
   be.WriteByte(FillStyleType);
   be.WriteWord(BitmapId);
   be.WriteMatrix(BitmapMatrix.GetRec());

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "swftools/Stream.h"
+#include "swftools/Text.h"
 
 namespace kestrova {
 
@@ -62,13 +63,6 @@ TSWFRectRec RectToSWFRect(const TRect& rect, bool toTwips);
 TSWFMatrixRec MakeMatrix(bool hasScale, bool hasSkew, std::int32_t scaleX, std::int32_t scaleY,
                          std::int32_t skewX, std::int32_t skewY, std::int32_t translateX,
                          std::int32_t translateY);
-
-// Text before SWF 6 is held in Windows-1252; these convert between it and UTF-8. Bytes that
-// Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 control of the same
-// value, so every byte round-trips.
-std::string Cp1252ToUtf8(std::string_view text);
-// Characters without a Windows-1252 form (and malformed UTF-8) become '?'.
-std::string Utf8ToCp1252(std::string_view text);
 
 // Writes and reads SWF bit fields and primitive records over a stream it does not own.
 // It raises nothing of its own; stream errors propagate unchanged.
