@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "swfobjects/TagListReader.h"
 #include "swftools/SafeFile.h"
 #include "swftools/ZStream.h"
 
@@ -265,52 +266,73 @@ static void AddSubTags(TSWFTagInfo& info, TMemoryStream& body, std::uint64_t inn
   }
 }
 
-void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
-  TagList.clear();
-  FBody->SetPosition(0);
+TSWFReadContext TSWFStreamReader::NewReadContext(bool parseActions) const {
   TSWFReadContext context;
   context.SWFVersion = FVersion;
   context.ParseActions = parseActions;
   context.MemoryLimit = MemoryLimit;
+  return context;
+}
+
+TTagListPolicy TSWFStreamReader::IndexPolicy() {
+  TTagListPolicy policy = TTagListPolicy::TopLevel();
+  policy.EntryCost = sizeof(TSWFTagInfo) + 32;
+  return policy;
+}
+
+void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
+  TagList.clear();
+  FBody->SetPosition(0);
+  TSWFReadContext context = NewReadContext(parseActions);
   const std::uint64_t size = FBody->Size();
   context.Charge(size);
   std::int64_t frame = 1;
   FTrailingSize = 0;
   try {
-    while (FBody->Position() < size) {
-      const std::uint64_t position = FBody->Position();
-      if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * position / size)), 0);
-      TSWFRecordHeader header;
-      // A header cut by the end of the body is not a tag: the body ends there, and the rebuild
-      // keeps those bytes.
-      if (!ReadRecordHeader(*FBody, header)) {
-        FTrailingSize = size - position;
-        break;
+    TTagListReader tags(*FBody, context, IndexPolicy());
+    TTagRecord record;
+    for (;;) {
+      if (OnProgress && tags.Position() < size) {
+        OnProgress(*this, static_cast<int>(std::lround(100.0 * tags.Position() / size)), 0);
       }
-      context.Charge(sizeof(TSWFTagInfo) + 32);
-      const std::uint64_t bodyStart = FBody->Position();
-      auto info = std::make_unique<TSWFTagInfo>(header.TagID, false);
-      info->Length = static_cast<std::int64_t>(header.Length);
-      info->LongHeader = header.LongHeader;
-      info->Position = static_cast<std::int64_t>(position);
+      if (!tags.NextHeader(record)) break;
+      auto info = std::make_unique<TSWFTagInfo>(record.Header.TagID, false);
+      info->Length = static_cast<std::int64_t>(record.Header.Length);
+      info->LongHeader = record.Header.LongHeader;
+      info->Position = static_cast<std::int64_t>(record.Position);
       info->FrameNum = frame;
-      if (header.TagID == 1) ++frame;
+      if (record.Header.TagID == 1) ++frame;
       bool accept = createObjects;
       if (accept && OnCreateTagObject) OnCreateTagObject(*info, accept);
       // A body cut off by the end of the file is not read: what is there belongs to no tag, and
       // the rebuild copies it as it is.
-      if (accept && header.Length <= size - bodyStart) {
-        TStreamWindow window(*FBody, bodyStart, header.Length);
-        info->SWFObject = ReadStoredTag(header, window, context, false);
-        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + header.Length, context);
+      tags.ReadBody(record, accept);
+      if (record.Object) {
+        info->SWFObject = std::move(record.Object);
+        const std::uint64_t bodyStart = record.BodyStart();
+        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + record.Header.Length, context);
       }
-      FBody->SetPosition(std::min(bodyStart + header.Length, size));
       TagList.push_back(std::move(info));
     }
+    FTrailingSize = tags.TrailingBytes();
   } catch (...) {
     TagList.clear();
     throw;
   }
+}
+
+std::unique_ptr<TSWFObject> TSWFStreamReader::ReadTagObject(const TSWFTagInfo& info,
+                                                            TSWFReadContext& context) {
+  const std::uint64_t size = FBody->Size();
+  const auto position = static_cast<std::uint64_t>(info.Position);
+  if (position >= size) return nullptr;
+  TStreamWindow rest(*FBody, position, size - position);
+  TTagListPolicy policy = IndexPolicy();
+  policy.EntryCost = 0;  // the entry is already there
+  TTagListReader tags(rest, context, policy);
+  TTagRecord record;
+  if (!tags.Next(record)) return nullptr;
+  return std::move(record.Object);
 }
 
 void TSWFStreamReader::MakeStream() {

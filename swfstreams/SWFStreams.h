@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "swfobjects/SWFObjects.h"
+#include "swfobjects/TagListReader.h"
 #include "swftools/SWFTools.h"
 #include "swftools/Stream.h"
 
@@ -126,6 +127,13 @@ class TSWFStreamReader : public TBasedSWFStream {
   // the objects would pass MemoryLimit.
   void ParseTags(bool createObjects = true, bool parseActions = true);
   TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
+  // The settings of a reading pass over this movie; one context serves a whole pass, in file
+  // order (a font info tag needs the glyph count of the font read before it).
+  TSWFReadContext NewReadContext(bool parseActions) const;
+  // Reads the tag of an entry of an index (ParseTags without objects) from the body, as ParseTags
+  // would have: the caller owns the result, which is null for a code without a class or a body
+  // cut by the end of the file. Throws EMemoryBudgetExceeded past the context's budget.
+  std::unique_ptr<TSWFObject> ReadTagObject(const TSWFTagInfo& info, TSWFReadContext& context);
   // Rebuilds the body from TagList. When the loaded file was before version 6 and Version() is
   // now 6 or later, the tags' strings are written as UTF-8.
   void MakeStream() override;
@@ -136,6 +144,8 @@ class TSWFStreamReader : public TBasedSWFStream {
 
  private:
   void LoadCompressed(TStream& stream);
+  // The policy of the body's tag list; each record is charged for its index entry.
+  static TTagListPolicy IndexPolicy();
   std::uint64_t FTrailingSize = 0;
   // The version byte of the loaded file (0: nothing loaded). Strings of a file before version 6
   // are Windows-1252: MakeStream converts them when the movie is written as version 6 or later.
