@@ -1,5 +1,6 @@
 #include "swfstreams/SWFStreams.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -64,12 +65,26 @@ void TBasedSWFStream::WriteHeader(TStream& stream, int part) {
 }
 
 void TBasedSWFStream::SaveToStream(TStream& stream) {
-  FFileLength = static_cast<std::uint32_t>(FBody->Size() + HeaderSize());
-  FBody->SetPosition(0);
+  SaveToStream(stream, FBody->Size(), [this](TStream& body) {
+    FBody->SetPosition(0);
+    body.CopyRest(*FBody);
+  });
+}
+
+void TBasedSWFStream::SaveToStream(TStream& stream, std::uint64_t bodySize,
+                                   const std::function<void(TStream& body)>& writeBody) {
+  FFileLength = static_cast<std::uint32_t>(bodySize + HeaderSize());
+  auto checked = [&](TStream& target) {
+    const std::uint64_t start = target.Position();
+    writeBody(target);
+    if (target.Position() - start != bodySize) {
+      throw std::logic_error("The body written differs from the size announced in the header");
+    }
+  };
   if (!FCompressed) {
     std::memcpy(FSignature, "FWS", 3);
     WriteHeader(stream, 0);
-    stream.CopyAll(*FBody);
+    checked(stream);
     return;
   }
   std::memcpy(FSignature, "CWS", 3);
@@ -78,14 +93,14 @@ void TBasedSWFStream::SaveToStream(TStream& stream) {
   TZCompressionStream z(stream);
   if (OnProgress) {
     // A body of 22 bytes or less would divide by zero; its progress is reported against its size.
-    const std::int64_t size = static_cast<std::int64_t>(FBody->Size());
+    const auto size = static_cast<std::int64_t>(bodySize);
     const double base = static_cast<double>(size > 22 ? size - 22 : (size > 0 ? size : 1));
     z.OnProgress = [this, base](std::uint64_t consumed) {
       OnProgress(*this, static_cast<int>(std::lround(100.0 * consumed / base)), 2);
     };
   }
   WriteHeader(z, 2);
-  z.CopyAll(*FBody);
+  checked(z);
   z.Finish();
 }
 
@@ -153,6 +168,9 @@ std::uint64_t HeaderRestSize(std::uint8_t first) {
   return (bits + 7) / 8 + 4;
 }
 
+// Deflate cannot expand data more than about 1032 times.
+constexpr std::uint64_t kMaxInflateRatio = 1032;
+
 std::string BudgetMessage(std::uint64_t limit) {
   return "The body needs more than the memory budget of " + std::to_string(limit) + " bytes";
 }
@@ -178,7 +196,17 @@ void TSWFStreamReader::LoadFromStream(TStream& stream) {
     if (stream.Size() - stream.Position() > MemoryLimit) {
       throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
     }
-    FBody->CopyRest(stream);
+    // Sized once, so the body never exists twice while it grows.
+    const std::uint64_t start = FBody->Size();
+    const std::uint64_t rest = stream.Size() - stream.Position();
+    FBody->SetSize(start + rest);
+    FBody->SetPosition(start);
+    try {
+      stream.ReadBuffer(FBody->Data() + start, static_cast<std::size_t>(rest));
+    } catch (...) {
+      FBody->SetSize(start);
+      throw;
+    }
     return;
   }
   if (stream.Size() < 8) return tooShort();
@@ -199,6 +227,12 @@ void TSWFStreamReader::LoadCompressed(TStream& stream) {
     } catch (const EStreamError&) {
       throw EStreamError("The compressed data ends inside the movie header");
     }
+    // The body is sized once for what the header claims, so it never exists twice while it
+    // grows. The claim is capped by the budget and by what the zlib data could possibly yield.
+    const std::uint64_t packed = stream.Size() - std::min(stream.Position(), stream.Size());
+    const std::uint64_t claimed =
+        FFileLength > z.Position() + 8 ? FFileLength - z.Position() - 8 : 0;
+    FBody->SetSize(bodyStart + std::min({claimed, MemoryLimit, packed * kMaxInflateRatio}));
     FBody->SetPosition(bodyStart);
     std::uint8_t buffer[64 * 1024];
     for (;;) {
@@ -209,11 +243,12 @@ void TSWFStreamReader::LoadCompressed(TStream& stream) {
         damage = e.what();  // what came before the damage is kept
       }
       if (got == 0) break;
-      if (FBody->Size() - bodyStart + got > MemoryLimit) {
+      if (FBody->Position() - bodyStart + got > MemoryLimit) {
         throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
       }
       FBody->Write(buffer, got);
     }
+    FBody->SetSize(FBody->Position());
   } catch (...) {
     FBody->SetSize(bodyStart);
     throw;

@@ -36,6 +36,11 @@ class TBasedSWFStream {
   // whole. Throws EStreamError naming the file when it cannot be written.
   void SaveToFile(const std::string& fileName);
   void SaveToStream(TStream& stream);
+  // Writes the file as SaveToStream does, with a body of bodySize bytes that writeBody puts into
+  // the stream it is given (plain, or the compressing stream): the body need not be in memory.
+  // Throws std::logic_error when writeBody writes another number of bytes.
+  void SaveToStream(TStream& stream, std::uint64_t bodySize,
+                    const std::function<void(TStream& body)>& writeBody);
   // part 0: all of it; 1: the 8 leading bytes; 2: frame size, rate and count.
   void WriteHeader(TStream& stream, int part);
   std::uint32_t HeaderSize() const;
@@ -137,6 +142,8 @@ class TSWFStreamReader : public TBasedSWFStream {
   // Rebuilds the body from TagList. When the loaded file was before version 6 and Version() is
   // now 6 or later, the tags' strings are written as UTF-8.
   void MakeStream() override;
+  // The version byte of the loaded file (0: nothing loaded).
+  std::uint8_t LoadedVersion() const { return FLoadedVersion; }
   // Bytes at the end of the body too few to form a record header; kept by MakeStream.
   std::uint64_t TrailingBytes() const { return FTrailingSize; }
   // Renumbers the loaded movie's characters from baseID; returns the next free identifier.
