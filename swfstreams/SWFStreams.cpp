@@ -168,8 +168,10 @@ std::uint64_t HeaderRestSize(std::uint8_t first) {
   return (bits + 7) / 8 + 4;
 }
 
-// Deflate cannot expand data more than about 1032 times.
-constexpr std::uint64_t kMaxInflateRatio = 1032;
+// How far the body is sized ahead from a compressed file's claimed length, per compressed byte.
+// Screen recordings compress well below this; a claim beyond it is sized as it really grows, so
+// a small file with a lying header cannot make loading touch much memory.
+constexpr std::uint64_t kPresizePerPackedByte = 64;
 
 std::string BudgetMessage(std::uint64_t limit) {
   return "The body needs more than the memory budget of " + std::to_string(limit) + " bytes";
@@ -228,11 +230,11 @@ void TSWFStreamReader::LoadCompressed(TStream& stream) {
       throw EStreamError("The compressed data ends inside the movie header");
     }
     // The body is sized once for what the header claims, so it never exists twice while it
-    // grows. The claim is capped by the budget and by what the zlib data could possibly yield.
+    // grows; the claim is only believed within the budget and a plausible ratio.
     const std::uint64_t packed = stream.Size() - std::min(stream.Position(), stream.Size());
     const std::uint64_t claimed =
         FFileLength > z.Position() + 8 ? FFileLength - z.Position() - 8 : 0;
-    FBody->SetSize(bodyStart + std::min({claimed, MemoryLimit, packed * kMaxInflateRatio}));
+    FBody->SetSize(bodyStart + std::min({claimed, MemoryLimit, packed * kPresizePerPackedByte}));
     FBody->SetPosition(bodyStart);
     std::uint8_t buffer[64 * 1024];
     for (;;) {
