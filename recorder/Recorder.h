@@ -27,6 +27,8 @@ inline constexpr const char* kModeScreen = "GTSCREEN";
 inline constexpr const char* kModeClient = "GTCLIENT";
 inline constexpr const char* kNoOutput = "nil";
 inline constexpr std::uint32_t kSegmentMs = 10000;
+// One turn of the capture loop: at most ten grabs a second.
+inline constexpr std::uint32_t kFramePeriodMs = 100;
 
 inline constexpr const char* kMsgNotStarted = "Recording not started!";
 inline constexpr const char* kMsgActivateWindow =
@@ -160,6 +162,8 @@ class TCaptureThread {
 
  private:
   std::uint32_t Now();
+  // Sleeps until the turn that began at FrameStart has lasted kFramePeriodMs.
+  void PaceFrame();
   // The timeline follows the wall clock: the time between two advances, pauses beyond 1000 ms
   // in a dialog or a minimised-window wait left out.
   std::uint32_t TakeElapsedMs();

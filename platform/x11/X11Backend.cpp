@@ -20,8 +20,7 @@ void TMonotonicClock::Sleep(std::uint32_t ms) {
 TX11Backend::TX11Backend(const char* displayName)
     : FDisplay(displayName),
       FCursor(FDisplay),
-      // The grabber blends the pointer in itself: only in 32 bits can it be blended.
-      FGrabber(FDisplay, &FCursor),
+      FGrabber(FDisplay),
       FDesktop(FDisplay),
       FHotKeys(FDisplay),
       FUi(std::make_unique<qt::TQtUserInterface>()) {

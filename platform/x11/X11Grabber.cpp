@@ -12,7 +12,6 @@
 #include <string>
 
 #include "platform/Palette.h"
-#include "platform/x11/X11Cursor.h"
 
 namespace kestrova::platform::x11 {
 
@@ -160,8 +159,7 @@ class TX11Grabber::TBuffer {
   std::vector<std::uint8_t> FPlain;
 };
 
-TX11Grabber::TX11Grabber(TX11Display& display, TCursorSource* cursor, bool useShm)
-    : FDisplay(display), FCursor(cursor) {
+TX11Grabber::TX11Grabber(TX11Display& display, bool useShm) : FDisplay(display) {
   Display* d = FDisplay.Get();
   Visual* visual = DefaultVisual(d, FDisplay.Screen());
   const int depth = DefaultDepth(d, FDisplay.Screen());
@@ -264,10 +262,6 @@ bool TX11Grabber::Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap&
       FUseShm = false;
       FBuffer = std::make_unique<TBuffer>(FDisplay.Get(), false);
       if (!Fetch(*FBuffer, area)) return false;
-    }
-    if (FCursor != nullptr && FCursor->GetCursor(FCursorInfo)) {
-      BlendCursor(FCursorInfo, FBuffer->Row(0), FBuffer->Stride(), area.Width(), area.Height(),
-                  area.Left, area.Top);
     }
     MapBlocks(*FBuffer, area, rect);
   }

@@ -37,10 +37,9 @@ class TX11Grabber : public TScreenGrabber {
   // Rows compared and mapped together.
   static constexpr std::int32_t kBlockRows = 16;
 
-  // cursor: when given, the pointer is alpha-blended into each grab before the palette mapping
-  // (the palette cannot blend). useShm false forces XGetSubImage. Throws EX11Unavailable for a
-  // screen that is not 24- or 32-bit TrueColor.
-  TX11Grabber(TX11Display& display, TCursorSource* cursor, bool useShm = true);
+  // useShm false forces XGetSubImage. Throws EX11Unavailable for a screen that is not 24- or
+  // 32-bit TrueColor. The pointer is not drawn: the recorder draws it into the 8-bit grab.
+  explicit TX11Grabber(TX11Display& display, bool useShm = true);
   ~TX11Grabber() override;
 
   // A window's pixels are read from the screen at its outer rectangle (what shows there,
@@ -59,8 +58,6 @@ class TX11Grabber : public TScreenGrabber {
   void ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, std::int32_t count);
 
   TX11Display& FDisplay;
-  TCursorSource* FCursor;
-  TCursorInfo FCursorInfo;
   bool FUseShm;
   bool FStandardMasks = true;  // blue, green, red bytes in order: no shifting needed
   int FRedShift = 16, FGreenShift = 8, FBlueShift = 0;

@@ -35,6 +35,22 @@ TSimConfig Still(std::int32_t w = 96, std::int32_t h = 100) {
   return c;
 }
 
+// A still screen whose grabs take grabCostMs of virtual time each.
+TSimConfig Paced(std::uint32_t grabCostMs) {
+  TSimConfig c = Still();
+  c.GrabCostMs = grabCostMs;
+  return c;
+}
+
+// The virtual milliseconds between one grab and the next.
+std::vector<std::uint64_t> GrabIntervals(const TRecorderRun& r) {
+  std::vector<std::uint64_t> out;
+  for (std::size_t i = 1; i < r.Grabs.size(); ++i) {
+    out.push_back(r.Grabs[i].AtMs - r.Grabs[i - 1].AtMs);
+  }
+  return out;
+}
+
 std::size_t Count(const std::vector<std::string>& v, const std::string& s) {
   return static_cast<std::size_t>(std::count(v.begin(), v.end(), s));
 }
@@ -359,6 +375,31 @@ const TCase kCases[] = {
        const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
        EXPECT_EQ(Count(check.Info.Events, "place 103 0,1633"), 1u);
        EXPECT_EQ(Count(check.Info.Events, "remove 103"), 2u);
+     }},
+    // Each turn is due 100 ms after the one before began, whatever the grab cost, across the
+    // segment's end too; a grab slower than that is followed by the next at once.
+    {"GrabsArePacedToTheClock", [] { return Paced(30); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.StopAndSaveAt(11500, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       EXPECT_EQ(GrabIntervals(r), std::vector<std::uint64_t>(r.Grabs.size() - 1, 100));
+       EXPECT_EQ(r.Segments.size(), 2u);
+     }},
+    {"SlowGrabsFollowEachOtherAtOnce", [] { return Paced(150); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.StopAndSaveAt(3000, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       EXPECT_EQ(GrabIntervals(r), std::vector<std::uint64_t>(r.Grabs.size() - 1, 150));
+       // The timeline still follows the clock: 12 frames a second.
+       const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
+       const double seconds = (r.Grabs.back().AtMs - r.Grabs.front().AtMs) / 1000.0;
+       EXPECT_NEAR(check.Frames, seconds * 12, 3);
      }},
 };
 

@@ -10,6 +10,7 @@
 #include "platform/x11/X11Cursor.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Grabber.h"
+#include "recorder/Recorder.h"
 
 namespace kestrova::platform::x11 {
 namespace {
@@ -59,7 +60,7 @@ TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
   TXClient client(Server.Name());
   const Window w = client.MakeWindow(0, 0, kWidth, kHeight, Scene);
   TX11Display display(Server.Name().c_str());
-  TX11Grabber grabber(display, nullptr, GetParam());
+  TX11Grabber grabber(display, GetParam());
   EXPECT_EQ(grabber.UsingShm(), GetParam());
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
@@ -91,7 +92,7 @@ TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
   const auto rect = desktop.WindowRect(w);
   ASSERT_TRUE(rect);
   EXPECT_EQ(*rect, (TScreenRect{-20, 200, 80, 280}));
-  TX11Grabber grabber(display, nullptr, GetParam());
+  TX11Grabber grabber(display, GetParam());
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(w, *rect, grab));
   EXPECT_EQ(grab.Width, 100);
@@ -106,7 +107,7 @@ TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
 INSTANTIATE_TEST_SUITE_P(SharedMemoryAndPlain, X11Capture, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Shm" : "GetImage"; });
 
-TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndAreBlendedAtThePointer) {
+TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndTheRecorderDrawsThemOnce) {
   TXvfb server(kWidth, kHeight);
   KESTROVA_REQUIRE_XVFB(server);
   TXClient client(server.Name());
@@ -138,29 +139,21 @@ TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndAreBlendedAtThePointer) {
   EXPECT_EQ((std::vector<int>{corner[0], corner[1], corner[2], corner[3]}),
             (std::vector<int>{0, 0, 255, 255}));
 
-  TX11Grabber grabber(display, &cursor);
+  // The grab is the screen without the pointer; the recorder draws it in, once.
+  TX11Grabber grabber(display);
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_TRUE(Shows(grab, Scene));
+  TPlatform platform;
+  platform.Cursor = &cursor;
+  TFrmImage form(platform, TRecorderOptions{});
+  TCaptureThread(form).DrawCursor(grab, 0, 0);
   EXPECT_TRUE(Shows(grab, [](int x, int y) {
     const int cx = x - 98, cy = y - 67;  // the picture's top-left: pointer minus hot spot
     if (cx >= 0 && cy >= 0 && cx < 5 && cy < 5) return 0xFF0000u;
     if (cx >= 0 && cy >= 0 && cx < 6 && cy < 6) return 0xFFFFFFu;
     return Scene(x, y);
   }));
-}
-
-TEST(X11Cursor, BlendingMixesByAlpha) {
-  TCursorInfo c;
-  c.Showing = true;
-  c.X = 1;
-  c.Y = 0;
-  c.Picture.Allocate(2, -1, 32);
-  const std::uint8_t pic[8] = {255, 255, 255, 128, 0, 0, 0, 0};  // half white, then clear
-  std::copy(pic, pic + 8, c.Picture.Bits.begin());
-  std::uint8_t screen[12] = {0, 0, 0, 0, 10, 20, 30, 0, 40, 50, 60, 0};
-  BlendCursor(c, screen, 12, 3, 1, 0, 0);
-  EXPECT_EQ((std::vector<int>(screen, screen + 12)),
-            (std::vector<int>{0, 0, 0, 0, 133, 138, 143, 0, 40, 50, 60, 0}));
 }
 
 TEST(X11Grabber, BlockHashSeesEveryByteAndOnlyTheRowsBytes) {
