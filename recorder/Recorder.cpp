@@ -132,6 +132,10 @@ void TFrmImage::FormDestroy() {
     ExitRequested = true;
     StopPrompt();
   }
+  // Destroyed under a running capture loop (the session ends while recording): the loop never
+  // gets control back to save its segment or write the movie the user just named, so that is
+  // done here before the process ends.
+  if (FCaptureThread) FCaptureThread->FinishAtDestroy();
   HaltProcess(FPlatform, 0);
 }
 
@@ -480,6 +484,16 @@ std::uint32_t TCaptureThread::TakeElapsedMs() {
 void TCaptureThread::DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top) {
   if (!F.FPlatform.Cursor->GetCursor(FCursor) || !FCursor.Showing) return;
   BlendCursor(FCursor, bitmap, left, top);
+}
+
+void TCaptureThread::FinishAtDestroy() {
+  F.SegmentFrames.push_back(F.Encoder.FramesShown);
+  try {
+    SaveSegment();
+  } catch (const std::exception& e) {
+    F.WriteLog(std::string("Movie Stream Creating Region ") + e.what());
+  }
+  if (!F.Recording && !F.OutputFileName.empty() && F.OutputFileName != kNoOutput) WriteOutput();
 }
 
 void TCaptureThread::SaveSegment() {

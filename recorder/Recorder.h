@@ -158,6 +158,9 @@ class TCaptureThread {
   void DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top);
   void SaveSegment();
   void WriteOutput();
+  // The tool window is destroyed while this loop runs: saves the current segment and, when the
+  // user has named the output, writes it. Errors are logged or shown as WriteOutput shows them.
+  void FinishAtDestroy();
   bool Terminated = false;
 
  private:

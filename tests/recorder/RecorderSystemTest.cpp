@@ -212,6 +212,34 @@ const TCase kCases[] = {
        // The finished segment stays where recover finds it.
        EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 1u);
      }},
+    // The session ends under a recording: asked, the user saves, and the movie is written
+    // before the process ends, though the capture loop never runs again.
+    {"DestroyedWhileRecordingYesSavesAndEnds", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.At(12000, K::DestroyToolWindow);
+       r.Answer(TSimDialog::Question, kIdYes);
+       r.AnswerSave(d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       EXPECT_TRUE(r.Halted);
+       EXPECT_EQ(r.ExitCode, 0);
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
+       EXPECT_EQ(check.Info.SpritePlacements.size(), 2u);  // the unfinished segment too
+     }},
+    {"DestroyedWhileRecordingCancelKeepsEverySegment", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string&) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.At(12000, K::DestroyToolWindow);
+       r.Answer(TSimDialog::Question, kIdCancel);
+       r.Answer(TSimDialog::Paused, kPausedContinue);
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       EXPECT_TRUE(r.Halted);
+       EXPECT_FALSE(Exists(d + "/home/Kestrova.swf"));
+       EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 2u);
+     }},
     {"ExitThenYesSavesAndEnds", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
        r.At(500, K::Click, "ImgBtnStartRecord");
