@@ -349,7 +349,16 @@ std::string TFrmImage::SegmentFileName(std::int32_t number) const {
 
 // ---- the capture loop ----
 
-TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {}
+TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
+  // The segment's frames go to its file's side as they close: a segment of full motion would
+  // otherwise hold all its pictures until it is saved, then the body and its compressed copy
+  // besides.
+  FStreamedFactory = [this](std::int32_t width, std::int32_t height) {
+    std::unique_ptr<TSegmentMovie> movie = F.FOptions.MovieFactory(width, height);
+    movie->StreamTo(F.SegmentFileName(F.SegmentNumber));
+    return movie;
+  };
+}
 
 std::uint32_t TCaptureThread::Now() {
   return F.FPlatform.Clock->TickCount();
@@ -453,7 +462,7 @@ void TCaptureThread::CaptureFrame(std::int32_t) {
   context.StageWidth = windowMode ? F.DesktopWidth : F.CaptureWidth;
   context.StageHeight = windowMode ? F.DesktopHeight : F.CaptureHeight;
   context.TakeElapsedMs = [this] { return TakeElapsedMs(); };
-  F.Encoder.EncodeFrame(FGrab, context, F.SegmentMovie, F.FOptions.MovieFactory);
+  F.Encoder.EncodeFrame(FGrab, context, F.SegmentMovie, FStreamedFactory);
   F.FirstFrameOfSegment = context.FirstFrameOfSegment;
 }
 

@@ -172,6 +172,7 @@ class TCaptureThread {
   std::uint32_t TakeElapsedMs();
 
   TFrmImage& F;
+  TSegmentMovieFactory FStreamedFactory;
   TDIBitmap FGrab;  // reused from frame to frame
   platform::TCursorInfo FCursor;
   bool FHaveAdvance = false;

@@ -210,24 +210,30 @@ void TX11Grabber::ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, s
 
 void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect) {
   const std::int32_t w = area.Width(), h = area.Height();
-  const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
-  const std::size_t blocks = static_cast<std::size_t>((h + kBlockRows - 1) / kBlockRows);
+  const std::size_t across = static_cast<std::size_t>((w + kBlockColumns - 1) / kBlockColumns);
+  const std::size_t blocks = static_cast<std::size_t>((h + kBlockRows - 1) / kBlockRows) * across;
   const bool compare = FHavePrevious && FCompareBlocks && FBlockHashes.size() == blocks;
   FBlockHashes.resize(blocks);
+  std::size_t block = 0;
   for (std::int32_t top = 0; top < h; top += kBlockRows) {
     const std::int32_t rows = std::min(kBlockRows, h - top);
-    const std::uint64_t hash = HashRows(now.Row(top), now.Stride(), rows, rowBytes);
-    std::uint64_t& previous = FBlockHashes[static_cast<std::size_t>(top / kBlockRows)];
-    if (compare && hash == previous) {
-      ++FStats.BlocksKept;
-      continue;
-    }
-    previous = hash;
-    ++FStats.BlocksMapped;
-    for (std::int32_t y = top; y < top + rows; ++y) {
-      const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +
-                             static_cast<std::size_t>(area.Left - rect.Left);
-      ToPalette(now.Row(y), FIndices.data() + at, w);
+    for (std::int32_t left = 0; left < w; left += kBlockColumns, ++block) {
+      const std::int32_t columns = std::min(kBlockColumns, w - left);
+      const std::uint8_t* first = now.Row(top) + 4 * static_cast<std::size_t>(left);
+      const std::uint64_t hash =
+          HashRows(first, now.Stride(), rows, 4 * static_cast<std::size_t>(columns));
+      std::uint64_t& previous = FBlockHashes[block];
+      if (compare && hash == previous) {
+        ++FStats.BlocksKept;
+        continue;
+      }
+      previous = hash;
+      ++FStats.BlocksMapped;
+      for (std::int32_t y = top; y < top + rows; ++y) {
+        const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +
+                               static_cast<std::size_t>(area.Left - rect.Left + left);
+        ToPalette(now.Row(y) + 4 * static_cast<std::size_t>(left), FIndices.data() + at, columns);
+      }
     }
   }
 }

@@ -3,8 +3,8 @@
 // Speed matters more here than anywhere else in the recorder, so a grab works like this: the
 // pixels come with MIT-SHM (XShmGetImage into a shared segment kept for the recording; plain
 // XGetSubImage where shared memory cannot be had, as on a remote display) into a 32-bit buffer;
-// each block of rows is hashed and compared with the same block's hash in the previous grab, and
-// only blocks that differ are mapped to palette indices (the mapping costs far more than the
+// each block of pixels is hashed and compared with the same block's hash in the previous grab,
+// and only blocks that differ are mapped to palette indices (the mapping costs far more than the
 // hashing). Unchanged blocks keep their indices from the frame before.
 //
 // Hashes rather than the previous grab itself: at 1920 x 1080 that saves an 8 MB buffer and one
@@ -24,8 +24,8 @@ namespace kestrova::platform::x11 {
 
 struct TX11GrabStats {
   std::uint64_t Grabs = 0;
-  std::uint64_t BlocksMapped = 0;  // row blocks that changed (or had no previous)
-  std::uint64_t BlocksKept = 0;    // row blocks whose hash equals the previous grab's
+  std::uint64_t BlocksMapped = 0;  // blocks that changed (or had no previous)
+  std::uint64_t BlocksKept = 0;    // blocks whose hash equals the previous grab's
 };
 
 // The 64-bit hash of rows rows of rowBytes bytes each, stride bytes apart.
@@ -34,8 +34,10 @@ std::uint64_t HashRows(const std::uint8_t* first, std::size_t stride, std::int32
 
 class TX11Grabber : public TScreenGrabber {
  public:
-  // Rows compared and mapped together.
+  // Pixels compared and mapped together: blocks of 16 rows and 256 columns, so a change in
+  // part of the screen's width (a video, a line of text) is mapped only where it is.
   static constexpr std::int32_t kBlockRows = 16;
+  static constexpr std::int32_t kBlockColumns = 256;
 
   // useShm false forces XGetSubImage. Throws EX11Unavailable for a screen that is not 24- or
   // 32-bit TrueColor. The pointer is not drawn: the recorder draws it into the 8-bit grab.

@@ -67,9 +67,11 @@ TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
   EXPECT_EQ(grab.Width, kWidth);
   EXPECT_EQ(grab.Height, kHeight);
   EXPECT_TRUE(Shows(grab, Scene));
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 15u);  // 240 rows in blocks of 16
+  // 240 rows in blocks of 16, each row in blocks of 256 and 64 columns.
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 30u);
 
-  // A change inside rows 100..109 touches one block; the rest keep their indices.
+  // A change inside rows 100..109, columns 50..79 touches one block; the rest keep their
+  // indices.
   client.Fill(w, 50, 100, 30, 10, 0x0000FF);
   const auto changed = [](int x, int y) {
     return x >= 50 && x < 80 && y >= 100 && y < 110 ? 0x0000FFu : Scene(x, y);
@@ -77,8 +79,16 @@ TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
   grab.Bits.assign(grab.Bits.size(), 0);  // the buffer's old content must not matter
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
   EXPECT_TRUE(Shows(grab, changed));
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 16u);
-  EXPECT_EQ(grabber.Stats().BlocksKept, 14u);
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 31u);
+  EXPECT_EQ(grabber.Stats().BlocksKept, 29u);
+
+  // And one in the narrow right-hand blocks, across two rows of blocks.
+  client.Fill(w, 300, 140, 5, 10, 0x00FF00);
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_TRUE(Shows(grab, [&](int x, int y) {
+    return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
+  }));
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 33u);
 }
 
 TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
