@@ -24,8 +24,9 @@ namespace kestrova::platform::x11 {
 
 struct TX11GrabStats {
   std::uint64_t Grabs = 0;
-  std::uint64_t BlocksMapped = 0;  // blocks that changed (or had no previous)
-  std::uint64_t BlocksKept = 0;    // blocks whose hash equals the previous grab's
+  std::uint64_t BlocksMapped = 0;    // blocks that changed (or had no previous)
+  std::uint64_t BlocksKept = 0;      // blocks whose hash equals the previous grab's, or not drawn
+  std::uint64_t FetchesSkipped = 0;  // grabs of a screen where nothing was drawn
 };
 
 // The 64-bit hash of rows rows of rowBytes bytes each, stride bytes apart.
@@ -38,6 +39,10 @@ class TX11Grabber : public TScreenGrabber {
   // part of the screen's width (a video, a line of text) is mapped only where it is.
   static constexpr std::int32_t kBlockRows = 16;
   static constexpr std::int32_t kBlockColumns = 256;
+  // With the server's damage reports, every block is compared once in this many grabs and
+  // only the blocks drawn on in between, so content drawn without a report (none is known)
+  // would be stale for a second at most.
+  static constexpr std::uint32_t kFullCheckEvery = 10;
 
   // useShm false forces XGetSubImage. Throws EX11Unavailable for a screen that is not 24- or
   // 32-bit TrueColor. The pointer is not drawn: the recorder draws it into the 8-bit grab.
@@ -49,14 +54,25 @@ class TX11Grabber : public TScreenGrabber {
   bool Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) override;
 
   bool UsingShm() const;
+  // Whether the server's damage reports narrow the comparison (the DAMAGE extension).
+  bool UsingDamage() const;
+  // Off: every grab fetches and compares every block (to measure what the reports save).
+  void SetUseDamage(bool use) { FUseDamage = use; }
   // Off: every block is mapped on every grab (to measure what the comparison saves).
   void SetCompareBlocks(bool compare) { FCompareBlocks = compare; }
   const TX11GrabStats& Stats() const { return FStats; }
 
  private:
   class TBuffer;
+  class TDamage;
   bool Fetch(TBuffer& buffer, const TScreenRect& area);
-  void MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect);
+  bool FetchWithoutShm(const TScreenRect& area);
+  // FDirty: the blocks of area drawn on since the last grab; any: whether there are some.
+  // False when the server's report could not be read.
+  bool MarkDamagedBlocks(const TScreenRect& area, bool& any);
+  // dirty: when given, only those blocks are compared; the others are kept.
+  void MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect,
+                 const std::vector<std::uint8_t>* dirty);
   void ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, std::int32_t count);
 
   TX11Display& FDisplay;
@@ -64,6 +80,10 @@ class TX11Grabber : public TScreenGrabber {
   bool FStandardMasks = true;  // blue, green, red bytes in order: no shifting needed
   int FRedShift = 16, FGreenShift = 8, FBlueShift = 0;
   std::unique_ptr<TBuffer> FBuffer;
+  std::unique_ptr<TDamage> FDamage;
+  bool FUseDamage = true;
+  std::uint32_t FGrabsSinceFullCheck = 0;
+  std::vector<std::uint8_t> FDirty;
   std::vector<std::uint64_t> FBlockHashes;  // of the previous grab
   bool FHavePrevious = false;
   bool FCompareBlocks = true;

@@ -89,6 +89,28 @@ TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
     return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
   }));
   EXPECT_EQ(grabber.Stats().BlocksMapped, 33u);
+  const auto last = [&](int x, int y) {
+    return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
+  };
+
+  // Nothing drawn since: the server's damage report says so, and the grab neither fetches nor
+  // compares, except once in kFullCheckEvery grabs, which compares every block.
+  ASSERT_TRUE(grabber.UsingDamage()) << "Xvfb has the DAMAGE extension";
+  const TX11GrabStats before = grabber.Stats();
+  for (std::uint32_t i = 0; i < TX11Grabber::kFullCheckEvery; ++i) {
+    ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  }
+  EXPECT_TRUE(Shows(grab, last));
+  EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
+            TX11Grabber::kFullCheckEvery - 1);
+  EXPECT_EQ(grabber.Stats().BlocksMapped, before.BlocksMapped);
+  // Without the reports every grab fetches.
+  grabber.SetUseDamage(false);
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
+            TX11Grabber::kFullCheckEvery - 1);
+  // Compared, and kept: the full check's 30 blocks and this grab's.
+  EXPECT_EQ(grabber.Stats().BlocksKept - before.BlocksKept, 60u);
 }
 
 TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
