@@ -5,7 +5,10 @@
 // XGetSubImage where shared memory cannot be had, as on a remote display) into a 32-bit buffer;
 // each block of pixels is hashed and compared with the same block's hash in the previous grab,
 // and only blocks that differ are mapped to palette indices (the mapping costs far more than the
-// hashing). Unchanged blocks keep their indices from the frame before.
+// hashing). Unchanged blocks keep their indices from the frame before. Where the server reports
+// damage (the DAMAGE extension), only the blocks drawn on since the last grab are hashed, and a
+// grab of a screen where nothing was drawn fetches nothing; every block is still compared once in
+// kFullCheckEvery grabs.
 //
 // Hashes rather than the previous grab itself: at 1920 x 1080 that saves an 8 MB buffer and one
 // of the two passes over memory a comparison needs. Two different blocks with the same 64-bit
