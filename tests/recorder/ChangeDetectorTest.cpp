@@ -40,8 +40,7 @@ TDIBitmap Picture(std::int32_t w, std::int32_t h, std::uint8_t fill = 7) {
 
 class ChangeDetection : public ::testing::Test {
  protected:
-  ChangeDetection()
-      : Detector([this](const std::string& t) { Logged.push_back(t); }) {
+  ChangeDetection() : Detector([this](const std::string& t) { Logged.push_back(t); }) {
     Factory = [this](std::int32_t w, std::int32_t h) {
       Stages.push_back({w, h});
       auto movie = std::make_unique<TCallLog>(Calls);
