@@ -436,6 +436,31 @@ INSTANTIATE_TEST_SUITE_P(Scripts, RecorderSystem, ::testing::ValuesIn(kCases),
 
 class RecorderFiles : public TempHome {};
 
+// The segment's frames go to disk as they close rather than staying in memory until the segment
+// is saved: the body beside the segment's file grows from grab to grab.
+TEST_F(RecorderFiles, ASegmentsFramesGoToDiskAsTheyClose) {
+  TRecorderRun run(Lively());
+  run.At(500, K::Click, "ImgBtnStartRecord");
+  run.StopAndSaveAt(5000, Dir + "/out.swf");
+  std::vector<std::uintmax_t> written;
+  const auto note = run.Desktop.OnGrab;
+  run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
+    note(g);
+    std::error_code ec;
+    const std::string body = run.Form->SegmentFileName(run.Form->SegmentNumber) + ".body.part";
+    const std::uintmax_t size = std::filesystem::file_size(body, ec);
+    written.push_back(ec ? 0 : size);
+  };
+  run.Run();
+  ExpectSavedRecording(run, Dir + "/out.swf", Dir);
+  // (The file is written through a buffer of a few kilobytes, so it grows in steps.)
+  ASSERT_GT(written.size(), 20u);
+  const std::size_t half = written.size() / 2;
+  EXPECT_GT(written[half], 0u);
+  EXPECT_GT(written.back(), written[half]);
+  EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
+}
+
 TEST_F(RecorderFiles, SameScriptSameBytes) {
   auto record = [&](const std::string& name) {
     TRecorderRun run(Lively());
