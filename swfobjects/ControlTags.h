@@ -69,7 +69,14 @@ class TSWFProtect : public TSWFObject {
   const std::string& Salt() const { return FSalt; }
   void SetSalt(std::string salt) { FSalt = std::move(salt); }
 
-  bool operator==(const TSWFProtect&) const = default;
+  // The salt, new and random for every object, counts only where it is used: to hash a
+  // password.
+  bool operator==(const TSWFProtect& other) const {
+    return TSWFObject::operator==(other) && Password == other.Password &&
+           PasswordHash == other.PasswordHash && Reserved == other.Reserved &&
+           (Password.empty() || FSalt == other.FSalt) && FHasReserved == other.FHasReserved &&
+           FHasHash == other.FHasHash;
+  }
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
   void WriteTagBody(TBitsEngine& be) const override;
