@@ -210,6 +210,20 @@ void BM_JoinOneHour(benchmark::State& state) {
 }
 BENCHMARK(BM_JoinOneHour)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Twelve segments of full motion (2 minutes), joined: the join should hold no more than one
+// segment's tags at a time, so its peak memory stays near that of joining one segment.
+void BM_JoinMotion(benchmark::State& state) {
+  const std::string dir = TempFolder();
+  for (auto _ : state) RecordSegment(TScene::Motion, 100, dir + "/capture1.swf");
+  state.counters["segment_file_MB"] = std::filesystem::file_size(dir + "/capture1.swf") / 1e6;
+  state.counters["one_segment_peak_MB"] =
+      PeakMbOfChild({"join", "1", dir + "/capture1.swf", dir + "/one.swf"});
+  state.counters["join_peak_MB"] =
+      PeakMbOfChild({"join", "12", dir + "/capture1.swf", dir + "/twelve.swf"});
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_JoinMotion)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 // The whole recorder (tool window flows, capture loop, segments, join) recording the typical
 // desktop for N seconds, as `kestrova record` does: its peak memory should not grow with N.
 void Record(std::uint32_t seconds, const std::string& dir) {
