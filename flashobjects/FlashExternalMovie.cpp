@@ -67,29 +67,15 @@ bool Dropped(int code) {
 // while it is read: the caller drops it before the next.
 class TTagPass {
  public:
-  explicit TTagPass(TSWFStreamReader& reader) : FReader(reader) {
-    FContext.SWFVersion = reader.Version();
-    FContext.ParseActions = false;
-    FContext.MemoryLimit = reader.MemoryLimit;
+  explicit TTagPass(TSWFStreamReader& reader)
+      : FReader(reader), FContext(reader.NewReadContext(false)) {
     FContext.Charge(reader.Body().Size() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
-  }
-  // The body lies whole within the loaded bytes.
-  bool Complete(const TSWFTagInfo& info) const {
-    const std::uint64_t size = FReader.Body().Size();
-    const std::uint64_t bodyStart = info.Position + (info.LongHeader ? 6 : 2);
-    return bodyStart <= size && static_cast<std::uint64_t>(info.Length) <= size - bodyStart;
   }
   // The tag object, or null for a code without a class or a body cut off by the file's end
   // (whose stored bytes the caller copies). Throws EMemoryBudgetExceeded.
   std::unique_ptr<TSWFObject> Read(const TSWFTagInfo& info) {
-    if (!Complete(info)) return nullptr;
-    TSWFRecordHeader header;
-    header.TagID = static_cast<std::uint16_t>(info.TagID);
-    header.LongHeader = info.LongHeader;
-    header.Length = static_cast<std::uint64_t>(info.Length);
-    TStreamWindow window(FReader.Body(), info.Position + header.Size(), header.Length);
     const std::uint64_t used = FContext.MemoryUsed;
-    auto tag = ReadStoredTag(header, window, FContext, false);
+    auto tag = FReader.ReadTagObject(info, FContext);
     FContext.MemoryUsed = used;
     return tag;
   }
