@@ -888,7 +888,7 @@ void WriteActionList(TBitsEngine& be, const TSWFActionList& list) {
 
 void ReadActionBlock(TBitsEngine& be, TSWFActionList& list, std::uint64_t limit, bool parse) {
   const std::uint64_t start = be.Stream.Position();
-  if (limit < start) throw EStreamError("Action block starts past its end");
+  if (limit < start) throw ESWFParseError("Action block starts past its end", -1, start);
   if (parse) {
     ReadActionList(be, list, static_cast<std::int64_t>(limit - start));
     return;

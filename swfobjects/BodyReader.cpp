@@ -14,7 +14,7 @@ TBodyReader::TBodyReader(TBitsEngine& be, const TSWFObject& tag)
 }
 
 TBodyReader::TBodyReader(TBitsEngine& be, std::uint64_t end, std::uint16_t tagID)
-    : TBodyReader(be, end, TagName(tagID)) {}
+    : Be(be), End(end), Name(TagName(tagID)), TagID(tagID) {}
 
 void TBodyReader::Check(const char* what) const {
   if (Be.Stream.Position() > End) Fail(std::string(what) + " runs past the end of the body");
@@ -31,8 +31,9 @@ std::string TBodyReader::String() {
 }
 
 void TBodyReader::Fail(const std::string& what) const {
-  throw EStreamError(std::string(Name) + ": " + what + " (offset " +
-                     std::to_string(Be.Stream.Position()) + ")");
+  const std::uint64_t offset = Be.Stream.Position();
+  throw ESWFParseError(std::string(Name) + ": " + what + " (offset " + std::to_string(offset) + ")",
+                       TagID, offset);
 }
 
 }  // namespace kestrova

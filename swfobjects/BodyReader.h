@@ -11,6 +11,18 @@ namespace kestrova {
 
 class TSWFObject;
 
+// The one error a tag or action reader raises for a body that does not hold its fields. It names
+// where reading stopped, so a caller can report it without parsing the message.
+class ESWFParseError : public EStreamError {
+ public:
+  ESWFParseError(const std::string& message, int tagID, std::uint64_t offset)
+      : EStreamError(message), TagID(tagID), Offset(offset) {}
+  // The tag's code, or -1 for a record that is not a tag (an action).
+  int TagID;
+  // The position in the body (or its stream) where reading stopped.
+  std::uint64_t Offset;
+};
+
 class TBodyReader {
  public:
   // The body of tag from the engine's current position, BodySize bytes long; throws EStreamError
@@ -21,18 +33,19 @@ class TBodyReader {
   // The same for a record that is not a tag (an action): name is what messages call it and must
   // outlive the reader.
   TBodyReader(TBitsEngine& be, std::uint64_t end, const char* name)
-      : Be(be), End(end), Name(name) {}
+      : Be(be), End(end), Name(name), TagID(-1) {}
 
   TBitsEngine& Be;
   const std::uint64_t End;
   const char* const Name;
+  const int TagID;  // -1 for an action
 
   // Bytes left before End; 0 once the position is at or past it.
   std::uint64_t Remaining() const {
     const std::uint64_t pos = Be.Stream.Position();
     return pos < End ? End - pos : 0;
   }
-  // Each throws EStreamError through Fail when the body has fewer than count bytes left.
+  // Each throws ESWFParseError through Fail when the body has fewer than count bytes left.
   void Need(std::uint64_t count) const { Need(count, "body ends inside its fields"); }
   void Need(std::uint64_t count, const char* what) const {
     if (Remaining() < count) Fail(what);
@@ -57,7 +70,7 @@ class TBodyReader {
   }
   // A zero-terminated string that must end within the body; throws otherwise.
   std::string String();
-  // Throws EStreamError "<Name>: <what> (offset <position>)".
+  // Throws ESWFParseError "<Name>: <what> (offset <position>)".
   [[noreturn]] void Fail(const std::string& what) const;
 };
 

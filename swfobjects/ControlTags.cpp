@@ -50,7 +50,9 @@ std::string CxformText(const TSWFColorTransformRec& c) {
 void TSWFSetBackgroundColor::ReadFromStream(TBitsEngine& be) {
   // A short body is the stream read error, as it always was for this tag; it must not take the
   // bytes of the next tag either.
-  if (TBodyReader(be, *this).Remaining() < 3) throw EStreamError(kStreamReadError);
+  if (TBodyReader(be, *this).Remaining() < 3) {
+    throw ESWFParseError(kStreamReadError, TagID, be.Stream.Position());
+  }
   FBackgroundColor.SetRGB(be.ReadRGB());
 }
 

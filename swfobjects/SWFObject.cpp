@@ -109,7 +109,17 @@ void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context) {
   const std::uint64_t end =
       be.Stream.Position() + static_cast<std::uint64_t>(std::max(tag.BodySize, 0));
   tag.UnparsedBytes.clear();
-  tag.ReadFromStream(be, context);
+  try {
+    tag.ReadFromStream(be, context);
+  } catch (const ESWFParseError&) {
+    throw;
+  } catch (const EMemoryBudgetExceeded&) {
+    throw;
+  } catch (const EStreamError& e) {
+    // A read the body's window stopped short: the same error as any other short body, with the
+    // message it always had.
+    throw ESWFParseError(e.what(), tag.TagID, be.Stream.Position());
+  }
   // One place keeps what no class reads, so no class can drop it.
   const std::uint64_t position = be.Stream.Position();
   if (position < end) tag.UnparsedBytes = be.Stream.ReadBytes(end - position);

@@ -188,7 +188,8 @@ std::int64_t TotalTagSize(const TSWFObject& tag);
 
 // Reads a tag's body within a reading pass (ReadFromStream with the context); the bytes of the
 // BodySize bytes from the engine's position that the class did not read go to UnparsedBytes. The
-// caller positions the engine and handles errors.
+// caller positions the engine and handles errors: a body that does not hold its fields throws
+// ESWFParseError (EMemoryBudgetExceeded and bad_alloc pass through as they are).
 void ReadTagBody(TSWFObject& tag, TBitsEngine& be, TSWFReadContext& context);
 
 // One stored record as found in a body: its code, whether the file used the long header, and the

@@ -125,6 +125,30 @@ TEST(ControlTags, SetBackgroundColorGoldenAndRoundTrip) {
   EXPECT_THROW(test::ReadBody(9, Bytes{0x11, 0x22}), EStreamError);
 }
 
+// Every short body fails with the one parse error, naming the tag and where reading stopped.
+TEST(ParseError, NamesTheTagAndTheOffset) {
+  struct Case {
+    std::uint16_t code;
+    Bytes body;
+    std::uint64_t offset;
+  };
+  const Case cases[] = {
+      {9, {0x11, 0x22}, 0},         // SetBackgroundColor: three bytes needed, none read
+      {43, {'a', 'b'}, 2},          // FrameLabel: the string runs to the end unterminated
+      {14, {0x01, 0x00}, 2},        // DefineSound: the id, then no flags byte
+      {26, {0x04, 0x01, 0x00}, 3},  // PlaceObject2 with a character flag and no id
+  };
+  for (const Case& c : cases) {
+    try {
+      test::ReadBody(c.code, c.body);
+      ADD_FAILURE() << "tag " << c.code << " read a short body";
+    } catch (const ESWFParseError& e) {
+      EXPECT_EQ(e.TagID, c.code);
+      EXPECT_EQ(e.Offset, c.offset) << "tag " << c.code << ": " << e.what();
+    }
+  }
+}
+
 TEST(Assign, RefusesAnotherClass) {
   TSWFShowFrame show;
   TSWFEnd end;
