@@ -114,10 +114,13 @@ void WriteInPlace(const std::string& path, const std::string& shown,
 
 void ReplaceFile(const std::string& path, const std::string& shown, const struct stat* old,
                  const std::function<void(TStream&)>& write) {
-  std::string name = path;
-  const std::size_t slash = name.find_last_of('/');
-  name.insert(slash == std::string::npos ? 0 : slash + 1, ".");
-  std::vector<char> tempName(name.begin(), name.end());
+  // ".name.XXXXXX" beside the file, built in the vector mkstemp fills in (GCC 12 at -O3 sees a
+  // false overlap in std::string::insert here).
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t cut = slash == std::string::npos ? 0 : slash + 1;
+  std::vector<char> tempName(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(cut));
+  tempName.push_back('.');
+  tempName.insert(tempName.end(), path.begin() + static_cast<std::ptrdiff_t>(cut), path.end());
   for (const char c : std::string(".XXXXXX")) tempName.push_back(c);
   tempName.push_back('\0');
   TDescriptor fd;
