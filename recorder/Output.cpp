@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "flashobjects/FlashMovie.h"
@@ -62,7 +63,12 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
   movie.BeginStreaming(fileName);
   std::uint16_t depth = 1;
   std::uint32_t joined = 0;
+  std::optional<std::uint16_t> shown;
   for (const TPlannedSegment& s : part.Segments) {
+    // The segment before goes when the next one comes: after the movie's last frame a removal
+    // would belong to no frame, and a web player that runs it anyway shows an empty stage there.
+    if (shown) movie.RemoveObject(*shown);
+    shown.reset();
     TFlashExternalMovie* external = nullptr;
     try {
       external = &movie.AddExternalMovie(s.FileName, TFlashExternalMovie::kModeSprite, true);
@@ -72,8 +78,7 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
     }
     movie.PlaceObject(*external->Sprite(), depth);
     movie.ShowFrame(s.Frames);
-    movie.RemoveObject(depth);
-    ++depth;
+    shown = depth++;
     ++joined;
     result.Frames += std::max<std::uint16_t>(s.Frames, 1);
   }

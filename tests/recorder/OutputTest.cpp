@@ -8,6 +8,7 @@
 #include "recorder/CaptureLog.h"
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
+#include "swfstreams/SWFStreams.h"
 #include "tests/recorder/RecorderHarness.h"
 
 namespace kestrova::test {
@@ -78,6 +79,29 @@ TEST_F(OutputJoin, ThreeSegmentsOf40And120And7FramesPlayInOrderAtDepths1To3) {
   EXPECT_EQ(shown[40], palette[20].Red);
   EXPECT_EQ(shown[159], palette[20].Red);
   EXPECT_EQ(shown[160], palette[30].Red);
+}
+
+// Each segment's sprite is removed when the next one comes; nothing stands after the last frame,
+// where a web player would run a removal and show an empty stage.
+TEST_F(OutputJoin, NothingFollowsTheLastFrame) {
+  for (int segments : {1, 3}) {
+    std::vector<TSegmentInput> inputs;
+    for (int i = 1; i <= segments; ++i) inputs.push_back({Segment(i, 2, 9), std::nullopt});
+    const std::string out = Dir + "/n" + std::to_string(segments) + ".swf";
+    WriteOutputFiles(inputs, 40, 30, out);
+    TSWFStreamReader reader(out);
+    reader.ParseTags(false, false);
+    std::vector<int> codes;
+    for (const auto& info : reader.TagList) {
+      if (info->TagID == 1 || info->TagID == 26 || info->TagID == 28) codes.push_back(info->TagID);
+    }
+    std::vector<int> expected;  // PlaceObject2, ShowFrame x 2, then RemoveObject2 before the next
+    for (int i = 1; i <= segments; ++i) {
+      if (i > 1) expected.push_back(28);
+      expected.insert(expected.end(), {26, 1, 1});
+    }
+    EXPECT_EQ(codes, expected) << segments << " segment(s)";
+  }
 }
 
 TEST_F(OutputJoin, TheStageComesFromTheSegmentsWhenNotGiven) {
