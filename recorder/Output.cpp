@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
 
 #include "flashobjects/FlashMovie.h"
@@ -63,12 +62,12 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
   movie.BeginStreaming(fileName);
   std::uint16_t depth = 1;
   std::uint32_t joined = 0;
-  std::optional<std::uint16_t> shown;
+  std::uint16_t shown = 0;  // the depth of the segment on show; segments start at depth 1
   for (const TPlannedSegment& s : part.Segments) {
     // The segment before goes when the next one comes: after the movie's last frame a removal
     // would belong to no frame, and a web player that runs it anyway shows an empty stage there.
-    if (shown) movie.RemoveObject(*shown);
-    shown.reset();
+    if (shown != 0) movie.RemoveObject(shown);
+    shown = 0;
     TFlashExternalMovie* external = nullptr;
     try {
       external = &movie.AddExternalMovie(s.FileName, TFlashExternalMovie::kModeSprite, true);
