@@ -56,15 +56,17 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
                std::ostream& out, std::ostream& err) {
   TSWFStreamReader reader;
   if (!Load(reader, inName, err)) return 1;
+  TMovieRewrite plan;
   try {
-    reader.ParseTags(true, true);
     const auto choice = compression < 0    ? TRewriteCompression::Keep
                         : compression == 1 ? TRewriteCompression::Compressed
                                            : TRewriteCompression::Plain;
-    for (const auto& warning : RebuildMovie(reader, choice)) {
+    // Tag by tag: the rewrite holds the movie once, not its objects and a second body besides.
+    plan = PlanMovieRewrite(reader, choice);
+    for (const auto& warning : plan.Warnings) {
       err << "kestrova: warning: \"" << inName << "\": " << warning << "\n";
     }
-    reader.SaveToFile(outName);
+    SaveMovieRewrite(reader, plan, outName);
   } catch (const std::bad_alloc&) {
     err << "kestrova: out of memory while rewriting \"" << inName << "\"\n";
     return 1;
@@ -72,7 +74,7 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
     err << "kestrova: " << e.what() << "\n";
     return 1;
   }
-  out << "Wrote " << outName << " (" << reader.TagList.size() << " tags, "
+  out << "Wrote " << outName << " (" << plan.TagCount << " tags, "
       << (reader.Compressed() ? "compressed" : "plain") << ", " << reader.FileLength()
       << " bytes uncompressed)\n";
   return 0;

@@ -89,7 +89,7 @@ struct TSegmentFigures {
 TSegmentFigures RecordSegment(TScene scene, int frames, const std::string& file) {
   sim::TSimDesktop desktop(Scene(scene));
   TPlatform& p = desktop.Platform();
-  TChangeDetector detector([](std::uint32_t) {}, [](const std::string&) {});
+  TChangeDetector detector([](const std::string&) {});
   detector.ResetReference = true;
   std::unique_ptr<TSegmentMovie> movie;
   TTimedMovie* timed = nullptr;

@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 
 #include <random>
+#include <string>
 
+#include "swfstreams/MovieTools.h"
 #include "swfstreams/SWFStreams.h"
 
 namespace kestrova {
@@ -78,7 +80,44 @@ void BM_LoadParseRebuildSave(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadParseRebuildSave)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The same work as the rewrite command does it: tag by tag, the output streamed (here into
+// memory; the peak memory of the real command is measured by swf_rewrite_memory.sh, since a
+// process's peak covers every benchmark it ran).
+void BM_StreamingRewrite(benchmark::State& state) {
+  const bool compressed = state.range(0) != 0;
+  const std::vector<std::uint8_t> file = GeneratedMovie(compressed);
+  std::uint64_t bodySize = 0;
+  for (auto _ : state) {
+    TMemoryStream in(file);
+    TSWFStreamReader reader;
+    reader.LoadFromStream(in);
+    const TMovieRewrite plan = PlanMovieRewrite(reader, TRewriteCompression::Keep);
+    TMemoryStream out;
+    WriteMovieRewrite(reader, plan, out);
+    bodySize = plan.BodySize;
+    benchmark::DoNotOptimize(out.Data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bodySize));
+}
+BENCHMARK(BM_StreamingRewrite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace kestrova
 
-BENCHMARK_MAIN();
+// --write-movie FILE [--compressed]: writes the generated movie and exits, for the side-by-side
+// memory script (swf_rewrite_memory.sh).
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--write-movie") {
+    const bool compressed = argc >= 4 && std::string(argv[3]) == "--compressed";
+    const std::vector<std::uint8_t> movie = kestrova::GeneratedMovie(compressed);
+    kestrova::TFileStream file(argv[2], kestrova::TFileStream::Mode::Create);
+    file.Write(movie.data(), movie.size());
+    file.Close();
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to the SWF reader and then does what the dump and rewrite commands do with
-// the result (the listing, the rebuild with each compression choice, the save), plus renumbering.
+// the result (the listing, the rebuild with each compression choice, the save, the rewrite tag by
+// tag), plus renumbering.
 // Anything but a clean exception is a finding.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <sstream>
 
@@ -36,6 +38,42 @@ void RunOnce(const std::uint8_t* data, std::size_t size, bool parseActions,
   }
 }
 
+// The rewrite that goes tag by tag must write what the rebuild in memory and a save write, and
+// warn alike; only a budget may stop one and not the other (the streamed one holds less).
+void CompareStreamed(const std::uint8_t* data, std::size_t size,
+                     kestrova::TRewriteCompression compression) {
+  using namespace kestrova;
+  auto load = [&](TSWFStreamReader& reader) {
+    reader.MemoryLimit = kFuzzMemoryLimit;
+    TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
+    reader.LoadFromStream(in);
+    return reader.IsValid;
+  };
+  std::vector<std::string> rebuiltWarnings, streamedWarnings;
+  TMemoryStream rebuilt, streamed;
+  try {
+    TSWFStreamReader reader;
+    if (!load(reader)) return;
+    reader.ParseTags(true, true);
+    rebuiltWarnings = RebuildMovie(reader, compression);
+    reader.SaveToStream(rebuilt);
+  } catch (const std::exception&) {
+    return;
+  }
+  try {
+    TSWFStreamReader reader;
+    load(reader);
+    const TMovieRewrite plan = PlanMovieRewrite(reader, compression);
+    streamedWarnings = plan.Warnings;
+    WriteMovieRewrite(reader, plan, streamed);
+  } catch (const EMemoryBudgetExceeded&) {
+    return;
+  } catch (const std::exception&) {
+    std::abort();  // the rebuild in memory managed it
+  }
+  if (rebuilt.Bytes() != streamed.Bytes() || rebuiltWarnings != streamedWarnings) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -43,5 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunOnce(data, size, true, TRewriteCompression::Keep);
   RunOnce(data, size, true, TRewriteCompression::Compressed);
   RunOnce(data, size, false, TRewriteCompression::Plain);
+  CompareStreamed(data, size, TRewriteCompression::Keep);
+  CompareStreamed(data, size, TRewriteCompression::Compressed);
   return 0;
 }

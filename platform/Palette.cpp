@@ -14,6 +14,12 @@ struct TPaletteTables {
   std::array<TRGBQuad, kPaletteSize> Entries{};
   std::uint8_t CubeStep[256];           // channel value -> nearest cube level number
   std::uint8_t GreyBySum[3 * 255 + 1];  // r + g + b -> palette index of the nearest grey
+  // The squared distances without multiplying per pixel: a channel's to its nearest cube level;
+  // a channel's square; and for the nearest grey L of a sum s, 3 L^2 - 2 L s (with the squares of
+  // the three channels, the squared distance to L).
+  std::int32_t CubeError[256];
+  std::int32_t Square[256];
+  std::int32_t GreyTerm[3 * 255 + 1];
 
   TPaletteTables() {
     for (int r = 0; r < 6; ++r) {
@@ -50,6 +56,12 @@ struct TPaletteTables {
         if (d * d < e * e || (d * d == e * e && indices[i] < indices[best])) best = i;
       }
       GreyBySum[sum] = static_cast<std::uint8_t>(indices[best]);
+      GreyTerm[sum] = 3 * levels[best] * levels[best] - 2 * levels[best] * sum;
+    }
+    for (int v = 0; v < 256; ++v) {
+      const int d = kCubeLevels[CubeStep[v]] - v;
+      CubeError[v] = d * d;
+      Square[v] = v * v;
     }
   }
 };
@@ -57,10 +69,6 @@ struct TPaletteTables {
 const TPaletteTables& Tables() {
   static const TPaletteTables tables;
   return tables;
-}
-
-int Distance(const TRGBQuad& e, int r, int g, int b) {
-  return (e.Red - r) * (e.Red - r) + (e.Green - g) * (e.Green - g) + (e.Blue - b) * (e.Blue - b);
 }
 
 }  // namespace
@@ -72,9 +80,10 @@ const std::array<TRGBQuad, kPaletteSize>& FixedPalette() {
 std::uint8_t NearestIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
   const TPaletteTables& t = Tables();
   const int cube = 36 * t.CubeStep[red] + 6 * t.CubeStep[green] + t.CubeStep[blue];
-  const int grey = t.GreyBySum[red + green + blue];
-  const int dc = Distance(t.Entries[cube], red, green, blue);
-  const int dg = Distance(t.Entries[grey], red, green, blue);
+  const int sum = red + green + blue;
+  const int grey = t.GreyBySum[sum];
+  const int dc = t.CubeError[red] + t.CubeError[green] + t.CubeError[blue];
+  const int dg = t.Square[red] + t.Square[green] + t.Square[blue] + t.GreyTerm[sum];
   if (dg < dc || (dg == dc && grey < cube)) return static_cast<std::uint8_t>(grey);
   return static_cast<std::uint8_t>(cube);
 }

@@ -6,9 +6,8 @@
 
 namespace kestrova {
 
-TChangeDetector::TChangeDetector(std::function<void(std::uint32_t)> sleep,
-                                 std::function<void(const std::string&)> log)
-    : FSleep(std::move(sleep)), FLog(std::move(log)) {
+TChangeDetector::TChangeDetector(std::function<void(const std::string&)> log)
+    : FLog(std::move(log)) {
   BeginSegment();
 }
 
@@ -119,12 +118,10 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
       for (std::int32_t y = top; y < bottom && !changed; ++y) {
         changed = std::memcmp(PictureRow(grab, y), PictureRow(reference, y), columns) != 0;
       }
-      FSleep(1);
       if (!changed) continue;
       CutStrip(grab, j, top, bottom, stageWidth);
       StripPending[j] = true;
       ++scan.Changed;
-      FSleep(1);
     }
   } catch (const std::exception&) {
     // A failed scan keeps the strips found so far.
@@ -165,7 +162,6 @@ void TChangeDetector::PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, 
     }
     FDepthsInUse.clear();
   }
-  FSleep(1);
 }
 
 void TChangeDetector::PlaceStrips(TSegmentMovie& movie) {
@@ -177,7 +173,6 @@ void TChangeDetector::PlaceStrips(TSegmentMovie& movie) {
     movie.PlaceObject(shape, depth, 0, FStripTop[k] + 1);
     FDepthsInUse.insert(depth);
     StripPending[k] = false;
-    FSleep(1);
   }
 }
 

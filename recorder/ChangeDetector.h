@@ -40,9 +40,9 @@ struct TFrameContext {
 
 class TChangeDetector {
  public:
-  // sleep: the 1 ms pauses between strips; log: entries for the diagnostic log.
-  TChangeDetector(std::function<void(std::uint32_t)> sleep,
-                  std::function<void(const std::string&)> log);
+  // log: entries for the diagnostic log. Nothing here sleeps: the capture loop paces the frames
+  // to the clock, and a pause inside a frame would only shorten the time left for the next.
+  explicit TChangeDetector(std::function<void(const std::string&)> log);
 
   TDIBitmap PreviousFrame;
   bool ResetReference = false;
@@ -81,7 +81,6 @@ class TChangeDetector {
   void PlaceStrips(TSegmentMovie& movie);
   void Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie, bool first);
 
-  std::function<void(std::uint32_t)> FSleep;
   std::function<void(const std::string&)> FLog;
   std::vector<TDIBitmap> FStrips;  // kept from frame to frame so the loop's memory stays flat
   std::vector<std::int32_t> FStripTop;

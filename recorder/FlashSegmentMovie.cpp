@@ -29,9 +29,20 @@ class TFlashSegmentMovie : public TSegmentMovie {
                    std::int32_t y) override {
     FMovie.PlaceObject(*FShapes.at(shape), depth).SetTranslate(x, y);
   }
-  void ShowFrame(std::uint16_t count) override { FMovie.ShowFrame(count); }
+  void ShowFrame(std::uint16_t count) override {
+    FMovie.ShowFrame(count);
+    if (!FMovie.Streaming()) return;
+    // The frame's pictures, shapes and placements are written out and freed.
+    FMovie.Flush();
+    FShapes.clear();
+  }
+  void StreamTo(const std::string& fileName) override { FMovie.BeginStreaming(fileName); }
   std::uint16_t CalcFrameCount() override { return FMovie.CalcFrameCount(); }
   void SaveToFile(const std::string& fileName) override {
+    // Nearly all of the body is the pictures' pixel data, deflated already as each picture was
+    // added; deflating it again at the default level costs much and saves nothing. The file stays
+    // compressed, at the fastest level.
+    FMovie.DeflateLevel = 1;
     FMovie.MakeStream();
     FMovie.SaveToFile(fileName);
   }

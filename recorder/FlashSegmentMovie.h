@@ -6,7 +6,8 @@
 namespace kestrova {
 
 // Movies of 12 frames a second, coordinates in pixels, compressed, on black. Each picture's
-// pixel data is deflated as soon as it is added, so a segment holds only compressed pixels.
+// pixel data is deflated as soon as it is added, so a segment holds only compressed pixels;
+// streamed (StreamTo), it holds only the frame being built.
 TSegmentMovieFactory FlashSegmentMovieFactory();
 
 }  // namespace kestrova

@@ -22,11 +22,39 @@ constexpr std::uint32_t kMbIconError = 0x10;
   std::abort();
 }
 
+// Draws the pointer's picture into an 8-bit grab, its hot spot at the pointer: each pixel is
+// blended by its alpha with the palette colour under it, then mapped back to the palette, so
+// soft edges and shadows look as they do on the screen. Backends hand the picture over and
+// never draw it themselves: a pointer drawn twice would darken its shadow twice.
+void BlendCursor(const TCursorInfo& cursor, TDIBitmap& into, std::int32_t left, std::int32_t top) {
+  const TDIBitmap& picture = cursor.Picture;
+  if (picture.BitCount != 32 || picture.Empty() || into.BitCount != 8) return;
+  const auto& fixed = FixedPalette();
+  const std::int32_t x0 = cursor.X - left - cursor.HotX;
+  const std::int32_t y0 = cursor.Y - top - cursor.HotY;
+  for (std::int32_t py = 0; py < picture.Rows(); ++py) {
+    const std::int32_t y = y0 + py;
+    if (y < 0 || y >= into.Rows()) continue;
+    const std::uint8_t* src = PictureRow(picture, py);
+    std::uint8_t* dst = PictureRow(into, y);
+    for (std::int32_t px = 0; px < picture.Width; ++px) {
+      const std::int32_t x = x0 + px;
+      const std::uint8_t* s = src + 4 * px;
+      const unsigned a = s[3];
+      if (a == 0 || x < 0 || x >= into.Width) continue;
+      const TRGBQuad& under = dst[x] < into.Palette.size() ? into.Palette[dst[x]] : fixed[dst[x]];
+      auto mix = [a](unsigned c, unsigned u) {
+        return static_cast<std::uint8_t>((c * a + u * (255 - a) + 127) / 255);
+      };
+      dst[x] = NearestIndex(mix(s[2], under.Red), mix(s[1], under.Green), mix(s[0], under.Blue));
+    }
+  }
+}
+
 }  // namespace
 
 TFrmImage::TFrmImage(TPlatform& platform, TRecorderOptions options)
-    : Encoder([&platform](std::uint32_t ms) { platform.Clock->Sleep(ms); },
-              [this](const std::string& text) { WriteLog(text); }),
+    : Encoder([this](const std::string& text) { WriteLog(text); }),
       FPlatform(platform),
       FOptions(std::move(options)) {}
 
@@ -104,6 +132,10 @@ void TFrmImage::FormDestroy() {
     ExitRequested = true;
     StopPrompt();
   }
+  // Destroyed under a running capture loop (the session ends while recording): the loop never
+  // gets control back to save its segment or write the movie the user just named, so that is
+  // done here before the process ends.
+  if (FCaptureThread) FCaptureThread->FinishAtDestroy();
   HaltProcess(FPlatform, 0);
 }
 
@@ -317,7 +349,16 @@ std::string TFrmImage::SegmentFileName(std::int32_t number) const {
 
 // ---- the capture loop ----
 
-TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {}
+TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
+  // The segment's frames go to its file's side as they close: a segment of full motion would
+  // otherwise hold all its pictures until it is saved, then the body and its compressed copy
+  // besides.
+  FStreamedFactory = [this](std::int32_t width, std::int32_t height) {
+    std::unique_ptr<TSegmentMovie> movie = F.FOptions.MovieFactory(width, height);
+    movie->StreamTo(F.SegmentFileName(F.SegmentNumber));
+    return movie;
+  };
+}
 
 std::uint32_t TCaptureThread::Now() {
   return F.FPlatform.Clock->TickCount();
@@ -387,13 +428,7 @@ void TCaptureThread::RecordSegment() {
       F.FrameStart = Now() - 1000;
     }
     CaptureFrame(i);
-    if (static_cast<std::uint32_t>(Now() - F.FrameStart) <= 333) {
-      p.Clock->Sleep(100);
-    } else if (static_cast<std::uint32_t>(Now() - F.FrameStart) <= 666) {
-      p.Clock->Sleep(50);
-    } else {
-      p.Clock->Sleep(10);
-    }
+    PaceFrame();
     ++i;
   }
   F.SegmentFrames.push_back(F.Encoder.FramesShown);
@@ -427,8 +462,17 @@ void TCaptureThread::CaptureFrame(std::int32_t) {
   context.StageWidth = windowMode ? F.DesktopWidth : F.CaptureWidth;
   context.StageHeight = windowMode ? F.DesktopHeight : F.CaptureHeight;
   context.TakeElapsedMs = [this] { return TakeElapsedMs(); };
-  F.Encoder.EncodeFrame(FGrab, context, F.SegmentMovie, F.FOptions.MovieFactory);
+  F.Encoder.EncodeFrame(FGrab, context, F.SegmentMovie, FStreamedFactory);
   F.FirstFrameOfSegment = context.FirstFrameOfSegment;
+}
+
+void TCaptureThread::PaceFrame() {
+  // The next turn is due one period after this one began, however long the grab and its
+  // encoding took: a fixed sleep after the work would stretch every turn by the work's length
+  // and lower the grab rate most where the screen changes most. A turn that overran starts the
+  // next at once. The timeline does not depend on this: it follows the clock.
+  const std::uint32_t spent = Now() - F.FrameStart;
+  if (spent < kFramePeriodMs) F.FPlatform.Clock->Sleep(kFramePeriodMs - spent);
 }
 
 std::uint32_t TCaptureThread::TakeElapsedMs() {
@@ -448,22 +492,17 @@ std::uint32_t TCaptureThread::TakeElapsedMs() {
 
 void TCaptureThread::DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top) {
   if (!F.FPlatform.Cursor->GetCursor(FCursor) || !FCursor.Showing) return;
-  const TDIBitmap& picture = FCursor.Picture;
-  if (picture.BitCount != 32 || picture.Empty() || bitmap.BitCount != 8) return;
-  const std::int32_t x0 = FCursor.X - left - FCursor.HotX;
-  const std::int32_t y0 = FCursor.Y - top - FCursor.HotY;
-  for (std::int32_t py = 0; py < picture.Rows(); ++py) {
-    const std::int32_t y = y0 + py;
-    if (y < 0 || y >= bitmap.Rows()) continue;
-    const std::uint8_t* src = PictureRow(picture, py);
-    std::uint8_t* dst = PictureRow(bitmap, y);
-    for (std::int32_t px = 0; px < picture.Width; ++px) {
-      const std::int32_t x = x0 + px;
-      const std::uint8_t* s = src + 4 * px;
-      if (s[3] < 128 || x < 0 || x >= bitmap.Width) continue;
-      dst[x] = NearestIndex(s[2], s[1], s[0]);
-    }
+  BlendCursor(FCursor, bitmap, left, top);
+}
+
+void TCaptureThread::FinishAtDestroy() {
+  F.SegmentFrames.push_back(F.Encoder.FramesShown);
+  try {
+    SaveSegment();
+  } catch (const std::exception& e) {
+    F.WriteLog(std::string("Movie Stream Creating Region ") + e.what());
   }
+  if (!F.Recording && !F.OutputFileName.empty() && F.OutputFileName != kNoOutput) WriteOutput();
 }
 
 void TCaptureThread::SaveSegment() {

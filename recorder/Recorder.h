@@ -27,6 +27,8 @@ inline constexpr const char* kModeScreen = "GTSCREEN";
 inline constexpr const char* kModeClient = "GTCLIENT";
 inline constexpr const char* kNoOutput = "nil";
 inline constexpr std::uint32_t kSegmentMs = 10000;
+// One turn of the capture loop: at most ten grabs a second.
+inline constexpr std::uint32_t kFramePeriodMs = 100;
 
 inline constexpr const char* kMsgNotStarted = "Recording not started!";
 inline constexpr const char* kMsgActivateWindow =
@@ -158,15 +160,21 @@ class TCaptureThread {
   void DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top);
   void SaveSegment();
   void WriteOutput();
+  // The tool window is destroyed while this loop runs: saves the current segment and, when the
+  // user has named the output, writes it. Errors are logged or shown as WriteOutput shows them.
+  void FinishAtDestroy();
   bool Terminated = false;
 
  private:
   std::uint32_t Now();
+  // Sleeps until the turn that began at FrameStart has lasted kFramePeriodMs.
+  void PaceFrame();
   // The timeline follows the wall clock: the time between two advances, pauses beyond 1000 ms
   // in a dialog or a minimised-window wait left out.
   std::uint32_t TakeElapsedMs();
 
   TFrmImage& F;
+  TSegmentMovieFactory FStreamedFactory;
   TDIBitmap FGrab;  // reused from frame to frame
   platform::TCursorInfo FCursor;
   bool FHaveAdvance = false;

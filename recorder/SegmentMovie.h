@@ -16,7 +16,7 @@ class TSegmentMovie {
  public:
   virtual ~TSegmentMovie() = default;
   // AddImage with an empty name, LoadFromHandle with the picture, AddImageShape: defines the
-  // picture and the rectangle showing it. Returns the shape, valid while the movie lives.
+  // picture and the rectangle showing it. Returns the shape, valid until the next ShowFrame.
   // Throws what the builder throws.
   virtual std::uint32_t AddPicture(const TDIBitmap& picture) = 0;
   virtual void RemoveObject(std::uint16_t depth) = 0;
@@ -24,6 +24,11 @@ class TSegmentMovie {
   virtual void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
                            std::int32_t y) = 0;
   virtual void ShowFrame(std::uint16_t count) = 0;
+  // Called before anything is added: each frame, once closed, may go to a file beside
+  // fileName instead of staying in memory, so a segment's memory does not grow with its
+  // length. SaveToFile is then given the same name. Throws when the file cannot be made. A
+  // movie that keeps everything in memory ignores it.
+  virtual void StreamTo(const std::string& fileName) { (void)fileName; }
   virtual std::uint16_t CalcFrameCount() = 0;
   // MakeStream, then SaveToFile (the file is replaced). Throws on failure.
   virtual void SaveToFile(const std::string& fileName) = 0;

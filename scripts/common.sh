@@ -14,6 +14,7 @@ KESTROVA_PACKAGES+=(clang dpkg-dev file)
 KESTROVA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
 # The X11 desktop backend (X11 and Qt 6) and its tests (Xvfb) and side-by-side benchmark.
 KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
+KESTROVA_PACKAGES+=(libxdamage-dev)
 
 kestrova_install() {
   local missing=()

@@ -42,9 +42,6 @@ class TSWFDefineSprite : public TSWFObject {
   void ReferencedCharacterIDs(std::vector<std::uint16_t*>& ids) override;
   void Describe(TSWFDescription& d) const override;
   const TSWFObjectList* InnerTags() const override { return &ControlTags; }
-
- private:
-  void ReadInnerTags(TStream& body, TSWFReadContext& context);
 };
 
 }  // namespace kestrova

@@ -1,6 +1,9 @@
 #include "swfstreams/MovieTools.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "swftools/SafeFile.h"
 
 namespace kestrova {
 
@@ -56,6 +59,48 @@ std::size_t CountErrors(const std::vector<std::unique_ptr<TSWFTagInfo>>& list) {
   return errors;
 }
 
+// Tags inside obj (a sprite's timeline, nested ones included) that could not be read.
+std::size_t CountInnerErrors(const TSWFObject& obj) {
+  std::size_t errors = 0;
+  if (const TSWFObjectList* inner = obj.InnerTags()) {
+    for (const auto& tag : *inner) {
+      if (!tag) continue;
+      const bool failed = tag->TagID == TSWFErrorTag::kTagID &&
+                          !static_cast<const TSWFErrorTag&>(*tag).ErrorMessage.empty();
+      errors += (failed ? 1 : 0) + CountInnerErrors(*tag);
+    }
+  }
+  return errors;
+}
+
+// Warnings of a rewrite, in the order RebuildMovie gives them.
+std::vector<std::string> RewriteWarnings(const TSWFStreamReader& reader, std::size_t errors) {
+  std::vector<std::string> warnings = reader.Warnings;
+  if (reader.TrailingBytes() > 0) {
+    warnings.push_back(std::to_string(reader.TrailingBytes()) +
+                       " byte(s) at the end form no tag and were copied unchanged");
+  }
+  if (errors > 0) {
+    warnings.push_back(std::to_string(errors) +
+                       " tag(s) could not be read and were copied unchanged");
+  }
+  return warnings;
+}
+
+void ApplyCompression(TSWFStreamReader& reader, TRewriteCompression compression) {
+  if (compression != TRewriteCompression::Keep) {
+    reader.SetCompressed(compression == TRewriteCompression::Compressed);
+  }
+}
+
+// The stored bytes of an entry as far as the body holds them.
+std::pair<std::uint64_t, std::uint64_t> StoredRange(TSWFStreamReader& reader,
+                                                    const TSWFTagInfo& info) {
+  const std::uint64_t size = reader.Body().Size();
+  const std::uint64_t start = std::min<std::uint64_t>(info.Position, size);
+  return {start, std::min<std::uint64_t>(info.StoredSize(), size - start)};
+}
+
 }  // namespace
 
 void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileName,
@@ -80,21 +125,78 @@ void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileNa
 }
 
 std::vector<std::string> RebuildMovie(TSWFStreamReader& reader, TRewriteCompression compression) {
-  std::vector<std::string> warnings = reader.Warnings;
   // The version is settled before the body is made: tags are written for the movie's version.
-  if (compression != TRewriteCompression::Keep) {
-    reader.SetCompressed(compression == TRewriteCompression::Compressed);
-  }
-  if (reader.TrailingBytes() > 0) {
-    warnings.push_back(std::to_string(reader.TrailingBytes()) +
-                       " byte(s) at the end form no tag and were copied unchanged");
-  }
-  if (const std::size_t errors = CountErrors(reader.TagList)) {
-    warnings.push_back(std::to_string(errors) +
-                       " tag(s) could not be read and were copied unchanged");
-  }
+  ApplyCompression(reader, compression);
+  std::vector<std::string> warnings = RewriteWarnings(reader, CountErrors(reader.TagList));
   reader.MakeStream();
   return warnings;
+}
+
+TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression compression) {
+  // The index costs little; the tags are read one at a time below.
+  reader.ParseTags(false, true);
+  ApplyCompression(reader, compression);
+  TMovieRewrite plan;
+  plan.TagCount = reader.TagList.size();
+  plan.Changed.resize(plan.TagCount);
+  TSWFReadContext context = reader.NewReadContext(true);
+  context.Charge(reader.Body().Size() + plan.TagCount * (sizeof(TSWFTagInfo) + 32));
+  TMemoryStream record;
+  TBitsEngine be(record);
+  be.SWFVersion = reader.Version();
+  be.Cp1252StringsToUtf8 =
+      reader.LoadedVersion() != 0 && reader.LoadedVersion() < 6 && reader.Version() >= 6;
+  std::size_t errors = 0;
+  for (std::size_t i = 0; i < plan.TagCount; ++i) {
+    const TSWFTagInfo& info = *reader.TagList[i];
+    const auto [start, stored] = StoredRange(reader, info);
+    // What one tag costs is given back once it is written and dropped.
+    const std::uint64_t used = context.MemoryUsed;
+    bool accept = true;
+    if (reader.OnCreateTagObject) reader.OnCreateTagObject(reader.GetTagInfo(i), accept);
+    std::unique_ptr<TSWFObject> tag = accept ? reader.ReadTagObject(info, context) : nullptr;
+    if (!tag) {
+      plan.BodySize += stored;
+      context.MemoryUsed = used;
+      continue;
+    }
+    if (const auto* error = dynamic_cast<const TSWFErrorTag*>(tag.get())) {
+      errors += error->ErrorMessage.empty() ? 0 : 1;
+    }
+    errors += CountInnerErrors(*tag);
+    record.SetSize(0);
+    tag->WriteToStream(be);
+    tag.reset();
+    context.MemoryUsed = used;
+    plan.BodySize += record.Size();
+    const bool same = record.Size() == stored &&
+                      std::memcmp(record.Data(), reader.Body().Data() + start, stored) == 0;
+    if (!same) plan.Changed[i] = record.Bytes();
+  }
+  plan.BodySize += reader.TrailingBytes();
+  plan.Warnings = RewriteWarnings(reader, errors);
+  return plan;
+}
+
+void WriteMovieRewrite(TSWFStreamReader& reader, const TMovieRewrite& plan, TStream& stream) {
+  TMemoryStream& body = reader.Body();
+  reader.SaveToStream(stream, plan.BodySize, [&](TStream& out) {
+    for (std::size_t i = 0; i < plan.TagCount; ++i) {
+      if (!plan.Changed[i].empty()) {
+        out.Write(plan.Changed[i].data(), plan.Changed[i].size());
+        continue;
+      }
+      const auto [start, stored] = StoredRange(reader, *reader.TagList[i]);
+      out.Write(body.Data() + start, stored);
+    }
+    const std::uint64_t trailing = reader.TrailingBytes();
+    out.Write(body.Data() + body.Size() - trailing, trailing);
+  });
+}
+
+void SaveMovieRewrite(TSWFStreamReader& reader, const TMovieRewrite& plan,
+                      const std::string& fileName) {
+  SaveFileSafely(fileName, [&](TStream& file) { WriteMovieRewrite(reader, plan, file); });
 }
 
 }  // namespace kestrova

@@ -26,4 +26,27 @@ enum class TRewriteCompression { Keep, Plain, Compressed };
 // warnings, then how many tags were copied unchanged and why. Throws what MakeStream throws.
 std::vector<std::string> RebuildMovie(TSWFStreamReader& reader, TRewriteCompression compression);
 
+// A rewrite planned tag by tag: what RebuildMovie and SaveToFile do together, holding only the
+// loaded body, one parsed tag at a time, and the new bytes of the tags whose bytes change.
+struct TMovieRewrite {
+  std::vector<std::string> Warnings;  // as RebuildMovie returns them
+  std::size_t TagCount = 0;           // entries of the movie's index
+  std::uint64_t BodySize = 0;         // of the body to be written
+  // For each entry of the index: its new record, or empty when its stored bytes stay as they are.
+  std::vector<std::vector<std::uint8_t>> Changed;
+};
+
+// Indexes a loaded movie (ParseTags without objects), applies the compression choice, then reads
+// each tag, writes it as MakeStream would and drops it before the next one is read. Returns what
+// SaveMovieRewrite needs. Throws EMemoryBudgetExceeded when one tag (with the body and the index)
+// passes the reader's MemoryLimit.
+TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression compression);
+// Writes the planned movie into stream: header, then each tag's new or stored record and any
+// trailing bytes; compressed movies go through the deflating stream. The bytes are those of
+// RebuildMovie followed by SaveToStream. Throws what the streams throw.
+void WriteMovieRewrite(TSWFStreamReader& reader, const TMovieRewrite& plan, TStream& stream);
+// WriteMovieRewrite into a file through SaveFileSafely (an earlier file stays whole on failure).
+void SaveMovieRewrite(TSWFStreamReader& reader, const TMovieRewrite& plan,
+                      const std::string& fileName);
+
 }  // namespace kestrova

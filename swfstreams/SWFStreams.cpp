@@ -1,10 +1,12 @@
 #include "swfstreams/SWFStreams.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
+#include "swfobjects/TagListReader.h"
 #include "swftools/SafeFile.h"
 #include "swftools/ZStream.h"
 
@@ -63,12 +65,26 @@ void TBasedSWFStream::WriteHeader(TStream& stream, int part) {
 }
 
 void TBasedSWFStream::SaveToStream(TStream& stream) {
-  FFileLength = static_cast<std::uint32_t>(FBody->Size() + HeaderSize());
-  FBody->SetPosition(0);
+  SaveToStream(stream, FBody->Size(), [this](TStream& body) {
+    FBody->SetPosition(0);
+    body.CopyRest(*FBody);
+  });
+}
+
+void TBasedSWFStream::SaveToStream(TStream& stream, std::uint64_t bodySize,
+                                   const std::function<void(TStream& body)>& writeBody) {
+  FFileLength = static_cast<std::uint32_t>(bodySize + HeaderSize());
+  auto checked = [&](TStream& target) {
+    const std::uint64_t start = target.Position();
+    writeBody(target);
+    if (target.Position() - start != bodySize) {
+      throw std::logic_error("The body written differs from the size announced in the header");
+    }
+  };
   if (!FCompressed) {
     std::memcpy(FSignature, "FWS", 3);
     WriteHeader(stream, 0);
-    stream.CopyAll(*FBody);
+    checked(stream);
     return;
   }
   std::memcpy(FSignature, "CWS", 3);
@@ -77,14 +93,14 @@ void TBasedSWFStream::SaveToStream(TStream& stream) {
   TZCompressionStream z(stream);
   if (OnProgress) {
     // A body of 22 bytes or less would divide by zero; its progress is reported against its size.
-    const std::int64_t size = static_cast<std::int64_t>(FBody->Size());
+    const auto size = static_cast<std::int64_t>(bodySize);
     const double base = static_cast<double>(size > 22 ? size - 22 : (size > 0 ? size : 1));
     z.OnProgress = [this, base](std::uint64_t consumed) {
       OnProgress(*this, static_cast<int>(std::lround(100.0 * consumed / base)), 2);
     };
   }
   WriteHeader(z, 2);
-  z.CopyAll(*FBody);
+  checked(z);
   z.Finish();
 }
 
@@ -152,6 +168,11 @@ std::uint64_t HeaderRestSize(std::uint8_t first) {
   return (bits + 7) / 8 + 4;
 }
 
+// How far the body is sized ahead from a compressed file's claimed length, per compressed byte.
+// Screen recordings compress well below this; a claim beyond it is sized as it really grows, so
+// a small file with a lying header cannot make loading touch much memory.
+constexpr std::uint64_t kPresizePerPackedByte = 64;
+
 std::string BudgetMessage(std::uint64_t limit) {
   return "The body needs more than the memory budget of " + std::to_string(limit) + " bytes";
 }
@@ -177,7 +198,17 @@ void TSWFStreamReader::LoadFromStream(TStream& stream) {
     if (stream.Size() - stream.Position() > MemoryLimit) {
       throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
     }
-    FBody->CopyRest(stream);
+    // Sized once, so the body never exists twice while it grows.
+    const std::uint64_t start = FBody->Size();
+    const std::uint64_t rest = stream.Size() - stream.Position();
+    FBody->SetSize(start + rest);
+    FBody->SetPosition(start);
+    try {
+      stream.ReadBuffer(FBody->Data() + start, static_cast<std::size_t>(rest));
+    } catch (...) {
+      FBody->SetSize(start);
+      throw;
+    }
     return;
   }
   if (stream.Size() < 8) return tooShort();
@@ -198,6 +229,12 @@ void TSWFStreamReader::LoadCompressed(TStream& stream) {
     } catch (const EStreamError&) {
       throw EStreamError("The compressed data ends inside the movie header");
     }
+    // The body is sized once for what the header claims, so it never exists twice while it
+    // grows; the claim is only believed within the budget and a plausible ratio.
+    const std::uint64_t packed = stream.Size() - std::min(stream.Position(), stream.Size());
+    const std::uint64_t claimed =
+        FFileLength > z.Position() + 8 ? FFileLength - z.Position() - 8 : 0;
+    FBody->SetSize(bodyStart + std::min({claimed, MemoryLimit, packed * kPresizePerPackedByte}));
     FBody->SetPosition(bodyStart);
     std::uint8_t buffer[64 * 1024];
     for (;;) {
@@ -208,11 +245,12 @@ void TSWFStreamReader::LoadCompressed(TStream& stream) {
         damage = e.what();  // what came before the damage is kept
       }
       if (got == 0) break;
-      if (FBody->Size() - bodyStart + got > MemoryLimit) {
+      if (FBody->Position() - bodyStart + got > MemoryLimit) {
         throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
       }
       FBody->Write(buffer, got);
     }
+    FBody->SetSize(FBody->Position());
   } catch (...) {
     FBody->SetSize(bodyStart);
     throw;
@@ -265,52 +303,73 @@ static void AddSubTags(TSWFTagInfo& info, TMemoryStream& body, std::uint64_t inn
   }
 }
 
-void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
-  TagList.clear();
-  FBody->SetPosition(0);
+TSWFReadContext TSWFStreamReader::NewReadContext(bool parseActions) const {
   TSWFReadContext context;
   context.SWFVersion = FVersion;
   context.ParseActions = parseActions;
   context.MemoryLimit = MemoryLimit;
+  return context;
+}
+
+TTagListPolicy TSWFStreamReader::IndexPolicy() {
+  TTagListPolicy policy = TTagListPolicy::TopLevel();
+  policy.EntryCost = sizeof(TSWFTagInfo) + 32;
+  return policy;
+}
+
+void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
+  TagList.clear();
+  FBody->SetPosition(0);
+  TSWFReadContext context = NewReadContext(parseActions);
   const std::uint64_t size = FBody->Size();
   context.Charge(size);
   std::int64_t frame = 1;
   FTrailingSize = 0;
   try {
-    while (FBody->Position() < size) {
-      const std::uint64_t position = FBody->Position();
-      if (OnProgress) OnProgress(*this, static_cast<int>(std::lround(100.0 * position / size)), 0);
-      TSWFRecordHeader header;
-      // A header cut by the end of the body is not a tag: the body ends there, and the rebuild
-      // keeps those bytes.
-      if (!ReadRecordHeader(*FBody, header)) {
-        FTrailingSize = size - position;
-        break;
+    TTagListReader tags(*FBody, context, IndexPolicy());
+    TTagRecord record;
+    for (;;) {
+      if (OnProgress && tags.Position() < size) {
+        OnProgress(*this, static_cast<int>(std::lround(100.0 * tags.Position() / size)), 0);
       }
-      context.Charge(sizeof(TSWFTagInfo) + 32);
-      const std::uint64_t bodyStart = FBody->Position();
-      auto info = std::make_unique<TSWFTagInfo>(header.TagID, false);
-      info->Length = static_cast<std::int64_t>(header.Length);
-      info->LongHeader = header.LongHeader;
-      info->Position = static_cast<std::int64_t>(position);
+      if (!tags.NextHeader(record)) break;
+      auto info = std::make_unique<TSWFTagInfo>(record.Header.TagID, false);
+      info->Length = static_cast<std::int64_t>(record.Header.Length);
+      info->LongHeader = record.Header.LongHeader;
+      info->Position = static_cast<std::int64_t>(record.Position);
       info->FrameNum = frame;
-      if (header.TagID == 1) ++frame;
+      if (record.Header.TagID == 1) ++frame;
       bool accept = createObjects;
       if (accept && OnCreateTagObject) OnCreateTagObject(*info, accept);
       // A body cut off by the end of the file is not read: what is there belongs to no tag, and
       // the rebuild copies it as it is.
-      if (accept && header.Length <= size - bodyStart) {
-        TStreamWindow window(*FBody, bodyStart, header.Length);
-        info->SWFObject = ReadStoredTag(header, window, context, false);
-        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + header.Length, context);
+      tags.ReadBody(record, accept);
+      if (record.Object) {
+        info->SWFObject = std::move(record.Object);
+        const std::uint64_t bodyStart = record.BodyStart();
+        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + record.Header.Length, context);
       }
-      FBody->SetPosition(std::min(bodyStart + header.Length, size));
       TagList.push_back(std::move(info));
     }
+    FTrailingSize = tags.TrailingBytes();
   } catch (...) {
     TagList.clear();
     throw;
   }
+}
+
+std::unique_ptr<TSWFObject> TSWFStreamReader::ReadTagObject(const TSWFTagInfo& info,
+                                                            TSWFReadContext& context) {
+  const std::uint64_t size = FBody->Size();
+  const auto position = static_cast<std::uint64_t>(info.Position);
+  if (position >= size) return nullptr;
+  TStreamWindow rest(*FBody, position, size - position);
+  TTagListPolicy policy = IndexPolicy();
+  policy.EntryCost = 0;  // the entry is already there
+  TTagListReader tags(rest, context, policy);
+  TTagRecord record;
+  if (!tags.Next(record)) return nullptr;
+  return std::move(record.Object);
 }
 
 void TSWFStreamReader::MakeStream() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "swfobjects/SWFObjects.h"
+#include "swfobjects/TagListReader.h"
 #include "swftools/SWFTools.h"
 #include "swftools/Stream.h"
 
@@ -35,6 +36,11 @@ class TBasedSWFStream {
   // whole. Throws EStreamError naming the file when it cannot be written.
   void SaveToFile(const std::string& fileName);
   void SaveToStream(TStream& stream);
+  // Writes the file as SaveToStream does, with a body of bodySize bytes that writeBody puts into
+  // the stream it is given (plain, or the compressing stream): the body need not be in memory.
+  // Throws std::logic_error when writeBody writes another number of bytes.
+  void SaveToStream(TStream& stream, std::uint64_t bodySize,
+                    const std::function<void(TStream& body)>& writeBody);
   // part 0: all of it; 1: the 8 leading bytes; 2: frame size, rate and count.
   void WriteHeader(TStream& stream, int part);
   std::uint32_t HeaderSize() const;
@@ -126,9 +132,18 @@ class TSWFStreamReader : public TBasedSWFStream {
   // the objects would pass MemoryLimit.
   void ParseTags(bool createObjects = true, bool parseActions = true);
   TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
+  // The settings of a reading pass over this movie; one context serves a whole pass, in file
+  // order (a font info tag needs the glyph count of the font read before it).
+  TSWFReadContext NewReadContext(bool parseActions) const;
+  // Reads the tag of an entry of an index (ParseTags without objects) from the body, as ParseTags
+  // would have: the caller owns the result, which is null for a code without a class or a body
+  // cut by the end of the file. Throws EMemoryBudgetExceeded past the context's budget.
+  std::unique_ptr<TSWFObject> ReadTagObject(const TSWFTagInfo& info, TSWFReadContext& context);
   // Rebuilds the body from TagList. When the loaded file was before version 6 and Version() is
   // now 6 or later, the tags' strings are written as UTF-8.
   void MakeStream() override;
+  // The version byte of the loaded file (0: nothing loaded).
+  std::uint8_t LoadedVersion() const { return FLoadedVersion; }
   // Bytes at the end of the body too few to form a record header; kept by MakeStream.
   std::uint64_t TrailingBytes() const { return FTrailingSize; }
   // Renumbers the loaded movie's characters from baseID; returns the next free identifier.
@@ -136,6 +151,8 @@ class TSWFStreamReader : public TBasedSWFStream {
 
  private:
   void LoadCompressed(TStream& stream);
+  // The policy of the body's tag list; each record is charged for its index entry.
+  static TTagListPolicy IndexPolicy();
   std::uint64_t FTrailingSize = 0;
   // The version byte of the loaded file (0: nothing loaded). Strings of a file before version 6
   // are Windows-1252: MakeStream converts them when the movie is written as version 6 or later.

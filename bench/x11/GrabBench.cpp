@@ -1,6 +1,6 @@
 // The capture path alone: full-screen grabs of an X display at the recorder's pace, with the
 // levers that make them cheap switched on or off.
-//   x11_grab_bench DISPLAY SECONDS [--no-shm] [--no-compare] [--no-cursor]
+//   x11_grab_bench DISPLAY SECONDS [--no-shm] [--no-compare] [--no-damage]
 // Prints one line: grabs, grabs per second, CPU milliseconds per grab and per recorded second,
 // row blocks mapped and kept, and the peak resident memory.
 #include <sys/resource.h>
@@ -11,7 +11,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/x11/X11Cursor.h"
 #include "platform/x11/X11Grabber.h"
 
 using namespace kestrova;
@@ -31,21 +30,21 @@ double Seconds(clockid_t clock) {
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr,
-                 "usage: x11_grab_bench DISPLAY SECONDS [--no-shm] [--no-compare] [--no-cursor]\n");
+                 "usage: x11_grab_bench DISPLAY SECONDS [--no-shm] [--no-compare] [--no-damage]\n");
     return 2;
   }
-  bool shm = true, compare = true, cursor = true;
+  bool shm = true, compare = true, damage = true;
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-shm") == 0) shm = false;
     if (std::strcmp(argv[i], "--no-compare") == 0) compare = false;
-    if (std::strcmp(argv[i], "--no-cursor") == 0) cursor = false;
+    if (std::strcmp(argv[i], "--no-damage") == 0) damage = false;
   }
   const double seconds = std::atof(argv[2]);
   try {
     TX11Display display(argv[1]);
-    TX11Cursor pointer(display);
-    TX11Grabber grabber(display, cursor ? &pointer : nullptr, shm);
+    TX11Grabber grabber(display, shm);
     grabber.SetCompareBlocks(compare);
+    grabber.SetUseDamage(damage);
     const TScreenRect screen{0, 0, display.Width(), display.Height()};
     TDIBitmap grab;
     const double start = Seconds(CLOCK_MONOTONIC), cpuStart = Seconds(CLOCK_PROCESS_CPUTIME_ID);
@@ -64,12 +63,14 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     const TX11GrabStats& s = grabber.Stats();
     std::printf(
-        "shm=%d compare=%d cursor=%d grabs=%llu grabs/s=%.2f cpu_ms/grab=%.2f "
-        "cpu_s/s=%.4f mapped=%llu kept=%llu peak_kb=%ld\n",
-        grabber.UsingShm(), compare, cursor, static_cast<unsigned long long>(s.Grabs),
-        s.Grabs / wall, cpu * 1000 / static_cast<double>(s.Grabs), cpu / wall,
+        "shm=%d compare=%d damage=%d grabs=%llu grabs/s=%.2f cpu_ms/grab=%.2f "
+        "cpu_s/s=%.4f mapped=%llu kept=%llu skipped=%llu peak_kb=%ld\n",
+        grabber.UsingShm(), compare, grabber.UsingDamage(),
+        static_cast<unsigned long long>(s.Grabs), s.Grabs / wall,
+        cpu * 1000 / static_cast<double>(s.Grabs), cpu / wall,
         static_cast<unsigned long long>(s.BlocksMapped),
-        static_cast<unsigned long long>(s.BlocksKept), usage.ru_maxrss);
+        static_cast<unsigned long long>(s.BlocksKept),
+        static_cast<unsigned long long>(s.FetchesSkipped), usage.ru_maxrss);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "x11_grab_bench: %s\n", e.what());
     return 1;

@@ -9,9 +9,12 @@ namespace kestrova::platform::qt {
 
 class TInputQueue {
  public:
-  // Dropped while a modal window of ours is open.
+  // Dropped while a modal window of ours is open, except the end of the session: that must
+  // reach the recorder once the window closes, or the program would not notice it at all.
   void Push(TUIEvent event) {
-    if (FModalDepth == 0) FPending.push_back(std::move(event));
+    if (FModalDepth == 0 || event.Kind == TUIEventKind::Destroy) {
+      FPending.push_back(std::move(event));
+    }
   }
   bool Empty() const { return FPending.empty(); }
   TUIEvent Take() {

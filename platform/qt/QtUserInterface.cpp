@@ -1,12 +1,19 @@
 #include "platform/qt/QtUserInterface.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 
 #include "platform/qt/QtDialogs.h"
@@ -138,6 +145,58 @@ class TTrayImpl : public TTrayIcon {
   QSystemTrayIcon FIcon;
 };
 
+// The session ending under the program (SIGTERM from the session's end, SIGHUP from a closed
+// terminal) is the tool window's destruction: the handler may only write a byte to a pipe, which
+// the event loop reads and turns into TUIEventKind::Destroy.
+int gSessionEndPipe[2] = {-1, -1};
+
+extern "C" void OnSessionEnd(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(gSessionEndPipe[1], &byte, 1);
+  errno = saved;
+}
+
+class TSessionEnd {
+ public:
+  explicit TSessionEnd(TInputQueue& input) {
+    if (gSessionEndPipe[0] >= 0 || pipe2(gSessionEndPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    FNotifier = std::make_unique<QSocketNotifier>(gSessionEndPipe[0], QSocketNotifier::Read);
+    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [&input] {
+      char bytes[16];
+      if (read(gSessionEndPipe[0], bytes, sizeof bytes) > 0) {
+        input.Push(TUIEvent{TUIEventKind::Destroy, "", 0});
+      }
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSessionEnd;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      sigaction(kSignals[i], &action, &FPrevious[i]);
+    }
+    FInstalled = true;
+  }
+  ~TSessionEnd() {
+    if (!FInstalled) return;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      sigaction(kSignals[i], &FPrevious[i], nullptr);
+    }
+    FNotifier.reset();
+    close(gSessionEndPipe[0]);
+    close(gSessionEndPipe[1]);
+    gSessionEndPipe[0] = gSessionEndPipe[1] = -1;
+  }
+  TSessionEnd(const TSessionEnd&) = delete;
+  TSessionEnd& operator=(const TSessionEnd&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGTERM, SIGHUP};
+  struct sigaction FPrevious[std::size(kSignals)]{};
+  std::unique_ptr<QSocketNotifier> FNotifier;
+  bool FInstalled = false;
+};
+
 struct TInputSource {
   std::function<std::vector<TUIEvent>()> Drain;
   std::unique_ptr<QSocketNotifier> Notifier;
@@ -158,6 +217,7 @@ struct TQtUserInterface::TImpl {
   std::unique_ptr<TSaveDialogImpl> SaveDialog;
   std::unique_ptr<TTrayImpl> Tray;
   std::unique_ptr<TQtSingleInstance> Instance;
+  std::unique_ptr<TSessionEnd> SessionEnd;
 
   void DrainSources() {
     for (TInputSource& s : Sources) {
@@ -185,6 +245,7 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
   F->Tray = std::make_unique<TTrayImpl>(F->Input);
   F->Instance = std::make_unique<TQtSingleInstance>([this] { return F->Application->Title(); },
                                                     [this] { F->ToolView->BringToFront(); });
+  F->SessionEnd = std::make_unique<TSessionEnd>(F->Input);
   F->SourceTimer = std::make_unique<QTimer>();
   F->SourceTimer->setInterval(200);
   QObject::connect(F->SourceTimer.get(), &QTimer::timeout, F->SourceTimer.get(),
@@ -194,6 +255,7 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
 TQtUserInterface::~TQtUserInterface() {
   // Widgets and notifiers go before the application that owns their platform resources.
   F->Sources.clear();
+  F->SessionEnd.reset();
   F->SourceTimer.reset();
   F->Instance.reset();
   F->Tray.reset();

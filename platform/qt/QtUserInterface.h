@@ -7,6 +7,8 @@
 // handler from the pump (RunMessageLoop, ProcessMessages), one event at a time, so a handler
 // that runs a whole recording is never called from inside a widget's own event handling. Input
 // that arrives while one of these modal windows is open is dropped: the user is busy with it.
+// The end of the session (SIGTERM or SIGHUP while the interface exists) arrives as the tool
+// window's destruction (TUIEventKind::Destroy) and is never dropped.
 #pragma once
 
 #include <functional>

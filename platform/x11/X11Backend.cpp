@@ -20,8 +20,7 @@ void TMonotonicClock::Sleep(std::uint32_t ms) {
 TX11Backend::TX11Backend(const char* displayName)
     : FDisplay(displayName),
       FCursor(FDisplay),
-      // The grabber blends the pointer in itself: only in 32 bits can it be blended.
-      FGrabber(FDisplay, &FCursor),
+      FGrabber(FDisplay),
       FDesktop(FDisplay),
       FHotKeys(FDisplay),
       FUi(std::make_unique<qt::TQtUserInterface>()) {
@@ -52,11 +51,13 @@ TX11Backend::~TX11Backend() {
   const char* stats = std::getenv("KESTROVA_X11_STATS");
   if (stats == nullptr || *stats == '\0') return;
   const TX11GrabStats& s = FGrabber.Stats();
-  std::fprintf(stderr, "x11: %llu grabs, %llu row blocks mapped, %llu kept, %s\n",
+  std::fprintf(stderr, "x11: %llu grabs, %llu blocks mapped, %llu kept, %llu not fetched, %s%s\n",
                static_cast<unsigned long long>(s.Grabs),
                static_cast<unsigned long long>(s.BlocksMapped),
                static_cast<unsigned long long>(s.BlocksKept),
-               FGrabber.UsingShm() ? "shared memory" : "XGetImage");
+               static_cast<unsigned long long>(s.FetchesSkipped),
+               FGrabber.UsingShm() ? "shared memory" : "XGetImage",
+               FGrabber.UsingDamage() ? ", damage" : "");
 }
 
 }  // namespace kestrova::platform::x11

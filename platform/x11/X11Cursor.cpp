@@ -59,27 +59,4 @@ bool TX11Cursor::GetCursor(TCursorInfo& info) {
   return true;
 }
 
-void BlendCursor(const TCursorInfo& cursor, std::uint8_t* bgrx, std::size_t stride,
-                 std::int32_t width, std::int32_t height, std::int32_t left, std::int32_t top) {
-  const TDIBitmap& pic = cursor.Picture;
-  if (!cursor.Showing || pic.BitCount != 32 || pic.Empty()) return;
-  const std::int32_t x0 = cursor.X - cursor.HotX - left, y0 = cursor.Y - cursor.HotY - top;
-  for (std::int32_t py = 0; py < pic.Rows(); ++py) {
-    const std::int32_t y = y0 + py;
-    if (y < 0 || y >= height) continue;
-    const std::uint8_t* src = pic.Scanline(pic.Height < 0 ? py : pic.Rows() - 1 - py);
-    std::uint8_t* dst = bgrx + static_cast<std::size_t>(y) * stride;
-    for (std::int32_t px = 0; px < pic.Width; ++px) {
-      const std::int32_t x = x0 + px;
-      const std::uint8_t* s = src + 4 * px;
-      const unsigned a = s[3];
-      if (a == 0 || x < 0 || x >= width) continue;
-      std::uint8_t* d = dst + 4 * static_cast<std::size_t>(x);
-      for (int c = 0; c < 3; ++c) {
-        d[c] = static_cast<std::uint8_t>((s[c] * a + d[c] * (255 - a) + 127) / 255);
-      }
-    }
-  }
-}
-
 }  // namespace kestrova::platform::x11

@@ -1,5 +1,5 @@
 // The pointer through XFixes: its picture (ARGB, so themed cursors keep their soft edges), its
-// hot spot and where it is; and the blending of that picture into a 32-bit grab.
+// hot spot and where it is. The recorder draws it into the grab.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +20,5 @@ class TX11Cursor : public TCursorSource {
  private:
   TX11Display& FDisplay;
 };
-
-// Blends the cursor into bgrx pixels (4 bytes each, rows of stride bytes, width x height) whose
-// top-left pixel is the screen point (left, top): colour = cursor * alpha + under * (1 - alpha).
-void BlendCursor(const TCursorInfo& cursor, std::uint8_t* bgrx, std::size_t stride,
-                 std::int32_t width, std::int32_t height, std::int32_t left, std::int32_t top);
 
 }  // namespace kestrova::platform::x11

@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -12,7 +14,6 @@
 #include <string>
 
 #include "platform/Palette.h"
-#include "platform/x11/X11Cursor.h"
 
 namespace kestrova::platform::x11 {
 
@@ -160,8 +161,62 @@ class TX11Grabber::TBuffer {
   std::vector<std::uint8_t> FPlain;
 };
 
-TX11Grabber::TX11Grabber(TX11Display& display, TCursorSource* cursor, bool useShm)
-    : FDisplay(display), FCursor(cursor) {
+// What the server says was drawn since the last look: the damage of the root window, which
+// covers every window on the screen. Only a hint to save work: a grab that cannot read it
+// compares everything.
+class TX11Grabber::TDamage {
+ public:
+  explicit TDamage(TX11Display& display) : FDisplay(display) {
+    Display* d = FDisplay.Get();
+    int error = 0, major = 0, minor = 0;
+    if (!XDamageQueryExtension(d, &FEventBase, &error) || !XDamageQueryVersion(d, &major, &minor)) {
+      return;
+    }
+    const int failed = FDisplay.Trap([&] {
+      FDamage = XDamageCreate(d, FDisplay.Root(), XDamageReportNonEmpty);
+      FRegion = XFixesCreateRegion(d, nullptr, 0);
+    });
+    if (failed != 0) Release();
+  }
+  ~TDamage() { Release(); }
+  bool Active() const { return FDamage != 0 && FRegion != 0; }
+
+  // The rectangles drawn since the last call, in screen pixels; nullptr when they cannot be
+  // had. Valid until the next call.
+  const std::vector<XRectangle>* Take() {
+    Display* d = FDisplay.Get();
+    XEvent event;
+    while (XCheckTypedEvent(d, FEventBase + XDamageNotify, &event)) {
+    }
+    XRectangle* got = nullptr;
+    int count = 0;
+    const int failed = FDisplay.Trap([&] {
+      XDamageSubtract(d, FDamage, None, FRegion);
+      got = XFixesFetchRegion(d, FRegion, &count);
+    });
+    FRects.clear();
+    if (got != nullptr) {
+      FRects.assign(got, got + std::max(count, 0));
+      XFree(got);
+    }
+    return failed == 0 && got != nullptr ? &FRects : nullptr;
+  }
+
+ private:
+  void Release() {
+    if (FDamage != 0) FDisplay.Trap([&] { XDamageDestroy(FDisplay.Get(), FDamage); });
+    if (FRegion != 0) FDisplay.Trap([&] { XFixesDestroyRegion(FDisplay.Get(), FRegion); });
+    FDamage = 0;
+    FRegion = 0;
+  }
+  TX11Display& FDisplay;
+  int FEventBase = 0;
+  Damage FDamage = 0;
+  XserverRegion FRegion = 0;
+  std::vector<XRectangle> FRects;
+};
+
+TX11Grabber::TX11Grabber(TX11Display& display, bool useShm) : FDisplay(display) {
   Display* d = FDisplay.Get();
   Visual* visual = DefaultVisual(d, FDisplay.Screen());
   const int depth = DefaultDepth(d, FDisplay.Screen());
@@ -175,9 +230,46 @@ TX11Grabber::TX11Grabber(TX11Display& display, TCursorSource* cursor, bool useSh
   FBlueShift = std::countr_zero(visual->blue_mask);
   FUseShm = useShm && XShmQueryExtension(d);
   FBuffer = std::make_unique<TBuffer>(d, FUseShm);
+  FDamage = std::make_unique<TDamage>(FDisplay);
 }
 
 TX11Grabber::~TX11Grabber() = default;
+
+bool TX11Grabber::UsingDamage() const {
+  return FUseDamage && FDamage->Active();
+}
+
+bool TX11Grabber::FetchWithoutShm(const TScreenRect& area) {
+  if (!FUseShm) return false;
+  // Shared memory refused (a remote display, or out of segments): go on without it.
+  FUseShm = false;
+  FBuffer = std::make_unique<TBuffer>(FDisplay.Get(), false);
+  return Fetch(*FBuffer, area);
+}
+
+bool TX11Grabber::MarkDamagedBlocks(const TScreenRect& area, bool& any) {
+  any = false;
+  const std::vector<XRectangle>* rects = FDamage->Take();
+  if (rects == nullptr) return false;
+  const std::int32_t across = (area.Width() + kBlockColumns - 1) / kBlockColumns;
+  const std::int32_t down = (area.Height() + kBlockRows - 1) / kBlockRows;
+  FDirty.assign(static_cast<std::size_t>(across) * down, 0);
+  for (const XRectangle& r : *rects) {
+    const TScreenRect hit = Intersect({r.x, r.y, r.x + r.width, r.y + r.height}, area);
+    if (hit.Width() <= 0) continue;
+    const std::int32_t x0 = (hit.Left - area.Left) / kBlockColumns;
+    const std::int32_t x1 = (hit.Right - 1 - area.Left) / kBlockColumns;
+    const std::int32_t y0 = (hit.Top - area.Top) / kBlockRows;
+    const std::int32_t y1 = (hit.Bottom - 1 - area.Top) / kBlockRows;
+    for (std::int32_t by = y0; by <= y1; ++by) {
+      for (std::int32_t bx = x0; bx <= x1; ++bx) {
+        FDirty[static_cast<std::size_t>(by) * across + bx] = 1;
+      }
+    }
+    any = true;
+  }
+  return true;
+}
 
 bool TX11Grabber::UsingShm() const {
   return FUseShm;
@@ -210,26 +302,38 @@ void TX11Grabber::ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, s
   MapRow(FRowScratch.data(), indices, static_cast<std::size_t>(count));
 }
 
-void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect) {
+void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect,
+                            const std::vector<std::uint8_t>* dirty) {
   const std::int32_t w = area.Width(), h = area.Height();
-  const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
-  const std::size_t blocks = static_cast<std::size_t>((h + kBlockRows - 1) / kBlockRows);
+  const std::size_t across = static_cast<std::size_t>((w + kBlockColumns - 1) / kBlockColumns);
+  const std::size_t blocks = static_cast<std::size_t>((h + kBlockRows - 1) / kBlockRows) * across;
   const bool compare = FHavePrevious && FCompareBlocks && FBlockHashes.size() == blocks;
+  const bool onlyDamaged = compare && dirty != nullptr && dirty->size() == blocks;
   FBlockHashes.resize(blocks);
+  std::size_t block = 0;
   for (std::int32_t top = 0; top < h; top += kBlockRows) {
     const std::int32_t rows = std::min(kBlockRows, h - top);
-    const std::uint64_t hash = HashRows(now.Row(top), now.Stride(), rows, rowBytes);
-    std::uint64_t& previous = FBlockHashes[static_cast<std::size_t>(top / kBlockRows)];
-    if (compare && hash == previous) {
-      ++FStats.BlocksKept;
-      continue;
-    }
-    previous = hash;
-    ++FStats.BlocksMapped;
-    for (std::int32_t y = top; y < top + rows; ++y) {
-      const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +
-                             static_cast<std::size_t>(area.Left - rect.Left);
-      ToPalette(now.Row(y), FIndices.data() + at, w);
+    for (std::int32_t left = 0; left < w; left += kBlockColumns, ++block) {
+      const std::int32_t columns = std::min(kBlockColumns, w - left);
+      if (onlyDamaged && (*dirty)[block] == 0) {
+        ++FStats.BlocksKept;
+        continue;
+      }
+      const std::uint8_t* first = now.Row(top) + 4 * static_cast<std::size_t>(left);
+      const std::uint64_t hash =
+          HashRows(first, now.Stride(), rows, 4 * static_cast<std::size_t>(columns));
+      std::uint64_t& previous = FBlockHashes[block];
+      if (compare && hash == previous) {
+        ++FStats.BlocksKept;
+        continue;
+      }
+      previous = hash;
+      ++FStats.BlocksMapped;
+      for (std::int32_t y = top; y < top + rows; ++y) {
+        const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +
+                               static_cast<std::size_t>(area.Left - rect.Left + left);
+        ToPalette(now.Row(y) + 4 * static_cast<std::size_t>(left), FIndices.data() + at, columns);
+      }
     }
   }
 }
@@ -258,18 +362,25 @@ bool TX11Grabber::Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap&
     FIndices.assign(size, NearestIndex(0, 0, 0));
   }
   if (area.Width() > 0) {
-    if (!Fetch(*FBuffer, area)) {
-      if (!FUseShm) return false;
-      // Shared memory refused (a remote display, or out of segments): go on without it.
-      FUseShm = false;
-      FBuffer = std::make_unique<TBuffer>(FDisplay.Get(), false);
-      if (!Fetch(*FBuffer, area)) return false;
+    // Between checks of every block (each kFullCheckEvery grabs, and whenever the geometry or
+    // the damage cannot be trusted) only what the server says it drew is read and compared;
+    // a still screen then costs no fetch at all. The damage is taken at every grab, so the
+    // next one sees only what came after this one.
+    bool partial = false, drawn = true;
+    if (UsingDamage()) {
+      const bool known = MarkDamagedBlocks(area, drawn);
+      partial = known && sameGeometry && FCompareBlocks && ++FGrabsSinceFullCheck < kFullCheckEvery;
     }
-    if (FCursor != nullptr && FCursor->GetCursor(FCursorInfo)) {
-      BlendCursor(FCursorInfo, FBuffer->Row(0), FBuffer->Stride(), area.Width(), area.Height(),
-                  area.Left, area.Top);
+    if (!partial) FGrabsSinceFullCheck = 0;
+    if (partial && !drawn) {
+      ++FStats.FetchesSkipped;
+    } else {
+      if (!Fetch(*FBuffer, area) && !FetchWithoutShm(area)) {
+        FHavePrevious = false;  // what was drawn meanwhile must be compared again
+        return false;
+      }
+      MapBlocks(*FBuffer, area, rect, partial ? &FDirty : nullptr);
     }
-    MapBlocks(*FBuffer, area, rect);
   }
   FHavePrevious = area.Width() > 0;
   FLastRect = rect;

@@ -36,6 +36,22 @@ TSimConfig Still(std::int32_t w = 96, std::int32_t h = 100) {
   return c;
 }
 
+// A still screen whose grabs take grabCostMs of virtual time each.
+TSimConfig Paced(std::uint32_t grabCostMs) {
+  TSimConfig c = Still();
+  c.GrabCostMs = grabCostMs;
+  return c;
+}
+
+// The virtual milliseconds between one grab and the next.
+std::vector<std::uint64_t> GrabIntervals(const TRecorderRun& r) {
+  std::vector<std::uint64_t> out;
+  for (std::size_t i = 1; i < r.Grabs.size(); ++i) {
+    out.push_back(r.Grabs[i].AtMs - r.Grabs[i - 1].AtMs);
+  }
+  return out;
+}
+
 std::size_t Count(const std::vector<std::string>& v, const std::string& s) {
   return static_cast<std::size_t>(std::count(v.begin(), v.end(), s));
 }
@@ -196,6 +212,34 @@ const TCase kCases[] = {
        EXPECT_TRUE(r.Desktop.CallsOf("SaveDialog").empty());
        // The finished segment stays where recover finds it.
        EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 1u);
+     }},
+    // The session ends under a recording: asked, the user saves, and the movie is written
+    // before the process ends, though the capture loop never runs again.
+    {"DestroyedWhileRecordingYesSavesAndEnds", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.At(12000, K::DestroyToolWindow);
+       r.Answer(TSimDialog::Question, kIdYes);
+       r.AnswerSave(d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       EXPECT_TRUE(r.Halted);
+       EXPECT_EQ(r.ExitCode, 0);
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
+       EXPECT_EQ(check.Info.SpritePlacements.size(), 2u);  // the unfinished segment too
+     }},
+    {"DestroyedWhileRecordingCancelKeepsEverySegment", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string&) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.At(12000, K::DestroyToolWindow);
+       r.Answer(TSimDialog::Question, kIdCancel);
+       r.Answer(TSimDialog::Paused, kPausedContinue);
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       EXPECT_TRUE(r.Halted);
+       EXPECT_FALSE(Exists(d + "/home/Kestrova.swf"));
+       EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 2u);
      }},
     {"ExitThenYesSavesAndEnds", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
@@ -361,12 +405,62 @@ const TCase kCases[] = {
        EXPECT_EQ(Count(check.Info.Events, "place 103 0,1633"), 1u);
        EXPECT_EQ(Count(check.Info.Events, "remove 103"), 2u);
      }},
+    // Each turn is due 100 ms after the one before began, whatever the grab cost, across the
+    // segment's end too; a grab slower than that is followed by the next at once.
+    {"GrabsArePacedToTheClock", [] { return Paced(30); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.StopAndSaveAt(11500, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       EXPECT_EQ(GrabIntervals(r), std::vector<std::uint64_t>(r.Grabs.size() - 1, 100));
+       EXPECT_EQ(r.Segments.size(), 2u);
+     }},
+    {"SlowGrabsFollowEachOtherAtOnce", [] { return Paced(150); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.StopAndSaveAt(3000, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       EXPECT_EQ(GrabIntervals(r), std::vector<std::uint64_t>(r.Grabs.size() - 1, 150));
+       // The timeline still follows the clock: 12 frames a second.
+       const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
+       const double seconds = (r.Grabs.back().AtMs - r.Grabs.front().AtMs) / 1000.0;
+       EXPECT_NEAR(check.Frames, seconds * 12, 3);
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, RecorderSystem, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 class RecorderFiles : public TempHome {};
+
+// The segment's frames go to disk as they close rather than staying in memory until the segment
+// is saved: the body beside the segment's file grows from grab to grab.
+TEST_F(RecorderFiles, ASegmentsFramesGoToDiskAsTheyClose) {
+  TRecorderRun run(Lively());
+  run.At(500, K::Click, "ImgBtnStartRecord");
+  run.StopAndSaveAt(5000, Dir + "/out.swf");
+  std::vector<std::uintmax_t> written;
+  const auto note = run.Desktop.OnGrab;
+  run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
+    note(g);
+    std::error_code ec;
+    const std::string body = run.Form->SegmentFileName(run.Form->SegmentNumber) + ".body.part";
+    const std::uintmax_t size = std::filesystem::file_size(body, ec);
+    written.push_back(ec ? 0 : size);
+  };
+  run.Run();
+  ExpectSavedRecording(run, Dir + "/out.swf", Dir);
+  // (The file is written through a buffer of a few kilobytes, so it grows in steps.)
+  ASSERT_GT(written.size(), 20u);
+  const std::size_t half = written.size() / 2;
+  EXPECT_GT(written[half], 0u);
+  EXPECT_GT(written.back(), written[half]);
+  EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
+}
 
 TEST_F(RecorderFiles, SameScriptSameBytes) {
   auto record = [&](const std::string& name) {

@@ -5,6 +5,7 @@
 #include "swfobjects/SWFObjects.h"
 #include "swfstreams/SWFStreams.h"
 #include "tests/TestUtil.h"
+#include "tests/swfobjects/TagFamilyTest.h"
 
 namespace kestrova {
 namespace {
@@ -554,23 +555,26 @@ TEST(ActionList, FindEndActions) {
 
 // ---- DoAction and DoInitAction ----
 
-struct TagCase {
-  const char* what;
-  std::function<std::unique_ptr<TSWFObject>()> build;
-  Bytes bytes;  // the whole tag
-};
+using test::GoldenRow;
 
-std::vector<TagCase> DoActionCases() {
+std::vector<GoldenRow> DoActionCases() {
   return {
       {"DoAction Play Stop",
+       12 /* DoAction */,
        [] {
          auto t = std::make_unique<TSWFDoAction>();
          t->Actions().push_back(std::make_unique<TSWFActionPlay>());
          t->Actions().push_back(std::make_unique<TSWFActionStop>());
          return t;
        },
-       {0x03, 0x03 /* 12<<6 | 3 */, 0x06, 0x07, 0x00 /* end */}},
+       {0x06, 0x07, 0x00 /* end */},
+       1,
+       0,
+       10,
+       {},
+       true},
       {"DoAction with Push, GetUrl and a backward jump",
+       12 /* DoAction */,
        [] {
          auto t = std::make_unique<TSWFDoAction>();
          auto& l = t->Actions();
@@ -587,54 +591,40 @@ std::vector<TagCase> DoActionCases() {
          InsertMarker(l, 1, ref);
          return t;
        },
-       {0x1B, 0x03 /* 12<<6 | 27 */,
-        0x96, 0x0C,
-        0x00, 0x00,
-        'a',  0x00,
-        0x06, 0x00,
-        0x00, 0xF8,
-        0x3F, 0x00,
-        0x00, 0x00,
-        0x00, 0x83,
-        0x03, 0x00,
-        'u',  0x00,
-        0x00,  // GetUrl "u", ""
-        0x99, 0x02,
-        0x00, 0xF5,
-        0xFF,  // Jump -11, back to the GetUrl
-        0x00}},
+       {0x96, 0x0C, 0x00, 0x00, 'a',  0x00, 0x06, 0x00, 0x00, 0xF8, 0x3F,
+        0x00, 0x00, 0x00, 0x00, 0x83, 0x03, 0x00, 'u',  0x00, 0x00,  // GetUrl "u", ""
+        0x99, 0x02, 0x00, 0xF5, 0xFF,                                // Jump -11, back to the GetUrl
+        0x00},
+       1,
+       0,
+       10,
+       {},
+       true},
       {"DoInitAction",
+       59 /* DoInitAction */,
        [] {
          auto t = std::make_unique<TSWFDoInitAction>();
          t->SpriteId = 5;
          t->Actions().push_back(std::make_unique<TSWFActionStop>());
          return t;
        },
-       {0xC4, 0x0E /* 59<<6 | 4 */, 0x05, 0x00 /* sprite */, 0x07, 0x00}},
+       {0x05, 0x00 /* sprite */, 0x07, 0x00},
+       2,
+       0,
+       10,
+       {},
+       true},
   };
 }
 
 TEST(DoAction, GoldenWriteReadWriteWithAndWithoutParsing) {
-  for (const auto& c : DoActionCases()) {
-    auto tag = c.build();
-    const Bytes bytes = test::WriteTag(*tag);
-    EXPECT_EQ(bytes, c.bytes) << c.what << ": " << test::Hex(bytes);
-    const Bytes body(bytes.begin() + 2, bytes.end());
-    for (bool parse : {true, false}) {
-      auto back = test::ReadBody(tag->TagID, body, 10, parse);
-      EXPECT_EQ(test::WriteTag(*back), bytes) << c.what << (parse ? " parsed" : " raw");
-      const auto& actions = static_cast<TSWFDoAction&>(*back).Actions();
-      if (!parse) {
-        ASSERT_EQ(actions.size(), 1u);
-        EXPECT_EQ(actions[0]->ActionCode, TSWFActionByteCode::kCode);
-      }
-    }
-    auto copy = CloneTag(*tag);
-    tag.reset();
-    EXPECT_EQ(test::WriteTag(*copy), c.bytes) << c.what << " (copy)";
-    auto self = c.build();
-    self->Assign(*self);
-    EXPECT_EQ(test::WriteTag(*self), c.bytes) << c.what << " (self-assigned)";
+  for (const auto& row : DoActionCases()) {
+    test::CheckGoldenRow(row);
+    // Unparsed, the actions are one block of byte code.
+    auto raw = test::ReadBody(row.code, row.body, 10, false);
+    const auto& actions = static_cast<TSWFDoAction&>(*raw).Actions();
+    ASSERT_EQ(actions.size(), 1u) << row.what;
+    EXPECT_EQ(actions[0]->ActionCode, TSWFActionByteCode::kCode) << row.what;
   }
 }
 
@@ -652,6 +642,10 @@ TEST(DoAction, MinVersionAndExternalList) {
 // Each golden body cut short, framed as a tag of the cut length with a ShowFrame after it: the
 // action reader itself sees the short body; cut between actions it reads the actions there are
 // (writing adds the end code), cut inside one it fails; the ShowFrame is always still read.
+TEST(DoAction, TruncatedPrefixSweep) {
+  for (const auto& row : DoActionCases()) test::SweepTruncatedPrefixes(row);
+}
+
 TEST(DoAction, EveryTruncatedBodyReadsOrBecomesAnErrorTag) {
   for (const auto& c : DoActionCases()) {
     auto tag = c.build();
@@ -710,8 +704,7 @@ TEST(DoAction, ListsWithoutTheirEndCodeRead) {
 }
 
 TEST(DoAction, DescribeListsEachAction) {
-  const Bytes bytes = DoActionCases()[1].bytes;
-  auto back = test::ReadBody(12, Bytes(bytes.begin() + 2, bytes.end()));
+  auto back = test::ReadBody(12, DoActionCases()[1].body);
   TSWFDescription d;
   back->Describe(d);
   EXPECT_EQ(d.Fields, "actions=4");

@@ -11,11 +11,7 @@ namespace {
 
 using test::Bytes;
 
-struct TagCase {
-  const char* what;
-  std::function<std::unique_ptr<TSWFObject>()> build;
-  Bytes bytes;  // the whole tag
-};
+using test::GoldenRow;
 
 std::unique_ptr<TSWFButtonRecord> Record(std::uint8_t states, std::uint16_t character,
                                          std::uint16_t depth) {
@@ -25,9 +21,10 @@ std::unique_ptr<TSWFButtonRecord> Record(std::uint8_t states, std::uint16_t char
   return r;
 }
 
-std::vector<TagCase> ButtonCases() {
+std::vector<GoldenRow> ButtonCases() {
   return {
       {"DefineButton: record Up and HitTest, Play Stop",
+       7 /* DefineButton */,
        [] {
          auto t = std::make_unique<TSWFDefineButton>();
          t->ButtonId = 1;
@@ -37,10 +34,16 @@ std::vector<TagCase> ButtonCases() {
          t->Actions.push_back(std::make_unique<TSWFActionStop>());
          return t;
        },
-       {0xCC, 0x01 /* 7<<6 | 12 */, 0x01, 0x00 /* button */, 0x09 /* hitTest, up */, 0x02,
-        0x00 /* char */, 0x01, 0x00 /* depth */, 0x00 /* matrix */, 0x00 /* end of records */, 0x06,
-        0x07, 0x00 /* end of actions */}},
+       {0x01, 0x00 /* button */, 0x09 /* hitTest, up */, 0x02, 0x00 /* char */, 0x01,
+        0x00 /* depth */, 0x00 /* matrix */, 0x00 /* end of records */, 0x06, 0x07,
+        0x00 /* end of actions */},
+       1,
+       0,
+       10,
+       {},
+       true},
       {"DefineButton2: one record, no actions",
+       34 /* DefineButton2 */,
        [] {
          auto t = std::make_unique<TSWFDefineButton2>();
          t->ButtonId = 3;
@@ -49,10 +52,16 @@ std::vector<TagCase> ButtonCases() {
          t->ButtonRecords.push_back(std::move(r));
          return t;
        },
-       {0x8F, 0x08 /* 34<<6 | 15 */, 0x03, 0x00, 0x00 /* track as menu */, 0x00,
-        0x00 /* no actions */, 0x04 /* down */, 0x05, 0x00, 0x02, 0x00, 0x0E, 0x51,
-        0x40 /* translate 20, 40 in 7 bits */, 0x00 /* no cxform */, 0x00 /* end of records */}},
+       {0x03, 0x00, 0x00 /* track as menu */, 0x00, 0x00 /* no actions */, 0x04 /* down */, 0x05,
+        0x00, 0x02, 0x00, 0x0E, 0x51, 0x40 /* translate 20, 40 in 7 bits */, 0x00 /* no cxform */,
+        0x00 /* end of records */},
+       1,
+       0,
+       10,
+       {},
+       true},
       {"DefineButton2: two condition actions",
+       34 /* DefineButton2 */,
        [] {
          auto t = std::make_unique<TSWFDefineButton2>();
          t->ButtonId = 4;
@@ -74,9 +83,7 @@ std::vector<TagCase> ButtonCases() {
          t->Actions.push_back(std::move(c2));
          return t;
        },
-       {0x9B,
-        0x08 /* 34<<6 | 27 */,
-        0x04,
+       {0x04,
         0x00,
         0x01 /* track as menu */,
         0x0C,
@@ -102,8 +109,14 @@ std::vector<TagCase> ButtonCases() {
         0x20 /* outDownToOverDown */,
         0x1A /* key 13 */,
         0x07,
-        0x00}},
+        0x00},
+       1,
+       0,
+       10,
+       {},
+       true},
       {"DefineButtonCxform",
+       23 /* DefineButtonCxform */,
        [] {
          auto t = std::make_unique<TSWFDefineButtonCxform>();
          t->ButtonId = 4;
@@ -112,32 +125,21 @@ std::vector<TagCase> ButtonCases() {
          t->ButtonColorTransform.SetMultB(0);
          return t;
        },
-       {0xC7, 0x05 /* 23<<6 | 7 */, 0x04, 0x00, 0x69, 0x00, 0x20, 0x00,
-        0x00 /* mult 256, 128, 0 in 10 bits */}},
+       {0x04, 0x00, 0x69, 0x00, 0x20, 0x00, 0x00 /* mult 256, 128, 0 in 10 bits */},
+       1,
+       0,
+       10,
+       {},
+       true},
   };
 }
 
 TEST(Buttons, GoldenWriteReadWriteWithAndWithoutParsing) {
-  for (const auto& c : ButtonCases()) {
-    auto tag = c.build();
-    const Bytes bytes = test::WriteTag(*tag);
-    EXPECT_EQ(bytes, c.bytes) << c.what << ": " << test::Hex(bytes);
-    for (bool parse : {true, false}) {
-      auto back = test::ReadBody(tag->TagID, Bytes(bytes.begin() + 2, bytes.end()), 10, parse);
-      EXPECT_EQ(test::WriteTag(*back), bytes) << c.what << (parse ? " parsed" : " raw");
-    }
-    auto copy = CloneTag(*tag);
-    tag.reset();
-    EXPECT_EQ(test::WriteTag(*copy), c.bytes) << c.what << " (copy)";
-    auto self = c.build();
-    self->Assign(*self);
-    EXPECT_EQ(test::WriteTag(*self), c.bytes) << c.what << " (self-assigned)";
-  }
+  for (const auto& row : ButtonCases()) test::CheckGoldenRow(row);
 }
 
 TEST(Buttons, ConditionActionsReadBack) {
-  const Bytes bytes = ButtonCases()[2].bytes;
-  auto back = test::ReadBody(34, Bytes(bytes.begin() + 2, bytes.end()));
+  auto back = test::ReadBody(34, ButtonCases()[2].body);
   auto& b = static_cast<TSWFDefineButton2&>(*back);
   EXPECT_EQ(b.ButtonId, 4);
   EXPECT_TRUE(b.TrackAsMenu);
@@ -197,34 +199,7 @@ TEST(Buttons, DefineButtonNeverWritesAColourTransform) {
 // Each golden body cut short, framed as a tag of the cut length with a ShowFrame after it: the
 // button reader itself sees the short body, fails, and the ShowFrame is still read.
 TEST(Buttons, EveryTruncatedBodyReadsOrBecomesAnErrorTag) {
-  for (const auto& c : ButtonCases()) {
-    auto tag = c.build();
-    const Bytes body = test::WriteBody(*tag);
-    for (bool parse : {true, false}) {
-      // An empty body is not handed to the tag's reader: start at one byte.
-      for (std::size_t cut = 1; cut < body.size(); ++cut) {
-        const Bytes file = test::Concat(
-            {test::Record(tag->TagID, Bytes(body.begin(), body.begin() + cut)), {0x40, 0x00}});
-        auto reader = std::make_unique<TSWFStreamReader>();
-        reader->SetVersion(10);
-        reader->Body().Write(file.data(), file.size());
-        reader->ParseTags(true, parse);
-        ASSERT_EQ(reader->TagList.size(), 2u) << c.what << " cut " << cut;
-        EXPECT_EQ(reader->TagList[1]->TagID, 1) << c.what << " cut " << cut;
-        // A cut that leaves a whole button (actions cut at an action's end) reads; written and
-        // read again it stays the same. Any other is an error tag that keeps its bytes.
-        reader->MakeStream();
-        if (reader->TagList[0]->Error()) {
-          EXPECT_EQ(reader->Body().Bytes(), file) << c.what << " cut " << cut;
-          continue;
-        }
-        const Bytes once = reader->Body().Bytes();
-        reader->ParseTags(true, parse);
-        reader->MakeStream();
-        EXPECT_EQ(reader->Body().Bytes(), once) << c.what << " cut " << cut;
-      }
-    }
-  }
+  for (const auto& row : ButtonCases()) test::SweepTruncatedPrefixes(row);
 }
 
 // A state byte of 0 ends the record list in the file: a record without states is left out, so

@@ -19,15 +19,7 @@ std::uint32_t Events(std::initializer_list<TSWFClipEvent> events) {
   return flags;
 }
 
-struct GoldenCase {
-  const char* what;
-  std::function<std::unique_ptr<TSWFObject>()> build;
-  Bytes body;
-  std::uint16_t minVersion;
-  std::uint8_t readVersion = 10;  // the file version the body is read back with
-  // Prefix lengths that are complete bodies on their own; every other prefix is an error.
-  std::function<bool(std::size_t)> validPrefix = [](std::size_t) { return false; };
-};
+using test::GoldenRow;
 
 template <class T>
 std::unique_ptr<TSWFObject> Make(std::function<void(T&)> fill) {
@@ -39,9 +31,10 @@ std::unique_ptr<TSWFObject> Make(std::function<void(T&)> fill) {
 // 20 and -20 twips: no scale, no skew, 6-bit translation (0 0 00110 010100 101100).
 const Bytes kMatrixTranslate20 = {0x0C, 0xA5, 0x80};
 
-std::vector<GoldenCase> GoldenCases() {
-  std::vector<GoldenCase> c;
+std::vector<GoldenRow> GoldenCases() {
+  std::vector<GoldenRow> c;
   c.push_back({"FrameLabel, named anchor",
+               43 /* FrameLabel */,
                [] {
                  return Make<TSWFFrameLabel>([](auto& t) {
                    t.Name = "intro";
@@ -49,38 +42,59 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {'i', 'n', 't', 'r', 'o', 0, 0x01 /* anchor */},
+               0,
                6,
                10,
                [](std::size_t n) { return n == 6; }});
   c.push_back({"FrameLabel",
+               43 /* FrameLabel */,
                [] { return std::make_unique<TSWFFrameLabel>("intro"); },
                {'i', 'n', 't', 'r', 'o', 0},
-               3});
-  c.push_back({"Protect without password", [] { return std::make_unique<TSWFProtect>(); }, {}, 2});
+               0,
+               3,
+               10});
+  c.push_back({"Protect without password",
+               24 /* Protect */,
+               [] { return std::make_unique<TSWFProtect>(); },
+               {},
+               0,
+               2,
+               10});
   c.push_back({"Protect with a hash",
+               24 /* Protect */,
                [] { return Make<TSWFProtect>([](auto& t) { t.PasswordHash = "$1$ab$x"; }); },
                {0x00, 0x00 /* reserved */, '$', '1', '$', 'a', 'b', '$', 'x', 0},
+               0,
                5,
                10,
                [](std::size_t n) { return n >= 2; }});
   c.push_back({"EnableDebugger",
+               58 /* EnableDebugger */,
                [] { return Make<TSWFEnableDebugger>([](auto& t) { t.PasswordHash = "h"; }); },
                {0x00, 0x00, 'h', 0},
+               0,
                5,
                10,
                [](std::size_t n) { return n >= 2; }});
   c.push_back({"EnableDebugger2 without password",
+               64 /* EnableDebugger2 */,
                [] { return std::make_unique<TSWFEnableDebugger2>(); },
                {},
-               6});
+               0,
+               6,
+               10});
   c.push_back(
       {"ExportAssets",
+       56 /* ExportAssets */,
        [] {
          return Make<TSWFExportAssets>([](auto& t) { t.Assets = {{"a", 1}, {"bc", 0x0102}}; });
        },
        {0x02, 0x00 /* count */, 0x01, 0x00, 'a', 0, 0x02, 0x01, 'b', 'c', 0},
-       5});
+       0,
+       5,
+       10});
   c.push_back({"ImportAssets",
+               57 /* ImportAssets */,
                [] {
                  return Make<TSWFImportAssets>([](auto& t) {
                    t.URL = "u.swf";
@@ -88,8 +102,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {'u', '.', 's', 'w', 'f', 0, 0x01, 0x00 /* count */, 0x03, 0x00, 'x', 0},
-               5});
+               0,
+               5,
+               10});
   c.push_back({"ScriptLimits",
+               65 /* ScriptLimits */,
                [] {
                  return Make<TSWFScriptLimits>([](auto& t) {
                    t.MaxRecursionDepth = 256;
@@ -97,8 +114,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x00, 0x01, 0x0F, 0x00},
-               7});
+               0,
+               7,
+               10});
   c.push_back({"SetTabIndex",
+               66 /* SetTabIndex */,
                [] {
                  return Make<TSWFSetTabIndex>([](auto& t) {
                    t.Depth = 2;
@@ -106,8 +126,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x02, 0x00, 0x07, 0x00},
-               7});
+               0,
+               7,
+               10});
   c.push_back({"RemoveObject",
+               5 /* RemoveObject */,
                [] {
                  return Make<TSWFRemoveObject>([](auto& t) {
                    t.CharacterId = 3;
@@ -115,12 +138,18 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x03, 0x00, 0x01, 0x00},
-               1});
+               0,
+               1,
+               10});
   c.push_back({"RemoveObject2",
+               28 /* RemoveObject2 */,
                [] { return Make<TSWFRemoveObject2>([](auto& t) { t.Depth = 5; }); },
                {0x05, 0x00},
-               3});
+               0,
+               3,
+               10});
   c.push_back({"PlaceObject without colour transform",
+               4 /* PlaceObject */,
                [] {
                  return Make<TSWFPlaceObject>([](auto& t) {
                    t.SetCharacterId(1);
@@ -129,8 +158,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x01, 0x00, 0x02, 0x00, 0x0C, 0xA5, 0x80},
-               1});
+               0,
+               1,
+               10});
   c.push_back({"PlaceObject with colour transform",
+               4 /* PlaceObject */,
                [] {
                  return Make<TSWFPlaceObject>([](auto& t) {
                    t.SetCharacterId(1);
@@ -139,13 +171,14 @@ std::vector<GoldenCase> GoldenCases() {
                    t.ColorTransform().SetAddG(0);
                    t.ColorTransform().SetAddB(-10);
                  });
-               },
-               // identity MATRIX; CXFORM: add, no mult, 5 bits: 10, 0, -10
+               },  // identity MATRIX; CXFORM: add, no mult, 5 bits: 10, 0, -10
                {0x01, 0x00, 0x01, 0x00, 0x00, 0x95, 0x40, 0xB0},
+               0,
                1,
                10,
                [](std::size_t n) { return n == 5; }});
   c.push_back({"PlaceObject2 moving depth 5 with a new matrix",
+               26 /* PlaceObject2 */,
                [] {
                  return Make<TSWFPlaceObject2>([](auto& t) {
                    t.PlaceFlagMove = true;
@@ -154,8 +187,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x05 /* HasMatrix, Move */, 0x05, 0x00, 0x0C, 0xA5, 0x80},
-               3});
+               0,
+               3,
+               10});
   c.push_back({"PlaceObject2 placing character 3 at depth 1",
+               26 /* PlaceObject2 */,
                [] {
                  return Make<TSWFPlaceObject2>([](auto& t) {
                    t.SetCharacterId(3);
@@ -163,8 +199,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x02 /* HasCharacter */, 0x01, 0x00, 0x03, 0x00},
-               3});
+               0,
+               3,
+               10});
   c.push_back({"PlaceObject2 with an empty name and clip actions without records",
+               26 /* PlaceObject2 */,
                [] {
                  return Make<TSWFPlaceObject2>([](auto& t) {
                    t.SetCharacterId(3);
@@ -174,8 +213,11 @@ std::vector<GoldenCase> GoldenCases() {
                  });
                },
                {0x02, 0x01, 0x00, 0x03, 0x00},
-               3});
+               0,
+               3,
+               10});
   c.push_back({"PlaceObject2 with every field but clip actions",
+               26 /* PlaceObject2 */,
                [] {
                  return Make<TSWFPlaceObject2>([](auto& t) {
                    t.Depth = 1;
@@ -210,9 +252,12 @@ std::vector<GoldenCase> GoldenCases() {
                 0,
                 0x09,
                 0x00 /* clip depth */},
-               3});
+               0,
+               3,
+               10});
   c.push_back(
       {"PlaceObject2 clip actions at SWF 3 are written for SWF 5",
+       26 /* PlaceObject2 */,
        [] {
          return Make<TSWFPlaceObject2>([](auto& t) {
            t.SetCharacterId(4);
@@ -223,6 +268,7 @@ std::vector<GoldenCase> GoldenCases() {
        {0x82 /* ClipActions, Character */, 0x01, 0x00, 0x04, 0x00, 0x00, 0x00 /* reserved */, 0x03,
         0x00 /* all events: EnterFrame Load */, 0x03, 0x00 /* record events */, 0x01, 0x00, 0x00,
         0x00 /* record size */, 0x00 /* action end */, 0x00, 0x00 /* end of clip actions */},
+       0,
        5,
        5});
   const auto keyPressClip = [](std::uint8_t version) {
@@ -268,63 +314,21 @@ std::vector<GoldenCase> GoldenCases() {
                               0x00,
                               0x00,
                               0x00 /* end of clip actions */};
-  c.push_back({"PlaceObject2 clip actions at SWF 6", keyPressClip(6), keyPressBody, 6, 6});
-  c.push_back({"PlaceObject2 KeyPress raises SWF 5 to 6", keyPressClip(5), keyPressBody, 6, 6});
+  c.push_back({"PlaceObject2 clip actions at SWF 6", 26 /* PlaceObject2 */, keyPressClip(6),
+               keyPressBody, 0, 6, 6});
+  c.push_back({"PlaceObject2 KeyPress raises SWF 5 to 6", 26 /* PlaceObject2 */, keyPressClip(5),
+               keyPressBody, 0, 6, 6});
   return c;
 }
 
 TEST(ControlTagsGolden, WriteReadWriteAndMinVersion) {
-  for (const auto& c : GoldenCases()) {
-    auto tag = c.build();
-    EXPECT_EQ(tag->MinVersion(), c.minVersion) << c.what << " before writing";
-    const Bytes body = test::WriteBody(*tag);
-    EXPECT_EQ(body, c.body) << c.what << ": " << test::Hex(body);
-    EXPECT_EQ(tag->MinVersion(), c.minVersion) << c.what << " after writing";
-    // The whole record frames the same body.
-    const Bytes record = test::WriteTag(*tag);
-    ASSERT_GE(record.size(), 2u);
-    EXPECT_EQ(Bytes(record.begin() + 2, record.end()), c.body) << c.what;
-    EXPECT_EQ(record[0] | (record[1] << 8), int(tag->TagID << 6 | c.body.size())) << c.what;
-
-    auto back = test::ReadBody(tag->TagID, c.body, c.readVersion);
-    ASSERT_NE(back, nullptr) << c.what;
-    EXPECT_EQ(test::WriteBody(*back), c.body) << c.what << " read back";
-    EXPECT_EQ(back->MinVersion(), c.minVersion) << c.what << " read back";
-
-    auto copy = CloneTag(*tag);
-    EXPECT_EQ(test::WriteBody(*copy), c.body) << c.what << " copied";
-    auto self = c.build();
-    self->Assign(*self);
-    EXPECT_EQ(test::WriteBody(*self), c.body) << c.what << " self-assigned";
-  }
+  for (const auto& row : GoldenCases()) test::CheckGoldenRow(row);
 }
 
 // Each golden body, cut short, read by the file reader with a ShowFrame after it: the cut tag
 // becomes an error tag without taking the ShowFrame's bytes, and the ShowFrame is still read.
 TEST(ControlTagsGolden, TruncatedBodiesBecomeErrorTags) {
-  for (const auto& c : GoldenCases()) {
-    const std::uint16_t code = c.build()->TagID;
-    for (std::size_t n = 1; n < c.body.size(); ++n) {
-      TSWFStreamReader reader;
-      reader.SetVersion(c.readVersion);
-      TMemoryStream& stream = reader.Body();
-      WriteRecordHeader(stream, code, static_cast<std::uint32_t>(n));
-      stream.Write(c.body.data(), n);
-      WriteRecordHeader(stream, 1, 0);
-      reader.ParseTags();
-      ASSERT_EQ(reader.TagList.size(), 2u) << c.what << " cut at " << n;
-      const TSWFTagInfo& first = reader.GetTagInfo(0);
-      if (c.validPrefix(n)) {
-        EXPECT_EQ(first.TagID, code) << c.what << " cut at " << n << " is complete";
-      } else {
-        ASSERT_NE(first.Error(), nullptr) << c.what << " cut at " << n;
-        const TSWFErrorTag& error = *first.Error();
-        EXPECT_EQ(error.FailedTagID, code);
-        EXPECT_FALSE(error.ErrorMessage.empty());
-      }
-      EXPECT_EQ(reader.GetTagInfo(1).TagID, 1) << c.what << " cut at " << n;
-    }
-  }
+  for (const auto& row : GoldenCases()) test::SweepTruncatedPrefixes(row);
 }
 
 // ---- PlaceObject2 ----

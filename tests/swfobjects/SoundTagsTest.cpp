@@ -5,21 +5,14 @@
 #include "swfobjects/SWFObjects.h"
 #include "swfstreams/SWFStreams.h"
 #include "tests/TestUtil.h"
+#include "tests/swfobjects/TagFamilyTest.h"
 
 namespace kestrova {
 namespace {
 
 using test::Bytes;
 
-struct GoldenRow {
-  const char* what;
-  std::uint16_t code;
-  std::function<std::unique_ptr<TSWFObject>()> build;
-  Bytes body;
-  std::uint16_t minVersion;
-  // Bodies shorter than this cannot hold the fixed fields and must fail to read.
-  std::size_t fixed;
-};
+using test::GoldenRow;
 
 template <class T>
 std::unique_ptr<TSWFObject> Make(std::function<void(T&)> fill) {
@@ -46,8 +39,8 @@ const std::vector<GoldenRow>& Rows() {
        },
        {0x05, 0x00 /* SoundId */, 0x2F /* MP3 | 44kHz | 16-bit | stereo */, 0x80, 0x04, 0x00,
         0x00 /* 1152 samples */, 0x40, 0x02 /* seek 576 */, 0xFF, 0xFB, 0x90 /* data */},
-       4,
-       9},
+       9,
+       4},
       {"DefineSound ADPCM 11kHz 8-bit mono: no seek field",
        14,
        [] {
@@ -61,8 +54,8 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x01, 0x00, 0x14 /* ADPCM | 11kHz */, 0x64, 0x00, 0x00, 0x00, 0x01, 0x02},
-       1,
-       7},
+       7,
+       1},
       {"DefineSound Nellymoser without data",
        14,
        [] {
@@ -73,20 +66,20 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x02, 0x00, 0x62 /* Nellymoser | 5.5kHz | 16-bit */, 0x00, 0x00, 0x00, 0x00},
-       6,
-       7},
+       7,
+       6},
       {"DefineSound raw little-endian",
        14,
        [] { return Make<TSWFDefineSound>([](auto& t) { t.SoundFormat = 3; }); },
        {0x00, 0x00, 0x30, 0x00, 0x00, 0x00, 0x00},
-       4,
-       7},
+       7,
+       4},
       {"StartSound with only SoundId: one zero byte",
        15,
        [] { return Make<TSWFStartSound>([](auto& t) { t.SoundId = 7; }); },
        {0x07, 0x00, 0x00},
-       1,
-       3},
+       3,
+       1},
       {"StartSound HasEnvelope without records writes no envelope",
        15,
        [] {
@@ -96,8 +89,8 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x07, 0x00, 0x00},
-       1,
-       3},
+       3,
+       1},
       {"StartSound loops only",
        15,
        [] {
@@ -107,8 +100,8 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x09, 0x00, 0x04 /* HasLoops */, 0x03, 0x00},
-       1,
-       5},
+       5,
+       1},
       {"StartSound with every field",
        15,
        [] {
@@ -153,8 +146,8 @@ const std::vector<GoldenRow>& Rows() {
         0x00,
         0x00,
         0x80},
-       1,
-       32},
+       32,
+       1},
       {"SoundStreamHead ADPCM",
        18,
        [] {
@@ -169,8 +162,8 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x0A /* playback 22kHz 16-bit mono */, 0x1A /* ADPCM 22kHz 16-bit mono */, 0x2E, 0x07},
-       1,
-       4},
+       4,
+       1},
       {"SoundStreamHead MP3 with latency",
        18,
        [] {
@@ -200,14 +193,14 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x02, 0x62, 0x00, 0x01},
-       6,
-       4},
+       4,
+       6},
       {"SoundStreamHead2 uncompressed",
        45,
        [] { return std::make_unique<TSWFSoundStreamHead2>(); },
        {0x00, 0x00, 0x00, 0x00},
-       3,
-       4},
+       4,
+       3},
       {"SoundStreamBlock MP3: 1152 samples, seek 0",
        19,
        [] {
@@ -218,16 +211,16 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x80, 0x04, 0x00, 0x00, 0xAA, 0xBB},
-       1,
-       0},
+       1 /* no prefix must fail */,
+       1},
       {"SoundStreamBlock raw",
        19,
        [] { return Make<TSWFSoundStreamBlock>([](auto& t) {
               t.Data = {1, 2, 3};
             }); },
        {0x01, 0x02, 0x03},
-       1,
-       0},
+       1 /* no prefix must fail */,
+       1},
       {"DefineVideoStream screen video, smoothing",
        60,
        [] {
@@ -243,8 +236,8 @@ const std::vector<GoldenRow>& Rows() {
        },
        {0x04, 0x00, 0x64, 0x00, 0x40, 0x01, 0xF0, 0x00, 0x03 /* deblocking 1, smoothing */,
         0x03 /* screen video */},
-       7,
-       10},
+       10,
+       7},
       {"DefineVideoStream H.263",
        60,
        [] {
@@ -255,8 +248,8 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x02},
-       6,
-       10},
+       10,
+       6},
       {"VideoFrame",
        61,
        [] {
@@ -267,8 +260,8 @@ const std::vector<GoldenRow>& Rows() {
          });
        },
        {0x04, 0x00, 0x07, 0x00, 0xDE, 0xAD},
-       6,
-       4},
+       4,
+       6},
       {"DefineButtonSound with only OverUpToOverDown",
        17,
        [] {
@@ -279,8 +272,8 @@ const std::vector<GoldenRow>& Rows() {
        },
        {0x0C, 0x00, 0x00, 0x00 /* OverUpToIdle */, 0x00, 0x00 /* IdleToOverUp */, 0x05, 0x00,
         0x00 /* OverUpToOverDown */, 0x00, 0x00 /* OverDownToOverUp */},
-       2,
-       10},
+       10,
+       2},
       {"DefineButtonSound with three sounds and a silent slot",
        17,
        [] {
@@ -296,31 +289,14 @@ const std::vector<GoldenRow>& Rows() {
        },
        {0x0C, 0x00, 0x01, 0x00, 0x20 /* stop */, 0x02, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00,
         0x01 /* HasInPoint */, 0x05, 0x00, 0x00, 0x00},
-       2,
-       10},
+       10,
+       2},
   };
   return rows;
 }
 
 TEST(SoundTags, GoldenWriteReadAndRoundTrip) {
-  for (const auto& row : Rows()) {
-    SCOPED_TRACE(row.what);
-    auto tag = row.build();
-    ASSERT_EQ(tag->TagID, row.code);
-    const Bytes body = test::WriteBody(*tag);
-    EXPECT_EQ(body, row.body) << test::Hex(body);
-    EXPECT_EQ(tag->MinVersion(), row.minVersion);
-
-    auto back = test::ReadBody(row.code, row.body);
-    ASSERT_NE(back, nullptr);
-    EXPECT_EQ(test::WriteBody(*back), row.body) << "read, then written again";
-
-    auto copy = CloneTag(*tag);
-    EXPECT_EQ(test::WriteBody(*copy), row.body) << "copy";
-    auto self = row.build();
-    self->Assign(*self);
-    EXPECT_EQ(test::WriteBody(*self), row.body) << "self-assigned";
-  }
+  for (const auto& row : Rows()) test::CheckGoldenRow(row);
 }
 
 TEST(SoundTags, ReadFieldsThatTheWriterDoesNotShow) {
@@ -419,49 +395,8 @@ std::unique_ptr<TSWFStreamReader> Parse(const Bytes& tags) {
   return reader;
 }
 
-Bytes Record(std::uint16_t code, const Bytes& body, bool longForm = false) {
-  TMemoryStream m;
-  if (longForm) {
-    const std::uint16_t word = static_cast<std::uint16_t>((code << 6) | 0x3F);
-    const std::uint32_t n = static_cast<std::uint32_t>(body.size());
-    const Bytes header = {std::uint8_t(word),   std::uint8_t(word >> 8), std::uint8_t(n),
-                          std::uint8_t(n >> 8), std::uint8_t(n >> 16),   std::uint8_t(n >> 24)};
-    m.Write(header.data(), header.size());
-  } else {
-    WriteRecordHeader(m, code, static_cast<std::uint32_t>(body.size()));
-  }
-  m.Write(body.data(), body.size());
-  return m.Bytes();
-}
-
 TEST(SoundTags, TruncatedBodiesThroughTheFileReader) {
-  for (const auto& row : Rows()) {
-    SCOPED_TRACE(row.what);
-    for (std::size_t n = 1; n < row.body.size(); ++n) {
-      const Bytes prefix(row.body.begin(), row.body.begin() + n);
-      // The file ends inside the body its header announced.
-      Bytes cut = Record(row.code, row.body, true);
-      cut.resize(6 + n);
-      auto r1 = Parse(cut);
-      ASSERT_EQ(r1->TagList.size(), 1u) << n;
-      // A body cut by the end of the file belongs to no tag: it is kept as stored.
-      EXPECT_EQ(r1->TagList[0]->SWFObject, nullptr) << "file cut at " << n;
-      r1->MakeStream();
-      EXPECT_EQ(r1->Body().Bytes(), cut);
-
-      // The header itself announces the short body, and a ShowFrame follows.
-      Bytes shorter = Record(row.code, prefix);
-      const Bytes show = {0x40, 0x00};
-      shorter.insert(shorter.end(), show.begin(), show.end());
-      auto r2 = Parse(shorter);
-      ASSERT_EQ(r2->TagList.size(), 2u) << n;
-      if (n < row.fixed) {
-        EXPECT_TRUE(r2->TagList[0]->Error() != nullptr) << "body of " << n;
-      }
-      EXPECT_EQ(r2->TagList[1]->TagID, 1) << "the next tag, after a body of " << n;
-      r2->MakeStream();  // whatever was read can be written
-    }
-  }
+  for (const auto& row : Rows()) test::SweepTruncatedPrefixes(row);
 }
 
 TEST(SoundTags, ChangeCharacterIDs) {

@@ -5,6 +5,7 @@
 #include "swfobjects/SWFObjects.h"
 #include "swfstreams/SWFStreams.h"
 #include "tests/TestUtil.h"
+#include "tests/swfobjects/TagFamilyTest.h"
 
 namespace kestrova {
 namespace {
@@ -59,16 +60,25 @@ std::vector<std::unique_ptr<TSWFObject>> Tags(std::unique_ptr<T>... tags) {
   return list;
 }
 
-struct SpriteRow {
-  const char* what;
-  std::function<std::unique_ptr<TSWFDefineSprite>()> build;
-  Bytes body;
-  std::vector<std::uint16_t> codesRead;  // inner tag codes after reading the body
-};
+using test::GoldenRow;
 
-const std::vector<SpriteRow>& Rows() {
-  static const std::vector<SpriteRow> rows = {
+std::vector<std::uint16_t> Codes(const TSWFDefineSprite& sprite) {
+  std::vector<std::uint16_t> codes;
+  for (const auto& t : sprite.ControlTags) codes.push_back(t->TagID);
+  return codes;
+}
+
+// A check that the sprite read back holds inner tags of these codes (End included).
+std::function<void(const TSWFObject&)> InnerCodes(std::vector<std::uint16_t> codes) {
+  return [codes](const TSWFObject& read) {
+    EXPECT_EQ(Codes(static_cast<const TSWFDefineSprite&>(read)), codes);
+  };
+}
+
+const std::vector<GoldenRow>& Rows() {
+  static const std::vector<GoldenRow> rows = {
       {"ending with ShowFrame: an End is appended",
+       39,
        [] {
          return Sprite(3, 2,
                        Tags(std::make_unique<TSWFShowFrame>(), StartSound(5),
@@ -77,18 +87,36 @@ const std::vector<SpriteRow>& Rows() {
        {0x03, 0x00 /* SpriteId */, 0x02, 0x00 /* FrameCount */, 0x40, 0x00 /* ShowFrame */, 0xC3,
         0x03 /* StartSound, 3 bytes */, 0x05, 0x00, 0x00, 0x40, 0x00 /* ShowFrame */, 0x00,
         0x00 /* End */},
-       {1, 15, 1, 0}},
+       0,
+       3,
+       10,
+       {},
+       false,
+       InnerCodes({1, 15, 1, 0})},
       {"ending with End: no second End",
+       39,
        [] {
          return Sprite(1, 1, Tags(std::make_unique<TSWFShowFrame>(), std::make_unique<TSWFEnd>()));
        },
        {0x01, 0x00, 0x01, 0x00, 0x40, 0x00, 0x00, 0x00},
-       {1, 0}},
+       0,
+       3,
+       10,
+       {},
+       false,
+       InnerCodes({1, 0})},
       {"empty timeline",
+       39,
        [] { return Sprite(7, 0, {}); },
        {0x07, 0x00, 0x00, 0x00, 0x00, 0x00},
-       {0}},
+       0,
+       3,
+       10,
+       {},
+       false,
+       InnerCodes({0})},
       {"long inner record and a nested sprite",
+       39,
        [] {
          auto video = std::make_unique<TSWFDefineVideoStream>();
          video->CharacterId = 9;
@@ -114,34 +142,18 @@ const std::vector<SpriteRow>& Rows() {
         0x00, 0x00,
         0x40, 0x00,
         0x00, 0x00},
-       {60, 39, 1, 0}},
+       0,
+       3,
+       10,
+       {},
+       false,
+       InnerCodes({60, 39, 1, 0})},
   };
   return rows;
 }
 
-std::vector<std::uint16_t> Codes(const TSWFDefineSprite& sprite) {
-  std::vector<std::uint16_t> codes;
-  for (const auto& t : sprite.ControlTags) codes.push_back(t->TagID);
-  return codes;
-}
-
 TEST(DefineSprite, GoldenWriteReadAndRoundTrip) {
-  for (const auto& row : Rows()) {
-    SCOPED_TRACE(row.what);
-    auto sprite = row.build();
-    const Bytes body = test::WriteBody(*sprite);
-    EXPECT_EQ(body, row.body) << test::Hex(body);
-    EXPECT_EQ(sprite->MinVersion(), 3);
-
-    auto back = test::ReadBody(39, row.body);
-    auto& read = static_cast<TSWFDefineSprite&>(*back);
-    EXPECT_EQ(Codes(read), row.codesRead);
-    EXPECT_EQ(test::WriteBody(read), row.body) << "read, then written again";
-    EXPECT_EQ(test::WriteBody(*CloneTag(read)), row.body) << "copy";
-    auto self = row.build();
-    self->Assign(*self);
-    EXPECT_EQ(test::WriteBody(*self), row.body) << "self-assigned";
-  }
+  for (const auto& row : Rows()) test::CheckGoldenRow(row);
 }
 
 TEST(DefineSprite, CopyIsDeep) {
@@ -291,26 +303,7 @@ TEST(DefineSprite, NestingIsBounded) {
 }
 
 TEST(DefineSprite, TruncatedBodiesThroughTheFileReader) {
-  for (const auto& row : Rows()) {
-    SCOPED_TRACE(row.what);
-    for (std::size_t n = 0; n < row.body.size(); ++n) {
-      // The file ends inside the sprite.
-      Bytes cut = Record(39, row.body, true);
-      cut.resize(6 + n);
-      auto r1 = Parse(cut);
-      ASSERT_EQ(r1->TagList.size(), 1u);
-      EXPECT_EQ(r1->TagList[0]->SWFObject, nullptr) << "file cut at " << n;
-      // The sprite's header announces the short body: its End is missing.
-      auto r2 =
-          Parse(Cat({Record(39, Bytes(row.body.begin(), row.body.begin() + n)), {0x40, 0x00}}));
-      ASSERT_EQ(r2->TagList.size(), 2u);
-      // An empty body is not read at all; any other prefix lacks the End.
-      if (n > 0) {
-        EXPECT_TRUE(r2->TagList[0]->Error() != nullptr) << "body of " << n;
-      }
-      EXPECT_EQ(r2->TagList[1]->TagID, 1);
-    }
-  }
+  for (const auto& row : Rows()) test::SweepTruncatedPrefixes(row);
 }
 
 TEST(DefineSprite, ChangeCharacterIDs) {

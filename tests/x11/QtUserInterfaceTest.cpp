@@ -1,5 +1,6 @@
 // The Qt views and services on Qt's offscreen platform (no display needed), clicked with QTest.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -167,6 +168,48 @@ TEST_F(QtUserInterface, InputWhileAModalWindowIsOpenIsDropped) {
   EXPECT_EQ(Ui.PausedDialog().ShowModal(), 2);
   Ui.Application().ProcessMessages();
   EXPECT_TRUE(Events.empty());
+}
+
+// Pumps until the handler has had an event, for at most a second (the pipe's notifier fires
+// on a later turn of the event loop than the signal).
+void PumpUntil(TQtUserInterface& ui, const std::vector<TUIEvent>& events) {
+  for (int i = 0; i < 100 && events.empty(); ++i) {
+    ui.Application().ProcessMessages();
+    if (events.empty()) QTest::qWait(10);
+  }
+}
+
+TEST_F(QtUserInterface, TheSessionEndingIsTheToolWindowsDestruction) {
+  ASSERT_EQ(raise(SIGTERM), 0);  // handled: the process goes on
+  PumpUntil(Ui, Events);
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Kind, TUIEventKind::Destroy);
+
+  // A hang-up while the paused dialog is open is kept for after it, not dropped.
+  Events.clear();
+  Soon([&] {
+    raise(SIGHUP);
+    QTimer::singleShot(100, [&] {
+      QTest::mouseClick(Child(Ui.PausedWidget(), "ImgBtnContinue"), Qt::LeftButton);
+    });
+  });
+  EXPECT_EQ(Ui.PausedDialog().ShowModal(), 2);
+  PumpUntil(Ui, Events);
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Kind, TUIEventKind::Destroy);
+}
+
+TEST(QtUserInterfaceSignals, TheSignalsAreTheirOldSelvesOnceTheInterfaceIsGone) {
+  struct sigaction before {
+  }, during{}, after{};
+  sigaction(SIGTERM, nullptr, &before);
+  {
+    TQtUserInterface ui;
+    sigaction(SIGTERM, nullptr, &during);
+    EXPECT_NE(during.sa_handler, before.sa_handler);
+  }
+  sigaction(SIGTERM, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 TEST_F(QtUserInterface, TrayDoubleClickAndRightClickBecomeTheNotifications) {

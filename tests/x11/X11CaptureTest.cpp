@@ -10,6 +10,7 @@
 #include "platform/x11/X11Cursor.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Grabber.h"
+#include "recorder/Recorder.h"
 
 namespace kestrova::platform::x11 {
 namespace {
@@ -59,16 +60,18 @@ TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
   TXClient client(Server.Name());
   const Window w = client.MakeWindow(0, 0, kWidth, kHeight, Scene);
   TX11Display display(Server.Name().c_str());
-  TX11Grabber grabber(display, nullptr, GetParam());
+  TX11Grabber grabber(display, GetParam());
   EXPECT_EQ(grabber.UsingShm(), GetParam());
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
   EXPECT_EQ(grab.Width, kWidth);
   EXPECT_EQ(grab.Height, kHeight);
   EXPECT_TRUE(Shows(grab, Scene));
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 15u);  // 240 rows in blocks of 16
+  // 240 rows in blocks of 16, each row in blocks of 256 and 64 columns.
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 30u);
 
-  // A change inside rows 100..109 touches one block; the rest keep their indices.
+  // A change inside rows 100..109, columns 50..79 touches one block; the rest keep their
+  // indices.
   client.Fill(w, 50, 100, 30, 10, 0x0000FF);
   const auto changed = [](int x, int y) {
     return x >= 50 && x < 80 && y >= 100 && y < 110 ? 0x0000FFu : Scene(x, y);
@@ -76,8 +79,38 @@ TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
   grab.Bits.assign(grab.Bits.size(), 0);  // the buffer's old content must not matter
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
   EXPECT_TRUE(Shows(grab, changed));
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 16u);
-  EXPECT_EQ(grabber.Stats().BlocksKept, 14u);
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 31u);
+  EXPECT_EQ(grabber.Stats().BlocksKept, 29u);
+
+  // And one in the narrow right-hand blocks, across two rows of blocks.
+  client.Fill(w, 300, 140, 5, 10, 0x00FF00);
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_TRUE(Shows(grab, [&](int x, int y) {
+    return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
+  }));
+  EXPECT_EQ(grabber.Stats().BlocksMapped, 33u);
+  const auto last = [&](int x, int y) {
+    return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
+  };
+
+  // Nothing drawn since: the server's damage report says so, and the grab neither fetches nor
+  // compares, except once in kFullCheckEvery grabs, which compares every block.
+  ASSERT_TRUE(grabber.UsingDamage()) << "Xvfb has the DAMAGE extension";
+  const TX11GrabStats before = grabber.Stats();
+  for (std::uint32_t i = 0; i < TX11Grabber::kFullCheckEvery; ++i) {
+    ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  }
+  EXPECT_TRUE(Shows(grab, last));
+  EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
+            TX11Grabber::kFullCheckEvery - 1);
+  EXPECT_EQ(grabber.Stats().BlocksMapped, before.BlocksMapped);
+  // Without the reports every grab fetches.
+  grabber.SetUseDamage(false);
+  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
+            TX11Grabber::kFullCheckEvery - 1);
+  // Compared, and kept: the full check's 30 blocks and this grab's.
+  EXPECT_EQ(grabber.Stats().BlocksKept - before.BlocksKept, 60u);
 }
 
 TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
@@ -91,7 +124,7 @@ TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
   const auto rect = desktop.WindowRect(w);
   ASSERT_TRUE(rect);
   EXPECT_EQ(*rect, (TScreenRect{-20, 200, 80, 280}));
-  TX11Grabber grabber(display, nullptr, GetParam());
+  TX11Grabber grabber(display, GetParam());
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(w, *rect, grab));
   EXPECT_EQ(grab.Width, 100);
@@ -106,7 +139,7 @@ TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
 INSTANTIATE_TEST_SUITE_P(SharedMemoryAndPlain, X11Capture, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Shm" : "GetImage"; });
 
-TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndAreBlendedAtThePointer) {
+TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndTheRecorderDrawsThemOnce) {
   TXvfb server(kWidth, kHeight);
   KESTROVA_REQUIRE_XVFB(server);
   TXClient client(server.Name());
@@ -138,29 +171,21 @@ TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndAreBlendedAtThePointer) {
   EXPECT_EQ((std::vector<int>{corner[0], corner[1], corner[2], corner[3]}),
             (std::vector<int>{0, 0, 255, 255}));
 
-  TX11Grabber grabber(display, &cursor);
+  // The grab is the screen without the pointer; the recorder draws it in, once.
+  TX11Grabber grabber(display);
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  EXPECT_TRUE(Shows(grab, Scene));
+  TPlatform platform;
+  platform.Cursor = &cursor;
+  TFrmImage form(platform, TRecorderOptions{});
+  TCaptureThread(form).DrawCursor(grab, 0, 0);
   EXPECT_TRUE(Shows(grab, [](int x, int y) {
     const int cx = x - 98, cy = y - 67;  // the picture's top-left: pointer minus hot spot
     if (cx >= 0 && cy >= 0 && cx < 5 && cy < 5) return 0xFF0000u;
     if (cx >= 0 && cy >= 0 && cx < 6 && cy < 6) return 0xFFFFFFu;
     return Scene(x, y);
   }));
-}
-
-TEST(X11Cursor, BlendingMixesByAlpha) {
-  TCursorInfo c;
-  c.Showing = true;
-  c.X = 1;
-  c.Y = 0;
-  c.Picture.Allocate(2, -1, 32);
-  const std::uint8_t pic[8] = {255, 255, 255, 128, 0, 0, 0, 0};  // half white, then clear
-  std::copy(pic, pic + 8, c.Picture.Bits.begin());
-  std::uint8_t screen[12] = {0, 0, 0, 0, 10, 20, 30, 0, 40, 50, 60, 0};
-  BlendCursor(c, screen, 12, 3, 1, 0, 0);
-  EXPECT_EQ((std::vector<int>(screen, screen + 12)),
-            (std::vector<int>{0, 0, 0, 0, 133, 138, 143, 0, 40, 50, 60, 0}));
 }
 
 TEST(X11Grabber, BlockHashSeesEveryByteAndOnlyTheRowsBytes) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,14 @@ TXvfb::TXvfb(int width, int height, int depth) {
   }
   const std::string screen =
       std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
+    // The server dies with the test: a test that crashes (or is killed by a time-out) never
+    // runs the destructor, and a server left behind would hold its display for good. Asked
+    // for before the exec, and the parent checked after, in case it died in between.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     // The writing end must survive exec: Xvfb writes the display number into it.
     const int out = dup(fds[1]);
     const int null = open("/dev/null", O_RDWR);

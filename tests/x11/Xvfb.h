@@ -14,6 +14,9 @@ class TXvfb {
   TXvfb& operator=(const TXvfb&) = delete;
 
   bool Running() const { return FPid > 0; }
+  // The server's process; it is sent SIGTERM when the thread that started it ends, so a test
+  // that crashes leaves no server behind.
+  int Pid() const { return FPid; }
   // ":N", valid while Running.
   const std::string& Name() const { return FName; }
   // Why it is not running (for GTEST_SKIP).
