@@ -4,7 +4,7 @@
 // pictures' definitions, deflate included) and of saving the segment; output bytes per recorded
 // second; peak memory of a process that records (measured in a child process, so each figure is
 // its own). The join: peak memory of a child that joins 360 segments (one hour) against the size
-// of one segment in memory.
+// of one segment in memory, and of a child that joins twelve segments of full motion.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -209,6 +209,20 @@ void BM_JoinOneHour(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_JoinOneHour)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Twelve segments of full motion (2 minutes), joined: the join should hold no more than one
+// segment's tags at a time, so its peak memory stays near that of joining one segment.
+void BM_JoinMotion(benchmark::State& state) {
+  const std::string dir = TempFolder();
+  for (auto _ : state) RecordSegment(TScene::Motion, 100, dir + "/capture1.swf");
+  state.counters["segment_file_MB"] = std::filesystem::file_size(dir + "/capture1.swf") / 1e6;
+  state.counters["one_segment_peak_MB"] =
+      PeakMbOfChild({"join", "1", dir + "/capture1.swf", dir + "/one.swf"});
+  state.counters["join_peak_MB"] =
+      PeakMbOfChild({"join", "12", dir + "/capture1.swf", dir + "/twelve.swf"});
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_JoinMotion)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The whole recorder (tool window flows, capture loop, segments, join) recording the typical
 // desktop for N seconds, as `kestrova record` does: its peak memory should not grow with N.

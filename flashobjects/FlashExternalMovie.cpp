@@ -62,6 +62,34 @@ bool Dropped(int code) {
   return code == 0 || code == 9 || code == 24 || code == 58 || code == 64;
 }
 
+// Reads the tags of a loaded and indexed file one at a time, in file order, with one read
+// context (fonts read earlier size the font info after them). A tag is charged to the budget only
+// while it is read: the caller drops it before the next.
+class TTagPass {
+ public:
+  explicit TTagPass(TSWFStreamReader& reader)
+      : FReader(reader), FContext(reader.NewReadContext(false)) {
+    FContext.Charge(reader.Body().Size() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
+  }
+  // The tag object, or null for a code without a class or a body cut off by the file's end
+  // (whose stored bytes the caller copies). Throws EMemoryBudgetExceeded.
+  std::unique_ptr<TSWFObject> Read(const TSWFTagInfo& info) {
+    const std::uint64_t used = FContext.MemoryUsed;
+    auto tag = FReader.ReadTagObject(info, FContext);
+    FContext.MemoryUsed = used;
+    return tag;
+  }
+
+ private:
+  TSWFStreamReader& FReader;
+  TSWFReadContext FContext;
+};
+
+bool Damaged(const TSWFObject& tag) {
+  return tag.TagID == TSWFErrorTag::kTagID &&
+         !static_cast<const TSWFErrorTag&>(tag).ErrorMessage.empty();
+}
+
 }  // namespace
 
 TFlashExternalMovie::TFlashExternalMovie(TFlashMovie* owner, const std::string& fileName)
@@ -89,52 +117,42 @@ void TFlashExternalMovie::SetCharacterId(std::uint16_t id) {
   if (FSprite) FSprite->SetCharacterId(id);
 }
 
-std::uint32_t TFlashExternalMovie::CharacterCount() const {
-  if (!FReader) return 0;
-  std::uint32_t count = 0;
-  for (const auto& info : FReader->TagList) {
-    if (DefinesCharacter(info->TagID)) {
-      ++count;
-    } else if (info->TagID == 57 && info->SWFObject) {
-      count += static_cast<std::uint32_t>(
-          static_cast<const TSWFImportAssets&>(*info->SWFObject).Assets.size());
-    }
-  }
-  return count;
-}
-
-std::uint32_t TFlashExternalMovie::DefinedCount() const {
-  if (!FReader) return 0;
-  std::uint32_t count = 0;
-  std::vector<std::uint16_t*> ids;
-  for (const auto& info : FReader->TagList) {
-    if (!info->SWFObject) continue;
-    ids.clear();
-    info->SWFObject->DefinedCharacterIDs(ids);
-    count += static_cast<std::uint32_t>(ids.size());
-  }
-  return count;
-}
-
-std::size_t TFlashExternalMovie::DamagedTags() const {
-  if (!FReader) return 0;
-  return static_cast<std::size_t>(std::count_if(FReader->TagList.begin(), FReader->TagList.end(),
-                                                [](const auto& info) { return info->Error(); }));
-}
-
-std::size_t TFlashExternalMovie::UnknownTags() const {
-  if (!FReader) return 0;
-  return static_cast<std::size_t>(
-      std::count_if(FReader->TagList.begin(), FReader->TagList.end(), [](const auto& info) {
-        const TSWFObject* o = info->SWFObject.get();
-        return !info->Error() && (o == nullptr || o->TagID == TSWFErrorTag::kTagID);
-      }));
-}
-
 std::uint16_t TFlashExternalMovie::MinVersion() const {
   // The imported tags were written for their file's version; a container of a lower version
   // would run them under older rules.
   return IsValid() ? FReader->Version() : 1;
+}
+
+void TFlashExternalMovie::ScanTags() {
+  FCharacterCount = 0;
+  FDefinedCount = FDamagedTags = FUnknownTags = 0;
+  FFirstIndex.clear();
+  if (!FReader) return;
+  // The index only: a segment's tags would otherwise all be held at once beside its body.
+  FReader->ParseTags(false, false);
+  TTagPass pass(*FReader);
+  std::vector<std::uint16_t*> ids;
+  for (const auto& info : FReader->TagList) {
+    if (DefinesCharacter(info->TagID)) ++FCharacterCount;
+    const std::unique_ptr<TSWFObject> tag = pass.Read(*info);
+    if (!tag) {
+      ++FUnknownTags;
+      continue;
+    }
+    if (Damaged(*tag)) ++FDamagedTags;
+    if (info->TagID == 57) {
+      FCharacterCount +=
+          static_cast<std::uint32_t>(static_cast<const TSWFImportAssets&>(*tag).Assets.size());
+    }
+    ids.clear();
+    tag->DefinedCharacterIDs(ids);
+    for (const std::uint16_t* id : ids) FFirstIndex.emplace(*id, FDefinedCount++);
+  }
+}
+
+void TFlashExternalMovie::RenumberFrom(std::uint16_t baseID) {
+  FRenumber = true;
+  FBaseID = baseID;
 }
 
 void TFlashExternalMovie::Release() {
@@ -147,33 +165,53 @@ void TFlashExternalMovie::Assign(const TBasedSWFObject&) {
 }
 
 void TFlashExternalMovie::WriteToStream(TBitsEngine& be) {
+  WriteToStream(be, nullptr);
+}
+
+void TFlashExternalMovie::WriteToStream(TBitsEngine& be, const std::function<void()>& afterTag) {
   if (!FReader) return;
   if (!FSprite) MakeSprite();
   FSprite->ControlTags().clear();
   FSprite->SetFrameCount(0);
   be.FlushLastByte(true);
   const TMemoryStream& body = FReader->Body();
+  TTagPass pass(*FReader);
+  std::size_t defined = 0;  // ids handed out so far, in the order ScanTags found them
+  std::vector<std::uint16_t*> ids;
   for (const auto& info : FReader->TagList) {
-    TSWFObject* object = info->SWFObject.get();
-    if (info->Error()) {
-      // A tag that could not be read keeps its old character ids, which may be another
-      // character's in this movie: it is left out rather than let it stand for that one.
-      continue;
-    }
-    if (object == nullptr) {
+    std::unique_ptr<TSWFObject> tag = pass.Read(*info);
+    if (tag == nullptr) {
       // Stored bytes, as far as the body holds them.
       const std::uint64_t start = std::min<std::uint64_t>(info->Position, body.Size());
       const std::uint64_t size = std::min<std::uint64_t>(
           static_cast<std::uint64_t>(info->StoredSize()), body.Size() - start);
       be.Stream.Write(body.Data() + start, static_cast<std::size_t>(size));
-    } else if (Dropped(info->TagID)) {
+      if (afterTag) afterTag();
       continue;
-    } else if (info->TagID == 1) {
+    }
+    if (FRenumber) {
+      ids.clear();
+      tag->DefinedCharacterIDs(ids);
+      for (std::uint16_t* id : ids) *id = static_cast<std::uint16_t>(FBaseID + defined++);
+      ids.clear();
+      tag->ReferencedCharacterIDs(ids);
+      for (std::uint16_t* id : ids) {
+        const auto found = FFirstIndex.find(*id);
+        if (found != FFirstIndex.end()) *id = static_cast<std::uint16_t>(FBaseID + found->second);
+      }
+    }
+    if (Damaged(*tag) || Dropped(info->TagID)) {
+      // A tag that could not be read keeps its old character ids, which may be another
+      // character's in this movie: it is left out rather than let it stand for that one.
+      continue;
+    }
+    if (info->TagID == 1) {
       FSprite->ShowFrame(1);
     } else if (BelongsToTimeline(info->TagID)) {
-      FSprite->ControlTags().push_back(CloneTag(*object));
+      FSprite->ControlTags().push_back(CloneTag(*tag));
     } else {
-      object->WriteToStream(be);
+      tag->WriteToStream(be);
+      if (afterTag) afterTag();
     }
   }
   // A file that loaded nothing still gets its (empty) sprite, so the placements of it refer to

@@ -106,8 +106,7 @@ TFlashExternalMovie& TFlashMovie::AddExternalMovie(const std::string& fileName, 
   Flush();
   auto external = std::make_unique<TFlashExternalMovie>(this, fileName);
   external->Mode = mode;
-  TSWFStreamReader& reader = *external->Reader();
-  reader.ParseTags(true, false);
+  external->ScanTags();
   // The sprite takes the next id and the imported characters the ids after it; all of them must
   // fit in 16 bits before anything is added.
   const std::uint32_t id = CurrentObjID;
@@ -116,7 +115,7 @@ TFlashExternalMovie& TFlashMovie::AddExternalMovie(const std::string& fileName, 
     throw std::length_error("\"" + fileName + "\": the movie has no character ids left for its " +
                             std::to_string(count) + " characters (65535 at most)");
   }
-  if (renumber) reader.ChangeCharacterIDs(static_cast<std::uint16_t>(id + 1));
+  if (renumber) external->RenumberFrom(static_cast<std::uint16_t>(id + 1));
   external->SetCharacterId(static_cast<std::uint16_t>(id));
   TFlashExternalMovie& added = AddObject(std::move(external));
   // One id after the imported ones is left unused; 0 when none are left.
@@ -162,12 +161,15 @@ void TFlashMovie::WriteBackground(TBitsEngine& be) {
 }
 
 void TFlashMovie::WriteObject(TBasedSWFObject& object, TBitsEngine& be, std::uint8_t& version,
-                              std::uint32_t& frames) {
+                              std::uint32_t& frames, const std::function<void()>& afterTag) {
   version = static_cast<std::uint8_t>(std::max<std::uint16_t>(version, object.MinVersion()));
   if (IsTag(object, 1)) ++frames;
   if (object.LibraryLevel() == 1) {
     if (auto* place = dynamic_cast<TFlashPlaceObject*>(&object)) {
       place->PlaceTag().SWFVersion = version;
+    } else if (auto* external = dynamic_cast<TFlashExternalMovie*>(&object)) {
+      external->WriteToStream(be, afterTag);
+      return;
     }
   }
   object.WriteToStream(be);
@@ -250,8 +252,10 @@ void TFlashMovie::Flush() {
     FStreamedSize += chunk.Size();
     chunk.Clear();
   };
+  // An imported file's definitions go to disk one by one, so the engine never holds a whole
+  // segment's pictures.
   for (auto& object : FObjectList) {
-    WriteObject(*object, be, FStreamedVersion, FStreamedFrames);
+    WriteObject(*object, be, FStreamedVersion, FStreamedFrames, drain);
     FStreamedEnd = IsTag(*object, 0);
     if (chunk.Size() >= kStreamChunk) drain();
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -102,8 +103,9 @@ class TFlashMovie : public TBasedSWFStream {
   void AppendObject(std::unique_ptr<TBasedSWFObject> object);
   // Gives the object the next id; throws std::length_error when the ids are used up.
   void Register(TFlashIDObject& object);
+  // afterTag runs after each tag an imported file writes (see TFlashExternalMovie).
   void WriteObject(TBasedSWFObject& object, TBitsEngine& be, std::uint8_t& version,
-                   std::uint32_t& frames);
+                   std::uint32_t& frames, const std::function<void()>& afterTag = nullptr);
   void WriteBackground(TBitsEngine& be);
   void RaiseVersion(std::uint8_t v);
   void Unlist(const TBasedSWFObject& object);

@@ -155,6 +155,109 @@ TEST(ExternalMovie, CutFileImportsWhatItHolds) {
   EXPECT_EQ(test::TagCodes(*reader).at(0), 20) << "the picture is kept";
 }
 
+// A movie with what an import must handle tag by tag besides MakeInput's picture: a tag of a
+// code without a class (copied), one whose body cannot be read (left out), a removal, and a
+// second picture whose shape refers to the first bitmap's id.
+void MakeMixedInput(const std::string& fileName) {
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  TFlashImage& image = movie.AddImage();
+  image.LoadFromHandle(test::Indexed8(8, 4, [](int x, int y) { return x + y; }));
+  movie.PlaceObject(movie.AddImageShape(image), 1);
+  movie.ShowFrame();
+  auto unknown = std::make_unique<TSWFErrorTag>();
+  unknown->FailedTagID = 200;
+  unknown->StoredBody = {1, 2, 3};
+  movie.AddObject(std::move(unknown));
+  auto damaged = std::make_unique<TSWFErrorTag>();
+  damaged->FailedTagID = 22;  // DefineShape2 of one byte
+  damaged->StoredBody = {5};
+  movie.AddObject(std::move(damaged));
+  movie.RemoveObject(1);
+  movie.PlaceObject(movie.AddImageShape(image), 2);
+  movie.ShowFrame(2);
+  movie.MakeStream();
+  movie.SaveToFile(fileName);
+}
+
+// What an import wrote before it went tag by tag: every tag parsed at once, renumbered by the
+// reader over the whole file, definitions written, the timeline gathered into the sprite.
+std::vector<std::uint8_t> WholeFileImport(TFlashMovie& owner, const std::string& fileName,
+                                          std::uint16_t spriteId) {
+  TSWFStreamReader reader(fileName);
+  reader.ParseTags(true, false);
+  reader.ChangeCharacterIDs(static_cast<std::uint16_t>(spriteId + 1));
+  TMemoryStream out;
+  TBitsEngine be(out);
+  TFlashSprite sprite(&owner);
+  sprite.SetCharacterId(spriteId);
+  for (const auto& info : reader.TagList) {
+    const TSWFObject* tag = info->SWFObject.get();
+    const int code = info->TagID;
+    if (info->Error() || code == 0 || code == 9 || code == 24 || code == 58 || code == 64) continue;
+    if (tag == nullptr) {
+      out.Write(reader.Body().Data() + info->Position,
+                static_cast<std::size_t>(info->StoredSize()));
+    } else if (code == 1) {
+      sprite.ShowFrame(1);
+    } else if (code == 4 || code == 5 || code == 26 || code == 28 || code == 43 || code == 12) {
+      sprite.ControlTags().push_back(CloneTag(*tag));
+    } else {
+      info->SWFObject->WriteToStream(be);
+    }
+  }
+  sprite.WriteToStream(be);
+  return out.Bytes();
+}
+
+std::vector<std::uint8_t> Written(TFlashExternalMovie& external) {
+  TMemoryStream out;
+  TBitsEngine be(out);
+  external.WriteToStream(be);
+  return out.Bytes();
+}
+
+TEST(ExternalMovie, TagByTagImportWritesWhatAWholeFileImportWrote) {
+  test::TTempDir dir;
+  MakeInput(dir.File("a.swf"), 3, true);
+  MakeMixedInput(dir.File("b.swf"));
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  movie.CurrentObjID = 7;
+  for (const char* name : {"a.swf", "b.swf", "a.swf"}) {
+    TFlashExternalMovie& external = movie.AddExternalMovie(dir.File(name));
+    const std::vector<std::uint8_t> expected =
+        WholeFileImport(movie, dir.File(name), external.GetCharacterId());
+    EXPECT_EQ(Written(external), expected) << name;
+    EXPECT_EQ(Written(external), expected) << name << ", written a second time";
+  }
+  TFlashExternalMovie& mixed = movie.AddExternalMovie(dir.File("b.swf"));
+  EXPECT_EQ(mixed.DamagedTags(), 1u);
+  EXPECT_EQ(mixed.UnknownTags(), 1u);
+  EXPECT_EQ(mixed.CharacterCount(), 4u);  // the bitmap, two shapes and the damaged shape
+}
+
+TEST(ExternalMovie, StreamedJoinWritesWhatAJoinInMemoryWrites) {
+  test::TTempDir dir;
+  MakeInput(dir.File("a.swf"), 3, true);
+  MakeMixedInput(dir.File("b.swf"));
+  auto join = [&](bool streaming) {
+    TFlashMovie movie(0, 0, 32, 16, 12, true);
+    if (streaming) movie.BeginStreaming(dir.File("streamed.swf"));
+    std::uint16_t depth = 1;
+    for (const char* name : {"a.swf", "b.swf", "a.swf"}) {
+      movie.PlaceObject(*movie.AddExternalMovie(dir.File(name)).Sprite(), depth);
+      movie.ShowFrame(3);
+      movie.RemoveObject(depth++);
+    }
+    movie.MakeStream();
+    const std::string out = dir.File(streaming ? "streamed.swf" : "memory.swf");
+    movie.SaveToFile(out);
+    return ReadFileBytes(out);
+  };
+  const auto inMemory = join(false);
+  EXPECT_EQ(join(true), inMemory);
+  EXPECT_GT(inMemory.size(), 200u);
+}
+
 TEST(ExternalMovie, StreamedMovieFinishesOnceAndTakesNothingAfter) {
   test::TTempDir dir;
   MakeInput(dir.File("in.swf"), 2, true);
