@@ -68,7 +68,7 @@ std::string SizeText(std::uint64_t bytes) {
 // The page beside a movie, as the recorder writes one.
 void WritePage(const std::string& movie, std::int32_t width, std::int32_t height,
                const std::string& webPlayer) {
-  WriteWebPage(WebPageFileName(movie), {movie, width, height, webPlayer});
+  WriteWebPage(WebPageFileName(movie), {movie, width, height, webPlayer, {}});
 }
 
 // ---- slideshow ----

@@ -19,9 +19,10 @@ constexpr std::array kCommands{
                  ProbeCommand},
 #ifdef KESTROVA_RECORD_COMMANDS
     TCommandInfo{"record",
-                 "[--platform NAME] [--full-screen|--active-window] [--seconds N] [-o FILE]",
+                 "[--platform NAME] [--full-screen|--active-window] [--seconds N] [-o FILE] "
+                 "[--web-player URL]",
                  "record the screen into a movie and its HTML page", RecordCommand},
-    TCommandInfo{"recover", "[FOLDER] [-o FILE]",
+    TCommandInfo{"recover", "[FOLDER] [-o FILE] [--web-player URL]",
                  "list recordings left unsaved and join one into a movie and page", RecoverCommand},
 #endif
 #ifdef KESTROVA_PLAYER_COMMANDS

@@ -80,8 +80,5 @@ int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Pipes the frames into ffmpeg: kestrova export IN.swf OUT.mp4|.webm|.gif|.png [--scale S].
 int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-// Writes opaque RGBA rows as an RGB PNG file; false with error set when it cannot.
-bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
-              std::string& error);
 
 }  // namespace kestrova

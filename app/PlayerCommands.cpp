@@ -1,6 +1,5 @@
 // frames and export: a movie played by the project's own player, written as PNG pictures or
 // piped into ffmpeg as video.
-#include <png.h>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -18,6 +17,7 @@
 
 #include "app/Commands.h"
 #include "player/Player.h"
+#include "player/Png.h"
 
 #ifndef _WIN32
 extern char** environ;
@@ -85,40 +85,6 @@ bool ParseCount(const std::string& text, int& value) {
 
 }  // namespace
 
-bool WritePng(const std::string& fileName, const std::uint8_t* rgba, int width, int height,
-              std::string& error) {
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
-  if (!file) {
-    error = "cannot create \"" + fileName + "\": " + std::strerror(errno);
-    return false;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = png && info;
-  if (ok && setjmp(png_jmpbuf(png))) ok = false;
-  if (ok) {
-    png_init_io(png, file);
-    // The player's pixels are always opaque: RGB is enough, and fast compression keeps long
-    // movies quick to write.
-    png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_set_filler(png, 0, PNG_FILLER_AFTER);
-    for (int y = 0; y < height; ++y) {
-      png_write_row(png, const_cast<png_bytep>(rgba + std::size_t(y) * width * 4));
-    }
-    png_write_end(png, nullptr);
-  }
-  png_destroy_write_struct(&png, &info);
-  if (std::fclose(file) != 0) ok = false;
-  if (!ok) {
-    error = "cannot write \"" + fileName + "\"";
-    std::remove(fileName.c_str());
-  }
-  return ok;
-}
-
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> names;
   int from = 1, to = 1000000, every = 1;
@@ -141,7 +107,8 @@ int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::
   auto player = OpenMovie(names[0], err);
   if (!player) return 1;
   std::error_code ec;
-  std::filesystem::create_directories(names[1], ec);
+  // The name is UTF-8; a std::string path would be read in the Windows ANSI code page.
+  std::filesystem::create_directories(std::u8string(names[1].begin(), names[1].end()), ec);
   if (ec) {
     err << "kestrova: cannot create the folder \"" << names[1] << "\": " << ec.message() << "\n";
     return 1;
@@ -155,10 +122,10 @@ int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::
     if (!wanted) continue;
     char name[32];
     std::snprintf(name, sizeof name, "frame-%05d.png", frame);
-    std::string error;
-    if (!WritePng((std::filesystem::path(names[1]) / name).string(), player->Pixels(),
-                  player->Width(), player->Height(), error)) {
-      err << "kestrova: " << error << "\n";
+    try {
+      SavePng(names[1] + "/" + name, player->Pixels(), player->Width(), player->Height());
+    } catch (const std::exception& e) {
+      err << "kestrova: " << e.what() << "\n";
       return 1;
     }
     progress.Update(++written);

@@ -72,6 +72,7 @@ struct TRecordArgs {
   bool ActiveWindow = false;
   std::optional<std::uint32_t> Seconds;
   std::string Output;
+  std::string WebPlayer;
 };
 
 bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::string& problem) {
@@ -94,6 +95,9 @@ bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::
       r.Seconds = static_cast<std::uint32_t>(std::stoul(v));
     } else if (a == "-o" && hasValue) {
       r.Output = args[++i];
+    } else if (a == "--web-player") {
+      if (!hasValue || args[i + 1].empty()) return problem = "--web-player needs a URL", false;
+      r.WebPlayer = args[++i];
     } else {
       return problem = "unexpected argument \"" + a + "\"", false;
     }
@@ -137,6 +141,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   TRecorderOptions options;
   options.MovieFactory = FlashSegmentMovieFactory();
   options.Diagnostics = &err;
+  options.WebPlayerURL = a.WebPlayer;
   options.OnSegmentSaved = [&](const TSegmentReport& r) { automation.SegmentSaved(r); };
   options.OnRecordingEnded = [&] { automation.RecordingEnded(); };
   TFrmImage form(automation.Platform(), options);
@@ -178,10 +183,15 @@ std::vector<TRecordingListing> ListRecordings(const std::string& stateFolder) {
 }  // namespace
 
 int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string folder, output;
+  std::string folder, output, webPlayer;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o" && i + 1 < args.size()) {
       output = args[++i];
+    } else if (args[i] == "--web-player") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        return UsageError("recover", err, "--web-player needs a URL");
+      }
+      webPlayer = args[++i];
     } else if (folder.empty() && !args[i].empty() && args[i][0] != '-') {
       folder = args[i];
     } else {
@@ -223,7 +233,7 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return 1;
   }
   try {
-    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, output, files.PathSeparator());
+    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, output, {}, webPlayer);
     for (const std::string& w : r.Warnings) err << "kestrova recover: warning: " << w << "\n";
     for (const std::string& m : r.Movies) out << "wrote " << m << "\n";
     out << "wrote " << r.Page << " (" << r.SegmentsJoined << " segments, " << r.Frames

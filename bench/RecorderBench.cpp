@@ -196,7 +196,7 @@ void BM_JoinOneHour(benchmark::State& state) {
   std::vector<TSegmentInput> inputs;
   for (int i = 1; i <= 360; ++i) inputs.push_back({dir + "/capture1.swf", std::nullopt});
   TOutputResult result;
-  for (auto _ : state) result = WriteOutputFiles(inputs, 1920, 1080, dir + "/hour.swf", '/');
+  for (auto _ : state) result = WriteOutputFiles(inputs, 1920, 1080, dir + "/hour.swf");
   std::uint64_t bytes = 0;
   for (const std::string& m : result.Movies) bytes += std::filesystem::file_size(m);
   state.counters["movies"] = static_cast<double>(result.Movies.size());
@@ -286,7 +286,7 @@ int RunChild(const std::vector<std::string>& a) {
     RecordSegment(static_cast<TScene>(std::stoi(a[1])), std::stoi(a[2]), a[3]);
   } else if (a.size() == 4 && a[0] == "join") {
     const std::vector<TSegmentInput> inputs(std::stoul(a[1]), TSegmentInput{a[2], std::nullopt});
-    WriteOutputFiles(inputs, 1920, 1080, a[3], '/');
+    WriteOutputFiles(inputs, 1920, 1080, a[3]);
   } else if (a.size() == 3 && a[0] == "record") {
     Record(static_cast<std::uint32_t>(std::stoul(a[1])), a[2]);
   } else {

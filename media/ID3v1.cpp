@@ -5,6 +5,7 @@
 #include <span>
 
 #include "media/ID3Text.h"
+#include "media/ReadFile.h"
 
 namespace kestrova {
 
@@ -197,13 +198,7 @@ bool TID3v1::ReadFromStream(TStream& stream) {
 }
 
 bool TID3v1::ReadFromFile(const std::string& fileName) {
-  try {
-    TFileStream file(fileName, TFileStream::Mode::Read);
-    return ReadFromStream(file);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
+  return ReadFromFileWith(*this, fileName);
 }
 
 }  // namespace kestrova

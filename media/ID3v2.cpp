@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "media/ID3Text.h"
+#include "media/ReadFile.h"
 
 namespace kestrova {
 
@@ -133,13 +134,7 @@ bool TID3v2::ReadFromStream(TStream& stream) {
 }
 
 bool TID3v2::ReadFromFile(const std::string& fileName) {
-  try {
-    TFileStream file(fileName, TFileStream::Mode::Read);
-    return ReadFromStream(file);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
+  return ReadFromFileWith(*this, fileName);
 }
 
 }  // namespace kestrova

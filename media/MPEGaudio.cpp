@@ -6,6 +6,8 @@
 #include <exception>
 #include <vector>
 
+#include "media/ReadFile.h"
+
 namespace kestrova {
 
 namespace {
@@ -179,13 +181,7 @@ bool TMPEGaudio::ReadFromStream(TStream& stream) {
 }
 
 bool TMPEGaudio::ReadFromFile(const std::string& fileName) {
-  try {
-    TFileStream file(fileName, TFileStream::Mode::Read);
-    return ReadFromStream(file);
-  } catch (const std::exception&) {
-    ResetData();
-    return false;
-  }
+  return ReadFromFileWith(*this, fileName);
 }
 
 std::uint32_t TMPEGaudio::PaddingBytes() const {

@@ -1,6 +1,6 @@
 #include "player/WebPage.h"
 
-#include "swftools/Stream.h"
+#include "swftools/SafeFile.h"
 
 namespace kestrova {
 
@@ -11,36 +11,62 @@ constexpr const char* kInstallerURL =
     "https://download.macromedia.com/pub/shockwave/cabs/flash/swflash.cab#version=6,0,29,0";
 constexpr const char* kPlayerPageURL = "https://www.macromedia.com/go/getflashplayer";
 
-// The part after the last slash or backslash, without leading and trailing spaces and control
-// characters.
-std::string BareFileName(const std::string& name) {
-  const std::size_t slash = name.find_last_of("/\\");
-  std::string s = slash == std::string::npos ? name : name.substr(slash + 1);
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; };
-  while (!s.empty() && blank(s.front())) s.erase(s.begin());
-  while (!s.empty() && blank(s.back())) s.pop_back();
-  return s;
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
+
+void PercentEncode(unsigned char c, std::string& out) {
+  static const char* hex = "0123456789ABCDEF";
+  out += '%';
+  out += hex[c >> 4];
+  out += hex[c & 15];
 }
 
-// A file name as a relative URL: bytes other than unreserved characters are percent-encoded, so
-// spaces, '#', '?', quotes and '<' can neither break the attribute nor change the address.
-std::string UrlPath(const std::string& s) {
-  static const char* hex = "0123456789ABCDEF";
+// A file name as a relative URL inside a double-quoted attribute (and as the text of a link).
+// Characters markup gives a meaning to become entities; those that would start a fragment, a
+// query or an escape are percent-encoded, and so are the bytes a URL parser drops or reads
+// otherwise: controls, a backslash (a folder separator to a browser), and bytes past ASCII (the
+// page names no character set, so only the encoded UTF-8 bytes reach the file's real name).
+std::string FileReference(const std::string& name) {
   std::string out;
-  for (unsigned char c : s) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '#':
+      case '?':
+      case '%':
+      case '\\':
+        PercentEncode(c, out);
+        break;
+      default:
+        if (c < 0x20 || c >= 0x7F) {
+          PercentEncode(c, out);
+        } else {
+          out += ch;
+        }
     }
   }
   return out;
 }
 
-// Text inside a double-quoted attribute.
+// A URL given by the user, inside a double-quoted attribute: it stays the URL it was.
 std::string Attribute(const std::string& s) {
   std::string out;
   for (char c : s) {
@@ -64,10 +90,29 @@ std::string Attribute(const std::string& s) {
   return out;
 }
 
+std::string ContinuationLinks(const std::vector<std::string>& names) {
+  std::string links;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string name = FileReference(MovieFileNameBesidePage(names[i]));
+    links += "<p><a href=\"" + name + "\">Part " + std::to_string(i + 2) + ": " + name + "</a></p>";
+  }
+  return links;
+}
+
 }  // namespace
 
+std::string MovieFileNameBesidePage(const std::string& movieFileName) {
+  const std::size_t sep = movieFileName.find_last_of(kPathSeparators);
+  std::string s = sep == std::string::npos ? movieFileName : movieFileName.substr(sep + 1);
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; };
+  std::size_t lead = 0;
+  while (lead < s.size() && blank(s[lead])) ++lead;
+  while (s.size() > lead && blank(s.back())) s.pop_back();
+  return s.substr(lead);
+}
+
 std::string MakeWebPage(const TWebPageOptions& o) {
-  const std::string movie = Attribute(UrlPath(BareFileName(o.MovieFileName)));
+  const std::string movie = FileReference(MovieFileNameBesidePage(o.MovieFileName));
   const std::string width = std::to_string(o.Width), height = std::to_string(o.Height);
   std::string page = "<html>";
   if (!o.WebPlayerURL.empty())
@@ -81,21 +126,24 @@ std::string MakeWebPage(const TWebPageOptions& o) {
   page += "<embed src=\"" + movie + "\" quality=\"high\" pluginspage=\"";
   page += kPlayerPageURL;
   page += "\" type=\"application/x-shockwave-flash\" width=\"" + width + "\" height=\"" + height +
-          "\"></embed></object></html>";
+          "\"></embed></object>";
+  page += ContinuationLinks(o.ContinuationFileNames);
+  page += "</html>";
   return page;
 }
 
 std::string WebPageFileName(const std::string& movieFileName) {
-  const std::string stem =
-      movieFileName.size() > 4 ? movieFileName.substr(0, movieFileName.size() - 4) : movieFileName;
-  return stem + ".html";
+  // A dot in a folder's name is no extension, on any system's paths.
+  const std::size_t slash = movieFileName.find_last_of("/\\");
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = movieFileName.find_last_of('.');
+  if (dot != std::string::npos && dot > base) return movieFileName.substr(0, dot) + ".html";
+  return movieFileName + ".html";
 }
 
 void WriteWebPage(const std::string& pageFileName, const TWebPageOptions& options) {
   const std::string page = MakeWebPage(options);
-  TFileStream file(pageFileName, TFileStream::Mode::Create);
-  file.Write(page.data(), page.size());
-  file.Close();
+  SaveFileSafely(pageFileName, [&](TStream& out) { out.Write(page.data(), page.size()); });
 }
 
 }  // namespace kestrova

@@ -5,29 +5,37 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrova {
 
 struct TWebPageOptions {
-  // The movie as the page refers to it: its file name beside the page (any folders in it are
-  // dropped, so a full path serves).
+  // The movie as the page refers to it: its file name beside the page. A path serves: the
+  // folders before the last separator of this system ('/', and '\' on Windows) are dropped, and
+  // so are leading and trailing spaces and control characters.
   std::string MovieFileName;
   int Width = 0, Height = 0;  // the stage, pixels
   // The web player's script, as a URL relative to the page or absolute ("ruffle/ruffle.js");
   // empty: the page has no script.
   std::string WebPlayerURL;
+  // Movies that go on where this one ends (a recording too long for one movie), named like
+  // MovieFileName; the page links them in order, as parts 2, 3...
+  std::vector<std::string> ContinuationFileNames;
 };
 
 // The page's text: one line, no line break. Names and URLs are escaped, so any file name gives a
-// well-formed page.
+// well-formed page that refers to that very file.
 std::string MakeWebPage(const TWebPageOptions& options);
 
-// The page's name for a movie: the movie's name without its last four characters (".swf"),
-// followed by ".html"; a name of four characters or fewer just gets ".html".
+// The page's name for a movie: the movie's extension replaced by ".html" (for the usual ".swf",
+// the name without its last four characters); a name without an extension gets ".html" added.
 std::string WebPageFileName(const std::string& movieFileName);
 
-// Writes the page, replacing a file of that name. Throws EStreamError naming the file when it
-// cannot be written.
+// The name the page uses for a movie: MovieFileName's rule above.
+std::string MovieFileNameBesidePage(const std::string& movieFileName);
+
+// Writes the page safely (swftools/SafeFile.h), replacing a file of that name. Throws
+// EStreamError naming the file when it cannot be written; an earlier page is then left as it was.
 void WriteWebPage(const std::string& pageFileName, const TWebPageOptions& options);
 
 }  // namespace kestrova

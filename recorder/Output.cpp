@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "flashobjects/FlashMovie.h"
+#include "player/WebPage.h"
 #include "swfstreams/SWFStreams.h"
-#include "swftools/SafeFile.h"
 
 namespace kestrova {
 
@@ -19,12 +19,6 @@ bool DefinesCharacter(int code) {
                                    33, 34, 35, 36, 37, 39, 46, 48, 60};
   return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
 }
-
-// The player installer's location (the lowest player version the movie asks for) and the
-// player's download page.
-constexpr const char* kCodebase =
-    "https://download.macromedia.com/pub/shockwave/cabs/flash/swflash.cab#version=6,0,29,0";
-constexpr const char* kPluginsPage = "https://www.macromedia.com/go/getflashplayer";
 
 struct TPlannedSegment {
   std::string FileName;
@@ -71,7 +65,12 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
   movie.BeginStreaming(fileName);
   std::uint16_t depth = 1;
   std::uint32_t joined = 0;
+  std::uint16_t shown = 0;  // the depth of the segment on show; segments start at depth 1
   for (const TPlannedSegment& s : part.Segments) {
+    // The segment before goes when the next one comes: after the movie's last frame a removal
+    // would belong to no frame, and a web player that runs it anyway shows an empty stage there.
+    if (shown != 0) movie.RemoveObject(shown);
+    shown = 0;
     TFlashExternalMovie* external = nullptr;
     try {
       external = &movie.AddExternalMovie(s.FileName, TFlashExternalMovie::kModeSprite, true);
@@ -81,8 +80,7 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
     }
     movie.PlaceObject(*external->Sprite(), depth);
     movie.ShowFrame(s.Frames);
-    movie.RemoveObject(depth);
-    ++depth;
+    shown = depth++;
     ++joined;
     result.Frames += std::max<std::uint16_t>(s.Frames, 1);
   }
@@ -90,10 +88,6 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
   movie.MakeStream();
   movie.SaveToFile(fileName);
   return joined;
-}
-
-void WriteTextFile(const std::string& fileName, const std::string& text) {
-  SaveFileSafely(fileName, [&](TStream& out) { out.Write(text.data(), text.size()); });
 }
 
 }  // namespace
@@ -119,7 +113,7 @@ TSegmentSummary SummariseSegment(const std::string& fileName) {
 
 TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::int32_t stageWidth,
                                std::int32_t stageHeight, const std::string& outputName,
-                               char separator, const TOutputLimits& limits) {
+                               const TOutputLimits& limits, const std::string& webPlayerURL) {
   TOutputResult result;
   std::vector<std::pair<TPlannedSegment, TSegmentSummary>> readable;
   for (const TSegmentInput& in : segments) {
@@ -149,13 +143,14 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
     result.Movies.push_back(name);
   }
   if (written == 0) throw std::runtime_error("no segment of the recording could be read");
-  std::vector<std::string> continuations;
-  for (std::size_t i = 1; i < result.Movies.size(); ++i) {
-    continuations.push_back(MovieFileName(result.Movies[i], separator));
-  }
-  result.Page = PageFileName(outputName);
-  WriteTextFile(result.Page, HtmlPage(MovieFileName(outputName, separator), stageWidth, stageHeight,
-                                      continuations));
+  TWebPageOptions page;
+  page.MovieFileName = outputName;
+  page.Width = stageWidth;
+  page.Height = stageHeight;
+  page.WebPlayerURL = webPlayerURL;
+  page.ContinuationFileNames.assign(result.Movies.begin() + 1, result.Movies.end());
+  result.Page = WebPageFileName(outputName);
+  WriteWebPage(result.Page, page);
   return result;
 }
 
@@ -168,82 +163,6 @@ std::string PartFileName(const std::string& outputName, std::uint32_t part) {
     return outputName + suffix;
   }
   return outputName.substr(0, dot) + suffix + outputName.substr(dot);
-}
-
-std::string PageFileName(const std::string& outputName) {
-  const std::size_t slash = outputName.find_last_of("/\\");
-  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = outputName.find_last_of('.');
-  if (dot != std::string::npos && dot > base) {
-    return outputName.substr(0, dot) + ".html";
-  }
-  return outputName + ".html";
-}
-
-std::string MovieFileName(const std::string& outputName, char separator) {
-  const std::size_t sep = outputName.find_last_of(separator);
-  std::string name = sep == std::string::npos ? outputName : outputName.substr(sep + 1);
-  auto trimmed = [](unsigned char c) { return c <= ' ' || c == 127; };
-  while (!name.empty() && trimmed(static_cast<unsigned char>(name.back()))) name.pop_back();
-  std::size_t lead = 0;
-  while (lead < name.size() && trimmed(static_cast<unsigned char>(name[lead]))) ++lead;
-  return name.substr(lead);
-}
-
-std::string EscapeHtml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      // In a URL these would start a fragment or a query, or an escape.
-      case '#':
-        out += "%23";
-        break;
-      case '?':
-        out += "%3F";
-        break;
-      case '%':
-        out += "%25";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string HtmlPage(const std::string& movieName, std::int32_t width, std::int32_t height,
-                     const std::vector<std::string>& continuationNames) {
-  const std::string name = EscapeHtml(movieName);
-  const std::string w = std::to_string(width), h = std::to_string(height);
-  std::string page =
-      "<html><object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" codebase=\"";
-  page += kCodebase;
-  page += "\" width=\"" + w + "\" height=\"" + h + "\"><param name=\"movie\" value=\"" + name +
-          "\"><param name=quality value=\"high\">";
-  page += "<embed src=\"" + name + "\" quality=\"high\" pluginspage=\"" + kPluginsPage +
-          "\" type=\"application/x-shockwave-flash\" width=\"" + w + "\" height=\"" + h +
-          "\"></embed></object>";
-  for (std::size_t i = 0; i < continuationNames.size(); ++i) {
-    const std::string n = EscapeHtml(continuationNames[i]);
-    page += "<p><a href=\"" + n + "\">Part " + std::to_string(i + 2) + ": " + n + "</a></p>";
-  }
-  page += "</html>";
-  return page;
 }
 
 std::vector<std::string> ListSegmentFiles(const std::string& folder) {

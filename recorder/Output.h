@@ -46,28 +46,19 @@ struct TSegmentSummary {
 // read whole (a segment cut off by a crash, whose data ends before its header says).
 TSegmentSummary SummariseSegment(const std::string& fileName);
 
-// Joins the segments, in order, and writes the page. Segments that cannot be read are skipped
-// with a warning (the ones before and after are kept); the stage is the given size (or the first
-// readable segment's when 0). Throws std::runtime_error or EStreamError when an output file
-// cannot be written, and std::runtime_error when no segment could be read; files already
-// written are then left as they are, and the segments are never touched.
+// Joins the segments, in order, and writes the page (player/WebPage.h: it links the
+// continuations, and carries the web player's script when webPlayerURL is given). Segments that
+// cannot be read are skipped with a warning (the ones before and after are kept); the stage is the
+// given size (or the first readable segment's when 0). Throws std::runtime_error or EStreamError
+// when an output file cannot be written, and std::runtime_error when no segment could be read;
+// files already written are then left as they are, and the segments are never touched.
 TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::int32_t stageWidth,
                                std::int32_t stageHeight, const std::string& outputName,
-                               char separator, const TOutputLimits& limits = {});
+                               const TOutputLimits& limits = {},
+                               const std::string& webPlayerURL = {});
 
 // Name.swf for part 1, Name-2.swf, Name-3.swf... after it.
 std::string PartFileName(const std::string& outputName, std::uint32_t part);
-// The page beside the movie: the extension replaced by ".html" (for the usual three-letter one,
-// the name without its last four characters); a name without an extension gets ".html" added.
-std::string PageFileName(const std::string& outputName);
-// The part after the last separator, without leading and trailing spaces and control characters.
-std::string MovieFileName(const std::string& outputName, char separator);
-// The page: an object element and an embed element naming the movie at the stage's size, then
-// links to the continuations in order.
-std::string HtmlPage(const std::string& movieName, std::int32_t width, std::int32_t height,
-                     const std::vector<std::string>& continuationNames);
-// Text made safe inside an HTML attribute or element (and as a relative URL).
-std::string EscapeHtml(const std::string& text);
 
 // The segment files of a recording folder ("captureN.swf"), in the order of N.
 std::vector<std::string> ListSegmentFiles(const std::string& folder);

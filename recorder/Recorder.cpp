@@ -546,7 +546,7 @@ void TCaptureThread::WriteOutput() {
     if (inputs.empty()) throw std::runtime_error("no frame was recorded");
     F.LastOutput = WriteOutputFiles(inputs, window ? F.DesktopWidth : F.CaptureWidth,
                                     window ? F.DesktopHeight : F.CaptureHeight, F.OutputFileName,
-                                    p.Files->PathSeparator(), F.FOptions.Limits);
+                                    F.FOptions.Limits, F.FOptions.WebPlayerURL);
     for (const std::string& w : F.LastOutput.Warnings) F.Warn(w);
     for (const std::string& f : files) std::remove(f.c_str());
     std::error_code ec;

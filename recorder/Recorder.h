@@ -53,6 +53,8 @@ struct TSegmentReport {
 struct TRecorderOptions {
   TSegmentMovieFactory MovieFactory;  // required
   TOutputLimits Limits;
+  // The web player's script the page carries (empty: none); see player/WebPage.h.
+  std::string WebPlayerURL;
   std::ostream* Diagnostics = nullptr;  // errors and warnings for the user, besides the log
   std::function<void(const TSegmentReport&)> OnSegmentSaved;
   // Called each time the capture loop has ended (output written or not).

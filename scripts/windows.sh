@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows kestrova.exe with mingw-w64 and checks it under Wine against the Linux
 # program: `dump` must print the same text (Windows writes CRLF line endings), `rewrite` must write
-# the same bytes, for a few movies, a damaged one and non-ASCII file names.
+# the same bytes, `frames` pictures of the same pixels, for a few movies, a damaged one and
+# non-ASCII file names.
 # Usage: scripts/windows.sh [LINUX_KESTROVA]   (default: build/app/kestrova, built when missing)
 # Skips, saying why, where mingw-w64 or Wine cannot be installed.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -22,7 +23,7 @@ fi
 # Release: GCC's -O3 warnings are checked here too, with the same GCC 12 as Debian's own.
 kestrova_build "$win_build" -DCMAKE_TOOLCHAIN_FILE="$KESTROVA_ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DKESTROVA_WERROR=ON -DKESTROVA_TESTS=OFF -DKESTROVA_BENCH=OFF \
-  -DKESTROVA_LIBDEFLATE=OFF -DKESTROVA_WINDOWS_CHECKS=ON >/dev/null
+  -DKESTROVA_LIBDEFLATE=OFF -DKESTROVA_WINDOWS_CHECKS=ON -DKESTROVA_PLAYER_COMMANDS=ON >/dev/null
 win_kestrova="$win_build/app/kestrova.exe"
 echo "Built $win_kestrova"
 
@@ -88,9 +89,30 @@ compare() {
     tr -d '\r' <"$name.win.$s" | cmp -s - "$name.lin.$s" ||
       fail "$name: standard $s differs: $(tr -d '\r' <"$name.win.$s" | diff - "$name.lin.$s" | head -5)"
   done
-  if [ -n "${OUTPUT:-}" ]; then
+  if [ -d "${OUTPUT:-}" ]; then
+    same_pictures "$name" "$OUTPUT" "linux-$OUTPUT"
+  elif [ -n "${OUTPUT:-}" ]; then
     cmp -s "$OUTPUT" "linux-$OUTPUT" || fail "$name: the written files differ"
   fi
+}
+
+# same_pictures NAME WINDIR LINUXDIR: the same PNG files in both folders, with the same pixels.
+# ffmpeg decodes them (the two builds' zlib may deflate differently); without it the bytes must
+# match.
+same_pictures() {
+  local name="$1" win="$2" lin="$3" f
+  [ "$(ls "$win")" = "$(ls "$lin")" ] || { fail "$name: other pictures: $(ls "$win" | head -3)"; return; }
+  for f in "$lin"/*.png; do
+    [ -e "$f" ] || continue
+    if command -v ffmpeg >/dev/null; then
+      ffmpeg -v error -y -i "$win/${f##*/}" -f rawvideo -pix_fmt rgb24 win.rgb &&
+        ffmpeg -v error -y -i "$f" -f rawvideo -pix_fmt rgb24 lin.rgb ||
+        { fail "$name: ${f##*/}: ffmpeg cannot read it"; continue; }
+      [ -s lin.rgb ] && cmp -s win.rgb lin.rgb || fail "$name: ${f##*/}: the pixels differ"
+    else
+      cmp -s "$win/${f##*/}" "$f" || fail "$name: ${f##*/}: the files differ (no ffmpeg)"
+    fi
+  done
 }
 
 for m in "${movies[@]}"; do
@@ -105,6 +127,20 @@ done
 cp all-tags.swf existing.swf
 wine_run rewrite DefineFont2.swf existing.swf >/dev/null || fail "rewrite over an existing file failed"
 cmp -s existing.swf linux-existing.swf || fail "rewrite over an existing file: the files differ"
+# frames: the players of both programs draw the same pixels, for a recording of the simulated
+# desktop (bitmaps in strips, sprites), a sprite movie and a damaged movie, into a folder whose
+# name needs UTF-16 on Windows.
+frame_movies=(DefineSprite.cws.swf cut.swf)
+if KESTROVA_PLATFORM=sim "$linux_kestrova" record --seconds 2 -o recording.swf >/dev/null 2>&1; then
+  frame_movies+=(recording.swf)
+else
+  fail "the Linux program could not record a movie for the frames check"
+fi
+for m in "${frame_movies[@]}"; do
+  OUTPUT="Bilder ü $m" compare "frames $m" frames "$m" "Bilder ü $m" --every 3
+done
+[ "$(ls "Bilder ü recording.swf" 2>/dev/null | wc -l)" -ge 8 ] ||
+  fail "frames: the recording gave fewer pictures than expected"
 compare "missing file" dump "no such file.swf"
 compare "not a movie" dump notes.txt
 compare "usage error" rewrite only-one.swf
@@ -116,4 +152,5 @@ if [ "$failures" -ne 0 ]; then
   echo "Windows build under Wine: $failures check(s) failed" >&2
   exit 1
 fi
-echo "Windows build under Wine: dump and rewrite match the Linux build on ${#movies[@]} movies."
+echo "Windows build under Wine: dump and rewrite match the Linux build on ${#movies[@]} movies," \
+  "frames on ${#frame_movies[@]}."

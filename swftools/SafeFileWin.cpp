@@ -5,11 +5,13 @@
 // file names a user saves to, so only regular files are written.
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <system_error>
 #include <vector>
 
+#include "swftools/ForwardWriteStream.h"
 #include "swftools/SafeFile.h"
 
 namespace kestrova {
@@ -26,47 +28,20 @@ std::filesystem::path FilePath(const std::string& fileName) {
   return std::filesystem::path(std::u8string(fileName.begin(), fileName.end()));
 }
 
-// Buffered, forward-only writer over a handle it does not own.
-class THandleStream : public TStream {
- public:
-  THandleStream(HANDLE handle, const std::string& path) : FHandle(handle), FPath(path) {}
-
-  std::size_t Read(void*, std::size_t) override { Fail(FPath, "the stream is write-only", 0); }
-  void Write(const void* buffer, std::size_t count) override {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    FBuffer.insert(FBuffer.end(), bytes, bytes + count);
-    FWritten += count;
-    if (FBuffer.size() >= kBufferSize) Flush();
-  }
-  std::uint64_t Position() const override { return FWritten; }
-  void SetPosition(std::uint64_t position) override {
-    if (position != FWritten) Fail(FPath, "the stream goes forward only", 0);
-  }
-  std::uint64_t Size() const override { return FWritten; }
-  bool Seekable() const override { return false; }
-
-  void Flush() {
-    const std::uint8_t* bytes = FBuffer.data();
-    std::size_t left = FBuffer.size();
+// Writes all the bytes to a handle it does not own.
+TForwardWriteStream::TWriteAll WriteAllTo(HANDLE handle, const std::string& path) {
+  return [handle, &path](const std::uint8_t* bytes, std::size_t left) {
     while (left > 0) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30));
       DWORD done = 0;
-      if (!WriteFile(FHandle, bytes, chunk, &done, nullptr) || done == 0) {
-        Fail(FPath, "write failed", GetLastError());
+      if (!WriteFile(handle, bytes, chunk, &done, nullptr) || done == 0) {
+        Fail(path, "write failed", GetLastError());
       }
       bytes += done;
       left -= done;
     }
-    FBuffer.clear();
-  }
-
- private:
-  static constexpr std::size_t kBufferSize = 1 << 16;
-  HANDLE FHandle;
-  const std::string& FPath;
-  std::vector<std::uint8_t> FBuffer;
-  std::uint64_t FWritten = 0;
-};
+  };
+}
 
 struct THandle {
   HANDLE Handle = INVALID_HANDLE_VALUE;
@@ -113,7 +88,7 @@ void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>
     Fail(path, "cannot create a file beside it", GetLastError());
   }
   try {
-    THandleStream stream(file.Handle, path);
+    TForwardWriteStream stream(path, WriteAllTo(file.Handle, path));
     write(stream);
     stream.Flush();
     if (!FlushFileBuffers(file.Handle)) Fail(path, "cannot flush it to disk", GetLastError());

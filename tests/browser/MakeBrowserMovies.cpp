@@ -8,6 +8,11 @@
 
 #include "player/Player.h"
 #include "player/WebPage.h"
+#ifdef KESTROVA_RECORDER_PAGE
+#include "media/DIBitmap.h"
+#include "recorder/FlashSegmentMovie.h"
+#include "recorder/Output.h"
+#endif
 #include "tests/player/MovieMaker.h"
 
 namespace kestrova::test {
@@ -175,6 +180,39 @@ std::string WriteCase(const std::string& site, const std::string& name, const By
   return json;
 }
 
+#ifdef KESTROVA_RECORDER_PAGE
+// The recorder's own output: a one-frame segment joined and its page written by the recorder's
+// code, under a name that must be escaped to be found (a space, '#', a letter past ASCII).
+std::string WriteRecorderCase(const std::string& site) {
+  auto segment = FlashSegmentMovieFactory()(kWidth, kHeight);
+  TDIBitmap picture;
+  picture.Allocate(kWidth, kHeight, 8);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x)
+      picture.Bits[std::size_t(y) * picture.BytesPerLine + x] = std::uint8_t(x * 3 + y * 7);
+  }
+  segment->RemoveObject(0);
+  segment->PlaceObject(segment->AddPicture(picture), 0, 0, 1);
+  segment->ShowFrame(1);
+  const std::string segmentFile = site + "/capture1.swf";
+  segment->SaveToFile(segmentFile);
+  const std::string name = "take #2 \xC3\xBC";
+  const std::string movie = site + "/" + name + ".swf";
+  WriteOutputFiles({{segmentFile, std::uint16_t(1)}}, kWidth, kHeight, movie, {},
+                   "ruffle/ruffle.js");
+  TMoviePlayer player(movie);
+  if (!player.NextFrame()) throw std::runtime_error("the recording has no frame");
+  WriteFile(site + "/recorder.rgba", player.Pixels(),
+            std::size_t(player.Width()) * player.Height() * 4);
+  char json[256];
+  std::snprintf(json, sizeof json,
+                "{\"name\":\"recorder page\",\"page\":\"take%%20%%232%%20%%C3%%BC.html\","
+                "\"width\":%d,\"height\":%d,\"expected\":\"recorder.rgba\",\"seconds\":0.5}",
+                player.Width(), player.Height());
+  return json;
+}
+#endif
+
 }  // namespace
 }  // namespace kestrova::test
 
@@ -191,7 +229,11 @@ int main(int argc, char** argv) {
       if (cases.size() > 1) cases += ",";
       cases += WriteCase(site, "recording-" + std::to_string(frame), Recording(frame), frame);
     }
-    cases += "," + WriteCase(site, "formats", Formats(), 1) + "]";
+    cases += "," + WriteCase(site, "formats", Formats(), 1);
+#ifdef KESTROVA_RECORDER_PAGE
+    cases += "," + WriteRecorderCase(site);
+#endif
+    cases += "]";
     std::ofstream(site + "/cases.json") << cases << "\n";
   } catch (const std::exception& e) {
     std::cerr << "make_browser_movies: " << e.what() << "\n";

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "player/WebPage.h"
@@ -11,43 +12,112 @@
 namespace kestrova {
 namespace {
 
+constexpr const char* kObjectStart =
+    "<object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" codebase=\""
+    "https://download.macromedia.com/pub/shockwave/cabs/flash/swflash.cab#version=6,0,29,0\"";
+
 TEST(WebPage, ObjectAndEmbedNameTheMovieAtItsSize) {
   TWebPageOptions o;
-  o.MovieFileName = "D:\\demo\\run.swf";
+  o.MovieFileName = "/d/demo/run.swf";
   o.Width = 1280;
   o.Height = 720;
   EXPECT_EQ(MakeWebPage(o),
-            "<html><object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" codebase=\""
-            "https://download.macromedia.com/pub/shockwave/cabs/flash/swflash.cab"
-            "#version=6,0,29,0\" width=\"1280\" height=\"720\"><param name=\"movie\" "
-            "value=\"run.swf\"><param name=quality value=\"high\"><embed src=\"run.swf\" "
-            "quality=\"high\" pluginspage=\"https://www.macromedia.com/go/getflashplayer\" "
-            "type=\"application/x-shockwave-flash\" width=\"1280\" height=\"720\"></embed>"
-            "</object></html>");
+            std::string("<html>") + kObjectStart +
+                " width=\"1280\" height=\"720\"><param name=\"movie\" "
+                "value=\"run.swf\"><param name=quality value=\"high\"><embed src=\"run.swf\" "
+                "quality=\"high\" pluginspage=\"https://www.macromedia.com/go/getflashplayer\" "
+                "type=\"application/x-shockwave-flash\" width=\"1280\" height=\"720\"></embed>"
+                "</object></html>");
 }
 
-TEST(WebPage, WebPlayerScriptComesFirstAndNamesAreEscaped) {
+TEST(WebPage, ContinuationsAreLinkedInOrderAfterTheMovie) {
   TWebPageOptions o;
-  o.MovieFileName = "/home/me/ my \"best\" <take>#2.swf\t";
+  o.MovieFileName = "/rec/long take.swf";
+  o.Width = 64;
+  o.Height = 48;
+  o.ContinuationFileNames = {"/rec/long take-2.swf", "/rec/long take-3.swf"};
+  EXPECT_EQ(MakeWebPage(o),
+            std::string("<html>") + kObjectStart +
+                " width=\"64\" height=\"48\"><param name=\"movie\" value=\"long take.swf\">"
+                "<param name=quality value=\"high\"><embed src=\"long take.swf\" quality=\"high\" "
+                "pluginspage=\"https://www.macromedia.com/go/getflashplayer\" "
+                "type=\"application/x-shockwave-flash\" width=\"64\" height=\"48\"></embed>"
+                "</object><p><a href=\"long take-2.swf\">Part 2: long take-2.swf</a></p>"
+                "<p><a href=\"long take-3.swf\">Part 3: long take-3.swf</a></p></html>");
+}
+
+// Each name must reach the browser as a relative URL of that very file: markup characters as
+// entities, the characters that start a fragment, a query or an escape percent-encoded, and so
+// the bytes a URL parser would drop or turn into a folder separator.
+TEST(WebPage, EveryFileNameIsReferredToExactly) {
+  struct {
+    const char* Name;
+    const char* Reference;
+  } rows[] = {
+      {"/d/run.swf", "run.swf"},
+      {"run.swf", "run.swf"},
+      {"/d/ spaced name.swf \t", "spaced name.swf"},
+      {"/x/a\"<b>&c.swf", "a&quot;&lt;b&gt;&amp;c.swf"},
+      {"/x/it's #1?.swf", "it&#39;s %231%3F.swf"},
+      {"/x/100%.swf", "100%25.swf"},
+      {"/x/a\\b.swf", "a%5Cb.swf"},
+      {"/x/tab\there\nnow.swf", "tab%09here%0Anow.swf"},
+      {"/x/F\xC3\xAFlm.swf", "F%C3%AFlm.swf"},
+      {"/x/{}[]()!$*+,;=:@~^`|.swf", "{}[]()!$*+,;=:@~^`|.swf"},
+  };
+  for (const auto& r : rows) {
+    TWebPageOptions o;
+    o.MovieFileName = r.Name;
+    o.ContinuationFileNames = {r.Name};
+    const std::string page = MakeWebPage(o);
+    const std::string ref = r.Reference;
+    EXPECT_NE(page.find("value=\"" + ref + "\""), std::string::npos) << r.Name << "\n" << page;
+    EXPECT_NE(page.find("<embed src=\"" + ref + "\""), std::string::npos) << r.Name;
+    EXPECT_NE(page.find("<a href=\"" + ref + "\">Part 2: " + ref + "</a>"), std::string::npos)
+        << r.Name;
+    EXPECT_EQ(page.find('\n'), std::string::npos) << r.Name;
+  }
+}
+
+TEST(WebPage, WebPlayerScriptComesFirst) {
+  TWebPageOptions o;
+  o.MovieFileName = "m.swf";
   o.Width = 10;
   o.Height = 20;
+  EXPECT_EQ(MakeWebPage(o).find("<script"), std::string::npos);
   o.WebPlayerURL = "ruffle/ruffle.js?a=1&b=\"2\"";
+  o.ContinuationFileNames = {"m-2.swf"};
   const std::string page = MakeWebPage(o);
-  EXPECT_EQ(page.rfind("<html><script src=\"ruffle/ruffle.js?a=1&amp;b=&quot;2&quot;\"></script>"
-                       "<object ",
+  EXPECT_EQ(page.rfind(std::string("<html><script src=\"ruffle/ruffle.js?a=1&amp;b=&quot;2&quot;\">"
+                                   "</script>") +
+                           kObjectStart,
                        0),
             0u)
       << page;
-  const std::string movie = "my%20%22best%22%20%3Ctake%3E%232.swf";
-  EXPECT_NE(page.find("value=\"" + movie + "\""), std::string::npos) << page;
-  EXPECT_NE(page.find("<embed src=\"" + movie + "\""), std::string::npos) << page;
-  EXPECT_EQ(page.find('\n'), std::string::npos);
+  EXPECT_NE(page.find("<embed src=\"m.swf\""), std::string::npos);
+  EXPECT_EQ(page.size() - page.find("</object><p><a href=\"m-2.swf\">"),
+            std::string("</object><p><a href=\"m-2.swf\">Part 2: m-2.swf</a></p></html>").size());
 }
 
-TEST(WebPage, PageNameAndWriting) {
-  EXPECT_EQ(WebPageFileName("D:\\demo\\run.swf"), "D:\\demo\\run.html");
-  EXPECT_EQ(WebPageFileName("clip.abc"), "clip.html");
-  EXPECT_EQ(WebPageFileName(".swf"), ".swf.html");
+TEST(WebPage, PageNames) {
+  struct {
+    const char* Movie;
+    const char* Page;
+  } rows[] = {
+      {"/d/demo/run.swf", "/d/demo/run.html"},
+      {"D:\\demo\\run.swf", "D:\\demo\\run.html"},
+      {"/d/demo/run.abc", "/d/demo/run.html"},
+      {"clip.jpeg", "clip.html"},
+      {"/d/v1.2/movie", "/d/v1.2/movie.html"},
+      {"C:\\v1.2\\movie", "C:\\v1.2\\movie.html"},
+      {"/d/ spaced.swf ", "/d/ spaced.html"},
+      {".swf", ".swf.html"},
+      {"run", "run.html"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(WebPageFileName(r.Movie), r.Page) << r.Movie;
+}
+
+TEST(WebPage, WritingReplacesAnOlderPageWhole) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("kestrova-page-" + std::to_string(::getpid()));
   fs::create_directories(dir);
@@ -64,6 +134,8 @@ TEST(WebPage, PageNameAndWriting) {
   written << std::ifstream(name).rdbuf();
   EXPECT_EQ(written.str(), MakeWebPage(o));
   EXPECT_THROW(WriteWebPage((dir / "missing" / "a.html").string(), o), EStreamError);
+  // No temporary file is left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   fs::remove_all(dir);
 }
 

@@ -8,59 +8,27 @@
 #include "recorder/CaptureLog.h"
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
+#include "swfstreams/SWFStreams.h"
 #include "tests/recorder/RecorderHarness.h"
 
 namespace kestrova::test {
 namespace {
 
-TEST(OutputNames, PageMovieAndPartNames) {
+TEST(OutputNames, PartNames) {
   struct {
     const char* Output;
-    const char* Page;
-    const char* Movie;
     const char* Part2;
   } rows[] = {
-      {"/d/demo/run.swf", "/d/demo/run.html", "run.swf", "/d/demo/run-2.swf"},
-      {"/d/demo/run.abc", "/d/demo/run.html", "run.abc", "/d/demo/run-2.abc"},
-      {"run.swf", "run.html", "run.swf", "run-2.swf"},
-      {"/d/v1.2/movie", "/d/v1.2/movie.html", "movie", "/d/v1.2/movie-2"},
-      {"/d/ spaced name.swf ", "/d/ spaced name.html", "spaced name.swf", "/d/ spaced name-2.swf "},
+      {"/d/demo/run.swf", "/d/demo/run-2.swf"},
+      {"/d/demo/run.abc", "/d/demo/run-2.abc"},
+      {"run.swf", "run-2.swf"},
+      {"/d/v1.2/movie", "/d/v1.2/movie-2"},
+      {"/d/ spaced name.swf ", "/d/ spaced name-2.swf "},
   };
   for (const auto& r : rows) {
-    EXPECT_EQ(PageFileName(r.Output), r.Page) << r.Output;
-    EXPECT_EQ(MovieFileName(r.Output, '/'), r.Movie) << r.Output;
     EXPECT_EQ(PartFileName(r.Output, 1), r.Output);
     EXPECT_EQ(PartFileName(r.Output, 2), r.Part2) << r.Output;
   }
-  EXPECT_EQ(MovieFileName("C:\\demo\\run.swf", '\\'), "run.swf");
-}
-
-TEST(OutputPage, EmbedNamesTheMovieAtTheStageSizeWithQuotedAttributes) {
-  const std::string page = HtmlPage("run.swf", 800, 600, {});
-  EXPECT_EQ(page.find('\n'), std::string::npos);
-  EXPECT_EQ(page.rfind("<html><object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\" "
-                       "codebase=\"",
-                       0),
-            0u);
-  EXPECT_NE(
-      page.find("#version=6,0,29,0\" width=\"800\" height=\"600\"><param name=\"movie\" "
-                "value=\"run.swf\"><param name=quality value=\"high\"><embed src=\"run.swf\""),
-      std::string::npos);
-  EXPECT_NE(page.find("\" type=\"application/x-shockwave-flash\" width=\"800\" height=\"600\">"
-                      "</embed></object></html>"),
-            std::string::npos);
-  EXPECT_EQ(page.find("flash.swf"), std::string::npos);
-}
-
-TEST(OutputPage, NamesAreEscapedAndContinuationsLinkedInOrder) {
-  const std::string page = HtmlPage("a\"<b>&c#1?.swf", 10, 20, {"x-2.swf", "x-3.swf"});
-  EXPECT_NE(page.find("value=\"a&quot;&lt;b&gt;&amp;c%231%3F.swf\""), std::string::npos);
-  EXPECT_EQ(page.find("<b>"), std::string::npos);
-  const std::size_t two = page.find("href=\"x-2.swf\""), three = page.find("href=\"x-3.swf\"");
-  ASSERT_NE(two, std::string::npos);
-  ASSERT_NE(three, std::string::npos);
-  EXPECT_LT(two, three);
-  EXPECT_GT(two, page.find("</object>"));
 }
 
 TEST(CaptureLog, StringValuesOfTheComponentFormat) {
@@ -92,7 +60,7 @@ class OutputJoin : public TempHome {
 TEST_F(OutputJoin, ThreeSegmentsOf40And120And7FramesPlayInOrderAtDepths1To3) {
   const std::vector<TSegmentInput> inputs{
       {Segment(1, 40, 10), std::nullopt}, {Segment(2, 120, 20), 120}, {Segment(3, 7, 30), 7}};
-  const TOutputResult r = WriteOutputFiles(inputs, 40, 30, Dir + "/out.swf", '/');
+  const TOutputResult r = WriteOutputFiles(inputs, 40, 30, Dir + "/out.swf");
   EXPECT_EQ(r.Movies, std::vector<std::string>{Dir + "/out.swf"});
   EXPECT_EQ(r.Frames, 167u);
   std::vector<std::uint8_t> shown;  // the red of the picture's middle pixel, per frame
@@ -113,8 +81,31 @@ TEST_F(OutputJoin, ThreeSegmentsOf40And120And7FramesPlayInOrderAtDepths1To3) {
   EXPECT_EQ(shown[160], palette[30].Red);
 }
 
+// Each segment's sprite is removed when the next one comes; nothing stands after the last frame,
+// where a web player would run a removal and show an empty stage.
+TEST_F(OutputJoin, NothingFollowsTheLastFrame) {
+  for (int segments : {1, 3}) {
+    std::vector<TSegmentInput> inputs;
+    for (int i = 1; i <= segments; ++i) inputs.push_back({Segment(i, 2, 9), std::nullopt});
+    const std::string out = Dir + "/n" + std::to_string(segments) + ".swf";
+    WriteOutputFiles(inputs, 40, 30, out);
+    TSWFStreamReader reader(out);
+    reader.ParseTags(false, false);
+    std::vector<int> codes;
+    for (const auto& info : reader.TagList) {
+      if (info->TagID == 1 || info->TagID == 26 || info->TagID == 28) codes.push_back(info->TagID);
+    }
+    std::vector<int> expected;  // PlaceObject2, ShowFrame x 2, then RemoveObject2 before the next
+    for (int i = 1; i <= segments; ++i) {
+      if (i > 1) expected.push_back(28);
+      expected.insert(expected.end(), {26, 1, 1});
+    }
+    EXPECT_EQ(codes, expected) << segments << " segment(s)";
+  }
+}
+
 TEST_F(OutputJoin, TheStageComesFromTheSegmentsWhenNotGiven) {
-  WriteOutputFiles({{Segment(1, 3, 5), std::nullopt}}, 0, 0, Dir + "/r.swf", '/');
+  WriteOutputFiles({{Segment(1, 3, 5), std::nullopt}}, 0, 0, Dir + "/r.swf");
   const TMovieInfo info = PlayMovie(Dir + "/r.swf", [](auto, const auto&, const auto&) {});
   EXPECT_EQ(info.Width, 40);
   EXPECT_EQ(info.Height, 30);
@@ -127,7 +118,8 @@ TEST_F(OutputJoin, LimitsSplitTheOutputIntoWholeMovies) {
     inputs.push_back({Segment(i, 10, static_cast<std::uint8_t>(i)), std::nullopt});
   TOutputLimits limits;
   limits.MaxFrames = 25;  // two segments of 10 frames a movie
-  const TOutputResult r = WriteOutputFiles(inputs, 40, 30, Dir + "/s.swf", '/', limits);
+  const TOutputResult r =
+      WriteOutputFiles(inputs, 40, 30, Dir + "/s.swf", limits, "ruffle/ruffle.js");
   EXPECT_EQ(r.Movies,
             (std::vector<std::string>{Dir + "/s.swf", Dir + "/s-2.swf", Dir + "/s-3.swf"}));
   std::uint32_t total = 0;
@@ -138,16 +130,27 @@ TEST_F(OutputJoin, LimitsSplitTheOutputIntoWholeMovies) {
     total += info.FrameCount;
   }
   EXPECT_EQ(total, 50u);
+  // One page, beside the first movie, with the web player and the continuations in order.
+  EXPECT_EQ(r.Page, Dir + "/s.html");
+  const std::string page = ReadText(r.Page);
+  EXPECT_EQ(page.rfind("<html><script src=\"ruffle/ruffle.js\"></script><object ", 0), 0u) << page;
+  EXPECT_NE(page.find("<embed src=\"s.swf\""), std::string::npos) << page;
+  const std::size_t end = page.find("</object>"), two = page.find("<a href=\"s-2.swf\">"),
+                    three = page.find("<a href=\"s-3.swf\">");
+  ASSERT_NE(two, std::string::npos) << page;
+  ASSERT_NE(three, std::string::npos) << page;
+  EXPECT_LT(end, two);
+  EXPECT_LT(two, three);
+  EXPECT_FALSE(Exists(Dir + "/s-2.html"));
 }
 
 TEST_F(OutputJoin, NothingReadableIsAnErrorAndGarbageIsSkipped) {
   std::ofstream(Dir + "/junk.swf") << "not a movie at all";
-  EXPECT_THROW(WriteOutputFiles({{Dir + "/junk.swf", std::nullopt}}, 0, 0, Dir + "/o.swf", '/'),
+  EXPECT_THROW(WriteOutputFiles({{Dir + "/junk.swf", std::nullopt}}, 0, 0, Dir + "/o.swf"),
                std::runtime_error);
   EXPECT_FALSE(Exists(Dir + "/o.swf"));
-  const TOutputResult r =
-      WriteOutputFiles({{Dir + "/junk.swf", std::nullopt}, {Segment(2, 4, 1), std::nullopt}}, 0, 0,
-                       Dir + "/o.swf", '/');
+  const TOutputResult r = WriteOutputFiles(
+      {{Dir + "/junk.swf", std::nullopt}, {Segment(2, 4, 1), std::nullopt}}, 0, 0, Dir + "/o.swf");
   EXPECT_EQ(r.SegmentsJoined, 1u);
   EXPECT_EQ(r.Warnings.size(), 1u);
 }

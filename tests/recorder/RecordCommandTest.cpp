@@ -49,6 +49,26 @@ TEST_F(RecordCommands, RecordWritesTheMovieAndPageAndReportsProgress) {
   EXPECT_TRUE(RecordingFolders().empty());
 }
 
+// The page plays in today's browsers through the web player's script, and keeps the object and
+// embed markup for players of their own.
+TEST_F(RecordCommands, WebPlayerPutsItsScriptOnThePage) {
+  ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/my take.swf", "--web-player",
+                 "ruffle/ruffle.js"}),
+            0)
+      << err.str();
+  const std::string page = ReadText(Dir + "/my take.html");
+  EXPECT_EQ(page.rfind("<html><script src=\"ruffle/ruffle.js\"></script><object classid=", 0), 0u)
+      << page;
+  EXPECT_NE(page.find("width=\"1024\" height=\"768\"><param name=\"movie\" value=\"my take.swf\">"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<embed src=\"my take.swf\" quality=\"high\""), std::string::npos) << page;
+  EXPECT_NE(page.find("</embed></object></html>"), std::string::npos) << page;
+  // Without the option the page has no script.
+  ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/plain.swf"}), 0) << err.str();
+  EXPECT_EQ(ReadText(Dir + "/plain.html").find("<script"), std::string::npos);
+}
+
 TEST_F(RecordCommands, CtrlCStopsTheRecordingAndSavesIt) {
   // Without --seconds the simulated desktop keeps to the real clock until the signal comes.
   std::thread interrupter([] {
@@ -78,6 +98,9 @@ TEST_F(RecordCommands, BadArgumentsAndUnknownPlatforms) {
                                                {"record", "--seconds", "x"},
                                                {"record", "--full-screen", "--active-window"},
                                                {"record", "--bogus"},
+                                               {"record", "--web-player"},
+                                               {"record", "--web-player", ""},
+                                               {"recover", "--web-player"},
                                                {"recover", "a", "b"}}) {
     EXPECT_EQ(Run(args), 2) << args[1];
     EXPECT_NE(err.str().find("Usage: kestrova " + args[0]), std::string::npos);
@@ -98,7 +121,12 @@ TEST_F(RecordCommands, AFailedSaveKeepsTheSegmentsAndRecoverJoinsThem) {
   ASSERT_EQ(RecordingFolders().size(), 1u);
   EXPECT_EQ(ListSegmentFiles(RecordingFolders()[0]).size(), 1u);
 
-  ASSERT_EQ(Run({"recover", "-o", Dir + "/saved.swf"}), 0) << err.str();
+  ASSERT_EQ(Run({"recover", "-o", Dir + "/saved.swf", "--web-player", "https://example.org/r.js"}),
+            0)
+      << err.str();
+  EXPECT_EQ(
+      ReadText(Dir + "/saved.html").rfind("<html><script src=\"https://example.org/r.js\">", 0),
+      0u);
   EXPECT_NE(out.str().find("1 segments"), std::string::npos);
   EXPECT_NE(out.str().find("wrote " + Dir + "/saved.html"), std::string::npos);
   const TMovieInfo info = PlayMovie(Dir + "/saved.swf", [](auto, const auto&, const auto&) {});

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "platform/sim/SimDesktop.h"
+#include "player/WebPage.h"
 #include "recorder/Output.h"
 #include "recorder/Recorder.h"
 #include "tests/recorder/RecorderHarness.h"
@@ -76,8 +77,8 @@ void ExpectSavedRecording(TRecorderRun& run, const std::string& movie, const std
   EXPECT_TRUE(check.Ok) << check.Message;
   EXPECT_EQ(check.LastGrab + 1, run.Grabs.size()) << "every grab reaches the movie";
   EXPECT_EQ(check.Frames, check.Info.FrameCount);
-  const std::string page = ReadText(PageFileName(movie));
-  EXPECT_NE(page.find("<embed src=\"" + MovieFileName(movie, '/') + "\""), std::string::npos);
+  const std::string page = ReadText(WebPageFileName(movie));
+  EXPECT_NE(page.find("<embed src=\"" + MovieFileNameBesidePage(movie) + "\""), std::string::npos);
   std::error_code ec;
   for (const auto& e : std::filesystem::recursive_directory_iterator(home, ec)) {
     const std::string name = e.path().filename().string();
@@ -486,8 +487,7 @@ TEST_F(RecorderFiles, AnOutputThatCannotBeWrittenIsReportedAndTheSegmentsKept) {
   const std::vector<std::string> kept = ListSegmentFiles(run.Form->RecordingFolder);
   ASSERT_EQ(kept.size(), 1u);
   // What was kept joins into the same recording.
-  const TOutputResult joined =
-      WriteOutputFiles({{kept[0], std::nullopt}}, 0, 0, Dir + "/r.swf", '/');
+  const TOutputResult joined = WriteOutputFiles({{kept[0], std::nullopt}}, 0, 0, Dir + "/r.swf");
   const TFrameCheck check = CheckFrames(Dir + "/r.swf", run.Grabs);
   EXPECT_TRUE(check.Ok) << check.Message;
   EXPECT_EQ(check.LastGrab + 1, run.Grabs.size());
@@ -505,7 +505,7 @@ TEST_F(RecorderFiles, AKilledRecordingIsRecoveredAndACutSegmentSkipped) {
 
   std::vector<TSegmentInput> inputs;
   for (const std::string& s : segments) inputs.push_back({s, std::nullopt});
-  const TOutputResult whole = WriteOutputFiles(inputs, 0, 0, Dir + "/whole.swf", '/');
+  const TOutputResult whole = WriteOutputFiles(inputs, 0, 0, Dir + "/whole.swf");
   EXPECT_EQ(whole.SegmentsJoined, 3u);
   const TFrameCheck check = CheckFrames(Dir + "/whole.swf", run.Grabs);
   EXPECT_TRUE(check.Ok) << check.Message;
@@ -513,7 +513,7 @@ TEST_F(RecorderFiles, AKilledRecordingIsRecoveredAndACutSegmentSkipped) {
 
   // The last segment cut in half: the two before it are kept.
   std::filesystem::resize_file(segments[2], std::filesystem::file_size(segments[2]) / 2);
-  const TOutputResult cut = WriteOutputFiles(inputs, 0, 0, Dir + "/cut.swf", '/');
+  const TOutputResult cut = WriteOutputFiles(inputs, 0, 0, Dir + "/cut.swf");
   EXPECT_EQ(cut.SegmentsJoined, 2u);
   ASSERT_EQ(cut.Warnings.size(), 1u);
   EXPECT_NE(cut.Warnings[0].find("cut off"), std::string::npos);
