@@ -90,6 +90,7 @@ class TSWFDefineButton : public TSWFBasedButton {
   bool operator==(const TSWFDefineButton&) const = default;
   std::uint16_t MinVersion() const override { return ActionListMinVersion(Actions); }
   void ReadFromStream(TBitsEngine& be) override;
+  using TSWFBasedButton::ReadFromStream;
   void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
@@ -124,6 +125,7 @@ class TSWFDefineButton2 : public TSWFBasedButton {
   // At least 3, and as high as the condition actions need.
   std::uint16_t MinVersion() const override;
   void ReadFromStream(TBitsEngine& be) override;
+  using TSWFBasedButton::ReadFromStream;
   void WriteTagBody(TBitsEngine& be) const override;
   void Describe(TSWFDescription& d) const override;
 };
