@@ -24,6 +24,26 @@ void PercentEncode(unsigned char c, std::string& out) {
   out += hex[c & 15];
 }
 
+// The characters markup gives a meaning of their own, as entities; false for any other.
+bool AppendEntity(char c, std::string& out) {
+  switch (c) {
+    case '&':
+      out += "&amp;";
+      return true;
+    case '<':
+      out += "&lt;";
+      return true;
+    case '>':
+      out += "&gt;";
+      return true;
+    case '"':
+      out += "&quot;";
+      return true;
+    default:
+      return false;
+  }
+}
+
 // A file name as a relative URL inside a double-quoted attribute (and as the text of a link).
 // Characters markup gives a meaning to become entities; those that would start a fragment, a
 // query or an escape are percent-encoded, and so are the bytes a URL parser drops or reads
@@ -33,19 +53,8 @@ std::string FileReference(const std::string& name) {
   std::string out;
   for (const char ch : name) {
     const auto c = static_cast<unsigned char>(ch);
+    if (AppendEntity(ch, out)) continue;
     switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
       case '\'':
         out += "&#39;";
         break;
@@ -70,22 +79,7 @@ std::string FileReference(const std::string& name) {
 std::string Attribute(const std::string& s) {
   std::string out;
   for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
+    if (!AppendEntity(c, out)) out += c;
   }
   return out;
 }
