@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrova::platform {
 
 namespace {
@@ -9,6 +13,18 @@ namespace {
 constexpr int kCubeLevels[6] = {0, 51, 102, 153, 204, 255};
 constexpr int kGreyCount = 40;
 static_assert(6 * 6 * 6 + kGreyCount == kPaletteSize, "the cube and the greys fill the palette");
+
+// All greys in order of level, the cube's own included: t = 9 k + j is the j-th of the gap above
+// cube level k, so its level is 51 k + round(51 j / 9) = round(17 t / 3).
+constexpr int kGreyLevels = 46;
+constexpr int GreyLevel(int t) {
+  return (34 * t + 3) / 6;
+}
+constexpr int GreyIndex(int t) {
+  // A cube grey is 36 k + 6 k + k; the others follow the cube, eight a gap: 216 + 8 k + j - 1.
+  return t % 9 == 0 ? 43 * (t / 9) : 215 + t - t / 9;
+}
+static_assert(GreyLevel(kGreyLevels - 1) == 255 && GreyIndex(kGreyLevels - 1) == 215);
 
 struct TPaletteTables {
   std::array<TRGBQuad, kPaletteSize> Entries{};
@@ -32,20 +48,12 @@ struct TPaletteTables {
       }
     }
     // Grey levels, each with its palette index: the cube's own greys and 8 per gap.
-    int levels[46], indices[46], n = 0;
-    for (int k = 0; k < 6; ++k) {
-      levels[n] = kCubeLevels[k];
-      indices[n++] = 43 * k;  // 36k + 6k + k
-      if (k == 5) break;
-      for (int j = 1; j <= 8; ++j) {
-        const int level = 51 * k + (51 * j * 2 + 9) / 18;  // 51k + round(51 j / 9)
-        const int index = 216 + 8 * k + (j - 1);
-        Entries[index] =
-            TRGBQuad{static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(level),
-                     static_cast<std::uint8_t>(level), 0};
-        levels[n] = level;
-        indices[n++] = index;
-      }
+    int levels[kGreyLevels], indices[kGreyLevels], n = 0;
+    for (int t = 0; t < kGreyLevels; ++t, ++n) {
+      levels[n] = GreyLevel(t);
+      indices[n] = GreyIndex(t);
+      const auto level = static_cast<std::uint8_t>(levels[n]);
+      Entries[indices[n]] = TRGBQuad{level, level, level, 0};
     }
     for (int v = 0; v < 256; ++v) CubeStep[v] = static_cast<std::uint8_t>((v * 2 + 51) / 102);
     // The grey nearest to a colour is the level nearest to its mean: compare 3 level with sum.
@@ -88,11 +96,157 @@ std::uint8_t NearestIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blu
   return static_cast<std::uint8_t>(cube);
 }
 
+#if defined(__SSE2__)
+
+namespace {
+
+// Divisions by constants as a multiply and a 16-bit shift (_mm_mulhi_epu16), each checked over
+// every dividend it can meet.
+constexpr int kBy51Mul = 1286;  // x / 51: a channel's cube level; the nearest grey's group
+constexpr int kBy9Mul = 7282;   // t / 9: the cube level below grey t
+constexpr bool DividesExactly(int mul, int divisor, int maxDividend) {
+  for (int n = 0; n <= maxDividend; ++n) {
+    if ((n * mul) >> 16 != n / divisor) return false;
+  }
+  return true;
+}
+static_assert(DividesExactly(kBy51Mul, 51, 3 * 255));
+constexpr bool StepsMatch() {  // the cube level nearest v as NearestIndex finds it
+  for (int v = 0; v < 256; ++v) {
+    if (((v + 25) * kBy51Mul) >> 16 != (2 * v + 51) / 102) return false;
+  }
+  return true;
+}
+static_assert(StepsMatch());
+static_assert(DividesExactly(kBy9Mul, 9, kGreyLevels));
+
+// Three times each squared distance, so that the distance to a grey needs no division:
+// 3 |c - L|^2 = (r-g)^2 + (g-b)^2 + (b-r)^2 + (r+g+b - 3L)^2. The three channel differences
+// are capped at kDiffCap: a capped one alone exceeds three times any cube distance (at most
+// 3 * 3 * 25^2), so the cube wins either way, and the sums stay within 16 bits.
+constexpr int kDiffCap = 76;
+static_assert(kDiffCap * kDiffCap > 3 * 3 * 25 * 25);
+static_assert(3 * kDiffCap * kDiffCap + 9 * 9 < 32768);
+
+inline __m128i Select(__m128i mask, __m128i ifSet, __m128i ifClear) {
+  return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+
+inline __m128i Square(__m128i v) {
+  return _mm_mullo_epi16(v, v);
+}
+
+inline __m128i CappedSquaredDifference(__m128i a, __m128i b) {
+  const __m128i d = _mm_sub_epi16(_mm_max_epi16(a, b), _mm_min_epi16(a, b));
+  return Square(_mm_min_epi16(d, _mm_set1_epi16(kDiffCap)));
+}
+
+// NearestIndex of eight colours at once, one per 16-bit lane; the same choice on the same ties.
+[[gnu::always_inline]] inline __m128i Nearest8(__m128i r, __m128i g, __m128i b) {
+  const __m128i c51 = _mm_set1_epi16(51);
+  const auto step = [&](__m128i v) {
+    return _mm_mulhi_epu16(_mm_add_epi16(v, _mm_set1_epi16(25)), _mm_set1_epi16(kBy51Mul));
+  };
+  const __m128i sr = step(r), sg = step(g), sb = step(b);
+  const __m128i cube = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sr, _mm_set1_epi16(36)),
+                                                   _mm_mullo_epi16(sg, _mm_set1_epi16(6))),
+                                     sb);
+  const __m128i cubeError =
+      _mm_add_epi16(_mm_add_epi16(Square(_mm_sub_epi16(_mm_mullo_epi16(sr, c51), r)),
+                                  Square(_mm_sub_epi16(_mm_mullo_epi16(sg, c51), g))),
+                    Square(_mm_sub_epi16(_mm_mullo_epi16(sb, c51), b)));
+  const __m128i cube3 = _mm_add_epi16(cubeError, _mm_add_epi16(cubeError, cubeError));
+
+  // The nearest grey is the one nearest the mean. Three times the grey levels repeat every 51
+  // sums (0, 18, 33, then 51 begins the next three), so the grey t, and the sum's distance from
+  // three times its level, follow from sum / 51 and the remainder's place among the midpoints
+  // 9, 25.5 and 42. On a tie at a midpoint this takes the lower t, which is the lower index
+  // except where the upper is a cube grey: there the cube gives that same entry anyway (below).
+  const __m128i sum = _mm_add_epi16(_mm_add_epi16(r, g), b);
+  const __m128i q = _mm_mulhi_epu16(sum, _mm_set1_epi16(kBy51Mul));
+  const __m128i rem = _mm_sub_epi16(sum, _mm_mullo_epi16(q, c51));
+  const __m128i above9 = _mm_cmpgt_epi16(rem, _mm_set1_epi16(9));
+  const __m128i above25 = _mm_cmpgt_epi16(rem, _mm_set1_epi16(25));
+  const __m128i above42 = _mm_cmpgt_epi16(rem, _mm_set1_epi16(42));
+  const __m128i t = _mm_sub_epi16(_mm_add_epi16(q, _mm_add_epi16(q, q)),
+                                  _mm_add_epi16(_mm_add_epi16(above9, above25), above42));
+  const __m128i off =
+      _mm_sub_epi16(rem, _mm_add_epi16(_mm_add_epi16(_mm_and_si128(above9, _mm_set1_epi16(18)),
+                                                     _mm_and_si128(above25, _mm_set1_epi16(15))),
+                                       _mm_and_si128(above42, _mm_set1_epi16(18))));
+  // GreyIndex(t) for a grey between cube levels; a cube grey never comes nearer than the cube's
+  // nearest entry, so its own index is never wanted.
+  const __m128i grey = _mm_sub_epi16(_mm_add_epi16(t, _mm_set1_epi16(215)),
+                                     _mm_mulhi_epu16(t, _mm_set1_epi16(kBy9Mul)));
+  const __m128i grey3 =
+      _mm_add_epi16(_mm_add_epi16(CappedSquaredDifference(r, g), CappedSquaredDifference(g, b)),
+                    _mm_add_epi16(CappedSquaredDifference(b, r), Square(off)));
+
+  // On a tie the cube: a grey between cube levels has a higher index than every cube entry, and
+  // a cube grey as near as the cube's nearest is that entry, as each channel's nearest level is
+  // unique (the levels are an odd 51 apart).
+  const __m128i takeGrey = _mm_cmplt_epi16(grey3, cube3);
+  return Select(takeGrey, grey, cube);
+}
+
+// Eight pixels (two vectors of four, the fourth bytes cleared) to eight indices in 16-bit lanes.
+[[gnu::always_inline]] inline __m128i Map8(__m128i lo, __m128i hi) {
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i red = _mm_packs_epi32(_mm_srli_epi32(lo, 16), _mm_srli_epi32(hi, 16));
+  const __m128i green = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(lo, 8), byte),
+                                        _mm_and_si128(_mm_srli_epi32(hi, 8), byte));
+  const __m128i blue = _mm_packs_epi32(_mm_and_si128(lo, byte), _mm_and_si128(hi, byte));
+  return Nearest8(red, green, blue);
+}
+
+// Maps whole groups of sixteen pixels; returns how many pixels it mapped, with the colour and
+// index of the last of them.
+std::size_t MapGroups(const std::uint8_t* bgrx, std::uint8_t* indices, std::size_t count,
+                      std::uint32_t& last, std::uint8_t& lastIndex) {
+  const __m128i rgb = _mm_set1_epi32(0xFFFFFF);
+  const auto load = [&](const std::uint8_t* at) {
+    return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), rgb);
+  };
+  std::size_t i = 0;
+  for (; i + 16 <= count; i += 16, bgrx += 64) {
+    const __m128i p0 = load(bgrx), p1 = load(bgrx + 16), p2 = load(bgrx + 32), p3 = load(bgrx + 48);
+    // A run of one colour costs one comparison, and no mapping when it goes on from the last.
+    const std::uint32_t colour = static_cast<std::uint32_t>(_mm_cvtsi128_si32(p0));
+    const __m128i same = _mm_set1_epi32(static_cast<int>(colour));
+    const __m128i equal =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(p0, same), _mm_cmpeq_epi32(p1, same)),
+                      _mm_and_si128(_mm_cmpeq_epi32(p2, same), _mm_cmpeq_epi32(p3, same)));
+    if (_mm_movemask_epi8(equal) == 0xFFFF) {
+      if (colour != last) {
+        last = colour;
+        lastIndex = NearestIndex(bgrx[2], bgrx[1], bgrx[0]);
+      }
+      std::memset(indices + i, lastIndex, 16);
+      continue;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(indices + i),
+                     _mm_packus_epi16(Map8(p0, p1), Map8(p2, p3)));
+    last = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(p3, 12)));
+    lastIndex = indices[i + 15];
+  }
+  return i;
+}
+
+}  // namespace
+
+#endif
+
 void MapRow(const std::uint8_t* bgrx, std::uint8_t* indices, std::size_t count) {
   // Screens are mostly runs of one colour: remember the last pixel's answer.
   std::uint32_t last = 0;
   std::uint8_t lastIndex = NearestIndex(0, 0, 0);
+#if defined(__SSE2__)
+  const std::size_t grouped = MapGroups(bgrx, indices, count, last, lastIndex);
+  bgrx += 4 * grouped;
+  for (std::size_t i = grouped; i < count; ++i, bgrx += 4) {
+#else
   for (std::size_t i = 0; i < count; ++i, bgrx += 4) {
+#endif
     std::uint32_t v = 0;
     std::memcpy(&v, bgrx, 3);
     v &= 0xFFFFFFu;

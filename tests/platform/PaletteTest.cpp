@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "platform/Palette.h"
 
@@ -63,6 +64,87 @@ TEST(Palette, MapRowMapsEachPixel) {
   EXPECT_EQ(out[1], 180);
   EXPECT_EQ(out[2], 215);
   EXPECT_EQ(out[3], NearestIndex(10, 10, 10));
+}
+
+// Every colour there is, through MapRow, against NearestIndex. Rows of several lengths, starting
+// at several offsets, so that groups of pixels and the pixels left at the end of a row alike meet
+// every colour; the fourth byte varies and must not matter.
+TEST(Palette, MapRowAgreesWithNearestForEveryColour) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr std::uint32_t kStride = 61;  // the sanitizer is far slower: every 61st colour
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  constexpr std::uint32_t kStride = 61;
+#else
+  constexpr std::uint32_t kStride = 1;
+#endif
+#else
+  constexpr std::uint32_t kStride = 1;
+#endif
+  constexpr std::uint32_t kColours = 1u << 24;
+  const std::size_t rowLengths[] = {4096, 4093, 31, 17, 15};
+  std::vector<std::uint8_t> bgrx(4 * (4096 + 3));
+  std::vector<std::uint8_t> out(4096 + 3);
+  std::vector<std::uint32_t> colours(4096);
+  std::uint32_t next = 0;
+  for (std::size_t row = 0; next < kColours; ++row) {
+    const std::size_t length = rowLengths[row % std::size(rowLengths)];
+    const std::size_t start = row % 4;  // pixels and indices off their natural alignment
+    std::size_t n = 0;
+    for (; n < length && next < kColours; ++n, next += kStride) {
+      colours[n] = next;
+      std::uint8_t* p = &bgrx[4 * (start + n) + start];
+      p[0] = static_cast<std::uint8_t>(next);
+      p[1] = static_cast<std::uint8_t>(next >> 8);
+      p[2] = static_cast<std::uint8_t>(next >> 16);
+      p[3] = static_cast<std::uint8_t>(n * 37);
+    }
+    MapRow(&bgrx[4 * start + start], &out[start], n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint32_t c = colours[i];
+      ASSERT_EQ(out[start + i], NearestIndex(c >> 16, (c >> 8) & 0xFF, c & 0xFF))
+          << "colour " << std::hex << c << std::dec << ", pixel " << i << " of " << n;
+    }
+  }
+}
+
+// Runs of one colour, the flat content MapRow takes a short cut on, between changes: runs of
+// every length about the group size, each starting anywhere, repeating the previous run's colour
+// or the colour before the row, or differing only in the fourth byte.
+TEST(Palette, MapRowMapsRunsOfOneColour) {
+  std::vector<std::uint32_t> pixels;
+  std::uint32_t seed = 12345;
+  const auto random = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int run = 0; run < 600; ++run) {
+    const std::size_t length = random() % 40 + 1;
+    std::uint32_t colour = random() >> 8;
+    switch (random() % 4) {
+      case 0:
+        colour = pixels.empty() ? 0 : pixels.back() & 0xFFFFFF;  // the same colour goes on
+        break;
+      case 1:
+        colour = 0;  // black, the colour a row starts out remembering
+        break;
+      default:
+        break;
+    }
+    for (std::size_t i = 0; i < length; ++i) pixels.push_back(colour | (random() & 0xFF000000u));
+  }
+  for (std::size_t start : {0, 1, 5, 16, 33}) {
+    const std::size_t count = pixels.size() - start;
+    std::vector<std::uint8_t> bgrx(4 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t v = pixels[start + i];
+      for (int k = 0; k < 4; ++k) bgrx[4 * i + k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+    std::vector<std::uint8_t> out(count);
+    MapRow(bgrx.data(), out.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t c = pixels[start + i];
+      ASSERT_EQ(out[i], NearestIndex((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF))
+          << "pixel " << i << " from " << start;
+    }
+  }
 }
 
 }  // namespace
