@@ -17,6 +17,7 @@ void TChangeDetector::BeginSegment() {
   LastFrameNumber = 0;
   for (std::size_t k = 0; k < DepthTable.size(); ++k) DepthTable[k] = 2 * static_cast<int>(k) + 1;
   FDepthsInUse.clear();
+  FShown.clear();
 }
 
 std::uint16_t TChangeDetector::StripDepth(std::int32_t k) const {
@@ -31,6 +32,7 @@ void TChangeDetector::FreePreviousFrame() {
   PreviousFrame = TDIBitmap{};
   FStrips.clear();
   FStripTop.clear();
+  FShown.clear();
 }
 
 bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
@@ -108,18 +110,24 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
     FStrips.resize(static_cast<std::size_t>(passes));
     FStripTop.resize(static_cast<std::size_t>(passes));
   }
+  if (FShown.size() < static_cast<std::size_t>(passes)) {
+    FShown.resize(static_cast<std::size_t>(passes));
+  }
   const std::int32_t rows = grab.Rows();
-  const std::size_t columns = static_cast<std::size_t>(std::min(grab.Width, reference.Width));
   try {
     for (std::int32_t j = 0; j < passes; ++j) {
       const std::int32_t top = kStripHeight * j;
       const std::int32_t bottom = std::min(top + kStripHeight, rows);
-      bool changed = false;
-      for (std::int32_t y = top; y < bottom && !changed; ++y) {
-        changed = std::memcmp(PictureRow(grab, y), PictureRow(reference, y), columns) != 0;
+      const TSpan changed = ChangedColumns(grab, reference, top, bottom, stageWidth);
+      if (changed.Left >= changed.Right) continue;
+      TSpan& shown = FShown[j];
+      if (shown.Left >= shown.Right) {
+        shown = changed;
+      } else {
+        shown.Left = std::min(shown.Left, changed.Left);
+        shown.Right = std::max(shown.Right, changed.Right);
       }
-      if (!changed) continue;
-      CutStrip(grab, j, top, bottom, stageWidth);
+      CutStrip(grab, j, top, bottom, shown);
       StripPending[j] = true;
       ++scan.Changed;
     }
@@ -129,22 +137,50 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
   return scan;
 }
 
+TChangeDetector::TSpan TChangeDetector::ChangedColumns(const TDIBitmap& grab,
+                                                       const TDIBitmap& reference, std::int32_t top,
+                                                       std::int32_t bottom,
+                                                       std::int32_t stageWidth) {
+  const std::int32_t columns = std::min({grab.Width, reference.Width, stageWidth});
+  std::int32_t left = columns, right = 0;
+  for (std::int32_t y = top; y < bottom; ++y) {
+    const std::uint8_t* a = PictureRow(grab, y);
+    const std::uint8_t* b = PictureRow(reference, y);
+    if (std::memcmp(a, b, static_cast<std::size_t>(columns)) == 0) continue;
+    // Only the columns outside what is already known to differ are worth looking at.
+    std::int32_t x = 0;
+    while (x < left && a[x] == b[x]) ++x;
+    left = std::min(left, x);
+    x = columns;
+    while (x > right && a[x - 1] == b[x - 1]) --x;
+    right = std::max(right, x);
+    if (left == 0 && right == columns) break;
+  }
+  if (left >= right) return {};
+  left -= left % kStripColumnStep;
+  right =
+      std::min(stageWidth, (right + kStripColumnStep - 1) / kStripColumnStep * kStripColumnStep);
+  return {left, right};
+}
+
 void TChangeDetector::CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32_t top,
-                               std::int32_t bottom, std::int32_t stageWidth) {
+                               std::int32_t bottom, TSpan span) {
   // Rows top to bottom - 1 exactly: filling the strip from one row more than it holds would
   // squeeze a row out of it and move its rows against those of full pictures.
   TDIBitmap& strip = FStrips[k];
   const std::int32_t height = bottom - top;
-  if (strip.Width != stageWidth || strip.Height != height || strip.BitCount != 8) {
-    strip.Allocate(stageWidth, height, 8);
+  const std::int32_t width = span.Right - span.Left;
+  if (strip.Width != width || strip.Height != height || strip.BitCount != 8) {
+    strip.Allocate(width, height, 8);
   }
   if (strip.Palette != grab.Palette) strip.Palette = grab.Palette;
-  const std::size_t copied = static_cast<std::size_t>(std::min(stageWidth, grab.Width));
+  // Columns beyond a recorded window's width are black (palette entry 0).
+  const std::int32_t inGrab = std::max(0, std::min(span.Right, grab.Width) - span.Left);
+  const std::size_t copied = static_cast<std::size_t>(inGrab);
   for (std::int32_t y = 0; y < height; ++y) {
     std::uint8_t* row = PictureRow(strip, y);
-    std::memcpy(row, PictureRow(grab, top + y), copied);
-    // Columns beyond a recorded window's width are black (palette entry 0).
-    std::memset(row + copied, 0, static_cast<std::size_t>(stageWidth) - copied);
+    std::memcpy(row, PictureRow(grab, top + y) + span.Left, copied);
+    std::memset(row + copied, 0, static_cast<std::size_t>(width) - copied);
   }
   FStripTop[k] = top;
 }
@@ -161,6 +197,7 @@ void TChangeDetector::PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, 
       if (d > 100) movie.RemoveObject(d);
     }
     FDepthsInUse.clear();
+    FShown.assign(FShown.size(), TSpan{});
   }
 }
 
@@ -170,7 +207,7 @@ void TChangeDetector::PlaceStrips(TSegmentMovie& movie) {
     const std::uint32_t shape = movie.AddPicture(FStrips[k]);
     const std::uint16_t depth = StripDepth(k);
     movie.RemoveObject(depth);
-    movie.PlaceObject(shape, depth, 0, FStripTop[k] + 1);
+    movie.PlaceObject(shape, depth, FShown[k].Left, FStripTop[k] + 1);
     FDepthsInUse.insert(depth);
     StripPending[k] = false;
   }

@@ -1,7 +1,9 @@
 // Change detection and movie assembly: each grab is compared with the previous one in strips
 // 32 rows high; only changed strips go into the segment's movie, each a picture at the depth of
 // its strip, and the first frame of a segment or a frame where nearly everything changed is one
-// full picture at depth 0. After each frame the movie advances by the frames the elapsed time
+// full picture at depth 0. A strip's picture covers the columns that differ from that full
+// picture rather than the whole width, so a small moving area does not cost whole rows of the
+// screen in every frame. After each frame the movie advances by the frames the elapsed time
 // calls for at 12 frames a second.
 #pragma once
 
@@ -19,6 +21,8 @@
 namespace kestrova {
 
 inline constexpr std::int32_t kStripHeight = 32;
+// Strip pictures start and end on multiples of this many columns (or at the stage's edge).
+inline constexpr std::int32_t kStripColumnStep = 32;
 inline constexpr int kFramesPerSecond = 12;
 
 // Row y of the picture, counted from the top, whichever way the bitmap stores its rows.
@@ -74,9 +78,17 @@ class TChangeDetector {
     std::int32_t Changed = 0;
     bool HeightChanged = false;
   };
+  // Columns [Left, Right) of a strip; empty when Left >= Right.
+  struct TSpan {
+    std::int32_t Left = 0, Right = 0;
+  };
   TScan ScanStrips(const TDIBitmap& grab, const TDIBitmap& reference, std::int32_t stageWidth);
+  // The columns where rows top..bottom-1 of grab and reference differ, widened to whole
+  // column steps and limited to the stage; empty when they do not differ.
+  static TSpan ChangedColumns(const TDIBitmap& grab, const TDIBitmap& reference, std::int32_t top,
+                              std::int32_t bottom, std::int32_t stageWidth);
   void CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32_t top, std::int32_t bottom,
-                std::int32_t stageWidth);
+                TSpan span);
   void PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, bool removeStrips);
   void PlaceStrips(TSegmentMovie& movie);
   void Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie, bool first);
@@ -84,6 +96,11 @@ class TChangeDetector {
   std::function<void(const std::string&)> FLog;
   std::vector<TDIBitmap> FStrips;  // kept from frame to frame so the loop's memory stays flat
   std::vector<std::int32_t> FStripTop;
+  // Per strip, the columns its depth shows over the full picture; outside them the full
+  // picture is what the previous frame held. A new strip picture must cover these columns as
+  // well as its changed ones, since placing it removes the old one. Emptied whenever depth 0 is
+  // all that is shown: a new segment, a full refresh.
+  std::vector<TSpan> FShown;
   std::set<std::uint16_t> FDepthsInUse;
 };
 

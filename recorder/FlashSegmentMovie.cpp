@@ -21,7 +21,13 @@ class TFlashSegmentMovie : public TSegmentMovie {
     TFlashImage& image = FMovie.AddImage("");
     image.LoadFromHandle(picture);
     image.MakeData();
-    FShapes.push_back(&FMovie.AddImageShape(image));
+    // Not AddImageShape: its rectangle is one column narrower than the picture, so the fill
+    // squeezes the picture into it, dropping a column a third of the way across and moving
+    // everything right of it by a pixel. A recording shows the screen pixel for pixel, and a
+    // strip that covers only part of a row must line up with the full picture beneath it.
+    TFlashShape& shape = FMovie.AddRectangle(0, 0, picture.Width, picture.Rows());
+    shape.AddImageFill(image);
+    FShapes.push_back(&shape);
     return static_cast<std::uint32_t>(FShapes.size() - 1);
   }
   void RemoveObject(std::uint16_t depth) override { FMovie.RemoveObject(depth); }

@@ -15,9 +15,9 @@ namespace kestrova {
 class TSegmentMovie {
  public:
   virtual ~TSegmentMovie() = default;
-  // AddImage with an empty name, LoadFromHandle with the picture, AddImageShape: defines the
-  // picture and the rectangle showing it. Returns the shape, valid until the next ShowFrame.
-  // Throws what the builder throws.
+  // AddImage with an empty name, LoadFromHandle with the picture, and a rectangle of the
+  // picture's size filled with it: defines the picture and the shape showing it pixel for pixel.
+  // Returns the shape, valid until the next ShowFrame. Throws what the builder throws.
   virtual std::uint32_t AddPicture(const TDIBitmap& picture) = 0;
   virtual void RemoveObject(std::uint16_t depth) = 0;
   // PlaceObject of the shape at the depth, then SetTranslate (x, y) in pixels.

@@ -1,6 +1,8 @@
 // Change detection against a movie that records the calls made on it.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <sstream>
 
 #include "recorder/ChangeDetector.h"
@@ -8,6 +10,7 @@
 namespace kestrova {
 namespace {
 
+// Records the calls, and keeps the display list they make so the stage can be drawn.
 class TCallLog : public TSegmentMovie {
  public:
   explicit TCallLog(std::vector<std::string>& log) : Log(log) {}
@@ -18,17 +21,42 @@ class TCallLog : public TSegmentMovie {
   }
   void RemoveObject(std::uint16_t depth) override {
     Log.push_back("remove " + std::to_string(depth));
+    Shown.erase(depth);
   }
   void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
                    std::int32_t y) override {
     Log.push_back("place #" + std::to_string(shape) + " at " + std::to_string(depth) + " " +
                   std::to_string(x) + "," + std::to_string(y));
+    Shown[depth] = {shape, x, y};
+  }
+  // The stage as the display list paints it, lowest depth first. Every picture is placed one
+  // row down, so row y of the stage is row y + 1 of the movie.
+  TDIBitmap Stage(std::int32_t w, std::int32_t h) const {
+    TDIBitmap stage;
+    stage.Allocate(w, h, 8);
+    std::fill(stage.Bits.begin(), stage.Bits.end(), 0xEE);
+    for (const auto& [depth, placed] : Shown) {
+      const TDIBitmap& p = Pictures.at(placed.Shape);
+      for (std::int32_t y = 0; y < p.Rows(); ++y) {
+        const std::int32_t sy = placed.Y - 1 + y;
+        if (sy < 0 || sy >= h) continue;
+        for (std::int32_t x = 0; x < p.Width && placed.X + x < w; ++x) {
+          PictureRow(stage, sy)[placed.X + x] = PictureRow(p, y)[x];
+        }
+      }
+    }
+    return stage;
   }
   void ShowFrame(std::uint16_t count) override { Log.push_back("frames " + std::to_string(count)); }
   std::uint16_t CalcFrameCount() override { return 0; }
   void SaveToFile(const std::string&) override {}
   std::vector<std::string>& Log;
   std::vector<TDIBitmap> Pictures;
+  struct TPlaced {
+    std::uint32_t Shape;
+    std::int32_t X, Y;
+  };
+  std::map<std::uint16_t, TPlaced> Shown;
 };
 
 TDIBitmap Picture(std::int32_t w, std::int32_t h, std::uint8_t fill = 7) {
@@ -87,12 +115,74 @@ TEST_F(ChangeDetection, AChangedRowAt40IsStrip1AtDepth3WithItsOwnRows) {
   PictureRow(grab, 40)[5] = 9;
   PictureRow(grab, 63)[0] = 9;  // the strip's last row, not one from below it
   Frame(grab, 100);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 64x32", "remove 3", "place #1 at 3 0,33",
+  // Only the first 32 columns changed: the picture covers them, not the whole width.
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 0,33",
                                               "frames 1"}));
   const TDIBitmap& strip = Movie->Pictures[1];
   EXPECT_EQ(PictureRow(strip, 8)[5], 9);
   EXPECT_EQ(PictureRow(strip, 31)[0], 9);
   EXPECT_EQ(PictureRow(strip, 0)[5], 7);
+}
+
+// A strip's picture covers its changed columns in whole steps of 32, and also whatever its depth
+// already showed: placing it removes the old picture, which would otherwise uncover stale
+// columns of the full picture beneath.
+TEST_F(ChangeDetection, AStripCoversItsChangedColumnsAndWhatItsDepthShows) {
+  TDIBitmap grab = Picture(100, 100);
+  Detector.ResetReference = true;
+  Frame(grab, 100, true);
+  Take();
+  PictureRow(grab, 40)[70] = 9;
+  Frame(grab, 250);
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 64,33",
+                                              "frames 3"}));
+  PictureRow(grab, 41)[10] = 9;
+  Frame(grab, 250);
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 96x32", "remove 3", "place #2 at 3 0,33",
+                                              "frames 3"}));
+  EXPECT_EQ(PictureRow(Movie->Pictures[2], 8)[70], 9);  // the earlier change is kept
+  // The last step ends at the stage's edge.
+  PictureRow(grab, 5)[99] = 9;
+  Frame(grab, 250);
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 4x32", "remove 1", "place #3 at 1 96,1",
+                                              "frames 3"}));
+  // A new segment starts from a full picture alone: strips are narrow again.
+  Detector.BeginSegment();
+  Detector.ResetReference = true;
+  Frame(grab, 100, true);
+  Take();
+  PictureRow(grab, 42)[40] = 9;
+  Frame(grab, 250);
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 32,33",
+                                              "frames 3"}));
+}
+
+// Whatever changes from frame to frame, the display list shows each grab exactly: random boxes
+// of change, some frames changing nearly everything (full refreshes) and new segments.
+TEST_F(ChangeDetection, TheStageShowsEveryGrab) {
+  constexpr std::int32_t kW = 200, kH = 150;
+  std::mt19937 random(1234);
+  TDIBitmap grab = Picture(kW, kH);
+  for (std::int32_t i = 0; i < kW * kH; ++i) grab.Bits[i] = static_cast<std::uint8_t>(random());
+  for (int frame = 0; frame < 120; ++frame) {
+    const bool first = frame % 40 == 0;
+    if (first) {
+      Detector.BeginSegment();
+      Detector.ResetReference = true;
+    }
+    const int boxes = frame % 17 == 5 ? 40 : static_cast<int>(random() % 4);
+    for (int b = 0; b < boxes; ++b) {
+      const std::int32_t x0 = random() % kW, y0 = random() % kH;
+      const std::int32_t x1 = std::min(kW, x0 + 1 + static_cast<std::int32_t>(random() % 50));
+      const std::int32_t y1 = std::min(kH, y0 + 1 + static_cast<std::int32_t>(random() % 20));
+      const auto colour = static_cast<std::uint8_t>(random());
+      for (std::int32_t y = y0; y < y1; ++y) {
+        for (std::int32_t x = x0; x < x1; ++x) PictureRow(grab, y)[x] = colour;
+      }
+    }
+    Frame(grab, 100, first);
+    ASSERT_EQ(Movie->Stage(kW, kH).Bits, grab.Bits) << "frame " << frame;
+  }
 }
 
 TEST_F(ChangeDetection, NearlyEverythingChangedIsAFullRefresh) {

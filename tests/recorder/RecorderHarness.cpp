@@ -83,55 +83,42 @@ void TRecorderRun::StopAndSaveAt(std::uint64_t atMs, const std::string& name) {
 
 namespace {
 
-// What a picture P pixels wide, placed one row down and squeezed into P - 1 columns by the
-// fill's scale (16.16 fixed, as the format stores it), shows of the grab.
+// What the grab looks like on a stage width x height: one row down, and pixel for pixel as
+// the fill's scale (16.16 fixed, as the format stores it) maps the picture; outside the grab,
+// the background.
 TFrameImage Expected(const TGrabTruth& g, std::int32_t width, std::int32_t height,
-                     std::int32_t picture, TRgb background) {
+                     TRgb background) {
   const auto& palette = FixedPalette();
   const std::int32_t tw = g.Rect.Width(), th = g.Rect.Height();
   const double scale =
-      std::trunc(
-          static_cast<double>(static_cast<float>((picture - 1) * 20.0 / picture + 0.003662109375)) *
-          65536.0) /
+      std::trunc(static_cast<double>(static_cast<float>(20.0 + 0.003662109375)) * 65536.0) /
       65536.0;
   TFrameImage image(static_cast<std::size_t>(width) * height, background);
   for (std::int32_t y = 1; y <= th && y < height; ++y) {
-    for (std::int32_t x = 0; x < picture - 1 && x < width; ++x) {
+    for (std::int32_t x = 0; x < tw && x < width; ++x) {
       const std::int32_t col = static_cast<std::int32_t>(std::floor((20.0 * x + 15) / scale));
-      TRgb c{0, 0, 0};  // columns of a strip beyond a window's width are black
-      if (col < tw) {
-        const TRGBQuad& q = palette[g.Pixels[static_cast<std::size_t>(y - 1) * tw + col]];
-        c = {q.Red, q.Green, q.Blue};
-      }
-      image[static_cast<std::size_t>(y) * width + x] = c;
+      const TRGBQuad& q = palette[g.Pixels[static_cast<std::size_t>(y - 1) * tw + col]];
+      image[static_cast<std::size_t>(y) * width + x] = {q.Red, q.Green, q.Blue};
     }
   }
   return image;
 }
 
 struct TExpectations {
-  std::vector<TFrameImage> Images;  // the picture at the grab's width, then at the stage's
+  TFrameImage Image;
+  std::int32_t GrabWidth = 0;
 };
 
-// Rows [first, last) of a and b are equal.
-bool RowsEqual(const TFrameImage& a, const TFrameImage& b, std::int32_t width, std::int32_t first,
-               std::int32_t last) {
-  return std::equal(a.begin() + static_cast<std::ptrdiff_t>(first) * width,
-                    a.begin() + static_cast<std::ptrdiff_t>(last) * width,
-                    b.begin() + static_cast<std::ptrdiff_t>(first) * width);
-}
-
-// Each band of 32 rows shows one of the expected pictures: a recorded window is shown by full
-// pictures as wide as the window and by strips as wide as the stage.
+// The frame shows the grab; beside a recorded window narrower than the stage, strips may cover
+// the background with black.
 bool Matches(const TFrameImage& frame, const TExpectations& e, std::int32_t width,
              std::int32_t height) {
-  if (!RowsEqual(frame, e.Images[0], width, 0, 1)) return false;
-  for (std::int32_t top = 1; top < height; top += 32) {
-    const std::int32_t bottom = std::min(top + 32, height);
-    bool any = false;
-    for (const TFrameImage& image : e.Images)
-      any = any || RowsEqual(frame, image, width, top, bottom);
-    if (!any) return false;
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y) * width + x;
+      if (frame[i] == e.Image[i]) continue;
+      if (y == 0 || x < e.GrabWidth || !(frame[i] == TRgb{0, 0, 0})) return false;
+    }
   }
   return true;
 }
@@ -164,11 +151,8 @@ TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>&
     if (cache.size() > 4) cache.erase(cache.begin());
     const TRgb background = info.HasBackground ? TRgb{0, 0, 0} : TRgb{255, 255, 255};
     TExpectations e;
-    e.Images.push_back(
-        Expected(grabs[g], info.Width, info.Height, grabs[g].Rect.Width(), background));
-    if (grabs[g].Rect.Width() != info.Width) {
-      e.Images.push_back(Expected(grabs[g], info.Width, info.Height, info.Width, background));
-    }
+    e.Image = Expected(grabs[g], info.Width, info.Height, background);
+    e.GrabWidth = grabs[g].Rect.Width();
     return cache[g] = std::move(e);
   };
   std::size_t g = firstGrab;
@@ -183,7 +167,11 @@ TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>&
           failed = true;
           result.Message = "frame " + std::to_string(f) + " shows neither grab " +
                            std::to_string(g) + " nor the next; against grab " + std::to_string(g) +
-                           ": " + Describe(frame, expectations(g, info).Images[0], info.Width);
+                           ": " + Describe(frame, expectations(g, info).Image, info.Width) +
+                           (g + 1 < grabs.size()
+                                ? "; against the next: " +
+                                      Describe(frame, expectations(g + 1, info).Image, info.Width)
+                                : std::string());
         }
       });
   result.Frames = result.Info.FramesPlayed;

@@ -76,9 +76,7 @@ struct TFrameCheck {
 };
 
 // Plays the movie and checks that its frames show the grabs in order, each for one frame or
-// more, after the format's mapping: one row down, the last column uncovered, the picture
-// squeezed by one column. stageWidth x stageHeight is the movie's stage; segmentMovie: a segment
-// file (black where nothing covers) rather than the joined movie (no background colour).
+// more, one row down and pixel for pixel.
 TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>& grabs,
                         std::size_t firstGrab = 0);
 
