@@ -247,9 +247,9 @@ void MapRow(const std::uint8_t* bgrx, std::uint8_t* indices, std::size_t count) 
 #else
   for (std::size_t i = 0; i < count; ++i, bgrx += 4) {
 #endif
-    std::uint32_t v = 0;
-    std::memcpy(&v, bgrx, 3);
-    v &= 0xFFFFFFu;
+    // Composed in registers: copying three bytes into a word stalled every pixel on the load
+    // that had to wait for the partial stores.
+    const std::uint32_t v = bgrx[0] | bgrx[1] << 8 | static_cast<std::uint32_t>(bgrx[2]) << 16;
     if (v != last) {
       last = v;
       lastIndex = NearestIndex(bgrx[2], bgrx[1], bgrx[0]);
