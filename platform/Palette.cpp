@@ -1,6 +1,7 @@
 #include "platform/Palette.h"
 
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -121,12 +122,10 @@ static_assert(StepsMatch());
 static_assert(DividesExactly(kBy9Mul, 9, kGreyLevels));
 
 // Three times each squared distance, so that the distance to a grey needs no division:
-// 3 |c - L|^2 = (r-g)^2 + (g-b)^2 + (b-r)^2 + (r+g+b - 3L)^2. The three channel differences
-// are capped at kDiffCap: a capped one alone exceeds three times any cube distance (at most
-// 3 * 3 * 25^2), so the cube wins either way, and the sums stay within 16 bits.
-constexpr int kDiffCap = 76;
-static_assert(kDiffCap * kDiffCap > 3 * 3 * 25 * 25);
-static_assert(3 * kDiffCap * kDiffCap + 9 * 9 < 32768);
+// 3 |c - L|^2 = (r-g)^2 + (g-b)^2 + (b-r)^2 + (r+g+b - 3L)^2. Summed in 32 bits and narrowed
+// with saturation at 32767, which is still more than three times any cube distance (at most
+// 3 * 3 * 25^2), so the cube wins as it would have.
+static_assert(32767 > 3 * 3 * 25 * 25);
 
 inline __m128i Select(__m128i mask, __m128i ifSet, __m128i ifClear) {
   return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
@@ -136,35 +135,48 @@ inline __m128i Square(__m128i v) {
   return _mm_mullo_epi16(v, v);
 }
 
-inline __m128i CappedSquaredDifference(__m128i a, __m128i b) {
-  const __m128i d = _mm_sub_epi16(_mm_max_epi16(a, b), _mm_min_epi16(a, b));
-  return Square(_mm_min_epi16(d, _mm_set1_epi16(kDiffCap)));
+// a^2 + b^2 + c^2 + d^2 for each 16-bit lane, saturated to 16 bits.
+inline __m128i SumOfSquares(__m128i a, __m128i b, __m128i c, __m128i d) {
+  const auto pairs = [](__m128i x, __m128i y) {
+    const __m128i lo = _mm_unpacklo_epi16(x, y), hi = _mm_unpackhi_epi16(x, y);
+    return std::pair{_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)};
+  };
+  const auto [abLo, abHi] = pairs(a, b);
+  const auto [cdLo, cdHi] = pairs(c, d);
+  return _mm_packs_epi32(_mm_add_epi32(abLo, cdLo), _mm_add_epi32(abHi, cdHi));
 }
 
-// NearestIndex of eight colours at once, one per 16-bit lane; the same choice on the same ties.
-[[gnu::always_inline]] inline __m128i Nearest8(__m128i r, __m128i g, __m128i b) {
+// Eight candidates, one per 16-bit lane: palette indices and three times their squared
+// distances from the colours.
+struct TCandidates8 {
+  __m128i Index, Distance3;
+};
+
+[[gnu::always_inline]] inline TCandidates8 NearestCube8(__m128i r, __m128i g, __m128i b) {
   const __m128i c51 = _mm_set1_epi16(51);
   const auto step = [&](__m128i v) {
     return _mm_mulhi_epu16(_mm_add_epi16(v, _mm_set1_epi16(25)), _mm_set1_epi16(kBy51Mul));
   };
   const __m128i sr = step(r), sg = step(g), sb = step(b);
-  const __m128i cube = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sr, _mm_set1_epi16(36)),
-                                                   _mm_mullo_epi16(sg, _mm_set1_epi16(6))),
-                                     sb);
-  const __m128i cubeError =
+  const __m128i index = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sr, _mm_set1_epi16(36)),
+                                                    _mm_mullo_epi16(sg, _mm_set1_epi16(6))),
+                                      sb);
+  const __m128i error =
       _mm_add_epi16(_mm_add_epi16(Square(_mm_sub_epi16(_mm_mullo_epi16(sr, c51), r)),
                                   Square(_mm_sub_epi16(_mm_mullo_epi16(sg, c51), g))),
                     Square(_mm_sub_epi16(_mm_mullo_epi16(sb, c51), b)));
-  const __m128i cube3 = _mm_add_epi16(cubeError, _mm_add_epi16(cubeError, cubeError));
+  return {index, _mm_add_epi16(error, _mm_add_epi16(error, error))};
+}
 
-  // The nearest grey is the one nearest the mean. Three times the grey levels repeat every 51
-  // sums (0, 18, 33, then 51 begins the next three), so the grey t, and the sum's distance from
-  // three times its level, follow from sum / 51 and the remainder's place among the midpoints
-  // 9, 25.5 and 42. On a tie at a midpoint this takes the lower t, which is the lower index
-  // except where the upper is a cube grey: there the cube gives that same entry anyway (below).
+// The nearest grey is the one nearest the mean. Three times the grey levels repeat every 51 sums
+// (0, 18, 33, then 51 begins the next three), so the grey t, and the sum's distance from three
+// times its level, follow from sum / 51 and the remainder's place among the midpoints 9, 25.5
+// and 42. On a tie at a midpoint this takes the lower t, which is the lower index except where
+// the upper is a cube grey: there the cube gives that same entry anyway (Nearest8).
+[[gnu::always_inline]] inline TCandidates8 NearestGrey8(__m128i r, __m128i g, __m128i b) {
   const __m128i sum = _mm_add_epi16(_mm_add_epi16(r, g), b);
   const __m128i q = _mm_mulhi_epu16(sum, _mm_set1_epi16(kBy51Mul));
-  const __m128i rem = _mm_sub_epi16(sum, _mm_mullo_epi16(q, c51));
+  const __m128i rem = _mm_sub_epi16(sum, _mm_mullo_epi16(q, _mm_set1_epi16(51)));
   const __m128i above9 = _mm_cmpgt_epi16(rem, _mm_set1_epi16(9));
   const __m128i above25 = _mm_cmpgt_epi16(rem, _mm_set1_epi16(25));
   const __m128i above42 = _mm_cmpgt_epi16(rem, _mm_set1_epi16(42));
@@ -176,17 +188,18 @@ inline __m128i CappedSquaredDifference(__m128i a, __m128i b) {
                                        _mm_and_si128(above42, _mm_set1_epi16(18))));
   // GreyIndex(t) for a grey between cube levels; a cube grey never comes nearer than the cube's
   // nearest entry, so its own index is never wanted.
-  const __m128i grey = _mm_sub_epi16(_mm_add_epi16(t, _mm_set1_epi16(215)),
-                                     _mm_mulhi_epu16(t, _mm_set1_epi16(kBy9Mul)));
-  const __m128i grey3 =
-      _mm_add_epi16(_mm_add_epi16(CappedSquaredDifference(r, g), CappedSquaredDifference(g, b)),
-                    _mm_add_epi16(CappedSquaredDifference(b, r), Square(off)));
+  const __m128i index = _mm_sub_epi16(_mm_add_epi16(t, _mm_set1_epi16(215)),
+                                      _mm_mulhi_epu16(t, _mm_set1_epi16(kBy9Mul)));
+  return {index, SumOfSquares(_mm_sub_epi16(r, g), _mm_sub_epi16(g, b), _mm_sub_epi16(b, r), off)};
+}
 
+// NearestIndex of eight colours at once, one per 16-bit lane: the same answers.
+[[gnu::always_inline]] inline __m128i Nearest8(__m128i r, __m128i g, __m128i b) {
+  const TCandidates8 cube = NearestCube8(r, g, b), grey = NearestGrey8(r, g, b);
   // On a tie the cube: a grey between cube levels has a higher index than every cube entry, and
   // a cube grey as near as the cube's nearest is that entry, as each channel's nearest level is
   // unique (the levels are an odd 51 apart).
-  const __m128i takeGrey = _mm_cmplt_epi16(grey3, cube3);
-  return Select(takeGrey, grey, cube);
+  return Select(_mm_cmplt_epi16(grey.Distance3, cube.Distance3), grey.Index, cube.Index);
 }
 
 // Eight pixels (two vectors of four, the fourth bytes cleared) to eight indices in 16-bit lanes.
@@ -240,13 +253,11 @@ void MapRow(const std::uint8_t* bgrx, std::uint8_t* indices, std::size_t count) 
   // Screens are mostly runs of one colour: remember the last pixel's answer.
   std::uint32_t last = 0;
   std::uint8_t lastIndex = NearestIndex(0, 0, 0);
+  std::size_t i = 0;
 #if defined(__SSE2__)
-  const std::size_t grouped = MapGroups(bgrx, indices, count, last, lastIndex);
-  bgrx += 4 * grouped;
-  for (std::size_t i = grouped; i < count; ++i, bgrx += 4) {
-#else
-  for (std::size_t i = 0; i < count; ++i, bgrx += 4) {
+  i = MapGroups(bgrx, indices, count, last, lastIndex);
 #endif
+  for (bgrx += 4 * i; i < count; ++i, bgrx += 4) {
     // Composed in registers: copying three bytes into a word stalled every pixel on the load
     // that had to wait for the partial stores.
     const std::uint32_t v = bgrx[0] | bgrx[1] << 8 | static_cast<std::uint32_t>(bgrx[2]) << 16;

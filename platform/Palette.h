@@ -21,7 +21,9 @@ const std::array<TRGBQuad, kPaletteSize>& FixedPalette();
 // lower index). Exact, and cheap: a few table look-ups and two distances.
 std::uint8_t NearestIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
-// Maps count pixels of blue-green-red-x bytes (32 bits each) to palette indices.
+// Maps count pixels of blue-green-red-x bytes (32 bits each) to palette indices: each the
+// NearestIndex of its pixel, the fourth byte ignored. Fast on runs of one colour and, on x86-64,
+// sixteen pixels at a time on any content.
 void MapRow(const std::uint8_t* bgrx, std::uint8_t* indices, std::size_t count);
 
 // Gives the bitmap the fixed palette (256 entries).
