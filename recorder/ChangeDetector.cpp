@@ -39,6 +39,7 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
                                   std::unique_ptr<TSegmentMovie>& movie,
                                   const TSegmentMovieFactory& factory) {
   bool first = false;
+  FCopyChangedRowsOnly = false;
   try {
     if (context.FirstFrameOfSegment) {
       movie = factory(context.StageWidth, context.StageHeight);
@@ -51,9 +52,19 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
   } catch (const std::exception& e) {
     if (FLog) FLog(std::string("Images loaded to Fimage objects") + e.what());
   }
-  // The grab becomes the previous frame; its buffer is reused when the size is unchanged.
+  // The grab becomes the previous frame; its buffer is reused when the size is unchanged, and
+  // after a complete comparison only the rows of changed strips differ from it.
   if (PreviousFrame.BytesPerLine != grab.BytesPerLine || PreviousFrame.Rows() != grab.Rows()) {
     PreviousFrame = grab;
+  } else if (FCopyChangedRowsOnly && PreviousFrame.Width == grab.Width &&
+             PreviousFrame.Height == grab.Height && PreviousFrame.BitCount == grab.BitCount &&
+             PreviousFrame.Palette == grab.Palette) {
+    const auto bytes = static_cast<std::size_t>(grab.BytesPerLine);
+    for (const auto& [top, bottom] : FChangedRows) {
+      for (std::int32_t y = top; y < bottom; ++y) {
+        std::memcpy(PictureRow(PreviousFrame, y), PictureRow(grab, y), bytes);
+      }
+    }
   } else {
     PreviousFrame.Width = grab.Width;
     PreviousFrame.Height = grab.Height;
@@ -87,14 +98,18 @@ void TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSeg
   }
   const std::int32_t stageWidth = context.WindowMode ? context.StageWidth : grab.Width;
   TScan scan = ScanStrips(grab, *reference, stageWidth);
+  FCopyChangedRowsOnly = reference == &PreviousFrame && scan.Complete;
   PreviousHeight = grab.Rows();
   const std::int32_t passes = StripCount + 1;
   if (heightChanged) scan.Changed = passes - 2;
   if (scan.Changed == 0 && first) {
+    movie.SetBusy(false);
     PlaceFull(movie, *reference, false);
   } else if (scan.Changed >= passes - 2) {
+    movie.SetBusy(true);
     PlaceFull(movie, grab, true);
   } else {
+    movie.SetBusy(scan.Pixels >= kBusyFramePixels);
     PlaceStrips(movie);
   }
   AdvanceTimeline(movie, context.TakeElapsedMs ? context.TakeElapsedMs() : 0);
@@ -114,6 +129,7 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
     FShown.resize(static_cast<std::size_t>(passes));
   }
   const std::int32_t rows = grab.Rows();
+  FChangedRows.clear();
   try {
     for (std::int32_t j = 0; j < passes; ++j) {
       const std::int32_t top = kStripHeight * j;
@@ -127,34 +143,68 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
         shown.Left = std::min(shown.Left, changed.Left);
         shown.Right = std::max(shown.Right, changed.Right);
       }
+      FChangedRows.emplace_back(top, bottom);
       CutStrip(grab, j, top, bottom, shown);
+      scan.Pixels += static_cast<std::int64_t>(shown.Right - shown.Left) * (bottom - top);
       StripPending[j] = true;
       ++scan.Changed;
     }
+    scan.Complete = true;
   } catch (const std::exception&) {
     // A failed scan keeps the strips found so far.
   }
   return scan;
 }
 
+namespace {
+
+// The first x in [from, to) where a and b differ, else to. Eight bytes at a time: a strip's rows
+// are mostly equal.
+std::int32_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::int32_t from,
+                             std::int32_t to) {
+  std::int32_t x = from;
+  for (; x + 8 <= to; x += 8) {
+    std::uint64_t u, v;
+    std::memcpy(&u, a + x, 8);
+    std::memcpy(&v, b + x, 8);
+    if (u != v) break;
+  }
+  while (x < to && a[x] == b[x]) ++x;
+  return x;
+}
+
+// One past the last x in [from, to) where a and b differ, else from.
+std::int32_t LastDifferenceEnd(const std::uint8_t* a, const std::uint8_t* b, std::int32_t from,
+                               std::int32_t to) {
+  std::int32_t x = to;
+  for (; x - 8 >= from; x -= 8) {
+    std::uint64_t u, v;
+    std::memcpy(&u, a + x - 8, 8);
+    std::memcpy(&v, b + x - 8, 8);
+    if (u != v) break;
+  }
+  while (x > from && a[x - 1] == b[x - 1]) --x;
+  return x;
+}
+
+}  // namespace
+
 TChangeDetector::TSpan TChangeDetector::ChangedColumns(const TDIBitmap& grab,
                                                        const TDIBitmap& reference, std::int32_t top,
                                                        std::int32_t bottom,
                                                        std::int32_t stageWidth) {
   const std::int32_t columns = std::min({grab.Width, reference.Width, stageWidth});
+  // Each row is read only outside the columns already known to differ: left of them for a new
+  // left edge, right of them for a new right edge.
   std::int32_t left = columns, right = 0;
-  for (std::int32_t y = top; y < bottom; ++y) {
+  for (std::int32_t y = top; y < bottom && (left > 0 || right < columns); ++y) {
     const std::uint8_t* a = PictureRow(grab, y);
     const std::uint8_t* b = PictureRow(reference, y);
-    if (std::memcmp(a, b, static_cast<std::size_t>(columns)) == 0) continue;
-    // Only the columns outside what is already known to differ are worth looking at.
-    std::int32_t x = 0;
-    while (x < left && a[x] == b[x]) ++x;
-    left = std::min(left, x);
-    x = columns;
-    while (x > right && a[x - 1] == b[x - 1]) --x;
-    right = std::max(right, x);
-    if (left == 0 && right == columns) break;
+    const std::int32_t first = FirstDifference(a, b, 0, left);
+    if (first < left) left = first;
+    const std::int32_t from = std::max(right, left);
+    const std::int32_t end = LastDifferenceEnd(a, b, from, columns);
+    if (end > from) right = end;
   }
   if (left >= right) return {};
   left -= left % kStripColumnStep;

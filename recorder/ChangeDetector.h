@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "media/DIBitmap.h"
@@ -23,6 +24,9 @@ namespace kestrova {
 inline constexpr std::int32_t kStripHeight = 32;
 // Strip pictures start and end on multiples of this many columns (or at the stage's edge).
 inline constexpr std::int32_t kStripColumnStep = 32;
+// A frame whose new pictures hold at least this many pixels is busy (a 640 x 200 area, say):
+// full-motion video or scrolling, where compressing fast matters more than a few percent of size.
+inline constexpr std::int64_t kBusyFramePixels = 128 * 1024;
 inline constexpr int kFramesPerSecond = 12;
 
 // Row y of the picture, counted from the top, whichever way the bitmap stores its rows.
@@ -76,7 +80,9 @@ class TChangeDetector {
  private:
   struct TScan {
     std::int32_t Changed = 0;
+    std::int64_t Pixels = 0;  // of the strips cut
     bool HeightChanged = false;
+    bool Complete = false;  // every strip compared
   };
   // Columns [Left, Right) of a strip; empty when Left >= Right.
   struct TSpan {
@@ -101,6 +107,10 @@ class TChangeDetector {
   // well as its changed ones, since placing it removes the old one. Emptied whenever depth 0 is
   // all that is shown: a new segment, a full refresh.
   std::vector<TSpan> FShown;
+  // Rows [top, bottom) of the strips that changed in this frame, and whether they are all that
+  // differs between the grab and the previous frame.
+  std::vector<std::pair<std::int32_t, std::int32_t>> FChangedRows;
+  bool FCopyChangedRowsOnly = false;
   std::set<std::uint16_t> FDepthsInUse;
 };
 

@@ -19,6 +19,10 @@ class TSegmentMovie {
   // picture's size filled with it: defines the picture and the shape showing it pixel for pixel.
   // Returns the shape, valid until the next ShowFrame. Throws what the builder throws.
   virtual std::uint32_t AddPicture(const TDIBitmap& picture) = 0;
+  // Called before each frame's pictures: busy when the frame changes much of the screen (motion,
+  // scrolling), and more such frames are likely to follow. A movie may then favour speed over
+  // size in what it compresses.
+  virtual void SetBusy(bool busy) { (void)busy; }
   virtual void RemoveObject(std::uint16_t depth) = 0;
   // PlaceObject of the shape at the depth, then SetTranslate (x, y) in pixels.
   virtual void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,

@@ -19,6 +19,7 @@ class TCallLog : public TSegmentMovie {
     Log.push_back("picture " + std::to_string(p.Width) + "x" + std::to_string(p.Rows()));
     return static_cast<std::uint32_t>(Pictures.size() - 1);
   }
+  void SetBusy(bool busy) override { Busy.push_back(busy); }
   void RemoveObject(std::uint16_t depth) override {
     Log.push_back("remove " + std::to_string(depth));
     Shown.erase(depth);
@@ -52,6 +53,7 @@ class TCallLog : public TSegmentMovie {
   void SaveToFile(const std::string&) override {}
   std::vector<std::string>& Log;
   std::vector<TDIBitmap> Pictures;
+  std::vector<bool> Busy;  // per frame that placed something
   struct TPlaced {
     std::uint32_t Shape;
     std::int32_t X, Y;
@@ -157,24 +159,67 @@ TEST_F(ChangeDetection, AStripCoversItsChangedColumnsAndWhatItsDepthShows) {
                                               "frames 3"}));
 }
 
+// Frames that change a large area, by strips or all at once, are busy; a segment's first
+// picture and small changes are not.
+TEST_F(ChangeDetection, FramesThatChangeMuchAreBusy) {
+  TDIBitmap grab = Picture(1024, 320);
+  Detector.ResetReference = true;
+  Frame(grab, 100, true);
+  PictureRow(grab, 40)[70] = 9;
+  Frame(grab, 100);
+  for (std::int32_t y = 0; y < 160; ++y) {  // 5 of 10 strips, 160 K pixels
+    PictureRow(grab, y)[0] = 5;
+    PictureRow(grab, y)[1000] = 5;
+  }
+  Frame(grab, 100);
+  for (std::int32_t y = 0; y < 320; ++y) PictureRow(grab, y)[0] = 6;  // all of them
+  Frame(grab, 100);
+  EXPECT_EQ(Movie->Busy, (std::vector<bool>{false, false, true, true}));
+}
+
+// A change undone in the next frame is a change too, wherever it lies in its strip: the
+// previous frame must hold every row of what was shown.
+TEST_F(ChangeDetection, AChangeUndoneIsSeen) {
+  for (const std::int32_t row : {0, 17, 31, 32, 99}) {
+    SCOPED_TRACE(row);
+    TDIBitmap grab = Picture(64, 100);
+    Detector.BeginSegment();
+    Detector.ResetReference = true;
+    Frame(grab, 100, true);
+    for (const std::uint8_t value : {9, 7, 9}) {
+      PictureRow(grab, row)[5] = value;
+      Frame(grab, 100);
+      ASSERT_EQ(Movie->Stage(64, 100).Bits, grab.Bits) << int{value};
+    }
+  }
+}
+
 // Whatever changes from frame to frame, the display list shows each grab exactly: random boxes
-// of change, some frames changing nearly everything (full refreshes) and new segments.
+// of change, changes undone, some frames changing nearly everything (full refreshes) and new
+// segments.
 TEST_F(ChangeDetection, TheStageShowsEveryGrab) {
   constexpr std::int32_t kW = 200, kH = 150;
   std::mt19937 random(1234);
   TDIBitmap grab = Picture(kW, kH);
   for (std::int32_t i = 0; i < kW * kH; ++i) grab.Bits[i] = static_cast<std::uint8_t>(random());
-  for (int frame = 0; frame < 120; ++frame) {
+  TDIBitmap last = grab;
+  for (int frame = 0; frame < 300; ++frame) {
     const bool first = frame % 40 == 0;
     if (first) {
       Detector.BeginSegment();
       Detector.ResetReference = true;
     }
-    const int boxes = frame % 17 == 5 ? 40 : static_cast<int>(random() % 4);
+    // Every third frame goes back to the one before the last, as a blinking caret does.
+    const TDIBitmap beforeLast = last;
+    last = grab;
+    if (frame % 3 == 2) grab = beforeLast;
+    const int boxes = frame % 17 == 5 ? 40 : 1 + static_cast<int>(random() % 4);
     for (int b = 0; b < boxes; ++b) {
       const std::int32_t x0 = random() % kW, y0 = random() % kH;
       const std::int32_t x1 = std::min(kW, x0 + 1 + static_cast<std::int32_t>(random() % 50));
-      const std::int32_t y1 = std::min(kH, y0 + 1 + static_cast<std::int32_t>(random() % 20));
+      // The first box of a frame is one row high, as a caret or an underline is.
+      const std::int32_t y1 =
+          std::min(kH, y0 + 1 + (b == 0 ? 0 : static_cast<std::int32_t>(random() % 20)));
       const auto colour = static_cast<std::uint8_t>(random());
       for (std::int32_t y = y0; y < y1; ++y) {
         for (std::int32_t x = x0; x < x1; ++x) PictureRow(grab, y)[x] = colour;
