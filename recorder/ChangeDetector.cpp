@@ -158,10 +158,13 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
 
 namespace {
 
-// The first x in [from, to) where a and b differ, else to. Eight bytes at a time: a strip's rows
-// are mostly equal.
+// The first x in [from, to) where a and b differ, else to. Most rows are equal, which the
+// library's comparison finds fastest; a difference is then looked for eight bytes at a time.
 std::int32_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::int32_t from,
                              std::int32_t to) {
+  if (from >= to || std::memcmp(a + from, b + from, static_cast<std::size_t>(to - from)) == 0) {
+    return to;
+  }
   std::int32_t x = from;
   for (; x + 8 <= to; x += 8) {
     std::uint64_t u, v;
@@ -176,6 +179,9 @@ std::int32_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::
 // One past the last x in [from, to) where a and b differ, else from.
 std::int32_t LastDifferenceEnd(const std::uint8_t* a, const std::uint8_t* b, std::int32_t from,
                                std::int32_t to) {
+  if (from >= to || std::memcmp(a + from, b + from, static_cast<std::size_t>(to - from)) == 0) {
+    return from;
+  }
   std::int32_t x = to;
   for (; x - 8 >= from; x -= 8) {
     std::uint64_t u, v;

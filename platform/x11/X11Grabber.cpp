@@ -310,6 +310,7 @@ void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const T
   const bool compare = FHavePrevious && FCompareBlocks && FBlockHashes.size() == blocks;
   const bool onlyDamaged = compare && dirty != nullptr && dirty->size() == blocks;
   FBlockHashes.resize(blocks);
+  FHashKnown.resize(blocks, 0);
   std::size_t block = 0;
   for (std::int32_t top = 0; top < h; top += kBlockRows) {
     const std::int32_t rows = std::min(kBlockRows, h - top);
@@ -319,15 +320,23 @@ void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const T
         ++FStats.BlocksKept;
         continue;
       }
-      const std::uint8_t* first = now.Row(top) + 4 * static_cast<std::size_t>(left);
-      const std::uint64_t hash =
-          HashRows(first, now.Stride(), rows, 4 * static_cast<std::size_t>(columns));
-      std::uint64_t& previous = FBlockHashes[block];
-      if (compare && hash == previous) {
-        ++FStats.BlocksKept;
-        continue;
+      if (onlyDamaged) {
+        // What the server says it drew has nearly always changed, and mapping a block costs
+        // about what hashing it does: it is mapped without a look, and its hash is unknown
+        // until the next check of every block.
+        FHashKnown[block] = 0;
+      } else {
+        const std::uint8_t* first = now.Row(top) + 4 * static_cast<std::size_t>(left);
+        const std::uint64_t hash =
+            HashRows(first, now.Stride(), rows, 4 * static_cast<std::size_t>(columns));
+        std::uint64_t& previous = FBlockHashes[block];
+        if (compare && FHashKnown[block] != 0 && hash == previous) {
+          ++FStats.BlocksKept;
+          continue;
+        }
+        previous = hash;
+        FHashKnown[block] = 1;
       }
-      previous = hash;
       ++FStats.BlocksMapped;
       for (std::int32_t y = top; y < top + rows; ++y) {
         const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +

@@ -88,6 +88,7 @@ class TX11Grabber : public TScreenGrabber {
   std::uint32_t FGrabsSinceFullCheck = 0;
   std::vector<std::uint8_t> FDirty;
   std::vector<std::uint64_t> FBlockHashes;  // of the previous grab
+  std::vector<std::uint8_t> FHashKnown;     // per block: its hash is that of its indices
   bool FHavePrevious = false;
   bool FCompareBlocks = true;
   TScreenRect FLastRect, FLastArea;
