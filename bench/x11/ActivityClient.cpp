@@ -16,19 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/Mix.h"
+
 namespace {
 
 constexpr int kCellW = 8, kCellH = 16;
 constexpr int kTermX = 120, kTermY = 90, kCols = 140, kRows = 50;
 
-std::uint32_t Mix(std::uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7feb352dU;
-  x ^= x >> 15;
-  x *= 0x846ca68bU;
-  x ^= x >> 16;
-  return x;
-}
+using kestrova::platform::sim::Mix;
 
 long NowMs() {
   timespec t{};

@@ -6,19 +6,11 @@
 #include <thread>
 
 #include "platform/Palette.h"
+#include "platform/sim/Mix.h"
 
 namespace kestrova::platform::sim {
 
 namespace {
-
-std::uint32_t Mix(std::uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7feb352dU;
-  x ^= x >> 15;
-  x *= 0x846ca68bU;
-  x ^= x >> 16;
-  return x;
-}
 
 void Put(std::uint8_t* p, std::uint32_t rgb) {
   p[0] = static_cast<std::uint8_t>(rgb);
