@@ -67,6 +67,7 @@ class TTimedMovie : public TSegmentMovie {
     EncodeMs += Ms(Clock::now() - t);
     return id;
   }
+  void SetBusy(bool busy) override { Inner->SetBusy(busy); }
   void RemoveObject(std::uint16_t d) override { Inner->RemoveObject(d); }
   void PlaceObject(std::uint32_t s, std::uint16_t d, std::int32_t x, std::int32_t y) override {
     Inner->PlaceObject(s, d, x, y);

@@ -22,7 +22,7 @@ class TSegmentMovie {
   // Called before each frame's pictures: busy when the frame changes much of the screen (motion,
   // scrolling), and more such frames are likely to follow. A movie may then favour speed over
   // size in what it compresses.
-  virtual void SetBusy(bool busy) { (void)busy; }
+  virtual void SetBusy(bool busy) = 0;
   virtual void RemoveObject(std::uint16_t depth) = 0;
   // PlaceObject of the shape at the depth, then SetTranslate (x, y) in pixels.
   virtual void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
