@@ -37,11 +37,11 @@ int RunDump(const std::string& fileName, std::ostream& out, std::ostream& err) {
   TSWFStreamReader reader;
   if (!Load(reader, fileName, err)) return 1;
   try {
-    reader.ParseTags(true, true);
     for (const auto& warning : reader.Warnings) {
       err << "kestrova: warning: \"" << fileName << "\": " << warning << "\n";
     }
-    WriteMovieListing(reader, fileName, out);
+    // Tag by tag: a long movie is listed holding its body and one tag, not every tag at once.
+    WriteMovieListingTagByTag(reader, fileName, out);
   } catch (const std::bad_alloc&) {
     err << "kestrova: cannot read \"" << fileName << "\": out of memory\n";
     return 1;

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the SWF reader and then does what the dump and rewrite commands do with
-// the result (the listing, the rebuild with each compression choice, the save, the rewrite tag by
-// tag), plus renumbering.
+// the result (the listing, the rebuild with each compression choice, the save, the rewrite and
+// the listing tag by tag, each compared with its whole-movie counterpart), plus renumbering.
 // Anything but a clean exception is a finding.
 #include <cstddef>
 #include <cstdint>
@@ -74,6 +74,35 @@ void CompareStreamed(const std::uint8_t* data, std::size_t size,
   if (rebuilt.Bytes() != streamed.Bytes() || rebuiltWarnings != streamedWarnings) std::abort();
 }
 
+// The listing made tag by tag must be the listing of the parsed movie; only a budget may stop
+// the parse and not the tag-by-tag listing (which holds less).
+void CompareListings(const std::uint8_t* data, std::size_t size) {
+  using namespace kestrova;
+  auto load = [&](TSWFStreamReader& reader) {
+    reader.MemoryLimit = kFuzzMemoryLimit;
+    TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
+    reader.LoadFromStream(in);
+    return reader.IsValid;
+  };
+  std::ostringstream parsed, tagByTag;
+  try {
+    TSWFStreamReader reader;
+    if (!load(reader)) return;
+    reader.ParseTags(true, true);
+    WriteMovieListing(reader, "fuzz.swf", parsed);
+  } catch (const std::exception&) {
+    return;
+  }
+  try {
+    TSWFStreamReader reader;
+    load(reader);
+    WriteMovieListingTagByTag(reader, "fuzz.swf", tagByTag);
+  } catch (const std::exception&) {
+    std::abort();  // the parsed listing managed it
+  }
+  if (parsed.str() != tagByTag.str()) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -83,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunOnce(data, size, false, TRewriteCompression::Plain);
   CompareStreamed(data, size, TRewriteCompression::Keep);
   CompareStreamed(data, size, TRewriteCompression::Compressed);
+  CompareListings(data, size);
   return 0;
 }

@@ -101,10 +101,8 @@ std::pair<std::uint64_t, std::uint64_t> StoredRange(TSWFStreamReader& reader,
   return {start, std::min<std::uint64_t>(info.StoredSize(), size - start)};
 }
 
-}  // namespace
-
-void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileName,
-                       std::ostream& out) {
+void WriteListingHeader(const TSWFStreamReader& reader, const std::string& fileName,
+                        std::ostream& out) {
   const TRect& f = reader.FrameSize;
   out << "File:        " << fileName << "\n";
   out << "Signature:   " << std::string(reader.Signature(), 3)
@@ -120,8 +118,33 @@ void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileNa
     out << "Trailing:    " << reader.TrailingBytes() << " byte(s) at the end form no tag\n";
   }
   out << "  offset code name                 head      body frame  fields\n";
+}
+
+}  // namespace
+
+void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileName,
+                       std::ostream& out) {
+  WriteListingHeader(reader, fileName, out);
   const bool cp1252 = reader.Version() < 6;
   for (const auto& info : reader.TagList) ListTag(*info, 0, cp1252, out);
+}
+
+void WriteMovieListingTagByTag(TSWFStreamReader& reader, const std::string& fileName,
+                               std::ostream& out) {
+  reader.ParseTags(false, true);
+  WriteListingHeader(reader, fileName, out);
+  const bool cp1252 = reader.Version() < 6;
+  TSWFReadContext context = reader.NewReadContext(true);
+  context.Charge(reader.Body().Size() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
+  for (const auto& info : reader.TagList) {
+    // What one tag costs is given back once it is listed and dropped.
+    const std::uint64_t used = context.MemoryUsed;
+    reader.ReadEntry(*info, context);
+    ListTag(*info, 0, cp1252, out);
+    info->SubTags.clear();
+    info->SWFObject.reset();
+    context.MemoryUsed = used;
+  }
 }
 
 std::vector<std::string> RebuildMovie(TSWFStreamReader& reader, TRewriteCompression compression) {

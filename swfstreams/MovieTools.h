@@ -16,6 +16,12 @@ namespace kestrova {
 void WriteMovieListing(const TSWFStreamReader& reader, const std::string& fileName,
                        std::ostream& out);
 
+// The same listing of a loaded movie that is not parsed: indexes it (ParseTags without objects),
+// then reads, lists and drops one tag at a time, so it holds the body and one tag rather than
+// every tag of the movie. Throws what ParseTags throws.
+void WriteMovieListingTagByTag(TSWFStreamReader& reader, const std::string& fileName,
+                               std::ostream& out);
+
 // Compression choice of a rewrite.
 enum class TRewriteCompression { Keep, Plain, Compressed };
 

@@ -372,6 +372,16 @@ std::unique_ptr<TSWFObject> TSWFStreamReader::ReadTagObject(const TSWFTagInfo& i
   return std::move(record.Object);
 }
 
+void TSWFStreamReader::ReadEntry(TSWFTagInfo& info, TSWFReadContext& context) {
+  info.SubTags.clear();
+  info.SWFObject = ReadTagObject(info, context);
+  if (!info.SWFObject) return;
+  const std::uint64_t bodyStart =
+      static_cast<std::uint64_t>(info.Position) + (info.LongHeader ? 6 : 2);
+  AddSubTags(info, *FBody, bodyStart + 4, bodyStart + static_cast<std::uint64_t>(info.Length),
+             context);
+}
+
 void TSWFStreamReader::MakeStream() {
   auto body = std::make_unique<TMemoryStream>();
   TBitsEngine be(*body);

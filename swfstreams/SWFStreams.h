@@ -139,6 +139,10 @@ class TSWFStreamReader : public TBasedSWFStream {
   // would have: the caller owns the result, which is null for a code without a class or a body
   // cut by the end of the file. Throws EMemoryBudgetExceeded past the context's budget.
   std::unique_ptr<TSWFObject> ReadTagObject(const TSWFTagInfo& info, TSWFReadContext& context);
+  // Gives an entry of an index its tag object and, for a sprite, the entries of the sprite's
+  // inner tags, as ParseTags would have made them. Resetting the entry's SWFObject and SubTags
+  // undoes it. Throws EMemoryBudgetExceeded past the context's budget.
+  void ReadEntry(TSWFTagInfo& info, TSWFReadContext& context);
   // Rebuilds the body from TagList. When the loaded file was before version 6 and Version() is
   // now 6 or later, the tags' strings are written as UTF-8.
   void MakeStream() override;
