@@ -27,6 +27,97 @@ std::uint16_t Saturated16(std::uint32_t v) {
 // Chunks of a streamed body are gathered in memory up to this size before they go to the file.
 constexpr std::uint64_t kStreamChunk = 4u << 20;
 
+// Copies a movie body into the deflating stream tag by tag. Pixel data that its picture could
+// hardly compress (a film, a noisy photograph: a tenth of its pixels' bytes or more) and JPEG
+// data are near random: deflating them again costs much and gains nothing, so they go in stored
+// blocks. Everything else is deflated at the stream's level, since the deflated data of flat
+// screen content still holds repeats (a fifth of a desktop picture's, and whole pictures when
+// every segment starts with the same one). The body is the movie's own, but a length that runs
+// past its end ends the walk with a plain copy.
+class TBodyCopy {
+ public:
+  TBodyCopy(TStream& body, TZCompressionStream& z, int level) : FBody(body), FZ(z), FLevel(level) {}
+
+  void Tags(std::uint64_t end, int depth) {
+    while (FPosition < end) {
+      std::uint8_t head[6];
+      if (end - FPosition < 2) return Copy(end - FPosition);
+      Take(head, 2);
+      const unsigned codeAndLength = head[0] | head[1] << 8;
+      const unsigned code = codeAndLength >> 6;
+      std::uint64_t length = codeAndLength & 63;
+      if (length == 63) {
+        if (end - FPosition < 4) return Copy(end - FPosition);
+        Take(head + 2, 4);
+        length = head[2] | head[3] << 8 | head[4] << 16 | std::uint64_t{head[5]} << 24;
+      }
+      if (length > end - FPosition) return Copy(end - FPosition);
+      Body(code, FPosition + length, depth);
+    }
+  }
+
+ private:
+  // Data shorter than this stays in the block around it: a block of its own costs bytes.
+  static constexpr std::uint64_t kStoredAtLeast = 1024;
+  static constexpr int kMaxDepth = 8;
+
+  void Body(unsigned code, std::uint64_t end, int depth) {
+    std::uint64_t fields = 0;  // before the compressed data
+    switch (code) {
+      case 20:  // DefineBitsLossless
+      case 36:  // DefineBitsLossless2: id, format, width, height (and for format 3 a colour count)
+        fields = 7;
+        break;
+      case 6:   // DefineBits: id, JPEG data
+      case 21:  // DefineBitsJPEG2
+        fields = 2;
+        break;
+      case 35:  // DefineBitsJPEG3: id, the JPEG data's length, JPEG data and zlib alpha
+        fields = 6;
+        break;
+      case 39:  // DefineSprite: id, frame count, then tags
+        if (depth < kMaxDepth && end - FPosition >= 4) {
+          Copy(4);
+          Tags(end, depth + 1);
+        }
+        return Copy(end - FPosition);
+      default:
+        return Copy(end - FPosition);
+    }
+    if (end - FPosition < fields + 1 + kStoredAtLeast) return Copy(end - FPosition);
+    std::uint8_t f[7];
+    Take(f, static_cast<std::size_t>(fields));
+    bool stored = true;
+    if (code == 20 || code == 36) {
+      if (f[2] == 3) Copy(1);
+      const std::uint64_t bytesPerPixel = f[2] == 3 ? 1 : f[2] == 4 ? 2 : 4;
+      const auto width = static_cast<std::uint64_t>(f[3] | f[4] << 8);
+      const auto height = static_cast<std::uint64_t>(f[5] | f[6] << 8);
+      const std::uint64_t pixels = width * height;
+      stored = 10 * (end - FPosition) >= pixels * bytesPerPixel;
+    }
+    if (stored) FZ.SetLevel(0);
+    Copy(end - FPosition);
+    if (stored) FZ.SetLevel(FLevel);
+  }
+
+  void Take(std::uint8_t* buffer, std::size_t count) {
+    FBody.ReadBuffer(buffer, count);
+    FZ.Write(buffer, count);
+    FPosition += count;
+  }
+  void Copy(std::uint64_t count) {
+    if (count == 0) return;
+    FZ.CopyFrom(FBody, count);
+    FPosition += count;
+  }
+
+  TStream& FBody;
+  TZCompressionStream& FZ;
+  int FLevel;
+  std::uint64_t FPosition = 0;
+};
+
 }  // namespace
 
 TFlashMovie::TFlashMovie(std::int32_t xMin, std::int32_t yMin, std::int32_t xMax, std::int32_t yMax,
@@ -314,7 +405,11 @@ void TFlashMovie::SaveStreamed(TStream& stream) {
     };
   }
   WriteHeader(z, 2);
-  z.CopyFrom(*FBodyFile, FStreamedSize);
+  if (DeflateLevel == 0) {
+    z.CopyFrom(*FBodyFile, FStreamedSize);
+  } else {
+    TBodyCopy(*FBodyFile, z, DeflateLevel).Tags(FStreamedSize, 0);
+  }
   z.Finish();
 }
 

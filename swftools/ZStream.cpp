@@ -8,7 +8,8 @@ static std::string ZMessage(const char* what, const z_stream& z, int code) {
   return std::string(what) + ": " + (z.msg ? z.msg : zError(code));
 }
 
-TZCompressionStream::TZCompressionStream(TStream& target, int level) : FTarget(target) {
+TZCompressionStream::TZCompressionStream(TStream& target, int level)
+    : FTarget(target), FLevel(level) {
   const int rc = deflateInit(&FZ, level);
   if (rc != Z_OK) throw EZlibError(ZMessage("zlib compression error", FZ, rc));
 }
@@ -50,6 +51,23 @@ void TZCompressionStream::Write(const void* buffer, std::size_t count) {
     FConsumed += slice;
     if (OnProgress) OnProgress(FConsumed);
   }
+}
+
+void TZCompressionStream::SetLevel(int level) {
+  if (FFinished) throw EStreamError("Invalid stream operation: compression already finished");
+  if (level == FLevel) return;
+  // zlib ends the current block first; it asks again while its output does not fit.
+  for (;;) {
+    FZ.next_in = nullptr;
+    FZ.avail_in = 0;
+    FZ.next_out = FOut;
+    FZ.avail_out = sizeof FOut;
+    const int rc = deflateParams(&FZ, level, Z_DEFAULT_STRATEGY);
+    FTarget.Write(FOut, sizeof FOut - FZ.avail_out);
+    if (rc == Z_OK) break;
+    if (rc != Z_BUF_ERROR) throw EZlibError(ZMessage("zlib compression error", FZ, rc));
+  }
+  FLevel = level;
 }
 
 void TZCompressionStream::Finish() {

@@ -34,11 +34,15 @@ class TZCompressionStream : public TStream {
   std::uint64_t Size() const override { return FConsumed; }
   bool Seekable() const override { return false; }
   void Finish();
+  // Compresses what comes next at another level (0: stored blocks); what was written before
+  // keeps its own. Throws EZlibError for a level outside -1..9.
+  void SetLevel(int level);
 
  private:
   void Pump(int flush);
   TStream& FTarget;
   z_stream FZ{};
+  int FLevel;
   bool FFinished = false;
   std::uint64_t FConsumed = 0;
   std::uint8_t FOut[64 * 1024];

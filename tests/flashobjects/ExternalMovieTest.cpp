@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "swftools/ZStream.h"
 #include "tests/flashobjects/FlashTestUtil.h"
 
 namespace kestrova {
@@ -256,6 +257,53 @@ TEST(ExternalMovie, StreamedJoinWritesWhatAJoinInMemoryWrites) {
   const auto inMemory = join(false);
   EXPECT_EQ(join(true), inMemory);
   EXPECT_GT(inMemory.size(), 200u);
+}
+
+// A compressed movie saved as it streams deflates its body except pixel data that its picture
+// could hardly compress, which goes in stored blocks. The body inflates to exactly what the plain
+// save writes; 100 KB of zeros the image stored as they are stay 100 KB, while a flat picture
+// shown twice is deflated and its repeat costs next to nothing.
+TEST(ExternalMovie, StreamedCompressedSaveStoresOnlyIncompressiblePixelData) {
+  test::TTempDir dir;
+  MakeInput(dir.File("in.swf"), 2, true);
+  std::size_t flatSize = 0;
+  auto save = [&](bool compressed) {
+    const std::string out = dir.File(compressed ? "packed.swf" : "plain.swf");
+    TFlashMovie movie(0, 0, 400, 250, 12, true);
+    movie.SetCompressed(compressed);
+    movie.BeginStreaming(out);
+    std::uint16_t depth = 1;
+    auto add = [&](const TDIBitmap& picture, int level) {
+      movie.DeflateLevel = level;
+      TFlashImage& image = movie.AddImage();
+      image.LoadFromHandle(picture);
+      image.MakeData();
+      movie.PlaceObject(movie.AddImageShape(image), depth++);
+      return image.Data().size();
+    };
+    add(test::Indexed8(400, 250, [](int, int) { return 0; }), 0);
+    const TDIBitmap flat = test::Indexed8(400, 250, [](int x, int y) { return (x / 3) ^ (y / 5); });
+    flatSize = add(flat, 9);
+    add(flat, 9);
+    add(test::Indexed8(16, 8, [](int x, int) { return x; }), 0);
+    movie.PlaceObject(*movie.AddExternalMovie(dir.File("in.swf")).Sprite(), depth);
+    movie.ShowFrame(2);
+    movie.DeflateLevel = 1;
+    movie.MakeStream();
+    movie.SaveToFile(out);
+    return ReadFileBytes(out);
+  };
+  const std::vector<std::uint8_t> plain = save(false), packed = save(true);
+  ASSERT_GT(flatSize, 1024u);
+  ASSERT_LT(flatSize, 20000u);
+  TMemoryStream deflated(std::vector<std::uint8_t>(packed.begin() + 8, packed.end()));
+  TZDecompressionStream inflater(deflated);
+  std::vector<std::uint8_t> body(plain.size());
+  body.resize(inflater.Read(body.data(), body.size()));
+  EXPECT_EQ(body.size(), plain.size() - 8);
+  EXPECT_TRUE(std::equal(body.begin(), body.end(), plain.begin() + 8, plain.end()));
+  EXPECT_GT(packed.size(), 100000u);
+  EXPECT_LT(packed.size() + flatSize / 2, plain.size());
 }
 
 TEST(ExternalMovie, StreamedMovieFinishesOnceAndTakesNothingAfter) {

@@ -116,6 +116,33 @@ TEST(ZStream, CompressesAndInflatesExactlyWhatIsThere) {
   EXPECT_EQ(out, data);
 }
 
+// A level changed mid-stream applies to what comes next only: 200 KB of zeros written at level
+// 0 stay 200 KB, between parts deflated at level 9, and everything inflates back in order.
+TEST(ZStream, ALevelChangedMidStreamAppliesToWhatFollows) {
+  std::vector<std::uint8_t> data(300000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 / 13);
+  std::fill(data.begin() + 50000, data.begin() + 250000, 0);
+  TMemoryStream packed;
+  {
+    TZCompressionStream z(packed, 9);
+    z.Write(data.data(), 50000);
+    z.SetLevel(0);
+    z.Write(data.data() + 50000, 200000);
+    z.SetLevel(9);
+    z.Write(data.data() + 250000, 50000);
+    z.Finish();
+    EXPECT_THROW(z.SetLevel(1), EStreamError);
+  }
+  EXPECT_GT(packed.Size(), 200000u);
+  EXPECT_LT(packed.Size(), 210000u);
+  packed.SetPosition(0);
+  TZDecompressionStream unz(packed);
+  std::vector<std::uint8_t> out(data.size() + 100);
+  EXPECT_EQ(unz.Read(out.data(), out.size()), data.size());
+  out.resize(data.size());
+  EXPECT_EQ(out, data);
+}
+
 TEST(ZStream, CutOrCorruptDataFailsCleanly) {
   std::vector<std::uint8_t> data(5000, 'a');
   TMemoryStream packed;
