@@ -158,11 +158,14 @@ std::vector<std::string> RebuildMovie(TSWFStreamReader& reader, TRewriteCompress
 TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression compression) {
   // The index costs little; the tags are read one at a time below.
   reader.ParseTags(false, true);
+  // The tags are read as the loaded file's version gives them, as a parse before the rewrite
+  // reads them: compressing may raise the version, and a name read as version 6 would be taken
+  // for UTF-8 (and then not converted when written).
+  TSWFReadContext context = reader.NewReadContext(true);
   ApplyCompression(reader, compression);
   TMovieRewrite plan;
   plan.TagCount = reader.TagList.size();
   plan.Changed.resize(plan.TagCount);
-  TSWFReadContext context = reader.NewReadContext(true);
   context.Charge(reader.Body().Size() + plan.TagCount * (sizeof(TSWFTagInfo) + 32));
   TMemoryStream record;
   TBitsEngine be(record);

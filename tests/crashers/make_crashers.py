@@ -32,6 +32,11 @@ FILES = {
     # A header claiming far more than the zlib data holds, and one claiming less.
     "claims_more.swf": compressed(record(1, b"") + record(0, b""), claimed=0xFFFFFFF0),
     "claims_less.swf": compressed(record(1, b"") * 50 + record(0, b""), claimed=20),
+    # A version 5 font name in Windows-1252 rewritten compressed (version 6): the tag-by-tag
+    # rewrite read it as version 6, took it for UTF-8 and left it unconverted.
+    "font_name_cp1252.swf": plain(
+        record(13, b"\x01\x00" + b"\x02\xC7a" + b"\x00" + b"\x41\x42") + record(1, b"")
+        + record(0, b"")),
     # A sprite holding an unknown tag and an unreadable StartSound.
     "sprite_inner.swf": plain(
         record(39, b"\x01\x00\x01\x00" + record(3, b"\x77") + record(15, b"\x05\x00\x01")
