@@ -239,8 +239,11 @@ void TBMPReader::RepackBitFields(const TBitmapInfo& info) {
     for (std::int32_t x = 0; x < FImage.Width; ++x, p += bytes) {
       std::uint32_t v = 0;
       for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
-      std::uint32_t out = 0;
-      for (const TChannel& c : ch) out |= ((v & c.Mask) >> c.Low & c.Keep) << c.To;
+      // 64 bits: a channel may start at bit 32 when the channels before fill the pixel.
+      std::uint64_t out = 0;
+      for (const TChannel& c : ch) {
+        out |= static_cast<std::uint64_t>((v & c.Mask) >> c.Low & c.Keep) << c.To;
+      }
       for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(out >> (8 * i));
     }
   }

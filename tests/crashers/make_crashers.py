@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the inputs in this folder that once broke the SWF reader or the commands built on it.
+"""Writes the inputs in this folder that once broke a reader or the commands built on it.
 
 Run from this folder: python3 make_crashers.py
 """
@@ -24,6 +24,15 @@ def record(code, body, long_form=False):
     return struct.pack("<H", (code << 6) | len(body)) + body
 
 
+def bmp_bitfields(red, green, blue, width=2):
+    """A 32-bit BMP with bit-field masks and one row of pixels."""
+    info = struct.pack("<IiiHHIIiiII", 40, width, 1, 1, 32, 3, 0, 0, 0, 0, 0)
+    masks = struct.pack("<III", red, green, blue)
+    pixels = bytes(range(4 * width))
+    offset = 14 + len(info) + len(masks)
+    return b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + masks + pixels
+
+
 FILES = {
     # rewrite dereferenced a missing error object for any stored tag of code 240.
     "code240.swf": plain(record(240, b"") + record(1, b"") + record(0, b"")),
@@ -37,6 +46,9 @@ FILES = {
     "font_name_cp1252.swf": plain(
         record(13, b"\x01\x00" + b"\x02\xC7a" + b"\x00" + b"\x41\x42") + record(1, b"")
         + record(0, b"")),
+    # Bit fields filling all 32 bits with blue and green: the red channel, empty, started at
+    # bit 32, and repacking shifted by 32 bits.
+    "bmp_red_at_bit32.bmp": bmp_bitfields(0, 0x0000FFFF, 0xFFFF0000),
     # A sprite holding an unknown tag and an unreadable StartSound.
     "sprite_inner.swf": plain(
         record(39, b"\x01\x00\x01\x00" + record(3, b"\x77") + record(15, b"\x05\x00\x01")

@@ -153,6 +153,20 @@ TEST(BMPReader, SetFormatBuildsMasksFromChannelWidths) {
   EXPECT_TRUE(r.Image().Bits.empty());
 }
 
+// Masks whose channels fill all 32 bits, high blue and low green, leave no room for red: the
+// pixel is repacked to green over blue, and the empty red channel (which would start at bit 32)
+// adds nothing.
+TEST(BMPReader, BitFieldsFillingThePixelRepackWithAnEmptyChannel) {
+  const Bytes masks{0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF};  // red, green, blue
+  TBMPReader r;
+  LoadBytes(r, MakeBMP(1, 1, 32, kBI_BITFIELDS, masks, Bytes{0x11, 0x22, 0x33, 0x44}));
+  EXPECT_EQ(r.Image().BlueMask, 0xFFFFu);
+  EXPECT_EQ(r.Image().GreenMask, 0xFFFF0000u);
+  EXPECT_EQ(r.Image().RedMask, 0u);
+  const std::uint8_t* p = r.Scanlines(0);
+  EXPECT_EQ((Bytes{p[0], p[1], p[2], p[3]}), (Bytes{0x33, 0x44, 0x11, 0x22}));
+}
+
 TEST(BMPReader, SetSizeWithoutBitCountTakesTheScreenDepth) {
   TBMPReader r;
   r.SetSize(5, -4, 0);
