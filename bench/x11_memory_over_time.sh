@@ -19,33 +19,17 @@ for tool in "$KESTROVA" "$ACTIVITY" Xvfb /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
-WORK="$(mktemp -d)"
-XVFB_PID="" ACTIVITY_PID="" RECORD_PID=""
-cleanup() {
-  for pid in "$RECORD_PID" "$ACTIVITY_PID" "$XVFB_PID"; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-exec 9>"$WORK/display"
-Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp -noreset 2>/dev/null &
-XVFB_PID=$!
-exec 9>&-
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-DISPLAY_NAME=":$(head -1 "$WORK/display")"
-export XDG_STATE_HOME="$WORK/state" XDG_RUNTIME_DIR="$WORK/runtime"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "${BASH_SOURCE[0]}")/x11_bench_common.sh"
 
 "$ACTIVITY" "$DISPLAY_NAME" "$SCENARIO" &
 ACTIVITY_PID=$!
+BENCH_PIDS="$ACTIVITY_PID"
 sleep 2
 DISPLAY="$DISPLAY_NAME" /usr/bin/time -f "%M" -o "$WORK/time" \
   "$KESTROVA" record --platform x11 --full-screen --seconds "$RUN_SECONDS" -o "$WORK/k.swf" \
   >/dev/null 2>"$WORK/k.log" &
 RECORD_PID=$!
+BENCH_PIDS="$ACTIVITY_PID $RECORD_PID"
 sleep 1
 # /usr/bin/time's child is the recorder.
 PID=$(pgrep -P "$RECORD_PID" | head -1)
@@ -58,6 +42,6 @@ while kill -0 "$PID" 2>/dev/null; do
   sleep "$EVERY"
 done
 wait "$RECORD_PID" || { cat "$WORK/k.log" >&2; exit 1; }
-RECORD_PID=""
+BENCH_PIDS="$ACTIVITY_PID"
 awk '{ printf "peak resident set: %.1f MB\n", $1 / 1024 }' "$WORK/time"
 echo "output: $(stat -c %s "$WORK/k.swf") bytes"

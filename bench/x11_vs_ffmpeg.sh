@@ -23,25 +23,7 @@ for tool in "$KESTROVA" "$ACTIVITY" ffmpeg Xvfb /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
-WORK="$(mktemp -d)"
-XVFB_PID="" ACTIVITY_PID=""
-cleanup() {
-  [ -n "$ACTIVITY_PID" ] && kill "$ACTIVITY_PID" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-# Xvfb picks a free display number and writes it to the file descriptor given.
-exec 9>"$WORK/display"
-Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp -noreset 2>/dev/null &
-XVFB_PID=$!
-exec 9>&-
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-DISPLAY_NAME=":$(head -1 "$WORK/display")"
-export XDG_STATE_HOME="$WORK/state" XDG_RUNTIME_DIR="$WORK/runtime"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "${BASH_SOURCE[0]}")/x11_bench_common.sh"
 echo "display $DISPLAY_NAME, $RUN_SECONDS s per run, $REPS repetitions"
 
 # run_kestrova / run_ffmpeg: one recording; prints "cpu_per_s bytes_per_s grabs_per_s peak_mb".
@@ -79,6 +61,7 @@ printf "%-8s %-9s %3s %12s %12s %8s %8s\n" scenario tool rep cpu_s/s bytes/s gra
 for scenario in $SCENARIOS; do
   "$ACTIVITY" "$DISPLAY_NAME" "$scenario" &
   ACTIVITY_PID=$!
+  BENCH_PIDS="$ACTIVITY_PID"
   sleep 2
   : >"$WORK/kestrova.$scenario"
   : >"$WORK/ffmpeg.$scenario"
@@ -93,7 +76,7 @@ for scenario in $SCENARIOS; do
   done
   kill "$ACTIVITY_PID"
   wait "$ACTIVITY_PID" 2>/dev/null || true
-  ACTIVITY_PID=""
+  BENCH_PIDS=""
   for col in 1 2 3 4; do
     k=$(cut -d' ' -f$col "$WORK/kestrova.$scenario" | median)
     f=$(cut -d' ' -f$col "$WORK/ffmpeg.$scenario" | median)

@@ -16,15 +16,20 @@ namespace {
 // Small enough that hostile sizes hit the budget quickly instead of exhausting the machine.
 constexpr std::uint64_t kFuzzMemoryLimit = 64u << 20;
 
+// Loads the input under the fuzzing budget; false when it is not a movie.
+bool Load(kestrova::TSWFStreamReader& reader, const std::uint8_t* data, std::size_t size) {
+  reader.MemoryLimit = kFuzzMemoryLimit;
+  kestrova::TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
+  reader.LoadFromStream(in);
+  return reader.IsValid;
+}
+
 void RunOnce(const std::uint8_t* data, std::size_t size, bool parseActions,
              kestrova::TRewriteCompression compression) {
   using namespace kestrova;
   try {
     TSWFStreamReader reader;
-    reader.MemoryLimit = kFuzzMemoryLimit;
-    TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
-    reader.LoadFromStream(in);
-    if (!reader.IsValid) return;
+    if (!Load(reader, data, size)) return;
     reader.ParseTags(true, parseActions);
     std::ostringstream listing;
     WriteMovieListing(reader, "fuzz.swf", listing);
@@ -43,17 +48,11 @@ void RunOnce(const std::uint8_t* data, std::size_t size, bool parseActions,
 void CompareStreamed(const std::uint8_t* data, std::size_t size,
                      kestrova::TRewriteCompression compression) {
   using namespace kestrova;
-  auto load = [&](TSWFStreamReader& reader) {
-    reader.MemoryLimit = kFuzzMemoryLimit;
-    TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
-    reader.LoadFromStream(in);
-    return reader.IsValid;
-  };
   std::vector<std::string> rebuiltWarnings, streamedWarnings;
   TMemoryStream rebuilt, streamed;
   try {
     TSWFStreamReader reader;
-    if (!load(reader)) return;
+    if (!Load(reader, data, size)) return;
     reader.ParseTags(true, true);
     rebuiltWarnings = RebuildMovie(reader, compression);
     reader.SaveToStream(rebuilt);
@@ -62,7 +61,7 @@ void CompareStreamed(const std::uint8_t* data, std::size_t size,
   }
   try {
     TSWFStreamReader reader;
-    load(reader);
+    Load(reader, data, size);
     const TMovieRewrite plan = PlanMovieRewrite(reader, compression);
     streamedWarnings = plan.Warnings;
     WriteMovieRewrite(reader, plan, streamed);
@@ -78,16 +77,10 @@ void CompareStreamed(const std::uint8_t* data, std::size_t size,
 // the parse and not the tag-by-tag listing (which holds less).
 void CompareListings(const std::uint8_t* data, std::size_t size) {
   using namespace kestrova;
-  auto load = [&](TSWFStreamReader& reader) {
-    reader.MemoryLimit = kFuzzMemoryLimit;
-    TMemoryStream in(std::vector<std::uint8_t>(data, data + size));
-    reader.LoadFromStream(in);
-    return reader.IsValid;
-  };
   std::ostringstream parsed, tagByTag;
   try {
     TSWFStreamReader reader;
-    if (!load(reader)) return;
+    if (!Load(reader, data, size)) return;
     reader.ParseTags(true, true);
     WriteMovieListing(reader, "fuzz.swf", parsed);
   } catch (const std::exception&) {
@@ -95,7 +88,7 @@ void CompareListings(const std::uint8_t* data, std::size_t size) {
   }
   try {
     TSWFStreamReader reader;
-    load(reader);
+    Load(reader, data, size);
     WriteMovieListingTagByTag(reader, "fuzz.swf", tagByTag);
   } catch (const std::exception&) {
     std::abort();  // the parsed listing managed it

@@ -39,7 +39,7 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
                                   std::unique_ptr<TSegmentMovie>& movie,
                                   const TSegmentMovieFactory& factory) {
   bool first = false;
-  FCopyChangedRowsOnly = false;
+  bool changedRowsOnly = false;
   try {
     if (context.FirstFrameOfSegment) {
       movie = factory(context.StageWidth, context.StageHeight);
@@ -48,7 +48,7 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
     }
     if (StripCount == 0) return false;
     if (!movie) throw std::runtime_error("no movie for the segment");
-    Encode(grab, context, *movie, first);
+    changedRowsOnly = Encode(grab, context, *movie, first);
   } catch (const std::exception& e) {
     if (FLog) FLog(std::string("Images loaded to Fimage objects") + e.what());
   }
@@ -56,7 +56,7 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
   // after a complete comparison only the rows of changed strips differ from it.
   if (PreviousFrame.BytesPerLine != grab.BytesPerLine || PreviousFrame.Rows() != grab.Rows()) {
     PreviousFrame = grab;
-  } else if (FCopyChangedRowsOnly && PreviousFrame.Width == grab.Width &&
+  } else if (changedRowsOnly && PreviousFrame.Width == grab.Width &&
              PreviousFrame.Height == grab.Height && PreviousFrame.BitCount == grab.BitCount &&
              PreviousFrame.Palette == grab.Palette) {
     const auto bytes = static_cast<std::size_t>(grab.BytesPerLine);
@@ -75,7 +75,7 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
   return true;
 }
 
-void TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie,
+bool TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie,
                              bool first) {
   // The reference: the grab itself after a reset, else the previous frame. A previous frame of
   // another size (a window resized, the screen's resolution changed) cannot be compared row by
@@ -98,7 +98,6 @@ void TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSeg
   }
   const std::int32_t stageWidth = context.WindowMode ? context.StageWidth : grab.Width;
   TScan scan = ScanStrips(grab, *reference, stageWidth);
-  FCopyChangedRowsOnly = reference == &PreviousFrame && scan.Complete;
   PreviousHeight = grab.Rows();
   const std::int32_t passes = StripCount + 1;
   if (heightChanged) scan.Changed = passes - 2;
@@ -113,6 +112,7 @@ void TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSeg
     PlaceStrips(movie);
   }
   AdvanceTimeline(movie, context.TakeElapsedMs ? context.TakeElapsedMs() : 0);
+  return reference == &PreviousFrame && scan.Complete;
 }
 
 TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,

@@ -97,7 +97,9 @@ class TChangeDetector {
                 TSpan span);
   void PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, bool removeStrips);
   void PlaceStrips(TSegmentMovie& movie);
-  void Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie, bool first);
+  // Returns whether every strip was compared with the previous frame, so that only the rows of
+  // FChangedRows differ from it.
+  bool Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie, bool first);
 
   std::function<void(const std::string&)> FLog;
   std::vector<TDIBitmap> FStrips;  // kept from frame to frame so the loop's memory stays flat
@@ -107,10 +109,8 @@ class TChangeDetector {
   // well as its changed ones, since placing it removes the old one. Emptied whenever depth 0 is
   // all that is shown: a new segment, a full refresh.
   std::vector<TSpan> FShown;
-  // Rows [top, bottom) of the strips that changed in this frame, and whether they are all that
-  // differs between the grab and the previous frame.
+  // Rows [top, bottom) of the strips that changed in this frame.
   std::vector<std::pair<std::int32_t, std::int32_t>> FChangedRows;
-  bool FCopyChangedRowsOnly = false;
   std::set<std::uint16_t> FDepthsInUse;
 };
 

@@ -95,9 +95,24 @@ TEST(FileStream, RoundTripsBytes) {
   std::filesystem::remove(path);
 }
 
+// Bytes that deflate well but not to nothing.
+std::vector<std::uint8_t> Ramp(std::size_t size) {
+  std::vector<std::uint8_t> data(size);
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i * 7 / 13);
+  return data;
+}
+
+// What inflating the whole of packed gives, reading atMost bytes at most.
+std::vector<std::uint8_t> Inflated(TMemoryStream& packed, std::size_t atMost) {
+  packed.SetPosition(0);
+  TZDecompressionStream unz(packed);
+  std::vector<std::uint8_t> out(atMost);
+  out.resize(unz.Read(out.data(), out.size()));
+  return out;
+}
+
 TEST(ZStream, CompressesAndInflatesExactlyWhatIsThere) {
-  std::vector<std::uint8_t> data(300000);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 / 13);
+  std::vector<std::uint8_t> data = Ramp(300000);
   TMemoryStream packed;
   std::uint64_t lastProgress = 0;
   {
@@ -108,19 +123,13 @@ TEST(ZStream, CompressesAndInflatesExactlyWhatIsThere) {
   }
   EXPECT_EQ(lastProgress, data.size());
   EXPECT_LT(packed.Size(), data.size());
-  packed.SetPosition(0);
-  TZDecompressionStream unz(packed);
-  std::vector<std::uint8_t> out(data.size() + 100);
-  EXPECT_EQ(unz.Read(out.data(), out.size()), data.size());
-  out.resize(data.size());
-  EXPECT_EQ(out, data);
+  EXPECT_EQ(Inflated(packed, data.size() + 100), data);
 }
 
 // A level changed mid-stream applies to what comes next only: 200 KB of zeros written at level
 // 0 stay 200 KB, between parts deflated at level 9, and everything inflates back in order.
 TEST(ZStream, ALevelChangedMidStreamAppliesToWhatFollows) {
-  std::vector<std::uint8_t> data(300000);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 / 13);
+  std::vector<std::uint8_t> data = Ramp(300000);
   std::fill(data.begin() + 50000, data.begin() + 250000, 0);
   TMemoryStream packed;
   {
@@ -135,12 +144,7 @@ TEST(ZStream, ALevelChangedMidStreamAppliesToWhatFollows) {
   }
   EXPECT_GT(packed.Size(), 200000u);
   EXPECT_LT(packed.Size(), 210000u);
-  packed.SetPosition(0);
-  TZDecompressionStream unz(packed);
-  std::vector<std::uint8_t> out(data.size() + 100);
-  EXPECT_EQ(unz.Read(out.data(), out.size()), data.size());
-  out.resize(data.size());
-  EXPECT_EQ(out, data);
+  EXPECT_EQ(Inflated(packed, data.size() + 100), data);
 }
 
 TEST(ZStream, CutOrCorruptDataFailsCleanly) {
