@@ -100,10 +100,20 @@ int SoundRateCode(std::uint32_t rate) {
   }
 }
 
-// DefineSound for a WAV (PCM) or MP3 file, in the format the sound reader reports.
-std::unique_ptr<TSWFDefineSound> LoadSound(const std::string& file) {
-  TWaveReader wave(file);
-  if (!wave.Error.empty()) throw EFileError(file, wave.Error);
+// DefineSound for a WAV (PCM) or MP3 file, in the format the sound reader reports. The sound
+// data is read once and counted against the media budget by claim, which the caller keeps while
+// the movie holds the sound.
+std::unique_ptr<TSWFDefineSound> LoadSound(const std::string& file, TBudgetClaim& claim) {
+  const TSoundKind kind = SoundKindOf(file);
+  if (kind == TSoundKind::None) throw EFileError(file, "neither a .wav nor an .mp3 file name");
+  TFileStream in(file, TFileStream::Mode::Read);
+  TWaveReader wave;
+  try {
+    wave.ReadFromStream(in, kind);
+  } catch (const EMediaError& e) {
+    throw EFileError(file, e.what());
+  }
+  if (!wave.Shortfall.empty()) throw EFileError(file, "cut short: " + wave.Shortfall);
   auto sound = std::make_unique<TSWFDefineSound>();
   const bool mp3 = wave.FormatTag == kWaveFormatMP3File || wave.FormatTag == kWaveFormatMPEGLayer3;
   if (wave.FormatTag == kWaveFormatPCM) {
@@ -133,12 +143,11 @@ std::unique_ptr<TSWFDefineSound> LoadSound(const std::string& file) {
   sound->SoundSize = mp3 || wave.BitsPerSample == 16;
   sound->SoundType = wave.Channels == 2;
   sound->SoundSampleCount = static_cast<std::uint32_t>(wave.SampleCount);
-  TFileStream in(file, TFileStream::Mode::Read);
-  if (std::uint64_t(wave.DataOffset) + wave.DataSize > in.Size()) {
-    throw EFileError(file, "the sound data runs past the end of the file");
+  try {
+    sound->Data = wave.ReadData(in, claim);
+  } catch (const EMediaError& e) {
+    throw EFileError(file, e.what());
   }
-  in.SetPosition(wave.DataOffset);
-  sound->Data = in.ReadBytes(wave.DataSize);
   return sound;
 }
 
@@ -174,27 +183,27 @@ int ParseSlideshow(const std::vector<std::string>& args, TSlideshowOptions& o, s
   return 0;
 }
 
-// The BMP reader takes a file cut short and leaves the missing rows black; a slideshow refuses
-// it instead, since its picture would be shown damaged. Run-length files are not checked.
-void CheckBMPComplete(const std::string& file) {
-  TFileStream in(file, TFileStream::Mode::Read);
-  std::uint8_t h[34] = {};
-  if (in.Read(h, sizeof h) < sizeof h || h[0] != 'B' || h[1] != 'M') return;
-  auto u16 = [&](int i) { return std::uint32_t(h[i] | (h[i + 1] << 8)); };
-  auto u32 = [&](int i) { return u16(i) | (u16(i + 2) << 16); };
-  const std::uint32_t infoSize = u32(14);
-  const bool core = infoSize == 12;
-  const std::int64_t width = core ? u16(18) : std::int32_t(u32(18));
-  const std::int64_t height = core ? std::int16_t(u16(20)) : std::int32_t(u32(22));
-  const std::uint32_t bitCount = core ? u16(24) : u16(28);
-  const std::uint32_t compression = core ? 0 : u32(30);
-  if ((compression != kBI_RGB && compression != kBI_BITFIELDS) || width <= 0 || bitCount == 0)
-    return;
-  const std::uint64_t stride = (std::uint64_t(width) * bitCount + 31) / 32 * 4;
-  const std::uint64_t needed = u32(10) + stride * std::uint64_t(std::llabs(height));
-  if (in.Size() < needed) {
-    throw EFileError(file, "cut short: " + std::to_string(in.Size()) + " of " +
-                               std::to_string(needed) + " bytes");
+// The picture readers take a file cut short and leave what is missing black; a slideshow
+// refuses it instead, since its picture would be shown damaged. Only headers and run-length data
+// are read here: the pixels are not allocated.
+void CheckPictureComplete(const std::string& file) {
+  std::uint8_t lead[2] = {0, 0};
+  {
+    TFileStream in(file, TFileStream::Mode::Read);
+    in.Read(lead, sizeof lead);
+  }
+  try {
+    if (lead[0] == 0xFF && lead[1] == 0xD8) {
+      TFileStream in(file, TFileStream::Mode::Read);
+      CheckJPEGComplete(in);
+    } else {
+      TBMPReader reader;
+      reader.RequireComplete = true;
+      TFileStream in(file, TFileStream::Mode::Read);
+      reader.CheckStream(in);
+    }
+  } catch (const EMediaError& e) {
+    throw EFileError(file, e.what());
   }
 }
 
@@ -203,7 +212,7 @@ void CheckBMPComplete(const std::string& file) {
 void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) {
   std::int32_t stageW = 1, stageH = 1;
   for (const std::string& file : o.Images) {
-    CheckBMPComplete(file);
+    CheckPictureComplete(file);
     TFlashImage probe(nullptr, file);
     stageW = std::max<std::int32_t>(stageW, probe.Width);
     stageH = std::max<std::int32_t>(stageH, probe.Height);
@@ -212,7 +221,8 @@ void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) 
   if (frames > 65535)
     throw std::invalid_argument("an image would be shown for more than 65535 frames");
   std::unique_ptr<TSWFDefineSound> sound;
-  if (!o.Audio.empty()) sound = LoadSound(o.Audio);
+  TBudgetClaim soundClaim;
+  if (!o.Audio.empty()) sound = LoadSound(o.Audio, soundClaim);
 
   TFlashMovie movie(0, 0, stageW * 20, stageH * 20, static_cast<float>(o.FPS), false);
   movie.SetInPixels(true);

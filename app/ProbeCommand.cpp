@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/Commands.h"
 #include "media/ID3v1.h"
 #include "media/ImageReader.h"
+#include "media/MediaError.h"
 #include "media/SoundReader.h"
 
 namespace kestrova {
@@ -66,7 +68,7 @@ std::string FormatName(std::int16_t tag) {
   }
 }
 
-void ProbeBMP(TMemoryStream& in, TProbe& p) {
+void ProbeBMP(TStream& in, TProbe& p) {
   TBMPReader r;
   r.LoadFromStream(in);
   p.Add("type", std::string("BMP"));
@@ -84,18 +86,24 @@ void ProbeBMP(TMemoryStream& in, TProbe& p) {
   if (!r.Palette().empty()) p.Add("palette_entries", std::int64_t(r.Palette().size()));
   // For palette pictures this is also the table's size once compacted.
   p.Add("colors_used", std::int64_t{r.GetColorCount()});
+  p.AddText("cut_short", r.Shortfall());
 }
 
-bool ProbeJPEG(TMemoryStream& in, TProbe& p) {
+void ProbeJPEG(TStream& in, TProbe& p) {
   std::int32_t w = 0, h = 0;
   if (!GetJPEGSize(in, w, h)) {
     p.Error = "JPEG without a baseline frame header (progressive or damaged)";
-    return false;
+    return;
   }
   p.Add("type", std::string("JPEG"));
   p.Add("width", std::int64_t{w});
   p.Add("height", std::int64_t{h});
-  return true;
+  try {
+    in.SetPosition(0);
+    CheckJPEGComplete(in);
+  } catch (const EMediaError& e) {
+    p.Add("cut_short", std::string(e.what()));
+  }
 }
 
 void ProbeTags(const TMPEGaudio& m, TProbe& p) {
@@ -125,11 +133,12 @@ void ProbeTags(const TMPEGaudio& m, TProbe& p) {
   }
 }
 
-void ProbeSound(TMemoryStream& in, TSoundKind kind, TProbe& p) {
+void ProbeSound(TStream& in, TSoundKind kind, TProbe& p) {
   TWaveReader w;
-  w.ReadFromStream(in, kind);
-  if (!w.Error.empty()) {
-    p.Error = (kind == TSoundKind::Wave ? "WAV: " : "MP3: ") + w.Error;
+  try {
+    w.ReadFromStream(in, kind);
+  } catch (const EMediaError& e) {
+    p.Error = e.what();
     return;
   }
   p.Add("type", std::string(kind == TSoundKind::Wave ? "WAV" : "MP3"));
@@ -142,6 +151,7 @@ void ProbeSound(TMemoryStream& in, TSoundKind kind, TProbe& p) {
   p.Add("duration", w.Duration);
   p.Add("data_offset", std::int64_t{w.DataOffset});
   p.Add("data_size", std::int64_t{w.DataSize});
+  p.AddText("cut_short", w.Shortfall);
   if (!w.MPEG.Frame.Found) return;
   const TMPEGaudio& m = w.MPEG;
   static const char* const kVersions[] = {"2.5", "reserved", "2", "1"};
@@ -161,23 +171,27 @@ void ProbeSound(TMemoryStream& in, TSoundKind kind, TProbe& p) {
   ProbeTags(m, p);
 }
 
-bool StartsWith(const std::vector<std::uint8_t>& b, std::size_t at, const char* text) {
+bool StartsWith(std::span<const std::uint8_t> b, std::size_t at, const char* text) {
   for (std::size_t i = 0; text[i] != 0; ++i) {
     if (at + i >= b.size() || b[at + i] != static_cast<std::uint8_t>(text[i])) return false;
   }
   return true;
 }
 
-// Chooses the reader by the file's first bytes; an MP3 file may start with anything.
+// Chooses the reader by the file's first bytes; an MP3 file may start with anything. The readers
+// seek to what they need: a file is never read whole (it may be huge, or a device that never
+// ends).
 TProbe Probe(const std::string& fileName) {
   TProbe p;
   p.File = fileName;
   try {
-    std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
+    TFileStream in(fileName, TFileStream::Mode::Read);
+    std::uint8_t lead[12] = {};
+    const std::span<const std::uint8_t> bytes(lead, in.Read(lead, sizeof lead));
+    in.SetPosition(0);
     const bool jpeg = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8;
     const bool bmp = StartsWith(bytes, 0, "BM");
     const bool wav = StartsWith(bytes, 0, "RIFF") && StartsWith(bytes, 8, "WAVE");
-    TMemoryStream in(std::move(bytes));
     if (bmp) {
       ProbeBMP(in, p);
     } else if (jpeg) {
@@ -203,9 +217,48 @@ std::string Number(double v) {
   return buf;
 }
 
+// The length of the well-formed UTF-8 sequence at s[i], or 0 with bad set to the bytes of the
+// longest ill-formed prefix there (at least 1), which become one U+FFFD.
+std::size_t Utf8Sequence(const std::string& s, std::size_t i, std::size_t& bad) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) length = 2;
+  if (c >= 0xE0 && c <= 0xEF) length = 3;
+  if (c >= 0xF0 && c <= 0xF4) length = 4;
+  if (c == 0xE0) low = 0xA0;
+  if (c == 0xED) high = 0x9F;  // no UTF-16 surrogates
+  if (c == 0xF0) low = 0x90;
+  if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  std::size_t n = 1;
+  for (; length != 0 && n < length && i + n < s.size(); ++n) {
+    const auto d = static_cast<unsigned char>(s[i + n]);
+    if (d < (n == 1 ? low : 0x80) || d > (n == 1 ? high : 0xBF)) break;
+  }
+  if (length != 0 && n == length) return length;
+  bad = n;
+  return 0;
+}
+
+// A JSON string is UTF-8: bytes that are not (an ID3 frame that only says it is UTF-8, a file
+// name in another encoding) become U+FFFD.
 std::string JSONString(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t bad = 0;
+    const std::size_t length = Utf8Sequence(s, i, bad);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      i += bad;
+      continue;
+    }
+    if (length > 1) {
+      out.append(s, i, length);
+      i += length;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(s[i++]);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);

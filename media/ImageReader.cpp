@@ -102,22 +102,26 @@ void TBMPReader::Clear() {
   FImage = TDIBitmap{};
   FRowPadding = 0;
   FSourceCompression = 0;
+  FShortfall.clear();
+  FClaim.Reset();
   FBBits = FGBits = FRBits = 0;
 }
 
-void TBMPReader::CheckBudget(std::int32_t width, std::int32_t height,
-                             std::uint16_t bitCount) const {
+std::uint64_t TBMPReader::PixelBytes(std::int32_t width, std::int32_t height,
+                                     std::uint16_t bitCount) {
   const std::uint64_t rows =
       static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(height)));
   // Row counts out of range are left to Allocate, whose message says so.
-  if (rows == 0 || rows > TDIBitmap::kMaxDimension) return;
-  const std::uint64_t bytes =
-      static_cast<std::uint64_t>(TDIBitmap::StrideFor(width, bitCount)) * rows;
-  if (bytes > MaxImageBytes) {
-    throw std::invalid_argument("picture of " + std::to_string(bytes) +
-                                " bytes exceeds the limit of " + std::to_string(MaxImageBytes) +
-                                " bytes");
-  }
+  if (rows == 0 || rows > TDIBitmap::kMaxDimension) return 0;
+  return static_cast<std::uint64_t>(TDIBitmap::StrideFor(width, bitCount)) * rows;
+}
+
+TBudgetClaim TBMPReader::ClaimPixels(std::int32_t width, std::int32_t height,
+                                     std::uint16_t bitCount) const {
+  return TBudgetClaim(*Budget, PixelBytes(width, height, bitCount),
+                      "BMP: a picture of " + std::to_string(width) + "x" +
+                          std::to_string(std::abs(static_cast<std::int64_t>(height))) + " at " +
+                          std::to_string(bitCount) + " bits per pixel");
 }
 
 void TBMPReader::SetFormat(std::span<const std::uint8_t> data, std::int32_t width,
@@ -139,12 +143,16 @@ void TBMPReader::SetFormat(std::span<const std::uint8_t> data, std::int32_t widt
                     height == FImage.Height && bitCount == FImage.BitCount && bBits == FBBits &&
                     gBits == FGBits && rBits == FRBits;
   if (!same) {
+    FClaim.Reset();
     try {
-      CheckBudget(width, height, bitCount);
+      FClaim = ClaimPixels(width, height, bitCount);
       FImage.Allocate(width, height, bitCount);
     } catch (const std::invalid_argument& e) {
       Clear();
       Fail(e.what());
+    } catch (...) {
+      Clear();
+      throw;
     }
   }
   FImage.Compression = bitFields ? kBI_BITFIELDS : kBI_RGB;
@@ -301,7 +309,44 @@ void TBMPReader::DecodeRLE(std::span<const std::uint8_t> d, bool fourBits) {
   }
 }
 
-void TBMPReader::LoadHeaderAndPixels(TStream& stream) {
+namespace {
+
+// What run-length data lacks to describe a whole picture: it must reach an end-of-picture
+// marker, or an end of line on the last row, before its bytes run out. Empty when complete.
+std::string RunLengthShortfall(std::span<const std::uint8_t> d, std::int64_t rows, bool fourBits) {
+  const std::size_t n = d.size();
+  std::size_t i = 0;
+  std::int64_t row = 0;
+  auto cut = [&](const std::string& where) {
+    return "run-length data stops " + (where.empty() ? "" : where + " ") + "at row " +
+           std::to_string(row) + " of " + std::to_string(rows) + " (byte " + std::to_string(i) +
+           " of " + std::to_string(n) + ") without an end-of-picture marker";
+  };
+  while (row < rows) {
+    if (i + 2 > n) return cut("");
+    const std::uint8_t a = d[i], b = d[i + 1];
+    i += 2;
+    if (a > 0) continue;
+    if (b == 0) {
+      ++row;
+    } else if (b == 1) {
+      return "";
+    } else if (b == 2) {
+      if (i + 2 > n) return cut("inside a move");
+      row += d[i + 1];
+      i += 2;
+    } else {
+      const std::size_t bytes = fourBits ? (b + 1u) / 2 : b;
+      if (i + bytes > n) return cut("inside " + std::to_string(b) + " literal pixels");
+      i += std::min(bytes + (bytes & 1), n - i);
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+void TBMPReader::LoadHeaderAndPixels(TStream& stream, bool pixels) {
   const std::uint64_t start = stream.Position();
   const std::uint64_t fileSize = stream.Size() > start ? stream.Size() - start : 0;
   std::array<std::uint8_t, 14 + 124 + 1024> area{};
@@ -349,10 +394,16 @@ void TBMPReader::LoadHeaderAndPixels(TStream& stream) {
     const std::size_t at = tableAt + k * entrySize;
     colours.push_back(TRGBQuad{area[at], area[at + 1], area[at + 2], 0});
   }
-  SetFormatFromHeader(info, colours);
-  FSourceCompression = info.Compression;
-
   const std::uint32_t offset = Get32(h, 10);
+  std::string shortfall;
+  const std::string table = "the colour table of " + std::to_string(entries) + " entries needs " +
+                            std::to_string(entries * entrySize) + " bytes from offset " +
+                            std::to_string(tableAt);
+  if (avail < entries) {
+    shortfall = table + ", the file has " + std::to_string(got > tableAt ? got - tableAt : 0);
+  } else if (entries > 0 && offset < tableAt + entries * entrySize) {
+    shortfall = table + ", the pixel data starts at offset " + std::to_string(offset);
+  }
   if (offset < 14 + headerSize) {
     Fail("pixel data offset " + std::to_string(offset) + " (offset 10) lies inside the header");
   }
@@ -360,15 +411,51 @@ void TBMPReader::LoadHeaderAndPixels(TStream& stream) {
     Fail("pixel data offset " + std::to_string(offset) + " (offset 10) is past the end of the " +
          std::to_string(fileSize) + "-byte file");
   }
-  stream.SetPosition(start + offset);
+  const bool runLength = info.Compression == kBI_RLE8 || info.Compression == kBI_RLE4;
   std::uint64_t length = fileSize - offset;
-  if (info.Compression == kBI_RLE8 || info.Compression == kBI_RLE4) {
+  std::vector<std::uint8_t> runs;
+  TBudgetClaim runsClaim;
+  if (runLength) {
     // The file size field bounds the run-length data when it is believable.
     const std::uint32_t claimed = Get32(h, 2);
     if (claimed > offset && claimed < fileSize) length = claimed - offset;
-    const std::vector<std::uint8_t> data = stream.ReadBytes(static_cast<std::size_t>(length));
-    DecodeRLE(data, info.Compression == kBI_RLE4);
+    runsClaim = TBudgetClaim(*Budget, length, "BMP: run-length data");
+    stream.SetPosition(start + offset);
+    runs = stream.ReadBytes(static_cast<std::size_t>(length));
+    const std::string cut = RunLengthShortfall(
+        runs, std::abs(static_cast<std::int64_t>(info.Height)), info.Compression == kBI_RLE4);
+    if (shortfall.empty()) shortfall = cut;
+  } else if (info.Width > 0 && info.Width <= TDIBitmap::kMaxDimension &&
+             (IsPaletted(info.BitCount) || info.BitCount == 16 || info.BitCount == 24 ||
+              info.BitCount == 32)) {
+    const std::uint64_t need =
+        static_cast<std::uint64_t>(TDIBitmap::StrideFor(info.Width, info.BitCount)) *
+        static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(info.Height)));
+    if (length < need && shortfall.empty()) {
+      shortfall = "the pixel rows need " + std::to_string(need) + " bytes from offset " +
+                  std::to_string(offset) + ", the file has " + std::to_string(length);
+    }
+  }
+  if (RequireComplete && !shortfall.empty()) Fail("cut short: " + shortfall);
+
+  if (!pixels) {
+    // The checks a load makes before it allocates, without the allocation.
+    CheckCompression(info.Compression, info.BitCount);
+    try {
+      const TBudgetClaim claim = ClaimPixels(info.Width, info.Height, info.BitCount);
+    } catch (const std::invalid_argument& e) {
+      Fail(e.what());
+    }
+    FShortfall = shortfall;
+    return;
+  }
+  SetFormatFromHeader(info, colours);
+  FSourceCompression = info.Compression;
+  FShortfall = shortfall;
+  if (runLength) {
+    DecodeRLE(runs, info.Compression == kBI_RLE4);
   } else {
+    stream.SetPosition(start + offset);
     length = std::min<std::uint64_t>(length, FImage.Bits.size());
     stream.ReadBuffer(FImage.Bits.data(), static_cast<std::size_t>(length));
     if (info.Compression == kBI_BITFIELDS) RepackBitFields(info);
@@ -377,22 +464,46 @@ void TBMPReader::LoadHeaderAndPixels(TStream& stream) {
 
 void TBMPReader::LoadFromStream(TStream& stream) {
   try {
-    LoadHeaderAndPixels(stream);
+    LoadHeaderAndPixels(stream, true);
   } catch (...) {
     Clear();
     throw;
   }
 }
 
-void TBMPReader::LoadFromFile(const std::string& fileName) {
+void TBMPReader::CheckStream(TStream& stream) {
+  Clear();
+  try {
+    LoadHeaderAndPixels(stream, false);
+  } catch (...) {
+    Clear();
+    throw;
+  }
+}
+
+namespace {
+
+// Runs a load on the named file; errors name it.
+template <class F>
+void WithFile(const std::string& fileName, F load) {
   TFileStream file(fileName, TFileStream::Mode::Read);
   try {
-    LoadFromStream(file);
+    load(file);
   } catch (const EMediaError& e) {
     throw EMediaError(fileName + ": " + e.what());
   } catch (const EStreamError& e) {
     throw EStreamError(fileName + ": " + e.what());
   }
+}
+
+}  // namespace
+
+void TBMPReader::LoadFromFile(const std::string& fileName) {
+  WithFile(fileName, [this](TStream& s) { LoadFromStream(s); });
+}
+
+void TBMPReader::CheckFile(const std::string& fileName) {
+  WithFile(fileName, [this](TStream& s) { CheckStream(s); });
 }
 
 void TBMPReader::LoadFromHandle(const TDIBitmap& source) {
@@ -514,6 +625,112 @@ bool GetJPEGSize(std::span<const std::uint8_t> bytes, std::int32_t& width, std::
 bool GetJPEGSize(const std::string& fileName, std::int32_t& width, std::int32_t& height) {
   TFileStream file(fileName, TFileStream::Mode::Read);
   return GetJPEGSize(file, width, height);
+}
+
+}  // namespace kestrova
+
+namespace kestrova {
+
+namespace {
+
+// Bytes of a stream read forward through a buffer of fixed size.
+class TForwardReader {
+ public:
+  explicit TForwardReader(TStream& stream)
+      : FStream(stream), FBuffer(std::size_t{1} << 16), FBase(stream.Position()) {}
+  // The next byte; false at the end of the stream.
+  bool Next(std::uint8_t& b) {
+    if (FAt == FHave) {
+      FBase += FHave;
+      FHave = FStream.Read(FBuffer.data(), FBuffer.size());
+      FAt = 0;
+      if (FHave == 0) return false;
+    }
+    b = FBuffer[FAt++];
+    return true;
+  }
+  // Skips count bytes; false when the stream ends first.
+  bool Skip(std::uint64_t count) {
+    const std::uint64_t target = Offset() + count;
+    if (target > FStream.Size()) return false;
+    FStream.SetPosition(target);
+    FBase = target;
+    FAt = FHave = 0;
+    return true;
+  }
+  std::uint64_t Offset() const { return FBase + FAt; }
+
+ private:
+  TStream& FStream;
+  std::vector<std::uint8_t> FBuffer;
+  std::uint64_t FBase;
+  std::size_t FAt = 0, FHave = 0;
+};
+
+[[noreturn]] void FailJPEG(const std::string& what) {
+  throw EMediaError("JPEG: " + what);
+}
+
+// A marker segment's length field; false at the end of the stream.
+bool SegmentLength(TForwardReader& in, std::uint32_t& length) {
+  std::uint8_t hi = 0, lo = 0;
+  if (!in.Next(hi) || !in.Next(lo)) return false;
+  length = static_cast<std::uint32_t>(hi << 8 | lo);
+  return true;
+}
+
+}  // namespace
+
+void CheckJPEGComplete(TStream& stream) {
+  const std::uint64_t start = stream.Position();
+  TForwardReader in(stream);
+  std::uint8_t b = 0, c = 0;
+  if (!in.Next(b) || !in.Next(c) || b != 0xFF || c != 0xD8) FailJPEG("no start-of-image marker");
+  bool frame = false, scan = false;
+  for (;;) {
+    // Outside a scan the next byte starts a marker; inside one, markers are found among the
+    // entropy-coded bytes, where 0xFF 0x00 is a data byte and 0xFF 0xD0 to 0xD7 restart markers.
+    if (!in.Next(b)) break;
+    if (b != 0xFF) {
+      if (scan) continue;
+      FailJPEG("a byte that starts no marker at offset " + std::to_string(in.Offset() - 1 - start));
+    }
+    bool ended = false;
+    do {
+      ended = !in.Next(c);
+    } while (!ended && c == 0xFF);
+    if (ended) break;
+    if (c == 0x00 || (c >= 0xD0 && c <= 0xD7) || c == 0x01) continue;
+    if (c == 0xD9) {
+      if (!frame) FailJPEG("ends before its frame header");
+      if (!scan) FailJPEG("ends after its frame header without scan data");
+      return;
+    }
+    const std::uint64_t at = in.Offset() - 2 - start;
+    std::uint32_t length = 0;
+    if (!SegmentLength(in, length) || length < 2 || !in.Skip(length - 2)) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      FailJPEG("cut short inside the segment of marker 0xFF" +
+               std::string{kHex[c >> 4], kHex[c & 15]} + " at offset " + std::to_string(at));
+    }
+    if (c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC) frame = true;
+    if (c == 0xDA) {
+      if (!frame) FailJPEG("scan data before any frame header at offset " + std::to_string(at));
+      scan = true;
+    }
+  }
+  if (!frame) FailJPEG("cut short before its frame header");
+  if (!scan) FailJPEG("cut short after its frame header: no scan data and no end-of-image marker");
+  FailJPEG("cut short in its scan data: no end-of-image marker");
+}
+
+void CheckJPEGComplete(const std::string& fileName) {
+  TFileStream file(fileName, TFileStream::Mode::Read);
+  try {
+    CheckJPEGComplete(file);
+  } catch (const EMediaError& e) {
+    throw EMediaError(fileName + ": " + e.what());
+  }
 }
 
 }  // namespace kestrova

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "media/DIBitmap.h"
+#include "media/MediaBudget.h"
 #include "media/MediaError.h"
 #include "swftools/Stream.h"
 
@@ -43,10 +44,14 @@ class TBMPReader {
 
   TBMPReader() = default;
 
-  // The memory budget: a picture whose pixels would take more bytes than this is refused
-  // before anything is allocated (a few header bytes can claim a gigabyte). At most
-  // TDIBitmap::kMaxBytes.
-  std::size_t MaxImageBytes = TDIBitmap::kMaxBytes;
+  // The budget the pixels are counted against, for as long as the reader holds them (pixels
+  // moved out of Image() leave it), and run-length data while it is decoded: a picture that
+  // does not fit is refused before anything is allocated (a few header bytes can claim a
+  // gigabyte). Not owned; it must outlive the reader's pixels.
+  TMediaBudget* Budget = &TMediaBudget::Default();
+  // A file cut short (see Shortfall) is refused with EMediaError instead of loaded with its
+  // missing pixels zero.
+  bool RequireComplete = false;
 
   // Prepares a picture of the given format. data, when not empty, is copied into the pixels
   // (it must hold at least ImageSize() bytes); when empty, the pixels are kept if the format is
@@ -77,6 +82,15 @@ class TBMPReader {
   void LoadFromStream(TStream& stream);
   // Opens the file and calls LoadFromStream. Throws as LoadFromStream; messages name the file.
   void LoadFromFile(const std::string& fileName);
+  // What the file last loaded or checked lacks: a colour table, pixel rows or run-length data
+  // cut short (the file and the bytes it has are named). Empty when it was complete.
+  const std::string& Shortfall() const { return FShortfall; }
+  // Reads and checks the header, colour table and run-length data as LoadFromStream does,
+  // without allocating the pixels (the budget is still asked). The reader is left empty but
+  // for Shortfall. Throws as LoadFromStream.
+  void CheckStream(TStream& stream);
+  // Opens the file and calls CheckStream. Throws as CheckStream; messages name the file.
+  void CheckFile(const std::string& fileName);
   // Copies a bitmap, decoding its Bits as run-length data when its Compression is RLE8 or RLE4
   // (then Bits is the encoded data and BytesPerLine is ignored). Throws EMediaError when the
   // bitmap contradicts itself (stride, buffer size, palette size, masks); the reader is then
@@ -128,9 +142,14 @@ class TBMPReader {
   static std::uint8_t Shift(std::uint8_t bits) {
     return bits > 7 ? 0 : static_cast<std::uint8_t>(8 - bits);
   }
-  // Throws std::invalid_argument for a picture beyond MaxImageBytes or a width out of range.
-  void CheckBudget(std::int32_t width, std::int32_t height, std::uint16_t bitCount) const;
-  void LoadHeaderAndPixels(TStream& stream);
+  // Bytes of the rows of a picture; 0 for a row count out of range (Allocate refuses it).
+  // Throws std::invalid_argument for a width or bit count out of range.
+  static std::uint64_t PixelBytes(std::int32_t width, std::int32_t height, std::uint16_t bitCount);
+  // Claims the pixels of a picture from Budget. Throws EMediaError when they do not fit,
+  // std::invalid_argument as PixelBytes.
+  TBudgetClaim ClaimPixels(std::int32_t width, std::int32_t height, std::uint16_t bitCount) const;
+  // pixels false: everything but the allocation and the pixels (CheckStream).
+  void LoadHeaderAndPixels(TStream& stream, bool pixels);
   void DecodeRLE(std::span<const std::uint8_t> data, bool fourBits);
   // Moves bit-field pixels stored with the given masks into the reader's contiguous layout.
   void RepackBitFields(const TBitmapInfo& info);
@@ -139,6 +158,8 @@ class TBMPReader {
   std::int32_t FRowPadding = 0;
   std::uint32_t FSourceCompression = 0;
   std::uint8_t FBBits = 0, FGBits = 0, FRBits = 0;
+  std::string FShortfall;
+  TBudgetClaim FClaim;
 };
 
 // The size of a baseline JPEG file, from its start-of-frame marker (0xC0 or 0xC1). Returns true
@@ -150,5 +171,12 @@ bool GetJPEGSize(const std::string& fileName, std::int32_t& width, std::int32_t&
 // the stream's content.
 bool GetJPEGSize(TStream& stream, std::int32_t& width, std::int32_t& height);
 bool GetJPEGSize(std::span<const std::uint8_t> bytes, std::int32_t& width, std::int32_t& height);
+
+// Checks that a JPEG file is whole: a frame header, scan data after it and the end-of-image
+// marker, each marker segment within the file. The stream is read forward from its current
+// position through a small buffer, whatever the file's size. Throws EMediaError saying what is
+// missing (the file form names the file), EStreamError when the file cannot be opened or read.
+void CheckJPEGComplete(TStream& stream);
+void CheckJPEGComplete(const std::string& fileName);
 
 }  // namespace kestrova

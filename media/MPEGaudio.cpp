@@ -66,6 +66,8 @@ std::uint32_t FrameLength(const std::uint8_t* b) {
 
 void TMPEGaudio::ResetData() {
   FileLength = 0;
+  CountedFrames = 0;
+  CountedBytes = 0;
   VBR = TVBRData{};
   Frame = TFrameData{};
   ID3v1.ResetData();
@@ -172,12 +174,48 @@ bool TMPEGaudio::ReadFromStream(TStream& stream) {
       readBlock(middle);
       SearchBlock(block, middle);
     }
-    if (!Frame.Found) ResetData();
+    if (!Frame.Found) {
+      ResetData();
+    } else if (VBR.Found && VBR.Frames > 0 && !VBRFramesBelievable()) {
+      CountFrames(stream);
+    }
     return true;
   } catch (const std::exception&) {
     ResetData();
     return false;
   }
+}
+
+bool TMPEGaudio::VBRFramesBelievable() const {
+  if (!VBR.Found || VBR.Frames == 0) return false;
+  // No more frames than the audio could hold at the smallest frame size of its format.
+  const std::uint32_t smallest = MinFrameSize();
+  return smallest > 0 && static_cast<std::uint64_t>(VBR.Frames) <=
+                             static_cast<std::uint64_t>(AudioSize()) / smallest;
+}
+
+void TMPEGaudio::CountFrames(TStream& stream) {
+  const std::int64_t end = Frame.Offset + AudioSize();
+  std::int64_t pos = Frame.Offset;
+  std::uint32_t frames = 0;
+  std::uint64_t bytes = 0;
+  std::uint8_t h[4];
+  while (pos + 4 <= end) {
+    stream.SetPosition(static_cast<std::uint64_t>(pos));
+    if (stream.Read(h, sizeof h) != sizeof h) break;
+    const std::uint32_t length = FrameLength(h);
+    // A frame of another version, layer or rate is not part of this audio.
+    if (length == 0 || pos + length > end || h[1] != Frame.Data[1] ||
+        (h[2] & 0x0C) != (Frame.Data[2] & 0x0C)) {
+      break;
+    }
+    ++frames;
+    bytes += length;
+    pos += length;
+  }
+  // The first frame holds the VBR header, not audio.
+  CountedFrames = frames > 0 ? frames - 1 : 0;
+  CountedBytes = frames > 0 ? bytes - Frame.Size : 0;
 }
 
 bool TMPEGaudio::ReadFromFile(const std::string& fileName) {
@@ -238,6 +276,22 @@ double TMPEGaudio::Duration() const {
   }
   const std::uint16_t rate = BitRateOf(Frame.VersionID, Frame.LayerID, Frame.BitRateID);
   return rate == 0 ? 0 : static_cast<double>(AudioSize()) * 8 / rate / 1000;
+}
+
+}  // namespace kestrova
+
+namespace kestrova {
+
+double TMPEGaudio::CountedDuration() const {
+  if (!Frame.Found || SampleRate() == 0) return 0;
+  return static_cast<double>(SamplesPerFrame()) * CountedFrames / SampleRate();
+}
+
+std::uint16_t TMPEGaudio::CountedBitRate() const {
+  if (!Frame.Found || CountedFrames == 0) return 0;
+  const double perFrame = static_cast<double>(CountedBytes) / CountedFrames;
+  const double kbps = std::round(perFrame * SampleRate() / (SamplesPerFrame() / 8.0) / 1000.0);
+  return static_cast<std::uint16_t>(std::clamp(kbps, 0.0, 65535.0));
 }
 
 }  // namespace kestrova

@@ -58,6 +58,11 @@ class TMPEGaudio {
   TFrameData Frame;
   TID3v1 ID3v1;
   TID3v2 ID3v2;
+  // When a VBR header claims more frames than the audio could hold, the frames really there
+  // (counted by walking their headers, without the frame that holds the VBR header) and their
+  // bytes, which a caller that cannot believe the claim uses instead. 0 otherwise.
+  std::uint32_t CountedFrames = 0;
+  std::uint64_t CountedBytes = 0;
 
   void ResetData();
   // Reads the ID3 tags and finds the first frame: from the end of the ID3v2 tag and, failing
@@ -76,6 +81,12 @@ class TMPEGaudio {
   // a frame.
   std::uint32_t MinFrameSize() const;
   double Duration() const;  // seconds; 0 without a frame
+  // True when a VBR header with a frame count was found and that count fits the audio (the
+  // derived values above take the count as the header gives it, believable or not).
+  bool VBRFramesBelievable() const;
+  // The duration and average bit rate of the counted frames; 0 without them.
+  double CountedDuration() const;
+  std::uint16_t CountedBitRate() const;
   // Where the audio frames lie: from the first frame to the ID3v1 tag or the end of the file.
   std::int64_t AudioOffset() const { return Frame.Found ? Frame.Offset : 0; }
   std::int64_t AudioSize() const;
@@ -83,6 +94,8 @@ class TMPEGaudio {
  private:
   bool SearchBlock(std::span<const std::uint8_t> block, std::int64_t blockOffset);
   void ReadVBR(std::span<const std::uint8_t> frame);
+  // Walks the frames from the first one and sets CountedFrames and CountedBytes.
+  void CountFrames(TStream& stream);
   // The first frame's padding bytes, when its padding bit is set.
   std::uint32_t PaddingBytes() const;
 };

@@ -33,35 +33,53 @@ TSoundKind SoundKindOf(const std::string& fileName) {
   return TSoundKind::None;
 }
 
+namespace {
+
+[[noreturn]] void FailWave(const std::string& what) {
+  throw EMediaError("WAV: " + what);
+}
+
+}  // namespace
+
 TWaveReader::TWaveReader(const std::string& fileName) {
   const TSoundKind kind = SoundKindOf(fileName);
-  if (kind == TSoundKind::None) {
-    Error = "neither a .wav nor an .mp3 file name";
-    return;
-  }
+  if (kind == TSoundKind::None) return;
   TFileStream file(fileName, TFileStream::Mode::Read);
-  ReadFromStream(file, kind);
+  try {
+    ReadFromStream(file, kind);
+  } catch (const EMediaError& e) {
+    throw EMediaError(fileName + ": " + e.what());
+  } catch (const EStreamError& e) {
+    throw EStreamError(fileName + ": " + e.what());
+  }
 }
 
 void TWaveReader::ReadFromStream(TStream& stream, TSoundKind kind) {
+  TMediaBudget* const budget = Budget;
   *this = TWaveReader{};
-  try {
-    if (kind == TSoundKind::Wave) {
-      ReadWave(stream);
-    } else if (kind == TSoundKind::MP3) {
-      FormatTag = kWaveFormatMP3File;
-      TakeMPEG(stream, 0, static_cast<std::int64_t>(stream.Size()));
-      DataOffset =
-          static_cast<std::uint32_t>(std::min<std::int64_t>(MPEG.AudioOffset(), UINT32_MAX));
-      DataSize = static_cast<std::uint32_t>(std::min<std::int64_t>(MPEG.AudioSize(), UINT32_MAX));
-    } else {
-      Error = "neither a WAV nor an MP3 file";
-    }
-  } catch (const std::exception& e) {
-    Error = e.what();
+  Budget = budget;
+  if (kind == TSoundKind::Wave) {
+    ReadWave(stream);
+  } else if (kind == TSoundKind::MP3) {
+    FormatTag = kWaveFormatMP3File;
+    TakeMPEG(stream, 0, static_cast<std::int64_t>(stream.Size()));
+    DataOffset = static_cast<std::uint32_t>(std::min<std::int64_t>(MPEG.AudioOffset(), UINT32_MAX));
+    DataSize = static_cast<std::uint32_t>(std::min<std::int64_t>(MPEG.AudioSize(), UINT32_MAX));
+  } else {
+    return;
   }
   if (Duration == 0 && SamplesPerSec > 0)
     Duration = static_cast<double>(SampleCount) / SamplesPerSec;
+}
+
+std::vector<std::uint8_t> TWaveReader::ReadData(TStream& stream, TBudgetClaim& claim) const {
+  if (std::uint64_t{DataOffset} + DataSize > stream.Size()) {
+    throw EMediaError("the sound data at offset " + std::to_string(DataOffset) + " (" +
+                      std::to_string(DataSize) + " bytes) runs past the end of the file");
+  }
+  claim = TBudgetClaim(*Budget, DataSize, "the sound data");
+  stream.SetPosition(DataOffset);
+  return stream.ReadBytes(DataSize);
 }
 
 // Walks the chunks of the RIFF form; each chunk must lie within its parent, and a chunk of odd
@@ -72,8 +90,7 @@ void TWaveReader::ReadWave(TStream& stream) {
   stream.SetPosition(0);
   if (fileSize < sizeof h || stream.Read(h, sizeof h) != sizeof h ||
       std::string(h, h + 4) != "RIFF" || std::string(h + 8, h + 12) != "WAVE") {
-    Error = "not a RIFF WAVE file";
-    return;
+    FailWave("not a RIFF WAVE file");
   }
   // A form longer than the file is common in recordings that were never closed: the file wins.
   const std::uint64_t parentEnd = std::min<std::uint64_t>(8ull + Little32(h + 4), fileSize);
@@ -87,12 +104,14 @@ void TWaveReader::ReadWave(TStream& stream) {
     const std::uint64_t data = pos + 8;
     if (data + size > parentEnd) {
       if (id != "data") {
-        Error = "chunk \"" + id + "\" at offset " + std::to_string(pos) + " claims " +
-                std::to_string(size) + " bytes, past the end of the RIFF form at " +
-                std::to_string(parentEnd);
-        break;
+        FailWave("chunk \"" + id + "\" at offset " + std::to_string(pos) + " claims " +
+                 std::to_string(size) + " bytes, past the end of the RIFF form at " +
+                 std::to_string(parentEnd));
       }
-      size = parentEnd - data;  // audio cut short: take what is there
+      // Audio cut short: what is there is described, and the loss is said.
+      Shortfall = "the \"data\" chunk at offset " + std::to_string(pos) + " claims " +
+                  std::to_string(size) + " bytes, the file has " + std::to_string(parentEnd - data);
+      size = parentEnd - data;
     }
     if (id == "fmt " && !haveFmt) {
       haveFmt = true;
@@ -105,12 +124,9 @@ void TWaveReader::ReadWave(TStream& stream) {
     }
     pos = data + size + (size & 1);
   }
-  if (!haveFmt) {
-    if (Error.empty()) Error = "no \"fmt \" chunk";
-    return;
-  }
-  if (!haveData && Error.empty()) Error = "no \"data\" chunk";
+  if (!haveFmt) FailWave("no \"fmt \" chunk");
   ReadFormat(stream);
+  if (!haveData) FailWave("no \"data\" chunk");
 }
 
 void TWaveReader::ReadFormat(TStream& stream) {
@@ -119,10 +135,8 @@ void TWaveReader::ReadFormat(TStream& stream) {
   stream.SetPosition(FmtOffset);
   stream.ReadBuffer(f, n);
   if (n < 16) {
-    if (n >= 2) FormatTag = static_cast<std::int16_t>(Little16(f));
-    Error = "\"fmt \" chunk at offset " + std::to_string(FmtOffset) + " has " + std::to_string(n) +
-            " bytes, fewer than the 16 of a format";
-    return;
+    FailWave("\"fmt \" chunk at offset " + std::to_string(FmtOffset) + " has " + std::to_string(n) +
+             " bytes, fewer than the 16 of a format");
   }
   FormatTag = static_cast<std::int16_t>(Little16(f));
   if (FormatTag == kWaveFormatMPEG || FormatTag == kWaveFormatMPEGLayer3) {
@@ -141,23 +155,30 @@ void TWaveReader::TakeMPEG(TStream& stream, std::int64_t offset, std::int64_t si
   TStreamWindow window(stream, static_cast<std::uint64_t>(offset),
                        static_cast<std::uint64_t>(size));
   if (!MPEG.ReadFromStream(window) || !MPEG.Frame.Found) {
-    Error = "no MPEG audio frame found";
-    return;
+    throw EMediaError(std::string(FormatTag == kWaveFormatMP3File ? "MP3" : "WAV") +
+                      ": no MPEG audio frame found");
   }
   Channels = MPEG.Frame.ModeID == kMPEGModeMono ? 1 : 2;
   SamplesPerSec = MPEG.SampleRate();
   BitsPerSample = 16;
-  Duration = MPEG.Duration();
-  SampleCount = std::llround(SamplesPerSec * Duration);
   FrameSize = MPEG.Frame.Size;
-  FrameCount = MPEG.FrameCount();
-  // A VBR header's count cannot exceed the frames the file could hold. The bound is the
-  // smallest frame possible: the first frame of a VBR file may be smaller than the rest.
+  if (MPEG.VBR.Found && MPEG.VBR.Frames > 0 && !MPEG.VBRFramesBelievable()) {
+    // A VBR header that claims more frames than the file could hold: the frames present count.
+    Duration = MPEG.CountedDuration();
+    FrameCount = MPEG.CountedFrames;
+    BitRate = MPEG.CountedBitRate();
+  } else {
+    Duration = MPEG.Duration();
+    FrameCount = MPEG.FrameCount();
+    BitRate = MPEG.BitRate();
+  }
+  SampleCount = std::llround(SamplesPerSec * Duration);
+  // A count cannot exceed the frames the file could hold. The bound is the smallest frame
+  // possible: the first frame of a VBR file may be smaller than the rest.
   const std::uint32_t smallest = MPEG.MinFrameSize();
   if (smallest > 0 && MPEG.FileLength < static_cast<std::int64_t>(smallest) * FrameCount) {
     FrameCount = static_cast<std::uint32_t>(MPEG.FileLength / smallest);
   }
-  BitRate = MPEG.BitRate();
   SamplesPerFrame = MPEG.SamplesPerFrame();
 }
 

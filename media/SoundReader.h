@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "media/MPEGaudio.h"
+#include "media/MediaBudget.h"
+#include "media/MediaError.h"
 #include "swftools/Stream.h"
 
 namespace kestrova {
@@ -43,18 +46,29 @@ class TWaveReader {
   double Duration = 0;        // seconds
   // MPEG audio only: the frame search, VBR header and ID3 tags behind the fields above.
   TMPEGaudio MPEG;
-  // Why the fields are empty or incomplete (not a RIFF WAVE file, a chunk past its parent, no
-  // MPEG frame...); empty when the file was understood.
-  std::string Error;
+  // What the file lacks that its chunks claim: the "data" chunk cut short (the audio data above
+  // is then what the file has). Empty when the file is complete.
+  std::string Shortfall;
+  // The budget ReadData counts the audio data against. Not owned.
+  TMediaBudget* Budget = &TMediaBudget::Default();
 
   TWaveReader() = default;
   // Reads the format of a ".WAV" or ".MP3" file, chosen by the extension; any other extension
-  // leaves every field 0. Content problems never throw (they leave fields 0 and say why in
-  // Error); throws EStreamError when the file cannot be opened.
+  // leaves every field 0. Throws EMediaError (its message names the file) for a file that is not
+  // the sound its name says (not a RIFF WAVE form, a chunk past its form, no "fmt " or "data"
+  // chunk, no MPEG audio frame), EStreamError when the file cannot be opened or read. Only the
+  // headers are read, by seeking, whatever the file's size.
   explicit TWaveReader(const std::string& fileName);
 
-  // The same over a stream holding the whole file. Never throws.
+  // The same over a stream holding the whole file; the fields are reset first. Throws
+  // EMediaError (without a file name) and EStreamError as the constructor does.
   void ReadFromStream(TStream& stream, TSoundKind kind);
+
+  // The audio data (DataSize bytes at DataOffset) of the stream the format was read from, read
+  // once. Its bytes are counted against Budget by claim, which the caller keeps while it holds
+  // them. Throws EMediaError when they do not fit the budget or lie past the stream's end,
+  // EStreamError when they cannot be read.
+  std::vector<std::uint8_t> ReadData(TStream& stream, TBudgetClaim& claim) const;
 
  private:
   void ReadWave(TStream& stream);

@@ -312,7 +312,8 @@ TEST(BMPReader, BadFilesGiveClearErrors) {
       {"huge width", WithField32(good, 18, 1000000), "width"},
       {"zero height", WithField32(good, 22, 0), "height"},
       {"most negative height", WithField32(good, 22, 0x80000000), "height"},
-      {"too many bytes", WithField32(WithField32(good, 18, 32768), 22, 32768), "exceeds the limit"},
+      {"too many bytes", WithField32(WithField32(good, 18, 32768), 22, 32768),
+       "more than the memory budget"},
       {"bit count 7", WithField16(good, 28, 7), "bits per pixel"},
       {"bit count 0", WithField16(good, 28, 0), "bits per pixel"},
       {"RLE8 at 24 bits", WithField32(good, 30, kBI_RLE8), "compression 1"},
@@ -348,18 +349,31 @@ TEST(BMPReader, BadFilesGiveClearErrors) {
 TEST(BMPReader, MemoryBudget) {
   // 1000 x 1000 at 24 bits claimed by a file of 60 bytes.
   const Bytes file = MakeBMP(1000, 1000, 24, kBI_RGB, {}, Bytes(6));
+  TMediaBudget budget(1000 * 3000 - 1);
   TBMPReader r;
-  r.MaxImageBytes = 1000 * 3000 - 1;
+  r.Budget = &budget;
   try {
     LoadBytes(r, file);
     FAIL() << "no error";
   } catch (const EMediaError& e) {
-    EXPECT_NE(std::string(e.what()).find("exceeds the limit of 2999999 bytes"), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("BMP: a picture of 1000x1000 at 24 bits per pixel needs "
+                                         "3000000 bytes, more than the memory budget of 2999999"),
+              std::string::npos)
         << e.what();
   }
-  r.MaxImageBytes = 1000 * 3000;
+  EXPECT_EQ(budget.Used(), 0u);
+  budget.SetLimit(1000 * 3000);
   LoadBytes(r, file);
   EXPECT_EQ(r.ImageSize(), 3000000u);
+  // The reader's pixels stay counted until it lets them go: a second picture does not fit.
+  EXPECT_EQ(budget.Used(), 3000000u);
+  TBMPReader second;
+  second.Budget = &budget;
+  EXPECT_THROW(LoadBytes(second, MakeBMP(1, 1, 24, kBI_RGB, {}, Bytes(4))), EMediaError);
+  r.Clear();
+  EXPECT_EQ(budget.Used(), 0u);
+  LoadBytes(second, MakeBMP(1, 1, 24, kBI_RGB, {}, Bytes(4)));
+  EXPECT_EQ(budget.Used(), 4u);
 }
 
 TEST(BMPReader, FileErrorsNameTheFile) {

@@ -179,7 +179,7 @@ class SoundFiles : public ::testing::TestWithParam<TSoundCase> {};
 TEST_P(SoundFiles, Format) {
   const TSoundCase& c = GetParam();
   TWaveReader w(MediaFixture(c.File));
-  EXPECT_EQ(w.Error, "");
+  EXPECT_EQ(w.Shortfall, "");
   EXPECT_EQ(w.FormatTag, c.FormatTag);
   EXPECT_EQ(w.Channels, c.Channels);
   EXPECT_EQ(w.SamplesPerSec, c.Rate);
@@ -203,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
         TSoundCase{"mp3_cbr128_tags.mp3", 336, 2, 44100, 16, -1, 0.55, 0.1},
         TSoundCase{"mp3_vbr_xing.mp3", 336, 2, 44100, 16, 24192, 24192.0 / 44100, 1e-9},
         TSoundCase{"mp3_mpeg2_mono.mp3", 336, 1, 22050, 16, -1, 0.55, 0.1},
-        TSoundCase{"mp3_vbri.mp3", 336, 2, 44100, 16, 14221440, 1152.0 * 12345 / 44100, 1e-9}),
+        // Its VBRI header claims 12345 frames; the file holds 7 after the header's own.
+        TSoundCase{"mp3_vbri.mp3", 336, 2, 44100, 16, 1152 * 7, 1152.0 * 7 / 44100, 1e-9}),
     [](const auto& info) {
       std::string name = info.param.File;
       for (char& ch : name) {
@@ -219,15 +220,17 @@ TEST(WaveReader, RIFFChunks) {
   EXPECT_EQ(odd.DataOffset, 340u);
   EXPECT_EQ(odd.DataSize, 1001u);
 
-  TWaveReader noData(MediaFixture("wav_no_data.wav"));
-  EXPECT_EQ(noData.Error, "no \"data\" chunk");
-  EXPECT_EQ(noData.Channels, 2);
-  EXPECT_EQ(noData.DataOffset, 0u);
-  EXPECT_EQ(noData.SampleCount, 0);
+  try {
+    TWaveReader noData(MediaFixture("wav_no_data.wav"));
+    ADD_FAILURE() << "no error";
+  } catch (const EMediaError& e) {
+    EXPECT_EQ(std::string(e.what()), MediaFixture("wav_no_data.wav") + ": WAV: no \"data\" chunk");
+  }
 
-  // The data chunk claims more than the file: the bytes there are taken.
+  // The data chunk claims more than the file: the bytes there are described, and the loss said.
   TWaveReader overrun(MediaFixture("wav_data_overrun.wav"));
-  EXPECT_EQ(overrun.Error, "");
+  EXPECT_EQ(overrun.Shortfall,
+            "the \"data\" chunk at offset 36 claims 2147483632 bytes, the file has 1002");
   EXPECT_EQ(std::uint64_t{overrun.DataOffset} + overrun.DataSize,
             FixtureBytes("wav_data_overrun.wav").size());
 
@@ -285,18 +288,33 @@ TEST(WaveReader, DamagedRIFFFiles) {
       {"chunk past the form", Riff(list), "chunk \"LIST\" at offset 12 claims 5000 bytes"},
       {"short fmt", Riff(Chunk("fmt ", {1, 0, 1, 0})), "fewer than the 16"},
       {"form longer than the file", Riff(fmt, 100000), "no \"data\" chunk"},
+      {"no MPEG frame in MPEG data",
+       Riff(Cat(Chunk("fmt ",
+                      [] {
+                        Bytes f = PCMFormat(2, 44100, 16);
+                        f[0] = 85;
+                        return f;
+                      }()),
+                Chunk("data", Bytes(4000, 0)))),
+       "WAV: no MPEG audio frame found"},
       {"half a chunk header", Riff(Bytes{'f', 'm', 't'}), "no \"fmt \" chunk"},
   };
   for (const auto& c : cases) {
-    const TWaveReader w = ReadBytes(c.File, TSoundKind::Wave);
-    EXPECT_NE(w.Error.find(c.Error), std::string::npos) << c.What << ": " << w.Error;
-    EXPECT_EQ(w.SampleCount, 0) << c.What;
+    try {
+      ReadBytes(c.File, TSoundKind::Wave);
+      ADD_FAILURE() << c.What << ": no error";
+    } catch (const EMediaError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind("WAV: ", 0), 0u) << c.What << ": " << what;
+      EXPECT_NE(what.find(c.Error), std::string::npos) << c.What << ": " << what;
+    }
   }
   // A chunk of odd size followed by "data": the pad byte is skipped.
   const TWaveReader w =
       ReadBytes(Riff(Cat(Chunk("fmt ", PCMFormat(2, 8000, 16)), Chunk("data", Bytes(7, 1)))),
                 TSoundKind::Wave);
-  EXPECT_EQ(w.Error, "");
+  EXPECT_EQ(w.Shortfall, "");
+  EXPECT_EQ(w.DataSize, 7u);
 }
 
 TEST(WaveReader, ExtensionChoosesTheReader) {
@@ -330,27 +348,32 @@ TEST(WaveReader, MP3DataIsTheFramesWithoutTags) {
   EXPECT_EQ(mono.BitRate, 32);
   EXPECT_EQ(mono.MPEG.Frame.VersionID, kMPEGVersion2);
 
-  // The frame count of a VBRI header larger than the file allows is lowered to what fits, in
-  // frames of the smallest size (104 bytes at 44100 Hz).
+  // A VBRI header that claims more frames than the file could hold (in frames of the smallest
+  // size, 104 bytes at 44100 Hz) is not believed: the 8 frames present, less the one holding the
+  // header, are counted instead.
   const TWaveReader vbri(MediaFixture("mp3_vbri.mp3"));
   EXPECT_EQ(vbri.MPEG.VBR.ID, "VBRI");
   EXPECT_EQ(vbri.MPEG.VBR.Scale, 80);
+  EXPECT_GT(vbri.MPEG.VBR.Frames, 3336u / 104);
   EXPECT_EQ(vbri.BitRate, 128);
-  EXPECT_EQ(vbri.FrameCount, 3336u / 104);
+  EXPECT_EQ(vbri.FrameCount, 7u);
 
   const TWaveReader inWave(MediaFixture("wav_mp3.wav"));
   EXPECT_EQ(inWave.MPEG.Frame.Offset, 0) << "searched within the data chunk";
   EXPECT_GT(inWave.DataOffset, 36u);
 }
 
-TEST(WaveReader, TruncatedFilesNeverFail) {
+TEST(WaveReader, TruncatedFilesFailCleanly) {
   for (const char* name :
        {"wav_odd_chunks.wav", "mp3_vbr_xing.mp3", "id3v23_frames.mp3", "mp3_vbri.mp3"}) {
     const Bytes whole = FixtureBytes(name);
     const TSoundKind kind = SoundKindOf(name);
     for (std::size_t n = 0; n < whole.size(); n += 7) {
-      const TWaveReader w = ReadBytes(Bytes(whole.begin(), whole.begin() + n), kind);
-      EXPECT_LE(std::uint64_t{w.DataOffset} + w.DataSize, n) << name << " cut at " << n;
+      try {
+        const TWaveReader w = ReadBytes(Bytes(whole.begin(), whole.begin() + n), kind);
+        EXPECT_LE(std::uint64_t{w.DataOffset} + w.DataSize, n) << name << " cut at " << n;
+      } catch (const EMediaError&) {
+      }
     }
   }
 }
