@@ -124,20 +124,38 @@ TBudgetClaim TBMPReader::ClaimPixels(std::int32_t width, std::int32_t height,
                           std::to_string(bitCount) + " bits per pixel");
 }
 
-void TBMPReader::SetFormat(std::span<const std::uint8_t> data, std::int32_t width,
-                           std::uint8_t bBits, std::uint8_t gBits, std::uint8_t rBits,
-                           std::uint16_t bitCount, std::int32_t height) {
+void TBMPReader::CheckFormat(std::int32_t width, std::uint8_t& bBits, std::uint8_t& gBits,
+                             std::uint8_t& rBits, std::uint16_t bitCount, std::int32_t height) {
   const bool bitFields = bBits != 0 || gBits != 0 || rBits != 0;
   if (bitFields && bitCount != 16 && bitCount != 32) {
-    Clear();
     Fail("channel widths are only for 16 and 32 bits per pixel, not " + std::to_string(bitCount));
   }
   if (!bitFields && bitCount == 16) bBits = gBits = rBits = 5;
   if (!bitFields && bitCount == 32) bBits = gBits = rBits = 8;
   if (bBits + gBits + rBits > bitCount) {
-    Clear();
     Fail("channel widths " + std::to_string(bBits) + "+" + std::to_string(gBits) + "+" +
          std::to_string(rBits) + " do not fit " + std::to_string(bitCount) + " bits per pixel");
+  }
+  try {
+    TDIBitmap::StrideFor(width, bitCount);
+  } catch (const std::invalid_argument& e) {
+    Fail(e.what());
+  }
+  const std::int64_t rows = std::abs(static_cast<std::int64_t>(height));
+  if (rows == 0 || rows > TDIBitmap::kMaxDimension) {
+    Fail("bitmap height out of range: " + std::to_string(height));
+  }
+}
+
+void TBMPReader::SetFormat(std::span<const std::uint8_t> data, std::int32_t width,
+                           std::uint8_t bBits, std::uint8_t gBits, std::uint8_t rBits,
+                           std::uint16_t bitCount, std::int32_t height) {
+  const bool bitFields = bBits != 0 || gBits != 0 || rBits != 0;
+  try {
+    CheckFormat(width, bBits, gBits, rBits, bitCount, height);
+  } catch (...) {
+    Clear();
+    throw;
   }
   const bool same = data.empty() && !FImage.Bits.empty() && width == FImage.Width &&
                     height == FImage.Height && bitCount == FImage.BitCount && bBits == FBBits &&
@@ -189,10 +207,10 @@ void TBMPReader::SetSize(std::int32_t width, std::int32_t height, std::uint16_t 
   }
 }
 
-void TBMPReader::SetFormatFromHeader(const TBitmapInfo& info, std::span<const TRGBQuad> colours) {
-  Clear();
+void TBMPReader::HeaderChannels(const TBitmapInfo& info, std::uint8_t& b, std::uint8_t& g,
+                                std::uint8_t& r) {
   CheckCompression(info.Compression, info.BitCount);
-  std::uint8_t b = 0, g = 0, r = 0;
+  b = g = r = 0;
   if (info.Compression == kBI_BITFIELDS) {
     const std::uint32_t all = info.RedMask | info.GreenMask | info.BlueMask;
     const int sum =
@@ -204,6 +222,12 @@ void TBMPReader::SetFormatFromHeader(const TBitmapInfo& info, std::span<const TR
     g = MaskWidth(info.GreenMask);
     r = MaskWidth(info.RedMask);
   }
+}
+
+void TBMPReader::SetFormatFromHeader(const TBitmapInfo& info, std::span<const TRGBQuad> colours) {
+  Clear();
+  std::uint8_t b = 0, g = 0, r = 0;
+  HeaderChannels(info, b, g, r);
   SetFormat({}, info.Width, b, g, r, info.BitCount, info.Height);
   if (IsPaletted(info.BitCount)) {
     const std::size_t n = std::min(colours.size(), FImage.Palette.size());
@@ -440,11 +464,12 @@ void TBMPReader::LoadHeaderAndPixels(TStream& stream, bool pixels) {
 
   if (!pixels) {
     // The checks a load makes before it allocates, without the allocation.
-    CheckCompression(info.Compression, info.BitCount);
-    try {
-      const TBudgetClaim claim = ClaimPixels(info.Width, info.Height, info.BitCount);
-    } catch (const std::invalid_argument& e) {
-      Fail(e.what());
+    std::uint8_t b = 0, g = 0, r = 0;
+    HeaderChannels(info, b, g, r);
+    CheckFormat(info.Width, b, g, r, info.BitCount, info.Height);
+    const TBudgetClaim claim = ClaimPixels(info.Width, info.Height, info.BitCount);
+    if (claim.Bytes() > TDIBitmap::kMaxBytes) {
+      Fail("bitmap of " + std::to_string(claim.Bytes()) + " bytes is too large");
     }
     FShortfall = shortfall;
     return;

@@ -142,6 +142,14 @@ class TBMPReader {
   static std::uint8_t Shift(std::uint8_t bits) {
     return bits > 7 ? 0 : static_cast<std::uint8_t>(8 - bits);
   }
+  // Throws EMediaError for channel widths that do not fit the pixel or a size or bit count out
+  // of range; widths all 0 become those of plain 16 and 32-bit pixels.
+  static void CheckFormat(std::int32_t width, std::uint8_t& bBits, std::uint8_t& gBits,
+                          std::uint8_t& rBits, std::uint16_t bitCount, std::int32_t height);
+  // The channel widths a header's masks give. Throws EMediaError for a compression the bit count
+  // cannot have or masks that overlap.
+  static void HeaderChannels(const TBitmapInfo& info, std::uint8_t& b, std::uint8_t& g,
+                             std::uint8_t& r);
   // Bytes of the rows of a picture; 0 for a row count out of range (Allocate refuses it).
   // Throws std::invalid_argument for a width or bit count out of range.
   static std::uint64_t PixelBytes(std::int32_t width, std::int32_t height, std::uint16_t bitCount);
