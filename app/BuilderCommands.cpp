@@ -187,19 +187,16 @@ int ParseSlideshow(const std::vector<std::string>& args, TSlideshowOptions& o, s
 // refuses it instead, since its picture would be shown damaged. Only headers and run-length data
 // are read here: the pixels are not allocated.
 void CheckPictureComplete(const std::string& file) {
+  TFileStream in(file, TFileStream::Mode::Read);
   std::uint8_t lead[2] = {0, 0};
-  {
-    TFileStream in(file, TFileStream::Mode::Read);
-    in.Read(lead, sizeof lead);
-  }
+  in.Read(lead, sizeof lead);
+  in.SetPosition(0);
   try {
     if (lead[0] == 0xFF && lead[1] == 0xD8) {
-      TFileStream in(file, TFileStream::Mode::Read);
       CheckJPEGComplete(in);
     } else {
       TBMPReader reader;
       reader.RequireComplete = true;
-      TFileStream in(file, TFileStream::Mode::Read);
       reader.CheckStream(in);
     }
   } catch (const EMediaError& e) {
