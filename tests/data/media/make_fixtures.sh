@@ -44,3 +44,5 @@ ff -f lavfi -i "$(tone 22050 0.5)" -ac 1 -c:a libmp3lame -b:a 32k -id3v2_version
   -map_metadata -1 mp3_mpeg2_mono.mp3
 # Neither WAV nor MP3 by its extension.
 printf 'OggS\0\2\0\0\0\0\0\0\0\0' >not_sound.ogg
+# Damaged copies of the files above (cut short, lying headers).
+python3 make_damaged.py
