@@ -54,6 +54,10 @@ FILES = {
         record(39, b"\x01\x00\x01\x00" + record(3, b"\x77") + record(15, b"\x05\x00\x01")
                + record(1, b"") + record(0, b""))
         + record(1, b"") + record(0, b"")),
+    # An ImportAssets whose count claims five assets where two are stored: the join took the
+    # error tag standing in for it for an ImportAssets and counted garbage as its assets.
+    "import_assets_damaged.swf": plain(
+        record(57, b"a.swf\x00" + b"\x05\x00" + b"\x01\x00name1\x00" + b"\x02\x00name2\x00")),
 }
 
 for name, data in FILES.items():
