@@ -380,5 +380,45 @@ TEST(ExternalMovie, ImportAssetsCountOnlyWhenTheTagCouldBeRead) {
     EXPECT_TRUE(test::ReferenceProblems(*reader).empty());
   }
 }
+// A segment whose body passes its reader's budget is imported from its file, tag by tag, as a
+// reader holding the whole body imports it.
+TEST(ExternalMovie, FileLargerThanTheBudgetImportsFromItsFile) {
+  for (const bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "plain");
+    test::TTempDir dir;
+    {
+      // Six pictures of noise, about 30 KB each after deflating.
+      TFlashMovie movie(0, 0, 200, 150, 12, true);
+      movie.SetCompressed(compressed);
+      for (int i = 0; i < 6; ++i) {
+        TFlashImage& image = movie.AddImage();
+        image.LoadFromHandle(test::Indexed8(200, 150, [i](int x, int y) {
+          std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^
+                            static_cast<std::uint32_t>(y) * 19349663u ^
+                            static_cast<std::uint32_t>(i) * 83492791u;
+          h ^= h >> 13;
+          h *= 0x5bd1e995u;
+          return static_cast<int>((h ^ (h >> 15)) & 0xFF);
+        }));
+        movie.PlaceObject(movie.AddImageShape(image), static_cast<std::uint16_t>(i + 1));
+        movie.ShowFrame();
+      }
+      movie.MakeStream();
+      movie.SaveToFile(dir.File("in.swf"));
+    }
+    TFlashMovie owner(0, 0, 200, 150, 12, true);
+    TFlashExternalMovie roomy(&owner, dir.File("in.swf"));
+    roomy.ScanTags();
+    const std::vector<std::uint8_t> expected = Written(roomy);
+    TFlashExternalMovie small(&owner, dir.File("in.swf"));
+    small.Reader()->MemoryLimit = 80u << 10;
+    ASSERT_GT(small.Reader()->BodySize(), 2 * small.Reader()->MemoryLimit);
+    small.ScanTags();
+    EXPECT_EQ(small.CharacterCount(), roomy.CharacterCount());
+    EXPECT_EQ(Written(small), expected);
+    EXPECT_TRUE(small.Reader()->BodyInFile());
+  }
+}
+
 }  // namespace
 }  // namespace kestrova
