@@ -157,13 +157,32 @@ void WriteBigMovie(const std::string& fileName, std::uint64_t megabytes, bool co
   file.Close();
 }
 
+// A compressed movie whose body is megabytes MB of zero bytes (each pair an End tag): a file of
+// about a thousandth of that, as a deflate bomb is.
+void WriteZeroBomb(const std::string& fileName, std::uint64_t megabytes) {
+  TSWFStreamReader movie;
+  movie.FrameSize = {0, 0, 2000, 2000};
+  movie.SetCompressed(true);
+  const std::vector<std::uint8_t> zeros(1 << 20);
+  TFileStream file(fileName, TFileStream::Mode::Create);
+  movie.SaveToStream(file, megabytes << 20, [&](TStream& body) {
+    for (std::uint64_t i = 0; i < megabytes; ++i) body.Write(zeros.data(), zeros.size());
+  });
+  file.Close();
+}
+
 }  // namespace
 }  // namespace kestrova
 
 // --write-movie FILE [--compressed]: writes the generated movie and exits, for the side-by-side
 // memory script (swf_rewrite_memory.sh). --write-big-movie FILE MB [--compressed]: writes a movie
-// of about MB megabytes as it is made, for swf_big_movie_memory.sh.
+// of about MB megabytes as it is made, and --write-zero-bomb FILE MB a deflate bomb of MB megabytes
+// of zeros, for swf_big_movie_memory.sh.
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--write-zero-bomb") {
+    kestrova::WriteZeroBomb(argv[2], std::stoull(argv[3]));
+    return 0;
+  }
   if (argc >= 4 && std::string(argv[1]) == "--write-big-movie") {
     const bool compressed = argc >= 5 && std::string(argv[4]) == "--compressed";
     kestrova::WriteBigMovie(argv[2], std::stoull(argv[3]), compressed);

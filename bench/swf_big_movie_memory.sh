@@ -1,7 +1,8 @@
 #!/bin/bash
 # Peak resident memory and CPU time of `kestrova dump` and `kestrova rewrite` on movies larger than
 # the loader's memory budget (1 GiB): 1.2 GB and 3 GB plain, and 1.2 GB compressed, each made of
-# 1 MB bitmaps by `SWFFileBench --write-big-movie` (written as they are made, never held).
+# 1 MB bitmaps by `SWFFileBench --write-big-movie` (written as they are made, never held); then a
+# deflate bomb (3 GB of zeros in a file of 3 MB) that must be refused within the budget.
 # Usage: bench/swf_big_movie_memory.sh SWFFileBench KESTROVA [WORK_FOLDER]
 # The work folder (default: a temporary one) needs about 9 GB free; it is emptied at the end.
 set -euo pipefail
@@ -9,7 +10,7 @@ bench=$1
 exe=$2
 work=${3:-$(mktemp -d)}
 mkdir -p "$work"
-trap 'rm -f "$work"/big-*.swf "$work"/out.swf "$work"/time' EXIT
+trap 'rm -f "$work"/big-*.swf "$work"/bomb.swf "$work"/out.swf "$work"/time "$work"/err' EXIT
 printf '%-16s %-8s %10s %12s %8s  %s\n' input command "file MB" "peak RSS MB" "CPU s" status
 run() {  # name command args...
   local name=$1
@@ -36,3 +37,7 @@ for spec in "big-1200-plain 1200" "big-3000-plain 3000" "big-1200-cws 1200 --com
   fi
   rm -f "$work/$name.swf"
 done
+"$bench" --write-zero-bomb "$work/bomb.swf" 3000
+run bomb dump "$work/bomb.swf"
+run bomb rewrite "$work/bomb.swf" "$work/out.swf"
+rm -f "$work/bomb.swf" "$work/out.swf"
