@@ -82,6 +82,11 @@ class TTagPass {
   }
   // The stored bytes of the entry last read, as far as the body holds them.
   const std::vector<std::uint8_t>& Stored() const { return FStored; }
+  // The entry last read is cut off by the end of the file: its record claims more bytes than
+  // are there, and copied into another movie it would swallow the tags written after it.
+  bool Cut(const TSWFTagInfo& info) const {
+    return FStored.size() < static_cast<std::uint64_t>(info.StoredSize());
+  }
 
  private:
   TSWFStreamReader& FReader;
@@ -142,7 +147,7 @@ void TFlashExternalMovie::ScanTags() {
     if (DefinesCharacter(info->TagID)) ++FCharacterCount;
     const std::unique_ptr<TSWFObject> tag = pass.Read(*info);
     if (!tag) {
-      ++FUnknownTags;
+      ++(pass.Cut(*info) ? FDamagedTags : FUnknownTags);
       continue;
     }
     if (Damaged(*tag)) ++FDamagedTags;
@@ -186,6 +191,7 @@ void TFlashExternalMovie::WriteToStream(TBitsEngine& be, const std::function<voi
   for (const auto& info : FReader->TagList) {
     std::unique_ptr<TSWFObject> tag = pass.Read(*info);
     if (tag == nullptr) {
+      if (pass.Cut(*info)) continue;  // left out, as a tag that cannot be read is
       be.Stream.Write(pass.Stored().data(), pass.Stored().size());
       if (afterTag) afterTag();
       continue;

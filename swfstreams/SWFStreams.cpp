@@ -224,8 +224,13 @@ class TFileBodyStream : public TStream {
   bool NextChunk() {
     if (!FInflater) Restart();
     FChunkStart += FChunkSize;
+    // Never past the bytes loading inflated: zlib data damaged further on would throw here and
+    // take the good bytes of the same chunk with it.
+    const std::uint64_t end = FStart + FSize;
     FChunk.resize(kInflateChunk);
-    FChunkSize = FInflater->Read(FChunk.data(), FChunk.size());
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(kInflateChunk, end - std::min(FChunkStart, end)));
+    FChunkSize = want == 0 ? 0 : FInflater->Read(FChunk.data(), want);
     return FChunkSize > 0;
   }
   std::unique_ptr<TFileStream> FFile;

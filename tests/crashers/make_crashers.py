@@ -58,6 +58,9 @@ FILES = {
     # error tag standing in for it for an ImportAssets and counted garbage as its assets.
     "import_assets_damaged.swf": plain(
         record(57, b"a.swf\x00" + b"\x05\x00" + b"\x01\x00name1\x00" + b"\x02\x00name2\x00")),
+    # A record of a code without a class cut off by the end of the file: the join copied it as
+    # it stood, and its claimed length swallowed the sprite written after it.
+    "join_cut_record.swf": plain(record(200, b"\x01\x02\x03\x04\x05\x06"))[:-3],
 }
 
 for name, data in FILES.items():

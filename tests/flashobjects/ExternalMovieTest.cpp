@@ -380,6 +380,24 @@ TEST(ExternalMovie, ImportAssetsCountOnlyWhenTheTagCouldBeRead) {
     EXPECT_TRUE(test::ReferenceProblems(*reader).empty());
   }
 }
+// A record that the end of the file cuts off is left out of the import: copied, its claimed
+// length would swallow the sprite and the tags written after it.
+TEST(ExternalMovie, RecordCutByTheEndOfTheFileIsLeftOut) {
+  test::TTempDir dir;
+  auto file = OneRecordMovie(200, {1, 2, 3, 4, 5, 6});  // a code without a class
+  file.resize(file.size() - 3);                         // tests/crashers/join_cut_record.swf
+  std::ofstream(dir.File("in.swf"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  TFlashExternalMovie& external = movie.AddExternalMovie(dir.File("in.swf"));
+  EXPECT_EQ(external.DamagedTags(), 1u);
+  EXPECT_EQ(external.UnknownTags(), 0u);
+  movie.PlaceObject(*external.Sprite(), 1);
+  const auto reader = Saved(movie, dir);
+  EXPECT_EQ(test::TagCodes(*reader), (std::vector<int>{39, 26, 0}));
+  EXPECT_EQ(reader->TrailingBytes(), 0u);
+}
+
 // A segment whose body passes its reader's budget is imported from its file, tag by tag, as a
 // reader holding the whole body imports it.
 TEST(ExternalMovie, FileLargerThanTheBudgetImportsFromItsFile) {

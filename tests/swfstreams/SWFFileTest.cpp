@@ -572,5 +572,27 @@ TEST(SWFFile, CompressedBodyBeyondTheBudgetIsRefusedBeforeItIsHeld) {
   }
 }
 
+// A compressed file whose zlib data fails its check at the very end: the body is what came
+// before, from the file as from memory, and every byte of it reads back from the file.
+TEST(SWFFile, DamagedCompressedFileInItsFileReadsWhatLoadingKept) {
+  const std::string name = MovieOfManyTagsInAFile(true);
+  Bytes file = ReadFileBytes(name);
+  file.back() ^= 0xFF;  // the zlib data's checksum
+  {
+    std::ofstream(name, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  }
+  TSWFStreamReader inMemory;
+  TMemoryStream m(file);
+  inMemory.LoadFromStream(m);
+  ASSERT_FALSE(inMemory.Warnings.empty());
+  TSWFStreamReader reader;
+  reader.LoadFromFile(name);
+  EXPECT_EQ(reader.Warnings, inMemory.Warnings);
+  ASSERT_TRUE(reader.BodyInFile());
+  EXPECT_EQ(reader.Body().Bytes(), inMemory.Body().Bytes());
+  std::filesystem::remove(name);
+}
+
 }  // namespace
 }  // namespace kestrova
