@@ -69,25 +69,36 @@ class TTagPass {
  public:
   explicit TTagPass(TSWFStreamReader& reader)
       : FReader(reader), FContext(reader.NewReadContext(false)) {
-    FContext.Charge(reader.Body().Size() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
+    FContext.Charge(reader.BodyHeld() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
   }
   // The tag object, or null for a code without a class or a body cut off by the file's end
-  // (whose stored bytes the caller copies). Throws EMemoryBudgetExceeded.
+  // (whose stored bytes the caller copies from Stored()). Throws EMemoryBudgetExceeded, and
+  // EStreamError when the file cannot be read.
   std::unique_ptr<TSWFObject> Read(const TSWFTagInfo& info) {
     const std::uint64_t used = FContext.MemoryUsed;
-    auto tag = FReader.ReadTagObject(info, FContext);
+    auto tag = FReader.ReadTagObject(info, FContext, &FStored);
     FContext.MemoryUsed = used;
     return tag;
+  }
+  // The stored bytes of the entry last read, as far as the body holds them.
+  const std::vector<std::uint8_t>& Stored() const { return FStored; }
+  // The entry last read is cut off by the end of the file: its record claims more bytes than
+  // are there, and copied into another movie it would swallow the tags written after it.
+  bool Cut(const TSWFTagInfo& info) const {
+    return FStored.size() < static_cast<std::uint64_t>(info.StoredSize());
   }
 
  private:
   TSWFStreamReader& FReader;
   TSWFReadContext FContext;
+  std::vector<std::uint8_t> FStored;
 };
 
+// The class is asked, not the code: a file may store any code, and a tag that could not be read
+// is an error tag whatever code it had.
 bool Damaged(const TSWFObject& tag) {
-  return tag.TagID == TSWFErrorTag::kTagID &&
-         !static_cast<const TSWFErrorTag&>(tag).ErrorMessage.empty();
+  const auto* error = dynamic_cast<const TSWFErrorTag*>(&tag);
+  return error && !error->ErrorMessage.empty();
 }
 
 }  // namespace
@@ -136,13 +147,13 @@ void TFlashExternalMovie::ScanTags() {
     if (DefinesCharacter(info->TagID)) ++FCharacterCount;
     const std::unique_ptr<TSWFObject> tag = pass.Read(*info);
     if (!tag) {
-      ++FUnknownTags;
+      ++(pass.Cut(*info) ? FDamagedTags : FUnknownTags);
       continue;
     }
     if (Damaged(*tag)) ++FDamagedTags;
-    if (info->TagID == 57) {
-      FCharacterCount +=
-          static_cast<std::uint32_t>(static_cast<const TSWFImportAssets&>(*tag).Assets.size());
+    // An ImportAssets that could not be read is an error tag: only a real one names assets.
+    if (const auto* import = dynamic_cast<const TSWFImportAssets*>(tag.get())) {
+      FCharacterCount += static_cast<std::uint32_t>(import->Assets.size());
     }
     ids.clear();
     tag->DefinedCharacterIDs(ids);
@@ -174,18 +185,14 @@ void TFlashExternalMovie::WriteToStream(TBitsEngine& be, const std::function<voi
   FSprite->ControlTags().clear();
   FSprite->SetFrameCount(0);
   be.FlushLastByte(true);
-  const TMemoryStream& body = FReader->Body();
   TTagPass pass(*FReader);
   std::size_t defined = 0;  // ids handed out so far, in the order ScanTags found them
   std::vector<std::uint16_t*> ids;
   for (const auto& info : FReader->TagList) {
     std::unique_ptr<TSWFObject> tag = pass.Read(*info);
     if (tag == nullptr) {
-      // Stored bytes, as far as the body holds them.
-      const std::uint64_t start = std::min<std::uint64_t>(info->Position, body.Size());
-      const std::uint64_t size = std::min<std::uint64_t>(
-          static_cast<std::uint64_t>(info->StoredSize()), body.Size() - start);
-      be.Stream.Write(body.Data() + start, static_cast<std::size_t>(size));
+      if (pass.Cut(*info)) continue;  // left out, as a tag that cannot be read is
+      be.Stream.Write(pass.Stored().data(), pass.Stored().size());
       if (afterTag) afterTag();
       continue;
     }

@@ -45,7 +45,8 @@ class TFlashExternalMovie : public TFlashIDObject {
   std::uint32_t CharacterCount() const { return FCharacterCount; }
   // The number of character ids the tag objects define (what renumbering hands out).
   std::uint32_t DefinedCount() const { return static_cast<std::uint32_t>(FDefinedCount); }
-  // Tags of the file that could not be read: they are left out of the movie.
+  // Tags of the file that could not be read, or whose record the end of the file cuts off: they
+  // are left out of the movie.
   std::size_t DamagedTags() const { return FDamagedTags; }
   // Tags of codes the library has no class for: copied unchanged, their character ids (if they
   // have any) not renumbered.

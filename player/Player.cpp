@@ -393,7 +393,7 @@ void DefineBitmap(const TSWFDefineBitsLossless& tag, TPlayerState& s) {
   s.Dictionary[tag.CharacterId].Bitmap = std::move(def);
   // The oldest data beyond the budget goes to the spill file, so a long movie does not hold all
   // its pictures in memory.
-  while (s.InMemoryBytes > kInMemoryBitmapBudget && !s.InMemory.empty()) {
+  while (s.InMemoryBytes > s.InMemoryBudget && !s.InMemory.empty()) {
     if (!s.Spill) s.Spill = std::tmpfile();
     if (!s.Spill) break;  // no spill file: keep everything in memory
     const std::uint16_t id = s.InMemory.front();
@@ -650,6 +650,7 @@ TMoviePlayer::~TMoviePlayer() = default;
 void TMoviePlayer::Open(std::unique_ptr<TStream> stream) {
   S = std::make_unique<TPlayerState>();
   TPlayerState& s = *S;
+  s.InMemoryBudget = kInMemoryBitmapBudget;
   s.File = std::move(stream);
   if (!s.Header.CheckHeader(*s.File)) throw EPlayerError("not a SWF movie");
   s.File->SetPosition(0);
@@ -723,6 +724,12 @@ const std::vector<std::string>& TMoviePlayer::Notes() const {
 }
 const std::string& TMoviePlayer::StopReason() const {
   return S->StopReason;
+}
+void TMoviePlayer::SetBitmapMemoryBudget(std::uint64_t bytes) {
+  S->InMemoryBudget = bytes;
+}
+std::uint64_t TMoviePlayer::SpilledBytes() const {
+  return S->SpillSize;
 }
 
 }  // namespace kestrova

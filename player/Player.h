@@ -70,6 +70,13 @@ class TMoviePlayer {
   // ("stopped after frame 12: ...").
   const std::string& StopReason() const;
 
+  // The movie's compressed bitmap data held in memory (8 MB unless set); the oldest beyond it
+  // goes to a temporary spill file and is read back from there when it is drawn, so a movie of
+  // any size plays in bounded memory. Takes effect from the next bitmap defined.
+  void SetBitmapMemoryBudget(std::uint64_t bytes);
+  // Bytes of bitmap data moved to the spill file so far.
+  std::uint64_t SpilledBytes() const;
+
  private:
   void Open(std::unique_ptr<TStream> stream);
   std::unique_ptr<TPlayerState> S;

@@ -195,6 +195,7 @@ struct TPlayerState {
   std::uint64_t SpillSize = 0;
   std::deque<std::uint16_t> InMemory;  // bitmaps whose data is held, oldest first
   std::uint64_t InMemoryBytes = 0;
+  std::uint64_t InMemoryBudget = 0;  // Open sets kInMemoryBitmapBudget; the caller may set another
 
   // ---- the picture ----
   std::vector<std::uint32_t> Pixels;

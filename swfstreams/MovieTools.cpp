@@ -65,8 +65,8 @@ std::size_t CountInnerErrors(const TSWFObject& obj) {
   if (const TSWFObjectList* inner = obj.InnerTags()) {
     for (const auto& tag : *inner) {
       if (!tag) continue;
-      const bool failed = tag->TagID == TSWFErrorTag::kTagID &&
-                          !static_cast<const TSWFErrorTag&>(*tag).ErrorMessage.empty();
+      const auto* error = dynamic_cast<const TSWFErrorTag*>(tag.get());
+      const bool failed = error && !error->ErrorMessage.empty();
       errors += (failed ? 1 : 0) + CountInnerErrors(*tag);
     }
   }
@@ -96,7 +96,7 @@ void ApplyCompression(TSWFStreamReader& reader, TRewriteCompression compression)
 // The stored bytes of an entry as far as the body holds them.
 std::pair<std::uint64_t, std::uint64_t> StoredRange(TSWFStreamReader& reader,
                                                     const TSWFTagInfo& info) {
-  const std::uint64_t size = reader.Body().Size();
+  const std::uint64_t size = reader.BodySize();
   const std::uint64_t start = std::min<std::uint64_t>(info.Position, size);
   return {start, std::min<std::uint64_t>(info.StoredSize(), size - start)};
 }
@@ -135,7 +135,7 @@ void WriteMovieListingTagByTag(TSWFStreamReader& reader, const std::string& file
   WriteListingHeader(reader, fileName, out);
   const bool cp1252 = reader.Version() < 6;
   TSWFReadContext context = reader.NewReadContext(true);
-  context.Charge(reader.Body().Size() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
+  context.Charge(reader.BodyHeld() + reader.TagList.size() * (sizeof(TSWFTagInfo) + 32));
   for (const auto& info : reader.TagList) {
     // What one tag costs is given back once it is listed and dropped.
     const std::uint64_t used = context.MemoryUsed;
@@ -166,8 +166,9 @@ TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression com
   TMovieRewrite plan;
   plan.TagCount = reader.TagList.size();
   plan.Changed.resize(plan.TagCount);
-  context.Charge(reader.Body().Size() + plan.TagCount * (sizeof(TSWFTagInfo) + 32));
+  context.Charge(reader.BodyHeld() + plan.TagCount * (sizeof(TSWFTagInfo) + 32));
   TMemoryStream record;
+  std::vector<std::uint8_t> storedBytes;
   TBitsEngine be(record);
   be.SWFVersion = reader.Version();
   be.Cp1252StringsToUtf8 =
@@ -180,7 +181,8 @@ TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression com
     const std::uint64_t used = context.MemoryUsed;
     bool accept = true;
     if (reader.OnCreateTagObject) reader.OnCreateTagObject(reader.GetTagInfo(i), accept);
-    std::unique_ptr<TSWFObject> tag = accept ? reader.ReadTagObject(info, context) : nullptr;
+    std::unique_ptr<TSWFObject> tag =
+        accept ? reader.ReadTagObject(info, context, &storedBytes) : nullptr;
     if (!tag) {
       plan.BodySize += stored;
       context.MemoryUsed = used;
@@ -195,8 +197,8 @@ TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression com
     tag.reset();
     context.MemoryUsed = used;
     plan.BodySize += record.Size();
-    const bool same = record.Size() == stored &&
-                      std::memcmp(record.Data(), reader.Body().Data() + start, stored) == 0;
+    const bool same = record.Size() == stored && storedBytes.size() == stored &&
+                      std::memcmp(record.Data(), storedBytes.data(), stored) == 0;
     if (!same) plan.Changed[i] = record.Bytes();
   }
   plan.BodySize += reader.TrailingBytes();
@@ -205,7 +207,8 @@ TMovieRewrite PlanMovieRewrite(TSWFStreamReader& reader, TRewriteCompression com
 }
 
 void WriteMovieRewrite(TSWFStreamReader& reader, const TMovieRewrite& plan, TStream& stream) {
-  TMemoryStream& body = reader.Body();
+  // In file order, so a body still in its file is read forward once.
+  TStream& body = reader.BodyStream();
   reader.SaveToStream(stream, plan.BodySize, [&](TStream& out) {
     for (std::size_t i = 0; i < plan.TagCount; ++i) {
       if (!plan.Changed[i].empty()) {
@@ -213,10 +216,12 @@ void WriteMovieRewrite(TSWFStreamReader& reader, const TMovieRewrite& plan, TStr
         continue;
       }
       const auto [start, stored] = StoredRange(reader, *reader.TagList[i]);
-      out.Write(body.Data() + start, stored);
+      body.SetPosition(start);
+      out.CopyFrom(body, stored);
     }
     const std::uint64_t trailing = reader.TrailingBytes();
-    out.Write(body.Data() + body.Size() - trailing, trailing);
+    body.SetPosition(body.Size() - trailing);
+    out.CopyFrom(body, trailing);
   });
 }
 

@@ -33,7 +33,8 @@ enum class TRewriteCompression { Keep, Plain, Compressed };
 std::vector<std::string> RebuildMovie(TSWFStreamReader& reader, TRewriteCompression compression);
 
 // A rewrite planned tag by tag: what RebuildMovie and SaveToFile do together, holding only the
-// loaded body, one parsed tag at a time, and the new bytes of the tags whose bytes change.
+// loaded body (none when it stays in its file), one parsed tag at a time, and the new bytes of
+// the tags whose bytes change.
 struct TMovieRewrite {
   std::vector<std::string> Warnings;  // as RebuildMovie returns them
   std::size_t TagCount = 0;           // entries of the movie's index

@@ -65,9 +65,10 @@ void TBasedSWFStream::WriteHeader(TStream& stream, int part) {
 }
 
 void TBasedSWFStream::SaveToStream(TStream& stream) {
-  SaveToStream(stream, FBody->Size(), [this](TStream& body) {
-    FBody->SetPosition(0);
-    body.CopyRest(*FBody);
+  TMemoryStream& source = Body();
+  SaveToStream(stream, source.Size(), [&source](TStream& body) {
+    source.SetPosition(0);
+    body.CopyRest(source);
   });
 }
 
@@ -116,21 +117,15 @@ TSWFTagInfo::TSWFTagInfo(std::uint16_t tagID, bool createObject)
 }
 
 const TSWFErrorTag* TSWFTagInfo::Error() const {
-  const TSWFObject* obj = Object();
-  if (!obj || obj->TagID != TSWFErrorTag::kTagID) return nullptr;
-  const auto* error = static_cast<const TSWFErrorTag*>(obj);
-  return error->ErrorMessage.empty() ? nullptr : error;
+  // The class decides, not the code: a stored tag may carry the error tag's code.
+  const auto* error = dynamic_cast<const TSWFErrorTag*>(Object());
+  return error && !error->ErrorMessage.empty() ? error : nullptr;
 }
 
 // ---- TSWFStreamReader ----
 
 TSWFStreamReader::TSWFStreamReader(const std::string& fileName) {
   if (!fileName.empty()) LoadFromFile(fileName);
-}
-
-void TSWFStreamReader::LoadFromFile(const std::string& fileName) {
-  TFileStream file(fileName, TFileStream::Mode::Read);
-  LoadFromStream(file);
 }
 
 bool TSWFStreamReader::CheckHeader(TStream& stream) {
@@ -168,10 +163,85 @@ std::uint64_t HeaderRestSize(std::uint8_t first) {
   return (bits + 7) / 8 + 4;
 }
 
-// How far the body is sized ahead from a compressed file's claimed length, per compressed byte.
-// Screen recordings compress well below this; a claim beyond it is sized as it really grows, so
-// a small file with a lying header cannot make loading touch much memory.
-constexpr std::uint64_t kPresizePerPackedByte = 64;
+// The most a compressed body is inflated to: a movie's 32-bit file length cannot describe more,
+// so what lies beyond is no movie (an inflating bomb) and is not worth the time.
+constexpr std::uint64_t kMaxBodySize = 0xFFFFFFFFull - 8;
+
+constexpr std::size_t kInflateChunk = 64 * 1024;
+
+// The body of a movie file read where it lies: a plain body by seeking in the file, a compressed
+// one by inflating forward, from the zlib data's start again when an earlier byte is wanted. Only
+// the last chunk inflated is held, so reading a record just read again costs nothing.
+class TFileBodyStream : public TStream {
+ public:
+  // A plain body starts at bodyStart of the file; a compressed one bodyStart bytes into the data
+  // inflated from file offset 8. size: the body's bytes (for a compressed one, what inflating
+  // really gave before any damage).
+  TFileBodyStream(std::unique_ptr<TFileStream> file, bool compressed, std::uint64_t bodyStart,
+                  std::uint64_t size)
+      : FFile(std::move(file)), FCompressed(compressed), FStart(bodyStart), FSize(size) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override {
+    count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(count, FSize - std::min(FPosition, FSize)));
+    if (count == 0) return 0;
+    if (!FCompressed) {
+      FFile->SetPosition(FStart + FPosition);
+      const std::size_t got = FFile->Read(buffer, count);
+      FPosition += got;
+      return got;
+    }
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+      const std::uint64_t at = FStart + FPosition;
+      if (at < FChunkStart) Restart();
+      while (at >= FChunkStart + FChunkSize) {
+        if (!NextChunk()) return done;
+      }
+      const std::size_t offset = static_cast<std::size_t>(at - FChunkStart);
+      const std::size_t n = std::min(count - done, FChunkSize - offset);
+      std::memcpy(out + done, FChunk.data() + offset, n);
+      done += n;
+      FPosition += n;
+    }
+    return done;
+  }
+  void Write(const void*, std::size_t) override {
+    throw EStreamError("Invalid stream operation: a movie's body in its file cannot be written");
+  }
+  std::uint64_t Position() const override { return FPosition; }
+  void SetPosition(std::uint64_t position) override { FPosition = position; }
+  std::uint64_t Size() const override { return FSize; }
+
+ private:
+  void Restart() {
+    FInflater.reset();
+    FFile->SetPosition(8);
+    FInflater = std::make_unique<TZDecompressionStream>(*FFile);
+    FChunkStart = FChunkSize = 0;
+  }
+  bool NextChunk() {
+    if (!FInflater) Restart();
+    FChunkStart += FChunkSize;
+    // Never past the bytes loading inflated: zlib data damaged further on would throw here and
+    // take the good bytes of the same chunk with it.
+    const std::uint64_t end = FStart + FSize;
+    FChunk.resize(kInflateChunk);
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(kInflateChunk, end - std::min(FChunkStart, end)));
+    FChunkSize = want == 0 ? 0 : FInflater->Read(FChunk.data(), want);
+    return FChunkSize > 0;
+  }
+  std::unique_ptr<TFileStream> FFile;
+  bool FCompressed;
+  std::uint64_t FStart, FSize;
+  std::uint64_t FPosition = 0;
+  std::unique_ptr<TZDecompressionStream> FInflater;
+  std::vector<std::uint8_t> FChunk;
+  std::uint64_t FChunkStart = 0;  // in the inflated data
+  std::size_t FChunkSize = 0;
+};
 
 std::string BudgetMessage(std::uint64_t limit) {
   return "The body needs more than the memory budget of " + std::to_string(limit) + " bytes";
@@ -179,8 +249,39 @@ std::string BudgetMessage(std::uint64_t limit) {
 
 }  // namespace
 
+void TSWFStreamReader::LoadFromFile(const std::string& fileName) {
+  auto file = std::make_unique<TFileStream>(fileName, TFileStream::Mode::Read);
+  // A body already begun in memory is appended to, as LoadFromStream does.
+  if (FBody->Size() > 0) return LoadFromStream(*file);
+  Warnings.clear();
+  FSource.reset();
+  const bool wasCompressed = FCompressed;
+  if (!CheckHeader(*file)) return;
+  file->SetPosition(0);
+  std::uint8_t lead[9];
+  const std::size_t got = file->Read(lead, 9);
+  const bool tooShort =
+      FCompressed ? file->Size() < 8 : got < 9 || file->Size() < 8 + HeaderRestSize(lead[8]);
+  if (tooShort) {
+    IsValid = false;
+    FCompressed = wasCompressed;
+    return;
+  }
+  file->SetPosition(0);
+  if (!FCompressed) {
+    const std::uint64_t bodyStart = ReadHeader(*file, 0);
+    const std::uint64_t size = file->Size() - bodyStart;
+    FSource = std::make_unique<TFileBodyStream>(std::move(file), false, bodyStart, size);
+    return;
+  }
+  std::uint64_t headerRest = 0;
+  const std::uint64_t size = LoadCompressed(*file, false, &headerRest);
+  FSource = std::make_unique<TFileBodyStream>(std::move(file), true, headerRest, size);
+}
+
 void TSWFStreamReader::LoadFromStream(TStream& stream) {
   Warnings.clear();
+  FSource.reset();
   const bool wasCompressed = FCompressed;
   if (!CheckHeader(stream)) return;
   // Too short for its own header: no SWF file, and nothing of it is taken.
@@ -212,76 +313,126 @@ void TSWFStreamReader::LoadFromStream(TStream& stream) {
     return;
   }
   if (stream.Size() < 8) return tooShort();
-  LoadCompressed(stream);
+  LoadCompressed(stream, true);
 }
 
-void TSWFStreamReader::LoadCompressed(TStream& stream) {
+std::uint64_t TSWFStreamReader::LoadCompressed(TStream& stream, bool keepBody,
+                                               std::uint64_t* headerRest) {
   ReadHeader(stream, 1);
-  TZDecompressionStream z(stream);
-  // The claimed length is only a claim: the body holds what the zlib data really yields.
-  const std::uint64_t bodyStart = FBody->Size();
-  std::string damage;
-  try {
+  const std::uint64_t zStart = stream.Position();
+  if (keepBody && !stream.Seekable()) {
+    throw EStreamError("A compressed movie is loaded from a stream that can seek");
+  }
+  // One pass over the zlib data from its start: at most want bytes of the body go into into (or
+  // are only counted when it is null). The claimed length is only a claim: the body holds what
+  // the zlib data really yields.
+  struct TPass {
+    std::uint64_t Body = 0;  // bytes of the body, before any damage
+    std::uint64_t Inflated = 0;
+    std::uint64_t HeaderRest = 0;  // the header's bytes inside the zlib data
+    std::string Damage;
+    bool AtEnd = false;
+  };
+  auto pass = [&](std::uint8_t* into, std::uint64_t want) {
+    stream.SetPosition(zStart);
+    TZDecompressionStream z(stream);
+    TPass result;
     try {
-      ReadHeader(z, 2);
+      result.HeaderRest = ReadHeader(z, 2);
     } catch (const EZlibError&) {
       throw;
     } catch (const EStreamError&) {
       throw EStreamError("The compressed data ends inside the movie header");
     }
-    // The body is sized once for what the header claims, so it never exists twice while it
-    // grows; the claim is only believed within the budget and a plausible ratio.
-    const std::uint64_t packed = stream.Size() - std::min(stream.Position(), stream.Size());
-    const std::uint64_t claimed =
-        FFileLength > z.Position() + 8 ? FFileLength - z.Position() - 8 : 0;
-    FBody->SetSize(bodyStart + std::min({claimed, MemoryLimit, packed * kPresizePerPackedByte}));
-    FBody->SetPosition(bodyStart);
-    std::uint8_t buffer[64 * 1024];
-    for (;;) {
+    std::vector<std::uint8_t> scratch(into ? 0 : kInflateChunk);
+    while (result.Body < want) {
+      const auto n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kInflateChunk, want - result.Body));
       std::size_t got = 0;
       try {
-        got = z.Read(buffer, sizeof buffer);
+        got = z.Read(into ? into + result.Body : scratch.data(), n);
       } catch (const EZlibError& e) {
-        damage = e.what();  // what came before the damage is kept
+        result.Damage = e.what();  // what came before the damage is kept
       }
       if (got == 0) break;
-      if (FBody->Position() - bodyStart + got > MemoryLimit) {
-        throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
-      }
-      FBody->Write(buffer, got);
+      result.Body += got;
     }
-    FBody->SetSize(FBody->Position());
-  } catch (...) {
-    FBody->SetSize(bodyStart);
-    throw;
+    result.AtEnd = z.AtEnd();
+    result.Inflated = z.Position();
+    return result;
+  };
+  // Counted first, so a body beyond the budget is refused before any of it is held, however
+  // far its data would inflate; the buffer is then sized once for what is really there.
+  const std::uint64_t cap = keepBody ? std::min(MemoryLimit, kMaxBodySize) : kMaxBodySize;
+  TPass counted = pass(nullptr, cap + 1);
+  if (headerRest) *headerRest = counted.HeaderRest;
+  if (counted.Body > cap) {
+    if (keepBody && cap == MemoryLimit) throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
+    counted.Body = cap;
+    counted.Damage = "it inflates to more than a movie can hold";
   }
-  if (!damage.empty()) {
-    Warnings.push_back("the compressed data is damaged after " + std::to_string(z.Position()) +
-                       " bytes (" + damage + "); what came before is kept");
-  } else if (!z.AtEnd()) {
-    Warnings.push_back("the compressed data is cut short after " + std::to_string(z.Position()) +
-                       " bytes; what it holds is kept");
+  if (keepBody) {
+    const std::uint64_t bodyStart = FBody->Size();
+    FBody->SetSize(bodyStart + counted.Body);
+    try {
+      if (pass(FBody->Data() + bodyStart, counted.Body).Body != counted.Body) {
+        throw EStreamError("The compressed data changed while it was read");
+      }
+    } catch (...) {
+      FBody->SetSize(bodyStart);
+      throw;
+    }
+    FBody->SetPosition(FBody->Size());
   }
-  const std::uint64_t real = 8 + z.Position();
+  if (!counted.Damage.empty()) {
+    Warnings.push_back("the compressed data is damaged after " + std::to_string(counted.Inflated) +
+                       " bytes (" + counted.Damage + "); what came before is kept");
+  } else if (!counted.AtEnd) {
+    Warnings.push_back("the compressed data is cut short after " +
+                       std::to_string(counted.Inflated) + " bytes; what it holds is kept");
+  }
+  const std::uint64_t real = 8 + counted.Inflated;
   if (real != FFileLength) {
     Warnings.push_back("the header claims " + std::to_string(FFileLength) +
                        " bytes uncompressed, the data holds " + std::to_string(real));
   }
+  return counted.Body;
+}
+
+TMemoryStream& TSWFStreamReader::Body() {
+  if (!FSource) return *FBody;
+  const std::uint64_t size = FSource->Size();
+  if (size > MemoryLimit) throw EMemoryBudgetExceeded(BudgetMessage(MemoryLimit));
+  auto body = std::make_unique<TMemoryStream>();
+  body->SetSize(size);
+  FSource->SetPosition(0);
+  FSource->ReadBuffer(body->Data(), static_cast<std::size_t>(size));
+  FBody = std::move(body);
+  FSource.reset();
+  return *FBody;
+}
+
+TStream& TSWFStreamReader::BodyStream() {
+  return FSource ? *FSource : static_cast<TStream&>(*FBody);
+}
+
+std::uint64_t TSWFStreamReader::BodySize() const {
+  return FSource ? FSource->Size() : FBody->Size();
 }
 
 // Entries for the tags inside a sprite, whose inner records lie in [innerStart, innerEnd) of the
-// body. Positions and header forms come from the stored record headers.
-static void AddSubTags(TSWFTagInfo& info, TMemoryStream& body, std::uint64_t innerStart,
-                       std::uint64_t innerEnd, TSWFReadContext& context) {
+// body. Positions and header forms come from the stored record headers, read from bytes, which
+// hold the body from position base on (all of it, or the sprite's own record).
+static void AddSubTags(TSWFTagInfo& info, TStream& bytes, std::uint64_t base,
+                       std::uint64_t innerStart, std::uint64_t innerEnd, TSWFReadContext& context) {
   const TSWFObjectList* inner = info.Object() ? info.Object()->InnerTags() : nullptr;
   if (!inner) return;
-  innerEnd = std::min<std::uint64_t>(innerEnd, body.Size());
+  innerEnd = std::min<std::uint64_t>(innerEnd, base + bytes.Size());
   std::uint64_t position = innerStart;
   for (const auto& tag : *inner) {
     context.Charge(sizeof(TSWFTagInfo) + 32);
-    const std::uint16_t code = tag->TagID == TSWFErrorTag::kTagID
-                                   ? static_cast<const TSWFErrorTag&>(*tag).FailedTagID
-                                   : tag->TagID;
+    const auto* error = dynamic_cast<const TSWFErrorTag*>(tag.get());
+    const std::uint16_t code = error ? error->FailedTagID : tag->TagID;
     auto sub = std::make_unique<TSWFTagInfo>(code, false);
     sub->InnerObject = tag.get();
     sub->FrameNum = info.FrameNum;
@@ -290,14 +441,15 @@ static void AddSubTags(TSWFTagInfo& info, TMemoryStream& body, std::uint64_t inn
     header.Length = static_cast<std::uint64_t>(std::max(tag->BodySize, 0));
     header.LongHeader = NeedsLongHeader(code, tag->BodySize);
     if (position < innerEnd) {
-      TStreamWindow window(body, position, innerEnd - position);
+      TStreamWindow window(bytes, position - base, innerEnd - position);
       ReadRecordHeader(window, header);
     }
     sub->Length = static_cast<std::int64_t>(header.Length);
     sub->LongHeader = header.LongHeader;
     sub->Position = static_cast<std::int64_t>(position);
     const std::uint64_t bodyStart = position + header.Size();
-    AddSubTags(*sub, body, bodyStart + 4, std::min(bodyStart + header.Length, innerEnd), context);
+    AddSubTags(*sub, bytes, base, bodyStart + 4, std::min(bodyStart + header.Length, innerEnd),
+               context);
     info.SubTags.push_back(std::move(sub));
     position = bodyStart + header.Length;
   }
@@ -319,14 +471,18 @@ TTagListPolicy TSWFStreamReader::IndexPolicy() {
 
 void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
   TagList.clear();
-  FBody->SetPosition(0);
+  // Every object of the movie is held at once, so the body might as well be: sprites' inner
+  // headers are then read without going back in the file.
+  if (createObjects) Body();
+  TStream& source = BodyStream();
+  source.SetPosition(0);
   TSWFReadContext context = NewReadContext(parseActions);
-  const std::uint64_t size = FBody->Size();
-  context.Charge(size);
+  const std::uint64_t size = source.Size();
+  context.Charge(BodyHeld());
   std::int64_t frame = 1;
   FTrailingSize = 0;
   try {
-    TTagListReader tags(*FBody, context, IndexPolicy());
+    TTagListReader tags(source, context, IndexPolicy());
     TTagRecord record;
     for (;;) {
       if (OnProgress && tags.Position() < size) {
@@ -347,7 +503,7 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
       if (record.Object) {
         info->SWFObject = std::move(record.Object);
         const std::uint64_t bodyStart = record.BodyStart();
-        AddSubTags(*info, *FBody, bodyStart + 4, bodyStart + record.Header.Length, context);
+        AddSubTags(*info, source, 0, bodyStart + 4, bodyStart + record.Header.Length, context);
       }
       TagList.push_back(std::move(info));
     }
@@ -359,31 +515,52 @@ void TSWFStreamReader::ParseTags(bool createObjects, bool parseActions) {
 }
 
 std::unique_ptr<TSWFObject> TSWFStreamReader::ReadTagObject(const TSWFTagInfo& info,
-                                                            TSWFReadContext& context) {
-  const std::uint64_t size = FBody->Size();
+                                                            TSWFReadContext& context,
+                                                            std::vector<std::uint8_t>* stored) {
+  if (stored) stored->clear();
+  TStream& body = BodyStream();
+  const std::uint64_t size = body.Size();
   const auto position = static_cast<std::uint64_t>(info.Position);
   if (position >= size) return nullptr;
-  TStreamWindow rest(*FBody, position, size - position);
+  const std::uint64_t length = std::min<std::uint64_t>(info.StoredSize(), size - position);
   TTagListPolicy policy = IndexPolicy();
   policy.EntryCost = 0;  // the entry is already there
-  TTagListReader tags(rest, context, policy);
   TTagRecord record;
-  if (!tags.Next(record)) return nullptr;
-  return std::move(record.Object);
+  if (!FSource) {
+    if (stored) stored->assign(FBody->Data() + position, FBody->Data() + position + length);
+    TStreamWindow rest(*FBody, position, size - position);
+    TTagListReader tags(rest, context, policy);
+    if (!tags.Next(record)) return nullptr;
+    return std::move(record.Object);
+  }
+  // From the file the record is read once, whole, and parsed in memory: going back in a
+  // compressed file would mean inflating it again from the start.
+  context.Charge(length);
+  body.SetPosition(position);
+  TMemoryStream bytes(body.ReadBytes(static_cast<std::size_t>(length)));
+  TTagListReader tags(bytes, context, policy);
+  const bool read = tags.Next(record);
+  if (stored) *stored = bytes.Bytes();
+  return read ? std::move(record.Object) : nullptr;
 }
 
 void TSWFStreamReader::ReadEntry(TSWFTagInfo& info, TSWFReadContext& context) {
   info.SubTags.clear();
-  info.SWFObject = ReadTagObject(info, context);
+  std::vector<std::uint8_t> stored;
+  info.SWFObject = ReadTagObject(info, context, FSource ? &stored : nullptr);
   if (!info.SWFObject) return;
-  const std::uint64_t bodyStart =
-      static_cast<std::uint64_t>(info.Position) + (info.LongHeader ? 6 : 2);
-  AddSubTags(info, *FBody, bodyStart + 4, bodyStart + static_cast<std::uint64_t>(info.Length),
-             context);
+  const auto position = static_cast<std::uint64_t>(info.Position);
+  const std::uint64_t bodyStart = position + (info.LongHeader ? 6 : 2);
+  const std::uint64_t bodyEnd = bodyStart + static_cast<std::uint64_t>(info.Length);
+  if (!FSource) return AddSubTags(info, *FBody, 0, bodyStart + 4, bodyEnd, context);
+  TMemoryStream record(std::move(stored));
+  AddSubTags(info, record, position, bodyStart + 4, bodyEnd, context);
 }
 
 void TSWFStreamReader::MakeStream() {
   auto body = std::make_unique<TMemoryStream>();
+  // The old body may still be in its file: the entries are copied from it in file order.
+  TStream& source = BodyStream();
   TBitsEngine be(*body);
   // Tags whose layout depends on the version are written for the movie they are written into.
   be.SWFVersion = FVersion;
@@ -405,20 +582,21 @@ void TSWFStreamReader::MakeStream() {
       info.LongHeader = header.LongHeader;
     } else {
       // A tag cut short by the end of the file is copied as far as it goes.
-      const std::uint64_t oldSize = FBody->Size();
+      const std::uint64_t oldSize = source.Size();
       const std::uint64_t start = std::min<std::uint64_t>(info.Position, oldSize);
       const std::uint64_t stored = std::min<std::uint64_t>(info.StoredSize(), oldSize - start);
-      FBody->SetPosition(start);
-      body->CopyFrom(*FBody, stored);
+      source.SetPosition(start);
+      body->CopyFrom(source, stored);
     }
     // Keep the index true for the new body, so a later rebuild copies the right bytes.
     info.Position = static_cast<std::int64_t>(position);
   }
   if (FTrailingSize > 0) {
-    FBody->SetPosition(FBody->Size() - FTrailingSize);
-    body->CopyFrom(*FBody, FTrailingSize);
+    source.SetPosition(source.Size() - FTrailingSize);
+    body->CopyFrom(source, FTrailingSize);
   }
   FBody = std::move(body);
+  FSource.reset();
 }
 
 std::uint16_t TSWFStreamReader::ChangeCharacterIDs(std::uint16_t baseID) {

@@ -57,7 +57,9 @@ class TBasedSWFStream {
   const char* Signature() const { return FSignature; }
   std::uint32_t FileLength() const { return FFileLength; }
 
-  TMemoryStream& Body() { return *FBody; }
+  // The body in memory; a reader whose body stays in its file reads it in first (see
+  // TSWFStreamReader::Body).
+  virtual TMemoryStream& Body() { return *FBody; }
   TProgressEvent OnProgress;
   TRect FrameSize;        // twips
   std::uint16_t FPS = 0;  // 8.8 fixed
@@ -117,19 +119,28 @@ class TSWFStreamReader : public TBasedSWFStream {
   std::function<void(TSWFObject& obj, bool& accept)> OnChangeIDFilter;
   std::vector<std::unique_ptr<TSWFTagInfo>> TagList;
 
+  // Opens the file and reads its header; the body stays in the file and is read where it lies as
+  // it is needed (seeking in a plain file, inflating forward in a compressed one), so a movie of
+  // any size loads in memory that does not depend on its size. A compressed body is inflated
+  // once here to learn its real size and damage (the warnings LoadFromStream gives). The file is
+  // held open until the body is read in (Body, ParseTags with objects, MakeStream) or the reader
+  // goes. Throws as LoadFromStream, and EStreamError when the file cannot be opened.
   void LoadFromFile(const std::string& fileName);
   // Loads a plain or compressed SWF file from the stream. A stream that is not a SWF file, or too
   // short to hold the whole header, loads nothing (IsValid false). A compressed file loads what
   // its zlib data really holds, whatever length its header claims (a difference, or zlib data cut
   // short or damaged after some bytes, adds a warning). Throws EZlibError when the zlib data
   // yields not even the header, EMemoryBudgetExceeded when the body passes MemoryLimit.
+  // The body is read into memory: a compressed one is inflated twice (first only counted), so
+  // its buffer is sized once and never passes MemoryLimit, whatever the data inflates to.
   void LoadFromStream(TStream& stream);
   bool CheckHeader(TStream& stream);
   // Returns the number of bytes it advanced.
   std::uint64_t ReadHeader(TStream& stream, int part);
   // Indexes the body and reads the tags. A tag that cannot be read becomes a TSWFErrorTag that
   // keeps its stored bytes. Throws EMemoryBudgetExceeded (TagList left empty) when the index and
-  // the objects would pass MemoryLimit.
+  // the objects would pass MemoryLimit. With objects the whole movie is held, so a body still in
+  // its file is read in first (Body); the index alone reads the file where it lies.
   void ParseTags(bool createObjects = true, bool parseActions = true);
   TSWFTagInfo& GetTagInfo(std::size_t index) { return *TagList.at(index); }
   // The settings of a reading pass over this movie; one context serves a whole pass, in file
@@ -137,15 +148,31 @@ class TSWFStreamReader : public TBasedSWFStream {
   TSWFReadContext NewReadContext(bool parseActions) const;
   // Reads the tag of an entry of an index (ParseTags without objects) from the body, as ParseTags
   // would have: the caller owns the result, which is null for a code without a class or a body
-  // cut by the end of the file. Throws EMemoryBudgetExceeded past the context's budget.
-  std::unique_ptr<TSWFObject> ReadTagObject(const TSWFTagInfo& info, TSWFReadContext& context);
+  // cut by the end of the file. When stored is given it receives the entry's stored bytes (record
+  // header and body, as far as the body holds them), so a caller that keeps them need not read
+  // the file again. Throws EMemoryBudgetExceeded past the context's budget (a body in its file
+  // charges the stored bytes too), EStreamError when the file cannot be read.
+  std::unique_ptr<TSWFObject> ReadTagObject(const TSWFTagInfo& info, TSWFReadContext& context,
+                                            std::vector<std::uint8_t>* stored = nullptr);
   // Gives an entry of an index its tag object and, for a sprite, the entries of the sprite's
   // inner tags, as ParseTags would have made them. Resetting the entry's SWFObject and SubTags
   // undoes it. Throws EMemoryBudgetExceeded past the context's budget.
   void ReadEntry(TSWFTagInfo& info, TSWFReadContext& context);
   // Rebuilds the body from TagList. When the loaded file was before version 6 and Version() is
   // now 6 or later, the tags' strings are written as UTF-8.
+  // A body still in its file is copied from it as far as the tags have no objects.
   void MakeStream() override;
+  // The body in memory. A body still in its file (LoadFromFile) is read in first; throws
+  // EMemoryBudgetExceeded when it passes MemoryLimit, EStreamError when it cannot be read.
+  TMemoryStream& Body() override;
+  // The body wherever it is, as a seekable read-only stream (positions from the body's start);
+  // reading it throws EStreamError when the file cannot be read. Valid until the body moves
+  // (Body, ParseTags with objects, MakeStream, another load).
+  TStream& BodyStream();
+  std::uint64_t BodySize() const;
+  // Bytes of the body held in memory: what a reading pass charges for it.
+  std::uint64_t BodyHeld() const { return FSource ? 0 : FBody->Size(); }
+  bool BodyInFile() const { return FSource != nullptr; }
   // The version byte of the loaded file (0: nothing loaded).
   std::uint8_t LoadedVersion() const { return FLoadedVersion; }
   // Bytes at the end of the body too few to form a record header; kept by MakeStream.
@@ -154,7 +181,11 @@ class TSWFStreamReader : public TBasedSWFStream {
   std::uint16_t ChangeCharacterIDs(std::uint16_t baseID);
 
  private:
-  void LoadCompressed(TStream& stream);
+  // keepBody: into Body (within MemoryLimit); otherwise only counted. Returns the body's size;
+  // headerRest receives the header's bytes inside the zlib data.
+  std::uint64_t LoadCompressed(TStream& stream, bool keepBody, std::uint64_t* headerRest = nullptr);
+  // The body's stream when it stays in the file; null when the body is in memory.
+  std::unique_ptr<TStream> FSource;
   // The policy of the body's tag list; each record is charged for its index entry.
   static TTagListPolicy IndexPolicy();
   std::uint64_t FTrailingSize = 0;

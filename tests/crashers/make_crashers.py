@@ -54,6 +54,13 @@ FILES = {
         record(39, b"\x01\x00\x01\x00" + record(3, b"\x77") + record(15, b"\x05\x00\x01")
                + record(1, b"") + record(0, b""))
         + record(1, b"") + record(0, b"")),
+    # An ImportAssets whose count claims five assets where two are stored: the join took the
+    # error tag standing in for it for an ImportAssets and counted garbage as its assets.
+    "import_assets_damaged.swf": plain(
+        record(57, b"a.swf\x00" + b"\x05\x00" + b"\x01\x00name1\x00" + b"\x02\x00name2\x00")),
+    # A record of a code without a class cut off by the end of the file: the join copied it as
+    # it stood, and its claimed length swallowed the sprite written after it.
+    "join_cut_record.swf": plain(record(200, b"\x01\x02\x03\x04\x05\x06"))[:-3],
 }
 
 for name, data in FILES.items():

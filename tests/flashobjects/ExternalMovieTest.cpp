@@ -332,5 +332,111 @@ TEST(ExternalMovie, StreamedMovieFinishesOnceAndTakesNothingAfter) {
   EXPECT_THROW(late.BeginStreaming(dir.File("late.swf")), std::logic_error);
 }
 
+// A plain version 5 movie of one record (code, short form), as tests/crashers/make_crashers.py
+// writes them.
+std::vector<std::uint8_t> OneRecordMovie(std::uint16_t code,
+                                         const std::vector<std::uint8_t>& body) {
+  std::vector<std::uint8_t> file = {'F', 'W', 'S', 5, 0, 0, 0, 0, 0x00, 0x00, 12, 1, 0};
+  const auto head = static_cast<std::uint16_t>((code << 6) | body.size());
+  file.push_back(static_cast<std::uint8_t>(head));
+  file.push_back(static_cast<std::uint8_t>(head >> 8));
+  file.insert(file.end(), body.begin(), body.end());
+  const auto size = static_cast<std::uint32_t>(file.size());
+  for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  return file;
+}
+
+// An ImportAssets names characters the movie's ids must make room for; one that cannot be read
+// is an error tag and names none (it was once taken for an ImportAssets and its memory read as
+// a list of billions of assets).
+TEST(ExternalMovie, ImportAssetsCountOnlyWhenTheTagCouldBeRead) {
+  const std::vector<std::uint8_t> twoAssets = {'a', '.', 's', 'w', 'f', 0,   2,   0,
+                                               1,   0,   'n', 'a', 'm', 'e', '1', 0,
+                                               2,   0,   'n', 'a', 'm', 'e', '2', 0};
+  std::vector<std::uint8_t> fiveClaimed = twoAssets;
+  fiveClaimed[6] = 5;  // tests/crashers/import_assets_damaged.swf
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> body;
+    std::uint32_t characters;
+    std::size_t damaged;
+  };
+  const Case cases[] = {
+      {"two assets", twoAssets, 2, 0},
+      {"count beyond the stored assets", fiveClaimed, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TTempDir dir;
+    const auto file = OneRecordMovie(57, c.body);
+    std::ofstream(dir.File("in.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    TFlashMovie movie(0, 0, 32, 16, 12, true);
+    TFlashExternalMovie& external = movie.AddExternalMovie(dir.File("in.swf"));
+    EXPECT_EQ(external.CharacterCount(), c.characters);
+    EXPECT_EQ(external.DamagedTags(), c.damaged);
+    movie.PlaceObject(*external.Sprite(), 1);
+    const auto reader = Saved(movie, dir);
+    EXPECT_TRUE(test::ReferenceProblems(*reader).empty());
+  }
+}
+// A record that the end of the file cuts off is left out of the import: copied, its claimed
+// length would swallow the sprite and the tags written after it.
+TEST(ExternalMovie, RecordCutByTheEndOfTheFileIsLeftOut) {
+  test::TTempDir dir;
+  auto file = OneRecordMovie(200, {1, 2, 3, 4, 5, 6});  // a code without a class
+  file.resize(file.size() - 3);                         // tests/crashers/join_cut_record.swf
+  std::ofstream(dir.File("in.swf"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  TFlashExternalMovie& external = movie.AddExternalMovie(dir.File("in.swf"));
+  EXPECT_EQ(external.DamagedTags(), 1u);
+  EXPECT_EQ(external.UnknownTags(), 0u);
+  movie.PlaceObject(*external.Sprite(), 1);
+  const auto reader = Saved(movie, dir);
+  EXPECT_EQ(test::TagCodes(*reader), (std::vector<int>{39, 26, 0}));
+  EXPECT_EQ(reader->TrailingBytes(), 0u);
+}
+
+// A segment whose body passes its reader's budget is imported from its file, tag by tag, as a
+// reader holding the whole body imports it.
+TEST(ExternalMovie, FileLargerThanTheBudgetImportsFromItsFile) {
+  for (const bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "plain");
+    test::TTempDir dir;
+    {
+      // Six pictures of noise, about 30 KB each after deflating.
+      TFlashMovie movie(0, 0, 200, 150, 12, true);
+      movie.SetCompressed(compressed);
+      for (int i = 0; i < 6; ++i) {
+        TFlashImage& image = movie.AddImage();
+        image.LoadFromHandle(test::Indexed8(200, 150, [i](int x, int y) {
+          std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^
+                            static_cast<std::uint32_t>(y) * 19349663u ^
+                            static_cast<std::uint32_t>(i) * 83492791u;
+          h ^= h >> 13;
+          h *= 0x5bd1e995u;
+          return static_cast<int>((h ^ (h >> 15)) & 0xFF);
+        }));
+        movie.PlaceObject(movie.AddImageShape(image), static_cast<std::uint16_t>(i + 1));
+        movie.ShowFrame();
+      }
+      movie.MakeStream();
+      movie.SaveToFile(dir.File("in.swf"));
+    }
+    TFlashMovie owner(0, 0, 200, 150, 12, true);
+    TFlashExternalMovie roomy(&owner, dir.File("in.swf"));
+    roomy.ScanTags();
+    const std::vector<std::uint8_t> expected = Written(roomy);
+    TFlashExternalMovie small(&owner, dir.File("in.swf"));
+    small.Reader()->MemoryLimit = 80u << 10;
+    ASSERT_GT(small.Reader()->BodySize(), 2 * small.Reader()->MemoryLimit);
+    small.ScanTags();
+    EXPECT_EQ(small.CharacterCount(), roomy.CharacterCount());
+    EXPECT_EQ(Written(small), expected);
+    EXPECT_TRUE(small.Reader()->BodyInFile());
+  }
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -632,5 +632,42 @@ TEST(LosslessBitmap, RefusesImpossibleBitmapsWithoutAllocating) {
   EXPECT_EQ(DecodeLossless(h, data.data(), data.size()).Texels.size(), 4u);
 }
 
+// Eight strips of noise, each its own bitmap of about 2 KB, stay on the stage. Under a budget of
+// 1 KB each goes to the spill file as soon as it is defined and is drawn from there, pixel for
+// pixel: the movie plays in memory that does not grow with its pictures.
+TEST(Player, BitmapsBeyondTheMemoryBudgetAreDrawnFromTheSpillFile) {
+  constexpr int kSize = 64, kRows = 8;
+  auto noise = [](int x, int y) {
+    return (static_cast<std::uint32_t>(x * 7919 + y * 104729) * 2654435761u) >> 8;
+  };
+  TTestMovie movie(kSize, kSize);
+  for (int strip = 0; strip < kSize / kRows; ++strip) {
+    std::vector<std::uint32_t> colours;
+    for (int y = 0; y < kRows; ++y) {
+      for (int x = 0; x < kSize; ++x) colours.push_back(noise(x, strip * kRows + y));
+    }
+    const auto bitmap = static_cast<std::uint16_t>(2 * strip + 1);
+    const auto shape = static_cast<std::uint16_t>(bitmap + 1);
+    movie.Add(Bitmap24(bitmap, kSize, kRows, colours));
+    movie.Add(
+        RectShape(shape, 0, 0, kSize * 20, kRows * 20, ImageFill(bitmap, 0x41, PixelScale())));
+    movie.Add(Place(static_cast<std::uint16_t>(strip + 1), shape, 0, strip * kRows * 20));
+    movie.ShowFrame();
+  }
+  const auto file = movie.Save();
+  for (const std::uint64_t budget : {std::uint64_t(1) << 10, std::uint64_t(8) << 20}) {
+    SCOPED_TRACE(budget);
+    auto p = Play(file);
+    p->SetBitmapMemoryBudget(budget);
+    int frames = 0;
+    while (p->NextFrame()) ++frames;
+    EXPECT_EQ(frames, kSize / kRows);
+    EXPECT_TRUE(p->StopReason().empty()) << p->StopReason();
+    EXPECT_EQ(p->SpilledBytes() > 0, budget < (1u << 20));
+    ExpectStage(
+        *p, [&](int x, int y) { return noise(x, y) & 0xFFFFFF; }, "every strip");
+  }
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "swfstreams/MovieTools.h"
 #include "swfstreams/SWFStreams.h"
@@ -174,6 +176,85 @@ TEST(MovieRewrite, SaveGoesThroughASafeFile) {
   SaveMovieRewrite(*reader, plan, name);
   EXPECT_EQ(ReadFileBytes(name), Streamed(input, TRewriteCompression::Plain).file);
   std::filesystem::remove(name);
+}
+
+// A movie of 40 JPEG blocks of 20 KB (about 800 KB), a sprite with a frame, a version 5 label
+// (its string changes when the movie is written compressed) and trailing bytes.
+Bytes LargeMovie(bool compressed) {
+  TSWFStreamReader movie;
+  movie.SetVersion(5);
+  movie.FrameSize = {0, 0, 2000, 2000};
+  TBitsEngine be(movie.Body());
+  TSWFFrameLabel label;
+  label.Name = "caf\xE9";
+  label.WriteToStream(be);
+  for (int i = 0; i < 40; ++i) {
+    TSWFDefineBitsJPEG2 jpeg;
+    jpeg.CharacterId = static_cast<std::uint16_t>(i + 1);
+    jpeg.Data.resize(20000);
+    for (std::size_t k = 0; k < jpeg.Data.size(); ++k) {
+      jpeg.Data[k] = static_cast<std::uint8_t>((k * 2654435761u + i) >> 13);
+    }
+    jpeg.WriteToStream(be);
+  }
+  TSWFDefineSprite sprite;
+  sprite.SpriteId = 41;
+  sprite.ControlTags.push_back(std::make_unique<TSWFShowFrame>());
+  sprite.WriteToStream(be);
+  TSWFShowFrame().WriteToStream(be);
+  TSWFEnd().WriteToStream(be);
+  movie.Body().Write("\x40", 1);
+  movie.SetCompressed(compressed);
+  TMemoryStream file;
+  movie.SaveToStream(file);
+  return file.Bytes();
+}
+
+std::string WriteTempFile(const std::string& name, const Bytes& bytes) {
+  const std::string path = testing::TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return path;
+}
+
+// A movie loaded from its file is read where it lies: listed and rewritten under a budget that
+// its body alone passes, it gives what a roomy reader holding it all gives.
+TEST(MovieRewrite, MovieLargerThanTheBudgetIsListedAndRewrittenFromItsFile) {
+  constexpr std::uint64_t kLimit = 96u << 10;  // a tag or two, where the body is 800 KB
+  for (const bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "plain");
+    const Bytes input = LargeMovie(compressed);
+    const std::string name = WriteTempFile("kestrova_large.swf", input);
+    std::ostringstream expected, listed;
+    auto roomy = Loaded(input, TSWFReadContext::kDefaultMemoryLimit);
+    roomy->ParseTags(true, true);
+    WriteMovieListing(*roomy, name, expected);
+    TSWFStreamReader reader;
+    reader.MemoryLimit = kLimit;
+    reader.LoadFromFile(name);
+    ASSERT_GT(reader.BodySize(), 8 * kLimit);
+    WriteMovieListingTagByTag(reader, name, listed);
+    EXPECT_EQ(listed.str(), expected.str());
+    EXPECT_TRUE(reader.BodyInFile());
+    EXPECT_THROW(reader.Body(), EMemoryBudgetExceeded);
+    for (const auto compression :
+         {TRewriteCompression::Keep, TRewriteCompression::Compressed, TRewriteCompression::Plain}) {
+      SCOPED_TRACE(int(compression));
+      const Result want = InMemory(input, compression);
+      ASSERT_TRUE(want.error.empty()) << want.error;
+      TSWFStreamReader small;
+      small.MemoryLimit = kLimit;
+      small.LoadFromFile(name);
+      const TMovieRewrite plan = PlanMovieRewrite(small, compression);
+      const std::string out = testing::TempDir() + "/kestrova_large_out.swf";
+      SaveMovieRewrite(small, plan, out);
+      EXPECT_EQ(ReadFileBytes(out), want.file);
+      EXPECT_EQ(plan.Warnings, want.warnings);
+      EXPECT_EQ(small.BodyHeld(), 0u);
+      std::filesystem::remove(out);
+    }
+    std::filesystem::remove(name);
+  }
 }
 
 }  // namespace

@@ -472,5 +472,127 @@ TEST(ParseTags, EmptyBodiesOfTagsThatHaveFieldsAreKeptAsStored) {
   EXPECT_EQ(reader.Body().Bytes(), body);
 }
 
+// A movie of 300 DefineBitsJPEG2 tags of 3000 bytes each that do not deflate away, saved to a
+// file; returns its name.
+std::string MovieOfManyTagsInAFile(bool compressed) {
+  TSWFStreamReader movie;
+  movie.FrameSize = {0, 0, 2000, 2000};
+  TBitsEngine be(movie.Body());
+  for (int i = 0; i < 300; ++i) {
+    TSWFDefineBitsJPEG2 jpeg;
+    jpeg.CharacterId = static_cast<std::uint16_t>(i + 1);
+    jpeg.Data.resize(3000);
+    for (std::size_t k = 0; k < jpeg.Data.size(); ++k) {
+      jpeg.Data[k] = static_cast<std::uint8_t>(((k + 7 * i) * 2654435761u) >> 11);
+    }
+    jpeg.WriteToStream(be);
+  }
+  TSWFEnd().WriteToStream(be);
+  movie.SetCompressed(compressed);
+  const std::string name =
+      testing::TempDir() + (compressed ? "/kestrova_many_cws.swf" : "/kestrova_many_fws.swf");
+  movie.SaveToFile(name);
+  return name;
+}
+
+// The body of a movie loaded from its file is read where it lies, in any order: a compressed one
+// is inflated again from the start for a record before the one last read.
+TEST(SWFFile, BodyInItsFileReadsTagsInAnyOrder) {
+  for (const bool compressed : {false, true}) {
+    SCOPED_TRACE(compressed ? "compressed" : "plain");
+    const std::string name = MovieOfManyTagsInAFile(compressed);
+    TSWFStreamReader inMemory;
+    TFileStream file(name, TFileStream::Mode::Read);
+    inMemory.LoadFromStream(file);
+    const Bytes body = inMemory.Body().Bytes();
+    TSWFStreamReader reader;
+    reader.LoadFromFile(name);
+    ASSERT_TRUE(reader.IsValid);
+    EXPECT_TRUE(reader.BodyInFile());
+    EXPECT_EQ(reader.BodyHeld(), 0u);
+    EXPECT_EQ(reader.BodySize(), body.size());
+    EXPECT_TRUE(reader.Warnings.empty());
+    reader.ParseTags(false, false);
+    ASSERT_EQ(reader.TagList.size(), 301u);
+    TSWFReadContext context = reader.NewReadContext(false);
+    Bytes stored;
+    // Last first, then a few jumps back and forth.
+    std::vector<std::size_t> order;
+    for (std::size_t i = reader.TagList.size(); i-- > 0;) order.push_back(i);
+    for (const std::size_t i : {5u, 250u, 3u, 299u, 0u}) order.push_back(i);
+    for (const std::size_t i : order) {
+      const TSWFTagInfo& info = reader.GetTagInfo(i);
+      const auto tag = reader.ReadTagObject(info, context, &stored);
+      ASSERT_NE(tag, nullptr) << i;
+      const auto at = body.begin() + info.Position;
+      ASSERT_EQ(stored, Bytes(at, at + info.StoredSize())) << i;
+      EXPECT_EQ(test::WriteTag(*tag), stored) << i;
+    }
+    // The rebuild copies the stored records from the file.
+    reader.MakeStream();
+    EXPECT_FALSE(reader.BodyInFile());
+    EXPECT_EQ(reader.Body().Bytes(), body);
+    std::filesystem::remove(name);
+  }
+}
+
+// Deflated zeros inflating to 64 times the budget: counted, not held, and refused before any
+// buffer for them is made; a body of just the budget loads, one byte more does not.
+TEST(SWFFile, CompressedBodyBeyondTheBudgetIsRefusedBeforeItIsHeld) {
+  constexpr std::uint64_t kLimit = 1u << 20;
+  TMovie bomb;
+  bomb.Body().SetSize(64 * kLimit);
+  bomb.SetCompressed(true);
+  const Bytes file = Saved(bomb);
+  ASSERT_LT(file.size(), 128u << 10);
+  TSWFStreamReader reader;
+  reader.MemoryLimit = kLimit;
+  TMemoryStream m(file);
+  try {
+    reader.LoadFromStream(m);
+    FAIL() << "64 MB loaded under a budget of 1 MB";
+  } catch (const EMemoryBudgetExceeded& e) {
+    EXPECT_NE(std::string(e.what()).find("memory budget of 1048576 bytes"), std::string::npos);
+  }
+  EXPECT_EQ(reader.Body().Size(), 0u);
+  for (const std::uint64_t size : {kLimit, kLimit + 1}) {
+    TMovie movie;
+    movie.Body().SetSize(size);
+    movie.SetCompressed(true);
+    TSWFStreamReader edge;
+    edge.MemoryLimit = kLimit;
+    TMemoryStream in(Saved(movie));
+    if (size > kLimit) {
+      EXPECT_THROW(edge.LoadFromStream(in), EMemoryBudgetExceeded);
+    } else {
+      edge.LoadFromStream(in);
+      EXPECT_EQ(edge.Body().Size(), size);
+      EXPECT_TRUE(edge.Warnings.empty());
+    }
+  }
+}
+
+// A compressed file whose zlib data fails its check at the very end: the body is what came
+// before, from the file as from memory, and every byte of it reads back from the file.
+TEST(SWFFile, DamagedCompressedFileInItsFileReadsWhatLoadingKept) {
+  const std::string name = MovieOfManyTagsInAFile(true);
+  Bytes file = ReadFileBytes(name);
+  file.back() ^= 0xFF;  // the zlib data's checksum
+  {
+    std::ofstream(name, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  }
+  TSWFStreamReader inMemory;
+  TMemoryStream m(file);
+  inMemory.LoadFromStream(m);
+  ASSERT_FALSE(inMemory.Warnings.empty());
+  TSWFStreamReader reader;
+  reader.LoadFromFile(name);
+  EXPECT_EQ(reader.Warnings, inMemory.Warnings);
+  ASSERT_TRUE(reader.BodyInFile());
+  EXPECT_EQ(reader.Body().Bytes(), inMemory.Body().Bytes());
+  std::filesystem::remove(name);
+}
+
 }  // namespace
 }  // namespace kestrova
