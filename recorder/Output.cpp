@@ -17,11 +17,15 @@ namespace kestrova {
 
 namespace {
 
-// Tag codes that define one character each (what the import renumbers).
-bool DefinesCharacter(int code) {
-  static constexpr int kCodes[] = {2,  6,  7,  10, 11, 14, 20, 21, 22, 32,
-                                   33, 34, 35, 36, 37, 39, 46, 48, 60};
-  return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
+bool DefinesCharacter(unsigned code) {
+  const TTagCatalogueRow* row = FindTagRow(static_cast<std::uint16_t>(code));
+  return row && row->Has(kDefines);
+}
+
+// A tag stored with the short header that the import writes with the long one.
+bool GrowsToLongHeader(unsigned code) {
+  const TTagCatalogueRow* row = FindTagRow(static_cast<std::uint16_t>(code));
+  return row && row->Has(kAlwaysLong);
 }
 
 std::string Quoted(const std::string& file) {
@@ -41,7 +45,7 @@ struct TInputScan {
   std::uint64_t LastFrameEnd = 0;         // just after the last complete ShowFrame
   std::uint64_t End = 0;                  // just after the End tag (0: none found)
   std::uint32_t Characters = 0;
-  std::uint64_t ShortHeaders = 0;  // tags the import may give the long header (4 bytes more)
+  std::uint64_t ShortHeaders = 0;  // tags the import gives the long header (4 bytes more)
   std::string Problem;             // empty: the file is whole
 };
 
@@ -148,8 +152,8 @@ void ScanTags(TForwardReader& in, std::uint64_t fileSize, TInputScan& scan) {
                      " of " + std::to_string(length) + " bytes";
       return;
     }
-    if (!longHeader) ++scan.ShortHeaders;
-    if (DefinesCharacter(static_cast<int>(code))) ++scan.Characters;
+    if (!longHeader && GrowsToLongHeader(code)) ++scan.ShortHeaders;
+    if (DefinesCharacter(code)) ++scan.Characters;
     if (code == 1) {
       ++scan.Frames;
       scan.LastFrameEnd = in.Offset();
@@ -189,6 +193,16 @@ TInputScan ScanInput(const std::string& file) {
       }
       scan.BodyStart = in.Offset();
       ScanTags(in, compressed ? 0 : stream.Size(), scan);
+      // Whole tags do not make a whole file: zlib data cut in its last block or checksum lost
+      // bytes no one can tell.
+      if (z && scan.Problem.empty()) {
+        while (in.Skip(UINT32_MAX) == UINT32_MAX) {
+        }
+        if (!z->AtEnd()) {
+          scan.Problem = "cut off: the compressed data ends at offset " +
+                         std::to_string(in.Offset()) + " before its end";
+        }
+      }
     } catch (const std::exception& e) {
       scan.Problem = "the compressed data is cut off or damaged after offset " +
                      std::to_string(in.Offset()) + " (" + e.what() + ")";
@@ -250,11 +264,11 @@ struct TPart {
 // colour, and the End tag.
 constexpr std::uint64_t kPartOverhead = 8 + 17 + 4 + 5 + 2;
 
-// Every byte the input adds to a part: its tags (their headers may grow to the long form), the
-// sprite's header, id, frame count and End, the placement and the removal in the main timeline,
-// and one ShowFrame there per frame.
+// Every byte the input adds to a part: its tags (some headers grow to the long form; its End
+// becomes the sprite's), the sprite's header, id and frame count, the placement and the removal
+// in the main timeline, and one ShowFrame there per frame.
 std::uint64_t InputLength(const TInputScan& scan, std::uint64_t bodyEnd, std::uint16_t frames) {
-  constexpr std::uint64_t kSprite = 6 + 4 + 2, kPlacement = 32, kRemoval = 4;
+  constexpr std::uint64_t kSprite = 6 + 4, kPlacement = 16, kRemoval = 4;
   return (bodyEnd - scan.BodyStart) + 4 * scan.ShortHeaders + kSprite + kPlacement + kRemoval +
          2 * std::uint64_t(std::max<std::uint16_t>(frames, 1));
 }
