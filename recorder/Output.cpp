@@ -37,6 +37,7 @@ std::string Quoted(const std::string& file) {
 struct TInputScan {
   bool IsSWF = false;
   std::uint8_t Version = 0;
+  std::uint32_t FileLength = 0;                         // as the header claims it
   std::int32_t XMin = 0, XMax = 0, YMin = 0, YMax = 0;  // twips
   std::uint16_t FPS = 0, HeaderFrames = 0;
   std::vector<std::uint8_t> FrameHeader;  // the stored frame size, rate and count
@@ -179,6 +180,8 @@ TInputScan ScanInput(const std::string& file) {
     }
     scan.IsSWF = true;
     scan.Version = head[3];
+    scan.FileLength = static_cast<std::uint32_t>(head[4] | (head[5] << 8) | (head[6] << 16) |
+                                                 (std::uint32_t(head[7]) << 24));
     const bool compressed = head[0] == 'C';
     std::unique_ptr<TZDecompressionStream> z;
     TForwardReader in(stream, 8);
@@ -371,30 +374,27 @@ std::string StagePart(const TPart& part, const std::string& fileName, TJoinConte
   return files.Stage(fileName, [&](TStream& file) { movie.SaveToStream(file); });
 }
 
-// Reads a staged movie back: the whole of it must be there before it counts.
+// Reads a staged movie back, forward and in bounded memory as the inputs are read: the whole of
+// it must be there before it counts.
 void ReadBack(const std::string& staged, const std::string& shown, std::uint64_t frames,
               const TOutputLimits& limits) {
   if (staged.empty()) return;  // written into a pipe or a device: nothing to read back
-  TSWFStreamReader reader(staged);
-  std::string problem;
-  if (!reader.IsValid) {
-    problem = "not a SWF file";
-  } else if (!reader.Warnings.empty()) {
-    problem = reader.Warnings.front();
-  } else if (reader.FileLength() > limits.MaxFileLength) {
-    problem = std::to_string(reader.FileLength()) + " bytes, more than " +
-              std::to_string(limits.MaxFileLength);
-  } else {
-    reader.ParseTags(false, false);
-    std::uint64_t shows = 0;
-    for (const auto& info : reader.TagList) shows += info->TagID == 1;
-    if (reader.TagList.empty() || reader.TagList.back()->TagID != 0) {
-      problem = "no End tag";
-    } else if (shows != frames || reader.FrameCount != frames) {
-      problem = std::to_string(shows) + " frames (header " + std::to_string(reader.FrameCount) +
-                ") where " + std::to_string(frames) + " were written";
+  const TInputScan scan = ScanInput(staged);
+  const std::string problem = [&]() -> std::string {
+    if (!scan.Problem.empty()) return scan.Problem;
+    if (scan.End != scan.FileLength) {
+      return "its header counts " + std::to_string(scan.FileLength) + " bytes, its tags " +
+             std::to_string(scan.End);
     }
-  }
+    if (scan.End > limits.MaxFileLength) {
+      return std::to_string(scan.End) + " bytes, more than " + std::to_string(limits.MaxFileLength);
+    }
+    if (scan.Frames != frames || scan.HeaderFrames != frames) {
+      return std::to_string(scan.Frames) + " frames (header " + std::to_string(scan.HeaderFrames) +
+             ") where " + std::to_string(frames) + " were written";
+    }
+    return {};
+  }();
   if (!problem.empty()) {
     throw std::runtime_error(Quoted(shown) + ": the movie written reads back wrong: " + problem);
   }
