@@ -312,7 +312,6 @@ std::string FirstDamagedTag(TSWFStreamReader& reader, std::uint64_t bodyStart) {
 }
 
 struct TJoinContext {
-  const TOutputLimits& Limits;
   TJoinPolicy Policy;
   const TJoinOptions& Options;
   TOutputResult& Result;
@@ -340,7 +339,6 @@ std::string StagePart(const TPart& part, const std::string& fileName, TJoinConte
   movie.BeginStreaming(fileName);
   std::uint16_t depth = 1;
   std::uint16_t shown = 0;  // the depth of the input on show; inputs start at depth 1
-  std::uint64_t frames = 0;
   for (const TPlannedInput& in : part.Inputs) {
     TJoinedInput& joined = c.Result.Inputs[in.Index];
     // The input before goes when the next one comes. The last one stays: after the movie's last
@@ -368,7 +366,6 @@ std::string StagePart(const TPart& part, const std::string& fileName, TJoinConte
     movie.PlaceObject(*external->Sprite(), depth);
     movie.ShowFrame(in.Frames);
     shown = depth++;
-    frames += std::max<std::uint16_t>(in.Frames, 1);
   }
   movie.MakeStream();
   return files.Stage(fileName, [&](TStream& file) { movie.SaveToStream(file); });
@@ -527,7 +524,7 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
                                 ", the movie's own name; name the movie .swf");
   }
   TOutputResult result;
-  TJoinContext c{limits, policy, options, result};
+  TJoinContext c{policy, options, result};
   TCopies copies;
   std::vector<TInputScan> scans;
   const std::vector<TPlannedInput> taken = TakeInputs(segments, outputName, c, copies, scans);

@@ -209,6 +209,45 @@ TEST_F(OutputJoin, ATagClaimingFourGigabytesIsDamage) {
   EXPECT_EQ(StoredLength(Dir + "/o.swf") < 10000u, true);
 }
 
+// A tag whose length is whole but whose body cannot be read: a join of named files refuses the
+// file naming the tag and its offset; a recording's join leaves the tag out and says so.
+TEST_F(OutputJoin, ATagThatCannotBeReadIsNamedWithItsOffset) {
+  std::vector<std::uint8_t> bytes = ReadFileBytes(PlainCopy(Strips("whole.swf", 2), "p.swf"));
+  const std::size_t rectBits = 5 + 4 * (bytes[8] >> 3);
+  std::size_t at = 8 + (rectBits + 7) / 8 + 4, shape = 0;
+  while (shape == 0 && at + 2 <= bytes.size()) {
+    const unsigned code = (bytes[at] | (bytes[at + 1] << 8)) >> 6;
+    std::size_t length = bytes[at] & 63u, header = 2;
+    if (length == 63) {
+      length = bytes[at + 2] | (bytes[at + 3] << 8) | (bytes[at + 4] << 16);
+      header = 6;
+    }
+    if (code == 22) {
+      shape = at;
+      std::fill(bytes.begin() + std::ptrdiff_t(at + header + 2),
+                bytes.begin() + std::ptrdiff_t(at + header + length), 0xFF);
+    }
+    at += header + length;
+  }
+  ASSERT_NE(shape, 0u);
+  Put("bad.swf", bytes);
+  try {
+    WriteOutputFiles({{Dir + "/bad.swf", std::nullopt}}, 0, 0, Dir + "/o.swf", {}, {},
+                     TJoinPolicy::RefuseDamaged);
+    ADD_FAILURE() << "joined";
+  } catch (const std::runtime_error& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("bad.swf"), std::string::npos) << what;
+    EXPECT_NE(what.find("DefineShape2 tag at offset " + std::to_string(shape)), std::string::npos)
+        << what;
+  }
+  EXPECT_FALSE(Exists(Dir + "/o.swf"));
+  const TOutputResult r =
+      WriteOutputFiles({{Dir + "/bad.swf", std::nullopt}}, 0, 0, Dir + "/o.swf");
+  EXPECT_TRUE(r.Inputs[0].Joined);
+  EXPECT_NE(r.Inputs[0].Problem.find("cannot be read"), std::string::npos);
+}
+
 // The movie and the page are put in place together: a page that cannot be written leaves the
 // movie and the page that were there as they were.
 TEST_F(OutputJoin, APageThatCannotBeWrittenLeavesTheOldMovieAndPage) {
