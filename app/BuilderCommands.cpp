@@ -14,8 +14,9 @@
 #include "media/MediaError.h"
 #include "media/SoundReader.h"
 #include "player/WebPage.h"
+#include "recorder/Output.h"
 #include "swfobjects/SoundTags.h"
-#include "swftools/ZStream.h"
+#include "swftools/SafeFile.h"
 
 namespace kestrova {
 
@@ -27,15 +28,6 @@ class EFileError : public std::runtime_error {
   EFileError(const std::string& file, const std::string& reason)
       : std::runtime_error("\"" + file + "\": " + reason) {}
 };
-
-// The reason of an error, without the file name a lower layer may already have put in front.
-std::string Reason(const std::exception& e, const std::string& file) {
-  std::string what = e.what();
-  for (const std::string& prefix : {"\"" + file + "\": ", file + ": "}) {
-    if (what.rfind(prefix, 0) == 0) return what.substr(prefix.size());
-  }
-  return what;
-}
 
 bool ParseNumber(const std::string& text, double low, double high, double& value) {
   char* end = nullptr;
@@ -65,10 +57,12 @@ std::string SizeText(std::uint64_t bytes) {
   return text;
 }
 
-// The page beside a movie, as the recorder writes one.
-void WritePage(const std::string& movie, std::int32_t width, std::int32_t height,
-               const std::string& webPlayer) {
-  WriteWebPage(WebPageFileName(movie), {movie, width, height, webPlayer, {}});
+// A movie named like its own page ("out.html") would be overwritten by it.
+void RefusePageNamedLikeMovie(const std::string& movie) {
+  if (PageNameEqualsMovie(movie)) {
+    throw std::invalid_argument("\"" + movie + "\": its page would be \"" + WebPageFileName(movie) +
+                                "\", the movie's own name; name the movie .swf");
+  }
 }
 
 // ---- slideshow ----
@@ -206,7 +200,21 @@ void CheckPictureComplete(const std::string& file) {
 
 // Each picture is loaded twice: once for the stage size, and again when it is shown, so that
 // only one picture's pixels are held at a time.
-void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) {
+void BuildSlideshow(const TSlideshowOptions& o, std::ostream& err) {
+  RefusePageNamedLikeMovie(o.Output);
+  const long frames = std::max(1L, std::lround(o.SecondsEach * o.FPS));
+  if (frames > 65535)
+    throw std::invalid_argument("an image would be shown for more than 65535 frames");
+  // The frame count is 16 bits: a longer show would need a second movie to go on in, which a
+  // slideshow's single sound and page do not allow; it is refused before anything is read.
+  const std::uint64_t total = std::uint64_t(frames) * o.Images.size();
+  if (total > 65535) {
+    throw std::invalid_argument(std::to_string(o.Images.size()) + " images of " +
+                                std::to_string(frames) + " frames each make " +
+                                std::to_string(total) +
+                                " frames, and a movie holds 65535 at most (lower --fps or "
+                                "--seconds-each, or make several slideshows)");
+  }
   std::int32_t stageW = 1, stageH = 1;
   for (const std::string& file : o.Images) {
     CheckPictureComplete(file);
@@ -214,9 +222,6 @@ void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) 
     stageW = std::max<std::int32_t>(stageW, probe.Width);
     stageH = std::max<std::int32_t>(stageH, probe.Height);
   }
-  const long frames = std::max(1L, std::lround(o.SecondsEach * o.FPS));
-  if (frames > 65535)
-    throw std::invalid_argument("an image would be shown for more than 65535 frames");
   std::unique_ptr<TSWFDefineSound> sound;
   TBudgetClaim soundClaim;
   if (!o.Audio.empty()) sound = LoadSound(o.Audio, soundClaim);
@@ -246,9 +251,10 @@ void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) 
     movie.Flush();
   }
   movie.MakeStream();
-  movie.SaveToFile(o.Output);
-  built = true;
-  WritePage(o.Output, stageW, stageH, o.WebPlayer);
+  TSafeFileSet files;
+  files.Stage(o.Output, [&](TStream& file) { movie.SaveToStream(file); });
+  StageWebPage(files, WebPageFileName(o.Output), {o.Output, stageW, stageH, o.WebPlayer, {}});
+  files.Commit();
   err << "kestrova slideshow: wrote " << o.Output << " and " << WebPageFileName(o.Output) << " ("
       << movie.FrameCount << " frames, " << stageW << "x" << stageH << ", "
       << SizeText(std::filesystem::file_size(o.Output)) << ")\n";
@@ -256,126 +262,45 @@ void BuildSlideshow(const TSlideshowOptions& o, bool& built, std::ostream& err) 
 
 // ---- join ----
 
-struct TInputHeader {
-  std::string File;
-  std::uint8_t Version = 0;
-  TRect FrameSize;
-  std::uint16_t FPS = 0;
-};
-
-// The header of a SWF file, without loading its body.
-TInputHeader ReadInputHeader(const std::string& file) {
-  TSWFStreamReader reader;
-  TFileStream in(file, TFileStream::Mode::Read);
-  if (!reader.CheckHeader(in)) throw EFileError(file, "not a SWF file");
-  try {
-    in.SetPosition(0);
-    reader.ReadHeader(in, 1);
-    if (reader.Compressed()) {
-      TZDecompressionStream z(in);
-      reader.ReadHeader(z, 2);
-    } else {
-      reader.ReadHeader(in, 2);
-    }
-  } catch (const EStreamError& e) {
-    throw EFileError(file, std::string("damaged header (") + e.what() + ")");
-  }
-  return {file, reader.Version(), reader.FrameSize, reader.FPS};
-}
-
-std::string FPSText(std::uint16_t fps) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%g", WordToSingle(fps));
-  return text;
-}
-
 void BuildJoin(const std::string& output, const std::vector<std::string>& inputs,
-               const std::string& webPlayer, bool& built, std::ostream& err) {
-  std::vector<TInputHeader> headers;
-  std::int32_t width = 0, height = 0;
-  for (const std::string& file : inputs) {
-    headers.push_back(ReadInputHeader(file));
-    width = std::max(width, headers.back().FrameSize.Right);
-    height = std::max(height, headers.back().FrameSize.Bottom);
+               const std::string& webPlayer, std::ostream& err) {
+  std::vector<TSegmentInput> segments;
+  for (const std::string& file : inputs) segments.push_back({file, std::nullopt});
+  TJoinOptions options;
+  options.RateOfFirstInput = true;
+  options.StageOfLargestInput = true;
+  options.OnMessage = [&err](const std::string& line) { err << "kestrova join: " << line << "\n"; };
+  const TOutputResult r =
+      WriteOutputFiles(segments, 0, 0, output, {}, webPlayer, TJoinPolicy::RefuseDamaged, options);
+  std::string movies = r.Movies.front();
+  std::uint64_t bytes = 0;
+  for (std::size_t i = 0; i < r.Movies.size(); ++i) {
+    if (i > 0) movies += ", " + r.Movies[i];
+    bytes += std::filesystem::file_size(r.Movies[i]);
   }
-  const TInputHeader& first = headers.front();
-  for (const TInputHeader& h : headers) {
-    if (h.Version != first.Version) {
-      err << "kestrova join: " << h.File << " is SWF version " << int(h.Version) << ", "
-          << first.File << " version " << int(first.Version) << "; the output takes the highest\n";
-    }
-    if (h.FPS != first.FPS) {
-      err << "kestrova join: " << h.File << " runs at " << FPSText(h.FPS)
-          << " fps; the output runs at " << FPSText(first.FPS) << " fps, the rate of " << first.File
-          << "\n";
-    }
-  }
-  TFlashMovie movie(0, 0, width, height, WordToSingle(first.FPS), false);
-  movie.FPS = first.FPS;
-  movie.SetCompressed(true);
-  movie.BeginStreaming(output);
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const std::string& file = inputs[i];
-    TFlashExternalMovie* external = nullptr;
-    try {
-      external = &movie.AddExternalMovie(file, TFlashExternalMovie::kModeSprite, true);
-    } catch (const std::length_error& e) {
-      throw EFileError(file, Reason(e, file));
-    }
-    // The builder takes what a damaged movie still holds (the recorder keeps what was
-    // recorded); a join of files a user names refuses it instead.
-    if (!external->Reader()->Warnings.empty()) {
-      throw EFileError(file, "damaged: " + external->Reader()->Warnings.front());
-    }
-    if (const std::size_t damaged = external->DamagedTags()) {
-      throw EFileError(file, "damaged: " + std::to_string(damaged) + " tag(s) cannot be read");
-    }
-    std::uint32_t frames = 0;
-    for (const auto& info : external->Reader()->TagList) frames += info->TagID == 1;
-    if (const std::size_t unknown = external->UnknownTags()) {
-      err << "kestrova join: " << file << ": " << unknown
-          << " tag(s) of codes without a class are copied unchanged (not renumbered)\n";
-    }
-    err << "kestrova join: [" << i + 1 << "/" << inputs.size() << "] " << file << " (" << frames
-        << " frames)\n";
-    if (frames > 65535) throw EFileError(file, "more than 65535 frames");
-    const auto depth = static_cast<std::uint16_t>(i % 65535 + 1);
-    movie.PlaceObject(*external->Sprite(), depth);
-    movie.ShowFrame(static_cast<std::uint16_t>(frames));
-    movie.RemoveObject(depth);
-  }
-  movie.MakeStream();
-  movie.SaveToFile(output);
-  built = true;
-  WritePage(output, width / 20, height / 20, webPlayer);
-  err << "kestrova join: wrote " << output << " and " << WebPageFileName(output) << " ("
-      << movie.FrameCount << " frames, " << width / 20 << "x" << height / 20 << ", "
-      << SizeText(std::filesystem::file_size(output)) << ")\n";
+  err << "kestrova join: wrote " << movies << " and " << r.Page << " (" << r.Frames << " frames, "
+      << r.StageWidth << "x" << r.StageHeight << ", " << SizeText(bytes) << ")\n";
 }
 
-// Runs a build; any failure becomes the command's one error line, and no output is left.
+// Runs a build; any failure becomes the command's one error line. The movie and its page are
+// put in place together at the very end, so a failure leaves the files that were there before.
 template <class F>
 int Guarded(const char* command, const std::string& output, std::ostream& err, F build) {
-  bool built = false;
   try {
-    build(built);
+    build();
     return 0;
   } catch (const std::exception& e) {
     std::string what = e.what();
     // The stream layer names the temporary file beside the output that it could not create;
-    // the user knows the output.
-    if (what.rfind("Cannot create file \"" + output + ".", 0) == 0) {
+    // the user knows the output. A file already there under that name is someone else's, so it
+    // is named as it is.
+    if (what.rfind("Cannot create file \"" + output + ".", 0) == 0 &&
+        what.find("File exists") == std::string::npos) {
       const std::size_t colon = what.rfind(": ");
       what = "\"" + output + "\": cannot be written" +
              (colon == std::string::npos ? "" : " (" + what.substr(colon + 2) + ")");
     }
     err << "kestrova " << command << ": " << what << "\n";
-    std::error_code ignored;
-    for (const std::string& file : {output + ".part", WebPageFileName(output) + ".part"}) {
-      std::filesystem::remove(file, ignored);
-    }
-    // A movie whose page could not be written goes too: the command leaves all or nothing.
-    if (built) std::filesystem::remove(output, ignored);
     return 1;
   }
 }
@@ -386,8 +311,7 @@ int SlideshowCommand(const std::vector<std::string>& args, std::ostream& out, st
   (void)out;
   TSlideshowOptions options;
   if (int status = ParseSlideshow(args, options, err); status != 0) return status;
-  return Guarded("slideshow", options.Output, err,
-                 [&](bool& built) { BuildSlideshow(options, built, err); });
+  return Guarded("slideshow", options.Output, err, [&] { BuildSlideshow(options, err); });
 }
 
 int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -406,8 +330,7 @@ int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   if (names.size() < 2) return UsageError("join", err, "an output and at least one movie");
   const std::vector<std::string> inputs(names.begin() + 1, names.end());
-  return Guarded("join", names[0], err,
-                 [&](bool& built) { BuildJoin(names[0], inputs, webPlayer, built, err); });
+  return Guarded("join", names[0], err, [&] { BuildJoin(names[0], inputs, webPlayer, err); });
 }
 
 }  // namespace kestrova

@@ -4,6 +4,7 @@
 #include <io.h>
 #else
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -18,6 +19,7 @@
 #include "app/Commands.h"
 #include "player/Player.h"
 #include "player/Png.h"
+#include "swftools/Stream.h"
 
 #ifndef _WIN32
 extern char** environ;
@@ -169,17 +171,14 @@ std::string FindProgram(const std::string& name) {
 // ffmpeg's output options for the file's kind; false for a kind it is not asked to write.
 bool OutputOptions(const std::string& outName, double scale, std::vector<std::string>& options) {
   const std::string ext = std::filesystem::path(outName).extension().string();
-  char size[96];
+  char size[128];
   const bool even = ext == ".mp4" || ext == ".webm";
-  // Nearest-neighbour scaling keeps a screen recording's text sharp; the video codecs need even
-  // sizes.
-  if (even) {
-    std::snprintf(size, sizeof size, "scale=trunc(iw*%g/2)*2:trunc(ih*%g/2)*2:flags=neighbor",
-                  scale, scale);
-  } else {
-    std::snprintf(size, sizeof size,
-                  "scale=max(1\\,trunc(iw*%g)):max(1\\,trunc(ih*%g)):flags=neighbor", scale, scale);
-  }
+  // Nearest-neighbour scaling keeps a screen recording's text sharp, and never scales a side to
+  // nothing; the video codecs need even sizes, which an odd side gets by a padding column or row
+  // rather than by being scaled.
+  std::snprintf(size, sizeof size,
+                "scale=max(1\\,trunc(iw*%g)):max(1\\,trunc(ih*%g)):flags=neighbor%s", scale, scale,
+                even ? ",pad=ceil(iw/2)*2:ceil(ih/2)*2" : "");
   if (ext == ".mp4") {
     options = {"-vf",  size, "-c:v",     "libx264", "-preset", "veryfast",
                "-crf", "18", "-pix_fmt", "yuv420p", "-f",      "mp4"};
@@ -345,7 +344,17 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
                                      "rawvideo",     "-pix_fmt",  "rgba",  "-s", size,
                                      "-framerate",   rate,        "-i",    "-"};
   ffArgs.insert(ffArgs.end(), options.begin(), options.end());
-  ffArgs.push_back(names[1]);
+  // ffmpeg writes a file of our own beside the output, named as a plain file ("file:"), so that
+  // an output named like one of its protocols ("pipe:1.gif") is a file too, and a failed export
+  // leaves an earlier output whole.
+  std::string temporary;
+  try {
+    temporary = CreateTemporaryFile(names[1], std::filesystem::path(names[1]).extension().string());
+  } catch (const EStreamError& e) {
+    err << "kestrova: " << e.what() << "\n";
+    return 1;
+  }
+  ffArgs.push_back("file:" + temporary);
   [[maybe_unused]] const TIgnoreBrokenPipe ignoreBrokenPipe;
   TFfmpeg encoder;
   std::string error;
@@ -364,12 +373,30 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
   }
   const int status = error.empty() ? encoder.Finish() : -1;
   if (!error.empty()) {
+    RemoveFile(temporary);
     err << "kestrova: cannot start ffmpeg: " << error << "\n";
     return 1;
   }
   if (!piped || status != 0) {
+    RemoveFile(temporary);
     err << "kestrova: ffmpeg could not write \"" << names[1] << "\" (exit status " << status
         << ")\n";
+    return 1;
+  }
+#ifndef _WIN32
+  // The temporary file was private while it was written; the output gets the mode of the file it
+  // replaces, or the usual one of a new file.
+  struct stat old {};
+  const mode_t mask = umask(0);
+  umask(mask);
+  chmod(temporary.c_str(),
+        stat(names[1].c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~mask));
+#endif
+  try {
+    ReplaceFile(temporary, names[1]);
+  } catch (const EStreamError& e) {
+    RemoveFile(temporary);
+    err << "kestrova: " << e.what() << "\n";
     return 1;
   }
   out << "Wrote " << frames << " frame(s) at " << rate << " fps to " << names[1] << "\n";

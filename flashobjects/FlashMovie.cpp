@@ -319,8 +319,11 @@ void TFlashMovie::BeginStreaming(const std::string& fileName) {
   if (!FObjectList.empty() || Streaming()) {
     throw std::logic_error("a movie starts streaming before anything is added to it");
   }
+  // Created exclusively: a file already there is someone's (a link planted to have the body
+  // written over its target, or the body of a recording a crash left behind), never ours to
+  // overwrite. It is removed with the movie, so every failure takes it away.
   FBodyFileName = fileName + ".body.part";
-  FBodyFile = std::make_unique<TFileStream>(FBodyFileName, TFileStream::Mode::Create);
+  FBodyFile = std::make_unique<TFileStream>(FBodyFileName, TFileStream::Mode::CreateNew);
   FStreamedVersion = Version();
 }
 
@@ -385,6 +388,8 @@ void TFlashMovie::SaveStreamed(TStream& stream) {
     throw std::logic_error("MakeStream finishes a streamed movie before it is saved");
   const std::uint64_t length = FStreamedSize + HeaderSize();
   if (length > UINT32_MAX) throw std::length_error("a SWF file holds 4 GB at most");
+  // A header that counted fewer frames than the timeline holds would stop players early.
+  if (FStreamedFrames > 65535) throw std::length_error("a SWF movie holds 65535 frames at most");
   FFileLength = static_cast<std::uint32_t>(length);
   FBodyFile->SetPosition(0);
   if (!FCompressed) {

@@ -87,7 +87,8 @@ class TFlashMovie : public TBasedSWFStream {
   // Streaming: the body goes to a temporary file beside fileName instead of memory, so that a
   // movie of any length is built in bounded memory. Each AddExternalMovie, and Flush, writes out
   // and frees every object added before it. Call before anything is added; throws
-  // std::logic_error otherwise and EStreamError when the temporary file cannot be created.
+  // std::logic_error otherwise and EStreamError when the temporary file (fileName.body.part,
+  // created exclusively) cannot be created, also when a file or a link of that name is there.
   void BeginStreaming(const std::string& fileName);
   bool Streaming() const { return FBodyFile != nullptr; }
   // Writes out and frees the objects added so far (streaming only; does nothing otherwise).

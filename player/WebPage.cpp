@@ -49,11 +49,19 @@ bool AppendEntity(char c, std::string& out) {
 // query or an escape are percent-encoded, and so are the bytes a URL parser drops or reads
 // otherwise: controls, a backslash (a folder separator to a browser), and bytes past ASCII (the
 // page names no character set, so only the encoded UTF-8 bytes reach the file's real name).
+// A name with a colon would read as a URL of that scheme ("take:2.swf"), and spaces at either end
+// are dropped by URL parsers: "./" and %20 keep them part of the name.
 std::string FileReference(const std::string& name) {
   std::string out;
-  for (const char ch : name) {
+  if (name.find(':') != std::string::npos) out = "./";
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char ch = name[i];
     const auto c = static_cast<unsigned char>(ch);
     if (AppendEntity(ch, out)) continue;
+    if (c == ' ' && (i == 0 || i + 1 == name.size())) {
+      PercentEncode(c, out);
+      continue;
+    }
     switch (c) {
       case '\'':
         out += "&#39;";
@@ -98,11 +106,10 @@ std::string ContinuationLinks(const std::vector<std::string>& names) {
 std::string MovieFileNameBesidePage(const std::string& movieFileName) {
   const std::size_t sep = movieFileName.find_last_of(kPathSeparators);
   std::string s = sep == std::string::npos ? movieFileName : movieFileName.substr(sep + 1);
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; };
-  std::size_t lead = 0;
-  while (lead < s.size() && blank(s[lead])) ++lead;
-  while (s.size() > lead && blank(s.back())) s.pop_back();
-  return s.substr(lead);
+#ifdef _WIN32
+  while (!s.empty() && (s.back() == ' ' || s.back() == '.')) s.pop_back();
+#endif
+  return s;
 }
 
 std::string MakeWebPage(const TWebPageOptions& o) {
@@ -135,9 +142,30 @@ std::string WebPageFileName(const std::string& movieFileName) {
   return movieFileName + ".html";
 }
 
+bool PageNameEqualsMovie(const std::string& movieFileName) {
+  const std::string page = WebPageFileName(movieFileName);
+#if defined(_WIN32) || defined(__APPLE__)
+  auto lower = [](std::string s) {
+    for (char& c : s) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+  };
+  return lower(page) == lower(movieFileName);
+#else
+  return page == movieFileName;
+#endif
+}
+
 void WriteWebPage(const std::string& pageFileName, const TWebPageOptions& options) {
   const std::string page = MakeWebPage(options);
   SaveFileSafely(pageFileName, [&](TStream& out) { out.Write(page.data(), page.size()); });
+}
+
+std::string StageWebPage(TSafeFileSet& files, const std::string& pageFileName,
+                         const TWebPageOptions& options) {
+  const std::string page = MakeWebPage(options);
+  return files.Stage(pageFileName, [&](TStream& out) { out.Write(page.data(), page.size()); });
 }
 
 }  // namespace kestrova

@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "swftools/SafeFile.h"
+
 namespace kestrova {
 
 struct TWebPageOptions {
   // The movie as the page refers to it: its file name beside the page. A path serves: the
-  // folders before the last separator of this system ('/', and '\' on Windows) are dropped, and
-  // so are leading and trailing spaces and control characters.
+  // folders before the last separator of this system ('/', and '\' on Windows) are dropped; every
+  // other character is kept (on Windows, trailing spaces and dots, which its file system drops
+  // from the names it creates, are dropped too).
   std::string MovieFileName;
   int Width = 0, Height = 0;  // the stage, pixels
   // The web player's script, as a URL relative to the page or absolute ("ruffle/ruffle.js");
@@ -24,7 +27,8 @@ struct TWebPageOptions {
 };
 
 // The page's text: one line, no line break. Names and URLs are escaped, so any file name gives a
-// well-formed page that refers to that very file.
+// well-formed page that refers to that very file: a name a browser would read as a URL with a
+// scheme ("take:2.swf") starts with "./", and spaces at either end are percent-encoded.
 std::string MakeWebPage(const TWebPageOptions& options);
 
 // The page's name for a movie: the movie's extension replaced by ".html" (for the usual ".swf",
@@ -34,8 +38,17 @@ std::string WebPageFileName(const std::string& movieFileName);
 // The name the page uses for a movie: MovieFileName's rule above.
 std::string MovieFileNameBesidePage(const std::string& movieFileName);
 
+// True when the movie's page would have the movie's own name ("out.html"), so that writing the
+// page would destroy the movie; names that differ only in case count as equal on systems whose
+// file names ignore case.
+bool PageNameEqualsMovie(const std::string& movieFileName);
+
 // Writes the page safely (swftools/SafeFile.h), replacing a file of that name. Throws
 // EStreamError naming the file when it cannot be written; an earlier page is then left as it was.
 void WriteWebPage(const std::string& pageFileName, const TWebPageOptions& options);
+// Stages the page in a set of files saved together (swftools/SafeFile.h); returns the temporary
+// file. Throws EStreamError naming the page when it cannot be written.
+std::string StageWebPage(TSafeFileSet& files, const std::string& pageFileName,
+                         const TWebPageOptions& options);
 
 }  // namespace kestrova

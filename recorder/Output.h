@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -25,12 +26,41 @@ struct TSegmentInput {
   std::optional<std::uint16_t> Frames;
 };
 
+// What the join does with an input it cannot take whole: RefuseDamaged (files a user names) fails
+// the whole join naming the file, the offset and the reason; KeepReadable (a recording's own
+// segments) keeps the complete frames of a cut segment, up to its last complete ShowFrame, skips
+// one that holds none, and says so.
+enum class TJoinPolicy { RefuseDamaged, KeepReadable };
+
+// What became of one input.
+struct TJoinedInput {
+  std::string FileName;
+  std::uint32_t FramesKept = 0, FramesDropped = 0;
+  // Its frames are in an output that was written, synced to disk and read back.
+  bool Joined = false;
+  // Why frames were dropped or the input left out (empty when it was taken whole).
+  std::string Problem;
+};
+
 struct TOutputResult {
   std::vector<std::string> Movies;  // the movie and its continuations, in order
   std::string Page;
-  std::vector<std::string> Warnings;  // segments skipped, and why
+  std::vector<std::string> Warnings;  // segments skipped or cut, and why
   std::uint32_t SegmentsJoined = 0;
   std::uint64_t Frames = 0;
+  std::int32_t StageWidth = 0, StageHeight = 0;  // pixels
+  std::vector<TJoinedInput> Inputs;              // one per input, in order
+};
+
+// What `kestrova join` asks of the join beyond what a recording needs.
+struct TJoinOptions {
+  // The rate of the first input instead of the recorder's 12 fps, with a warning for each input
+  // of another rate or SWF version.
+  bool RateOfFirstInput = false;
+  // A stage as large as the largest input (when the given size is 0) instead of the first's.
+  bool StageOfLargestInput = false;
+  // Each warning and progress line as it happens (they are also kept in the result).
+  std::function<void(const std::string& line)> OnMessage;
 };
 
 // What the header and tag index of a segment file tell.
@@ -46,16 +76,25 @@ struct TSegmentSummary {
 // read whole (a segment cut off by a crash, whose data ends before its header says).
 TSegmentSummary SummariseSegment(const std::string& fileName);
 
-// Joins the segments, in order, and writes the page (player/WebPage.h: it links the
-// continuations, and carries the web player's script when webPlayerURL is given). Segments that
-// cannot be read are skipped with a warning (the ones before and after are kept); the stage is the
-// given size (or the first readable segment's when 0). Throws std::runtime_error or EStreamError
-// when an output file cannot be written, and std::runtime_error when no segment could be read;
-// files already written are then left as they are, and the segments are never touched.
+// The one join of the program (record, recover and join): joins the inputs, in order, each as a
+// sprite shown for its frames, and writes the page (player/WebPage.h: it links the continuations,
+// and carries the web player's script when webPlayerURL is given). Each segment's sprite is
+// removed when the next one is placed, and the last one stays: the movie ends on the recording's
+// last picture rather than on an empty stage. The stage is the given size (or, when 0, the first
+// readable input's, or the largest input's for join). Damaged inputs are handled by the policy.
+// The movies and the page are written to temporary files beside their names, synced, and the
+// movies read back; only when all of them are complete are they renamed into place, so on any
+// failure the files that were there before are as they were. Throws std::runtime_error naming
+// the file, offset and reason for an input refused, std::invalid_argument for an output name
+// whose page would have the same name, std::runtime_error when no input could be read, and
+// EStreamError or std::runtime_error when an output cannot be written. The inputs are never
+// touched.
 TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::int32_t stageWidth,
                                std::int32_t stageHeight, const std::string& outputName,
                                const TOutputLimits& limits = {},
-                               const std::string& webPlayerURL = {});
+                               const std::string& webPlayerURL = {},
+                               TJoinPolicy policy = TJoinPolicy::KeepReadable,
+                               const TJoinOptions& options = {});
 
 // Name.swf for part 1, Name-2.swf, Name-3.swf... after it.
 std::string PartFileName(const std::string& outputName, std::uint32_t part);

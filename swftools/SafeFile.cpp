@@ -76,8 +76,10 @@ void WriteInPlace(const std::string& path, const std::string& shown,
   if (!fd.Close()) Fail(shown, "close failed", errno);
 }
 
-void ReplaceFile(const std::string& path, const std::string& shown, const struct stat* old,
-                 const std::function<void(TStream&)>& write) {
+// Writes the bytes into a new temporary file beside path, flushed to disk and closed; returns its
+// name. The file is removed when anything fails.
+std::string WriteTemporary(const std::string& path, const std::string& shown,
+                           const struct stat* old, const std::function<void(TStream&)>& write) {
   // ".name.XXXXXX" beside the file, built in the vector mkstemp fills in (GCC 12 at -O3 sees a
   // false overlap in std::string::insert here).
   const std::size_t slash = path.find_last_of('/');
@@ -105,12 +107,15 @@ void ReplaceFile(const std::string& path, const std::string& shown, const struct
     stream.Flush();
     if (::fsync(fd.Fd) != 0) Fail(shown, "cannot flush it to disk", errno);
     if (!fd.Close()) Fail(shown, "close failed", errno);
-    if (::rename(temp.c_str(), path.c_str()) != 0) Fail(shown, "cannot replace it", errno);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
   }
-  // Make the rename itself durable; a folder that cannot be synced does not undo the save.
+  return temp;
+}
+
+// Makes the renames durable; a folder that cannot be synced does not undo the save.
+void SyncFolder(const std::string& path) {
   TDescriptor folder;
   folder.Fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder.Fd >= 0) (void)::fsync(folder.Fd);
@@ -118,7 +123,12 @@ void ReplaceFile(const std::string& path, const std::string& shown, const struct
 
 }  // namespace
 
-void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write) {
+TSafeFileSet::~TSafeFileSet() {
+  for (const TStaged& staged : FStaged) ::unlink(staged.Temporary.c_str());
+}
+
+std::string TSafeFileSet::Stage(const std::string& path,
+                                const std::function<void(TStream&)>& write) {
   if (path.empty()) Fail(path, "no file name", 0);
   std::string target = path;
   struct stat st {};
@@ -129,22 +139,66 @@ void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>
     if (!resolved) Fail(path, "it is a link to a missing file", errno);
     target = resolved.get();
   }
+  const struct stat* old = nullptr;
   if (::stat(target.c_str(), &st) != 0) {
     if (errno != ENOENT) Fail(path, "cannot examine it", errno);
-    ReplaceFile(target, path, nullptr, write);
-    return;
-  }
-  if (S_ISREG(st.st_mode)) {
+  } else if (S_ISREG(st.st_mode)) {
     // A file its owner made read-only is not ours to replace, even though the folder would let us.
     if (::access(target.c_str(), W_OK) != 0) Fail(path, "it is read-only", errno);
-    ReplaceFile(target, path, &st, write);
+    old = &st;
   } else if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
     WriteInPlace(target, path, write);
+    return {};
   } else if (S_ISDIR(st.st_mode)) {
     Fail(path, "it is a folder", 0);
   } else {
     Fail(path, "it is neither a regular file, a pipe nor a character device", 0);
   }
+  FStaged.reserve(FStaged.size() + 1);
+  FStaged.push_back({path, target, WriteTemporary(target, path, old, write), old != nullptr});
+  return FStaged.back().Temporary;
+}
+
+void TSafeFileSet::Commit() {
+  // A second name for each file about to be replaced, so a later failure can put it back.
+  std::vector<std::string> backups(FStaged.size());
+  for (std::size_t i = 0; i < FStaged.size(); ++i) {
+    const std::string backup = FStaged[i].Temporary + ".old";
+    if (::link(FStaged[i].Target.c_str(), backup.c_str()) == 0) backups[i] = backup;
+  }
+  std::size_t done = 0;
+  int error = 0;
+  for (; done < FStaged.size(); ++done) {
+    if (::rename(FStaged[done].Temporary.c_str(), FStaged[done].Target.c_str()) != 0) {
+      error = errno;
+      break;
+    }
+  }
+  if (done < FStaged.size()) {
+    for (std::size_t i = 0; i < done; ++i) {
+      // Without a second name the old file is gone already: its replacement then stays.
+      if (!backups[i].empty()) {
+        (void)::rename(backups[i].c_str(), FStaged[i].Target.c_str());
+      } else if (!FStaged[i].Existed) {
+        ::unlink(FStaged[i].Target.c_str());
+      }
+    }
+  }
+  for (const std::string& backup : backups) {
+    if (!backup.empty()) ::unlink(backup.c_str());
+  }
+  if (done < FStaged.size()) {
+    const std::string shown = FStaged[done].Shown;
+    Fail(shown, "cannot replace it", error);  // the destructor removes the temporary files left
+  }
+  for (const TStaged& staged : FStaged) SyncFolder(staged.Target);
+  FStaged.clear();
+}
+
+void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write) {
+  TSafeFileSet set;
+  set.Stage(path, write);
+  set.Commit();
 }
 
 }  // namespace kestrova

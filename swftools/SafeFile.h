@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "swftools/Stream.h"
 
@@ -26,5 +27,31 @@ namespace kestrova {
 // Throws EStreamError whose message names path (never the temporary file) and the reason; an
 // exception thrown by write itself propagates unchanged once the temporary file is removed.
 void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write);
+
+// Files that are saved together or not at all (a movie and its page): Stage writes each one as
+// SaveFileSafely does but stops before the rename, so the targets are untouched until Commit puts
+// every staged file in place. A failure in Commit puts back what was there before (a target that
+// did not exist is removed again), as far as the file system allows a second name for the old
+// file. Destroyed before Commit, the set removes its temporary files and changes nothing.
+class TSafeFileSet {
+ public:
+  TSafeFileSet() = default;
+  TSafeFileSet(const TSafeFileSet&) = delete;
+  TSafeFileSet& operator=(const TSafeFileSet&) = delete;
+  ~TSafeFileSet();
+
+  // Throws as SaveFileSafely does. Returns the temporary file that holds the bytes until Commit
+  // (for reading them back), or an empty string for a pipe or a device, which is written at once.
+  std::string Stage(const std::string& path, const std::function<void(TStream&)>& write);
+  // Throws EStreamError naming the target that could not be replaced.
+  void Commit();
+
+ private:
+  struct TStaged {
+    std::string Shown, Target, Temporary;
+    bool Existed = false;  // a file was there to be replaced
+  };
+  std::vector<TStaged> FStaged;
+};
 
 }  // namespace kestrova

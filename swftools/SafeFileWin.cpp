@@ -68,7 +68,12 @@ std::wstring TemporaryName(const std::filesystem::path& target) {
 
 }  // namespace
 
-void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write) {
+TSafeFileSet::~TSafeFileSet() {
+  for (const TStaged& staged : FStaged) DeleteFileW(FilePath(staged.Temporary).c_str());
+}
+
+std::string TSafeFileSet::Stage(const std::string& path,
+                                const std::function<void(TStream&)>& write) {
   if (path.empty()) Fail(path, "no file name", 0);
   const std::filesystem::path target = FilePath(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -93,15 +98,61 @@ void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>
     stream.Flush();
     if (!FlushFileBuffers(file.Handle)) Fail(path, "cannot flush it to disk", GetLastError());
     if (!file.Close()) Fail(path, "close failed", GetLastError());
-    if (!MoveFileExW(temp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      Fail(path, "cannot replace it", GetLastError());
-    }
   } catch (...) {
     if (file.Handle != INVALID_HANDLE_VALUE) file.Close();
     DeleteFileW(temp.c_str());
     throw;
   }
+  const std::u8string temp8 = std::filesystem::path(temp).u8string();
+  FStaged.push_back(
+      {path, path, std::string(temp8.begin(), temp8.end()), attributes != INVALID_FILE_ATTRIBUTES});
+  return FStaged.back().Temporary;
+}
+
+void TSafeFileSet::Commit() {
+  // A second name for each file about to be replaced, so a later failure can put it back.
+  std::vector<std::wstring> backups(FStaged.size());
+  for (std::size_t i = 0; i < FStaged.size(); ++i) {
+    const std::wstring backup = FilePath(FStaged[i].Temporary).wstring() + L".old";
+    if (CreateHardLinkW(backup.c_str(), FilePath(FStaged[i].Target).c_str(), nullptr)) {
+      backups[i] = backup;
+    }
+  }
+  std::size_t done = 0;
+  DWORD error = 0;
+  for (; done < FStaged.size(); ++done) {
+    if (!MoveFileExW(FilePath(FStaged[done].Temporary).c_str(),
+                     FilePath(FStaged[done].Target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      error = GetLastError();
+      break;
+    }
+  }
+  if (done < FStaged.size()) {
+    for (std::size_t i = 0; i < done; ++i) {
+      // Without a second name the old file is gone already: its replacement then stays.
+      if (!backups[i].empty()) {
+        MoveFileExW(backups[i].c_str(), FilePath(FStaged[i].Target).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      } else if (!FStaged[i].Existed) {
+        DeleteFileW(FilePath(FStaged[i].Target).c_str());
+      }
+    }
+  }
+  for (const std::wstring& backup : backups) {
+    if (!backup.empty()) DeleteFileW(backup.c_str());
+  }
+  if (done < FStaged.size()) {
+    const std::string shown = FStaged[done].Shown;
+    Fail(shown, "cannot replace it", error);  // the destructor removes the temporary files left
+  }
+  FStaged.clear();
+}
+
+void SaveFileSafely(const std::string& path, const std::function<void(TStream&)>& write) {
+  TSafeFileSet set;
+  set.Stage(path, write);
+  set.Commit();
 }
 
 }  // namespace kestrova

@@ -1,10 +1,20 @@
 #include "swftools/Stream.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace kestrova {
 
@@ -22,6 +32,34 @@ std::FILE* OpenFile(const std::string& fileName, bool create) {
   return _wfopen(FilePath(fileName).c_str(), create ? L"w+b" : L"rb");
 #else
   return std::fopen(fileName.c_str(), create ? "w+b" : "rb");
+#endif
+}
+
+// O_EXCL makes the call fail on any name that exists, a link included, so nothing planted under
+// the name is ever written through; O_NOFOLLOW says the same to systems that read O_EXCL loosely.
+std::FILE* CreateNewFile(const std::string& fileName) {
+#ifdef _WIN32
+  const int fd =
+      _wopen(FilePath(fileName).c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+             _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* f = _fdopen(fd, "w+b");
+  if (!f) _close(fd);
+#else
+  const int fd =
+      ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "w+b");
+  if (!f) ::close(fd);
+#endif
+  return f;
+}
+
+int SyncFile(std::FILE* f) {
+#ifdef _WIN32
+  return _commit(_fileno(f));
+#else
+  return ::fsync(fileno(f));
 #endif
 }
 
@@ -177,7 +215,8 @@ std::uint8_t TStreamWindow::ReadByte() {
 // ---- TFileStream ----
 
 TFileStream::TFileStream(const std::string& fileName, Mode mode) : FFileName(fileName) {
-  FFile = OpenFile(fileName, mode == Mode::Create);
+  FFile =
+      mode == Mode::CreateNew ? CreateNewFile(fileName) : OpenFile(fileName, mode == Mode::Create);
   if (!FFile) {
     Fail(mode == Mode::Read ? "Cannot open file" : "Cannot create file");
   }
@@ -235,6 +274,11 @@ void TFileStream::Close() {
   if (!flushed || !closed) Fail("Cannot write file");
 }
 
+void TFileStream::Sync() {
+  if (!FFile) Fail("File is closed");
+  if (std::fflush(FFile) != 0 || SyncFile(FFile) != 0) Fail("Cannot write file");
+}
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& fileName) {
   TFileStream f(fileName, TFileStream::Mode::Read);
   TMemoryStream m;
@@ -247,6 +291,35 @@ void ReplaceFile(const std::string& source, const std::string& target) {
   std::error_code ec;
   std::filesystem::rename(FilePath(source), FilePath(target), ec);
   if (ec) throw EStreamError("Cannot create file \"" + target + "\": " + ec.message());
+}
+
+std::string CreateTemporaryFile(const std::string& beside, const std::string& suffix) {
+  const std::size_t sep = beside.find_last_of("/\\");
+  const std::size_t cut = sep == std::string::npos ? 0 : sep + 1;
+  // A folder-less name gets "./", so what follows the dot can never read as a URL's scheme.
+  const std::string folder = cut == 0 ? std::string("./") : beside.substr(0, cut);
+  std::random_device random;
+  std::string reason;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char part[16];
+    std::snprintf(part, sizeof part, ".%08x", static_cast<unsigned>(random()));
+    const std::string name = folder + "." + beside.substr(cut) + part + suffix;
+    try {
+      TFileStream(name, TFileStream::Mode::CreateNew).Close();
+      return name;
+    } catch (const EStreamError& e) {
+      // A name already taken is tried again under another; anything else will not get better.
+      std::error_code ec;
+      const auto type = std::filesystem::symlink_status(FilePath(name), ec).type();
+      if (ec || type == std::filesystem::file_type::not_found) {
+        reason = e.what();
+        break;
+      }
+    }
+  }
+  throw EStreamError(
+      "Cannot create a file beside \"" + beside + "\"" +
+      (reason.empty() ? std::string(": every name tried was taken") : " (" + reason + ")"));
 }
 
 void RemoveFile(const std::string& fileName) noexcept {

@@ -123,7 +123,11 @@ class TStreamWindow : public TStream {
 // Buffered stream over a file of the file system.
 class TFileStream : public TStream {
  public:
-  enum class Mode { Read, Create };
+  // Create truncates or makes the file. CreateNew makes a file that must not exist yet: it is
+  // created exclusively, readable and writable by its owner only, and a link found under the name
+  // (planted there by someone else) makes it fail instead of being followed; used for the
+  // temporary files beside an output.
+  enum class Mode { Read, Create, CreateNew };
   // Throws EStreamError naming the file and the operating system's reason.
   TFileStream(const std::string& fileName, Mode mode);
   ~TFileStream() override;
@@ -137,6 +141,8 @@ class TFileStream : public TStream {
   std::uint64_t Size() const override;
   // Flushes and closes; throws when buffered data cannot be written.
   void Close();
+  // Flushes the buffered bytes and has the system put them on disk; throws EStreamError.
+  void Sync();
   const std::string& FileName() const { return FFileName; }
 
  private:
@@ -152,6 +158,10 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& fileName);
 // Puts the file source in the place of target, replacing any file there; throws EStreamError
 // naming target when that cannot be done.
 void ReplaceFile(const std::string& source, const std::string& target);
+// Creates an empty file exclusively (Mode::CreateNew) in the folder of beside, named after it
+// with a dot in front and an unpredictable part ("/d/.out.gif.3f9a01c2" + suffix), and returns
+// its name; the caller removes it. Throws EStreamError naming beside when none can be created.
+std::string CreateTemporaryFile(const std::string& beside, const std::string& suffix = {});
 // Removes a file if it exists; failures are ignored (used to clean up after another failure).
 void RemoveFile(const std::string& fileName) noexcept;
 

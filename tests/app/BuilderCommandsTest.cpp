@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
 #include "app/Commands.h"
 #include "swfstreams/SWFStreams.h"
+#include "swftools/Stream.h"
 
 namespace kestrova {
 namespace {
@@ -177,6 +179,113 @@ TEST_F(BuilderCommands, BadInputStopsWithOneLineAndNoOutput) {
   EXPECT_EQ(Run({"slideshow", Path("blocked.swf"), bmp}), 1);
   EXPECT_NE(err.str().find("blocked.html"), std::string::npos) << err.str();
   EXPECT_FALSE(Files().count("blocked.swf"));
+}
+
+// The movie and its page are replaced together or not at all: when the page cannot be written,
+// the movie and the page already there are as they were.
+TEST_F(BuilderCommands, APageThatCannotBeWrittenLeavesTheOldMovieAndPage) {
+  const std::string bmp = Fixture("bmp24.bmp");
+  ASSERT_EQ(Run({"slideshow", Path("in.swf"), bmp}), 0);
+  struct {
+    std::vector<std::string> Args;
+    bool Folder;
+  } rows[] = {
+      {{"slideshow", Path("out.swf"), bmp}, false},
+      {{"slideshow", Path("out.swf"), bmp}, true},
+      {{"join", Path("out.swf"), Path("in.swf")}, false},
+      {{"join", Path("out.swf"), Path("in.swf")}, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.Args[0] + (r.Folder ? " with a folder as the page" : " with a read-only page"));
+    fs::remove_all(Path("out.html"));
+    std::ofstream(Path("out.swf")) << "old movie";
+    if (r.Folder) {
+      fs::create_directories(Path("out.html"));
+    } else {
+      std::ofstream(Path("out.html")) << "old page";
+      fs::permissions(Path("out.html"), fs::perms::owner_read);
+      if (::geteuid() == 0) continue;  // root writes anyway
+    }
+    EXPECT_EQ(Run(r.Args), 1);
+    EXPECT_NE(err.str().find("out.html"), std::string::npos) << err.str();
+    std::ifstream movie(Path("out.swf"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(movie), {}), "old movie");
+    if (!r.Folder) {
+      std::ifstream page(Path("out.html"));
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "old page");
+    }
+    EXPECT_EQ(Files(), (std::set<std::string>{"in.swf", "in.html", "out.swf", "out.html"}));
+  }
+}
+
+// An output named like its own page would be overwritten by it: refused, naming both.
+TEST_F(BuilderCommands, AMovieNamedLikeItsPageIsRefused) {
+  const std::string bmp = Fixture("bmp24.bmp");
+  ASSERT_EQ(Run({"slideshow", Path("in.swf"), bmp}), 0);
+  for (const auto& args : {std::vector<std::string>{"slideshow", Path("out.html"), bmp},
+                           std::vector<std::string>{"join", Path("out.html"), Path("in.swf")}}) {
+    EXPECT_EQ(Run(args), 1) << args[0];
+    const std::string e = err.str();
+    const std::size_t first = e.find(Path("out.html"));
+    ASSERT_NE(first, std::string::npos) << e;
+    EXPECT_NE(e.find(Path("out.html"), first + 1), std::string::npos) << e;
+    EXPECT_FALSE(Files().count("out.html"));
+  }
+}
+
+// A link planted where the streamed body goes is never written through.
+TEST_F(BuilderCommands, APlantedLinkBesideTheOutputIsNotFollowed) {
+  const std::string bmp = Fixture("bmp24.bmp");
+  ASSERT_EQ(Run({"slideshow", Path("in.swf"), bmp}), 0);
+  std::ofstream(Path("precious.txt")) << "keep me";
+  fs::create_symlink(Path("precious.txt"), Path("out.swf.body.part"));
+  for (const auto& args : {std::vector<std::string>{"slideshow", Path("out.swf"), bmp},
+                           std::vector<std::string>{"join", Path("out.swf"), Path("in.swf")}}) {
+    EXPECT_EQ(Run(args), 1) << args[0];
+    EXPECT_NE(err.str().find("out.swf.body.part"), std::string::npos) << err.str();
+    std::ifstream target(Path("precious.txt"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "keep me");
+    EXPECT_TRUE(fs::is_symlink(Path("out.swf.body.part")));
+    EXPECT_FALSE(Files().count("out.swf"));
+  }
+}
+
+// Every cut of an uncompressed movie is refused with the file, the offset and the reason.
+TEST_F(BuilderCommands, JoinRefusesEveryCutOfAPlainMovie) {
+  ASSERT_EQ(Run({"slideshow", Path("packed.swf"), Fixture("bmp8.bmp"), "--seconds-each", "0.25"}),
+            0);
+  ASSERT_EQ(Run({"rewrite", Path("packed.swf"), Path("plain.swf"), "--plain"}), 0) << err.str();
+  const auto bytes = ReadFileBytes(Path("plain.swf"));
+  ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "FWS");
+  for (std::size_t cut = 8; cut < bytes.size(); ++cut) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    std::ofstream(Path("cut.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(cut));
+    EXPECT_EQ(Run({"join", Path("o.swf"), Path("plain.swf"), Path("cut.swf")}), 1);
+    const std::string e = err.str();
+    EXPECT_NE(e.find("kestrova join: \"" + Path("cut.swf") + "\": "), std::string::npos) << e;
+    EXPECT_NE(e.find("offset"), std::string::npos) << e;
+    EXPECT_FALSE(Files().count("o.swf"));
+  }
+  EXPECT_EQ(Run({"join", Path("o.swf"), Path("plain.swf"), Path("plain.swf")}), 0) << err.str();
+}
+
+// Past 65535 frames a join goes on in a further movie; a slideshow that long is refused.
+TEST_F(BuilderCommands, NoMovieCountsMoreThan65535Frames) {
+  ASSERT_EQ(Run({"slideshow", Path("long.swf"), Fixture("bmp8.bmp"), "--fps", "250",
+                 "--seconds-each", "160"}),
+            0)
+      << err.str();
+  ASSERT_EQ(Read("long.swf")->FrameCount, 40000);
+  ASSERT_EQ(Run({"join", Path("twice.swf"), Path("long.swf"), Path("long.swf")}), 0) << err.str();
+  EXPECT_EQ(Read("twice.swf")->FrameCount, 40000);
+  EXPECT_EQ(Read("twice-2.swf")->FrameCount, 40000);
+  EXPECT_NE(err.str().find("twice-2.swf"), std::string::npos) << err.str();
+  const std::string bmp = Fixture("bmp8.bmp");
+  EXPECT_EQ(Run({"slideshow", Path("show.swf"), bmp, bmp, "--fps", "250", "--seconds-each", "160"}),
+            1);
+  EXPECT_NE(err.str().find("65535"), std::string::npos) << err.str();
+  EXPECT_FALSE(Files().count("show.swf"));
 }
 
 TEST_F(BuilderCommands, JoinPlaysEachMovieAsASpriteForItsOwnFrames) {

@@ -2,9 +2,12 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 
 #include "app/Commands.h"
@@ -143,6 +146,95 @@ TEST_F(PlayerCommands, ExportSaysWhatItCannotDo) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.str().find("needs ffmpeg, which is not installed"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(Path("movie.mp4")));
+}
+
+bool HaveFfmpeg() {
+  return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+}
+
+// What a command prints on its standard output.
+std::string CommandOutput(const std::string& command) {
+  std::string text;
+  if (std::FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p)) text += buffer;
+    ::pclose(p);
+  }
+  return text;
+}
+
+// A stage of odd size reaches the video formats padded to even sides, never scaled to nothing.
+TEST_F(PlayerCommands, ExportPadsOddStagesForTheVideoFormats) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed, so nothing can be exported";
+  struct {
+    int Width, Height;
+    const char* Scale;
+    const char* Size;  // what ffprobe reads back
+  } rows[] = {{1, 1, "1", "2,2"}, {5, 3, "1", "6,4"}, {5, 3, "0.1", "2,2"}, {4, 2, "1", "4,2"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::to_string(r.Width) + "x" + std::to_string(r.Height) + " at " + r.Scale);
+    TTestMovie small(r.Width, r.Height);
+    small.Add(Bitmap24(1, r.Width, r.Height,
+                       std::vector<std::uint32_t>(std::size_t(r.Width * r.Height), 0x336699u)));
+    small.Add(RectShape(2, 0, 0, r.Width * 20, r.Height * 20, ImageFill(1, 0x41, PixelScale())));
+    small.Add(Place(1, 2));
+    small.ShowFrame();
+    const Bytes bytes = small.Save();
+    std::ofstream(Path("small.swf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_EQ(Run({"export", Path("small.swf"), Path("small.mp4"), "--scale", r.Scale}), 0)
+        << err.str();
+    EXPECT_EQ(CommandOutput("ffprobe -v error -select_streams v:0 -show_entries "
+                            "stream=width,height -of csv=p=0 '" +
+                            Path("small.mp4") + "'"),
+              std::string(r.Size) + "\n");
+  }
+}
+
+// ffmpeg writes a file of ours beside the output, given as a plain file name; the output is
+// replaced only when ffmpeg succeeded. A stand-in ffmpeg that writes half a file and fails shows
+// what a failure leaves.
+TEST_F(PlayerCommands, AFailedExportLeavesTheOutputAsItWas) {
+  fs::create_directories(Path("bin"));
+  const std::string fake = Path("bin") + "/ffmpeg";
+  std::ofstream(fake) << "#!/bin/sh\n"
+                         "for a; do last=\"$a\"; done\n"
+                         "printf '%s\\n' \"$last\" > '" +
+                             Path("args") +
+                             "'\n"
+                             "printf partial > \"${last#file:}\"\n"
+                             "exit 3\n";
+  fs::permissions(fake, fs::perms::owner_all);
+  std::ofstream(Path("old.gif")) << "old";
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (Path("bin") + ":" + path).c_str(), 1);
+  const int status = Run({"export", movie, Path("old.gif")});
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.str().find("old.gif"), std::string::npos) << err.str();
+  std::ifstream old(Path("old.gif"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old");
+  std::ifstream args(Path("args"));
+  std::string last;
+  std::getline(args, last);
+  EXPECT_EQ(last.rfind("file:" + Path(".old.gif."), 0), 0u) << last;
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"movie.swf", "old.gif", "bin", "args"}));
+}
+
+// An output named like one of ffmpeg's protocols is a file like any other.
+TEST_F(PlayerCommands, ExportToANameLikeAProtocolWritesThatFile) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed, so nothing can be exported";
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir);
+  const int status = Run({"export", "movie.swf", "pipe:1.gif"});
+  fs::current_path(cwd);
+  ASSERT_EQ(status, 0) << err.str();
+  std::ifstream gif(Path("pipe:1.gif"), std::ios::binary);
+  char magic[4] = {};
+  gif.read(magic, 4);
+  EXPECT_EQ(std::string(magic, 4), "GIF8");
 }
 
 }  // namespace

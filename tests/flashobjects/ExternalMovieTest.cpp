@@ -24,6 +24,11 @@ void MakeInput(const std::string& fileName, int frames, bool compressed = false)
   movie.SaveToFile(fileName);
 }
 
+std::string FileText(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::unique_ptr<TSWFStreamReader> Saved(TFlashMovie& movie, const test::TTempDir& dir) {
   movie.MakeStream();
   movie.SaveToFile(dir.File("out.swf"));
@@ -436,6 +441,50 @@ TEST(ExternalMovie, FileLargerThanTheBudgetImportsFromItsFile) {
     EXPECT_EQ(Written(small), expected);
     EXPECT_TRUE(small.Reader()->BodyInFile());
   }
+}
+
+// The streamed body goes to NAME.body.part beside the output. Whatever is found under that name
+// (a link planted to have the body written over its target, or the body a crashed recording left)
+// is someone else's: the movie refuses to start rather than write through it or over it.
+TEST(ExternalMovie, StreamedBodyNeverWritesThroughOrOverAFileThere) {
+  test::TTempDir dir;
+  const std::string target = dir.File("precious.txt");
+  std::ofstream(target) << "keep me";
+  struct {
+    const char* What;
+    bool Link;
+  } rows[] = {{"a link planted there", true}, {"a body left by a crash", false}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.What);
+    const std::string part = dir.File("out.swf.body.part");
+    std::filesystem::remove(part);
+    if (r.Link) {
+      std::filesystem::create_symlink(target, part);
+    } else {
+      std::ofstream(part) << "left by a crash";
+    }
+    {
+      TFlashMovie movie(0, 0, 32, 16, 12, true);
+      EXPECT_THROW(movie.BeginStreaming(dir.File("out.swf")), EStreamError);
+      EXPECT_FALSE(movie.Streaming());
+    }
+    EXPECT_EQ(FileText(target), "keep me");
+    EXPECT_EQ(FileText(part), r.Link ? "keep me" : "left by a crash");
+    EXPECT_EQ(std::filesystem::is_symlink(part), r.Link);
+  }
+}
+
+// A header counts 16 bits of frames: a longer streamed timeline is refused, not saved saturated.
+TEST(ExternalMovie, StreamedMovieOfMoreThan65535FramesIsNotSaved) {
+  test::TTempDir dir;
+  TFlashMovie movie(0, 0, 32, 16, 12, true);
+  movie.BeginStreaming(dir.File("long.swf"));
+  movie.ShowFrame(40000);
+  movie.Flush();
+  movie.ShowFrame(30000);
+  movie.MakeStream();
+  EXPECT_THROW(movie.SaveToFile(dir.File("long.swf")), std::length_error);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("long.swf")));
 }
 
 }  // namespace

@@ -56,14 +56,19 @@ TEST(WebPage, EveryFileNameIsReferredToExactly) {
   } rows[] = {
       {"/d/run.swf", "run.swf"},
       {"run.swf", "run.swf"},
-      {"/d/ spaced name.swf \t", "spaced name.swf"},
+      // Every character of the name is kept; spaces at the ends, which URL parsers drop, are
+      // encoded, and a name a browser would read as a scheme ("take:") starts with "./".
+      {"/d/ spaced name.swf \t", "%20spaced name.swf %09"},
+      {"/d/ lead.swf", "%20lead.swf"},
+      {"take:2.swf", "./take:2.swf"},
+      {"/d/a b:c.swf", "./a b:c.swf"},
       {"/x/a\"<b>&c.swf", "a&quot;&lt;b&gt;&amp;c.swf"},
       {"/x/it's #1?.swf", "it&#39;s %231%3F.swf"},
       {"/x/100%.swf", "100%25.swf"},
       {"/x/a\\b.swf", "a%5Cb.swf"},
       {"/x/tab\there\nnow.swf", "tab%09here%0Anow.swf"},
       {"/x/F\xC3\xAFlm.swf", "F%C3%AFlm.swf"},
-      {"/x/{}[]()!$*+,;=:@~^`|.swf", "{}[]()!$*+,;=:@~^`|.swf"},
+      {"/x/{}[]()!$*+,;=:@~^`|.swf", "./{}[]()!$*+,;=:@~^`|.swf"},
   };
   for (const auto& r : rows) {
     TWebPageOptions o;
@@ -115,6 +120,16 @@ TEST(WebPage, PageNames) {
       {"run", "run.html"},
   };
   for (const auto& r : rows) EXPECT_EQ(WebPageFileName(r.Movie), r.Page) << r.Movie;
+}
+
+// A movie named like its page would be overwritten by it.
+TEST(WebPage, PageNameEqualsMovieOnlyForAPageNamedMovie) {
+  struct {
+    const char* Movie;
+    bool Equal;
+  } rows[] = {{"out.html", true}, {"/d/v1.2/out.html", true}, {"out.swf", false},
+              {"out", false},     {"out.html.swf", false},    {"/d/x.htm", false}};
+  for (const auto& r : rows) EXPECT_EQ(PageNameEqualsMovie(r.Movie), r.Equal) << r.Movie;
 }
 
 TEST(WebPage, WritingReplacesAnOlderPageWhole) {

@@ -2,6 +2,7 @@
 // segment movies.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/Palette.h"
@@ -9,6 +10,7 @@
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
 #include "swfstreams/SWFStreams.h"
+#include "swftools/ZStream.h"
 #include "tests/recorder/RecorderHarness.h"
 
 namespace kestrova::test {
@@ -55,7 +57,283 @@ class OutputJoin : public TempHome {
     movie->SaveToFile(name);
     return name;
   }
+  // A segment whose every frame changes a strip of the picture, as the recorder's do.
+  std::string Strips(const std::string& name, int frames) {
+    auto movie = FlashSegmentMovieFactory()(40, 30);
+    for (int f = 0; f < frames; ++f) {
+      TDIBitmap strip;
+      strip.Allocate(40, 10, 8);
+      std::fill(strip.Bits.begin(), strip.Bits.end(), static_cast<std::uint8_t>(20 + 50 * f));
+      const auto depth = static_cast<std::uint16_t>(1 + f % 3);
+      movie->RemoveObject(depth);
+      movie->PlaceObject(movie->AddPicture(strip), depth, 0, 10 * (f % 3));
+      movie->ShowFrame(1);
+    }
+    movie->SaveToFile(Dir + "/" + name);
+    return Dir + "/" + name;
+  }
+  // The same movie stored plain ("FWS"), as other programs write them.
+  std::string PlainCopy(const std::string& compressed, const std::string& name) {
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(compressed);
+    TMemoryStream packed(std::vector<std::uint8_t>(bytes.begin() + 8, bytes.end()));
+    TZDecompressionStream z(packed);
+    TMemoryStream plain;
+    plain.Write("FWS", 3);
+    plain.Write(bytes.data() + 3, 5);
+    plain.CopyRest(z);
+    Put(name, plain.Bytes());
+    return Dir + "/" + name;
+  }
+  void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(Dir + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
 };
+
+// The record headers of a plain movie, walked independently of the join: the oracle for the
+// offsets and frames the join reports.
+struct TStoredTag {
+  unsigned Code;
+  std::size_t At, Header, Length;
+};
+std::vector<TStoredTag> StoredTags(const std::vector<std::uint8_t>& plain) {
+  const std::size_t rectBits = 5 + 4 * (plain[8] >> 3);
+  std::size_t at = 8 + (rectBits + 7) / 8 + 4;
+  std::vector<TStoredTag> tags;
+  while (at + 2 <= plain.size()) {
+    TStoredTag t{unsigned(plain[at] | (plain[at + 1] << 8)) >> 6, at, 2, plain[at] & 63u};
+    if (t.Length == 63) {
+      t.Length = plain[at + 2] | (plain[at + 3] << 8) | (plain[at + 4] << 16) |
+                 (std::size_t(plain[at + 5]) << 24);
+      t.Header = 6;
+    }
+    tags.push_back(t);
+    at += t.Header + t.Length;
+    if (t.Code == 0) break;
+  }
+  return tags;
+}
+
+// Where each ShowFrame ends: how many frames a cut keeps.
+std::vector<std::size_t> FrameEnds(const std::vector<std::uint8_t>& plain) {
+  std::vector<std::size_t> ends;
+  for (const TStoredTag& t : StoredTags(plain)) {
+    if (t.Code == 1) ends.push_back(t.At + t.Header + t.Length);
+  }
+  return ends;
+}
+
+std::uint32_t StoredLength(const std::string& movie) {
+  TSWFStreamReader reader(movie);
+  return reader.FileLength();
+}
+
+// Every cut of a segment, plain and compressed: a join of files a user names refuses it naming
+// the file, the offset and the reason; a recording's join keeps the frames completed before the
+// cut and says how many it dropped.
+TEST_F(OutputJoin, EveryCutOfASegmentIsRefusedOrKeptToItsLastCompleteFrame) {
+  constexpr int kFrames = 4;
+  const std::string good = Strips("good.swf", 2);
+  const std::string compressed = Strips("whole.swf", kFrames);
+  const std::string plain = PlainCopy(compressed, "plain.swf");
+  for (const std::string& whole : {plain, compressed}) {
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(whole);
+    const std::vector<std::size_t> ends = FrameEnds(ReadFileBytes(plain));
+    ASSERT_EQ(ends.size(), std::size_t(kFrames));
+    const bool isPlain = whole == plain;
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+      SCOPED_TRACE((isPlain ? "plain cut at " : "compressed cut at ") + std::to_string(cut));
+      Put("cut.swf", std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+      const std::vector<TSegmentInput> inputs{{good, std::nullopt}, {Dir + "/cut.swf", 4}};
+      try {
+        WriteOutputFiles(inputs, 0, 0, Dir + "/refused.swf", {}, {}, TJoinPolicy::RefuseDamaged);
+        ADD_FAILURE() << "a cut input was joined";
+      } catch (const std::runtime_error& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("cut.swf\": "), std::string::npos) << what;
+        if (cut >= 8) {
+          EXPECT_NE(what.find("offset"), std::string::npos) << what;
+        }
+      }
+      EXPECT_FALSE(Exists(Dir + "/refused.swf"));
+      const TOutputResult r = WriteOutputFiles(inputs, 0, 0, Dir + "/kept.swf");
+      ASSERT_EQ(r.Inputs.size(), 2u);
+      const TJoinedInput& in = r.Inputs[1];
+      if (isPlain) {
+        const auto kept = std::count_if(ends.begin(), ends.end(), [&](auto e) { return e <= cut; });
+        EXPECT_EQ(in.FramesKept, kept > 0 ? std::uint32_t(kept) : 0u);
+      }
+      EXPECT_EQ(in.FramesKept + in.FramesDropped, std::uint32_t(kFrames));
+      EXPECT_EQ(in.Joined, in.FramesKept > 0);
+      EXPECT_FALSE(in.Problem.empty());
+      EXPECT_TRUE(r.Inputs[0].Joined);
+      const TMovieInfo info = PlayMovie(Dir + "/kept.swf", [](auto, const auto&, const auto&) {});
+      EXPECT_TRUE(info.Problems.empty()) << info.Problems[0];
+      EXPECT_EQ(info.FramesPlayed, 2 + in.FramesKept);
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(Dir + "/whole.swf"), ReadFileBytes(compressed)) << "inputs untouched";
+}
+
+// The kept frames are the recording's own: the first frames of the segment, as a join of the
+// whole segment shows them.
+TEST_F(OutputJoin, KeptFramesOfACutSegmentShowWhatWasRecorded) {
+  const std::string plain = PlainCopy(Strips("whole.swf", 4), "plain.swf");
+  std::vector<TFrameImage> whole, kept;
+  WriteOutputFiles({{plain, std::nullopt}}, 0, 0, Dir + "/w.swf");
+  PlayMovie(Dir + "/w.swf",
+            [&](std::uint32_t, const TFrameImage& f, const TMovieInfo&) { whole.push_back(f); });
+  const std::vector<std::size_t> ends = FrameEnds(ReadFileBytes(plain));
+  std::filesystem::resize_file(plain, ends[2] + 3);  // inside the fourth frame
+  const TOutputResult r = WriteOutputFiles({{plain, std::nullopt}}, 0, 0, Dir + "/r.swf");
+  EXPECT_EQ(r.Inputs[0].FramesKept, 3u);
+  EXPECT_EQ(r.Inputs[0].FramesDropped, 1u);
+  PlayMovie(Dir + "/r.swf",
+            [&](std::uint32_t, const TFrameImage& f, const TMovieInfo&) { kept.push_back(f); });
+  ASSERT_EQ(whole.size(), 4u);
+  ASSERT_EQ(kept.size(), 3u);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(kept[i] == whole[i]) << "frame " << i;
+  EXPECT_FALSE(whole[0] == whole[1]);
+  EXPECT_FALSE(whole[1] == whole[2]);
+  EXPECT_EQ(r.Warnings.size(), 1u);
+}
+
+// Damage inside a movie whose length adds up: a tag claiming 4294967295 bytes (whose header,
+// copied, would swallow the rest of the output) and a tag whose body cannot be read. A join of
+// named files refuses the file naming the offset and the reason; a recording's join keeps what
+// can be read (the frames before the huge tag, every frame without the unreadable tag).
+TEST_F(OutputJoin, DamagedTagsAreRefusedWithTheirOffsetOrLeftOut) {
+  const std::vector<std::uint8_t> plain = ReadFileBytes(PlainCopy(Strips("whole.swf", 2), "p.swf"));
+  const std::size_t afterFirstFrame = FrameEnds(plain)[0];
+  std::vector<std::uint8_t> huge = plain, unreadable = plain;
+  const std::uint8_t claim[] = {0x3F, 0x03, 0xFF, 0xFF, 0xFF, 0xFF};  // code 12, long form
+  huge.insert(huge.begin() + std::ptrdiff_t(afterFirstFrame), std::begin(claim), std::end(claim));
+  std::size_t shape = 0;
+  for (const TStoredTag& t : StoredTags(plain)) {
+    if (t.Code != 22 || shape != 0) continue;
+    shape = t.At;  // its id is kept, the rest is made unreadable
+    std::fill(unreadable.begin() + std::ptrdiff_t(t.At + t.Header + 2),
+              unreadable.begin() + std::ptrdiff_t(t.At + t.Header + t.Length), 0xFF);
+  }
+  ASSERT_NE(shape, 0u);
+  struct {
+    const char* What;
+    const std::vector<std::uint8_t>& Bytes;
+    std::vector<std::string> Named;
+    std::uint32_t Kept;
+  } rows[] = {
+      {"a tag claiming 4 GB", huge, {"offset " + std::to_string(afterFirstFrame), "4294967295"}, 1},
+      {"an unreadable tag", unreadable, {"DefineShape2 tag at offset " + std::to_string(shape)}, 2},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.What);
+    Put("bad.swf", r.Bytes);
+    try {
+      WriteOutputFiles({{Dir + "/bad.swf", std::nullopt}}, 0, 0, Dir + "/o.swf", {}, {},
+                       TJoinPolicy::RefuseDamaged);
+      ADD_FAILURE() << "joined";
+    } catch (const std::runtime_error& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find("bad.swf\": "), std::string::npos) << what;
+      for (const std::string& n : r.Named) EXPECT_NE(what.find(n), std::string::npos) << what;
+    }
+    EXPECT_FALSE(Exists(Dir + "/o.swf"));
+    const TOutputResult kept =
+        WriteOutputFiles({{Dir + "/bad.swf", std::nullopt}}, 0, 0, Dir + "/o.swf");
+    EXPECT_EQ(kept.Inputs[0].FramesKept, r.Kept);
+    EXPECT_TRUE(kept.Inputs[0].Joined);
+    EXPECT_FALSE(kept.Inputs[0].Problem.empty());
+    EXPECT_LT(StoredLength(Dir + "/o.swf"), plain.size() + 100);
+    std::filesystem::remove(Dir + "/o.swf");
+  }
+}
+
+// The movie and the page are put in place together: a page that cannot be written leaves the
+// movie and the page that were there as they were.
+TEST_F(OutputJoin, APageThatCannotBeWrittenLeavesTheOldMovieAndPage) {
+  const std::string segment = Strips("s.swf", 2);
+  struct {
+    const char* What;
+    bool Folder;
+  } rows[] = {{"a read-only page", false}, {"a folder named like the page", true}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.What);
+    std::filesystem::remove_all(Dir + "/out.html");
+    std::ofstream(Dir + "/out.swf") << "old movie";
+    if (r.Folder) {
+      std::filesystem::create_directories(Dir + "/out.html");
+    } else {
+      std::ofstream(Dir + "/out.html") << "old page";
+      std::filesystem::permissions(Dir + "/out.html", std::filesystem::perms::owner_read);
+      if (::geteuid() == 0) continue;  // root writes anyway
+    }
+    EXPECT_THROW(WriteOutputFiles({{segment, std::nullopt}}, 0, 0, Dir + "/out.swf"), EStreamError);
+    EXPECT_EQ(ReadText(Dir + "/out.swf"), "old movie");
+    if (!r.Folder) {
+      EXPECT_EQ(ReadText(Dir + "/out.html"), "old page");
+    }
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(Dir)) {
+      names.insert(e.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"home", "s.swf", "out.swf", "out.html"}));
+  }
+}
+
+TEST_F(OutputJoin, AMovieNamedLikeItsPageIsRefused) {
+  const std::string segment = Strips("s.swf", 2);
+  try {
+    WriteOutputFiles({{segment, std::nullopt}}, 0, 0, Dir + "/out.html");
+    ADD_FAILURE() << "written";
+  } catch (const std::invalid_argument& e) {
+    const std::string what = e.what();
+    const std::size_t first = what.find(Dir + "/out.html");
+    ASSERT_NE(first, std::string::npos) << what;
+    EXPECT_NE(what.find(Dir + "/out.html", first + 1), std::string::npos) << what;
+  }
+  EXPECT_FALSE(Exists(Dir + "/out.html"));
+}
+
+// The plan counts every byte of a part: for any limit, no part is longer than it, and a limit
+// just above what two segments take keeps them in one part. Each segment shows for many more
+// frames in the main timeline than its file holds (the capture loop's count), which is where
+// an estimate leaving out the main timeline's ShowFrames went wrong.
+TEST_F(OutputJoin, PartsPlannedAtTheLimitStayWithinIt) {
+  std::vector<TSegmentInput> inputs;
+  for (int i = 0; i < 3; ++i) inputs.push_back({Strips("s" + std::to_string(i) + ".swf", 2), 300});
+  const std::uint32_t two =
+      StoredLength(WriteOutputFiles({inputs[0], inputs[1]}, 0, 0, Dir + "/two.swf").Movies[0]);
+  bool oneAtTheLimit = false;
+  for (std::uint64_t limit = two - 700; limit <= two + 200; limit += 10) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    TOutputLimits limits;
+    limits.MaxFileLength = limit;
+    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, Dir + "/o.swf", limits);
+    EXPECT_EQ(r.Frames, 900u);
+    for (const std::string& m : r.Movies) EXPECT_LE(StoredLength(m), limit) << m;
+    if (limit <= two) {
+      EXPECT_EQ(r.Movies.size(), 3u);
+    }
+    if (limit >= two + 100) {
+      EXPECT_EQ(r.Movies.size(), 2u);
+    }
+    oneAtTheLimit |= r.Movies.size() == 2 && StoredLength(r.Movies[0]) + 100 > limit;
+  }
+  EXPECT_TRUE(oneAtTheLimit);
+}
+
+// The frame count is 16 bits: past 65535 frames the output goes on in a further movie.
+TEST_F(OutputJoin, MoreThan65535FramesGoOnInAFurtherMovie) {
+  const std::string a = Strips("a.swf", 1), b = Strips("b.swf", 1);
+  const TOutputResult r = WriteOutputFiles({{a, 40000}, {b, 40000}}, 0, 0, Dir + "/long.swf", {},
+                                           {}, TJoinPolicy::RefuseDamaged);
+  ASSERT_EQ(r.Movies, (std::vector<std::string>{Dir + "/long.swf", Dir + "/long-2.swf"}));
+  EXPECT_EQ(r.Frames, 80000u);
+  for (const std::string& m : r.Movies) {
+    TSWFStreamReader reader(m);
+    EXPECT_EQ(reader.FrameCount, 40000) << m;
+  }
+}
 
 TEST_F(OutputJoin, ThreeSegmentsOf40And120And7FramesPlayInOrderAtDepths1To3) {
   const std::vector<TSegmentInput> inputs{

@@ -511,12 +511,16 @@ TEST_F(RecorderFiles, AKilledRecordingIsRecoveredAndACutSegmentSkipped) {
   EXPECT_TRUE(check.Ok) << check.Message;
   EXPECT_GT(check.LastGrab, 250u);  // three segments of about a hundred grabs each
 
-  // The last segment cut in half: the two before it are kept.
+  // The last segment cut in half: the two before it are kept whole, and of the cut one the
+  // frames completed before the cut.
   std::filesystem::resize_file(segments[2], std::filesystem::file_size(segments[2]) / 2);
   const TOutputResult cut = WriteOutputFiles(inputs, 0, 0, Dir + "/cut.swf");
-  EXPECT_EQ(cut.SegmentsJoined, 2u);
+  EXPECT_EQ(cut.SegmentsJoined, 3u);
   ASSERT_EQ(cut.Warnings.size(), 1u);
   EXPECT_NE(cut.Warnings[0].find("cut off"), std::string::npos);
+  ASSERT_EQ(cut.Inputs.size(), 3u);
+  EXPECT_GT(cut.Inputs[2].FramesDropped, 0u);
+  EXPECT_LT(cut.Frames, whole.Frames);
   const TFrameCheck first = CheckFrames(Dir + "/cut.swf", run.Grabs);
   EXPECT_TRUE(first.Ok) << first.Message;
 }

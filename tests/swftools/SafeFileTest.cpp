@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -162,6 +163,69 @@ TEST_F(SaveFileSafelyTest, FailuresNameTheTargetAndKeepTheOldFile) {
       EXPECT_NE(what.find("\"" + bad.string() + "\""), std::string::npos) << what;
       EXPECT_EQ(what.find(".XXXXXX"), std::string::npos) << what;
     }
+  }
+}
+
+// A movie and its page: staged files leave the targets alone until Commit, and a failure at any
+// step, the last rename included, leaves every target as it was.
+TEST_F(SaveFileSafelyTest, FilesSavedTogetherReplaceAllOrNothing) {
+  const fs::path movie = Dir / "out.swf", page = Dir / "out.html";
+  auto text = [](const std::string& t) { return [t](TStream& s) { s.Write(t.data(), t.size()); }; };
+  Put(movie, "old movie");
+  Put(page, "old page");
+  {
+    TSafeFileSet set;
+    const std::string staged = set.Stage(movie.string(), text("new movie"));
+    EXPECT_EQ(Get(staged), "new movie");
+    set.Stage(page.string(), text("new page"));
+    EXPECT_EQ(Get(movie), "old movie");
+    EXPECT_EQ(Get(page), "old page");
+    set.Commit();
+  }
+  EXPECT_EQ(Get(movie), "new movie");
+  EXPECT_EQ(Get(page), "new page");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"out.html", "out.swf"}));
+
+  struct {
+    const char* What;
+    std::function<void()> Block;      // before the page is staged
+    std::function<void()> Interfere;  // between staging and Commit
+  } rows[] = {
+      {"a page made read-only", [&] { fs::permissions(page, fs::perms::owner_read); }, [] {}},
+      {"a folder in the page's place",
+       [&] {
+         fs::remove(page);
+         fs::create_directories(page);
+       },
+       [] {}},
+      {"a folder put in the page's place just before the renames", [] {},
+       [&] {
+         fs::remove(page);
+         fs::create_directories(page / "inside");
+       }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.What);
+    fs::remove_all(page);
+    Put(movie, "old movie");
+    Put(page, "old page");
+    r.Block();
+    if (::geteuid() == 0 && std::string(r.What) == "a page made read-only") continue;
+    {
+      TSafeFileSet set;
+      set.Stage(movie.string(), text("new movie"));
+      try {
+        set.Stage(page.string(), text("new page"));
+        r.Interfere();
+        set.Commit();
+        ADD_FAILURE() << "saved";
+      } catch (const EStreamError& e) {
+        EXPECT_NE(std::string(e.what()).find("out.html"), std::string::npos) << e.what();
+      }
+    }
+    EXPECT_EQ(Get(movie), "old movie");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"out.html", "out.swf"}));
+    fs::permissions(page, fs::perms::owner_all);
   }
 }
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "swftools/Stream.h"
 #include "swftools/ZStream.h"
@@ -93,6 +96,45 @@ TEST(FileStream, RoundTripsBytes) {
   EXPECT_EQ(std::string(b, 4), "ello");
   EXPECT_THROW(f.ReadByte(), EStreamError);
   std::filesystem::remove(path);
+}
+
+// The temporary files beside an output are created only where nothing is: an existing file and a
+// link (even one to a missing file) are refused and left as they are; the new file is private.
+TEST(FileStream, CreateNewNeverOpensWhatIsAlreadyThere) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("kestrova-createnew-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto text = [](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  std::ofstream(dir / "target") << "target";
+  std::ofstream(dir / "file") << "file";
+  fs::create_symlink(dir / "target", dir / "link");
+  fs::create_symlink(dir / "missing", dir / "dangling");
+  for (const char* name : {"file", "link", "dangling"}) {
+    SCOPED_TRACE(name);
+    try {
+      TFileStream f((dir / name).string(), TFileStream::Mode::CreateNew);
+      ADD_FAILURE() << "opened";
+    } catch (const EStreamError& e) {
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(text(dir / "target"), "target");
+  EXPECT_EQ(text(dir / "file"), "file");
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+  {
+    TFileStream f((dir / "new").string(), TFileStream::Mode::CreateNew);
+    f.Write("abc", 3);
+    f.Sync();
+    EXPECT_EQ(text(dir / "new"), "abc");
+  }
+  EXPECT_EQ(fs::status(dir / "new").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  fs::remove_all(dir);
 }
 
 // Bytes that deflate well but not to nothing.
