@@ -41,6 +41,12 @@ constexpr std::array kCommands{
                  JoinCommand},
 };
 
+// The recorder's window caption and tray tip carry numbers of their own that users take for the
+// version; said once, beside the real one.
+constexpr const char* kCaptionsAreNotVersions =
+    "(\"Kestrova 1.1\", the tool window's title, and \"Kestrova 1.0\", the tray icon's tip, are "
+    "fixed captions, not versions.)";
+
 const TCommandInfo* FindCommand(const std::string& name) {
   for (const TCommandInfo& c : kCommands) {
     if (name == c.Name) return &c;
@@ -122,7 +128,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
       err << "Usage: kestrova --version\n";
       return 2;
     }
-    out << "kestrova " << ProgramVersion() << "\n";
+    out << "kestrova " << ProgramVersion() << "\n" << kCaptionsAreNotVersions << "\n";
     return 0;
   }
   const TCommandInfo* c = FindCommand(args[0]);

@@ -181,7 +181,9 @@ TFlashShape& TFlashMovie::AddRectangle(std::int32_t xMin, std::int32_t yMin, std
 }
 
 TFlashShape& TFlashMovie::AddImageShape(TFlashImage& image) {
-  TFlashShape& shape = AddRectangle(0, 0, std::int32_t(image.Width) - 1, image.Height);
+  // As wide and as tall as the picture: a rectangle a column short would squeeze the fill,
+  // dropping a column and moving everything right of it by a pixel.
+  TFlashShape& shape = AddRectangle(0, 0, std::int32_t(image.Width), std::int32_t(image.Height));
   shape.AddImageFill(image);
   return shape;
 }
@@ -207,6 +209,12 @@ TFlashExternalMovie& TFlashMovie::AddExternalMovie(const std::string& fileName, 
                             std::to_string(count) + " characters (65535 at most)");
   }
   if (renumber) external->RenumberFrom(static_cast<std::uint16_t>(id + 1));
+  // A movie made of imported ones and setting no colour of its own shows the first one's
+  // background (a recording's black), not the white players show where nothing is drawn; only
+  // while nothing of the movie has been written, since the colour comes first.
+  if (!FHasBackground && FStreamedSize == 0 && external->Background()) {
+    BackgroundColor().SetRGB(*external->Background());
+  }
   external->SetCharacterId(static_cast<std::uint16_t>(id));
   TFlashExternalMovie& added = AddObject(std::move(external));
   // One id after the imported ones is left unused; 0 when none are left.

@@ -155,6 +155,11 @@ void TFrmImage::ImgBtnStartRecordClick() {
   }
   if (CaptureMode == kModeClient && !FPlatform.Desktop->IsWindowVisible(CaptureWindow)) {
     Recording = false;
+    // Left hidden, the tool window would leave nothing to click but the tray icon, whose menu
+    // ends the program: it comes back, and says why nothing is recorded.
+    FPlatform.ToolWindow->Show();
+    FPlatform.MessageBoxes->Show(kMsgNoWindowToCapture, kMessageCaption,
+                                 kMbOk | kMbIconExclamation);
     return;
   }
   StartCapture();

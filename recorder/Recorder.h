@@ -33,6 +33,10 @@ inline constexpr std::uint32_t kFramePeriodMs = 100;
 inline constexpr const char* kMsgNotStarted = "Recording not started!";
 inline constexpr const char* kMsgActivateWindow =
     "Press Start button and activate the window to capture";
+// Active Window found no window of another program on the screen once the wait was over.
+inline constexpr const char* kMsgNoWindowToCapture =
+    "No window to capture was active. Press Start, then click the window to record within 3 "
+    "seconds.";
 inline constexpr const char* kMsgSaveRecording = "Do you want to save Recording?";
 inline constexpr const char* kMsgCaptureWindowClosed =
     "Capture window closed. Recording can not be continued.";

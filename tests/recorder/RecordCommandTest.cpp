@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "player/WebPage.h"
 #include "recorder/Output.h"
 #include "tests/recorder/RecorderHarness.h"
 
@@ -140,11 +141,12 @@ TEST_F(RecordCommands, AFailedSaveKeepsTheSegmentsAndRecoverJoinsThem) {
 TEST_F(RecordCommands, WithoutArgumentsTheToolWindowProgramRunsADemonstration) {
   EXPECT_EQ(Run({}), 0) << err.str();
   EXPECT_NE(err.str().find("scripted demonstration on the simulated desktop"), std::string::npos);
-  const TMovieInfo info =
-      PlayMovie(Dir + "/home/Kestrova.swf", [](auto, const auto&, const auto&) {});
+  const std::vector<std::string> movies = DefaultNamedMovies(Dir + "/home");
+  ASSERT_EQ(movies.size(), 1u);
+  const TMovieInfo info = PlayMovie(movies[0], [](auto, const auto&, const auto&) {});
   EXPECT_TRUE(info.Problems.empty());
   EXPECT_NEAR(info.FrameCount, 72, 4);
-  EXPECT_TRUE(Exists(Dir + "/home/Kestrova.html"));
+  EXPECT_TRUE(Exists(WebPageFileName(movies[0])));
 }
 
 }  // namespace

@@ -69,8 +69,8 @@ void PrintTo(const TCase& c, std::ostream* os) {
 
 class RecorderSystem : public TempHome, public ::testing::WithParamInterface<TCase> {};
 
-// The recording in out.swf shows every grab, in order, one row down and squeezed as the format
-// maps it; the page names it; nothing is left in the recording's folder.
+// The recording in out.swf shows every grab, in order, row for row and as the format maps it; the
+// page names it; nothing is left in the recording's folder.
 void ExpectSavedRecording(TRecorderRun& run, const std::string& movie, const std::string& home) {
   ASSERT_TRUE(Exists(movie)) << run.Diagnostics.str();
   const TFrameCheck check = CheckFrames(movie, run.Grabs);
@@ -208,7 +208,7 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_TRUE(r.Halted);
-       EXPECT_FALSE(Exists(d + "/home/Kestrova.swf"));
+       EXPECT_TRUE(DefaultNamedMovies(d + "/home").empty());
        EXPECT_TRUE(r.Desktop.CallsOf("SaveDialog").empty());
        // The finished segment stays where recover finds it.
        EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 1u);
@@ -238,7 +238,7 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_TRUE(r.Halted);
-       EXPECT_FALSE(Exists(d + "/home/Kestrova.swf"));
+       EXPECT_TRUE(DefaultNamedMovies(d + "/home").empty());
        EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 2u);
      }},
     {"ExitThenYesSavesAndEnds", [] { return Lively(); },
@@ -303,6 +303,29 @@ const TCase kCases[] = {
        EXPECT_EQ(check.Info.Width, 160);  // a window is shown on a stage of the desktop's size
        EXPECT_EQ(check.Info.Height, 200);
      }},
+    {"ActiveWindowWithNothingActivatedComesBackAndSaysSo", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(200, K::Click, "RdoActiveWindow");
+       r.At(500, K::Click, "ImgBtnStartRecord");  // and no window clicked in the wait
+       r.At(5000, K::Click, "ImgBtnStartRecord");
+       r.At(6000, K::Activate, "", kEditor);
+       r.StopAndSaveAt(10000, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       const std::vector<std::string> texts = r.Desktop.MessageTexts();
+       ASSERT_GE(texts.size(), 2u);
+       EXPECT_EQ(texts[0], kMsgActivateWindow);
+       EXPECT_EQ(texts[1], kMsgNoWindowToCapture);
+       // The tool window is back on the screen before the message, so Start can be clicked.
+       const auto shown = r.Desktop.CallsOf("ToolWindowShow");
+       const auto boxes = r.Desktop.CallsOf("MessageBox");
+       ASSERT_FALSE(shown.empty());
+       EXPECT_GE(shown[0].AtMs, 3500u);
+       EXPECT_LE(shown[0].AtMs, boxes[1].AtMs);
+       ASSERT_FALSE(r.Grabs.empty());
+       for (const TGrabTruth& g : r.Grabs) EXPECT_EQ(g.Window, kEditor);
+       ExpectSavedRecording(r, d + "/out.swf", d);
+     }},
     {"RecordedWindowClosedAnsweredYes", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
        r.At(200, K::Click, "RdoActiveWindow");
@@ -328,7 +351,9 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_EQ(r.Desktop.MessageTexts().back(), kMsgHandleWindowClosed);
-       ExpectSavedRecording(r, d + "/home/Kestrova.swf", d);
+       const std::vector<std::string> movies = DefaultNamedMovies(d + "/home");
+       ASSERT_EQ(movies.size(), 1u);
+       ExpectSavedRecording(r, movies[0], d);
      }},
     {"RecordedWindowClosedAnsweredCancel", [] { return Lively(); },
      [](TRecorderRun& r, const std::string&) {
@@ -342,7 +367,9 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_EQ(r.Desktop.MessageTexts().back(), kMsgHandleWindowClosed);
-       ExpectSavedRecording(r, d + "/home/Kestrova.swf", d);
+       const std::vector<std::string> movies = DefaultNamedMovies(d + "/home");
+       ASSERT_EQ(movies.size(), 1u);
+       ExpectSavedRecording(r, movies[0], d);
      }},
     {"CursorDrawnAtItsHotSpotAndHidden", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
