@@ -127,7 +127,6 @@ void TFlashExternalMovie::ScanTags() {
   FCharacterCount = 0;
   FDefinedCount = FDamagedTags = FUnknownTags = 0;
   FFirstIndex.clear();
-  FBackground.reset();
   if (!FReader) return;
   // The index only: a segment's tags would otherwise all be held at once beside its body.
   FReader->ParseTags(false, false);
@@ -141,11 +140,6 @@ void TFlashExternalMovie::ScanTags() {
       continue;
     }
     if (Damaged(*tag)) ++FDamagedTags;
-    if (info->TagID == 9 && !Damaged(*tag) && !FBackground) {
-      if (const auto* colour = dynamic_cast<const TSWFSetBackgroundColor*>(tag.get())) {
-        FBackground = colour->BackgroundColor().GetRec();
-      }
-    }
     if (info->TagID == 57) {
       FCharacterCount +=
           static_cast<std::uint32_t>(static_cast<const TSWFImportAssets&>(*tag).Assets.size());

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -46,9 +45,6 @@ class TFlashExternalMovie : public TFlashIDObject {
   std::uint32_t CharacterCount() const { return FCharacterCount; }
   // The number of character ids the tag objects define (what renumbering hands out).
   std::uint32_t DefinedCount() const { return static_cast<std::uint32_t>(FDefinedCount); }
-  // The file's background colour (after ScanTags), when it sets one. The tag itself is left out
-  // of the sprite: a colour belongs to a whole movie.
-  const std::optional<TSWFRGBRec>& Background() const { return FBackground; }
   // Tags of the file that could not be read: they are left out of the movie.
   std::size_t DamagedTags() const { return FDamagedTags; }
   // Tags of codes the library has no class for: copied unchanged, their character ids (if they
@@ -79,7 +75,6 @@ class TFlashExternalMovie : public TFlashIDObject {
   // Found by ScanTags.
   std::uint32_t FCharacterCount = 0;
   std::size_t FDefinedCount = 0, FDamagedTags = 0, FUnknownTags = 0;
-  std::optional<TSWFRGBRec> FBackground;
   // Each defined id of the file and the place it first takes among the defined ids.
   std::unordered_map<std::uint16_t, std::size_t> FFirstIndex;
   bool FRenumber = false;

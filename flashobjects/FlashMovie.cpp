@@ -209,12 +209,6 @@ TFlashExternalMovie& TFlashMovie::AddExternalMovie(const std::string& fileName, 
                             std::to_string(count) + " characters (65535 at most)");
   }
   if (renumber) external->RenumberFrom(static_cast<std::uint16_t>(id + 1));
-  // A movie made of imported ones and setting no colour of its own shows the first one's
-  // background (a recording's black), not the white players show where nothing is drawn; only
-  // while nothing of the movie has been written, since the colour comes first.
-  if (!FHasBackground && FStreamedSize == 0 && external->Background()) {
-    BackgroundColor().SetRGB(*external->Background());
-  }
   external->SetCharacterId(static_cast<std::uint16_t>(id));
   TFlashExternalMovie& added = AddObject(std::move(external));
   // One id after the imported ones is left unused; 0 when none are left.

@@ -59,6 +59,9 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
                         const std::string& fileName, TOutputResult& result) {
   TFlashMovie movie(0, 0, width * 20, height * 20, 12, false);
   movie.SetCompressed(true);
+  // Black where nothing is drawn (beside a recorded window), as in the segments, not the white
+  // players show for a movie without a colour.
+  movie.BackgroundColor().SetRGB(TSWFRGBRec{0, 0, 0});
   // The body is nearly all pixel data deflated already in the segments: deflating it again at
   // the default level would cost much and save next to nothing.
   movie.DeflateLevel = 1;

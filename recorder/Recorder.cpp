@@ -64,6 +64,13 @@ TFrmImage::~TFrmImage() {
 
 void TFrmImage::Run() {
   if (!FPlatform.Instance->Acquire(kMutexName)) {
+    const std::string holder = FPlatform.Instance->Holder();
+    if (FOptions.Diagnostics) {
+      *FOptions.Diagnostics << "kestrova: another Kestrova is running on this desktop"
+                            << (holder.empty() ? "" : ": " + holder)
+                            << "; stop its recording (Ctrl+Alt+S or its tray icon) or close it "
+                               "first, or record another display\n";
+    }
     FPlatform.Instance->BringForward(kApplicationTitle);
     HaltProcess(FPlatform, 0);
   }
@@ -365,6 +372,30 @@ TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
   };
 }
 
+namespace {
+
+// The tray's tip while recording: the time recorded so far.
+std::string RecordingTip(std::uint32_t ms) {
+  const std::uint32_t seconds = ms / 1000;
+  char text[96];
+  std::snprintf(text, sizeof text, "Kestrova: recording %u:%02u (Ctrl+Alt+S to stop)", seconds / 60,
+                seconds % 60);
+  return text;
+}
+
+// Where the movie went, how long it runs and how large it is.
+std::string SavedText(const TOutputResult& r) {
+  std::uintmax_t bytes = 0;
+  std::error_code ec;
+  for (const std::string& m : r.Movies) bytes += std::filesystem::file_size(m, ec);
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return "Saved " + r.Movies.front() + " (" + std::to_string((r.Frames + 6) / 12) + " s, " + size +
+         ")";
+}
+
+}  // namespace
+
 std::uint32_t TCaptureThread::Now() {
   return F.FPlatform.Clock->TickCount();
 }
@@ -397,6 +428,8 @@ void TCaptureThread::Execute() {
     }
     if (F.OutputFileName != kNoOutput) WriteOutput();
     F.Encoder.FreePreviousFrame();
+    p.Tray->ShowRecording(false, kApplicationTitle);
+    if (!F.LastOutput.Movies.empty()) p.Tray->Notify(kMessageCaption, SavedText(F.LastOutput));
   }
   F.EndCapture();
   if (F.WindowGone()) p.Application->Terminate();
@@ -409,6 +442,7 @@ void TCaptureThread::RecordSegment() {
   const std::uint32_t start = Now();
   while (static_cast<std::uint32_t>(Now() - start) < kSegmentMs && F.Recording) {
     F.FrameStart = Now();
+    p.Tray->ShowRecording(true, RecordingTip(F.FrameStart - FRecordingStart));
     p.Application->ProcessMessages();
     if (F.CaptureMode == kModeClient) {
       if (F.CaptureWindow == 0 || !p.Desktop->IsWindowVisible(F.CaptureWindow)) {

@@ -24,6 +24,7 @@ TX11Backend::TX11Backend(const char* displayName)
       FDesktop(*FDisplay),
       FHotKeys(*FDisplay),
       FUi(std::make_unique<qt::TQtUserInterface>()) {
+  FUi->SetInstanceScope(FDisplay->Name());
   FUi->AddInputSource(FDisplay->ConnectionFd(), [this] {
     std::vector<TUIEvent> events;
     for (std::uint16_t id : FHotKeys.TakePressed()) {

@@ -65,6 +65,11 @@ int TX11Display::ConnectionFd() const {
   return ConnectionNumber(FDisplay);
 }
 
+std::string TX11Display::Name() const {
+  const char* name = DisplayString(FDisplay);
+  return name == nullptr ? std::string() : std::string(name);
+}
+
 TXWindow TX11Display::Atom(const char* name) {
   return XInternAtom(FDisplay, name, False);
 }

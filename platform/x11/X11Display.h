@@ -34,6 +34,8 @@ class TX11Display {
   int Width() const;
   int Height() const;
   int ConnectionFd() const;
+  // The display's name as the connection was made (":0", "host:1.0").
+  std::string Name() const;
   TXWindow Atom(const char* name);
 
   // Runs the requests in body and waits for the server's answer to them. Returns the X error

@@ -40,6 +40,22 @@ bool Managing(Display* d) {
   return set;
 }
 
+// The manager announces itself before it handles the windows mapped at once: it is ready when a
+// window mapped now comes on the screen.
+bool ShowsWindows(Display* d) {
+  const Window probe = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+  XMapWindow(d, probe);
+  bool shown = false;
+  for (int waited = 0; waited < 500 && !shown; waited += 10) {
+    XWindowAttributes a;
+    shown = XGetWindowAttributes(d, probe, &a) != 0 && a.map_state == IsViewable;
+    if (!shown) usleep(10000);
+  }
+  XDestroyWindow(d, probe);
+  XSync(d, False);
+  return shown;
+}
+
 }  // namespace
 
 TWindowManager::TWindowManager(const std::string& display) {
@@ -73,14 +89,19 @@ TWindowManager::TWindowManager(const std::string& display) {
     return;
   }
   FPid = pid;
-  for (int waited = 0; waited < 10000 && !Managing(d); waited += 20) {
+  bool ready = false;
+  for (int tries = 0; tries < 40 && !ready; ++tries) {
     if (waitpid(FPid, nullptr, WNOHANG) == FPid) {
       FPid = -1;
       break;
     }
-    usleep(20000);
+    if (Managing(d)) {
+      ready = ShowsWindows(d);
+    } else {
+      usleep(100000);
+    }
   }
-  if (FPid > 0 && !Managing(d)) {
+  if (FPid > 0 && !ready) {
     kill(FPid, SIGKILL);
     waitpid(FPid, nullptr, 0);
     FPid = -1;

@@ -14,7 +14,7 @@ class TWindowManager {
   TWindowManager(const TWindowManager&) = delete;
   TWindowManager& operator=(const TWindowManager&) = delete;
 
-  // Running and managing the display (its _NET_SUPPORTING_WM_CHECK is set).
+  // Running and managing the display: it shows the windows mapped from now on.
   bool Running() const { return FPid > 0; }
   const std::string& Error() const { return FError; }
 

@@ -64,6 +64,8 @@ TEST_P(X11ActiveWindow, TheWindowRecordedIsTheOneTheUserClicked) {
   std::map<std::string, Window> windows;
   windows["terminal"] = client.MakeSolidWindow(10, 30, 150, 100, kTerminalColour);
   windows["editor"] = client.MakeSolidWindow(200, 30, 150, 100, kEditorColour);
+  ASSERT_NE(windows["terminal"], 0u);
+  ASSERT_NE(windows["editor"], 0u);
   // One of the program's own windows (a message box, the tool window): the toolkit marks them
   // with the program's pid.
   const Window own =
@@ -115,6 +117,13 @@ class THaltReturns : public TApplicationHost {
 std::uint32_t PixelAt(const TMoviePlayer& p, int x, int y) {
   const std::uint8_t* px = p.Pixels() + (static_cast<std::size_t>(y) * p.Width() + x) * 4;
   return static_cast<std::uint32_t>(px[0]) << 16 | px[1] << 8 | px[2];
+}
+
+// The tray icon's red dot (its lower right corner) is on show.
+bool RedDotShown(const QSystemTrayIcon& tray) {
+  const QImage icon = tray.icon().pixmap(64, 64).toImage();
+  const QColor c = icon.pixelColor(49, 47);
+  return c.red() > 200 && c.green() < 60 && c.blue() < 60;
 }
 
 // The tool window through Active Window, then the tray's right-click and double-click during the
@@ -200,6 +209,10 @@ TEST(X11ToolWindow, ActiveWindowAndTheTrayDuringARecording) {
         if (clock.elapsed() < 300) break;
         EXPECT_FALSE(tool->isVisible()) << "the tool window came back after the menu";
         EXPECT_TRUE(form.Recording);
+        // The tray shows that it records, and for how long.
+        EXPECT_EQ(tray->toolTip().toStdString().rfind("Kestrova: recording 0:0", 0), 0u)
+            << tray->toolTip().toStdString();
+        EXPECT_TRUE(RedDotShown(*tray));
         emit tray->activated(QSystemTrayIcon::DoubleClick);
         ++step;
         break;
@@ -239,6 +252,8 @@ TEST(X11ToolWindow, ActiveWindowAndTheTrayDuringARecording) {
         break;
       case 12:
         if (form.Recording || form.LastOutput.Movies.empty()) break;
+        EXPECT_EQ(tray->toolTip().toStdString(), kApplicationTitle);
+        EXPECT_FALSE(RedDotShown(*tray));
         // After the recording the tool window is back, and Start is what it shows.
         EXPECT_TRUE(tool->isVisible());
         EXPECT_FALSE(tool->findChild<QWidget*>("ImgBtnStartRecord")->isHidden());
