@@ -130,6 +130,9 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   err << "kestrova record: recording the " << (a.ActiveWindow ? "active window" : "full screen")
       << " of the \"" << backend->Name() << "\" desktop"
       << (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C") << "\n";
+  // A name given with -o is the user's word that the file there may go; said when it does.
+  std::error_code existsError;
+  const bool replacing = std::filesystem::exists(output, existsError);
   TStopSignals signals;
   TAutomationOptions ao;
   ao.ActiveWindow = a.ActiveWindow;
@@ -150,7 +153,10 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     err << "kestrova record: no movie was written\n";
     return 1;
   }
-  for (const std::string& m : form.LastOutput.Movies) out << "wrote " << m << "\n";
+  for (const std::string& m : form.LastOutput.Movies) {
+    out << "wrote " << m << (m == output && replacing ? " (it replaced the file of that name)" : "")
+        << "\n";
+  }
   out << "wrote " << form.LastOutput.Page << " (" << form.LastOutput.Frames << " frames)\n";
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -48,6 +49,16 @@ TEST_F(RecordCommands, RecordWritesTheMovieAndPageAndReportsProgress) {
   EXPECT_NEAR(info.FrameCount, 24, 3);
   EXPECT_NE(ReadText(Dir + "/r.html").find("<embed src=\"r.swf\""), std::string::npos);
   EXPECT_TRUE(RecordingFolders().empty());
+}
+
+TEST_F(RecordCommands, ANamedFileThatWasThereIsSaidToBeReplaced) {
+  std::ofstream(Dir + "/old.swf") << "an earlier movie";
+  ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/old.swf"}), 0) << err.str();
+  EXPECT_NE(out.str().find("wrote " + Dir + "/old.swf (it replaced the file of that name)"),
+            std::string::npos)
+      << out.str();
+  ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/new.swf"}), 0) << err.str();
+  EXPECT_EQ(out.str().find("replaced"), std::string::npos) << out.str();
 }
 
 // The page plays in today's browsers through the web player's script, and keeps the object and
