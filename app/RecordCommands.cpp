@@ -1,11 +1,13 @@
 // Recording commands: `kestrova record`, `kestrova recover`, and the tool-window program that
 // runs when kestrova is started without arguments.
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "app/Commands.h"
 #include "platform/PosixFiles.h"
@@ -71,6 +73,7 @@ struct TRecordArgs {
   std::string Platform;
   bool ActiveWindow = false;
   std::optional<std::uint32_t> Seconds;
+  std::uint32_t Delay = 0;
   std::string Output;
   std::string WebPlayer;
 };
@@ -93,6 +96,13 @@ bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::
         return problem = "--seconds takes a whole number from 1 to 9999999", false;
       }
       r.Seconds = static_cast<std::uint32_t>(std::stoul(v));
+    } else if (a == "--delay" && hasValue) {
+      const std::string& v = args[++i];
+      if (v.empty() || v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoul(v) > 3600) {
+        return problem = "--delay takes a whole number of seconds from 0 to 3600", false;
+      }
+      r.Delay = static_cast<std::uint32_t>(std::stoul(v));
     } else if (a == "-o" && hasValue) {
       r.Output = args[++i];
     } else if (a == "--web-player") {
@@ -134,6 +144,15 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   std::error_code existsError;
   const bool replacing = std::filesystem::exists(output, existsError);
   TStopSignals signals;
+  // A countdown, so the terminal that started the recording can be put away first.
+  for (std::uint32_t left = a.Delay; left > 0 && GStopSignal == 0; --left) {
+    err << "kestrova record: starting in " << left << " s\n";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  if (GStopSignal != 0) {
+    err << "kestrova record: stopped before the recording started\n";
+    return 1;
+  }
   TAutomationOptions ao;
   ao.ActiveWindow = a.ActiveWindow;
   ao.Seconds = a.Seconds;

@@ -61,6 +61,22 @@ TEST_F(RecordCommands, ANamedFileThatWasThereIsSaidToBeReplaced) {
   EXPECT_EQ(out.str().find("replaced"), std::string::npos) << out.str();
 }
 
+TEST_F(RecordCommands, DelayCountsDownBeforeTheRecordingStarts) {
+  ASSERT_EQ(Run({"record", "--delay", "2", "--seconds", "1", "-o", Dir + "/d.swf"}), 0)
+      << err.str();
+  const std::string said = err.str();
+  const auto two = said.find("starting in 2 s"), one = said.find("starting in 1 s");
+  const auto recording = said.find("recording: ");
+  ASSERT_NE(two, std::string::npos) << said;
+  ASSERT_NE(one, std::string::npos) << said;
+  EXPECT_LT(two, one);
+  EXPECT_LT(one, recording);
+  for (const char* bad : {"x", "-1", "3601"}) {
+    EXPECT_EQ(Run({"record", "--delay", bad, "-o", Dir + "/e.swf"}), 2) << bad;
+    EXPECT_NE(err.str().find("--delay takes"), std::string::npos) << bad;
+  }
+}
+
 // The page plays in today's browsers through the web player's script, and keeps the object and
 // embed markup for players of their own.
 TEST_F(RecordCommands, WebPlayerPutsItsScriptOnThePage) {
