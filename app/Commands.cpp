@@ -44,7 +44,7 @@ constexpr std::array kCommands{
     TCommandInfo{
         "record",
         "[--platform NAME] [--full-screen|--active-window] [--seconds N] [--delay N] "
-        "[-o FILE] [--web-player URL]",
+        "[--hotkey KEYS] [-o FILE] [--web-player URL]",
         "record the screen into a movie and its HTML page", RecordCommand,
         "Records the screen at 12 frames a second, in segments of 10 seconds kept while recording "
         "in\n"
@@ -62,6 +62,8 @@ constexpr std::array kCommands{
         "  --seconds N       stop after N seconds (default: until Ctrl+C or SIGTERM, which save "
         "too)\n"
         "  --delay N         count N seconds down on stderr before recording (default 0)\n"
+        "  --hotkey KEYS     the key that stops the recording, such as Ctrl+Shift+R (default "
+        "Ctrl+Alt+S)\n"
         "  -o FILE           the movie (default: Kestrova-YYYY-MM-DD_HH-MM-SS.swf in the videos "
         "folder:\n"
         "                    XDG_VIDEOS_DIR of user-dirs.dirs, else ~/Videos, else the home "

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "platform/HotKeyName.h"
 #include "platform/PosixFiles.h"
 #include "platform/Registry.h"
 #include "platform/sim/SimBackend.h"
@@ -74,6 +75,7 @@ struct TRecordArgs {
   bool ActiveWindow = false;
   std::optional<std::uint32_t> Seconds;
   std::uint32_t Delay = 0;
+  platform::THotKeyChoice HotKey;
   std::string Output;
   std::string WebPlayer;
 };
@@ -96,6 +98,13 @@ bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::
         return problem = "--seconds takes a whole number from 1 to 9999999", false;
       }
       r.Seconds = static_cast<std::uint32_t>(std::stoul(v));
+    } else if (a == "--hotkey" && hasValue) {
+      const std::optional<platform::THotKeyChoice> key = platform::ParseHotKey(args[++i]);
+      if (!key) {
+        return problem = "--hotkey takes modifiers and a letter or digit, such as Ctrl+Alt+S",
+               false;
+      }
+      r.HotKey = *key;
     } else if (a == "--delay" && hasValue) {
       const std::string& v = args[++i];
       if (v.empty() || v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos ||
@@ -164,6 +173,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   options.MovieFactory = FlashSegmentMovieFactory();
   options.Diagnostics = &err;
   options.WebPlayerURL = a.WebPlayer;
+  options.HotKey = a.HotKey;
   options.OnSegmentSaved = [&](const TSegmentReport& r) { automation.SegmentSaved(r); };
   options.OnRecordingEnded = [&] { automation.RecordingEnded(); };
   TFrmImage form(automation.Platform(), options);

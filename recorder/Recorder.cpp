@@ -68,7 +68,7 @@ void TFrmImage::Run() {
     if (FOptions.Diagnostics) {
       *FOptions.Diagnostics << "kestrova: another Kestrova is running on this desktop"
                             << (holder.empty() ? "" : ": " + holder)
-                            << "; stop its recording (Ctrl+Alt+S or its tray icon) or close it "
+                            << "; stop its recording (its hot key or its tray icon) or close it "
                                "first, or record another display\n";
     }
     FPlatform.Instance->BringForward(kApplicationTitle);
@@ -115,8 +115,11 @@ void TFrmImage::FormCreate() {
   FPlatform.Tray->Add(kApplicationTitle);
   NeedsInit = true;
   HotKeyId = FPlatform.HotKeys->AddAtom("Hotkey1");
-  if (!FPlatform.HotKeys->Register(HotKeyId, kModControl | kModAlt, kVirtualKeyS)) {
-    Warn("Ctrl+Alt+S is held by another program; the tray icon stops a recording");
+  const platform::THotKeyChoice& key = FOptions.HotKey;
+  if (!FPlatform.HotKeys->Register(HotKeyId, key.Modifiers, key.Key)) {
+    Warn(key.Name +
+         " is held by another program; the tray icon stops a recording (record "
+         "--hotkey picks another key)");
   }
   FPlatform.ToolWindow->SetCaption(kToolWindowCaption);
   FPlatform.ToolWindow->SetChecked("RdoFullScreen", true);
@@ -375,12 +378,11 @@ TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
 namespace {
 
 // The tray's tip while recording: the time recorded so far.
-std::string RecordingTip(std::uint32_t ms) {
+std::string RecordingTip(std::uint32_t ms, const std::string& hotKey) {
   const std::uint32_t seconds = ms / 1000;
-  char text[96];
-  std::snprintf(text, sizeof text, "Kestrova: recording %u:%02u (Ctrl+Alt+S to stop)", seconds / 60,
-                seconds % 60);
-  return text;
+  char time[32];
+  std::snprintf(time, sizeof time, "%u:%02u", seconds / 60, seconds % 60);
+  return std::string("Kestrova: recording ") + time + " (" + hotKey + " to stop)";
 }
 
 // Where the movie went, how long it runs and how large it is.
@@ -442,7 +444,8 @@ void TCaptureThread::RecordSegment() {
   const std::uint32_t start = Now();
   while (static_cast<std::uint32_t>(Now() - start) < kSegmentMs && F.Recording) {
     F.FrameStart = Now();
-    p.Tray->ShowRecording(true, RecordingTip(F.FrameStart - FRecordingStart));
+    p.Tray->ShowRecording(true,
+                          RecordingTip(F.FrameStart - FRecordingStart, F.FOptions.HotKey.Name));
     p.Application->ProcessMessages();
     if (F.CaptureMode == kModeClient) {
       if (F.CaptureWindow == 0 || !p.Desktop->IsWindowVisible(F.CaptureWindow)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/DIBitmap.h"
+#include "platform/HotKeyName.h"
 #include "platform/Platform.h"
 #include "recorder/ChangeDetector.h"
 #include "recorder/Output.h"
@@ -59,6 +60,8 @@ struct TRecorderOptions {
   TOutputLimits Limits;
   // The web player's script the page carries (empty: none); see player/WebPage.h.
   std::string WebPlayerURL;
+  // The hot key that opens the paused dialog (Ctrl+Alt+S unless the user chose another).
+  platform::THotKeyChoice HotKey;
   std::ostream* Diagnostics = nullptr;  // errors and warnings for the user, besides the log
   std::function<void(const TSegmentReport&)> OnSegmentSaved;
   // Called each time the capture loop has ended (output written or not).

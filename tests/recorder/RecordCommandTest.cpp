@@ -61,6 +61,16 @@ TEST_F(RecordCommands, ANamedFileThatWasThereIsSaidToBeReplaced) {
   EXPECT_EQ(out.str().find("replaced"), std::string::npos) << out.str();
 }
 
+TEST_F(RecordCommands, AnotherHotKeyRecordsAndANonsenseOneIsRefused) {
+  ASSERT_EQ(Run({"record", "--hotkey", "Ctrl+Shift+R", "--seconds", "1", "-o", Dir + "/h.swf"}), 0)
+      << err.str();
+  EXPECT_EQ(err.str().find("is held by another program"), std::string::npos) << err.str();
+  for (const char* bad : {"R", "Ctrl+F1", "Ctrl+"}) {
+    EXPECT_EQ(Run({"record", "--hotkey", bad, "-o", Dir + "/e.swf"}), 2) << bad;
+    EXPECT_NE(err.str().find("--hotkey takes"), std::string::npos) << bad;
+  }
+}
+
 TEST_F(RecordCommands, DelayCountsDownBeforeTheRecordingStarts) {
   ASSERT_EQ(Run({"record", "--delay", "2", "--seconds", "1", "-o", Dir + "/d.swf"}), 0)
       << err.str();
