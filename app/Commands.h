@@ -22,6 +22,9 @@ struct TCommandInfo {
   const char* Usage;    // arguments after the name, as shown in the usage text
   const char* Summary;  // one line
   TCommandFunc Run;
+  // Every option with its default, what the command writes where, and examples: the text of
+  // "help COMMAND" after the summary and of the command's section in the manual page.
+  const char* Details = "";
 };
 
 // Every command of the program, in the order the usage text lists them.
@@ -37,7 +40,8 @@ int UsageError(const char* command, std::ostream& err, const std::string& proble
 const char* ProgramVersion();
 
 // Dispatches a command line (argv without the program name). Besides the commands of the table
-// it answers "help", "help COMMAND", "COMMAND --help" (on out, status 0) and "--version".
+// it answers "help", "help COMMAND", "COMMAND --help" (on out, status 0), "help --man" (the
+// manual page, kestrova.1, made from the same texts) and "--version".
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // SWF file commands (SWFCommands.cpp).

@@ -1,13 +1,16 @@
 // Recording commands: `kestrova record`, `kestrova recover`, and the tool-window program that
 // runs when kestrova is started without arguments.
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "app/Commands.h"
+#include "platform/HotKeyName.h"
 #include "platform/PosixFiles.h"
 #include "platform/Registry.h"
 #include "platform/sim/SimBackend.h"
@@ -71,6 +74,8 @@ struct TRecordArgs {
   std::string Platform;
   bool ActiveWindow = false;
   std::optional<std::uint32_t> Seconds;
+  std::uint32_t Delay = 0;
+  platform::THotKeyChoice HotKey;
   std::string Output;
   std::string WebPlayer;
 };
@@ -93,6 +98,20 @@ bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::
         return problem = "--seconds takes a whole number from 1 to 9999999", false;
       }
       r.Seconds = static_cast<std::uint32_t>(std::stoul(v));
+    } else if (a == "--hotkey" && hasValue) {
+      const std::optional<platform::THotKeyChoice> key = platform::ParseHotKey(args[++i]);
+      if (!key) {
+        return problem = "--hotkey takes modifiers and a letter or digit, such as Ctrl+Alt+S",
+               false;
+      }
+      r.HotKey = *key;
+    } else if (a == "--delay" && hasValue) {
+      const std::string& v = args[++i];
+      if (v.empty() || v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoul(v) > 3600) {
+        return problem = "--delay takes a whole number of seconds from 0 to 3600", false;
+      }
+      r.Delay = static_cast<std::uint32_t>(std::stoul(v));
     } else if (a == "-o" && hasValue) {
       r.Output = args[++i];
     } else if (a == "--web-player") {
@@ -130,7 +149,19 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   err << "kestrova record: recording the " << (a.ActiveWindow ? "active window" : "full screen")
       << " of the \"" << backend->Name() << "\" desktop"
       << (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C") << "\n";
+  // A name given with -o is the user's word that the file there may go; said when it does.
+  std::error_code existsError;
+  const bool replacing = std::filesystem::exists(output, existsError);
   TStopSignals signals;
+  // A countdown, so the terminal that started the recording can be put away first.
+  for (std::uint32_t left = a.Delay; left > 0 && GStopSignal == 0; --left) {
+    err << "kestrova record: starting in " << left << " s\n";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  if (GStopSignal != 0) {
+    err << "kestrova record: stopped before the recording started\n";
+    return 1;
+  }
   TAutomationOptions ao;
   ao.ActiveWindow = a.ActiveWindow;
   ao.Seconds = a.Seconds;
@@ -142,6 +173,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   options.MovieFactory = FlashSegmentMovieFactory();
   options.Diagnostics = &err;
   options.WebPlayerURL = a.WebPlayer;
+  options.HotKey = a.HotKey;
   options.OnSegmentSaved = [&](const TSegmentReport& r) { automation.SegmentSaved(r); };
   options.OnRecordingEnded = [&] { automation.RecordingEnded(); };
   TFrmImage form(automation.Platform(), options);
@@ -150,7 +182,10 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     err << "kestrova record: no movie was written\n";
     return 1;
   }
-  for (const std::string& m : form.LastOutput.Movies) out << "wrote " << m << "\n";
+  for (const std::string& m : form.LastOutput.Movies) {
+    out << "wrote " << m << (m == output && replacing ? " (it replaced the file of that name)" : "")
+        << "\n";
+  }
   out << "wrote " << form.LastOutput.Page << " (" << form.LastOutput.Frames << " frames)\n";
   return 0;
 }

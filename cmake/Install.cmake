@@ -12,6 +12,9 @@ include(GNUInstallDirs)
 
 install(TARGETS kestrova RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md LICENSE NOTICES.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(NOT CMAKE_CROSSCOMPILING)
+  install(FILES ${PROJECT_BINARY_DIR}/app/kestrova.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 # With the desktop backend: the menu entry and the icon (drawn at build time) where a Linux
 # desktop looks for them.
 if(KESTROVA_X11)

@@ -181,7 +181,9 @@ TFlashShape& TFlashMovie::AddRectangle(std::int32_t xMin, std::int32_t yMin, std
 }
 
 TFlashShape& TFlashMovie::AddImageShape(TFlashImage& image) {
-  TFlashShape& shape = AddRectangle(0, 0, std::int32_t(image.Width) - 1, image.Height);
+  // As wide and as tall as the picture: a rectangle a column short would squeeze the fill,
+  // dropping a column and moving everything right of it by a pixel.
+  TFlashShape& shape = AddRectangle(0, 0, std::int32_t(image.Width), std::int32_t(image.Height));
   shape.AddImageFill(image);
   return shape;
 }

@@ -57,7 +57,8 @@ class TFlashMovie : public TBasedSWFStream {
   // A shape with these bounds (in the movie's units) and their outline.
   TFlashShape& AddRectangle(std::int32_t xMin, std::int32_t yMin, std::int32_t xMax,
                             std::int32_t yMax);
-  // A rectangle (0, 0, image width - 1, image height) filled with the image.
+  // A rectangle (0, 0, image width, image height) filled with the image: placed untransformed,
+  // it shows the picture pixel for pixel.
   TFlashShape& AddImageShape(TFlashImage& image);
   // Imports a SWF file as a sprite (mode 3), its characters renumbered after the movie's own.
   // Throws EStreamError naming the file when it cannot be read (nothing is then added),

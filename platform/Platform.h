@@ -112,6 +112,9 @@ class TSingleInstance {
   // false when none was found.
   virtual bool BringForward(const std::string& applicationTitle) = 0;
   virtual void Release() = 0;
+  // After Acquire returned false: the other instance as the user should hear of it (its process
+  // id and its command line); empty when the backend cannot tell.
+  virtual std::string Holder() const { return {}; }
 };
 
 // The tool window and the paused dialog. Components are named as the recorder names them
@@ -169,6 +172,13 @@ class TTrayIcon {
   // Pops a menu up at a screen position; modal. Returns the index of the item chosen, or -1
   // when the menu was dismissed.
   virtual int PopupMenu(int x, int y, const std::vector<std::string>& items) = 0;
+  // While a recording runs the icon shows it (a red dot) and its tip says tip (the time
+  // recorded); recording false brings back the idle icon with tip. Nothing where there is no
+  // such icon.
+  virtual void ShowRecording(bool /*recording*/, const std::string& /*tip*/) {}
+  // A notification beside the icon (the desktop's notification service), such as where a movie
+  // was saved. Nothing where the desktop has none.
+  virtual void Notify(const std::string& /*title*/, const std::string& /*text*/) {}
 };
 
 // A system-wide key combination, delivered as TUIEventKind::HotKey with its identifier.

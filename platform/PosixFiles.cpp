@@ -1,5 +1,7 @@
 #include "platform/PosixFiles.h"
 
+#include "platform/UserDirs.h"
+
 #ifdef _WIN32
 #include <direct.h>
 #else
@@ -81,7 +83,7 @@ std::string TPosixFileLocations::LogFileName() {
 }
 
 std::string TPosixFileLocations::DefaultOutputName() {
-  return Home() + PathSeparator() + "Kestrova.swf";
+  return TimestampedRecordingName(VideosFolder(Home(), FGetEnv), std::time(nullptr));
 }
 
 std::string TPosixFileLocations::MakeRecordingFolder() {

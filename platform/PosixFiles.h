@@ -1,8 +1,8 @@
 // The recorder's files on a Linux desktop (the simulated one included): the log and the
 // recordings' folders under $XDG_STATE_HOME/kestrova (~/.local/state/kestrova when unset), so
 // segments survive a crash or a reboot and nothing has a fixed name in a shared /tmp; the
-// default output ~/Kestrova.swf. On Windows the same under %LOCALAPPDATA%\kestrova and the
-// user's profile folder.
+// default output Kestrova-<date>_<time>.swf in the videos folder (platform/UserDirs.h). On
+// Windows the same under %LOCALAPPDATA%\kestrova and the user's profile folder.
 #pragma once
 
 #include <functional>

@@ -244,7 +244,9 @@ void TChangeDetector::CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32
 void TChangeDetector::PlaceFull(TSegmentMovie& movie, const TDIBitmap& picture, bool removeStrips) {
   movie.RemoveObject(0);
   const std::uint32_t shape = movie.AddPicture(picture);
-  movie.PlaceObject(shape, 0, 0, 1);
+  // Screen row r is stage row r: a picture placed lower would leave the stage's top row empty
+  // and push the screen's bottom row off the stage.
+  movie.PlaceObject(shape, 0, 0, 0);
   if (removeStrips) {
     for (std::uint16_t d = 1; d <= 100; ++d) movie.RemoveObject(d);
     // Strips of stages taller than 1600 rows stand above depth 100: they must go too, or a
@@ -263,7 +265,7 @@ void TChangeDetector::PlaceStrips(TSegmentMovie& movie) {
     const std::uint32_t shape = movie.AddPicture(FStrips[k]);
     const std::uint16_t depth = StripDepth(k);
     movie.RemoveObject(depth);
-    movie.PlaceObject(shape, depth, FShown[k].Left, FStripTop[k] + 1);
+    movie.PlaceObject(shape, depth, FShown[k].Left, FStripTop[k]);
     FDepthsInUse.insert(depth);
     StripPending[k] = false;
   }

@@ -333,6 +333,9 @@ std::string StagePart(const TPart& part, const std::string& fileName, TJoinConte
   TFlashMovie movie(0, 0, c.StageWidth, c.StageHeight, 12, false);
   movie.FPS = c.FPS;
   movie.SetCompressed(true);
+  // Black where nothing is drawn (beside a recorded window), as in the segments, not the white
+  // players show for a movie without a colour.
+  movie.BackgroundColor().SetRGB(TSWFRGBRec{0, 0, 0});
   // The body is nearly all pixel data deflated already in the segments: deflating it again at
   // the default level would cost much and save next to nothing.
   movie.DeflateLevel = 1;

@@ -64,6 +64,13 @@ TFrmImage::~TFrmImage() {
 
 void TFrmImage::Run() {
   if (!FPlatform.Instance->Acquire(kMutexName)) {
+    const std::string holder = FPlatform.Instance->Holder();
+    if (FOptions.Diagnostics) {
+      *FOptions.Diagnostics << "kestrova: another Kestrova is running on this desktop"
+                            << (holder.empty() ? "" : ": " + holder)
+                            << "; stop its recording (its hot key or its tray icon) or close it "
+                               "first, or record another display\n";
+    }
     FPlatform.Instance->BringForward(kApplicationTitle);
     HaltProcess(FPlatform, 0);
   }
@@ -108,8 +115,11 @@ void TFrmImage::FormCreate() {
   FPlatform.Tray->Add(kApplicationTitle);
   NeedsInit = true;
   HotKeyId = FPlatform.HotKeys->AddAtom("Hotkey1");
-  if (!FPlatform.HotKeys->Register(HotKeyId, kModControl | kModAlt, kVirtualKeyS)) {
-    Warn("Ctrl+Alt+S is held by another program; the tray icon stops a recording");
+  const platform::THotKeyChoice& key = FOptions.HotKey;
+  if (!FPlatform.HotKeys->Register(HotKeyId, key.Modifiers, key.Key)) {
+    Warn(key.Name +
+         " is held by another program; the tray icon stops a recording (record "
+         "--hotkey picks another key)");
   }
   FPlatform.ToolWindow->SetCaption(kToolWindowCaption);
   FPlatform.ToolWindow->SetChecked("RdoFullScreen", true);
@@ -155,6 +165,11 @@ void TFrmImage::ImgBtnStartRecordClick() {
   }
   if (CaptureMode == kModeClient && !FPlatform.Desktop->IsWindowVisible(CaptureWindow)) {
     Recording = false;
+    // Left hidden, the tool window would leave nothing to click but the tray icon, whose menu
+    // ends the program: it comes back, and says why nothing is recorded.
+    FPlatform.ToolWindow->Show();
+    FPlatform.MessageBoxes->Show(kMsgNoWindowToCapture, kMessageCaption,
+                                 kMbOk | kMbIconExclamation);
     return;
   }
   StartCapture();
@@ -360,6 +375,29 @@ TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
   };
 }
 
+namespace {
+
+// The tray's tip while recording: the time recorded so far.
+std::string RecordingTip(std::uint32_t ms, const std::string& hotKey) {
+  const std::uint32_t seconds = ms / 1000;
+  char time[32];
+  std::snprintf(time, sizeof time, "%u:%02u", seconds / 60, seconds % 60);
+  return std::string("Kestrova: recording ") + time + " (" + hotKey + " to stop)";
+}
+
+// Where the movie went, how long it runs and how large it is.
+std::string SavedText(const TOutputResult& r) {
+  std::uintmax_t bytes = 0;
+  std::error_code ec;
+  for (const std::string& m : r.Movies) bytes += std::filesystem::file_size(m, ec);
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return "Saved " + r.Movies.front() + " (" + std::to_string((r.Frames + 6) / 12) + " s, " + size +
+         ")";
+}
+
+}  // namespace
+
 std::uint32_t TCaptureThread::Now() {
   return F.FPlatform.Clock->TickCount();
 }
@@ -392,6 +430,8 @@ void TCaptureThread::Execute() {
     }
     if (F.OutputFileName != kNoOutput) WriteOutput();
     F.Encoder.FreePreviousFrame();
+    p.Tray->ShowRecording(false, kApplicationTitle);
+    if (!F.LastOutput.Movies.empty()) p.Tray->Notify(kMessageCaption, SavedText(F.LastOutput));
   }
   F.EndCapture();
   if (F.WindowGone()) p.Application->Terminate();
@@ -404,6 +444,8 @@ void TCaptureThread::RecordSegment() {
   const std::uint32_t start = Now();
   while (static_cast<std::uint32_t>(Now() - start) < kSegmentMs && F.Recording) {
     F.FrameStart = Now();
+    p.Tray->ShowRecording(true,
+                          RecordingTip(F.FrameStart - FRecordingStart, F.FOptions.HotKey.Name));
     p.Application->ProcessMessages();
     if (F.CaptureMode == kModeClient) {
       if (F.CaptureWindow == 0 || !p.Desktop->IsWindowVisible(F.CaptureWindow)) {

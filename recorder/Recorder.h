@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/DIBitmap.h"
+#include "platform/HotKeyName.h"
 #include "platform/Platform.h"
 #include "recorder/ChangeDetector.h"
 #include "recorder/Output.h"
@@ -33,6 +34,10 @@ inline constexpr std::uint32_t kFramePeriodMs = 100;
 inline constexpr const char* kMsgNotStarted = "Recording not started!";
 inline constexpr const char* kMsgActivateWindow =
     "Press Start button and activate the window to capture";
+// Active Window found no window of another program on the screen once the wait was over.
+inline constexpr const char* kMsgNoWindowToCapture =
+    "No window to capture was active. Press Start, then click the window to record within 3 "
+    "seconds.";
 inline constexpr const char* kMsgSaveRecording = "Do you want to save Recording?";
 inline constexpr const char* kMsgCaptureWindowClosed =
     "Capture window closed. Recording can not be continued.";
@@ -55,6 +60,8 @@ struct TRecorderOptions {
   TOutputLimits Limits;
   // The web player's script the page carries (empty: none); see player/WebPage.h.
   std::string WebPlayerURL;
+  // The hot key that opens the paused dialog (Ctrl+Alt+S unless the user chose another).
+  platform::THotKeyChoice HotKey;
   std::ostream* Diagnostics = nullptr;  // errors and warnings for the user, besides the log
   std::function<void(const TSegmentReport&)> OnSegmentSaved;
   // Called each time the capture loop has ended (output written or not).

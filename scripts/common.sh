@@ -15,6 +15,7 @@ KESTROVA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wi
 # The X11 desktop backend (X11 and Qt 6) and its tests (Xvfb) and side-by-side benchmark.
 KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
 KESTROVA_PACKAGES+=(libxdamage-dev)
+KESTROVA_PACKAGES+=(openbox)  # the window manager of the tool window's Active Window tests
 
 kestrova_install() {
   local missing=()
@@ -22,7 +23,7 @@ kestrova_install() {
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   # Some Node.js builds carry npm themselves and conflict with Debian's npm package.
-  command -v npm >/dev/null || missing+=(npm)
+  [ "${KESTROVA_NEEDS_NPM:-1}" = 0 ] || command -v npm >/dev/null || missing+=(npm)
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   local sudo=""

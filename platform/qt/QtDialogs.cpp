@@ -1,6 +1,11 @@
 #include "platform/qt/QtDialogs.h"
 
 #include <QAbstractButton>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/PosixFiles.h"
+#include "platform/UserDirs.h"
 
 namespace kestrova::platform::qt {
 
@@ -19,7 +24,7 @@ std::unique_ptr<QFileDialog> MakeSaveDialog(const TSaveDialogOptions& options) {
   auto dialog = std::make_unique<QFileDialog>(nullptr, QString::fromStdString(options.Title),
                                               QString::fromStdString(options.InitialDir));
   dialog->setOption(QFileDialog::DontUseNativeDialog);
-  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  // A movie that is there already is replaced only when the user confirms it.
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setFileMode(QFileDialog::AnyFile);
   const QStringList filters = NameFilters(options.Filter);
@@ -31,6 +36,15 @@ std::unique_ptr<QFileDialog> MakeSaveDialog(const TSaveDialogOptions& options) {
     dialog->selectNameFilter(filters[index]);
   }
   dialog->setDefaultSuffix(QString::fromStdString(options.DefaultExtension));
+  // Suggested: Kestrova-<date>_<time>.swf in the videos folder, a name nothing holds yet.
+  try {
+    const std::string home = TPosixFileLocations().Home();
+    dialog->selectFile(QString::fromStdString(TimestampedRecordingName(
+        VideosFolder(home, [](const char* name) { return std::getenv(name); }),
+        std::time(nullptr))));
+  } catch (const std::exception&) {
+    // Without a home folder the dialog opens where it was asked to, with no name in it.
+  }
   return dialog;
 }
 

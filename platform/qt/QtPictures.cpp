@@ -143,4 +143,16 @@ QImage DrawIcon(int size) {
   return image;
 }
 
+QImage DrawRecordingIcon(int size) {
+  QImage image = DrawIcon(size);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size / 64.0;
+  p.scale(s, s);
+  p.setBrush(QColor(235, 20, 20));
+  p.setPen(QPen(Qt::white, 3));
+  p.drawEllipse(QRectF(36, 34, 26, 26));
+  return image;
+}
+
 }  // namespace kestrova::platform::qt

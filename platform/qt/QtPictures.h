@@ -20,5 +20,8 @@ QImage DrawPicture(TPicture picture);
 // The program's icon (a screen with a red record light), size x size, drawn without text so
 // it can be made at build time without a display.
 QImage DrawIcon(int size);
+// The tray's icon while a recording runs: the program's icon with a red dot in its corner, so
+// it shows at the smallest tray size.
+QImage DrawRecordingIcon(int size);
 
 }  // namespace kestrova::platform::qt

@@ -34,6 +34,38 @@ bool PrivateFolder(const std::string& path) {
 
 constexpr int kAnswerMs = 5000;
 
+// This process and its command line, for a second copy to name it.
+std::string DescribeSelf() {
+  std::string command;
+  const int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char buffer[1024];
+    const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    for (ssize_t i = 0; i < n; ++i) command += buffer[i] == '\0' ? ' ' : buffer[i];
+    while (!command.empty() && command.back() == ' ') command.pop_back();
+  }
+  return std::to_string(getpid()) + "\n" + command + "\n";
+}
+
+// What the holder wrote: "process PID (COMMAND)", or empty.
+std::string ReadHolder(int fd) {
+  char buffer[1100];
+  const ssize_t n = pread(fd, buffer, sizeof buffer - 1, 0);
+  if (n <= 0) return {};
+  const std::string text(buffer, static_cast<std::size_t>(n));
+  const std::size_t line = text.find('\n');
+  if (line == std::string::npos || line == 0) return {};
+  const std::string pid = text.substr(0, line);
+  if (pid.find_first_not_of("0123456789") != std::string::npos) return {};
+  std::string command = text.substr(line + 1);
+  command = command.substr(0, command.find('\n'));
+  for (char& c : command) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return "process " + pid + (command.empty() ? "" : " (" + command + ")");
+}
+
 }  // namespace
 
 TQtSingleInstance::TQtSingleInstance(std::function<std::string()> applicationTitle,
@@ -60,15 +92,22 @@ std::string TQtSingleInstance::RuntimeFolder() {
 
 bool TQtSingleInstance::Acquire(const std::string& name) {
   Release();
-  const std::string base = RuntimeFolder() + "/" + SafeName(name);
+  FHolder.clear();
+  const std::string base =
+      RuntimeFolder() + "/" + SafeName(FScope.empty() ? name : name + "-" + FScope);
   FSocketPath = base + ".socket";
   const int fd = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) throw std::runtime_error("cannot open " + base + ".lock: " + std::strerror(errno));
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    FHolder = ReadHolder(fd);
     close(fd);
     return false;
   }
   FLockFd = fd;
+  const std::string self = DescribeSelf();
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, self.data(), self.size(), 0) < 0) {
+    // Only the second copy's message loses its detail.
+  }
   // Whoever held the lock before is gone, so a socket left behind is stale.
   QLocalServer::removeServer(QString::fromStdString(FSocketPath));
   FServer = std::make_unique<QLocalServer>();

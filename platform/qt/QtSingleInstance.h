@@ -1,5 +1,5 @@
-// One copy of the program per user session: a lock file in $XDG_RUNTIME_DIR held with flock
-// (the kernel lets go of it however the process ends, so a crash leaves no stale lock), and a
+// One copy of the program per user session and display: a lock file in $XDG_RUNTIME_DIR held with
+// flock (the kernel lets go of it however the process ends, so a crash leaves no stale lock), and a
 // local socket beside it through which a second start asks the first to come forward.
 #pragma once
 
@@ -26,6 +26,11 @@ class TQtSingleInstance : public TSingleInstance {
   // answered that it did.
   bool BringForward(const std::string& applicationTitle) override;
   void Release() override;
+  // "process 1234 (kestrova record --seconds 60)", read from the lock file the holder wrote.
+  std::string Holder() const override { return FHolder; }
+  // Instances on different displays (or desktops) do not exclude each other: the scope (the X
+  // display's name) is part of the lock's name. Set before Acquire.
+  void SetScope(const std::string& scope) { FScope = scope; }
 
   // The folder of the lock and the socket: $XDG_RUNTIME_DIR, else a private /tmp/kestrova-UID.
   // Throws std::runtime_error when neither can be used safely.
@@ -37,6 +42,7 @@ class TQtSingleInstance : public TSingleInstance {
   std::function<std::string()> FTitle;
   std::function<void()> FBringForward;
   std::string FSocketPath;
+  std::string FScope, FHolder;
   int FLockFd = -1;
   std::unique_ptr<QLocalServer> FServer;
 };

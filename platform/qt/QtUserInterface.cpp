@@ -131,6 +131,22 @@ class TTrayImpl : public TTrayIcon {
     }
     return -1;
   }
+  void ShowRecording(bool recording, const std::string& tip) override {
+    if (recording != FRecording) {
+      FIcon.setIcon(QIcon(QPixmap::fromImage(recording ? DrawRecordingIcon(64) : DrawIcon(64))));
+      FRecording = recording;
+    }
+    const QString text = QString::fromStdString(tip);
+    if (FIcon.toolTip() != text) FIcon.setToolTip(text);
+  }
+  void Notify(const std::string& title, const std::string& text) override {
+    // On a Linux desktop Qt hands the message to org.freedesktop.Notifications when there is
+    // one, else shows it as a balloon by the icon.
+    if (!FIcon.isVisible() || !QSystemTrayIcon::supportsMessages()) return;
+    FIcon.showMessage(QString::fromStdString(title), QString::fromStdString(text),
+                      QSystemTrayIcon::Information, 10000);
+  }
+  bool ShowsRecording() const { return FRecording; }
   QSystemTrayIcon& Icon() { return FIcon; }
 
  private:
@@ -143,6 +159,7 @@ class TTrayImpl : public TTrayIcon {
   }
   TInputQueue& FInput;
   QSystemTrayIcon FIcon;
+  bool FRecording = false;
 };
 
 // The session ending under the program (SIGTERM from the session's end, SIGHUP from a closed
@@ -296,6 +313,9 @@ TTrayIcon& TQtUserInterface::Tray() {
 }
 TSingleInstance& TQtUserInterface::Instance() {
   return *F->Instance;
+}
+void TQtUserInterface::SetInstanceScope(const std::string& scope) {
+  F->Instance->SetScope(scope);
 }
 QWidget* TQtUserInterface::ToolWidget() const {
   return F->ToolWidget.get();

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -40,6 +41,8 @@ class TQtUserInterface {
   TSaveDialog& SaveDialog();
   TTrayIcon& Tray();
   TSingleInstance& Instance();
+  // The single instance's scope (the display): copies on other displays may run side by side.
+  void SetInstanceScope(const std::string& scope);
 
   // Another source of input: when fd becomes readable (and every 100 ms, since a library may
   // have read the bytes already into its own queue), drain is called and its events queued.

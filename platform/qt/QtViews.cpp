@@ -1,6 +1,7 @@
 #include "platform/qt/QtViews.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -148,6 +149,9 @@ void TQtView::Show() {
 
 void TQtView::Hide() {
   FWidget.hide();
+  // The caller may block next (the Active Window wait sleeps for 3 seconds): the window must be
+  // off the screen by then, not in a request the toolkit has yet to send to the display.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 bool TQtView::Visible() const {
@@ -155,7 +159,12 @@ bool TQtView::Visible() const {
 }
 
 void TQtView::BringToFront() {
-  Show();
+  // As on the desktop the recorder was first written for, bringing a hidden window to the front
+  // does not show it: the tray's menu during a recording must not bring back a tool window that
+  // looks idle while the recording goes on.
+  if (!FWidget.isVisible()) return;
+  FWidget.raise();
+  FWidget.activateWindow();
 }
 
 void TQtView::SetCaption(const std::string& caption) {

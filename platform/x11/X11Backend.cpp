@@ -18,13 +18,14 @@ void TMonotonicClock::Sleep(std::uint32_t ms) {
 }
 
 TX11Backend::TX11Backend(const char* displayName)
-    : FDisplay(displayName),
-      FCursor(FDisplay),
-      FGrabber(FDisplay),
-      FDesktop(FDisplay),
-      FHotKeys(FDisplay),
+    : FDisplay(AdoptOrOpenDisplay(displayName)),
+      FCursor(*FDisplay),
+      FGrabber(*FDisplay),
+      FDesktop(*FDisplay),
+      FHotKeys(*FDisplay),
       FUi(std::make_unique<qt::TQtUserInterface>()) {
-  FUi->AddInputSource(FDisplay.ConnectionFd(), [this] {
+  FUi->SetInstanceScope(FDisplay->Name());
+  FUi->AddInputSource(FDisplay->ConnectionFd(), [this] {
     std::vector<TUIEvent> events;
     for (std::uint16_t id : FHotKeys.TakePressed()) {
       events.push_back(TUIEvent{TUIEventKind::HotKey, "", id});

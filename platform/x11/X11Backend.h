@@ -24,20 +24,22 @@ class TMonotonicClock : public TClock {
 
 class TX11Backend : public TPlatformBackend {
  public:
-  // displayName: nullptr for $DISPLAY. Throws EX11Unavailable (one line) when the display
+  // displayName: nullptr for $DISPLAY (adopting the connection the backend list's probe opened,
+  // if it did). Throws EX11Unavailable (one line) when the display
   // cannot be used, std::runtime_error when Qt cannot start.
   explicit TX11Backend(const char* displayName = nullptr);
   ~TX11Backend() override;
   const char* Name() const override { return "x11"; }
   TPlatform& Platform() override { return FPlatform; }
 
-  TX11Display& Display() { return FDisplay; }
+  TX11Display& Display() { return *FDisplay; }
   TX11Grabber& Grabber() { return FGrabber; }
   TX11HotKeys& HotKeys() { return FHotKeys; }
   qt::TQtUserInterface& UserInterface() { return *FUi; }
 
  private:
-  TX11Display FDisplay;
+  // The one connection of the program's life: declared first so that it closes last.
+  std::unique_ptr<TX11Display> FDisplay;
   TX11Cursor FCursor;
   TX11Grabber FGrabber;
   TX11Desktop FDesktop;

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -67,15 +68,42 @@ TScreenRect TX11Desktop::DesktopRect() {
   return {0, 0, FDisplay.Width(), FDisplay.Height()};
 }
 
+bool TX11Desktop::Recordable(TXWindow window) {
+  if (window == 0) return false;
+  // The toolkit marks every window of this process (the tool window, its message boxes and
+  // dialogs, the helper windows) with our pid.
+  if (const auto pid = Property(window, "_NET_WM_PID");
+      pid && !pid->empty() && (*pid)[0] == static_cast<unsigned long>(getpid())) {
+    return false;
+  }
+  XWindowAttributes a;
+  Status ok = 0;
+  if (FDisplay.Trap([&] { ok = XGetWindowAttributes(FDisplay.Get(), window, &a); }) != 0 ||
+      ok == 0) {
+    return false;
+  }
+  return a.map_state == IsViewable && a.width > 1 && a.height > 1;
+}
+
 TWindowHandle TX11Desktop::ForegroundWindow() {
   if (const auto active = Property(FDisplay.Root(), "_NET_ACTIVE_WINDOW")) {
-    if (!active->empty() && (*active)[0] != 0) return (*active)[0];
+    const TXWindow window = active->empty() ? 0 : (*active)[0];
+    if (Recordable(window)) return window;
+    // Our own window, or none, holds the activation (the tool window was clicked last, or has
+    // just been hidden): the window the user works in is the topmost of the others.
+    if (const auto stacking = Property(FDisplay.Root(), "_NET_CLIENT_LIST_STACKING")) {
+      for (auto w = stacking->rbegin(); w != stacking->rend(); ++w) {
+        if (Recordable(*w) && !IsMinimised(*w)) return *w;
+      }
+    }
+    return 0;
   }
   Window focus = 0;
   int revert = 0;
   XGetInputFocus(FDisplay.Get(), &focus, &revert);
   if (focus == None || focus == PointerRoot || focus == FDisplay.Root()) return 0;
-  return TopLevelOf(focus, true);
+  const TXWindow top = TopLevelOf(focus, true);
+  return Recordable(top) ? top : 0;
 }
 
 bool TX11Desktop::IsWindowVisible(TWindowHandle window) {

@@ -18,6 +18,8 @@ class TX11Desktop : public TDesktop {
   TScreenRect DesktopRect() override;
   // _NET_ACTIVE_WINDOW when a manager keeps it, else the window holding the focus: the client
   // window around it that a manager marked with WM_STATE, or without a manager its top level.
+  // Never a window of this program nor one that is not on the screen: when one of ours is
+  // active, the topmost other window of the manager's stacking list; 0 when there is none.
   TWindowHandle ForegroundWindow() override;
   // Shown or minimised (as on the platform the recorder was first written for, a minimised
   // window still counts as visible); false for a window withdrawn or gone.
@@ -34,6 +36,8 @@ class TX11Desktop : public TDesktop {
   // The 32-bit items of a property (format 32), or nothing when absent or the window is gone.
   std::optional<std::vector<unsigned long>> Property(TXWindow window, const char* name);
   bool HasState(TXWindow window, const char* state);
+  // Mapped, larger than a helper's 1x1, and not one of this process's own windows.
+  bool Recordable(TXWindow window);
   TXWindow TopLevelOf(TXWindow window, bool preferClient);
 
   TX11Display& FDisplay;

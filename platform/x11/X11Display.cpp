@@ -65,6 +65,11 @@ int TX11Display::ConnectionFd() const {
   return ConnectionNumber(FDisplay);
 }
 
+std::string TX11Display::Name() const {
+  const char* name = DisplayString(FDisplay);
+  return name == nullptr ? std::string() : std::string(name);
+}
+
 TXWindow TX11Display::Atom(const char* name) {
   return XInternAtom(FDisplay, name, False);
 }
@@ -79,13 +84,29 @@ int TX11Display::Trap(const std::function<void()>& body) {
   return code;
 }
 
+namespace {
+
+// Kept from the probe until the backend adopts it; closed at exit when nothing does.
+std::unique_ptr<TX11Display>& ProbedDisplay() {
+  static std::unique_ptr<TX11Display> kept;
+  return kept;
+}
+
+}  // namespace
+
 std::string WhyNoDisplay() {
+  if (ProbedDisplay()) return {};
   try {
-    TX11Display probe;
+    ProbedDisplay() = std::make_unique<TX11Display>();
   } catch (const EX11Unavailable& e) {
     return e.what();
   }
   return {};
+}
+
+std::unique_ptr<TX11Display> AdoptOrOpenDisplay(const char* name) {
+  if (name == nullptr && ProbedDisplay()) return std::move(ProbedDisplay());
+  return std::make_unique<TX11Display>(name);
 }
 
 }  // namespace kestrova::platform::x11

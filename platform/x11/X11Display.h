@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +34,8 @@ class TX11Display {
   int Width() const;
   int Height() const;
   int ConnectionFd() const;
+  // The display's name as the connection was made (":0", "host:1.0").
+  std::string Name() const;
   TXWindow Atom(const char* name);
 
   // Runs the requests in body and waits for the server's answer to them. Returns the X error
@@ -46,6 +49,13 @@ class TX11Display {
 };
 
 // Empty when a display can be opened here, else one line saying why not (for the backend list).
+// The connection opened to find out stays open for the backend to adopt: an X server with no
+// other client (Xvfb in a CI job, a kiosk) resets when its last client leaves, and a second
+// connection opened while it resets is refused.
 std::string WhyNoDisplay();
+
+// The connection WhyNoDisplay opened to $DISPLAY, handed over once (the caller then owns it);
+// else a new one to name (nullptr for $DISPLAY). Throws EX11Unavailable.
+std::unique_ptr<TX11Display> AdoptOrOpenDisplay(const char* name);
 
 }  // namespace kestrova::platform::x11

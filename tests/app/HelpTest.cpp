@@ -1,6 +1,8 @@
 // The program's own options and the one form every command's bad-argument answer takes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "app/Commands.h"
@@ -40,7 +42,11 @@ TEST(Version, IsTheProjectVersionOnStandardOutput) {
   EXPECT_TRUE(wellFormed) << version;
   const TRun r = RunLine({"--version"});
   EXPECT_EQ(r.Status, 0);
-  EXPECT_EQ(r.Out, std::string("kestrova ") + ProgramVersion() + "\n");
+  // The first line is the version; the captions' numbers are named as what they are.
+  EXPECT_EQ(r.Out.substr(0, r.Out.find('\n') + 1),
+            std::string("kestrova ") + ProgramVersion() + "\n");
+  EXPECT_NE(r.Out.find("\"Kestrova 1.1\", the tool window's title"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("not versions"), std::string::npos) << r.Out;
   EXPECT_EQ(r.Err, "");
   EXPECT_EQ(RunLine({"--version", "now"}).Status, 2);
 }
@@ -60,6 +66,58 @@ TEST(Help, EveryCommandHasItsUsageAndSummary) {
     EXPECT_EQ(dashed.Status, 0);
     EXPECT_EQ(dashed.Out, help.Out);
     EXPECT_NE(overview.find(std::string("  ") + c.Name + " "), std::string::npos);
+  }
+}
+
+// Every option a usage line shows ("--fps", "-o") is explained in the command's help, with its
+// default; the manual page is made of the same texts.
+std::vector<std::string> OptionsOf(const std::string& usage) {
+  std::vector<std::string> options;
+  for (std::size_t i = 0; i < usage.size(); ++i) {
+    if (usage[i] != '-' ||
+        (i > 0 && usage[i - 1] != '[' && usage[i - 1] != ' ' && usage[i - 1] != '|')) {
+      continue;
+    }
+    std::size_t end = i;
+    while (end < usage.size() &&
+           (usage[end] == '-' || std::isalnum(static_cast<unsigned char>(usage[end]))))
+      ++end;
+    options.push_back(usage.substr(i, end - i));
+    i = end;
+  }
+  return options;
+}
+
+TEST(Help, EveryOptionIsExplainedInTheCommandsHelpAndTheManualPage) {
+  const TRun man = RunLine({"help", "--man"});
+  EXPECT_EQ(man.Status, 0);
+  EXPECT_EQ(man.Out.rfind(".TH KESTROVA 1 ", 0), 0u);
+  for (const TCommandInfo& c : CommandTable()) {
+    SCOPED_TRACE(c.Name);
+    const std::string help = RunLine({"help", c.Name}).Out;
+    const std::string details = help.substr(help.find(c.Summary) + std::string(c.Summary).size());
+    EXPECT_NE(details.find("Example"), std::string::npos) << help;
+    for (const std::string& option : OptionsOf(c.Usage)) {
+      EXPECT_NE(details.find("  " + option), std::string::npos) << option << " in\n" << help;
+    }
+    EXPECT_NE(man.Out.find(std::string(".SS \"") + c.Name + " "), std::string::npos);
+  }
+  // Options in the page are roff's minus signs, not hyphens.
+  EXPECT_NE(man.Out.find("\\-\\-seconds"), std::string::npos);
+  EXPECT_EQ(man.Out.find("\n--"), std::string::npos);
+}
+
+TEST(Help, RecordSaysItsDefaultsPlatformsAndWhereFilesGo) {
+  const bool built =
+      std::any_of(CommandTable().begin(), CommandTable().end(),
+                  [](const TCommandInfo& c) { return std::string(c.Name) == "record"; });
+  if (!built) GTEST_SKIP() << "this build has no record command";
+  const std::string help = RunLine({"help", "record"}).Out;
+  for (const char* said :
+       {"12 frames a second", "segments of 10 seconds", "x11", "sim", "KESTROVA_PLATFORM",
+        "Kestrova-YYYY-MM-DD_HH-MM-SS.swf", "XDG_VIDEOS_DIR", "CaptureLog.txt",
+        "Examples:", "kestrova record --seconds 30"}) {
+    EXPECT_NE(help.find(said), std::string::npos) << said << " in\n" << help;
   }
 }
 

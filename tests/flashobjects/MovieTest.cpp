@@ -147,8 +147,8 @@ TEST(Movie, ImageShapeSpansTheImage) {
   image.LoadFromHandle(b);
   TFlashShape& shape = movie.AddImageShape(image);
   EXPECT_EQ((std::vector<int>{shape.XMin(), shape.YMin(), shape.XMax(), shape.YMax()}),
-            (std::vector<int>{0, 0, 99, 50}));
-  EXPECT_EQ(shape.Bounds().GetRec(), (TSWFRectRec{0, 1980, 0, 1000}));
+            (std::vector<int>{0, 0, 100, 50}));
+  EXPECT_EQ(shape.Bounds().GetRec(), (TSWFRectRec{0, 2000, 0, 1000}));
 }
 
 TEST(Movie, ProgressOfWritingTheTags) {

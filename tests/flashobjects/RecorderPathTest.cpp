@@ -52,7 +52,7 @@ void ExpectImageShape(const TSWFDefineShape& shape, std::uint16_t id, std::uint1
                       std::int32_t w, std::int32_t h) {
   EXPECT_EQ(shape.TagID, 22);  // DefineShape2
   EXPECT_EQ(shape.ShapeId, id);
-  EXPECT_EQ(shape.ShapeBounds.GetRec(), (TSWFRectRec{0, (w - 1) * 20, 0, h * 20}));
+  EXPECT_EQ(shape.ShapeBounds.GetRec(), (TSWFRectRec{0, w * 20, 0, h * 20}));
   ASSERT_EQ(shape.FillStyles.size(), 1u);
   const auto& fill = dynamic_cast<const TSWFImageFill&>(*shape.FillStyles[0]);
   EXPECT_EQ(fill.FillStyleType, 0x41);
@@ -60,15 +60,14 @@ void ExpectImageShape(const TSWFDefineShape& shape, std::uint16_t id, std::uint1
   const TSWFMatrixRec m = fill.BitmapMatrix.GetRec();
   EXPECT_EQ(m.TranslateX, -5);
   EXPECT_EQ(m.TranslateY, -5);
-  EXPECT_EQ(m.ScaleX, SingleToFixed(float((w - 1) * 20.0 / w + 0.003662109375)));
+  EXPECT_EQ(m.ScaleX, SingleToFixed(20.003662109375f));
   EXPECT_EQ(m.ScaleY, SingleToFixed(20.003662109375f));
   ASSERT_EQ(shape.Edges.size(), 6u);
   const auto& style = dynamic_cast<const TSWFStyleChangeRecord&>(*shape.Edges[0]);
   EXPECT_FALSE(style.StateMoveTo);
   EXPECT_TRUE(style.StateFillStyle1);
   EXPECT_EQ(style.FillStyle1(), 1);
-  const std::int32_t expected[4][2] = {
-      {(w - 1) * 20, 0}, {0, h * 20}, {-(w - 1) * 20, 0}, {0, -h * 20}};
+  const std::int32_t expected[4][2] = {{w * 20, 0}, {0, h * 20}, {-w * 20, 0}, {0, -h * 20}};
   for (int i = 0; i < 4; ++i) {
     const auto& edge = dynamic_cast<const TSWFStraightEdgeRecord&>(*shape.Edges[1 + i]);
     EXPECT_EQ(edge.DeltaX, expected[i][0]) << i;

@@ -30,8 +30,8 @@ class TCallLog : public TSegmentMovie {
                   std::to_string(x) + "," + std::to_string(y));
     Shown[depth] = {shape, x, y};
   }
-  // The stage as the display list paints it, lowest depth first. Every picture is placed one
-  // row down, so row y of the stage is row y + 1 of the movie.
+  // The stage as the display list paints it, lowest depth first; row y of the screen is row y
+  // of the stage.
   TDIBitmap Stage(std::int32_t w, std::int32_t h) const {
     TDIBitmap stage;
     stage.Allocate(w, h, 8);
@@ -39,7 +39,7 @@ class TCallLog : public TSegmentMovie {
     for (const auto& [depth, placed] : Shown) {
       const TDIBitmap& p = Pictures.at(placed.Shape);
       for (std::int32_t y = 0; y < p.Rows(); ++y) {
-        const std::int32_t sy = placed.Y - 1 + y;
+        const std::int32_t sy = placed.Y + y;
         if (sy < 0 || sy >= h) continue;
         for (std::int32_t x = 0; x < p.Width && placed.X + x < w; ++x) {
           PictureRow(stage, sy)[placed.X + x] = PictureRow(p, y)[x];
@@ -101,11 +101,11 @@ class ChangeDetection : public ::testing::Test {
   std::unique_ptr<TSegmentMovie> Owned;
 };
 
-TEST_F(ChangeDetection, FirstFrameIsOneFullPictureOneRowDown) {
+TEST_F(ChangeDetection, FirstFrameIsOneFullPictureAtTheStagesTopLeft) {
   Detector.ResetReference = true;
   Frame(Picture(64, 100), 100, true);
   EXPECT_EQ(Stages, (std::vector<std::pair<int, int>>{{64, 100}}));
-  EXPECT_EQ(Take(), (std::vector<std::string>{"remove 0", "picture 64x100", "place #0 at 0 0,1",
+  EXPECT_EQ(Take(), (std::vector<std::string>{"remove 0", "picture 64x100", "place #0 at 0 0,0",
                                               "frames 1"}));
 }
 
@@ -118,7 +118,7 @@ TEST_F(ChangeDetection, AChangedRowAt40IsStrip1AtDepth3WithItsOwnRows) {
   PictureRow(grab, 63)[0] = 9;  // the strip's last row, not one from below it
   Frame(grab, 100);
   // Only the first 32 columns changed: the picture covers them, not the whole width.
-  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 0,33",
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 0,32",
                                               "frames 1"}));
   const TDIBitmap& strip = Movie->Pictures[1];
   EXPECT_EQ(PictureRow(strip, 8)[5], 9);
@@ -136,17 +136,17 @@ TEST_F(ChangeDetection, AStripCoversItsChangedColumnsAndWhatItsDepthShows) {
   Take();
   PictureRow(grab, 40)[70] = 9;
   Frame(grab, 250);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 64,33",
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 64,32",
                                               "frames 3"}));
   PictureRow(grab, 41)[10] = 9;
   Frame(grab, 250);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 96x32", "remove 3", "place #2 at 3 0,33",
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 96x32", "remove 3", "place #2 at 3 0,32",
                                               "frames 3"}));
   EXPECT_EQ(PictureRow(Movie->Pictures[2], 8)[70], 9);  // the earlier change is kept
   // The last step ends at the stage's edge.
   PictureRow(grab, 5)[99] = 9;
   Frame(grab, 250);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 4x32", "remove 1", "place #3 at 1 96,1",
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 4x32", "remove 1", "place #3 at 1 96,0",
                                               "frames 3"}));
   // A new segment starts from a full picture alone: strips are narrow again.
   Detector.BeginSegment();
@@ -155,7 +155,7 @@ TEST_F(ChangeDetection, AStripCoversItsChangedColumnsAndWhatItsDepthShows) {
   Take();
   PictureRow(grab, 42)[40] = 9;
   Frame(grab, 250);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 32,33",
+  EXPECT_EQ(Take(), (std::vector<std::string>{"picture 32x32", "remove 3", "place #1 at 3 32,32",
                                               "frames 3"}));
 }
 
@@ -237,7 +237,7 @@ TEST_F(ChangeDetection, NearlyEverythingChangedIsAFullRefresh) {
   TDIBitmap grab = Picture(64, 100, 1);
   for (int y : {0, 40, 70}) PictureRow(grab, y)[0] = 2;  // 3 of 4 strips: 4 + 1 passes - 2
   Frame(grab, 100);
-  std::vector<std::string> expected{"remove 0", "picture 64x100", "place #1 at 0 0,1"};
+  std::vector<std::string> expected{"remove 0", "picture 64x100", "place #1 at 0 0,0"};
   for (int d = 1; d <= 100; ++d) expected.push_back("remove " + std::to_string(d));
   expected.push_back("frames 1");
   EXPECT_EQ(Take(), expected);
@@ -282,7 +282,7 @@ TEST_F(ChangeDetection, APreviousFrameOfAnotherSizeIsAFullRefreshNotAnOverread) 
   const std::vector<std::string> calls = Take();
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(calls[1], "picture 48x40");
-  EXPECT_EQ(calls[2], "place #1 at 0 0,1");
+  EXPECT_EQ(calls[2], "place #1 at 0 0,0");
 }
 
 TEST_F(ChangeDetection, BuilderErrorsAreLoggedAndTheGrabStillBecomesThePreviousFrame) {

@@ -348,7 +348,8 @@ TEST_F(OutputJoin, ThreeSegmentsOf40And120And7FramesPlayInOrderAtDepths1To3) {
       });
   EXPECT_EQ(info.FrameCount, 167u);
   EXPECT_TRUE(info.Problems.empty()) << info.Problems[0];
-  EXPECT_FALSE(info.HasBackground);
+  // Black where nothing is drawn, not the white of a movie without a colour.
+  EXPECT_TRUE(info.HasBackground);
   EXPECT_EQ(info.SpritePlacements,
             (std::vector<std::pair<std::uint32_t, std::uint16_t>>{{0, 1}, {40, 2}, {160, 3}}));
   const auto& palette = platform::FixedPalette();

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "app/Commands.h"
+#include "player/WebPage.h"
 #include "recorder/Output.h"
 #include "tests/recorder/RecorderHarness.h"
 
@@ -47,6 +49,42 @@ TEST_F(RecordCommands, RecordWritesTheMovieAndPageAndReportsProgress) {
   EXPECT_NEAR(info.FrameCount, 24, 3);
   EXPECT_NE(ReadText(Dir + "/r.html").find("<embed src=\"r.swf\""), std::string::npos);
   EXPECT_TRUE(RecordingFolders().empty());
+}
+
+TEST_F(RecordCommands, ANamedFileThatWasThereIsSaidToBeReplaced) {
+  std::ofstream(Dir + "/old.swf") << "an earlier movie";
+  ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/old.swf"}), 0) << err.str();
+  EXPECT_NE(out.str().find("wrote " + Dir + "/old.swf (it replaced the file of that name)"),
+            std::string::npos)
+      << out.str();
+  ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/new.swf"}), 0) << err.str();
+  EXPECT_EQ(out.str().find("replaced"), std::string::npos) << out.str();
+}
+
+TEST_F(RecordCommands, AnotherHotKeyRecordsAndANonsenseOneIsRefused) {
+  ASSERT_EQ(Run({"record", "--hotkey", "Ctrl+Shift+R", "--seconds", "1", "-o", Dir + "/h.swf"}), 0)
+      << err.str();
+  EXPECT_EQ(err.str().find("is held by another program"), std::string::npos) << err.str();
+  for (const char* bad : {"R", "Ctrl+F1", "Ctrl+"}) {
+    EXPECT_EQ(Run({"record", "--hotkey", bad, "-o", Dir + "/e.swf"}), 2) << bad;
+    EXPECT_NE(err.str().find("--hotkey takes"), std::string::npos) << bad;
+  }
+}
+
+TEST_F(RecordCommands, DelayCountsDownBeforeTheRecordingStarts) {
+  ASSERT_EQ(Run({"record", "--delay", "2", "--seconds", "1", "-o", Dir + "/d.swf"}), 0)
+      << err.str();
+  const std::string said = err.str();
+  const auto two = said.find("starting in 2 s"), one = said.find("starting in 1 s");
+  const auto recording = said.find("recording: ");
+  ASSERT_NE(two, std::string::npos) << said;
+  ASSERT_NE(one, std::string::npos) << said;
+  EXPECT_LT(two, one);
+  EXPECT_LT(one, recording);
+  for (const char* bad : {"x", "-1", "3601"}) {
+    EXPECT_EQ(Run({"record", "--delay", bad, "-o", Dir + "/e.swf"}), 2) << bad;
+    EXPECT_NE(err.str().find("--delay takes"), std::string::npos) << bad;
+  }
 }
 
 // The page plays in today's browsers through the web player's script, and keeps the object and
@@ -140,11 +178,12 @@ TEST_F(RecordCommands, AFailedSaveKeepsTheSegmentsAndRecoverJoinsThem) {
 TEST_F(RecordCommands, WithoutArgumentsTheToolWindowProgramRunsADemonstration) {
   EXPECT_EQ(Run({}), 0) << err.str();
   EXPECT_NE(err.str().find("scripted demonstration on the simulated desktop"), std::string::npos);
-  const TMovieInfo info =
-      PlayMovie(Dir + "/home/Kestrova.swf", [](auto, const auto&, const auto&) {});
+  const std::vector<std::string> movies = DefaultNamedMovies(Dir + "/home");
+  ASSERT_EQ(movies.size(), 1u);
+  const TMovieInfo info = PlayMovie(movies[0], [](auto, const auto&, const auto&) {});
   EXPECT_TRUE(info.Problems.empty());
   EXPECT_NEAR(info.FrameCount, 72, 4);
-  EXPECT_TRUE(Exists(Dir + "/home/Kestrova.html"));
+  EXPECT_TRUE(Exists(WebPageFileName(movies[0])));
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ void TRecorderRun::StopAndSaveAt(std::uint64_t atMs, const std::string& name) {
 
 namespace {
 
-// What the grab looks like on a stage width x height: one row down, and pixel for pixel as
+// What the grab looks like on a stage width x height: row for row, and pixel for pixel as
 // the fill's scale (16.16 fixed, as the format stores it) maps the picture; outside the grab,
 // the background.
 TFrameImage Expected(const TGrabTruth& g, std::int32_t width, std::int32_t height,
@@ -94,10 +94,10 @@ TFrameImage Expected(const TGrabTruth& g, std::int32_t width, std::int32_t heigh
       std::trunc(static_cast<double>(static_cast<float>(20.0 + 0.003662109375)) * 65536.0) /
       65536.0;
   TFrameImage image(static_cast<std::size_t>(width) * height, background);
-  for (std::int32_t y = 1; y <= th && y < height; ++y) {
+  for (std::int32_t y = 0; y < th && y < height; ++y) {
     for (std::int32_t x = 0; x < tw && x < width; ++x) {
       const std::int32_t col = static_cast<std::int32_t>(std::floor((20.0 * x + 15) / scale));
-      const TRGBQuad& q = palette[g.Pixels[static_cast<std::size_t>(y - 1) * tw + col]];
+      const TRGBQuad& q = palette[g.Pixels[static_cast<std::size_t>(y) * tw + col]];
       image[static_cast<std::size_t>(y) * width + x] = {q.Red, q.Green, q.Blue};
     }
   }
@@ -117,7 +117,7 @@ bool Matches(const TFrameImage& frame, const TExpectations& e, std::int32_t widt
     for (std::int32_t x = 0; x < width; ++x) {
       const std::size_t i = static_cast<std::size_t>(y) * width + x;
       if (frame[i] == e.Image[i]) continue;
-      if (y == 0 || x < e.GrabWidth || !(frame[i] == TRgb{0, 0, 0})) return false;
+      if (x < e.GrabWidth || !(frame[i] == TRgb{0, 0, 0})) return false;
     }
   }
   return true;
@@ -184,6 +184,18 @@ TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>&
 std::string ReadText(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> DefaultNamedMovies(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("Kestrova-", 0) == 0 && e.path().extension() == ".swf") {
+      found.push_back(e.path().string());
+    }
+  }
+  return found;
 }
 
 bool Exists(const std::string& fileName) {

@@ -76,11 +76,13 @@ struct TFrameCheck {
 };
 
 // Plays the movie and checks that its frames show the grabs in order, each for one frame or
-// more, one row down and pixel for pixel.
+// more, row for row and pixel for pixel.
 TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>& grabs,
                         std::size_t firstGrab = 0);
 
 std::string ReadText(const std::string& fileName);
 bool Exists(const std::string& fileName);
+// The movies in folder named as a recording without a name is: Kestrova-<date>_<time>.swf.
+std::vector<std::string> DefaultNamedMovies(const std::string& folder);
 
 }  // namespace kestrova::test

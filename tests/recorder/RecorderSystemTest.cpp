@@ -69,8 +69,8 @@ void PrintTo(const TCase& c, std::ostream* os) {
 
 class RecorderSystem : public TempHome, public ::testing::WithParamInterface<TCase> {};
 
-// The recording in out.swf shows every grab, in order, one row down and squeezed as the format
-// maps it; the page names it; nothing is left in the recording's folder.
+// The recording in out.swf shows every grab, in order, row for row and as the format maps it; the
+// page names it; nothing is left in the recording's folder.
 void ExpectSavedRecording(TRecorderRun& run, const std::string& movie, const std::string& home) {
   ASSERT_TRUE(Exists(movie)) << run.Diagnostics.str();
   const TFrameCheck check = CheckFrames(movie, run.Grabs);
@@ -208,7 +208,7 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_TRUE(r.Halted);
-       EXPECT_FALSE(Exists(d + "/home/Kestrova.swf"));
+       EXPECT_TRUE(DefaultNamedMovies(d + "/home").empty());
        EXPECT_TRUE(r.Desktop.CallsOf("SaveDialog").empty());
        // The finished segment stays where recover finds it.
        EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 1u);
@@ -238,7 +238,7 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_TRUE(r.Halted);
-       EXPECT_FALSE(Exists(d + "/home/Kestrova.swf"));
+       EXPECT_TRUE(DefaultNamedMovies(d + "/home").empty());
        EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 2u);
      }},
     {"ExitThenYesSavesAndEnds", [] { return Lively(); },
@@ -303,6 +303,37 @@ const TCase kCases[] = {
        EXPECT_EQ(check.Info.Width, 160);  // a window is shown on a stage of the desktop's size
        EXPECT_EQ(check.Info.Height, 200);
      }},
+    {"ActiveWindowWithNothingActivatedComesBackAndSaysSo", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(200, K::Click, "RdoActiveWindow");
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       // The window activated in the wait is gone by its end: nothing to record.
+       r.At(1500, K::Activate, "", kTerminal);
+       r.At(2500, K::Hide, "", kTerminal);
+       r.At(5000, K::Click, "ImgBtnStartRecord");
+       r.At(6000, K::Activate, "", kEditor);
+       r.StopAndSaveAt(10000, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       const std::vector<std::string> texts = r.Desktop.MessageTexts();
+       ASSERT_GE(texts.size(), 2u);
+       EXPECT_EQ(texts[0], kMsgActivateWindow);
+       EXPECT_EQ(texts[1], kMsgNoWindowToCapture);
+       // Hidden at Start, the tool window is back on the screen once the wait is over and
+       // before the message, so Start can be clicked again.
+       const auto boxes = r.Desktop.CallsOf("MessageBox");
+       ASSERT_GE(boxes.size(), 2u);
+       std::vector<std::uint64_t> shownAfterStart;
+       for (const auto& c : r.Desktop.CallsOf("ToolWindowShow")) {
+         if (c.AtMs >= 500 && c.AtMs < 5000) shownAfterStart.push_back(c.AtMs);
+       }
+       ASSERT_EQ(shownAfterStart.size(), 1u);
+       EXPECT_GE(shownAfterStart[0], 3500u);
+       EXPECT_LE(shownAfterStart[0], boxes[1].AtMs);
+       ASSERT_FALSE(r.Grabs.empty());
+       for (const TGrabTruth& g : r.Grabs) EXPECT_EQ(g.Window, kEditor);
+       ExpectSavedRecording(r, d + "/out.swf", d);
+     }},
     {"RecordedWindowClosedAnsweredYes", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
        r.At(200, K::Click, "RdoActiveWindow");
@@ -328,7 +359,9 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_EQ(r.Desktop.MessageTexts().back(), kMsgHandleWindowClosed);
-       ExpectSavedRecording(r, d + "/home/Kestrova.swf", d);
+       const std::vector<std::string> movies = DefaultNamedMovies(d + "/home");
+       ASSERT_EQ(movies.size(), 1u);
+       ExpectSavedRecording(r, movies[0], d);
      }},
     {"RecordedWindowClosedAnsweredCancel", [] { return Lively(); },
      [](TRecorderRun& r, const std::string&) {
@@ -342,7 +375,9 @@ const TCase kCases[] = {
      },
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_EQ(r.Desktop.MessageTexts().back(), kMsgHandleWindowClosed);
-       ExpectSavedRecording(r, d + "/home/Kestrova.swf", d);
+       const std::vector<std::string> movies = DefaultNamedMovies(d + "/home");
+       ASSERT_EQ(movies.size(), 1u);
+       ExpectSavedRecording(r, movies[0], d);
      }},
     {"CursorDrawnAtItsHotSpotAndHidden", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
@@ -374,8 +409,9 @@ const TCase kCases[] = {
        ExpectSavedRecording(r, d + "/out.swf", d);
        const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
        EXPECT_EQ(check.Info.Bitmaps, 3u);
-       EXPECT_EQ(Count(check.Info.Events, "place 3 0,33"), 1u);
-       EXPECT_EQ(Count(check.Info.Events, "place 1 0,1"), 1u);
+       EXPECT_EQ(Count(check.Info.Events, "place 3 0,32"), 1u);
+       // Strip 0 at depth 1 in the segment, and the segment's sprite at depth 1 of the movie.
+       EXPECT_EQ(Count(check.Info.Events, "place 1 0,0"), 2u);
        EXPECT_EQ(Count(check.Info.Events, "remove 3"), 1u);  // removed before it is placed
      }},
     {"FullRefreshReplacesDepth0AndRemovesTheStrips", [] { return Still(); },
@@ -388,7 +424,7 @@ const TCase kCases[] = {
      [](TRecorderRun& r, const std::string& d) {
        ExpectSavedRecording(r, d + "/out.swf", d);
        const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
-       EXPECT_EQ(Count(check.Info.Events, "place 0 0,1"), 2u);
+       EXPECT_EQ(Count(check.Info.Events, "place 0 0,0"), 2u);
        EXPECT_EQ(Count(check.Info.Events, "remove 100"), 1u);
        EXPECT_EQ(Count(check.Info.Events, "remove 3"), 2u);
      }},
@@ -402,7 +438,7 @@ const TCase kCases[] = {
      [](TRecorderRun& r, const std::string& d) {
        ExpectSavedRecording(r, d + "/out.swf", d);
        const TFrameCheck check = CheckFrames(d + "/out.swf", r.Grabs);
-       EXPECT_EQ(Count(check.Info.Events, "place 103 0,1633"), 1u);
+       EXPECT_EQ(Count(check.Info.Events, "place 103 0,1632"), 1u);
        EXPECT_EQ(Count(check.Info.Events, "remove 103"), 2u);
      }},
     // Each turn is due 100 ms after the one before began, whatever the grab cost, across the

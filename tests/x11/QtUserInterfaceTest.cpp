@@ -284,13 +284,22 @@ TEST_F(QtUserInterface, SaveDialogFiltersOnFlashFilesAndAddsTheExtension) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("kestrova-save-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
+  // A home without a videos folder: the suggestion goes to home.
+  const char* savedHome = std::getenv("HOME");
+  const std::string oldHome = savedHome != nullptr ? savedHome : "";
+  setenv("HOME", dir.c_str(), 1);
   const TSaveDialogOptions options{"Kestrova", dir.string(), "Flash File|*.swf", "swf", 1};
   const auto dialog = MakeSaveDialog(options);
   EXPECT_EQ(dialog->windowTitle(), "Kestrova");
   EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
   EXPECT_EQ(dialog->selectedNameFilter(), "Flash File (*.swf)");
   EXPECT_EQ(dialog->defaultSuffix(), "swf");
-  EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+  // Replacing a movie takes the user's word; the name offered is a fresh one of date and time.
+  EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+  ASSERT_EQ(dialog->selectedFiles().size(), 1);
+  const std::string offered = dialog->selectedFiles().first().toStdString();
+  EXPECT_EQ(offered.rfind((dir / "Kestrova-").string(), 0), 0u) << offered;
+  EXPECT_EQ(offered.substr(offered.size() - 4), ".swf");
 
   const auto type = [](const char* name) {
     Soon([name] {
@@ -310,6 +319,11 @@ TEST_F(QtUserInterface, SaveDialogFiltersOnFlashFilesAndAddsTheExtension) {
   EXPECT_EQ(Ui.SaveDialog().Execute(options), (dir / "movie.swf").string());
   type(nullptr);
   EXPECT_EQ(Ui.SaveDialog().Execute(options), std::nullopt);
+  if (oldHome.empty()) {
+    unsetenv("HOME");
+  } else {
+    setenv("HOME", oldHome.c_str(), 1);
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
+#include <unistd.h>
 
 namespace kestrova::testing {
 
@@ -22,6 +23,64 @@ Window TXClient::MakeWindow(int x, int y, int w, int h, const TColourAt& picture
   XSync(D, False);
   Paint(window, 0, 0, w, h, picture);
   return window;
+}
+
+Window TXClient::MakeSolidWindow(int x, int y, int w, int h, std::uint32_t rgb) {
+  XSetWindowAttributes a{};
+  a.background_pixel = rgb;
+  const Window window =
+      XCreateWindow(D, Root(), x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), 0,
+                    CopyFromParent, InputOutput, CopyFromParent, CWBackPixel, &a);
+  // Placed where asked, as a program that remembers its place asks for.
+  XSizeHints hints{};
+  hints.flags = USPosition | USSize;
+  hints.x = x;
+  hints.y = y;
+  hints.width = w;
+  hints.height = h;
+  XSetWMNormalHints(D, window, &hints);
+  XMapWindow(D, window);
+  return WaitViewable(window) ? window : 0;
+}
+
+bool TXClient::WaitViewable(Window window, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(D, window, &a) != 0 && a.map_state == IsViewable) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+std::pair<int, int> TXClient::Centre(Window window) {
+  XWindowAttributes a;
+  Window child = 0;
+  int x = 0, y = 0;
+  XGetWindowAttributes(D, window, &a);
+  XTranslateCoordinates(D, window, Root(), a.width / 2, a.height / 2, &x, &y, &child);
+  return {x, y};
+}
+
+void TXClient::Click(int x, int y) {
+  XTestFakeMotionEvent(D, DefaultScreen(D), x, y, CurrentTime);
+  XTestFakeButtonEvent(D, 1, True, CurrentTime);
+  XTestFakeButtonEvent(D, 1, False, CurrentTime);
+  XSync(D, False);
+}
+
+Window TXClient::ActiveWindow() {
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  Window active = 0;
+  if (XGetWindowProperty(D, Root(), XInternAtom(D, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
+                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data != nullptr && count == 1 && format == 32) {
+    active = *reinterpret_cast<Window*>(data);
+  }
+  if (data != nullptr) XFree(data);
+  return active;
 }
 
 void TXClient::Paint(Window window, int x, int y, int w, int h, const TColourAt& picture) {

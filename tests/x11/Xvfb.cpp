@@ -27,7 +27,7 @@ std::string FindProgram(const char* name) {
 
 }  // namespace
 
-TXvfb::TXvfb(int width, int height, int depth) {
+TXvfb::TXvfb(int width, int height, int depth, bool resetWhenIdle) {
   const std::string program = FindProgram("Xvfb");
   if (program.empty()) {
     FError = "the Xvfb program is not installed (Debian package xvfb)";
@@ -55,7 +55,7 @@ TXvfb::TXvfb(int width, int height, int depth) {
     dup2(null, 2);
     const std::string fd = std::to_string(out);
     execl(program.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-          "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+          "-nolisten", "tcp", resetWhenIdle ? "-reset" : "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);

@@ -8,7 +8,9 @@ namespace kestrova::testing {
 
 class TXvfb {
  public:
-  TXvfb(int width = 320, int height = 240, int depth = 24);
+  // resetWhenIdle: the server resets whenever its last client leaves, as Xvfb does unless told
+  // otherwise (a CI job's server, a kiosk); the tests' servers keep going by default.
+  TXvfb(int width = 320, int height = 240, int depth = 24, bool resetWhenIdle = false);
   ~TXvfb();
   TXvfb(const TXvfb&) = delete;
   TXvfb& operator=(const TXvfb&) = delete;
