@@ -23,6 +23,7 @@ bool DefinesCharacter(int code) {
 struct TPlannedSegment {
   std::string FileName;
   std::uint16_t Frames = 0;
+  std::size_t Input = 0;
 };
 
 struct TPart {
@@ -56,7 +57,8 @@ std::vector<TPart> Plan(const std::vector<std::pair<TPlannedSegment, TSegmentSum
 
 // Writes one movie of the given segments; returns how many it joined (0: nothing written).
 std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t height,
-                        const std::string& fileName, TOutputResult& result) {
+                        const std::string& fileName, TOutputResult& result,
+                        std::vector<std::size_t>& joinedInputs) {
   TFlashMovie movie(0, 0, width * 20, height * 20, 12, false);
   movie.SetCompressed(true);
   // The body is nearly all pixel data deflated already in the segments: deflating it again at
@@ -76,8 +78,10 @@ std::uint32_t WritePart(const TPart& part, std::int32_t width, std::int32_t heig
       external = &movie.AddExternalMovie(s.FileName, TFlashExternalMovie::kModeSprite, true);
     } catch (const EStreamError& e) {
       result.Warnings.push_back(std::string("skipped a damaged segment: ") + e.what());
+      result.Inputs[s.Input].Problem = e.what();
       continue;
     }
+    joinedInputs.push_back(s.Input);
     movie.PlaceObject(*external->Sprite(), depth);
     movie.ShowFrame(s.Frames);
     shown = depth++;
@@ -113,19 +117,25 @@ TSegmentSummary SummariseSegment(const std::string& fileName) {
 
 TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::int32_t stageWidth,
                                std::int32_t stageHeight, const std::string& outputName,
-                               const TOutputLimits& limits, const std::string& webPlayerURL) {
+                               const TOutputLimits& limits, const std::string& webPlayerURL,
+                               TJoinPolicy) {
   TOutputResult result;
   std::vector<std::pair<TPlannedSegment, TSegmentSummary>> readable;
   for (const TSegmentInput& in : segments) {
+    result.Inputs.push_back(TJoinedInput{in.FileName, 0, 0, false, {}});
+    const std::size_t index = result.Inputs.size() - 1;
     try {
       const TSegmentSummary s = SummariseSegment(in.FileName);
       if (!s.Valid) {
         result.Warnings.push_back("skipped \"" + in.FileName + "\": not a SWF file");
+        result.Inputs[index].Problem = "not a SWF file";
         continue;
       }
-      readable.push_back({TPlannedSegment{in.FileName, in.Frames.value_or(s.FrameCount)}, s});
+      readable.push_back(
+          {TPlannedSegment{in.FileName, in.Frames.value_or(s.FrameCount), index}, s});
     } catch (const std::exception& e) {
       result.Warnings.push_back("skipped a segment cut off or damaged: " + std::string(e.what()));
+      result.Inputs[index].Problem = e.what();
     }
   }
   if (readable.empty()) throw std::runtime_error("no segment of the recording could be read");
@@ -134,9 +144,11 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
     stageHeight = readable.front().second.StageHeight;
   }
   std::uint32_t written = 0;
+  std::vector<std::size_t> joinedInputs;
   for (const TPart& part : Plan(readable, limits)) {
     const std::string name = PartFileName(outputName, written + 1);
-    const std::uint32_t joined = WritePart(part, stageWidth, stageHeight, name, result);
+    const std::uint32_t joined =
+        WritePart(part, stageWidth, stageHeight, name, result, joinedInputs);
     if (joined == 0) continue;
     ++written;
     result.SegmentsJoined += joined;
@@ -151,6 +163,12 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
   page.ContinuationFileNames.assign(result.Movies.begin() + 1, result.Movies.end());
   result.Page = WebPageFileName(outputName);
   WriteWebPage(result.Page, page);
+  for (const auto& [planned, summary] : readable) {
+    if (std::find(joinedInputs.begin(), joinedInputs.end(), planned.Input) == joinedInputs.end())
+      continue;
+    result.Inputs[planned.Input].Joined = true;
+    result.Inputs[planned.Input].FramesKept = std::max<std::uint16_t>(planned.Frames, 1);
+  }
   return result;
 }
 

@@ -25,8 +25,17 @@ struct TSegmentInput {
   std::optional<std::uint16_t> Frames;
 };
 
+enum class TJoinPolicy { RefuseDamaged, KeepReadable };
+struct TJoinedInput {
+  std::string FileName;
+  std::uint32_t FramesKept = 0, FramesDropped = 0;
+  bool Joined = false;
+  std::string Problem;
+};
+
 struct TOutputResult {
-  std::vector<std::string> Movies;  // the movie and its continuations, in order
+  std::vector<TJoinedInput> Inputs;  // one per input, in order
+  std::vector<std::string> Movies;   // the movie and its continuations, in order
   std::string Page;
   std::vector<std::string> Warnings;  // segments skipped, and why
   std::uint32_t SegmentsJoined = 0;
@@ -55,7 +64,8 @@ TSegmentSummary SummariseSegment(const std::string& fileName);
 TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::int32_t stageWidth,
                                std::int32_t stageHeight, const std::string& outputName,
                                const TOutputLimits& limits = {},
-                               const std::string& webPlayerURL = {});
+                               const std::string& webPlayerURL = {},
+                               TJoinPolicy policy = TJoinPolicy::KeepReadable);
 
 // Name.swf for part 1, Name-2.swf, Name-3.swf... after it.
 std::string PartFileName(const std::string& outputName, std::uint32_t part);

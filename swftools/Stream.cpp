@@ -6,6 +6,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace kestrova {
 
 namespace {
@@ -22,6 +28,14 @@ std::FILE* OpenFile(const std::string& fileName, bool create) {
   return _wfopen(FilePath(fileName).c_str(), create ? L"w+b" : L"rb");
 #else
   return std::fopen(fileName.c_str(), create ? "w+b" : "rb");
+#endif
+}
+
+int SyncFile(std::FILE* f) {
+#ifdef _WIN32
+  return _commit(_fileno(f));
+#else
+  return ::fsync(fileno(f));
 #endif
 }
 
@@ -233,6 +247,11 @@ void TFileStream::Close() {
   const bool flushed = std::fflush(f) == 0;
   const bool closed = std::fclose(f) == 0;
   if (!flushed || !closed) Fail("Cannot write file");
+}
+
+void TFileStream::Sync() {
+  if (!FFile) Fail("File is closed");
+  if (std::fflush(FFile) != 0 || SyncFile(FFile) != 0) Fail("Cannot write file");
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& fileName) {

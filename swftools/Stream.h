@@ -137,6 +137,8 @@ class TFileStream : public TStream {
   std::uint64_t Size() const override;
   // Flushes and closes; throws when buffered data cannot be written.
   void Close();
+  // Flushes the buffered bytes and has the system put them on disk; throws EStreamError.
+  void Sync();
   const std::string& FileName() const { return FFileName; }
 
  private:
