@@ -570,16 +570,19 @@ void TCaptureThread::KeepOnDisk() {
 
 void TCaptureThread::WriteFailed(const std::string& reason) {
   TPlatform& p = F.FPlatform;
-  if (!F.WriteFailure.empty()) return;
-  F.WriteFailure = reason;
-  const bool wasRecording = F.Recording;
-  F.Recording = false;
   if (F.SegmentMovie) {
     F.SegmentMovie->Abandon();
     F.SegmentMovie.reset();
   }
+  const bool wasRecording = F.Recording;
+  F.Recording = false;
+  if (!F.WriteFailure.empty()) return;  // told already
+  F.WriteFailure = reason;
   const std::string message = "The recording could not be written (" + reason +
                               "). Recording has stopped; what was recorded up to now is kept.";
+  // The tool window comes back idle: Start starts a new recording.
+  p.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+  p.ToolWindow->SetComponentVisible("Image1", false);
   p.ToolWindow->Show();
   p.MessageBoxes->Show(message, kMessageCaption, kMbOk | kMbIconError);
   // The user has not named the movie yet: it may go where there is room.
@@ -661,6 +664,12 @@ void TCaptureThread::WriteOutput() {
                          window ? F.DesktopHeight : F.CaptureHeight, F.OutputFileName,
                          F.FOptions.Limits, F.FOptions.WebPlayerURL, TJoinPolicy::KeepReadable);
     for (const std::string& w : F.LastOutput.Warnings) F.Warn(w);
+    for (const TJoinedInput& in : F.LastOutput.Inputs) {
+      if (in.Joined && in.FramesDropped != 0) {
+        F.Warn("the last " + std::to_string(in.FramesDropped) + " frames of " + in.FileName +
+               " could not be read");
+      }
+    }
     kept = CleanUpRecording(F.RecordingFolder, *recording, &F.LastOutput).size();
     if (kept != 0) {
       F.Warn(std::to_string(kept) + " segments could not be joined; they are kept in " +
