@@ -59,7 +59,7 @@ class TFlashSegmentMovie : public TSegmentMovie {
   void FlushNow() override {
     // Between a frame's pictures and its ShowFrame the shapes are still to be placed: the
     // frames closed before are on their way to the disk already, and the next call finds them.
-    if (!FMovie->Streaming() || !FShapes.empty()) return;
+    if (!FMovie || !FMovie->Streaming() || !FShapes.empty()) return;
     FMovie->FlushToDisk();
   }
   void Abandon() override {
@@ -72,7 +72,7 @@ class TFlashSegmentMovie : public TSegmentMovie {
     FMovie.reset();
     std::rename(aside.c_str(), FBodyFileName.c_str());
   }
-  std::uint16_t CalcFrameCount() override { return FMovie->CalcFrameCount(); }
+  std::uint16_t CalcFrameCount() override { return FMovie ? FMovie->CalcFrameCount() : 0; }
   void SaveToFile(const std::string& fileName) override {
     // Nearly all of the body is the pictures' pixel data, deflated already as each picture was
     // added. A segment is read back once, by the join, which compresses the output anyway: its
