@@ -1,8 +1,11 @@
 // Recording commands: `kestrova record`, `kestrova recover`, and the tool-window program that
 // runs when kestrova is started without arguments.
+#include "app/RecordCommands.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -18,6 +21,7 @@
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
 #include "recorder/Recorder.h"
+#include "recorder/RecordingFolder.h"
 
 namespace kestrova {
 
@@ -128,6 +132,11 @@ bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::
 }  // namespace
 
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return RecordCommand(args, out, err, FlashSegmentMovieFactory());
+}
+
+int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                  const TSegmentMovieFactory& movieFactory) {
   TRecordArgs a;
   std::string problem;
   if (!ParseRecordArgs(args, a, problem)) return UsageError("record", err, problem);
@@ -137,6 +146,10 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   std::string output = a.Output;
   try {
     if (output.empty()) output = inner.Files->DefaultOutputName();
+    // As the save dialog does with a name typed without an extension.
+    if (std::filesystem::path(output).filename().string().find('.') == std::string::npos) {
+      output += ".swf";
+    }
     output = std::filesystem::absolute(output).lexically_normal().string();
   } catch (const std::exception& e) {
     err << "kestrova record: " << e.what() << "\n";
@@ -170,7 +183,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   ao.Report = &err;
   TRecordAutomation automation(inner, ao);
   TRecorderOptions options;
-  options.MovieFactory = FlashSegmentMovieFactory();
+  options.MovieFactory = movieFactory;
   options.Diagnostics = &err;
   options.WebPlayerURL = a.WebPlayer;
   options.HotKey = a.HotKey;
@@ -187,32 +200,127 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
         << "\n";
   }
   out << "wrote " << form.LastOutput.Page << " (" << form.LastOutput.Frames << " frames)\n";
-  return 0;
+  if (form.FramesLost == 0 && form.WriteFailure.empty()) return 0;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", form.FramesLost / 12.0);
+  err << "kestrova record: " << seconds << " of the recording (" << form.FramesLost
+      << " frames) were lost"
+      << (form.WriteFailure.empty() ? std::string() : ": " + form.WriteFailure) << "\n";
+  return 1;
 }
 
 namespace {
 
 struct TRecordingListing {
   std::string Folder;
-  std::vector<std::string> Segments;
+  std::size_t Segments = 0, Unfinished = 0;
   std::uintmax_t Bytes = 0;
+  bool InProgress = false;
 };
+
+bool IsUnfinishedSegment(const std::string& name) {
+  const std::string tail = std::string(".swf") + kBodyPartSuffix;
+  return name.rfind("capture", 0) == 0 && name.size() > tail.size() &&
+         name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TRecordingListing DescribeRecording(const std::string& folder) {
+  TRecordingListing r{folder, 0, 0, 0, FolderInUse(folder)};
+  std::error_code ec;
+  for (const std::string& s : ListSegmentFiles(folder)) {
+    ++r.Segments;
+    r.Bytes += std::filesystem::file_size(s, ec);
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (!IsUnfinishedSegment(entry.path().filename().string())) continue;
+    ++r.Unfinished;
+    r.Bytes += std::filesystem::file_size(entry.path(), ec);
+  }
+  return r;
+}
 
 std::vector<TRecordingListing> ListRecordings(const std::string& stateFolder) {
   std::vector<TRecordingListing> found;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(stateFolder, ec)) {
     const std::string name = entry.path().filename().string();
-    if (!entry.is_directory(ec) || name.rfind(kRecordingFolderPrefix, 0) != 0) continue;
-    TRecordingListing r{entry.path().string(), ListSegmentFiles(entry.path().string()), 0};
-    if (r.Segments.empty()) continue;
-    for (const std::string& s : r.Segments) r.Bytes += std::filesystem::file_size(s, ec);
+    if (!entry.is_directory(ec) || entry.is_symlink(ec) ||
+        name.rfind(kRecordingFolderPrefix, 0) != 0) {
+      continue;
+    }
+    TRecordingListing r = DescribeRecording(entry.path().string());
+    if (r.Segments + r.Unfinished == 0) continue;
     found.push_back(std::move(r));
   }
   // Folder names start with the date and time of the recording.
   std::sort(found.begin(), found.end(),
             [](const auto& x, const auto& y) { return x.Folder < y.Folder; });
   return found;
+}
+
+void PrintListing(const TRecordingListing& r, std::ostream& out) {
+  out << "  " << std::filesystem::path(r.Folder).filename().string() << "  ";
+  if (r.InProgress) {
+    out << "in progress (being recorded now; left alone)\n";
+    return;
+  }
+  out << r.Segments << " segments";
+  if (r.Unfinished != 0) out << " and " << r.Unfinished << " unfinished";
+  out << ", " << r.Bytes << " bytes\n";
+}
+
+// Joins the folder into output and removes what was joined. Returns the exit status.
+int RecoverFolder(const std::string& folder, const std::string& output,
+                  const std::string& webPlayer, std::ostream& out, std::ostream& err) {
+  const TRecordingListing listing = DescribeRecording(folder);
+  if (listing.Segments + listing.Unfinished == 0) {
+    err << "kestrova recover: no segment files (captureN.swf) in " << folder << "\n";
+    return 1;
+  }
+  // Held while recovering: a second recover is refused meanwhile, as a live recording's folder is.
+  TPosixFileLocations files;
+  const std::unique_ptr<TFolderLock> lock = files.LockFolder(folder);
+  if (!lock && FolderInUse(folder)) {
+    err << "kestrova recover: " << folder
+        << " is in progress (a recording is being made there now); it is left alone\n";
+    return 1;
+  }
+  if (IsInsideFolder(output, folder)) {
+    err << "kestrova recover: the movie " << output << " would be inside the recording's folder "
+        << folder << ", whose segments are removed once joined: choose another name\n";
+    return 1;
+  }
+  TGatheredRecording recording = GatherRecording(folder, output);
+  for (const std::string& w : recording.Warnings) err << "kestrova recover: warning: " << w << "\n";
+  const std::vector<TSegmentInput> inputs = recording.Inputs();
+  TOutputResult r;
+  try {
+    if (inputs.empty()) throw std::runtime_error("no segment of the recording could be read");
+    r = WriteOutputFiles(inputs, 0, 0, output, {}, webPlayer, TJoinPolicy::KeepReadable);
+  } catch (const std::exception& e) {
+    CleanUpRecording(folder, recording, nullptr);
+    err << "kestrova recover: " << e.what() << " (the segments are kept in " << folder << ")\n";
+    return 1;
+  }
+  for (const std::string& w : r.Warnings) err << "kestrova recover: warning: " << w << "\n";
+  for (const TJoinedInput& in : r.Inputs) {
+    if (in.Joined && in.FramesDropped != 0) {
+      err << "kestrova recover: warning: the last " << in.FramesDropped << " frames of "
+          << in.FileName << " could not be read\n";
+    }
+  }
+  for (const std::string& m : r.Movies) out << "wrote " << m << "\n";
+  out << "wrote " << r.Page << " (" << r.SegmentsJoined << " segments, " << r.Frames
+      << " frames)\n";
+  const std::vector<const TRecordingPiece*> kept = CleanUpRecording(folder, recording, &r);
+  if (kept.empty()) return 0;
+  err << "kestrova recover: " << kept.size() << " segments could not be read and are kept in "
+      << folder << ":";
+  for (const TRecordingPiece* piece : kept) {
+    err << " " << std::filesystem::path(piece->Sources.front()).filename().string();
+  }
+  err << "\n";
+  return 1;
 }
 
 }  // namespace
@@ -238,16 +346,16 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const std::string state = files.StateFolder();
     if (folder.empty()) {
       const std::vector<TRecordingListing> all = ListRecordings(state);
-      if (all.empty()) {
+      const auto latest = std::find_if(all.rbegin(), all.rend(),
+                                       [](const TRecordingListing& r) { return !r.InProgress; });
+      if (all.empty() || latest == all.rend()) {
         out << "No unsaved recording in " << state << "\n";
+        for (const TRecordingListing& r : all) PrintListing(r, out);
         return 0;
       }
       out << "Unsaved recordings in " << state << ":\n";
-      for (const TRecordingListing& r : all) {
-        out << "  " << std::filesystem::path(r.Folder).filename().string() << "  "
-            << r.Segments.size() << " segments, " << r.Bytes << " bytes\n";
-      }
-      folder = all.back().Folder;
+      for (const TRecordingListing& r : all) PrintListing(r, out);
+      folder = latest->Folder;
       out << "Joining the latest one.\n";
     } else if (!std::filesystem::is_directory(folder) &&
                std::filesystem::is_directory(state + files.PathSeparator() + folder)) {
@@ -257,30 +365,11 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
       output =
           files.Home() + "/Kestrova-" + std::filesystem::path(folder).filename().string() + ".swf";
     }
+    return RecoverFolder(folder, output, webPlayer, out, err);
   } catch (const std::exception& e) {
     err << "kestrova recover: " << e.what() << "\n";
     return 1;
   }
-  std::vector<TSegmentInput> inputs;
-  for (const std::string& s : ListSegmentFiles(folder)) inputs.push_back({s, std::nullopt});
-  if (inputs.empty()) {
-    err << "kestrova recover: no segment files (captureN.swf) in " << folder << "\n";
-    return 1;
-  }
-  try {
-    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, output, {}, webPlayer);
-    for (const std::string& w : r.Warnings) err << "kestrova recover: warning: " << w << "\n";
-    for (const std::string& m : r.Movies) out << "wrote " << m << "\n";
-    out << "wrote " << r.Page << " (" << r.SegmentsJoined << " segments, " << r.Frames
-        << " frames)\n";
-  } catch (const std::exception& e) {
-    err << "kestrova recover: " << e.what() << " (the segments are kept in " << folder << ")\n";
-    return 1;
-  }
-  for (const TSegmentInput& s : inputs) std::remove(s.FileName.c_str());
-  std::error_code ec;
-  std::filesystem::remove(folder, ec);  // only when nothing else is left in it
-  return 0;
 }
 
 int RunToolWindowProgram(std::ostream&, std::ostream& err) {

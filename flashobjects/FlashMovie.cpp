@@ -360,6 +360,11 @@ void TFlashMovie::Flush() {
   FObjectList.clear();
 }
 
+void TFlashMovie::FlushToDisk() {
+  Flush();
+  if (FBodyFile) FBodyFile->Sync();
+}
+
 void TFlashMovie::SaveToStream(TStream& stream) {
   if (Streaming()) {
     SaveStreamed(stream);

@@ -94,6 +94,9 @@ class TFlashMovie : public TBasedSWFStream {
   bool Streaming() const { return FBodyFile != nullptr; }
   // Writes out and frees the objects added so far (streaming only; does nothing otherwise).
   void Flush();
+  // Flush, then has the system put the body file's bytes on disk, so that what was streamed
+  // outlives a crash of the process. Throws EStreamError when they cannot be written.
+  void FlushToDisk();
 
   // Writes the file: header, then the body plain or deflated (through DeflateWriter). The file
   // is written beside its name and renamed into place, so a failed save leaves no partial file

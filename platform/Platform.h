@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -234,6 +235,15 @@ class TCursorSource {
   virtual bool GetCursor(TCursorInfo& info) = 0;
 };
 
+// Held while a recording is made in a folder; the mark goes with the object, or with the process
+// however it ends.
+class TFolderLock {
+ public:
+  virtual ~TFolderLock() = default;
+};
+// The file a folder lock may keep inside its folder; whoever empties the folder removes it.
+inline constexpr const char* kFolderLockName = "recording.lock";
+
 // Where the recorder keeps its files.
 class TFileLocations {
  public:
@@ -248,6 +258,13 @@ class TFileLocations {
   virtual std::string MakeRecordingFolder() = 0;
   virtual std::string CurrentDirectory() = 0;
   virtual char PathSeparator() const = 0;
+  // Marks the folder as in use by this process (recovery leaves such a folder alone) until the
+  // lock goes or the process ends, a crash included. Nothing when the system cannot mark it or
+  // another process holds it.
+  virtual std::unique_ptr<TFolderLock> LockFolder(const std::string& folder) {
+    (void)folder;
+    return nullptr;
+  }
 };
 
 // Everything the recorder uses, passed by reference. All members are set and outlive the

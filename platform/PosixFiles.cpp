@@ -5,7 +5,9 @@
 #ifdef _WIN32
 #include <direct.h>
 #else
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -38,7 +40,76 @@ void MakeFolders(const std::string& path) {
   }
 }
 
+#ifndef _WIN32
+// The state folder holds recordings and the log: a folder someone else may write to could have
+// links planted in it, or recordings taken away. The user's own is made private; anyone else's
+// is refused.
+void CheckPrivate(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    throw std::runtime_error("cannot use the folder " + folder + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(st.st_mode)) throw std::runtime_error(folder + " is not a folder");
+  const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  if (st.st_uid != ::geteuid()) {
+    throw std::runtime_error("the folder " + folder +
+                             " belongs to another user; recordings are not kept there (set "
+                             "XDG_STATE_HOME to a folder of your own)");
+  }
+  if (othersWrite && ::chmod(folder.c_str(), 0700) != 0) {
+    throw std::runtime_error(
+        "the folder " + folder +
+        " can be written by other users and could not be made private: " + std::strerror(errno));
+  }
+}
+
+class TFlockLock : public TFolderLock {
+ public:
+  explicit TFlockLock(int fd) : FFd(fd) {}
+  ~TFlockLock() override { ::close(FFd); }  // closing releases the lock
+  TFlockLock(const TFlockLock&) = delete;
+  TFlockLock& operator=(const TFlockLock&) = delete;
+
+ private:
+  int FFd;
+};
+
+int OpenLockFile(const std::string& folder, int flags) {
+  const std::string name = folder + "/" + kFolderLockName;
+  // Close-on-exec: a program the recorder starts must not keep the folder locked after it.
+  return ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+#endif
+
 }  // namespace
+
+bool FolderInUse(const std::string& folder) {
+#ifdef _WIN32
+  (void)folder;
+  return false;
+#else
+  const int fd = OpenLockFile(folder, O_RDONLY);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+#endif
+}
+
+std::unique_ptr<TFolderLock> TPosixFileLocations::LockFolder(const std::string& folder) {
+#ifdef _WIN32
+  (void)folder;
+  return nullptr;
+#else
+  const int fd = OpenLockFile(folder, O_RDWR | O_CREAT);
+  if (fd < 0) return nullptr;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<TFlockLock>(fd);
+#endif
+}
 
 TPosixFileLocations::TPosixFileLocations()
     : FGetEnv([](const char* name) { return std::getenv(name); }) {}
@@ -75,6 +146,7 @@ std::string TPosixFileLocations::StateFolder() {
       (state != nullptr && state[0] == '/') ? std::string(state) : Home() + "/.local/state";
   const std::string folder = base + "/kestrova";
   MakeFolders(folder);
+  CheckPrivate(folder);
   return folder;
 }
 

@@ -25,6 +25,8 @@ class TPosixFileLocations : public TFileLocations {
   // A folder "recording-<date>-<time>-XXXXXX" of mode 0700.
   std::string MakeRecordingFolder() override;
   std::string CurrentDirectory() override;
+  // An flock on kLockFileName inside the folder (made when missing).
+  std::unique_ptr<TFolderLock> LockFolder(const std::string& folder) override;
 #ifdef _WIN32
   char PathSeparator() const override {
     return '\\';
@@ -43,5 +45,7 @@ class TPosixFileLocations : public TFileLocations {
 
 // Recording folders are named with this prefix inside the state folder.
 inline constexpr const char* kRecordingFolderPrefix = "recording-";
+// Whether a process (this one included) holds the folder's lock now.
+bool FolderInUse(const std::string& folder);
 
 }  // namespace kestrova::platform

@@ -2,6 +2,11 @@
 
 #include <cstdio>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace kestrova {
 
 namespace {
@@ -34,10 +39,25 @@ std::vector<std::uint8_t> EncodeLogValue(const std::string& text) {
 
 bool WriteLog(const std::string& fileName, const std::string& text) {
   const std::vector<std::uint8_t> value = EncodeLogValue(text);
+#ifdef _WIN32
   std::FILE* f = std::fopen(fileName.c_str(), "ab");
   if (f == nullptr) return false;
   const bool written = std::fwrite(value.data(), 1, value.size(), f) == value.size();
   return std::fclose(f) == 0 && written;
+#else
+  // Never through a link: one planted under the log's name would have the log appended to its
+  // target. Nor inherited by a program the recorder starts.
+  const int fd =
+      ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < value.size()) {
+    const ssize_t n = ::write(fd, value.data() + done, value.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 && done == value.size();
+#endif
 }
 
 }  // namespace kestrova

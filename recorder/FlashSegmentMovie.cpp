@@ -1,5 +1,8 @@
 #include "recorder/FlashSegmentMovie.h"
 
+#include <cstdio>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "flashobjects/FlashMovie.h"
@@ -13,21 +16,21 @@ class TFlashSegmentMovie : public TSegmentMovie {
   static constexpr int kBusyLevel = 4;
 
   TFlashSegmentMovie(std::int32_t width, std::int32_t height)
-      : FMovie(0, 0, width * 20, height * 20, 12, false) {
-    FMovie.SetInPixels(true);
-    FMovie.SetCompressed(true);
-    FMovie.BackgroundColor().SetRGB(TSWFRGBRec{0, 0, 0});
+      : FMovie(std::make_unique<TFlashMovie>(0, 0, width * 20, height * 20, 12, false)) {
+    FMovie->SetInPixels(true);
+    FMovie->SetCompressed(true);
+    FMovie->BackgroundColor().SetRGB(TSWFRGBRec{0, 0, 0});
   }
 
   std::uint32_t AddPicture(const TDIBitmap& picture) override {
-    TFlashImage& image = FMovie.AddImage("");
+    TFlashImage& image = FMovie->AddImage("");
     image.LoadFromHandle(picture);
     image.MakeData();
     // Not AddImageShape: its rectangle is one column narrower than the picture, so the fill
     // squeezes the picture into it, dropping a column a third of the way across and moving
     // everything right of it by a pixel. A recording shows the screen pixel for pixel, and a
     // strip that covers only part of a row must line up with the full picture beneath it.
-    TFlashShape& shape = FMovie.AddRectangle(0, 0, picture.Width, picture.Rows());
+    TFlashShape& shape = FMovie->AddRectangle(0, 0, picture.Width, picture.Rows());
     shape.AddImageFill(image);
     FShapes.push_back(&shape);
     return static_cast<std::uint32_t>(FShapes.size() - 1);
@@ -35,35 +38,55 @@ class TFlashSegmentMovie : public TSegmentMovie {
   void SetBusy(bool busy) override {
     // A busy frame repeats many times a second: a faster level costs about a third of the
     // default's time for a few percent more bytes. Quieter frames keep the smaller default.
-    FMovie.DeflateLevel = busy ? kBusyLevel : -1;
+    FMovie->DeflateLevel = busy ? kBusyLevel : -1;
   }
-  void RemoveObject(std::uint16_t depth) override { FMovie.RemoveObject(depth); }
+  void RemoveObject(std::uint16_t depth) override { FMovie->RemoveObject(depth); }
   void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
                    std::int32_t y) override {
-    FMovie.PlaceObject(*FShapes.at(shape), depth).SetTranslate(x, y);
+    FMovie->PlaceObject(*FShapes.at(shape), depth).SetTranslate(x, y);
   }
   void ShowFrame(std::uint16_t count) override {
-    FMovie.ShowFrame(count);
-    if (!FMovie.Streaming()) return;
+    FMovie->ShowFrame(count);
+    if (!FMovie->Streaming()) return;
     // The frame's pictures, shapes and placements are written out and freed.
-    FMovie.Flush();
+    FMovie->Flush();
     FShapes.clear();
   }
-  void StreamTo(const std::string& fileName) override { FMovie.BeginStreaming(fileName); }
-  std::uint16_t CalcFrameCount() override { return FMovie.CalcFrameCount(); }
+  void StreamTo(const std::string& fileName) override {
+    FMovie->BeginStreaming(fileName);
+    FBodyFileName = fileName + ".body.part";
+  }
+  void FlushNow() override {
+    // Between a frame's pictures and its ShowFrame the shapes are still to be placed: the
+    // frames closed before are on their way to the disk already, and the next call finds them.
+    if (!FMovie || !FMovie->Streaming() || !FShapes.empty()) return;
+    FMovie->FlushToDisk();
+  }
+  void Abandon() override {
+    if (!FMovie || !FMovie->Streaming()) return;
+    // The movie removes its body file when it goes; the file steps aside meanwhile and comes
+    // back under its own name, which is the one recovery looks for.
+    const std::string aside = FBodyFileName + ".kept";
+    if (std::rename(FBodyFileName.c_str(), aside.c_str()) != 0) return;
+    FShapes.clear();
+    FMovie.reset();
+    std::rename(aside.c_str(), FBodyFileName.c_str());
+  }
+  std::uint16_t CalcFrameCount() override { return FMovie ? FMovie->CalcFrameCount() : 0; }
   void SaveToFile(const std::string& fileName) override {
     // Nearly all of the body is the pictures' pixel data, deflated already as each picture was
     // added. A segment is read back once, by the join, which compresses the output anyway: its
     // file stays in the compressed format, but in stored blocks, which cost no deflating here
     // and no inflating there.
-    FMovie.DeflateLevel = 0;
-    FMovie.MakeStream();
-    FMovie.SaveToFile(fileName);
+    FMovie->DeflateLevel = 0;
+    FMovie->MakeStream();
+    FMovie->SaveToFile(fileName);
   }
 
  private:
-  TFlashMovie FMovie;
+  std::unique_ptr<TFlashMovie> FMovie;  // none once abandoned
   std::vector<TFlashShape*> FShapes;
+  std::string FBodyFileName;
 };
 
 }  // namespace

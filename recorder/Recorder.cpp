@@ -7,6 +7,7 @@
 
 #include "platform/Palette.h"
 #include "recorder/CaptureLog.h"
+#include "recorder/RecordingFolder.h"
 
 namespace kestrova {
 
@@ -15,6 +16,57 @@ using namespace platform;
 namespace {
 
 constexpr std::uint32_t kMbIconError = 0x10;
+// How often the segment being recorded is put on disk: what a crash may cost at most.
+constexpr std::uint32_t kFlushPeriodMs = 1000;
+
+// The segment movie as the capture loop holds it: the first failure of a call that writes to
+// the disk is noted, because change detection goes on after a failed frame and must not hide it.
+class TWatchedMovie : public TSegmentMovie {
+ public:
+  TWatchedMovie(std::unique_ptr<TSegmentMovie> movie, TWriteWatch& watch)
+      : FMovie(std::move(movie)), FWatch(watch) {}
+  std::uint32_t AddPicture(const TDIBitmap& picture) override {
+    return FMovie->AddPicture(picture);
+  }
+  void SetBusy(bool busy) override { FMovie->SetBusy(busy); }
+  void RemoveObject(std::uint16_t depth) override { FMovie->RemoveObject(depth); }
+  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
+                   std::int32_t y) override {
+    FMovie->PlaceObject(shape, depth, x, y);
+  }
+  void ShowFrame(std::uint16_t count) override {
+    try {
+      Watch([&] { FMovie->ShowFrame(count); });
+    } catch (const std::exception&) {
+      FWatch.FramesNotWritten += count;  // recorded, but change detection will not count them
+      throw;
+    }
+  }
+  void StreamTo(const std::string& fileName) override {
+    Watch([&] { FMovie->StreamTo(fileName); });
+  }
+  void FlushNow() override {
+    Watch([&] { FMovie->FlushNow(); });
+  }
+  void Abandon() override { FMovie->Abandon(); }
+  std::uint16_t CalcFrameCount() override { return FMovie->CalcFrameCount(); }
+  void SaveToFile(const std::string& fileName) override {
+    Watch([&] { FMovie->SaveToFile(fileName); });
+  }
+
+ private:
+  template <typename F>
+  void Watch(F call) {
+    try {
+      call();
+    } catch (const std::exception& e) {
+      if (FWatch.Failure.empty()) FWatch.Failure = e.what();
+      throw;
+    }
+  }
+  std::unique_ptr<TSegmentMovie> FMovie;
+  TWriteWatch& FWatch;
+};
 
 // Halt does not return; a backend that broke that promise must not let the caller run on.
 [[noreturn]] void HaltProcess(TPlatform& p, int exitCode) {
@@ -241,6 +293,13 @@ void TFrmImage::InitRecording() {
   try {
     OutputFileName = FPlatform.Files->DefaultOutputName();
     RecordingFolder = FPlatform.Files->MakeRecordingFolder();
+    WriteFailure.clear();
+    FramesLost = 0;
+    FolderLock = FPlatform.Files->LockFolder(RecordingFolder);
+    if (!FolderLock) {
+      Warn("the folder " + RecordingFolder +
+           " could not be marked as in use: kestrova recover run meanwhile may take it");
+    }
   } catch (const std::exception& e) {
     const std::string message = std::string("Recording can not be started: ") + e.what();
     OutputFileName.clear();
@@ -369,9 +428,12 @@ TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
   // otherwise hold all its pictures until it is saved, then the body and its compressed copy
   // besides.
   FStreamedFactory = [this](std::int32_t width, std::int32_t height) {
-    std::unique_ptr<TSegmentMovie> movie = F.FOptions.MovieFactory(width, height);
+    auto movie = std::make_unique<TWatchedMovie>(F.FOptions.MovieFactory(width, height), FWatch);
     movie->StreamTo(F.SegmentFileName(F.SegmentNumber));
-    return movie;
+    // An unfinished segment has no header to tell its stage; recovery reads it here.
+    if (!FStageWritten) FStageWritten = WriteRecordingStage(F.RecordingFolder, {width, height});
+    FLastFlush = Now();
+    return std::unique_ptr<TSegmentMovie>(std::move(movie));
   };
 }
 
@@ -430,6 +492,7 @@ void TCaptureThread::Execute() {
     }
     if (F.OutputFileName != kNoOutput) WriteOutput();
     F.Encoder.FreePreviousFrame();
+    F.FolderLock.reset();
     p.Tray->ShowRecording(false, kApplicationTitle);
     if (!F.LastOutput.Movies.empty()) p.Tray->Notify(kMessageCaption, SavedText(F.LastOutput));
   }
@@ -470,6 +533,11 @@ void TCaptureThread::RecordSegment() {
       F.FrameStart = Now() - 1000;
     }
     CaptureFrame(i);
+    KeepOnDisk();
+    if (!FWatch.Failure.empty()) {
+      WriteFailed(FWatch.Failure);
+      break;
+    }
     PaceFrame();
     ++i;
   }
@@ -532,6 +600,46 @@ std::uint32_t TCaptureThread::TakeElapsedMs() {
   return delta;
 }
 
+void TCaptureThread::KeepOnDisk() {
+  if (!F.SegmentMovie || static_cast<std::uint32_t>(Now() - FLastFlush) < kFlushPeriodMs) return;
+  FLastFlush = Now();
+  try {
+    F.SegmentMovie->FlushNow();
+  } catch (const std::exception&) {
+    // Noted by the movie; WriteFailed follows.
+  }
+}
+
+void TCaptureThread::WriteFailed(const std::string& reason) {
+  TPlatform& p = F.FPlatform;
+  if (F.SegmentMovie) {
+    F.SegmentMovie->Abandon();
+    F.SegmentMovie.reset();
+  }
+  const bool wasRecording = F.Recording;
+  F.Recording = false;
+  if (!F.WriteFailure.empty()) return;  // told already
+  F.WriteFailure = reason;
+  const std::string message = "The recording could not be written (" + reason +
+                              "). Recording has stopped; what was recorded up to now is kept.";
+  // The tool window comes back idle: Start starts a new recording.
+  p.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+  p.ToolWindow->SetComponentVisible("Image1", false);
+  p.ToolWindow->Show();
+  p.MessageBoxes->Show(message, kMessageCaption, kMbOk | kMbIconError);
+  // The user has not named the movie yet: it may go where there is room.
+  if (wasRecording) {
+    const std::optional<std::string> name = p.SaveDialog->Execute(
+        {kMessageCaption, p.Files->CurrentDirectory(), "Flash File|*.swf", "swf", 1});
+    F.OutputFileName = name ? *name : kNoOutput;
+    if (!name) {
+      p.MessageBoxes->Show("The recording is kept in " + F.RecordingFolder +
+                               " (kestrova recover makes a movie of it).",
+                           kMessageCaption, kMbOk | kMbIconExclamation);
+    }
+  }
+}
+
 void TCaptureThread::DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top) {
   if (!F.FPlatform.Cursor->GetCursor(FCursor) || !FCursor.Showing) return;
   BlendCursor(FCursor, bitmap, left, top);
@@ -557,9 +665,20 @@ void TCaptureThread::SaveSegment() {
   if (movie && movie->CalcFrameCount() != 0 &&
       (F.CaptureMode == kModeScreen || (F.CaptureMode == kModeClient && F.WindowCaptured))) {
     const std::string name = F.SegmentFileName(F.SegmentNumber);
-    movie->SaveToFile(name);
+    try {
+      movie->SaveToFile(name);
+    } catch (const std::exception& e) {
+      F.SegmentMovie = std::move(movie);
+      WriteFailed(e.what());
+      if (F.FOptions.OnSegmentSaved) F.FOptions.OnSegmentSaved(report);
+      return;
+    }
     std::error_code ec;
     report.FileBytes = std::filesystem::file_size(name, ec);
+  } else if (movie && !FWatch.Failure.empty()) {
+    // A failed write left frames the movie does not count as closed: what reached the disk is
+    // recovered from there.
+    movie->Abandon();
   }
   movie.reset();
   if (F.FOptions.OnSegmentSaved) F.FOptions.OnSegmentSaved(report);
@@ -567,33 +686,39 @@ void TCaptureThread::SaveSegment() {
 
 void TCaptureThread::WriteOutput() {
   TPlatform& p = F.FPlatform;
-  std::vector<TSegmentInput> inputs;
-  std::vector<std::string> files;
-  for (std::int32_t i = 1; i <= F.SegmentNumber; ++i) {
-    const std::string name = F.SegmentFileName(i);
-    std::error_code ec;
-    if (!std::filesystem::exists(name, ec)) continue;
-    const std::size_t index = static_cast<std::size_t>(i - 1);
-    std::optional<std::uint16_t> frames;
-    if (index < F.SegmentFrames.size()) {
-      frames = static_cast<std::uint16_t>(F.SegmentFrames[index] & 0xFFFF);
-    }
-    inputs.push_back({name, frames});
-    files.push_back(name);
-  }
   const bool window = F.CaptureMode == kModeClient;
   F.LastOutput = TOutputResult{};
   F.LastOutputFailed = false;
+  std::optional<TGatheredRecording> recording;
+  std::size_t kept = 0;
   try {
+    // The clean-up removes the segments it joined from the folder: an output among them would
+    // go with them.
+    if (IsInsideFolder(F.OutputFileName, F.RecordingFolder)) {
+      throw std::runtime_error("a movie cannot be saved inside the recording's own folder");
+    }
+    recording = GatherRecording(F.RecordingFolder, F.OutputFileName, F.SegmentFrames);
+    for (const std::string& w : recording->Warnings) F.Warn(w);
+    const std::vector<TSegmentInput> inputs = recording->Inputs();
     if (inputs.empty()) throw std::runtime_error("no frame was recorded");
-    F.LastOutput = WriteOutputFiles(inputs, window ? F.DesktopWidth : F.CaptureWidth,
-                                    window ? F.DesktopHeight : F.CaptureHeight, F.OutputFileName,
-                                    F.FOptions.Limits, F.FOptions.WebPlayerURL);
+    F.LastOutput =
+        WriteOutputFiles(inputs, window ? F.DesktopWidth : F.CaptureWidth,
+                         window ? F.DesktopHeight : F.CaptureHeight, F.OutputFileName,
+                         F.FOptions.Limits, F.FOptions.WebPlayerURL, TJoinPolicy::KeepReadable);
     for (const std::string& w : F.LastOutput.Warnings) F.Warn(w);
-    for (const std::string& f : files) std::remove(f.c_str());
-    std::error_code ec;
-    std::filesystem::remove(F.RecordingFolder, ec);  // only when empty
+    for (const TJoinedInput& in : F.LastOutput.Inputs) {
+      if (in.Joined && in.FramesDropped != 0) {
+        F.Warn("the last " + std::to_string(in.FramesDropped) + " frames of " + in.FileName +
+               " could not be read");
+      }
+    }
+    kept = CleanUpRecording(F.RecordingFolder, *recording, &F.LastOutput).size();
+    if (kept != 0) {
+      F.Warn(std::to_string(kept) + " segments could not be joined; they are kept in " +
+             F.RecordingFolder);
+    }
   } catch (const std::exception& e) {
+    if (recording) CleanUpRecording(F.RecordingFolder, *recording, nullptr);
     F.LastOutputFailed = true;
     F.LastOutput = TOutputResult{};
     const std::string message = "The recording could not be saved as \"" + F.OutputFileName +
@@ -602,7 +727,25 @@ void TCaptureThread::WriteOutput() {
     F.Warn(message);
     p.MessageBoxes->Show(message, kMessageCaption, kMbOk | kMbIconError);
   }
+  if (!F.LastOutputFailed) ReportLoss(recording && !recording->Warnings.empty(), kept);
   Terminated = true;
+}
+
+void TCaptureThread::ReportLoss(bool unfinished, std::size_t kept) {
+  if (F.WriteFailure.empty() && !unfinished && kept == 0) return;
+  std::uint64_t counted = 0;
+  for (const std::int32_t frames : F.SegmentFrames) counted += static_cast<std::uint32_t>(frames);
+  counted += FWatch.FramesNotWritten;
+  F.FramesLost = counted > F.LastOutput.Frames ? counted - F.LastOutput.Frames : 0;
+  if (F.FramesLost == 0) return;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", F.FramesLost / 12.0);
+  const std::string movie = F.LastOutput.Movies.empty() ? F.OutputFileName : F.LastOutput.Movies[0];
+  const std::string message =
+      "The recording was saved as \"" + movie + "\", but " + seconds + " of it (" +
+      std::to_string(F.FramesLost) + " frames) could not be " +
+      (F.WriteFailure.empty() ? std::string("read back") : "written: " + F.WriteFailure) + ".";
+  F.FPlatform.MessageBoxes->Show(message, kMessageCaption, kMbOk | kMbIconExclamation);
 }
 
 }  // namespace kestrova

@@ -70,6 +70,12 @@ struct TRecorderOptions {
 
 class TCaptureThread;
 
+// What went wrong writing the segment movies of a recording.
+struct TWriteWatch {
+  std::string Failure;                 // the first failed write's reason
+  std::uint64_t FramesNotWritten = 0;  // frames whose closing failed
+};
+
 // The tool window object: every recorder field, the handlers of the tool window, the hot key
 // and the tray icon, and the flows between the paused dialog, the stop prompt and the save
 // dialog. All on one thread; the capture loop runs inside the start handler and the other
@@ -140,6 +146,14 @@ class TFrmImage {
   // What the last WriteOutput wrote (empty when it wrote nothing or failed).
   TOutputResult LastOutput;
   bool LastOutputFailed = false;
+  // Why the recording's segments could not be written (empty: they could), and the frames of
+  // the last recording that are not in its output although they were recorded (a failed write,
+  // a segment cut off).
+  std::string WriteFailure;
+  std::uint64_t FramesLost = 0;
+  // Held from the start of a recording until its output is written: recovery leaves the folder
+  // alone meanwhile.
+  std::unique_ptr<platform::TFolderLock> FolderLock;
 
   platform::TPlatform& Platform() { return FPlatform; }
   const TRecorderOptions& Options() const { return FOptions; }
@@ -151,6 +165,12 @@ class TFrmImage {
 
  private:
   friend class TCaptureThread;
+
+  // What went wrong writing the segment movies of a recording.
+  struct TWriteWatch {
+    std::string Failure;                 // the first failed write's reason
+    std::uint64_t FramesNotWritten = 0;  // frames whose closing failed
+  };
   platform::TPlatform& FPlatform;
   TRecorderOptions FOptions;
   std::unique_ptr<TCaptureThread> FCaptureThread;
@@ -174,6 +194,15 @@ class TCaptureThread {
 
  private:
   std::uint32_t Now();
+  // Has the segment being recorded put on disk about once a second, so that a crash costs at
+  // most the last second.
+  void KeepOnDisk();
+  // A segment could not be written: the user is told at once, the recording stops, and what
+  // reached the disk is kept for the output.
+  void WriteFailed(const std::string& reason);
+  // After a save: tells the user how much of the recording is not in the movie, when anything
+  // went wrong.
+  void ReportLoss(bool unfinished, std::size_t kept);
   // Sleeps until the turn that began at FrameStart has lasted kFramePeriodMs.
   void PaceFrame();
   // The timeline follows the wall clock: the time between two advances, pauses beyond 1000 ms
@@ -182,6 +211,9 @@ class TCaptureThread {
 
   TFrmImage& F;
   TSegmentMovieFactory FStreamedFactory;
+  TWriteWatch FWatch;
+  std::uint32_t FLastFlush = 0;
+  bool FStageWritten = false;
   TDIBitmap FGrab;  // reused from frame to frame
   platform::TCursorInfo FCursor;
   bool FHaveAdvance = false;

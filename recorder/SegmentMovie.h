@@ -33,6 +33,14 @@ class TSegmentMovie {
   // length. SaveToFile is then given the same name. Throws when the file cannot be made. A
   // movie that keeps everything in memory ignores it.
   virtual void StreamTo(const std::string& fileName) { (void)fileName; }
+  // Streamed: puts every closed frame into the file beside the segment's name and has the system
+  // keep it, so a crash of the program costs only what came after. Throws when the file cannot be
+  // written (a full disk). A movie that keeps everything in memory ignores it.
+  virtual void FlushNow() {}
+  // Ends the movie without saving it, leaving the frames it streamed in the file beside the
+  // segment's name, where recovery finds them (after a failed write, what reached the disk is
+  // all that is left of the segment). Nothing else may be called afterwards.
+  virtual void Abandon() {}
   virtual std::uint16_t CalcFrameCount() = 0;
   // MakeStream, then SaveToFile (the file is replaced). Throws on failure.
   virtual void SaveToFile(const std::string& fileName) = 0;

@@ -2,18 +2,25 @@
 // the only desktop of a machine without a display).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
 #include "app/Commands.h"
+#include "app/RecordCommands.h"
+#include "platform/PosixFiles.h"
 #include "player/WebPage.h"
 #include "recorder/Output.h"
+#include "recorder/RecordingFolder.h"
+#include "swfstreams/SWFStreams.h"
 #include "tests/recorder/RecorderHarness.h"
 
 namespace kestrova::test {
@@ -184,6 +191,213 @@ TEST_F(RecordCommands, WithoutArgumentsTheToolWindowProgramRunsADemonstration) {
   EXPECT_TRUE(info.Problems.empty());
   EXPECT_NEAR(info.FrameCount, 72, 4);
   EXPECT_TRUE(Exists(WebPageFileName(movies[0])));
+}
+
+// A recording whose save failed leaves its folder with one finished segment; recover is then run
+// on what a case made of that folder.
+struct TRecoverCase {
+  const char* Name;
+  // Changes the folder; returns extra arguments of recover.
+  std::function<std::vector<std::string>(const std::string& folder, const std::string& dir)>
+      Prepare;
+  int Status;
+  const char* Says;  // on err
+  std::function<void(const std::string& folder, const std::string& dir)> Check;
+};
+
+void PrintTo(const TRecoverCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+std::uint32_t PlayedFrames(const std::string& movie) {
+  const TMovieInfo info = PlayMovie(movie, [](auto, const auto&, const auto&) {});
+  EXPECT_TRUE(info.Problems.empty()) << movie;
+  return info.FrameCount;
+}
+
+// The body a segment's movie streamed before it was saved, cut after the given share of it, as
+// a crash leaves it.
+void WriteCutBody(const std::string& segment, const std::string& body, double share) {
+  TSWFStreamReader reader(segment);
+  ASSERT_TRUE(reader.IsValid);
+  const TMemoryStream& all = reader.Body();
+  std::ofstream out(body, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(all.Data()),
+            static_cast<std::streamsize>(static_cast<double>(all.Size()) * share));
+}
+
+std::size_t Entries(const std::string& folder) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(folder, ec);
+       it != std::filesystem::directory_iterator(); ++it) {
+    ++n;
+  }
+  return n;
+}
+
+// What a case's preparation found the folder to hold.
+std::uint32_t GExpectedFrames = 0, GUnfinishedFrames = 0;
+
+class Recover : public RecordCommands, public ::testing::WithParamInterface<TRecoverCase> {};
+
+TEST_P(Recover, JoinsOnlyWhatItCanAndRemovesOnlyWhatItJoined) {
+  const TRecoverCase& c = GetParam();
+  ASSERT_EQ(Run({"record", "--seconds", "2", "-o", Dir + "/missing/r.swf"}), 1);
+  ASSERT_EQ(RecordingFolders().size(), 1u);
+  const std::string folder = RecordingFolders()[0];
+  std::vector<std::string> args = {"recover", "-o", Dir + "/saved.swf"};
+  const std::vector<std::string> extra = c.Prepare(folder, Dir);
+  args.insert(args.end(), extra.begin(), extra.end());
+  EXPECT_EQ(Run(args), c.Status) << err.str();
+  EXPECT_NE(err.str().find(c.Says), std::string::npos) << err.str();
+  c.Check(folder, Dir);
+}
+
+const TRecoverCase kRecoverCases[] = {
+    {"AWholeRecordingIsJoinedAndItsFolderRemoved",
+     [](const std::string&, const std::string&) { return std::vector<std::string>{}; }, 0, "",
+     [](const std::string& folder, const std::string& dir) {
+       EXPECT_NEAR(PlayedFrames(dir + "/saved.swf"), 24, 3);
+       EXPECT_FALSE(Exists(folder));
+     }},
+    {"AnOutputInsideTheFolderIsRefused",
+     [](const std::string& folder, const std::string&) {
+       return std::vector<std::string>{"-o", folder + "/capture1.swf"};
+     },
+     1, "inside the recording's folder",
+     [](const std::string& folder, const std::string&) {
+       ASSERT_EQ(ListSegmentFiles(folder).size(), 1u);
+       EXPECT_NEAR(PlayedFrames(folder + "/capture1.swf"), 24, 3);
+     }},
+    {"ASegmentThatCannotBeReadStaysWithItsFolder",
+     [](const std::string& folder, const std::string&) {
+       std::ofstream(folder + "/capture2.swf") << "not a movie";
+       return std::vector<std::string>{};
+     },
+     1, "1 segments could not be read and are kept",
+     [](const std::string& folder, const std::string& dir) {
+       EXPECT_NEAR(PlayedFrames(dir + "/saved.swf"), 24, 3);
+       EXPECT_FALSE(Exists(folder + "/capture1.swf")) << "joined, so removed";
+       EXPECT_EQ(ReadText(folder + "/capture2.swf"), "not a movie");
+     }},
+    {"AnUnfinishedSegmentIsJoinedUpToItsLastCompleteFrame",
+     [](const std::string& folder, const std::string& dir) {
+       const std::string body = folder + "/capture2.swf.body.part";
+       WriteCutBody(folder + "/capture1.swf", body, 0.7);
+       GUnfinishedFrames = FramesOnDisk(body, dir + "/x");
+       GExpectedFrames = PlayedFrames(folder + "/capture1.swf") + GUnfinishedFrames;
+       return std::vector<std::string>{};
+     },
+     0, "capture2.swf was not finished",
+     [](const std::string& folder, const std::string& dir) {
+       EXPECT_GT(GUnfinishedFrames, 0u);
+       EXPECT_EQ(PlayedFrames(dir + "/saved.swf"), GExpectedFrames);
+       EXPECT_FALSE(Exists(folder)) << "everything was recovered";
+       EXPECT_EQ(Entries(dir), 4u) << "no salvaged copy is left beside the movie";
+     }},
+    {"AnUnfinishedSegmentWithoutACompleteFrameStays",
+     [](const std::string& folder, const std::string&) {
+       WriteCutBody(folder + "/capture1.swf", folder + "/capture2.swf.body.part", 0.02);
+       return std::vector<std::string>{};
+     },
+     1, "holds no complete frame",
+     [](const std::string& folder, const std::string& dir) {
+       EXPECT_NEAR(PlayedFrames(dir + "/saved.swf"), 24, 3);
+       EXPECT_TRUE(Exists(folder + "/capture2.swf.body.part"));
+       EXPECT_FALSE(Exists(folder + "/capture1.swf"));
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Folders, Recover, ::testing::ValuesIn(kRecoverCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(RecordCommands, ARecordingInProgressIsListedAndLeftAlone) {
+  ASSERT_EQ(Run({"record", "--seconds", "2", "-o", Dir + "/missing/r.swf"}), 1);
+  ASSERT_EQ(RecordingFolders().size(), 1u);
+  const std::string folder = RecordingFolders()[0];
+  platform::TPosixFileLocations files;
+  {
+    const std::unique_ptr<platform::TFolderLock> live = files.LockFolder(folder);
+    ASSERT_NE(live, nullptr);
+    EXPECT_EQ(Run({"recover", "-o", Dir + "/saved.swf"}), 0) << err.str();
+    EXPECT_NE(out.str().find("No unsaved recording"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("in progress"), std::string::npos) << out.str();
+    EXPECT_EQ(Run({"recover", folder, "-o", Dir + "/saved.swf"}), 1);
+    EXPECT_NE(err.str().find("in progress"), std::string::npos) << err.str();
+    EXPECT_FALSE(Exists(Dir + "/saved.swf"));
+    EXPECT_EQ(ListSegmentFiles(folder).size(), 1u);
+  }
+  // Once the recording has ended (or its process is gone), the folder is recovered.
+  EXPECT_EQ(Run({"recover", "-o", Dir + "/saved.swf"}), 0) << err.str();
+  EXPECT_TRUE(Exists(Dir + "/saved.swf"));
+  EXPECT_FALSE(Exists(folder));
+}
+
+// SIGKILL in the middle of a recording: while the process lives, recover leaves its folder alone;
+// once it is gone, recover makes a movie of what it recorded, the unfinished segment included up
+// to about a second before the kill.
+TEST_F(RecordCommands, AKilledRecordingLosesAtMostItsLastSecond) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::ostringstream o, e;
+    ::_exit(RunCommandLine({"record", "-o", Dir + "/k.swf"}, o, e));
+  }
+  // Wait for the recording to begin, then let it run three seconds.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (RecordingFolders().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const int whileAlive = Run({"recover", "-o", Dir + "/early.swf"});
+  const std::string listing = out.str();
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the recording ended before it was killed";
+  EXPECT_EQ(whileAlive, 0);
+  EXPECT_NE(listing.find("in progress"), std::string::npos) << listing;
+  EXPECT_FALSE(Exists(Dir + "/early.swf"));
+
+  ASSERT_EQ(Run({"recover", "-o", Dir + "/saved.swf"}), 0) << err.str();
+  EXPECT_NE(err.str().find("capture1.swf was not finished"), std::string::npos) << err.str();
+  // Three seconds of timeline at 12 frames a second, less at most the last one (a loaded machine
+  // records less of it, never more).
+  EXPECT_GE(PlayedFrames(Dir + "/saved.swf"), 12u);
+  EXPECT_TRUE(RecordingFolders().empty());
+}
+
+TEST_F(RecordCommands, AFullDiskStopsTheRecordingAndTheStatusSaysFramesWereLost) {
+  out.str("");
+  err.str("");
+  const int status =
+      RecordCommand({"--seconds", "6", "-o", Dir + "/f.swf"}, out, err, FullDiskFactory({30, 0}));
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.str().find("could not be written"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("No space left on device"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("of the recording ("), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("were lost"), std::string::npos) << err.str();
+  EXPECT_NE(out.str().find("wrote " + Dir + "/f.swf"), std::string::npos) << out.str();
+  // 29 frames were closed before the disk ran full (some close more than one frame of the
+  // timeline); the recording stopped there, short of its six seconds.
+  const std::uint32_t frames = PlayedFrames(Dir + "/f.swf");
+  EXPECT_GE(frames, 29u);
+  EXPECT_LT(frames, 60u);
+  EXPECT_TRUE(RecordingFolders().empty());
+}
+
+// A name without an extension gets ".swf", as the save dialog gives it.
+TEST_F(RecordCommands, AnOutputNameWithoutExtensionGetsSwf) {
+  std::filesystem::create_directories(Dir + "/a.b");
+  const std::pair<std::string, std::string> cases[] = {
+      {"take", "take.swf"}, {"a.b/take", "a.b/take.swf"}, {"take.v2", "take.v2"}};
+  for (const auto& [given, written] : cases) {
+    ASSERT_EQ(Run({"record", "--seconds", "1", "-o", Dir + "/" + given}), 0) << err.str();
+    EXPECT_NE(out.str().find("wrote " + Dir + "/" + written + "\n"), std::string::npos)
+        << out.str();
+    EXPECT_GT(PlayedFrames(Dir + "/" + written), 0u) << given;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include "platform/Palette.h"
 #include "recorder/FlashSegmentMovie.h"
+#include "recorder/RecordingFolder.h"
+#include "swftools/Stream.h"
 
 namespace kestrova::test {
 
@@ -36,13 +38,14 @@ std::vector<std::string> TempHome::RecordingFolders() const {
   return out;
 }
 
-TRecorderRun::TRecorderRun(TSimConfig config, TOutputLimits limits) : Desktop(std::move(config)) {
+TRecorderRun::TRecorderRun(TSimConfig config, TOutputLimits limits, TSegmentMovieFactory factory)
+    : Desktop(std::move(config)) {
   Desktop.SetFiles(&Files);
   Desktop.OnGrab = [this](const sim::TSimGrabRecord& g) {
     Grabs.push_back({g.AtMs, g.Window, g.Rect, Desktop.Compose(g.Window, g.Rect, true)});
   };
   TRecorderOptions options;
-  options.MovieFactory = FlashSegmentMovieFactory();
+  options.MovieFactory = factory ? std::move(factory) : FlashSegmentMovieFactory();
   options.Limits = limits;
   options.Diagnostics = &Diagnostics;
   options.OnSegmentSaved = [this](const TSegmentReport& r) { Segments.push_back(r); };
@@ -179,6 +182,96 @@ TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>&
   result.Ok = !failed && result.Info.Problems.empty() && result.Frames > 0;
   if (!result.Info.Problems.empty()) result.Message += " problems: " + result.Info.Problems[0];
   return result;
+}
+
+namespace {
+
+struct TDiskState {
+  TDiskFull Full;
+  std::uint32_t Frames = 0;
+  std::int32_t Segments = 0;
+  bool Failed = false;
+};
+
+class TFullDiskMovie : public TSegmentMovie {
+ public:
+  TFullDiskMovie(std::unique_ptr<TSegmentMovie> movie, std::shared_ptr<TDiskState> disk)
+      : FMovie(std::move(movie)), FDisk(std::move(disk)) {
+    FNumber = ++FDisk->Segments;
+  }
+  std::uint32_t AddPicture(const TDIBitmap& picture) override {
+    return FMovie->AddPicture(picture);
+  }
+  void SetBusy(bool busy) override { FMovie->SetBusy(busy); }
+  void RemoveObject(std::uint16_t depth) override { FMovie->RemoveObject(depth); }
+  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
+                   std::int32_t y) override {
+    FMovie->PlaceObject(shape, depth, x, y);
+  }
+  void ShowFrame(std::uint16_t count) override {
+    Check(FBody);
+    const std::uintmax_t before = Size();
+    FMovie->ShowFrame(count);
+    FMovie->FlushNow();
+    if (++FDisk->Frames != FDisk->Full.AtFrame) return;
+    // The disk took half of the frame's bytes.
+    const std::uintmax_t after = Size();
+    std::filesystem::resize_file(FBody, before + (after - before) / 2);
+    Fail(FBody);
+  }
+  void StreamTo(const std::string& fileName) override {
+    Check(fileName);
+    FMovie->StreamTo(fileName);
+    FBody = fileName + ".body.part";
+  }
+  void FlushNow() override {
+    Check(FBody);
+    FMovie->FlushNow();
+  }
+  void Abandon() override { FMovie->Abandon(); }
+  std::uint16_t CalcFrameCount() override { return FMovie->CalcFrameCount(); }
+  void SaveToFile(const std::string& fileName) override {
+    Check(fileName);
+    if (FNumber == FDisk->Full.AtSegmentSave) Fail(fileName);
+    FMovie->SaveToFile(fileName);
+  }
+
+ private:
+  std::uintmax_t Size() const {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(FBody, ec);
+    return ec ? 0 : size;
+  }
+  void Check(const std::string& file) {
+    if (FDisk->Failed) Fail(file);
+  }
+  [[noreturn]] void Fail(const std::string& file) {
+    FDisk->Failed = true;
+    throw EStreamError("Cannot write file \"" + file + "\": No space left on device");
+  }
+  std::unique_ptr<TSegmentMovie> FMovie;
+  std::shared_ptr<TDiskState> FDisk;
+  std::string FBody;
+  std::int32_t FNumber = 0;
+};
+
+}  // namespace
+
+TSegmentMovieFactory FullDiskFactory(TDiskFull full) {
+  auto disk = std::make_shared<TDiskState>();
+  disk->Full = full;
+  TSegmentMovieFactory program = FlashSegmentMovieFactory();
+  return [disk, program](std::int32_t width, std::int32_t height) {
+    return std::unique_ptr<TSegmentMovie>(
+        std::make_unique<TFullDiskMovie>(program(width, height), disk));
+  };
+}
+
+std::uint32_t FramesOnDisk(const std::string& bodyFileName, const std::string& scratch) {
+  const TSalvagedBody salvaged = SalvageBody(bodyFileName, scratch, {16, 16}, 6);
+  std::error_code ec;
+  std::filesystem::remove(scratch, ec);
+  return salvaged.FramesKept;
 }
 
 std::string ReadText(const std::string& fileName) {

@@ -46,7 +46,9 @@ struct TGrabTruth {
 
 class TRecorderRun {
  public:
-  explicit TRecorderRun(TSimConfig config, TOutputLimits limits = {});
+  // factory: the segment movies (none: the program's).
+  explicit TRecorderRun(TSimConfig config, TOutputLimits limits = {},
+                        TSegmentMovieFactory factory = {});
   TSimDesktop Desktop;
   platform::TPosixFileLocations Files;
   std::ostringstream Diagnostics;
@@ -79,6 +81,20 @@ struct TFrameCheck {
 // more, row for row and pixel for pixel.
 TFrameCheck CheckFrames(const std::string& movie, const std::vector<TGrabTruth>& grabs,
                         std::size_t firstGrab = 0);
+
+// Where a simulated disk runs full: at the Nth frame closed (counted over the whole recording;
+// half of that frame's bytes reach the disk) or at the saving of segment number N. 0: never.
+struct TDiskFull {
+  std::uint32_t AtFrame = 0;
+  std::int32_t AtSegmentSave = 0;
+};
+// The program's segment movies on a disk that runs full as told: the failing write and every
+// write after it throw as writes to a full disk do. Each closed frame goes to disk at once, so
+// the bytes that reached it are known exactly.
+TSegmentMovieFactory FullDiskFactory(TDiskFull full);
+
+// The complete frames a segment's body holds now (salvaged into a scratch copy).
+std::uint32_t FramesOnDisk(const std::string& bodyFileName, const std::string& scratch);
 
 std::string ReadText(const std::string& fileName);
 bool Exists(const std::string& fileName);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 
+#include "platform/PosixFiles.h"
 #include "platform/sim/SimDesktop.h"
 #include "player/WebPage.h"
 #include "recorder/Output.h"
@@ -586,6 +587,109 @@ TEST_F(RecorderFiles, ARecordingTooBigForOneMovieGoesOnInParts) {
   }
   EXPECT_EQ(next, run.Grabs.size());
   EXPECT_EQ(frames, out.Frames);
+}
+
+// A disk that runs full during a recording: the user is told at once in the tool window, the
+// recording stops, the save dialog offers to put the movie elsewhere, and every frame that
+// reached the disk is in it.
+struct TDiskFullCase {
+  const char* Name;
+  TDiskFull Full;
+  std::uint32_t MinFrames;  // at least this much of the recording is saved
+  bool FramesLost;          // and the frame the disk could not take is reported lost
+};
+
+void PrintTo(const TDiskFullCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class RecorderDiskFull : public TempHome, public ::testing::WithParamInterface<TDiskFullCase> {};
+
+TEST_P(RecorderDiskFull, TheUserIsToldAtOnceAndWhatReachedTheDiskIsSaved) {
+  const TDiskFullCase& c = GetParam();
+  TRecorderRun run(Lively(), {}, FullDiskFactory(c.Full));
+  run.At(500, K::Click, "ImgBtnStartRecord");
+  run.AnswerSave(Dir + "/out.swf", 300);
+  run.Run();
+  const std::vector<sim::TSimCall> boxes = run.Desktop.CallsOf("MessageBox");
+  ASSERT_FALSE(boxes.empty()) << run.Diagnostics.str();
+  EXPECT_EQ(boxes[0].Caption, "Kestrova");
+  EXPECT_NE(boxes[0].Text.find("could not be written"), std::string::npos) << boxes[0].Text;
+  EXPECT_NE(boxes[0].Text.find("No space left on device"), std::string::npos) << boxes[0].Text;
+  EXPECT_EQ(run.Form->WriteFailure.empty(), false);
+  // Told at once, and nothing recorded after.
+  ASSERT_FALSE(run.Grabs.empty());
+  EXPECT_LE(run.Grabs.back().AtMs, boxes[0].AtMs);
+  EXPECT_EQ(run.Desktop.CallsOf("SaveDialog").size(), 1u);
+
+  ASSERT_FALSE(run.Form->LastOutputFailed) << run.Diagnostics.str();
+  const TFrameCheck check = CheckFrames(Dir + "/out.swf", run.Grabs);
+  EXPECT_TRUE(check.Ok) << check.Message;
+  EXPECT_GE(check.Frames, c.MinFrames);
+  EXPECT_EQ(run.Form->FramesLost > 0, c.FramesLost);
+  if (c.FramesLost) {
+    EXPECT_NE(boxes.back().Text.find("could not be written"), std::string::npos);
+    EXPECT_NE(boxes.back().Text.find(" s of it ("), std::string::npos) << boxes.back().Text;
+  }
+  EXPECT_TRUE(RecordingFolders().empty()) << "everything was joined";
+  // No salvaged copy is left beside the movie.
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(Dir)) ++files;
+  EXPECT_EQ(files, 4u);  // home, state, out.swf, out.html
+}
+
+const TDiskFullCase kDiskFull[] = {
+    // Frame 150 closes in the second segment, about 12.5 s in.
+    {"WhileAFrameIsWritten", {150, 0}, 140, true},
+    // The second segment, 20 s in, cannot be saved: its body holds all its frames.
+    {"WhileASegmentIsSaved", {0, 2}, 230, false},
+    {"InTheFirstSegment", {40, 0}, 35, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Disks, RecorderDiskFull, ::testing::ValuesIn(kDiskFull),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// On a still screen a frame is a few bytes, which a write buffer would hold for minutes: the
+// segment being recorded still reaches the disk every second, so a crash costs at most that.
+TEST_F(RecorderFiles, TheSegmentBeingRecordedReachesTheDiskEverySecond) {
+  TRecorderRun run(Still());
+  run.At(500, K::Click, "ImgBtnStartRecord");
+  run.StopAndSaveAt(8000, Dir + "/out.swf");
+  std::vector<std::pair<std::int32_t, std::uint32_t>> shownAndOnDisk;
+  const auto note = run.Desktop.OnGrab;
+  run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
+    note(g);
+    if (run.Grabs.size() % 5 != 0) return;
+    const std::string body = run.Form->SegmentFileName(run.Form->SegmentNumber) + ".body.part";
+    if (!Exists(body)) return;
+    shownAndOnDisk.emplace_back(run.Form->Encoder.FramesShown,
+                                FramesOnDisk(body, Dir + "/scratch.swf"));
+  };
+  run.Run();
+  ExpectSavedRecording(run, Dir + "/out.swf", Dir);
+  ASSERT_GT(shownAndOnDisk.size(), 8u);
+  for (const auto& [shown, onDisk] : shownAndOnDisk) {
+    // A second is 12 frames; one more for the frame in the making.
+    EXPECT_GE(static_cast<std::int32_t>(onDisk), shown - 13) << shown;
+  }
+  EXPECT_GT(shownAndOnDisk.back().second, 48u);
+}
+
+// The live recording holds its folder locked until its movie is written.
+TEST_F(RecorderFiles, ALiveRecordingsFolderIsInUse) {
+  TRecorderRun run(Still());
+  run.At(500, K::Click, "ImgBtnStartRecord");
+  run.StopAndSaveAt(3000, Dir + "/out.swf");
+  std::vector<bool> inUse;
+  const auto note = run.Desktop.OnGrab;
+  run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
+    note(g);
+    inUse.push_back(FolderInUse(run.Form->RecordingFolder));
+  };
+  run.Run();
+  ASSERT_FALSE(inUse.empty());
+  EXPECT_EQ(std::count(inUse.begin(), inUse.end(), true), static_cast<long>(inUse.size()));
+  EXPECT_TRUE(RecordingFolders().empty());
 }
 
 }  // namespace
