@@ -24,8 +24,8 @@ run() {  # name command args...
     "$(echo "$rss / 1024" | bc -l)" "$(echo "$user + $sys" | bc -l)" \
     "$([ $status = 0 ] && echo ok || head -c 200 "$work/err")"
 }
-for spec in "big-1200-plain 1200" "big-3000-plain 3000" "big-1200-cws 1200 --compressed"; do
-  set -- $spec
+for movie in "big-1200-plain 1200" "big-3000-plain 3000" "big-1200-cws 1200 --compressed"; do
+  set -- $movie
   name=$1
   "$bench" --write-big-movie "$work/$name.swf" "$2" ${3:-}
   run "$name" dump "$work/$name.swf"

@@ -63,6 +63,11 @@ class OutputJoin : public TempHome {
     for (int f = 0; f < frames; ++f) {
       TDIBitmap strip;
       strip.Allocate(40, 10, 8);
+      // A grey ramp, so every strip shows on the recording's black stage.
+      for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<std::uint8_t>(i);
+        strip.Palette.push_back(TRGBQuad{v, v, v, 0});
+      }
       std::fill(strip.Bits.begin(), strip.Bits.end(), static_cast<std::uint8_t>(20 + 50 * f));
       const auto depth = static_cast<std::uint16_t>(1 + f % 3);
       movie->RemoveObject(depth);
