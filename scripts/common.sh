@@ -41,7 +41,9 @@ kestrova_build() {
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   CCACHE_BASEDIR="$KESTROVA_ROOT" cmake -S "$KESTROVA_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     "${launcher[@]}" "$@" >/dev/null
-  CCACHE_BASEDIR="$KESTROVA_ROOT" cmake --build "$dir" -j "$(nproc)"
+  # With -g ccache hashes the build folder too; leaving it out lets worktrees and fresh clones
+  # share objects (their debug info then names the first checkout's folder).
+  CCACHE_BASEDIR="$KESTROVA_ROOT" CCACHE_NOHASHDIR=1 cmake --build "$dir" -j "$(nproc)"
 }
 
 # Installs the Windows cross-build's packages where the system has them; returns non-zero if not.
