@@ -10,20 +10,11 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "Xvfb.h"
+
 namespace kestrova::testing {
 
 namespace {
-
-std::string FindProgram(const char* name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    const std::string candidate = dir + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
 
 // The manager announces itself with a window named on the root.
 bool Managing(Display* d) {

@@ -12,8 +12,6 @@
 
 namespace kestrova::testing {
 
-namespace {
-
 std::string FindProgram(const char* name) {
   const char* path = std::getenv("PATH");
   std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
@@ -24,8 +22,6 @@ std::string FindProgram(const char* name) {
   }
   return {};
 }
-
-}  // namespace
 
 TXvfb::TXvfb(int width, int height, int depth, bool resetWhenIdle) {
   const std::string program = FindProgram("Xvfb");

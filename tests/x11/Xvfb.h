@@ -6,6 +6,9 @@
 
 namespace kestrova::testing {
 
+// The full path of an executable program found on PATH, or empty.
+std::string FindProgram(const char* name);
+
 class TXvfb {
  public:
   // resetWhenIdle: the server resets whenever its last client leaves, as Xvfb does unless told
