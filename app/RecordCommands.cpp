@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "app/RecordOptions.h"
 #include "platform/HotKeyName.h"
 #include "platform/PosixFiles.h"
 #include "platform/Registry.h"
@@ -74,61 +75,6 @@ int RunRecorder(TFrmImage& form) {
   }
 }
 
-struct TRecordArgs {
-  std::string Platform;
-  bool ActiveWindow = false;
-  std::optional<std::uint32_t> Seconds;
-  std::uint32_t Delay = 0;
-  platform::THotKeyChoice HotKey;
-  std::string Output;
-  std::string WebPlayer;
-};
-
-bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::string& problem) {
-  bool modeGiven = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--full-screen" || a == "--active-window") {
-      if (modeGiven) return problem = "--full-screen and --active-window exclude each other", false;
-      modeGiven = true;
-      r.ActiveWindow = a == "--active-window";
-    } else if (a == "--platform" && hasValue) {
-      r.Platform = args[++i];
-    } else if (a == "--seconds" && hasValue) {
-      const std::string& v = args[++i];
-      if (v.empty() || v.size() > 7 || v.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(v) == 0) {
-        return problem = "--seconds takes a whole number from 1 to 9999999", false;
-      }
-      r.Seconds = static_cast<std::uint32_t>(std::stoul(v));
-    } else if (a == "--hotkey" && hasValue) {
-      const std::optional<platform::THotKeyChoice> key = platform::ParseHotKey(args[++i]);
-      if (!key) {
-        return problem = "--hotkey takes modifiers and a letter or digit, such as Ctrl+Alt+S",
-               false;
-      }
-      r.HotKey = *key;
-    } else if (a == "--delay" && hasValue) {
-      const std::string& v = args[++i];
-      if (v.empty() || v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(v) > 3600) {
-        return problem = "--delay takes a whole number of seconds from 0 to 3600", false;
-      }
-      r.Delay = static_cast<std::uint32_t>(std::stoul(v));
-    } else if (a == "-o" && hasValue) {
-      r.Output = args[++i];
-    } else if (a == "--web-player") {
-      if (!hasValue || args[i + 1].empty()) return problem = "--web-player needs a URL", false;
-      r.WebPlayer = args[++i];
-    } else {
-      return problem = "unexpected argument \"" + a + "\"", false;
-    }
-  }
-  if (!r.Output.empty() && r.Output.back() == '/') return problem = "-o names a folder", false;
-  return true;
-}
-
 }  // namespace
 
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -140,6 +86,12 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   TRecordArgs a;
   std::string problem;
   if (!ParseRecordArgs(args, a, problem)) return UsageError("record", err, problem);
+  if (a.Target == TRecordTarget::Region || a.Target == TRecordTarget::Window ||
+      a.Colours != TColourDepth::Palette256) {
+    err << "kestrova record: --region, --window and --colours are not available yet\n";
+    return 1;
+  }
+  const bool activeWindow = a.Target == TRecordTarget::ActiveWindow;
   std::unique_ptr<TPlatformBackend> backend = OpenOrReport(a.Platform, "record", err);
   if (!backend) return 1;
   TPlatform& inner = backend->Platform();
@@ -159,7 +111,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     // Until Ctrl+C: the simulated desktop keeps pace with the real clock.
     sim->Desktop().SetRealTime(true);
   }
-  err << "kestrova record: recording the " << (a.ActiveWindow ? "active window" : "full screen")
+  err << "kestrova record: recording the " << (activeWindow ? "active window" : "full screen")
       << " of the \"" << backend->Name() << "\" desktop"
       << (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C") << "\n";
   // A name given with -o is the user's word that the file there may go; said when it does.
@@ -176,7 +128,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return 1;
   }
   TAutomationOptions ao;
-  ao.ActiveWindow = a.ActiveWindow;
+  ao.ActiveWindow = activeWindow;
   ao.Seconds = a.Seconds;
   ao.OutputName = output;
   ao.StopRequested = [] { return GStopSignal != 0; };

@@ -37,8 +37,12 @@ inline std::uint8_t* PictureRow(TDIBitmap& b, std::int32_t y) {
   return b.Scanline(b.Height > 0 ? b.Rows() - 1 - y : y);
 }
 
+struct TStagedFrame;
+
 // What the capture loop tells change detection about the frame.
 struct TFrameContext {
+  // What the frame stage knows of the frame (which strips may differ); none: anything may.
+  const TStagedFrame* Staged = nullptr;
   bool FirstFrameOfSegment = false;  // cleared when the movie has been made
   bool WindowMode = false;
   std::int32_t StageWidth = 0, StageHeight = 0;

@@ -5,7 +5,6 @@
 #include <exception>
 #include <filesystem>
 
-#include "platform/Palette.h"
 #include "recorder/CaptureLog.h"
 #include "recorder/RecordingFolder.h"
 
@@ -72,35 +71,6 @@ class TWatchedMovie : public TSegmentMovie {
 [[noreturn]] void HaltProcess(TPlatform& p, int exitCode) {
   p.Application->Halt(exitCode);
   std::abort();
-}
-
-// Draws the pointer's picture into an 8-bit grab, its hot spot at the pointer: each pixel is
-// blended by its alpha with the palette colour under it, then mapped back to the palette, so
-// soft edges and shadows look as they do on the screen. Backends hand the picture over and
-// never draw it themselves: a pointer drawn twice would darken its shadow twice.
-void BlendCursor(const TCursorInfo& cursor, TDIBitmap& into, std::int32_t left, std::int32_t top) {
-  const TDIBitmap& picture = cursor.Picture;
-  if (picture.BitCount != 32 || picture.Empty() || into.BitCount != 8) return;
-  const auto& fixed = FixedPalette();
-  const std::int32_t x0 = cursor.X - left - cursor.HotX;
-  const std::int32_t y0 = cursor.Y - top - cursor.HotY;
-  for (std::int32_t py = 0; py < picture.Rows(); ++py) {
-    const std::int32_t y = y0 + py;
-    if (y < 0 || y >= into.Rows()) continue;
-    const std::uint8_t* src = PictureRow(picture, py);
-    std::uint8_t* dst = PictureRow(into, y);
-    for (std::int32_t px = 0; px < picture.Width; ++px) {
-      const std::int32_t x = x0 + px;
-      const std::uint8_t* s = src + 4 * px;
-      const unsigned a = s[3];
-      if (a == 0 || x < 0 || x >= into.Width) continue;
-      const TRGBQuad& under = dst[x] < into.Palette.size() ? into.Palette[dst[x]] : fixed[dst[x]];
-      auto mix = [a](unsigned c, unsigned u) {
-        return static_cast<std::uint8_t>((c * a + u * (255 - a) + 127) / 255);
-      };
-      dst[x] = NearestIndex(mix(s[2], under.Red), mix(s[1], under.Green), mix(s[0], under.Blue));
-    }
-  }
 }
 
 }  // namespace
@@ -423,7 +393,8 @@ std::string TFrmImage::SegmentFileName(std::int32_t number) const {
 
 // ---- the capture loop ----
 
-TCaptureThread::TCaptureThread(TFrmImage& form) : F(form) {
+TCaptureThread::TCaptureThread(TFrmImage& form)
+    : F(form), FStage(*form.FPlatform.Grabber, *form.FPlatform.Cursor) {
   // The segment's frames go to its file's side as they close: a segment of full motion would
   // otherwise hold all its pictures until it is saved, then the body and its compressed copy
   // besides.
@@ -564,15 +535,16 @@ void TCaptureThread::CaptureFrame(std::int32_t) {
   F.CaptureWidth = rect.Width();
   F.CaptureHeight = rect.Height();
   F.Encoder.StripCount = (F.CaptureHeight + kStripHeight - 1) / kStripHeight;
-  if (!p.Grabber->Grab(window, rect, FGrab)) return;
-  DrawCursor(FGrab, rect.Left, rect.Top);
+  TStagedFrame staged;
+  if (!FStage.Capture(window, rect, staged)) return;
   TFrameContext context;
+  context.Staged = &staged;
   context.FirstFrameOfSegment = F.FirstFrameOfSegment;
   context.WindowMode = windowMode;
   context.StageWidth = windowMode ? F.DesktopWidth : F.CaptureWidth;
   context.StageHeight = windowMode ? F.DesktopHeight : F.CaptureHeight;
   context.TakeElapsedMs = [this] { return TakeElapsedMs(); };
-  F.Encoder.EncodeFrame(FGrab, context, F.SegmentMovie, FStreamedFactory);
+  F.Encoder.EncodeFrame(*staged.Picture, context, F.SegmentMovie, FStreamedFactory);
   F.FirstFrameOfSegment = context.FirstFrameOfSegment;
 }
 
@@ -638,11 +610,6 @@ void TCaptureThread::WriteFailed(const std::string& reason) {
                            kMessageCaption, kMbOk | kMbIconExclamation);
     }
   }
-}
-
-void TCaptureThread::DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top) {
-  if (!F.FPlatform.Cursor->GetCursor(FCursor) || !FCursor.Showing) return;
-  BlendCursor(FCursor, bitmap, left, top);
 }
 
 void TCaptureThread::FinishAtDestroy() {

@@ -14,6 +14,7 @@
 #include "platform/HotKeyName.h"
 #include "platform/Platform.h"
 #include "recorder/ChangeDetector.h"
+#include "recorder/FrameStage.h"
 #include "recorder/Output.h"
 #include "recorder/SegmentMovie.h"
 
@@ -184,7 +185,6 @@ class TCaptureThread {
   void Execute();
   void RecordSegment();
   void CaptureFrame(std::int32_t frameIndex);
-  void DrawCursor(TDIBitmap& bitmap, std::int32_t left, std::int32_t top);
   void SaveSegment();
   void WriteOutput();
   // The tool window is destroyed while this loop runs: saves the current segment and, when the
@@ -214,8 +214,7 @@ class TCaptureThread {
   TWriteWatch FWatch;
   std::uint32_t FLastFlush = 0;
   bool FStageWritten = false;
-  TDIBitmap FGrab;  // reused from frame to frame
-  platform::TCursorInfo FCursor;
+  TFrameStage FStage;
   bool FHaveAdvance = false;
   std::uint32_t FLastAdvance = 0;
   std::uint32_t FPauseExcess = 0;

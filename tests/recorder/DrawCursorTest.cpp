@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "platform/Palette.h"
-#include "recorder/Recorder.h"
+#include "recorder/ChangeDetector.h"
+#include "recorder/FrameStage.h"
 
 namespace kestrova::test {
 namespace {
@@ -21,6 +22,12 @@ class TFixedCursor : public TCursorSource {
   }
   TCursorInfo Info;
   bool Known = true;
+};
+
+// The pictures come from the tests, never from a grab.
+class TNoSource : public TScreenGrabber {
+ public:
+  bool Grab(TWindowHandle, const TScreenRect&, TDIBitmap&) override { return false; }
 };
 
 std::uint8_t Index(std::uint32_t rgb) {
@@ -74,10 +81,8 @@ TEST_P(DrawCursor, BlendsOnceAtTheHotSpot) {
   const TCase& c = GetParam();
   TFixedCursor source;
   source.Info = c.Pointer;
-  TPlatform platform;
-  platform.Cursor = &source;
-  TFrmImage form(platform, TRecorderOptions{});
-  TCaptureThread loop(form);
+  TNoSource pixels;
+  TFrameStage loop(pixels, source);
   TDIBitmap grab = Grab(c.Under);
   loop.DrawCursor(grab, c.Left, c.Top);
   std::vector<int> expected;
@@ -149,10 +154,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, DrawCursor, ::testing::ValuesIn(kCases),
 TEST(DrawCursorHidden, AHiddenOrUnknownPointerDrawsNothing) {
   TFixedCursor source;
   source.Info = Cursor({255, 255, 255, 255}, 1, 1);
-  TPlatform platform;
-  platform.Cursor = &source;
-  TFrmImage form(platform, TRecorderOptions{});
-  TCaptureThread loop(form);
+  TNoSource pixels;
+  TFrameStage loop(pixels, source);
   const TDIBitmap before = Grab(kBlack);
   TDIBitmap grab = before;
   source.Info.Showing = false;

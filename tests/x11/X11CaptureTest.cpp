@@ -10,7 +10,7 @@
 #include "platform/x11/X11Cursor.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Grabber.h"
-#include "recorder/Recorder.h"
+#include "recorder/FrameStage.h"
 
 namespace kestrova::platform::x11 {
 namespace {
@@ -178,10 +178,7 @@ TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndTheRecorderDrawsThemOnce) {
   TDIBitmap grab;
   ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
   EXPECT_TRUE(Shows(grab, Scene));
-  TPlatform platform;
-  platform.Cursor = &cursor;
-  TFrmImage form(platform, TRecorderOptions{});
-  TCaptureThread(form).DrawCursor(grab, 0, 0);
+  TFrameStage(grabber, cursor).DrawCursor(grab, 0, 0);
   EXPECT_TRUE(Shows(grab, [](int x, int y) {
     const int cx = x - 98, cy = y - 67;  // the picture's top-left: pointer minus hot spot
     if (cx >= 0 && cy >= 0 && cx < 5 && cy < 5) return 0xFF0000u;
