@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "app/Commands.h"
+#include "app/Progress.h"
 #include "player/Player.h"
 #include "player/Png.h"
 #include "swftools/Stream.h"
@@ -49,32 +50,6 @@ int Finish(const TMoviePlayer& player, const std::string& name, std::ostream& er
   err << "kestrova: \"" << name << "\": " << player.StopReason() << "\n";
   return 1;
 }
-
-// A progress bar for long movies, drawn again at each whole percent.
-class TProgress {
- public:
-  TProgress(std::ostream& err, const char* what, int total)
-      : FErr(err), FWhat(what), FTotal(total), FShown(total >= 100) {}
-  void Update(int done) {
-    if (!FShown || FTotal <= 0) return;
-    const int percent = std::min(100, done * 100 / FTotal);
-    if (percent == FLast) return;
-    FLast = percent;
-    const int bar = percent * 30 / 100;
-    FErr << "\r" << FWhat << " [" << std::string(bar, '#') << std::string(30 - bar, ' ') << "] "
-         << percent << "% (" << done << "/" << FTotal << ")" << std::flush;
-  }
-  ~TProgress() {
-    if (FShown && FLast >= 0) FErr << "\n";
-  }
-
- private:
-  std::ostream& FErr;
-  const char* FWhat;
-  int FTotal;
-  bool FShown;
-  int FLast = -1;
-};
 
 bool ParseCount(const std::string& text, int& value) {
   char* end = nullptr;
@@ -116,7 +91,9 @@ int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return 1;
   }
   const int last = std::min<int>(to, player->DeclaredFrameCount());
-  TProgress progress(err, "frames", last >= from ? (last - from) / every + 1 : 0);
+  const int total = last >= from ? (last - from) / every + 1 : 0;
+  // Short work finishes before a bar would be read.
+  TProgress progress(err, "frames", static_cast<std::uint64_t>(total), total < 100);
   int written = 0;
   for (int frame = 1; frame <= to; ++frame) {
     const bool wanted = frame >= from && (frame - from) % every == 0;
@@ -361,7 +338,8 @@ int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::
   int frames = 0;
   bool piped = encoder.Start(ffmpeg, ffArgs, error);
   if (piped) {
-    TProgress progress(err, "export", player->DeclaredFrameCount());
+    TProgress progress(err, "export", player->DeclaredFrameCount(),
+                       player->DeclaredFrameCount() < 100);
     const std::size_t bytes = std::size_t(player->Width()) * player->Height() * 4;
     while (player->NextFrame()) {
       if (!encoder.Write(player->Pixels(), bytes)) {

@@ -278,21 +278,11 @@ int RecoverFolder(const std::string& folder, const std::string& output,
 }  // namespace
 
 int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string folder, output, webPlayer;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" && i + 1 < args.size()) {
-      output = args[++i];
-    } else if (args[i] == "--web-player") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        return UsageError("recover", err, "--web-player needs a URL");
-      }
-      webPlayer = args[++i];
-    } else if (folder.empty() && !args[i].empty() && args[i][0] != '-') {
-      folder = args[i];
-    } else {
-      return UsageError("recover", err, "unexpected argument \"" + args[i] + "\"");
-    }
-  }
+  TRecoverArgs a;
+  std::string problem;
+  if (!ParseRecoverArgs(args, a, problem)) return UsageError("recover", err, problem);
+  std::string folder = a.Folder, output = a.Output;
+  const std::string& webPlayer = a.WebPlayer;
   TPosixFileLocations files;
   try {
     const std::string state = files.StateFolder();

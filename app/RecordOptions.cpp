@@ -108,4 +108,24 @@ bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::
   return true;
 }
 
+bool ParseRecoverArgs(const std::vector<std::string>& args, TRecoverArgs& r, std::string& problem) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o" && i + 1 < args.size()) {
+      r.Output = args[++i];
+    } else if (args[i] == "--web-player") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        return problem = "--web-player needs a URL", false;
+      }
+      r.WebPlayer = args[++i];
+    } else if (args[i] == "--quiet" || args[i] == "-q") {
+      r.Quiet = true;
+    } else if (r.Folder.empty() && !args[i].empty() && args[i][0] != '-') {
+      r.Folder = args[i];
+    } else {
+      return problem = "unexpected argument \"" + args[i] + "\"", false;
+    }
+  }
+  return true;
+}
+
 }  // namespace kestrova

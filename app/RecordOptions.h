@@ -37,4 +37,13 @@ struct TRecordArgs {
 // False with problem set when the arguments are not understood.
 bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::string& problem);
 
+struct TRecoverArgs {
+  std::string Folder;     // empty: the latest recording not in progress
+  std::string Output;     // empty: Kestrova-<folder name>.swf in the home folder
+  std::string WebPlayer;  // the page's web player
+  bool Quiet = false;
+};
+
+bool ParseRecoverArgs(const std::vector<std::string>& args, TRecoverArgs& r, std::string& problem);
+
 }  // namespace kestrova
