@@ -178,13 +178,21 @@ constexpr const char* kLoader =
     "var flash=navigator.mimeTypes&&navigator.mimeTypes[\"application/x-shockwave-flash\"];"
     "if(location.protocol==\"file:\"&&!flash){$(\"kestrova-movie\").style.display=\"none\";"
     "$(\"kestrova-file\").hidden=false;return}"
+    "var label=$(\"kestrova-part\");if(label)label.hidden=false;"
     "if(parts.length>1&&window.fetch){var f=window.fetch;window.fetch=function(r){try{"
-    "var u=decodeURIComponent(new URL(typeof r==\"string\"?r:r.url,location.href).pathname);"
+    "var u=decodeURIComponent(new URL(r instanceof "
+    "Request?r.url:String(r),location.href).pathname);"
     "for(var k=0;k<parts.length;k++){if(u.slice(-parts[k].length-1)==\"/\"+parts[k]){"
-    "var e=$(\"kestrova-part\");e.textContent=\"part \"+(k+1)+\" of \"+parts.length;"
-    "e.hidden=false}}}catch(x){}return f.apply(this,arguments)}}"
+    "label.textContent=\"part \"+(k+1)+\" of \"+parts.length}}}catch(x){}"
+    "return f.apply(this,arguments)}}"
     "var s=d.createElement(\"script\");s.src=player;"
-    "s.onerror=function(){$(\"kestrova-noplayer\").hidden=false};d.body.appendChild(s)})(";
+    "s.onerror=function(){$(\"kestrova-noplayer\").hidden=false;if(label)label.hidden=true};d.body."
+    "appendChild(s)})(";
+
+// The object shows its words only where nothing plays it: the web player may take the embed
+// inside it rather than the object itself, and the object then shows the rest of its fallback.
+constexpr const char* kWordsHidden =
+    "ruffle-embed~.kestrova-words,ruffle-object .kestrova-words{display:none}";
 
 // The page for today's browsers: the same markup, the web player, and words wherever no player
 // takes the movie.
@@ -194,7 +202,7 @@ std::string PlayingPage(const TWebPageOptions& o, const std::string& script) {
   const std::string view =
       "<code>kestrova view " + Text(ShellWord(WebPageFileName(name))) + "</code>";
   const std::string noPlayer =
-      "<p>No Flash player could show this recording here. Watch it on "
+      "<p class=\"kestrova-words\">No Flash player could show this recording here. Watch it on "
       "the desktop with " +
       view + ", or download the movie: " + link + ".</p>";
   std::vector<std::string> parts{name};
@@ -204,8 +212,10 @@ std::string PlayingPage(const TWebPageOptions& o, const std::string& script) {
   std::string list;
   for (const std::string& part : parts) list += (list.empty() ? "" : ",") + ScriptString(part);
 
-  std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + Text(name) +
-                     "</title></head><body>";
+  // No doctype, as in the plug-in era's page: in standards mode the web player lays a small
+  // stage out off its box.
+  std::string page = "<html><head><meta charset=\"utf-8\"><title>" + Text(name) +
+                     "</title><style>" + kWordsHidden + "</style></head><body>";
   if (parts.size() > 1) {
     page += "<p id=\"kestrova-part\" hidden>part 1 of " + std::to_string(parts.size()) + "</p>";
   }

@@ -278,10 +278,10 @@ std::uint64_t InputLength(const TInputScan& scan, std::uint64_t bodyEnd, std::ui
 }
 
 // The most a part's last frame adds to load the next part (LoadNextPartAction): the DoAction's
-// long header, the GetUrl record and its target, and the end of the action list.
+// long header, the GetUrl record and its target, the Stop and the end of the action list.
 std::uint64_t NextPartActionLength(const std::string& outputName) {
   const std::string url = PartURL(PartFileName(outputName, UINT32_MAX));
-  return 6 + 1 + 2 + url.size() + 1 + sizeof "_level0" + 1;
+  return 6 + 1 + 2 + url.size() + 1 + sizeof "_level0" + 1 + 1;
 }
 
 // Every part is planned as though it loads a next one, so that whichever part turns out last,
@@ -611,6 +611,8 @@ std::unique_ptr<TSWFDoAction> LoadNextPartAction(const std::string& nextPartFile
   load->Target = "_level0";
   auto action = std::make_unique<TSWFDoAction>();
   action->Actions().push_back(std::move(load));
+  // The load takes a while; meanwhile the part holds its last frame instead of starting over.
+  action->Actions().push_back(std::make_unique<TSWFActionStop>());
   return action;
 }
 
