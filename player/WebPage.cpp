@@ -125,11 +125,16 @@ std::string PlainPage(const TWebPageOptions& o) {
          "</html>";
 }
 
-// Text between tags.
+// Text between tags; controls as character references, so the page stays one line.
 std::string Text(const std::string& s) {
   std::string out;
   for (char c : s) {
-    if (!AppendEntity(c, out)) out += c;
+    if (AppendEntity(c, out)) continue;
+    if (static_cast<unsigned char>(c) < 0x20) {
+      out += "&#" + std::to_string(static_cast<int>(c)) + ";";
+    } else {
+      out += c;
+    }
   }
   return out;
 }
