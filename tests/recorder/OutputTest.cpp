@@ -389,6 +389,17 @@ TEST_F(OutputJoin, PartsPlannedAtTheLimitStayWithinIt) {
     oneAtTheLimit |= r.Movies.size() == 2 && StoredLength(r.Movies[0]) + 100 > limit;
   }
   EXPECT_TRUE(oneAtTheLimit);
+  // A part followed by another carries the load of the next: under a long name, more bytes than
+  // the plan's other margins.
+  const std::string longName = Dir + "/" + std::string(150, 'n') + ".swf";
+  for (std::uint64_t limit = two - 100; limit <= two + 400; limit += 20) {
+    SCOPED_TRACE("long name, limit " + std::to_string(limit));
+    TOutputLimits limits;
+    limits.MaxFileLength = limit;
+    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, longName, limits);
+    EXPECT_GE(r.Movies.size(), 2u);
+    for (const std::string& m : r.Movies) EXPECT_LE(StoredLength(m), limit);
+  }
 }
 
 // The frame count is 16 bits: past 65535 frames the output goes on in a further movie.
