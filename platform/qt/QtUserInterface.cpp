@@ -106,7 +106,7 @@ class TSaveDialogImpl : public TSaveDialog {
 class TTrayImpl : public TTrayIcon {
  public:
   explicit TTrayImpl(TInputQueue& input) : FInput(input) {
-    FIcon.setIcon(QIcon(QPixmap::fromImage(DrawIcon(64))));
+    FIcon.setIcon(ProgramIcon());
     QObject::connect(&FIcon, &QSystemTrayIcon::activated, &FIcon,
                      [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
   }
@@ -131,12 +131,13 @@ class TTrayImpl : public TTrayIcon {
     }
     return -1;
   }
-  void ShowRecording(bool recording, const std::string& tip) override {
+  void ShowRecording(bool recording, const std::string& tip, const std::string& output) override {
     if (recording != FRecording) {
-      FIcon.setIcon(QIcon(QPixmap::fromImage(recording ? DrawRecordingIcon(64) : DrawIcon(64))));
+      FIcon.setIcon(recording ? RecordingIcon() : ProgramIcon());
       FRecording = recording;
     }
-    const QString text = QString::fromStdString(tip);
+    QString text = QString::fromStdString(tip);
+    if (recording && !output.empty()) text += "\n" + QString::fromStdString(output);
     if (FIcon.toolTip() != text) FIcon.setToolTip(text);
   }
   void Notify(const std::string& title, const std::string& text) override {
@@ -251,7 +252,7 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
   }
   QApplication::setQuitOnLastWindowClosed(false);
   QCoreApplication::setApplicationName("kestrova");
-  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(DrawIcon(64))));
+  QApplication::setWindowIcon(ProgramIcon());
   F->Application = std::make_unique<TApplicationImpl>(F->Input, [this] { F->DrainSources(); });
   F->ToolWidget = std::make_unique<TToolWindowWidget>(F->Input);
   F->PausedWidget = std::make_unique<TPausedDialogWidget>();

@@ -52,18 +52,25 @@ void SetUpWindow(QWidget& w, const char* caption, QSize client) {
 
 }  // namespace
 
-TPictureButton::TPictureButton(QWidget* parent, const char* name, const QImage& picture,
-                               QRect geometry)
-    : QAbstractButton(parent), FPicture(picture) {
+TPictureButton::TPictureButton(QWidget* parent, const char* name, TPicture picture, QRect geometry)
+    : QAbstractButton(parent), FKind(picture) {
   setObjectName(name);
   setGeometry(geometry);
   setCursor(Qt::PointingHandCursor);
 }
 
+QSize TPictureButton::sizeHint() const {
+  return DrawPicture(FKind).size();
+}
+
 void TPictureButton::paintEvent(QPaintEvent*) {
+  const qreal ratio = devicePixelRatioF();
+  if (FPicture.isNull() || FPicture.devicePixelRatio() != ratio) {
+    FPicture = DrawPicture(FKind, ratio);
+  }
   QPainter p(this);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawImage(rect(), FPicture);
+  p.drawImage(QRectF(rect()), FPicture);
   if (isDown()) p.fillRect(rect(), QColor(0, 0, 0, 50));
 }
 
@@ -80,13 +87,11 @@ TToolWindowWidget::TToolWindowWidget(TInputQueue& input) : FInput(input) {
       FInput.Push(TUIEvent{TUIEventKind::Click, b->objectName().toStdString(), 0});
     });
   };
-  click(new TPictureButton(panel, "Image1", DrawPicture(TPicture::Stop), {42, 78, 77, 28}));
-  click(new TPictureButton(panel, "ImgBtnStartRecord", DrawPicture(TPicture::Start),
-                           {41, 78, 78, 28}));
-  auto* caption =
-      new TPictureButton(panel, "ImgCaption", DrawPicture(TPicture::Caption), {15, 6, 137, 25});
+  click(new TPictureButton(panel, "Image1", TPicture::Stop, {42, 78, 77, 28}));
+  click(new TPictureButton(panel, "ImgBtnStartRecord", TPicture::Start, {41, 78, 78, 28}));
+  auto* caption = new TPictureButton(panel, "ImgCaption", TPicture::Caption, {15, 6, 137, 25});
   caption->setCursor(Qt::ArrowCursor);
-  click(new TPictureButton(panel, "ImgExit", DrawPicture(TPicture::Exit), {41, 133, 74, 27}));
+  click(new TPictureButton(panel, "ImgExit", TPicture::Exit, {41, 133, 74, 27}));
   AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {31, 113}, "Arial");
   auto* active = new QRadioButton("Active Window", panel);
   active->setObjectName("RdoActiveWindow");
@@ -116,9 +121,9 @@ TPausedDialogWidget::TPausedDialogWidget() {
   SetUpWindow(*this, "Kestrova 1.1 - PAUSED", {168, 179});
   setModal(true);
   QFrame* panel = AddPanel(this, {2, 3, 165, 174});
-  const QImage title = DrawPicture(TPicture::Caption);
-  auto* caption =
-      new TPictureButton(panel, "ImgCaption", title, {14, 14, title.width(), title.height()});
+  const QSize title = DrawPicture(TPicture::Caption).size();
+  auto* caption = new TPictureButton(panel, "ImgCaption", TPicture::Caption,
+                                     {14, 14, title.width(), title.height()});
   caption->setCursor(Qt::ArrowCursor);
   AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {20, 101}, "Arial");
   struct TButton {
@@ -131,7 +136,7 @@ TPausedDialogWidget::TPausedDialogWidget() {
                              {"ImgBtnContinue", TPicture::Continue, {3, 129, 74, 27}, 2},
                              {"ImgBtnExit", TPicture::Exit, {83, 129, 74, 27}, 3}};
   for (const TButton& b : buttons) {
-    auto* button = new TPictureButton(panel, b.Name, DrawPicture(b.Picture), b.Geometry);
+    auto* button = new TPictureButton(panel, b.Name, b.Picture, b.Geometry);
     const int result = b.Result;
     QObject::connect(button, &QAbstractButton::clicked, this, [this, result] { done(result); });
   }

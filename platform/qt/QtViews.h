@@ -10,19 +10,24 @@
 
 #include "platform/Platform.h"
 #include "platform/qt/QtInput.h"
+#include "platform/qt/QtPictures.h"
 
 namespace kestrova::platform::qt {
 
-// A clickable picture, stretched to the button's size.
+// A clickable picture, stretched to the button's size, drawn anew for the screen's device pixel
+// ratio so it stays sharp on a scaled desktop.
 class TPictureButton : public QAbstractButton {
  public:
-  TPictureButton(QWidget* parent, const char* name, const QImage& picture, QRect geometry);
-  QSize sizeHint() const override { return FPicture.size(); }
+  TPictureButton(QWidget* parent, const char* name, TPicture picture, QRect geometry);
+  QSize sizeHint() const override;
+  // The picture as last painted (for tests).
+  const QImage& Picture() const { return FPicture; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
 
  private:
+  TPicture FKind;
   QImage FPicture;
 };
 
