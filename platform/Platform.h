@@ -62,7 +62,7 @@ enum class TUIEventKind {
 struct TUIEvent {
   TUIEventKind Kind = TUIEventKind::Click;
   std::string Target;  // Click: "ImgBtnStartRecord", "Image1", "ImgExit", "RdoActiveWindow",
-                       // "RdoFullScreen"
+                       // "RdoFullScreen", "RdoRegion"
   int Param = 0;
 };
 
@@ -272,9 +272,9 @@ class TFileLocations {
 class TRegionPicker {
  public:
   virtual ~TRegionPicker() = default;
-  // Modal: covers the screen until the user has dragged a rectangle. The rectangle in screen
-  // pixels (device pixels on a scaled desktop), never empty; nothing when the user cancelled
-  // (Escape, the right button, or a drag too small to record).
+  // Modal: covers the screen until the user has dragged a rectangle (a drag of a few pixels is
+  // taken for a slip and starts over). The rectangle in screen pixels (device pixels on a scaled
+  // desktop), never empty; nothing when the user cancelled (Escape, the right button).
   virtual std::optional<TScreenRect> PickRegion() = 0;
 };
 
@@ -285,7 +285,8 @@ class TCountdown {
   virtual ~TCountdown() = default;
   // Shows the seconds left, from seconds down to 1, a second each, then takes the countdown off
   // the screen (repainted) before it returns. True when it ran out; false when the user cancelled
-  // it (Escape, or a click on it). 0 (or less) returns true at once and shows nothing.
+  // it (a click on it; it never takes the keyboard from the window the user is in). 0 (or less)
+  // returns true at once and shows nothing.
   virtual bool Run(int seconds) = 0;
 };
 
@@ -312,7 +313,7 @@ struct THotKeyChoice {
 
 // Why the hot key dialog is shown.
 enum class THotKeyProblem {
-  None,   // the user asked to change the key
+  Asked,  // the user asked to change the key (named so that X11's None macro cannot meet it)
   Taken,  // the key in use could not be registered: another program holds it
 };
 

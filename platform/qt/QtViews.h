@@ -31,6 +31,12 @@ class TPictureButton : public QAbstractButton {
   QImage FPicture;
 };
 
+// The width (device-independent pixels, at least least) of a window whose title bar shows caption
+// whole under the common window managers' title fonts and buttons.
+int FittingWidth(const QString& caption, int least);
+
+// The tool window: the form's components at their places, the third choice "Region" (RdoRegion)
+// below the other two, on a window wide enough for its title.
 class TToolWindowWidget : public QWidget {
  public:
   explicit TToolWindowWidget(TInputQueue& input);

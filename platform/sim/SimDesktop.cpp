@@ -385,7 +385,7 @@ class TSimDesktop::THotKeyDialogImpl : public THotKeyDialog {
       if (!chosen) throw TSimScriptError{"the script picks \"" + *a.Name + "\", not a hot key"};
     }
     D.Record(TSimCall{D.FNow, "HotKeyDialog", current.Name, "", 0, chosen ? 1 : 0,
-                      std::string(problem == THotKeyProblem::Taken ? "Taken" : "None") + "|" +
+                      std::string(problem == THotKeyProblem::Taken ? "Taken" : "Asked") + "|" +
                           (chosen ? chosen->Name : "")});
     return chosen;
   }

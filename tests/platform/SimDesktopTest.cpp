@@ -227,12 +227,12 @@ TEST(SimDesktop, HeldHotKeysCannotBeRegisteredAndTheDialogOffersAnother) {
   ASSERT_TRUE(chosen.has_value());
   EXPECT_EQ(chosen->Name, "Ctrl+Shift+R");
   EXPECT_TRUE(p.HotKeys->Register(id, chosen->Modifiers, chosen->Key));
-  EXPECT_EQ(p.HotKeyDialog->Choose(*chosen, THotKeyProblem::None), std::nullopt);
+  EXPECT_EQ(p.HotKeyDialog->Choose(*chosen, THotKeyProblem::Asked), std::nullopt);
   const std::vector<TSimCall> calls = d.CallsOf("HotKeyDialog");
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].Text, "Ctrl+Alt+S");
   EXPECT_EQ(calls[0].Detail, "Taken|Ctrl+Shift+R");
-  EXPECT_EQ(calls[1].Detail, "None|");
+  EXPECT_EQ(calls[1].Detail, "Asked|");
 
   // Only the key registered reaches the program.
   d.Add({10, TSimActionKind::HotKey, "", 0, {}, 0});
@@ -242,7 +242,7 @@ TEST(SimDesktop, HeldHotKeysCannotBeRegisteredAndTheDialogOffersAnother) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].Param, id);
   d.Answer(TSimDialog::HotKey, {0, std::string("Ctrl+"), 0});
-  EXPECT_THROW(p.HotKeyDialog->Choose(*chosen, THotKeyProblem::None), TSimScriptError);
+  EXPECT_THROW(p.HotKeyDialog->Choose(*chosen, THotKeyProblem::Asked), TSimScriptError);
 }
 
 TEST(SimDesktop, TrayShowsTheRecordingWithItsOutputAndGoesBackToIdle) {
