@@ -37,10 +37,21 @@
 namespace kestrova::platform::qt {
 namespace {
 
+// Set in the process that shows windows on a real X server for a test of this program.
+constexpr const char* kDesktopDisplay = "KESTROVA_QT_TEST_DISPLAY";
+
 // One QApplication for the whole program, made before the first test and gone after the last.
 class TQtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // A test that needs a window manager's frames runs a test of this program in a process of
+    // its own, on the test's X server (QtTitleUnderOpenbox).
+    if (const char* display = std::getenv(kDesktopDisplay)) {
+      setenv("QT_QPA_PLATFORM", "xcb", 1);
+      setenv("DISPLAY", display, 1);
+      App = std::make_unique<QApplication>(Argc, Argv);
+      return;
+    }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The offscreen platform says for every window that it cannot raise it; that is expected.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
