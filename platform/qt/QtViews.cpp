@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
@@ -76,11 +77,15 @@ QSize TPictureButton::sizeHint() const {
 }
 
 void TPictureButton::paintEvent(QPaintEvent*) {
-  const qreal ratio = devicePixelRatioF();
+  QPainter p(this);
+  // The ratio of what is painted on: the window's screen, or a picture the window is rendered in.
+  const QPaintEngine* engine = p.paintEngine();
+  const qreal ratio = engine != nullptr && engine->paintDevice() != nullptr
+                          ? engine->paintDevice()->devicePixelRatioF()
+                          : devicePixelRatioF();
   if (FPicture.isNull() || FPicture.devicePixelRatio() != ratio) {
     FPicture = DrawPicture(FKind, ratio);
   }
-  QPainter p(this);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   p.drawImage(QRectF(rect()), FPicture);
   if (isDown()) p.fillRect(rect(), QColor(0, 0, 0, 50));

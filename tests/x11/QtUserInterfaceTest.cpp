@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -705,6 +706,27 @@ TEST(QtPictures, PicturesAndIconsAreDrawnForTheScreensPixelRatio) {
   // Drawn anew at that size, not the 1x picture blown up.
   const QImage blown = DrawPicture(TPicture::Start, 1).scaled(156, 56);
   EXPECT_NE(sharp.convertToFormat(blown.format()), blown);
+  // The tool window painted at 2 device pixels to each: its start button is the picture drawn
+  // at 2x, pixel for pixel.
+  TInputQueue input;
+  TToolWindowWidget tool(input);
+  QImage window(tool.size() * 2, QImage::Format_ARGB32_Premultiplied);
+  window.setDevicePixelRatio(2);
+  window.fill(Qt::white);
+  tool.render(&window);
+  const QWidget* start = tool.findChild<QWidget*>("ImgBtnStartRecord");
+  const QPoint at = start->mapTo(&tool, QPoint(0, 0)) * 2;
+  const QImage drawn = window.copy(QRect(at, sharp.size())).convertToFormat(sharp.format());
+  QImage expected(sharp.size(), sharp.format());  // the picture over the panel's colour
+  expected.fill(tool.palette().color(QPalette::Window));
+  QImage devicePixels = sharp;
+  devicePixels.setDevicePixelRatio(1);
+  QPainter(&expected).drawImage(0, 0, devicePixels);
+  int differ = 0;
+  for (int y = 0; y < drawn.height(); ++y) {
+    for (int x = 0; x < drawn.width(); ++x) differ += drawn.pixel(x, y) != expected.pixel(x, y);
+  }
+  EXPECT_LT(differ, drawn.width() * drawn.height() / 50) << differ << " pixels differ";
   const QIcon icon = ProgramIcon();
   for (int size : {16, 32, 64, 128}) {
     EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
