@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QSettings>
-#include <QStandardPaths>
 
 namespace kestrova::platform::qt {
 
