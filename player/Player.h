@@ -63,7 +63,7 @@ class TMoviePlayer {
   // The number of stage pixels painted by the last drawing: only what changed is redrawn.
   std::uint64_t PixelsPainted() const;
 
-  // What the player met and does not draw or do (curves, gradients, text, JPEG bitmaps, video,
+  // What the player met and does not draw or do (curves, gradients, text, video,
   // sound, scripts, tags it could not read), each kind said once, in the order met.
   const std::vector<std::string>& Notes() const;
   // Empty while the movie plays or when it ended normally; otherwise where and why it stopped
