@@ -566,6 +566,21 @@ void HandleTag(const TSWFObject& tag, TClip* clip, TSpriteDef* sprite, TPlayerSt
       if (!Defined(bitmap.CharacterId, s)) DefineJpeg(bitmap, s);
       break;
     }
+    case 14:
+    case 15:
+    case 18:
+    case 19:
+    case 45:
+      if (!s.SoundListener) {
+        s.Note(UnsupportedNote(tag.TagID));
+      } else if (clip) {
+        s.SoundListener->SoundTag(tag, s.Frame);
+      } else if (tag.TagID != 14) {
+        s.Note("sounds inside sprites are not played");
+      } else {
+        s.SoundListener->SoundTag(tag, s.Frame);
+      }
+      break;
     case 8:
       s.JpegTables = WithMarkers(static_cast<const TSWFJPEGTables&>(tag));
       break;
@@ -762,6 +777,9 @@ const std::string& TMoviePlayer::StopReason() const {
 }
 void TMoviePlayer::SetBitmapMemoryBudget(std::uint64_t bytes) {
   S->InMemoryBudget = bytes;
+}
+void TMoviePlayer::SetSoundListener(TSoundListener* listener) {
+  S->SoundListener = listener;
 }
 std::uint64_t TMoviePlayer::SpilledBytes() const {
   return S->SpillSize;

@@ -193,7 +193,8 @@ struct TPlayerState {
   std::vector<std::string> Notes;
   std::set<std::string> NoteKinds;
   int DamagedTags = 0;
-  std::vector<std::uint8_t> JpegTables;  // of DefineBits pictures, with their markers
+  std::vector<std::uint8_t> JpegTables;
+  TSoundListener* SoundListener = nullptr;  // of DefineBits pictures, with their markers
 
   // ---- compressed bitmaps beyond the memory budget go to a spill file ----
   std::FILE* Spill = nullptr;
