@@ -20,12 +20,15 @@ class TResampler {
  public:
   explicit TResampler(int rate) : FStep(double(rate) / kMixRate) {}
   // stereo holds interleaved pairs at the source rate.
-  void Push(const std::vector<std::int16_t>& stereo, std::vector<std::int16_t>& out) {
+  void Push(const std::vector<std::int16_t>& stereo, std::vector<std::int16_t>& out,
+            std::size_t maxOut) {
     if (FStep == 1.0) {
-      out.insert(out.end(), stereo.begin(), stereo.end());
+      const std::size_t room = maxOut > out.size() ? maxOut - out.size() : 0;
+      out.insert(out.end(), stereo.begin(),
+                 stereo.begin() + static_cast<std::ptrdiff_t>(std::min(room, stereo.size())));
       return;
     }
-    for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) {
+    for (std::size_t i = 0; i + 1 < stereo.size() && out.size() < maxOut; i += 2) {
       const int l = stereo[i], r = stereo[i + 1];
       if (!FHavePrevious) {
         FL = l;
@@ -102,12 +105,12 @@ struct TAdpcmChannel {
 // One ADPCM piece: a 2-bit code size, then packets of 4096 frames, each opening with every
 // channel's first sample and step index.
 void DecodeAdpcm(const std::uint8_t* data, std::size_t size, int channels,
-                 std::vector<std::int16_t>& frames) {
+                 std::vector<std::int16_t>& frames, std::size_t maxFrames) {
   TBitReader in(data, size);
   if (!in.Has(2)) return;
   const int bits = static_cast<int>(in.Read(2)) + 2;
   TAdpcmChannel ch[2];
-  while (in.Has(22u * channels)) {
+  while (in.Has(22u * channels) && frames.size() / 2 < maxFrames) {
     for (int c = 0; c < channels; ++c) {
       ch[c].Sample = static_cast<std::int16_t>(in.Read(16));
       ch[c].Index = static_cast<int>(in.Read(6));
@@ -145,9 +148,15 @@ struct TSoundDecoder::TImpl {
   ~TImpl() {
     if (Mp3) mpg123_delete(Mp3);
   }
-  void FeedMp3(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out);
+  void FeedMp3(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out,
+               std::size_t maxOut);
+  void DrainMp3(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out,
+                std::size_t maxOut);
 #endif
-  void FeedPcm(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out);
+  void FeedPcm(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out,
+               std::size_t maxOut);
+  void FeedPcmPiece(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out,
+                    std::size_t maxOut);
 };
 
 TSoundDecoder::TSoundDecoder(const TSoundCoding& coding) : FImpl(std::make_unique<TImpl>()) {
@@ -175,7 +184,16 @@ TSoundDecoder::TSoundDecoder(const TSoundCoding& coding) : FImpl(std::make_uniqu
 TSoundDecoder::~TSoundDecoder() = default;
 
 void TSoundDecoder::TImpl::FeedPcm(const std::uint8_t* data, std::size_t size,
-                                   std::vector<std::int16_t>& out) {
+                                   std::vector<std::int16_t>& out, std::size_t maxOut) {
+  // In pieces, so the bytes held apart stay few whatever the data's size.
+  constexpr std::size_t kPiece = 1 << 16;
+  for (std::size_t at = 0; at < size && out.size() < maxOut; at += kPiece) {
+    FeedPcmPiece(data + at, std::min(kPiece, size - at), out, maxOut);
+  }
+}
+
+void TSoundDecoder::TImpl::FeedPcmPiece(const std::uint8_t* data, std::size_t size,
+                                        std::vector<std::int16_t>& out, std::size_t maxOut) {
   const int channels = Coding.Stereo ? 2 : 1;
   const std::size_t frameBytes = std::size_t(channels) * (Coding.Bits16 ? 2 : 1);
   Carry.insert(Carry.end(), data, data + size);
@@ -194,12 +212,21 @@ void TSoundDecoder::TImpl::FeedPcm(const std::uint8_t* data, std::size_t size,
     stereo.push_back(s[channels - 1]);
   }
   Carry.erase(Carry.begin(), Carry.begin() + static_cast<std::ptrdiff_t>(whole * frameBytes));
-  Resampler->Push(stereo, out);
+  Resampler->Push(stereo, out, maxOut);
 }
 
 #ifdef KESTROVA_HAVE_MPG123
 void TSoundDecoder::TImpl::FeedMp3(const std::uint8_t* data, std::size_t size,
-                                   std::vector<std::int16_t>& out) {
+                                   std::vector<std::int16_t>& out, std::size_t maxOut) {
+  // In pieces: the decoder keeps a copy of what it is fed.
+  constexpr std::size_t kPiece = 1 << 16;
+  for (std::size_t at = 0; at < size && out.size() < maxOut; at += kPiece) {
+    DrainMp3(data + at, std::min(kPiece, size - at), out, maxOut);
+  }
+}
+
+void TSoundDecoder::TImpl::DrainMp3(const std::uint8_t* data, std::size_t size,
+                                    std::vector<std::int16_t>& out, std::size_t maxOut) {
   std::vector<std::uint8_t> buffer(1 << 15);
   const unsigned char* in = data;
   std::size_t inSize = size;
@@ -224,31 +251,36 @@ void TSoundDecoder::TImpl::FeedMp3(const std::uint8_t* data, std::size_t size,
         stereo.push_back(samples[i]);
         stereo.push_back(samples[i + Mp3Channels - 1]);
       }
-      Mp3Resampler->Push(stereo, out);
+      Mp3Resampler->Push(stereo, out, maxOut);
     }
-    if (rc == MPG123_NEED_MORE || rc == MPG123_DONE) return;
+    if (rc == MPG123_NEED_MORE || rc == MPG123_DONE || out.size() >= maxOut) return;
     if (rc == MPG123_ERR)
       throw EPlayerError(std::string("its MP3 data is damaged (") + mpg123_strerror(Mp3) + ")");
   }
 }
 #endif
 
-void TSoundDecoder::Feed(const std::uint8_t* data, std::size_t size,
-                         std::vector<std::int16_t>& out) {
+void TSoundDecoder::Feed(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out,
+                         std::size_t maxOut) {
+  if (out.size() >= maxOut) return;
   switch (FImpl->Coding.Format) {
     case 1: {
+      // Source frames enough for the room left, at the slowest rate's eightfold expansion.
+      const std::size_t room = (maxOut - out.size()) / 2;
+      const std::size_t sourceFrames =
+          room / (kMixRate / kRates[FImpl->Coding.RateCode & 3]) + 4096;
       std::vector<std::int16_t> stereo;
-      DecodeAdpcm(data, size, FImpl->Coding.Stereo ? 2 : 1, stereo);
-      FImpl->Resampler->Push(stereo, out);
+      DecodeAdpcm(data, size, FImpl->Coding.Stereo ? 2 : 1, stereo, sourceFrames);
+      FImpl->Resampler->Push(stereo, out, maxOut);
       break;
     }
 #ifdef KESTROVA_HAVE_MPG123
     case 2:
-      FImpl->FeedMp3(data, size, out);
+      FImpl->FeedMp3(data, size, out, maxOut);
       break;
 #endif
     default:
-      FImpl->FeedPcm(data, size, out);
+      FImpl->FeedPcm(data, size, out, maxOut);
       break;
   }
 }

@@ -34,8 +34,13 @@ class TSoundDecoder {
 
   // Decodes one piece. An ADPCM piece is whole (its own code size and packets); MP3 and PCM may
   // be cut anywhere. Throws EPlayerError when the data is damaged beyond decoding (what was
-  // decoded before stays in out).
-  void Feed(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out);
+  // decoded before stays in out). Decoding stops once out holds maxOut samples, so data that
+  // claims little and expands much cannot fill the memory.
+  void Feed(const std::uint8_t* data, std::size_t size, std::vector<std::int16_t>& out,
+            std::size_t maxOut = kDefaultMaxOut);
+
+  // Ten minutes of the mix.
+  static constexpr std::size_t kDefaultMaxOut = std::size_t(kMixRate) * 2 * 600;
 
  private:
   struct TImpl;

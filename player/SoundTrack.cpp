@@ -63,11 +63,10 @@ void TSoundTrack::Define(const TSWFObject& tag) {
     const std::uint64_t claimed = static_cast<std::uint64_t>(seconds * kMixRate * 4) + (1 << 16);
     decoded->Claim = TBudgetClaim(TMediaBudget::Default(), claimed, "a decoded sound");
     TSoundDecoder decoder(coding);
-    decoder.Feed(def.Data.data(), def.Data.size(), decoded->Samples);
-    // The sample count is the length the author gave the sound; a decoder may give a little
-    // more (MP3 padding), and a damaged file may claim less than it holds.
+    // The sample count is the length the author gave the sound, and the most it plays: a
+    // decoder may give a little more (MP3 padding), and a damaged file may hold more.
     const std::size_t want = static_cast<std::size_t>(seconds * kMixRate) * 2;
-    if (decoded->Samples.size() > want + kMixRate / 10 * 2) decoded->Samples.resize(want);
+    decoder.Feed(def.Data.data(), def.Data.size(), decoded->Samples, want);
   } catch (const std::exception& e) {
     Note("sound " + std::to_string(def.SoundId) + " is not played: " + e.what());
     if (decoded->Samples.empty()) return;
@@ -119,6 +118,10 @@ void TSoundTrack::StreamBlock(const TSWFObject& tag, int frame) {
   const std::uint64_t due = SampleOf(frame);
   // A block plays from its frame on: a stream that paused for some frames resumes in step.
   const std::uint64_t queuedEnd = FStreamAt + FStreamSamples.size() / 2;
+  if (!FStreamSamples.empty() && queuedEnd + kMaxStreamAhead < due) {
+    // Far behind (the track was not mixed frame by frame): what is queued would play late.
+    FStreamSamples.clear();
+  }
   if (FStreamSamples.empty()) {
     FStreamAt = std::max(due, FNow);
   } else if (queuedEnd < due) {
@@ -128,12 +131,12 @@ void TSoundTrack::StreamBlock(const TSWFObject& tag, int frame) {
   const std::size_t skip =
       FStreamCoding.Format == 2 ? std::min<std::size_t>(4, block.Data.size()) : 0;
   try {
-    FStream->Feed(block.Data.data() + skip, block.Data.size() - skip, FStreamSamples);
+    FStream->Feed(block.Data.data() + skip, block.Data.size() - skip, FStreamSamples,
+                  kMaxStreamAhead * 2);
   } catch (const std::exception& e) {
     Note(std::string("the stream sound is damaged and stops: ") + e.what());
     FStream.reset();
   }
-  if (FStreamSamples.size() / 2 > kMaxStreamAhead) FStreamSamples.resize(kMaxStreamAhead * 2);
   FHasSound = true;
 }
 

@@ -24,7 +24,8 @@ class TSoundTrack : public TSoundListener {
 
   void SoundTag(const TSWFObject& tag, int frame) override;
   // Mixes and writes the track up to the start of the frame (frames counted from 0), so that a
-  // movie of n frames gives a track of n frames' length. Throws EPlayerError when the file
+  // movie of n frames gives a track of n frames' length. Called after each frame is run, it keeps
+  // what is held in memory to the sounds playing. Throws EPlayerError when the file
   // cannot be written.
   void MixTo(int frame);
 
