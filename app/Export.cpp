@@ -346,6 +346,7 @@ int RunExport(const TExportRequest& request, std::ostream& out, std::ostream& er
            "ffmpeg); `kestrova frames` writes PNG pictures without it\n";
     return 1;
   }
+  TSoundHeard heard;  // outlives the players below, which may point to it
   auto player = OpenForExport(request.Input, err);
   if (!player) return 1;
   double fps = player->FrameRate();
@@ -394,7 +395,6 @@ int RunExport(const TExportRequest& request, std::ostream& out, std::ostream& er
     if (!EncodePass(*player, ffmpeg, args, request.Output, progress, frames, first, err)) return 1;
   } else {
     std::vector<std::string> args = RawInput(*player, rate);
-    static TSoundHeard heard;
     if (!track.empty()) {
       player->SetSoundListener(&heard);
       args.insert(args.end(), {"-f", "s16le", "-ar", std::to_string(kMixRate), "-ac", "2", "-i",
