@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "app/Commands.h"
@@ -47,13 +46,22 @@ std::string MovieOfPage(const std::string& page, std::ostream& err) {
   text.resize(1 << 20);
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(in.gcount()));
-  static const std::regex kMovie("[\"']([^\"'<>?#]*\\.swf)[\"'?#]", std::regex::icase);
-  std::smatch m;
-  if (!std::regex_search(text, m, kMovie)) {
+  // The first quoted value ending in .swf (before a query or fragment).
+  std::string name;
+  for (std::size_t at = 0; name.empty() && (at = text.find(".swf", at)) != std::string::npos;
+       at += 4) {
+    const std::size_t after = at + 4;
+    if (after >= text.size() || std::string("\"'?#").find(text[after]) == std::string::npos) {
+      continue;
+    }
+    const std::size_t open = text.find_last_of("\"'<>", at);
+    if (open == std::string::npos || (text[open] != '"' && text[open] != '\'')) continue;
+    name = text.substr(open + 1, after - open - 1);
+  }
+  if (name.empty()) {
     err << "kestrova: \"" << page << "\" embeds no .swf movie\n";
     return "";
   }
-  const std::string name = m[1].str();
   if (name.find("://") != std::string::npos) {
     err << "kestrova: \"" << page << "\" embeds a movie from elsewhere (" << name << ")\n";
     return "";
