@@ -113,6 +113,24 @@ constexpr std::array kCommands{
         "Example:\n"
         "  kestrova export movie.swf movie.mp4 --scale 2"},
 #endif
+    TCommandInfo{"view", "FILE.swf|FILE.html [--browser]",
+                 "watch a recording in a window, or in the browser", ViewCommand,
+                 "Plays the recording (every part of a split one, as one timeline) in a window:\n"
+                 "Space plays and pauses, Left and Right step a frame, F fits the window, 1 shows\n"
+                 "the movie pixel for pixel; the bar below seeks. Needs a display.\n"
+                 "  --browser   serve the page's folder on 127.0.0.1 and open it in the browser,\n"
+                 "              until Ctrl+C\n"
+                 "\n"
+                 "Example:\n"
+                 "  kestrova view movie.html --browser"},
+    TCommandInfo{"thumbnail", "IN.swf OUT.png SIZE",
+                 "write a small picture of a movie's first frame (for file managers)",
+                 ThumbnailCommand,
+                 "Writes the movie's first frame as a PNG picture whose longer side is at most "
+                 "SIZE pixels.\n"
+                 "\n"
+                 "Example:\n"
+                 "  kestrova thumbnail movie.swf movie.png 256"},
     TCommandInfo{"slideshow",
                  "OUT.swf IMAGE... [--fps N] [--seconds-each S] [--audio FILE.wav|FILE.mp3] "
                  "[--background RRGGBB] [--web-player URL]",

@@ -84,5 +84,9 @@ int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Pipes the frames into ffmpeg: kestrova export IN.swf OUT.mp4|.webm|.gif|.png [--scale S].
 int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Viewing commands (ViewCommand.cpp): kestrova view FILE.swf|FILE.html [--browser] and
+// kestrova thumbnail IN.swf OUT.png SIZE.
+int ViewCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int ThumbnailCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace kestrova

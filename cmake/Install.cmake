@@ -19,8 +19,17 @@ endif()
 # desktop looks for them.
 if(KESTROVA_X11)
   install(FILES platform/qt/kestrova.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # "Open with" for SWF movies: the viewer window (kestrova view).
+  install(FILES platform/qt/kestrova-view.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_BINARY_DIR}/platform/qt/kestrova.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
+endif()
+
+# File managers draw a recording's first frame as its icon (kestrova thumbnail needs no desktop
+# backend).
+if(UNIX AND NOT CMAKE_CROSSCOMPILING)
+  install(FILES platform/qt/kestrova.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
 endif()
 
 set(CPACK_PACKAGE_NAME kestrova)
