@@ -66,7 +66,7 @@ TEST_F(BuilderCommands, SlideshowCentresEachPictureOnTheLargestStage) {
            "--audio", Fixture("wav_pcm16_stereo_44100.wav")}),
       0)
       << err.str();
-  EXPECT_NE(err.str().find("[3/3]"), std::string::npos) << "progress";
+  EXPECT_NE(err.str().find("slideshow: 100% (3/3)"), std::string::npos) << "progress";
   const auto reader = Read("show.swf");
   EXPECT_TRUE(reader->Compressed());
   EXPECT_EQ(reader->FrameSize, (TRect{0, 0, 640 * 20, 480 * 20}));
