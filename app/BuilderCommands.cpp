@@ -1,7 +1,9 @@
 // kestrova slideshow and kestrova join: the movie builder on files a user has.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -288,18 +290,19 @@ int Guarded(const char* command, const std::string& output, std::ostream& err, F
   try {
     build();
     return 0;
-  } catch (const std::exception& e) {
-    std::string what = e.what();
-    // The stream layer names the temporary file beside the output that it could not create;
-    // the user knows the output. A file already there under that name is someone else's, so it
-    // is named as it is.
-    if (what.rfind("Cannot create file \"" + output + ".", 0) == 0 &&
-        what.find("File exists") == std::string::npos) {
-      const std::size_t colon = what.rfind(": ");
-      what = "\"" + output + "\": cannot be written" +
-             (colon == std::string::npos ? "" : " (" + what.substr(colon + 2) + ")");
+  } catch (const EStreamError& e) {
+    // The stream layer names the working file beside the output that it could not create or
+    // write; the user knows the output. A file already there under that name is someone else's,
+    // so it is named as it is.
+    if (e.File.starts_with(output + ".") && e.SystemError != 0 && e.SystemError != EEXIST) {
+      err << "kestrova " << command << ": \"" << output << "\": cannot be written ("
+          << std::strerror(e.SystemError) << ")\n";
+    } else {
+      err << "kestrova " << command << ": " << e.what() << "\n";
     }
-    err << "kestrova " << command << ": " << what << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    err << "kestrova " << command << ": " << e.what() << "\n";
     return 1;
   }
 }
