@@ -127,7 +127,8 @@ std::string UsageText(const CLI::App& app) {
     // A group of options that exclude each other is shown once, where its first one is.
     const auto excludes = o.get_excludes();
     bool shownBefore = false;
-    for (std::size_t j = 0; j < i; ++j) shownBefore |= excludes.count(const_cast<CLI::Option*>(all[j])) > 0;
+    for (std::size_t j = 0; j < i; ++j)
+      shownBefore |= excludes.count(const_cast<CLI::Option*>(all[j])) > 0;
     if (shownBefore) continue;
     std::string group = WithValue(o);
     for (std::size_t j = i + 1; j < all.size(); ++j) {

@@ -137,9 +137,8 @@ template <class T>
 CLI::Option* AddNumber(CLI::App& app, const std::string& name, T& value, T low, T high,
                        const std::string& typeName, const std::string& description) {
   using TWide = std::conditional_t<std::is_integral_v<T>, std::int64_t, double>;
-  return AddNumber<T>(
-      app, name, std::function<void(T)>([&value](T v) { value = v; }), low, high, typeName,
-      description, commandline_detail::NumberText(TWide(value)));
+  return AddNumber<T>(app, name, std::function<void(T)>([&value](T v) { value = v; }), low, high,
+                      typeName, description, commandline_detail::NumberText(TWide(value)));
 }
 
 }  // namespace kestrova

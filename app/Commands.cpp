@@ -172,7 +172,8 @@ void PrintCommandHelp(const TCommandInfo& c, std::ostream& os) {
   if (*c.Details) os << "\n" << Fill(c.Details, 0);
   PrintOptionList(*options.Parser, os);
   if (*c.Examples) {
-    os << "\n" << (std::strchr(c.Examples, '\n') ? "Examples:" : "Example:") << "\n"
+    os << "\n"
+       << (std::strchr(c.Examples, '\n') ? "Examples:" : "Example:") << "\n"
        << Fill(c.Examples, 2, 1000);
   }
 }
@@ -203,7 +204,11 @@ void PrintManualSection(const TCommandInfo& c, std::ostream& os) {
   for (const CLI::Option* o : options.Parser->get_options()) {
     os << ".TP\n.B " << Roff(OptionNames(*o)) << "\n" << Roff(OptionText(*o)) << "\n";
   }
-  if (*c.Examples) os << ".PP\n.nf\n" << Roff(Fill(c.Examples, 2, 1000)) << ".fi\n";
+  if (*c.Examples) {
+    os << ".PP\n"
+       << (std::strchr(c.Examples, '\n') ? "Examples:" : "Example:") << "\n.nf\n"
+       << Roff(Fill(c.Examples, 2, 1000)) << ".fi\n";
+  }
 }
 
 // The manual page, kestrova.1, from the texts of the command table: the build makes it with

@@ -65,7 +65,7 @@ void DeclareFrames(CLI::App& app, TFramesOptions& o) {
   AddNumber(app, "--from", o.From, 1, 1000000, "N", "the first frame written");
   AddNumber(app, "--to", std::function<void(int)>([&o](int v) { o.To = v; }), 1, 1000000, "M",
             "the last frame written", "the movie's last");
-  AddNumber(app, "--every", o.Every, 1, 1000000, "K", "every K-th frame from N (1: every frame)");
+  AddNumber(app, "--every", o.Every, 1, 1000000, "K", "every K-th frame from the first written");
   AddQuiet(app, o.Quiet);
 }
 

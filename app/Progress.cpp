@@ -77,9 +77,10 @@ std::string TProgress::Figures(std::uint64_t done, const std::string& detail,
 void TProgress::Update(std::uint64_t done, const std::string& detail) {
   if (FQuiet || FFinished) return;
   const auto now = FClock();
-  const int step = FTotal == 0 ? -1
-                               : static_cast<int>(std::min(done, FTotal) *
-                                                  (FStyle == TStyle::Bar ? 100 : 10) / FTotal);
+  const int step =
+      FTotal == 0
+          ? -1
+          : static_cast<int>(std::min(done, FTotal) * (FStyle == TStyle::Bar ? 100 : 10) / FTotal);
   const bool stepped = FTotal != 0 && step != FLastStep;
   // Lines: a whole tenth, or a second since the last line; a bar: each hundredth, and its clock
   // a few times a second.
@@ -99,6 +100,11 @@ void TProgress::Update(std::uint64_t done, const std::string& detail) {
     line += "[" + std::string(filled, '#') + std::string(30 - filled, ' ') + "] ";
   }
   line += figures;
+  // A line wider than the terminal would wrap, and "\r" would then redraw only its last row: a
+  // long note (a file name) keeps its end.
+  constexpr std::size_t kWidth = 79;
+  if (line.size() > kWidth)
+    line = line.substr(0, kWidth - 20) + "..." + line.substr(line.size() - 17);
   // A shorter line than the last one leaves nothing of it behind.
   const std::size_t width = line.size();
   if (width < FBarWidth) line += std::string(FBarWidth - width, ' ');

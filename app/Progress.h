@@ -50,7 +50,7 @@ class TProgress {
   TClock FClock;
   std::chrono::steady_clock::time_point FStart;
   std::chrono::steady_clock::time_point FLastShown;
-  int FLastStep = -1;  // the last tenth (lines) or hundredth (bar) shown
+  int FLastStep = -1;         // the last tenth (lines) or hundredth (bar) shown
   std::size_t FBarWidth = 0;  // the columns of the bar last drawn, cleared by the next one
   bool FShown = false;
   bool FFinished = false;

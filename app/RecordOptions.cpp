@@ -40,7 +40,9 @@ bool ReadWindow(const std::string& text, platform::TWindowHandle& window) {
 
 bool ReadColours(const std::string& text, TColourDepth& colours) {
   static constexpr std::pair<const char*, TColourDepth> kDepths[] = {
-      {"256", TColourDepth::Palette256}, {"32k", TColourDepth::Rgb15}, {"16m", TColourDepth::Rgb32}};
+      {"256", TColourDepth::Palette256},
+      {"32k", TColourDepth::Rgb15},
+      {"16m", TColourDepth::Rgb32}};
   for (const auto& [name, depth] : kDepths) {
     if (text == name) {
       colours = depth;
@@ -72,8 +74,7 @@ void DeclareRecord(CLI::App& app, TRecordArgs& r) {
             return ReadRegion(text, r.Region);
           },
           "X,Y,W,H", "X,Y,WIDTH,HEIGHT in pixels, such as 0,0,640,480",
-          "the rectangle of the screen whose top left corner is X,Y, W pixels wide and H high; "
-          "the part of it off the screen records black",
+          "a rectangle of the screen: its top left corner at X,Y, W pixels wide and H high",
           "none"),
       AddChecked(
           app, "--window",
@@ -91,10 +92,9 @@ void DeclareRecord(CLI::App& app, TRecordArgs& r) {
       if (a != b) a->excludes(b);
     }
   }
-  AddNumber(
-      app, "--seconds",
-      std::function<void(std::uint32_t)>([&r](std::uint32_t n) { r.Seconds = n; }), 1u, 9999999u,
-      "N", "stop after N seconds", "until Ctrl+C or SIGTERM, which save too");
+  AddNumber(app, "--seconds",
+            std::function<void(std::uint32_t)>([&r](std::uint32_t n) { r.Seconds = n; }), 1u,
+            9999999u, "N", "stop after N seconds", "until Ctrl+C or SIGTERM, which save too");
   AddNumber(app, "--delay", r.Delay, 0u, 3600u, "N",
             "count N seconds down on stderr before recording");
   AddChecked(

@@ -49,8 +49,10 @@ TEST(CommandLine, BadValuesAreRefusedOneWayInEveryCommand) {
       {{"join", "o.swf", "a.swf", "--zip"}, "unknown option \"--zip\""},
       {{"join", "o.swf"}, "IN.swf... is required"},
       {{"probe", "--json"}, "FILE... is required"},
-      {{"frames", "in.swf", "out", "--every", "0"}, "--every takes a whole number from 1 to 1000000"},
-      {{"frames", "in.swf", "out", "--from", "2.5"}, "--from takes a whole number from 1 to 1000000"},
+      {{"frames", "in.swf", "out", "--every", "0"},
+       "--every takes a whole number from 1 to 1000000"},
+      {{"frames", "in.swf", "out", "--from", "2.5"},
+       "--from takes a whole number from 1 to 1000000"},
       {{"frames", "in.swf", "out", "--to", "99999999999999999999"},
        "--to takes a whole number from 1 to 1000000"},
       {{"frames", "in.swf", "out", "--from", "5", "--to", "2"}, "--from comes after --to"},
@@ -70,9 +72,9 @@ TEST(CommandLine, BadValuesAreRefusedOneWayInEveryCommand) {
 
 TEST(CommandLine, HelpAnywhereAmongTheArgumentsAnswersWithTheCommandsHelp) {
   const TRun help = RunLine({"help", "frames"});
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"frames", "--help"}, {"frames", "in.swf", "--every", "2", "-h"},
-        {"frames", "--from", "0", "--help"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"frames", "--help"},
+                                               {"frames", "in.swf", "--every", "2", "-h"},
+                                               {"frames", "--from", "0", "--help"}}) {
     const TRun r = RunLine(args);
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Out, help.Out);
@@ -86,10 +88,11 @@ TEST(CommandLine, OptionsMayComeBetweenTheArguments) {
   fs::create_directories(dir);
   const std::string bmp = std::string(KESTROVA_TEST_DATA) + "/media/bmp8.bmp";
   const std::string out = (dir / "s.swf").string();
-  const TRun r = RunLine({"slideshow", "--fps=4", out, bmp, "--quiet", "--seconds-each", "0.5", bmp});
+  const TRun r =
+      RunLine({"slideshow", "--fps=4", out, bmp, "--quiet", "--seconds-each", "0.5", bmp});
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Err.find("slideshow: 50%"), std::string::npos) << r.Err;  // quiet
-  EXPECT_NE(r.Err.find("(4 frames, "), std::string::npos) << r.Err;      // 2 images of 2 frames
+  EXPECT_NE(r.Err.find("(4 frames, "), std::string::npos) << r.Err;     // 2 images of 2 frames
   fs::remove_all(dir);
 }
 
@@ -100,7 +103,8 @@ TEST(RecordOptions, ReadEachOption) {
     std::function<void(const TRecordArgs&)> Check;
   };
   const TCase cases[] = {
-      {{}, [](const TRecordArgs& r) {
+      {{},
+       [](const TRecordArgs& r) {
          EXPECT_EQ(r.Target, TRecordTarget::FullScreen);
          EXPECT_FALSE(r.Seconds);
          EXPECT_EQ(r.Delay, 0u);
@@ -114,7 +118,9 @@ TEST(RecordOptions, ReadEachOption) {
          EXPECT_EQ(r.Region, (platform::TScreenRect{-100, 20, 540, 500}));
        }},
       {{"--region=0,0,1,1"},
-       [](const TRecordArgs& r) { EXPECT_EQ(r.Region, (platform::TScreenRect{0, 0, 1, 1})); }},
+       [](const TRecordArgs& r) {
+         EXPECT_EQ(r.Region, (platform::TScreenRect{0, 0, 1, 1}));
+       }},
       {{"--window", "0x3a00007"},
        [](const TRecordArgs& r) {
          EXPECT_EQ(r.Target, TRecordTarget::Window);
@@ -133,7 +139,8 @@ TEST(RecordOptions, ReadEachOption) {
          EXPECT_EQ(r.Colours, TColourDepth::Rgb15);
          EXPECT_TRUE(r.Quiet);
        }},
-      {{"--colours", "16m"}, [](const TRecordArgs& r) { EXPECT_EQ(r.Colours, TColourDepth::Rgb32); }},
+      {{"--colours", "16m"},
+       [](const TRecordArgs& r) { EXPECT_EQ(r.Colours, TColourDepth::Rgb32); }},
       {{"--platform", "sim", "-o", "a b.swf", "--web-player", "r.js", "--hotkey", "Ctrl+Shift+R"},
        [](const TRecordArgs& r) {
          EXPECT_EQ(r.Platform, "sim");
@@ -213,12 +220,12 @@ class Completion : public ::testing::Test {
   // What completing the last word of line gives, as bash does on TAB: COMP_WORDS and COMP_CWORD
   // set, the function that "complete -p kestrova" names called.
   std::string Complete(const std::string& line) {
-    const std::string script = "cd '" + dir.string() + "' && source ./kestrova && " +
-                               "f=$(complete -p kestrova | sed -n 's/.*-F \\([^ ]*\\) .*/\\1/p') && " +
-                               "read -ra COMP_WORDS <<< '" + line + "' && " +
-                               (line.back() == ' ' ? "COMP_WORDS+=('') && " : "") +
-                               "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && $f && " +
-                               "echo \"${COMPREPLY[*]}\"";
+    const std::string script =
+        "cd '" + dir.string() + "' && source ./kestrova && " +
+        "f=$(complete -p kestrova | sed -n 's/.*-F \\([^ ]*\\) .*/\\1/p') && " +
+        "read -ra COMP_WORDS <<< '" + line + "' && " +
+        (line.back() == ' ' ? "COMP_WORDS+=('') && " : "") +
+        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && $f && " + "echo \"${COMPREPLY[*]}\"";
     const std::string command = "bash --norc --noprofile -c \"$KESTROVA_COMPLETE\" 2>&1";
     ::setenv("KESTROVA_COMPLETE", script.c_str(), 1);
     std::string output;

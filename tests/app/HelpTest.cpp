@@ -86,7 +86,7 @@ TEST(Help, EveryOptionIsListedWithItsDefaultInTheHelpAndTheManualPage) {
     const TDeclaredOptions declared = DeclaredOptions(c);
     ASSERT_FALSE(declared.Parser->get_options().empty());
     for (const CLI::Option* o : declared.Parser->get_options()) {
-      const std::string name = o->get_positional()        ? o->get_type_name()
+      const std::string name = o->get_positional()       ? o->get_type_name()
                                : o->get_lnames().empty() ? "-" + o->get_snames().front()
                                                          : "--" + o->get_lnames().front();
       SCOPED_TRACE(name);

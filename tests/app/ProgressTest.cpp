@@ -81,7 +81,7 @@ TEST(Progress, ATerminalGetsOneBarRedrawnInPlace) {
     TProgress progress(err, "frames", 200, false, TProgress::TStyle::Bar, clock.Clock());
     for (int i = 1; i <= 200; ++i) {
       clock.Now += 50ms;
-      progress.Update(i, i < 100 ? "long-name.png" : "x");
+      progress.Update(i, i < 100 ? std::string(100, 'n') + ".png" : "x");
     }
     progress.Finish("Wrote 200");
   }
@@ -97,6 +97,10 @@ TEST(Progress, ATerminalGetsOneBarRedrawnInPlace) {
   // A shorter drawing covers the longer one before it.
   EXPECT_EQ(last.size(), lines[0].substr(0, lines[0].rfind('\r')).size() -
                              lines[0].substr(0, lines[0].rfind('\r')).rfind('\r') - 1);
+  // A long note is cut to keep the bar on one row of a terminal.
+  const std::string first = lines[0].substr(1, lines[0].find('\r', 1) - 1);
+  EXPECT_EQ(first.size(), 79u) << first;
+  EXPECT_EQ(first.substr(first.size() - 7), "nnn.png") << first;
   // Half way, 5 s in: 5 s left.
   EXPECT_NE(text.find("frames [" + std::string(15, '#') + std::string(15, ' ') +
                       "] 50% (100/200), 0:05 left x"),
