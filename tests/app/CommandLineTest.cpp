@@ -11,22 +11,12 @@
 #include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "app/RecordOptions.h"
+#include "tests/app/RunLine.h"
 
 namespace kestrova {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TRun {
-  int Status;
-  std::string Out, Err;
-};
-
-TRun RunLine(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 // Each refused before any file is read (the files named do not exist): status 2, the problem on
 // the first line, then the usage line.

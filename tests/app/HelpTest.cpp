@@ -7,20 +7,10 @@
 
 #include "app/CommandLine.h"
 #include "app/Commands.h"
+#include "tests/app/RunLine.h"
 
 namespace kestrova {
 namespace {
-
-struct TRun {
-  int Status;
-  std::string Out, Err;
-};
-
-TRun RunLine(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 std::string UsageLine(const TCommandInfo& c) {
   const std::string usage = CommandUsage(c);
