@@ -101,8 +101,8 @@ inline bool TakesValue(const CLI::Option& option) {
   return option.get_expected_max() != 0;
 }
 
-// The value names ("N", "FILE") and choices ("256|32k|16m", by a '|' in the value name) of an
-// option, for completion: the choices, or empty when any word (a file name) fits.
+// The values an option offers for completion, when its value name lists them ("256|32k|16m");
+// empty when any word fits.
 std::vector<std::string> Choices(const CLI::Option& option);
 
 // ---- number options ----
