@@ -375,7 +375,8 @@ int RunExport(const TExportRequest& request, std::ostream& out, std::ostream& er
   }
   [[maybe_unused]] const TIgnoreBrokenPipe ignoreBrokenPipe;
   if (kind->Palette) passes = 2;
-  TProgress progress(err, "export", std::uint64_t(declared) * passes, declared < 100);
+  TProgress progress(err, "export", std::uint64_t(declared) * passes,
+                     request.Quiet || declared < 100);
   if (kind->Palette) {
     // First pass: ffmpeg counts the colours of every frame into one palette, holding a histogram
     // rather than the frames; the second pass maps each frame to it as it arrives.

@@ -9,7 +9,8 @@ namespace kestrova {
 
 struct TExportRequest {
   std::string Input, Output;
-  double Scale = 1;  // 0 < Scale <= 16
+  double Scale = 1;    // 0 < Scale <= 16
+  bool Quiet = false;  // no progress
 };
 
 // Writes the export; returns the exit status (2 for an output kind not written, 1 for any

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "app/Export.h"
 #include "app/Progress.h"
@@ -37,36 +38,35 @@ int Finish(const TMoviePlayer& player, const std::string& name, std::ostream& er
   return 1;
 }
 
-bool ParseCount(const std::string& text, int& value) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || v < 1 || v > 1000000) return false;
-  value = static_cast<int>(v);
-  return true;
+struct TFramesOptions {
+  std::string In, OutDir;
+  int From = 1, To = 1000000, Every = 1;
+  bool Quiet = false;
+};
+
+void DeclareFrames(CLI::App& app, TFramesOptions& o) {
+  AddArgument(app, "IN.swf", o.In, "the movie played")->required();
+  AddArgument(app, "OUTDIR", o.OutDir, "the folder the pictures go to (made when missing)")
+      ->required();
+  AddNumber(app, "--from", o.From, 1, 1000000, "N", "the first frame written");
+  AddNumber(app, "--to", std::function<void(int)>([&o](int v) { o.To = v; }), 1, 1000000, "M",
+            "the last frame written", "the movie's last");
+  AddNumber(app, "--every", o.Every, 1, 1000000, "K", "every K-th frame from the first written");
+  AddQuiet(app, o.Quiet);
 }
 
 }  // namespace
 
+std::shared_ptr<void> FramesOptions(CLI::App& app) {
+  return DeclareWith<TFramesOptions, DeclareFrames>(app);
+}
+
 int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::vector<std::string> names;
-  int from = 1, to = 1000000, every = 1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    int* target = args[i] == "--from"    ? &from
-                  : args[i] == "--to"    ? &to
-                  : args[i] == "--every" ? &every
-                                         : nullptr;
-    if (target) {
-      if (i + 1 >= args.size() || !ParseCount(args[i + 1], *target))
-        return UsageError("frames", err);
-      ++i;
-    } else if (args[i].rfind("--", 0) == 0) {
-      return UsageError("frames", err);
-    } else {
-      names.push_back(args[i]);
-    }
-  }
-  if (names.size() != 2 || from > to) return UsageError("frames", err);
+  TFramesOptions o;
+  if (int status = ReadArguments("frames", DeclareFrames, args, o, err); status != 0) return status;
+  if (o.From > o.To) return UsageError("frames", err, "--from comes after --to");
+  const std::vector<std::string> names = {o.In, o.OutDir};
+  const int from = o.From, to = o.To, every = o.Every;
   auto player = OpenMovie(names[0], err);
   if (!player) return 1;
   std::error_code ec;
@@ -79,7 +79,7 @@ int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::
   const int last = std::min<int>(to, player->DeclaredFrameCount());
   const int total = last >= from ? (last - from) / every + 1 : 0;
   // Short work finishes before a bar would be read.
-  TProgress progress(err, "frames", static_cast<std::uint64_t>(total), total < 100);
+  TProgress progress(err, "frames", static_cast<std::uint64_t>(total), o.Quiet || total < 100);
   int written = 0;
   for (int frame = 1; frame <= to; ++frame) {
     const bool wanted = frame >= from && (frame - from) % every == 0;
@@ -100,21 +100,34 @@ int FramesCommand(const std::vector<std::string>& args, std::ostream& out, std::
   return Finish(*player, names[0], err);
 }
 
+namespace {
+
+struct TExportOptions {
+  std::string In, Out;
+  double Scale = 1;
+  bool Quiet = false;
+};
+
+void DeclareExport(CLI::App& app, TExportOptions& o) {
+  AddArgument(app, "IN.swf", o.In, "the movie played")->required();
+  AddArgument(app, "OUT.mp4|OUT.webm|OUT.gif|OUT.png", o.Out,
+              "the video written; its name's ending chooses the kind")
+      ->required();
+  AddNumber(app, "--scale", o.Scale, 0.001, 16.0, "S",
+            "resize by S with nearest-neighbour sampling");
+  AddQuiet(app, o.Quiet);
+}
+
+}  // namespace
+
+std::shared_ptr<void> ExportOptions(CLI::App& app) {
+  return DeclareWith<TExportOptions, DeclareExport>(app);
+}
+
 int ExportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::vector<std::string> names;
-  double scale = 1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--scale") {
-      char* end = nullptr;
-      if (i + 1 >= args.size()) return UsageError("export", err);
-      scale = std::strtod(args[++i].c_str(), &end);
-      if (*end != '\0' || !(scale > 0 && scale <= 16)) return UsageError("export", err);
-    } else {
-      names.push_back(args[i]);
-    }
-  }
-  if (names.size() != 2) return UsageError("export", err);
-  return RunExport({names[0], names[1], scale}, out, err);
+  TExportOptions o;
+  if (int status = ReadArguments("export", DeclareExport, args, o, err); status != 0) return status;
+  return RunExport({o.In, o.Out, o.Scale, o.Quiet}, out, err);
 }
 
 }  // namespace kestrova

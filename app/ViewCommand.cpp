@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "player/Player.h"
 #include "player/Png.h"
@@ -141,14 +142,6 @@ int ServeToBrowser(const std::string& file, std::ostream& out, std::ostream& err
 }
 #endif
 
-bool ParseSize(const std::string& text, int& value) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || *end != '\0' || v < 1 || v > 4096) return false;
-  value = static_cast<int>(v);
-  return true;
-}
-
 // The stage shrunk to fit size x size, each pixel the average of the stage pixels it covers (a
 // picture no larger keeps its size).
 std::vector<std::uint8_t> Shrink(const std::uint8_t* rgba, int w, int h, int size, int& ow,
@@ -180,19 +173,45 @@ std::vector<std::uint8_t> Shrink(const std::uint8_t* rgba, int w, int h, int siz
 
 }  // namespace
 
+namespace {
+
+struct TViewOptions {
+  std::string File;
+  bool Browser = false;
+};
+
+void DeclareView(CLI::App& app, TViewOptions& o) {
+  AddArgument(app, "FILE.swf|FILE.html", o.File, "the recording, or its page")->required();
+  app.add_flag("--browser", o.Browser,
+               "serve the page's folder on 127.0.0.1 and open it in the browser, until Ctrl+C");
+}
+
+struct TThumbnailOptions {
+  std::string In, Out;
+  int Size = 0;
+};
+
+void DeclareThumbnail(CLI::App& app, TThumbnailOptions& o) {
+  AddArgument(app, "IN.swf", o.In, "the movie")->required();
+  AddArgument(app, "OUT.png", o.Out, "the picture written")->required();
+  AddNumber(app, "SIZE", o.Size, 1, 4096, "SIZE", "the longer side at most, pixels")->required();
+}
+
+}  // namespace
+
+std::shared_ptr<void> ViewOptions(CLI::App& app) {
+  return DeclareWith<TViewOptions, DeclareView>(app);
+}
+
+std::shared_ptr<void> ThumbnailOptions(CLI::App& app) {
+  return DeclareWith<TThumbnailOptions, DeclareThumbnail>(app);
+}
+
 int ViewCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::vector<std::string> names;
-  bool browser = false;
-  for (const std::string& a : args) {
-    if (a == "--browser") {
-      browser = true;
-    } else if (a.rfind("--", 0) == 0) {
-      return UsageError("view", err);
-    } else {
-      names.push_back(a);
-    }
-  }
-  if (names.size() != 1) return UsageError("view", err);
+  TViewOptions o;
+  if (int status = ReadArguments("view", DeclareView, args, o, err); status != 0) return status;
+  const std::vector<std::string> names = {o.File};
+  const bool browser = o.Browser;
   std::error_code ec;
   if (!fs::is_regular_file(PathOf(names[0]), ec)) {
     err << "kestrova: no file \"" << names[0] << "\"\n";
@@ -219,22 +238,25 @@ int ViewCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 }
 
 int ThumbnailCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  int size = 0;
-  if (args.size() != 3 || !ParseSize(args[2], size)) return UsageError("thumbnail", err);
+  TThumbnailOptions o;
+  if (int status = ReadArguments("thumbnail", DeclareThumbnail, args, o, err); status != 0) {
+    return status;
+  }
+  const int size = o.Size;
   try {
-    TMoviePlayer player(args[0]);
+    TMoviePlayer player(o.In);
     if (!player.NextFrame()) {
-      err << "kestrova: \"" << args[0] << "\" has no frame to show"
+      err << "kestrova: \"" << o.In << "\" has no frame to show"
           << (player.StopReason().empty() ? "" : ": " + player.StopReason()) << "\n";
       return 1;
     }
     int w = 0, h = 0;
     const std::vector<std::uint8_t> small =
         Shrink(player.Pixels(), player.Width(), player.Height(), size, w, h);
-    SavePng(args[1], small.data(), w, h);
-    out << "Wrote a " << w << " x " << h << " picture of " << args[0] << " to " << args[1] << "\n";
+    SavePng(o.Out, small.data(), w, h);
+    out << "Wrote a " << w << " x " << h << " picture of " << o.In << " to " << o.Out << "\n";
   } catch (const EPlayerError& e) {
-    err << "kestrova: \"" << args[0] << "\": " << e.what() << "\n";
+    err << "kestrova: \"" << o.In << "\": " << e.what() << "\n";
     return 1;
   } catch (const std::exception& e) {
     err << "kestrova: " << e.what() << "\n";

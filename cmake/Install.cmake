@@ -14,6 +14,9 @@ install(TARGETS kestrova RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md LICENSE NOTICES.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(NOT CMAKE_CROSSCOMPILING)
   install(FILES ${PROJECT_BINARY_DIR}/app/kestrova.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion loads a command's completion from when it is first completed.
+  install(FILES ${PROJECT_BINARY_DIR}/app/kestrova.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestrova)
 endif()
 # With the desktop backend: the menu entry and the icon (drawn at build time) where a Linux
 # desktop looks for them.

@@ -4,7 +4,7 @@ set -euo pipefail
 
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   libcrypt-dev libdeflate-dev)
+                   libcrypt-dev libdeflate-dev libcli11-dev)
 # The player's commands and their tests: libpng reads back the PNG pictures, ffmpeg exports;
 # the browser test: Chromium and Node.js (npm installs the browser driver and the web player).
 KESTROVA_PACKAGES+=(libpng-dev ffmpeg chromium nodejs)
