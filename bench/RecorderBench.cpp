@@ -21,6 +21,7 @@
 #include "recorder/Automation.h"
 #include "recorder/ChangeDetector.h"
 #include "recorder/FlashSegmentMovie.h"
+#include "recorder/FrameStage.h"
 #include "recorder/Output.h"
 #include "recorder/Recorder.h"
 
@@ -101,17 +102,20 @@ TSegmentFigures RecordSegment(TScene scene, int frames, const std::string& file)
     return std::unique_ptr<TSegmentMovie>(std::move(m));
   };
   TSegmentFigures f;
-  TDIBitmap grab;
-  TCursorInfo cursor;
+  TFrameStage stage(*p.Capture, *p.Cursor);
+  TStagedFrame staged;
   const TScreenRect screen = p.Desktop->DesktopRect();
   double total = 0;
   for (int i = 0; i < frames; ++i) {
+    // The stage's time (the pointer, the palette) counts with the grab's, as the backends'
+    // mapping did before it moved there.
     auto t0 = Clock::now();
-    p.Grabber->Grab(0, screen, grab);
-    p.Cursor->GetCursor(cursor);
+    stage.Capture(0, screen, staged);
     f.GrabMs += Ms(Clock::now() - t0);
+    const TDIBitmap& grab = *staged.Picture;
     detector.StripCount = (grab.Rows() + 31) / 32;
     TFrameContext context;
+    context.Staged = &staged;
     context.FirstFrameOfSegment = i == 0;
     context.StageWidth = screen.Width();
     context.StageHeight = screen.Height();
