@@ -18,18 +18,18 @@ std::uint8_t Blend(unsigned colour, unsigned under, unsigned alpha) {
   return static_cast<std::uint8_t>((colour * alpha + under * (255 - alpha) + 127) / 255);
 }
 
-// Blends one row of the pointer's picture (blue, green, red, alpha) into a row of 32-bit pixels
-// whose column 0 is the picture's column -left: each pixel by its alpha, once, so soft edges
-// and shadows look as they do on the screen.
+// Blends one row of the pointer's picture (blue, green, red, alpha) into columns [from, to) of a
+// row of 32-bit pixels, held from column from on; the picture's column 0 is the row's column
+// left. Each pixel by its alpha, once, so soft edges and shadows look as they do on the screen.
 void BlendRow(const std::uint8_t* pointer, std::int32_t pointerWidth, std::int32_t left,
-              std::uint8_t* bgrx, std::int32_t width) {
-  const std::int32_t from = std::max(0, -left);
-  const std::int32_t to = std::min(pointerWidth, width - left);
-  for (std::int32_t px = from; px < to; ++px) {
+              std::uint8_t* bgrx, std::int32_t from, std::int32_t to) {
+  const std::int32_t first = std::max(from - left, 0);
+  const std::int32_t end = std::min(pointerWidth, to - left);
+  for (std::int32_t px = first; px < end; ++px) {
     const std::uint8_t* s = pointer + 4 * px;
     const unsigned a = s[3];
     if (a == 0) continue;
-    std::uint8_t* d = bgrx + 4 * static_cast<std::size_t>(left + px);
+    std::uint8_t* d = bgrx + 4 * static_cast<std::size_t>(left + px - from);
     d[0] = Blend(s[0], d[0], a);
     d[1] = Blend(s[1], d[1], a);
     d[2] = Blend(s[2], d[2], a);
@@ -55,13 +55,19 @@ void To32Bit(const std::uint8_t* bgrx, std::uint8_t* out, std::int32_t width) {
   }
 }
 
-// Marks the strips that rows [top, bottom) reach, clipped to the picture's rows.
-void MarkRows(std::vector<std::uint8_t>& strips, std::int32_t top, std::int32_t bottom,
+// Widens the spans of the strips that r reaches by r's columns, clipped to the picture.
+void MarkRect(std::vector<TStripSpan>& spans, TScreenRect r, std::int32_t width,
               std::int32_t rows) {
-  top = std::max(top, 0);
-  bottom = std::min(bottom, rows);
-  if (top >= bottom) return;
-  for (std::int32_t j = top / kStripHeight; j <= (bottom - 1) / kStripHeight; ++j) strips[j] = 1;
+  r = {std::max(r.Left, 0), std::max(r.Top, 0), std::min(r.Right, width), std::min(r.Bottom, rows)};
+  if (r.Left >= r.Right || r.Top >= r.Bottom) return;
+  for (std::int32_t j = r.Top / kStripHeight; j <= (r.Bottom - 1) / kStripHeight; ++j) {
+    TStripSpan& s = spans[static_cast<std::size_t>(j)];
+    if (s.Left >= s.Right) {
+      s = {r.Left, r.Right};
+    } else {
+      s = {std::min(s.Left, r.Left), std::max(s.Right, r.Right)};
+    }
+  }
 }
 
 }  // namespace
@@ -106,7 +112,7 @@ TFrameStage::TPointer TFrameStage::ReadPointer(const TScreenRect& rect) {
   p.Shown = true;
   p.Left = FCursor.X - rect.Left - FCursor.HotX;
   p.Top = FCursor.Y - rect.Top - FCursor.HotY;
-  p.Picture = std::move(FCursor.Picture);
+  p.Picture = FCursor.Picture;  // a source may refill its own picture in place next time
   return p;
 }
 
@@ -144,22 +150,27 @@ bool TFrameStage::Capture(TWindowHandle window, const TScreenRect& rect, TStaged
       FPicture.Palette.clear();
     }
   }
-  out.StripsMayDiffer.assign(strips, whole ? 1 : 0);
+  // Per strip, the columns that may differ: outside the damage and the pointer's old and new
+  // places the frame and the pointer are as they were, and so is the picture.
+  FSpans.assign(strips, whole ? TStripSpan{0, rect.Width()} : TStripSpan{});
   TPointer pointer = ReadPointer(rect);
   if (!whole) {
-    for (const TScreenRect& r : FDamage.Rects) MarkRows(out.StripsMayDiffer, r.Top, r.Bottom, rows);
-    // Where the pointer was and where it is now: the rest of the picture cannot have moved.
+    for (const TScreenRect& r : FDamage.Rects) MarkRect(FSpans, r, rect.Width(), rows);
     if (!(pointer == FPointer)) {
       for (const TPointer* p : {&FPointer, &pointer}) {
-        if (p->Shown) MarkRows(out.StripsMayDiffer, p->Top, p->Top + p->Picture.Rows(), rows);
+        if (!p->Shown) continue;
+        MarkRect(FSpans, {p->Left, p->Top, p->Left + p->Picture.Width, p->Top + p->Picture.Rows()},
+                 rect.Width(), rows);
       }
     }
   }
   FPointer = std::move(pointer);
+  out.StripsMayDiffer.assign(strips, 0);
   bool any = false;
   for (std::size_t j = 0; j < strips; ++j) {
-    if (out.StripsMayDiffer[j] == 0) continue;
-    RenderStrip(static_cast<std::int32_t>(j));
+    if (FSpans[j].Left >= FSpans[j].Right) continue;
+    RenderStrip(static_cast<std::int32_t>(j), FSpans[j]);
+    out.StripsMayDiffer[j] = 1;
     any = true;
   }
   out.Repeat = !any;
@@ -168,28 +179,30 @@ bool TFrameStage::Capture(TWindowHandle window, const TScreenRect& rect, TStaged
   return true;
 }
 
-void TFrameStage::RenderStrip(std::int32_t strip) {
-  const std::int32_t width = FFrame.Width;
+void TFrameStage::RenderStrip(std::int32_t strip, TStripSpan span) {
   const std::int32_t top = strip * kStripHeight;
   const std::int32_t bottom = std::min(top + kStripHeight, FFrame.Rows());
+  const std::int32_t count = span.Right - span.Left;
   const TPointer& p = FPointer;
+  const bool pointerHere = p.Shown && p.Left < span.Right && p.Left + p.Picture.Width > span.Left;
   for (std::int32_t y = top; y < bottom; ++y) {
-    const std::uint8_t* source = FFrame.Scanline(y);
-    if (p.Shown && y >= p.Top && y < p.Top + p.Picture.Rows()) {
-      FRow.assign(source, source + 4 * static_cast<std::size_t>(width));
-      BlendRow(PictureRow(p.Picture, y - p.Top), p.Picture.Width, p.Left, FRow.data(), width);
+    const std::uint8_t* source = FFrame.Scanline(y) + 4 * static_cast<std::size_t>(span.Left);
+    if (pointerHere && y >= p.Top && y < p.Top + p.Picture.Rows()) {
+      FRow.assign(source, source + 4 * static_cast<std::size_t>(count));
+      BlendRow(PictureRow(p.Picture, y - p.Top), p.Picture.Width, p.Left, FRow.data(), span.Left,
+               span.Right);
       source = FRow.data();
     }
-    std::uint8_t* out = PictureRow(FPicture, y);
+    std::uint8_t* row = PictureRow(FPicture, y);
     switch (FPicture.BitCount) {
       case 8:
-        MapRow(source, out, static_cast<std::size_t>(width));
+        MapRow(source, row + span.Left, static_cast<std::size_t>(count));
         break;
       case 16:
-        To15Bit(source, out, width);
+        To15Bit(source, row + 2 * static_cast<std::size_t>(span.Left), count);
         break;
       default:
-        To32Bit(source, out, width);
+        To32Bit(source, row + 4 * static_cast<std::size_t>(span.Left), count);
         break;
     }
   }

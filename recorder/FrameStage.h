@@ -6,8 +6,8 @@
 // The source's 32-bit frame is kept from capture to capture and brought up to date in place;
 // the pointer is never drawn into it (that would make the next capture's comparison see the
 // pointer), only into the picture handed on. Only the strips that the damage or the pointer
-// touched are converted again (to the palette, 15-bit or 32-bit): the rest of the picture is
-// what it was.
+// touched are converted again (to the palette, 15-bit or 32-bit), and in them only the columns
+// touched: the rest of the picture is what it was.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,11 @@ struct TStagedFrame {
   std::uint64_t Serial = 0;
 };
 
+// Columns [Left, Right) of a strip; empty when Left >= Right.
+struct TStripSpan {
+  std::int32_t Left = 0, Right = 0;
+};
+
 class TFrameStage {
  public:
   TFrameStage(platform::TCaptureSource& source, platform::TCursorSource& cursor);
@@ -68,7 +73,8 @@ class TFrameStage {
   };
   TPointer ReadPointer(const platform::TScreenRect& rect);
   bool FrameFits(const platform::TScreenRect& rect) const;
-  void RenderStrip(std::int32_t strip);
+  // Converts columns [Left, Right) of a strip's rows of the frame, the pointer blended in.
+  void RenderStrip(std::int32_t strip, TStripSpan span);
   void ForgetFrame();
 
   platform::TCaptureSource& FSource;
@@ -83,6 +89,7 @@ class TFrameStage {
   TPointer FPointer;   // as drawn into FPicture
   platform::TCursorInfo FCursor;
   std::vector<std::uint8_t> FRow;  // a row of the frame with the pointer blended in
+  std::vector<TStripSpan> FSpans;  // per strip, the columns to convert
   std::uint64_t FSerial = 0;
 };
 
