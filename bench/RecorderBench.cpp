@@ -88,7 +88,8 @@ struct TSegmentFigures {
 
 // Records `frames` frames of the scene (the loop's 100 ms pacing in virtual time) into one
 // segment file.
-TSegmentFigures RecordSegment(TScene scene, int frames, const std::string& file) {
+TSegmentFigures RecordSegment(TScene scene, int frames, const std::string& file,
+                              TColourDepth colours = TColourDepth::Palette256) {
   sim::TSimDesktop desktop(Scene(scene));
   TPlatform& p = desktop.Platform();
   TChangeDetector detector([](const std::string&) {});
@@ -103,6 +104,7 @@ TSegmentFigures RecordSegment(TScene scene, int frames, const std::string& file)
   };
   TSegmentFigures f;
   TFrameStage stage(*p.Capture, *p.Cursor);
+  stage.SetColours(colours);
   TStagedFrame staged;
   const TScreenRect screen = p.Desktop->DesktopRect();
   double total = 0;
@@ -190,6 +192,28 @@ BENCHMARK(BM_CaptureToSegment)
     ->Arg(static_cast<int>(TScene::Typical))
     ->Arg(static_cast<int>(TScene::Motion))
     ->ArgName("scene(0still,1typical,2motion)")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The same segments in each colour depth: the cost of keeping more colours than the palette's.
+void BM_ColourDepth(benchmark::State& state) {
+  const TScene scene = static_cast<TScene>(state.range(0));
+  const auto colours = static_cast<TColourDepth>(state.range(1));
+  const int frames = 30;
+  const std::string dir = TempFolder();
+  TSegmentFigures f;
+  for (auto _ : state) f = RecordSegment(scene, frames, dir + "/capture1.swf", colours);
+  state.counters["grab_ms"] = f.GrabMs / frames;
+  state.counters["compare_ms"] = f.CompareMs / frames;
+  state.counters["encode_ms"] = f.EncodeMs / frames;
+  state.counters["bytes_per_s"] = f.Bytes / f.RecordedSeconds;
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ColourDepth)
+    ->ArgsProduct({{static_cast<int>(TScene::Typical), static_cast<int>(TScene::Motion)},
+                   {static_cast<int>(TColourDepth::Palette256),
+                    static_cast<int>(TColourDepth::Rgb15), static_cast<int>(TColourDepth::Rgb32)}})
+    ->ArgNames({"scene(1typical,2motion)", "colours(0palette,1rgb15,2rgb32)"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

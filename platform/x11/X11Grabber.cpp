@@ -288,12 +288,6 @@ void TX11Grabber::CompareBlocks(const TScreenRect& fetched, const TScreenRect& a
   const std::int32_t bx1 = (fetched.Right - 1 - area.Left) / kBlockColumns;
   const std::int32_t by0 = (fetched.Top - area.Top) / kBlockRows;
   const std::int32_t by1 = (fetched.Bottom - 1 - area.Top) / kBlockRows;
-  if (onlyDirty) {
-    // The blocks outside what was fetched were not drawn on.
-    const std::int32_t down = (area.Height() + kBlockRows - 1) / kBlockRows;
-    FStats.BlocksKept += static_cast<std::uint64_t>(across) * down -
-                         static_cast<std::uint64_t>(bx1 - bx0 + 1) * (by1 - by0 + 1);
-  }
   for (std::int32_t by = by0; by <= by1; ++by) {
     const std::int32_t top = area.Top + by * kBlockRows;
     const std::int32_t bottom = std::min(top + kBlockRows, area.Bottom);
@@ -369,8 +363,22 @@ bool TX11Grabber::Capture(TWindowHandle window, const TScreenRect& rect, TDIBitm
       ++FStats.FetchesSkipped;
     } else {
       const TScreenRect fetched = partial ? DirtyBounds(area) : area;
-      if (!Fetch(fetched)) return false;
-      CompareBlocks(fetched, area, rect, frame, damage, partial);
+      if (partial) {
+        // The blocks outside what is fetched were not drawn on.
+        const std::int32_t blocks = ((area.Width() + kBlockColumns - 1) / kBlockColumns) *
+                                    ((area.Height() + kBlockRows - 1) / kBlockRows);
+        const std::int32_t inside = ((fetched.Width() + kBlockColumns - 1) / kBlockColumns) *
+                                    ((fetched.Height() + kBlockRows - 1) / kBlockRows);
+        FStats.BlocksKept += static_cast<std::uint64_t>(blocks - inside);
+      }
+      // In bands, so that the shared segment holds a band and not the whole screen: the frame
+      // the recorder keeps is the only full-screen copy.
+      for (std::int32_t top = fetched.Top; top < fetched.Bottom; top += kFetchRows) {
+        const TScreenRect band{fetched.Left, top, fetched.Right,
+                               std::min(top + kFetchRows, fetched.Bottom)};
+        if (!Fetch(band)) return false;
+        CompareBlocks(band, area, rect, frame, damage, partial);
+      }
     }
   }
   FHavePrevious = true;

@@ -36,6 +36,8 @@ class TX11Grabber : public TCaptureSource {
   // only the blocks drawn on in between, so content drawn without a report (none is known)
   // would be stale for a second at most.
   static constexpr std::uint32_t kFullCheckEvery = 10;
+  // Rows fetched at once (whole blocks): a screen 1920 pixels wide needs a segment of 1 MB.
+  static constexpr std::int32_t kFetchRows = 8 * kBlockRows;
 
   // useShm false forces XGetSubImage. Throws EX11Unavailable for a screen that is not 24- or
   // 32-bit TrueColor. The pointer is not in the pixels: the recorder draws it.
