@@ -6,8 +6,10 @@
 # terminal-like window, a still desktop, a full-motion picture.
 #
 #   bench/x11_vs_ffmpeg.sh [BUILD_DIR]      (environment: RUN_SECONDS=20 REPS=3
-#                                            SCENARIOS="typing still video")
+#                                            SCENARIOS="typing still video" BEFORE=)
 # Prints one line per run and, per scenario, the medians and the ratios Kestrova / ffmpeg.
+# BEFORE: a second build folder (an earlier version's app/kestrova) recorded in the same run,
+# taking turns with the others, so a change is measured before and after under the same load.
 # CPU is user + system seconds of the recording process per recorded second; memory the peak
 # resident set; grabs per second from the backend's count (KESTROVA_X11_STATS) and ffmpeg's
 # frame count.
@@ -17,6 +19,12 @@ BUILD="${1:-build}"
 RUN_SECONDS="${RUN_SECONDS:-20}"
 REPS="${REPS:-3}"
 SCENARIOS="${SCENARIOS:-typing still video}"
+BEFORE="${BEFORE:-}"
+TOOLS="kestrova ffmpeg"
+if [ -n "$BEFORE" ]; then
+  TOOLS="kestrova before ffmpeg"
+  command -v "$BEFORE/app/kestrova" >/dev/null || { echo "missing: $BEFORE/app/kestrova" >&2; exit 1; }
+fi
 KESTROVA="$BUILD/app/kestrova"
 ACTIVITY="$BUILD/bench/x11/x11_activity"
 for tool in "$KESTROVA" "$ACTIVITY" ffmpeg Xvfb /usr/bin/time; do
@@ -35,15 +43,17 @@ report() {  # time-file output-file grabs
     'BEGIN { printf "%.4f %.0f %.2f %.1f\n", (u + s) / t, b / t, g / t, p / 1024 }'
 }
 
-run_kestrova() {
+record_with() {  # kestrova-binary
   rm -f "$WORK/k.swf" "$WORK/k.html"
   DISPLAY="$DISPLAY_NAME" KESTROVA_X11_STATS=1 /usr/bin/time -f "%U %S %M" -o "$WORK/time" \
-    "$KESTROVA" record --platform x11 --full-screen --seconds "$RUN_SECONDS" -o "$WORK/k.swf" \
+    "$1" record --platform x11 --full-screen --seconds "$RUN_SECONDS" -o "$WORK/k.swf" \
     >/dev/null 2>"$WORK/k.log"
   local grabs
   grabs=$(sed -n 's/^x11: \([0-9]*\) grabs.*/\1/p' "$WORK/k.log" | tail -1)
   report "$WORK/time" "$WORK/k.swf" "${grabs:-0}"
 }
+run_kestrova() { record_with "$KESTROVA"; }
+run_before() { record_with "$BEFORE/app/kestrova"; }
 
 run_ffmpeg() {
   rm -f "$WORK/f.flv"
@@ -63,11 +73,11 @@ for scenario in $SCENARIOS; do
   ACTIVITY_PID=$!
   BENCH_PIDS="$ACTIVITY_PID"
   sleep 2
-  : >"$WORK/kestrova.$scenario"
-  : >"$WORK/ffmpeg.$scenario"
+  for tool in $TOOLS; do : >"$WORK/$tool.$scenario"; done
   for rep in $(seq "$REPS"); do
-    order="kestrova ffmpeg"
-    [ $((rep % 2)) -eq 0 ] && order="ffmpeg kestrova"
+    # Each repetition starts with the next tool, so none always runs first.
+    order=$(echo $TOOLS $TOOLS | cut -d' ' -f$(( (rep - 1) % $(echo $TOOLS | wc -w) + 1 ))- |
+      cut -d' ' -f1-$(echo $TOOLS | wc -w))
     for tool in $order; do
       line=$("run_$tool")
       echo "$line" >>"$WORK/$tool.$scenario"
@@ -78,10 +88,13 @@ for scenario in $SCENARIOS; do
   wait "$ACTIVITY_PID" 2>/dev/null || true
   BENCH_PIDS=""
   for col in 1 2 3 4; do
-    k=$(cut -d' ' -f$col "$WORK/kestrova.$scenario" | median)
-    f=$(cut -d' ' -f$col "$WORK/ffmpeg.$scenario" | median)
     name=$(echo "cpu_s/s bytes/s grabs/s peak_MB" | cut -d' ' -f$col)
-    awk -v s="$scenario" -v n="$name" -v k="$k" -v f="$f" \
-      'BEGIN { printf "%-8s median %-8s kestrova %12s  ffmpeg %12s  ratio %.3f\n", s, n, k, f, (f > 0 ? k / f : 0) }'
+    f=$(cut -d' ' -f$col "$WORK/ffmpeg.$scenario" | median)
+    for tool in $TOOLS; do
+      [ "$tool" = ffmpeg ] && continue
+      k=$(cut -d' ' -f$col "$WORK/$tool.$scenario" | median)
+      awk -v s="$scenario" -v n="$name" -v t="$tool" -v k="$k" -v f="$f" \
+        'BEGIN { printf "%-8s median %-8s %-8s %12s  ffmpeg %12s  ratio %.3f\n", s, n, t, k, f, (f > 0 ? k / f : 0) }'
+    done
   done
 done

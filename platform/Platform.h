@@ -209,17 +209,66 @@ class TDesktop {
   virtual std::optional<TScreenRect> WindowRect(TWindowHandle window) = 0;
 };
 
-// Copies pixels of the screen into 8-bit bitmaps with the fixed palette (platform/Palette.h).
-class TScreenGrabber {
- public:
-  virtual ~TScreenGrabber() = default;
-  // Fills into with what is shown in rect (screen pixels): the whole screen for window 0,
-  // else the window's own pixels (frame and caption included), rect being its outer
-  // rectangle. into becomes rect's size, 8 bits per pixel, bottom-up rows, the fixed palette;
-  // its buffer is reused when the size is unchanged. Returns false when the source cannot be
-  // read (no device context, the window is gone); into is then unspecified.
-  virtual bool Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) = 0;
+// The parts of a captured frame that changed since the previous capture of the same target:
+// rectangles in the frame's own pixels ((0, 0) is its top-left corner), or all of it.
+struct TDamage {
+  bool All = false;
+  std::vector<TScreenRect> Rects;
+
+  bool Empty() const { return !All && Rects.empty(); }
+  void Clear() {
+    All = false;
+    Rects.clear();
+  }
+  void SetAll() {
+    All = true;
+    Rects.clear();
+  }
+  void Add(const TScreenRect& r) {
+    if (!All && r.Width() > 0 && r.Height() > 0) Rects.push_back(r);
+  }
 };
+
+// Where frames come from: a backend fetches pixels and says what changed; it does not process
+// them (the pointer, the palette and the comparison are the recorder's).
+//
+// Pulled: the recorder asks at its own pace. A source that is pushed frames as they arrive (a
+// PipeWire stream) keeps the latest frame and the damage accumulated since the last pull, and
+// hands them over here: it copies the accumulated rectangles of its latest frame into frame,
+// reports them, and starts accumulating afresh (TLatestFrame in platform/LatestFrame.h does
+// that, thread-safe).
+class TCaptureSource {
+ public:
+  virtual ~TCaptureSource() = default;
+  // Brings frame up to date with what rect shows (screen pixels): the whole screen for window
+  // 0, else the window's own pixels (frame and caption included), rect being its outer
+  // rectangle. frame is 32 bits per pixel (blue, green, red, a fourth byte of no meaning), rows
+  // top first (negative Height), rect's size.
+  //
+  // frame must be what the previous Capture left in it, untouched, or empty: the source
+  // rewrites only what changed since its previous Capture of the same window and rect, and puts
+  // those rectangles into damage (which it clears first). On the first Capture, after the window
+  // or rect changed, or when frame is not rect's size, it fills all of frame and sets
+  // damage.All; a source that cannot tell what changed also says All. Nothing changed: damage
+  // is empty and frame untouched, and a source that learns so from the system (X11 with DAMAGE)
+  // fetches no pixels at all.
+  //
+  // Returns false when the source cannot be read (the window is gone); frame and damage are
+  // then unspecified, and the caller passes an empty frame next time.
+  virtual bool Capture(TWindowHandle window, const TScreenRect& rect, TDIBitmap& frame,
+                       TDamage& damage) = 0;
+};
+
+// Makes frame a 32-bit top-down picture of width x height, reusing its buffer; the pixels are
+// zero (black) when it was not that size already. Returns whether it was already that size.
+inline bool PrepareFrame(TDIBitmap& frame, std::int32_t width, std::int32_t height) {
+  if (frame.Width == width && frame.Height == -height && frame.BitCount == 32 &&
+      !frame.Bits.empty()) {
+    return true;
+  }
+  frame.Allocate(width, -height, 32);
+  return false;
+}
 
 struct TCursorInfo {
   bool Showing = false;
@@ -340,7 +389,7 @@ struct TPlatform {
   TTrayIcon* Tray = nullptr;
   THotKeys* HotKeys = nullptr;
   TDesktop* Desktop = nullptr;
-  TScreenGrabber* Grabber = nullptr;
+  TCaptureSource* Capture = nullptr;
   TCursorSource* Cursor = nullptr;
   TFileLocations* Files = nullptr;
   TRegionPicker* RegionPicker = nullptr;

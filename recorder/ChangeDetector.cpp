@@ -4,6 +4,8 @@
 #include <cstring>
 #include <exception>
 
+#include "recorder/FrameStage.h"
+
 namespace kestrova {
 
 TChangeDetector::TChangeDetector(std::function<void(const std::string&)> log)
@@ -30,6 +32,7 @@ std::uint16_t TChangeDetector::StripDepth(std::int32_t k) const {
 
 void TChangeDetector::FreePreviousFrame() {
   PreviousFrame = TDIBitmap{};
+  FPreviousSerial = 0;
   FStrips.clear();
   FStripTop.clear();
   FShown.clear();
@@ -40,6 +43,7 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
                                   const TSegmentMovieFactory& factory) {
   bool first = false;
   bool changedRowsOnly = false;
+  FChangedRows.clear();
   try {
     if (context.FirstFrameOfSegment) {
       movie = factory(context.StageWidth, context.StageHeight);
@@ -72,7 +76,22 @@ bool TChangeDetector::EncodeFrame(const TDIBitmap& grab, TFrameContext& context,
     std::memcpy(PreviousFrame.Bits.data(), grab.Bits.data(), grab.Bits.size());
     if (PreviousFrame.Palette != grab.Palette) PreviousFrame.Palette = grab.Palette;
   }
+  const TStagedFrame* staged = context.Staged;
+  FPreviousSerial = staged != nullptr && staged->Picture == &grab ? staged->Serial : 0;
   return true;
+}
+
+const std::vector<std::uint8_t>* TChangeDetector::TrustedHints(const TFrameContext& context,
+                                                               const TDIBitmap& grab) const {
+  // The hints compare with the stage's previous picture; they count only when that is the
+  // picture PreviousFrame holds (no frame was left out, no other picture came between).
+  const TStagedFrame* staged = context.Staged;
+  if (staged == nullptr || staged->Picture != &grab || FPreviousSerial == 0 ||
+      staged->Serial != FPreviousSerial + 1 ||
+      staged->StripsMayDiffer.size() != static_cast<std::size_t>(StripCount)) {
+    return nullptr;
+  }
+  return &staged->StripsMayDiffer;
 }
 
 bool TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSegmentMovie& movie,
@@ -88,16 +107,27 @@ bool TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSeg
   }
   bool heightChanged = false;
   if ((context.WindowMode && grab.Rows() != PreviousHeight) ||
-      (reference != &grab && (reference->Width != grab.Width || reference->Rows() != grab.Rows() ||
-                              reference->BytesPerLine != grab.BytesPerLine))) {
+      (reference != &grab &&
+       (reference->Width != grab.Width || reference->Rows() != grab.Rows() ||
+        reference->BytesPerLine != grab.BytesPerLine || reference->BitCount != grab.BitCount))) {
     heightChanged = true;
     reference = &grab;
   }
-  if (grab.BitCount != 8 || reference->BitCount != 8) {
+  if ((grab.BitCount != 8 && grab.BitCount != 16 && grab.BitCount != 32) ||
+      reference->BitCount != grab.BitCount) {
     throw std::runtime_error("Assertion failed (CaptureMain, line 885)");
   }
   const std::int32_t stageWidth = context.WindowMode ? context.StageWidth : grab.Width;
-  TScan scan = ScanStrips(grab, *reference, stageWidth);
+  // A frame that repeats (the stage saw no damage and no pointer move) has every hint clear:
+  // nothing is compared and only the timeline advances, as when a comparison finds nothing.
+  // A grab compared with itself (the first of a segment) cannot differ either.
+  TScan scan;
+  if (reference == &grab) {
+    StripPending.assign(static_cast<std::size_t>(StripCount + 1), false);
+    scan.Complete = true;
+  } else {
+    scan = ScanStrips(grab, *reference, stageWidth, TrustedHints(context, grab));
+  }
   PreviousHeight = grab.Rows();
   const std::int32_t passes = StripCount + 1;
   if (heightChanged) scan.Changed = passes - 2;
@@ -117,7 +147,8 @@ bool TChangeDetector::Encode(const TDIBitmap& grab, TFrameContext& context, TSeg
 
 TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
                                                    const TDIBitmap& reference,
-                                                   std::int32_t stageWidth) {
+                                                   std::int32_t stageWidth,
+                                                   const std::vector<std::uint8_t>* hints) {
   TScan scan;
   const std::int32_t passes = StripCount + 1;
   StripPending.assign(static_cast<std::size_t>(passes), false);
@@ -132,6 +163,9 @@ TChangeDetector::TScan TChangeDetector::ScanStrips(const TDIBitmap& grab,
   FChangedRows.clear();
   try {
     for (std::int32_t j = 0; j < passes; ++j) {
+      if (hints != nullptr && (j >= static_cast<std::int32_t>(hints->size()) || (*hints)[j] == 0)) {
+        continue;
+      }
       const std::int32_t top = kStripHeight * j;
       const std::int32_t bottom = std::min(top + kStripHeight, rows);
       const TSpan changed = ChangedColumns(grab, reference, top, bottom, stageWidth);
@@ -199,20 +233,24 @@ TChangeDetector::TSpan TChangeDetector::ChangedColumns(const TDIBitmap& grab,
                                                        const TDIBitmap& reference, std::int32_t top,
                                                        std::int32_t bottom,
                                                        std::int32_t stageWidth) {
+  const std::int32_t pixel = grab.BitCount / 8;
   const std::int32_t columns = std::min({grab.Width, reference.Width, stageWidth});
-  // Each row is read only outside the columns already known to differ: left of them for a new
+  const std::int32_t bytes = columns * pixel;
+  // Each row is read only outside the bytes already known to differ: left of them for a new
   // left edge, right of them for a new right edge.
-  std::int32_t left = columns, right = 0;
-  for (std::int32_t y = top; y < bottom && (left > 0 || right < columns); ++y) {
+  std::int32_t left = bytes, right = 0;
+  for (std::int32_t y = top; y < bottom && (left > 0 || right < bytes); ++y) {
     const std::uint8_t* a = PictureRow(grab, y);
     const std::uint8_t* b = PictureRow(reference, y);
     const std::int32_t first = FirstDifference(a, b, 0, left);
     if (first < left) left = first;
     const std::int32_t from = std::max(right, left);
-    const std::int32_t end = LastDifferenceEnd(a, b, from, columns);
+    const std::int32_t end = LastDifferenceEnd(a, b, from, bytes);
     if (end > from) right = end;
   }
   if (left >= right) return {};
+  left /= pixel;
+  right = (right + pixel - 1) / pixel;
   left -= left % kStripColumnStep;
   right =
       std::min(stageWidth, (right + kStripColumnStep - 1) / kStripColumnStep * kStripColumnStep);
@@ -226,17 +264,20 @@ void TChangeDetector::CutStrip(const TDIBitmap& grab, std::int32_t k, std::int32
   TDIBitmap& strip = FStrips[k];
   const std::int32_t height = bottom - top;
   const std::int32_t width = span.Right - span.Left;
-  if (strip.Width != width || strip.Height != height || strip.BitCount != 8) {
-    strip.Allocate(width, height, 8);
+  if (strip.Width != width || strip.Height != height || strip.BitCount != grab.BitCount) {
+    strip.Allocate(width, height, grab.BitCount);
   }
   if (strip.Palette != grab.Palette) strip.Palette = grab.Palette;
-  // Columns beyond a recorded window's width are black (palette entry 0).
+  // Columns beyond a recorded window's width are black (palette entry 0, or zero bits).
+  const std::size_t pixel = grab.BitCount / 8u;
   const std::int32_t inGrab = std::max(0, std::min(span.Right, grab.Width) - span.Left);
-  const std::size_t copied = static_cast<std::size_t>(inGrab);
+  const std::size_t copied = static_cast<std::size_t>(inGrab) * pixel;
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * pixel;
   for (std::int32_t y = 0; y < height; ++y) {
     std::uint8_t* row = PictureRow(strip, y);
-    std::memcpy(row, PictureRow(grab, top + y) + span.Left, copied);
-    std::memset(row + copied, 0, static_cast<std::size_t>(width) - copied);
+    std::memcpy(row, PictureRow(grab, top + y) + static_cast<std::size_t>(span.Left) * pixel,
+                copied);
+    std::memset(row + copied, 0, rowBytes - copied);
   }
   FStripTop[k] = top;
 }

@@ -30,6 +30,8 @@ inline constexpr std::int64_t kBusyFramePixels = 128 * 1024;
 inline constexpr int kFramesPerSecond = 12;
 
 // Row y of the picture, counted from the top, whichever way the bitmap stores its rows.
+// Pictures have 8 bits per pixel (the fixed palette), 16 (15-bit RGB) or 32: rows are compared
+// as bytes and cut at whole pixels.
 inline const std::uint8_t* PictureRow(const TDIBitmap& b, std::int32_t y) {
   return b.Scanline(b.Height > 0 ? b.Rows() - 1 - y : y);
 }
@@ -92,7 +94,13 @@ class TChangeDetector {
   struct TSpan {
     std::int32_t Left = 0, Right = 0;
   };
-  TScan ScanStrips(const TDIBitmap& grab, const TDIBitmap& reference, std::int32_t stageWidth);
+  // hints: per strip, whether it may differ from the reference (the frame stage's word for
+  // it); none: every strip is compared.
+  TScan ScanStrips(const TDIBitmap& grab, const TDIBitmap& reference, std::int32_t stageWidth,
+                   const std::vector<std::uint8_t>* hints);
+  // The stage's hints when they speak of the picture that became PreviousFrame; else none.
+  const std::vector<std::uint8_t>* TrustedHints(const TFrameContext& context,
+                                                const TDIBitmap& grab) const;
   // The columns where rows top..bottom-1 of grab and reference differ, widened to whole
   // column steps and limited to the stage; empty when they do not differ.
   static TSpan ChangedColumns(const TDIBitmap& grab, const TDIBitmap& reference, std::int32_t top,
@@ -116,6 +124,8 @@ class TChangeDetector {
   // Rows [top, bottom) of the strips that changed in this frame.
   std::vector<std::pair<std::int32_t, std::int32_t>> FChangedRows;
   std::set<std::uint16_t> FDepthsInUse;
+  // The stage's number of the picture PreviousFrame copies; 0: not a staged picture.
+  std::uint64_t FPreviousSerial = 0;
 };
 
 }  // namespace kestrova

@@ -1,5 +1,10 @@
 #include "recorder/FrameStage.h"
 
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+
 #include "platform/Palette.h"
 #include "recorder/ChangeDetector.h"
 
@@ -9,53 +14,198 @@ using namespace platform;
 
 namespace {
 
-// Each pixel of the pointer is blended by its alpha with the palette colour under it, then
-// mapped back to the palette, so soft edges and shadows look as they do on the screen. Backends
-// hand the picture over and never draw it themselves: a pointer drawn twice would darken its
-// shadow twice.
-void BlendCursor(const TCursorInfo& cursor, TDIBitmap& into, std::int32_t left, std::int32_t top) {
-  const TDIBitmap& picture = cursor.Picture;
-  if (picture.BitCount != 32 || picture.Empty() || into.BitCount != 8) return;
-  const auto& fixed = FixedPalette();
-  const std::int32_t x0 = cursor.X - left - cursor.HotX;
-  const std::int32_t y0 = cursor.Y - top - cursor.HotY;
-  for (std::int32_t py = 0; py < picture.Rows(); ++py) {
-    const std::int32_t y = y0 + py;
-    if (y < 0 || y >= into.Rows()) continue;
-    const std::uint8_t* src = PictureRow(picture, py);
-    std::uint8_t* dst = PictureRow(into, y);
-    for (std::int32_t px = 0; px < picture.Width; ++px) {
-      const std::int32_t x = x0 + px;
-      const std::uint8_t* s = src + 4 * px;
-      const unsigned a = s[3];
-      if (a == 0 || x < 0 || x >= into.Width) continue;
-      const TRGBQuad& under = dst[x] < into.Palette.size() ? into.Palette[dst[x]] : fixed[dst[x]];
-      auto mix = [a](unsigned c, unsigned u) {
-        return static_cast<std::uint8_t>((c * a + u * (255 - a) + 127) / 255);
-      };
-      dst[x] = NearestIndex(mix(s[2], under.Red), mix(s[1], under.Green), mix(s[0], under.Blue));
+std::uint8_t Blend(unsigned colour, unsigned under, unsigned alpha) {
+  return static_cast<std::uint8_t>((colour * alpha + under * (255 - alpha) + 127) / 255);
+}
+
+// Blends one row of the pointer's picture (blue, green, red, alpha) into columns [from, to) of a
+// row of 32-bit pixels, held from column from on; the picture's column 0 is the row's column
+// left. Each pixel by its alpha, once, so soft edges and shadows look as they do on the screen.
+void BlendRow(const std::uint8_t* pointer, std::int32_t pointerWidth, std::int32_t left,
+              std::uint8_t* bgrx, std::int32_t from, std::int32_t to) {
+  const std::int32_t first = std::max(from - left, 0);
+  const std::int32_t end = std::min(pointerWidth, to - left);
+  for (std::int32_t px = first; px < end; ++px) {
+    const std::uint8_t* s = pointer + 4 * px;
+    const unsigned a = s[3];
+    if (a == 0) continue;
+    std::uint8_t* d = bgrx + 4 * static_cast<std::size_t>(left + px - from);
+    d[0] = Blend(s[0], d[0], a);
+    d[1] = Blend(s[1], d[1], a);
+    d[2] = Blend(s[2], d[2], a);
+  }
+}
+
+void To15Bit(const std::uint8_t* bgrx, std::uint8_t* out, std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x, bgrx += 4, out += 2) {
+    const unsigned v = (bgrx[2] >> 3u) << 10 | (bgrx[1] >> 3u) << 5 | bgrx[0] >> 3u;
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+  }
+}
+
+// The fourth byte means nothing in a source's frame; in a 32-bit picture it would be taken for
+// alpha and would make equal pixels differ.
+void To32Bit(const std::uint8_t* bgrx, std::uint8_t* out, std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x, bgrx += 4, out += 4) {
+    out[0] = bgrx[0];
+    out[1] = bgrx[1];
+    out[2] = bgrx[2];
+    out[3] = 0;
+  }
+}
+
+// Widens the spans of the strips that r reaches by r's columns, clipped to the picture.
+void MarkRect(std::vector<TStripSpan>& spans, TScreenRect r, std::int32_t width,
+              std::int32_t rows) {
+  r = {std::max(r.Left, 0), std::max(r.Top, 0), std::min(r.Right, width), std::min(r.Bottom, rows)};
+  if (r.Left >= r.Right || r.Top >= r.Bottom) return;
+  for (std::int32_t j = r.Top / kStripHeight; j <= (r.Bottom - 1) / kStripHeight; ++j) {
+    TStripSpan& s = spans[static_cast<std::size_t>(j)];
+    if (s.Left >= s.Right) {
+      s = {r.Left, r.Right};
+    } else {
+      s = {std::min(s.Left, r.Left), std::max(s.Right, r.Right)};
     }
   }
 }
 
 }  // namespace
 
-TFrameStage::TFrameStage(TScreenGrabber& source, TCursorSource& cursor)
+std::uint16_t PictureBitCount(TColourDepth colours) {
+  switch (colours) {
+    case TColourDepth::Rgb15:
+      return 16;
+    case TColourDepth::Rgb32:
+      return 32;
+    case TColourDepth::Palette256:
+      break;
+  }
+  return 8;
+}
+
+TFrameStage::TFrameStage(TCaptureSource& source, TCursorSource& cursor)
     : FSource(source), FCursorSource(cursor) {}
 
-void TFrameStage::Reset() {}
+void TFrameStage::ForgetFrame() {
+  FHaveFrame = false;
+  FFrame = TDIBitmap{};
+}
+
+void TFrameStage::Reset() {
+  ForgetFrame();
+  FPicture = TDIBitmap{};
+  FPointer = TPointer{};
+}
+
+bool TFrameStage::FrameFits(const TScreenRect& rect) const {
+  const auto rows = static_cast<std::size_t>(rect.Height());
+  return FFrame.BitCount == 32 && FFrame.Width == rect.Width() && FFrame.Height == -rect.Height() &&
+         FFrame.BytesPerLine >= 4 * FFrame.Width &&
+         FFrame.Bits.size() >= rows * static_cast<std::size_t>(FFrame.BytesPerLine);
+}
+
+TFrameStage::TPointer TFrameStage::ReadPointer(const TScreenRect& rect) {
+  TPointer p;
+  if (!FCursorSource.GetCursor(FCursor) || !FCursor.Showing) return p;
+  if (FCursor.Picture.BitCount != 32 || FCursor.Picture.Empty()) return p;
+  p.Shown = true;
+  p.Left = FCursor.X - rect.Left - FCursor.HotX;
+  p.Top = FCursor.Y - rect.Top - FCursor.HotY;
+  p.Picture = FCursor.Picture;  // a source may refill its own picture in place next time
+  return p;
+}
 
 bool TFrameStage::Capture(TWindowHandle window, const TScreenRect& rect, TStagedFrame& out) {
-  out = TStagedFrame{};
-  if (!FSource.Grab(window, rect, FPicture)) return false;
-  DrawCursor(FPicture, rect.Left, rect.Top);
+  out.Picture = nullptr;
+  out.Repeat = false;
+  out.StripsMayDiffer.clear();
+  // The source builds on the frame only for the target it last filled it from.
+  if (FHaveFrame && (window != FWindow || rect != FRect)) ForgetFrame();
+  bool got = false;
+  try {
+    got = FSource.Capture(window, rect, FFrame, FDamage);
+  } catch (const std::exception&) {
+    got = false;
+  }
+  if (!got || !FrameFits(rect)) {
+    ForgetFrame();
+    return false;
+  }
+  FHaveFrame = true;
+  FWindow = window;
+  FRect = rect;
+  ++FSerial;
+
+  const std::int32_t rows = rect.Height();
+  const auto strips = static_cast<std::size_t>((rows + kStripHeight - 1) / kStripHeight);
+  const std::uint16_t bits = PictureBitCount(FColours);
+  const bool whole = FDamage.All || FPicture.Width != rect.Width() || FPicture.Height != -rows ||
+                     FPicture.BitCount != bits;
+  if (whole) {
+    FPicture.Allocate(rect.Width(), -rows, bits);
+    if (bits == 8) {
+      SetFixedPalette(FPicture);
+    } else {
+      FPicture.Palette.clear();
+    }
+  }
+  // Per strip, the columns that may differ: outside the damage and the pointer's old and new
+  // places the frame and the pointer are as they were, and so is the picture.
+  FSpans.assign(strips, whole ? TStripSpan{0, rect.Width()} : TStripSpan{});
+  TPointer pointer = ReadPointer(rect);
+  if (!whole) {
+    for (const TScreenRect& r : FDamage.Rects) MarkRect(FSpans, r, rect.Width(), rows);
+    if (!(pointer == FPointer)) {
+      for (const TPointer* p : {&FPointer, &pointer}) {
+        if (!p->Shown) continue;
+        MarkRect(FSpans, {p->Left, p->Top, p->Left + p->Picture.Width, p->Top + p->Picture.Rows()},
+                 rect.Width(), rows);
+      }
+    }
+  }
+  FPointer = std::move(pointer);
+  out.StripsMayDiffer.assign(strips, 0);
+  bool any = false;
+  for (std::size_t j = 0; j < strips; ++j) {
+    if (FSpans[j].Left >= FSpans[j].Right) continue;
+    RenderStrip(static_cast<std::int32_t>(j), FSpans[j]);
+    out.StripsMayDiffer[j] = 1;
+    any = true;
+  }
+  out.Repeat = !any;
   out.Picture = &FPicture;
+  out.Serial = FSerial;
   return true;
 }
 
-void TFrameStage::DrawCursor(TDIBitmap& picture, std::int32_t left, std::int32_t top) {
-  if (!FCursorSource.GetCursor(FCursor) || !FCursor.Showing) return;
-  BlendCursor(FCursor, picture, left, top);
+void TFrameStage::RenderStrip(std::int32_t strip, TStripSpan span) {
+  const std::int32_t top = strip * kStripHeight;
+  const std::int32_t bottom = std::min(top + kStripHeight, FFrame.Rows());
+  const std::int32_t count = span.Right - span.Left;
+  const TPointer& p = FPointer;
+  const bool pointerHere = p.Shown && p.Left < span.Right && p.Left + p.Picture.Width > span.Left;
+  for (std::int32_t y = top; y < bottom; ++y) {
+    const std::uint8_t* source = FFrame.Scanline(y) + 4 * static_cast<std::size_t>(span.Left);
+    if (pointerHere && y >= p.Top && y < p.Top + p.Picture.Rows()) {
+      FRow.assign(source, source + 4 * static_cast<std::size_t>(count));
+      BlendRow(PictureRow(p.Picture, y - p.Top), p.Picture.Width, p.Left, FRow.data(), span.Left,
+               span.Right);
+      source = FRow.data();
+    }
+    std::uint8_t* row = PictureRow(FPicture, y);
+    switch (FPicture.BitCount) {
+      case 8:
+        MapRow(source, row + span.Left, static_cast<std::size_t>(count));
+        break;
+      case 16:
+        To15Bit(source, row + 2 * static_cast<std::size_t>(span.Left), count);
+        break;
+      default:
+        To32Bit(source, row + 4 * static_cast<std::size_t>(span.Left), count);
+        break;
+    }
+  }
 }
 
 }  // namespace kestrova

@@ -394,7 +394,7 @@ std::string TFrmImage::SegmentFileName(std::int32_t number) const {
 // ---- the capture loop ----
 
 TCaptureThread::TCaptureThread(TFrmImage& form)
-    : F(form), FStage(*form.FPlatform.Grabber, *form.FPlatform.Cursor) {
+    : F(form), FStage(*form.FPlatform.Capture, *form.FPlatform.Cursor) {
   // The segment's frames go to its file's side as they close: a segment of full motion would
   // otherwise hold all its pictures until it is saved, then the body and its compressed copy
   // besides.

@@ -300,11 +300,12 @@ class TSimDesktop::TDesktopImpl : public TDesktop {
   TSimDesktop& D;
 };
 
-class TSimDesktop::TGrabberImpl : public TScreenGrabber {
+class TSimDesktop::TCaptureImpl : public TCaptureSource {
  public:
-  explicit TGrabberImpl(TSimDesktop& d) : D(d) {}
-  bool Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) override {
-    return D.GrabInto(window, rect, into);
+  explicit TCaptureImpl(TSimDesktop& d) : D(d) {}
+  bool Capture(TWindowHandle window, const TScreenRect& rect, TDIBitmap& frame,
+               TDamage& damage) override {
+    return D.CaptureInto(window, rect, frame, damage);
   }
   TSimDesktop& D;
 };
@@ -423,7 +424,7 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
   FTray = std::make_unique<TTrayImpl>(*this);
   FHotKeys = std::make_unique<THotKeysImpl>(*this);
   FDesktop = std::make_unique<TDesktopImpl>(*this);
-  FGrabber = std::make_unique<TGrabberImpl>(*this);
+  FCaptureSource = std::make_unique<TCaptureImpl>(*this);
   FCursor = std::make_unique<TCursorImpl>(*this);
   FRegionPicker = std::make_unique<TRegionPickerImpl>(*this);
   FCountdown = std::make_unique<TCountdownImpl>(*this);
@@ -439,7 +440,7 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
                         FTray.get(),
                         FHotKeys.get(),
                         FDesktop.get(),
-                        FGrabber.get(),
+                        FCaptureSource.get(),
                         FCursor.get(),
                         nullptr,
                         FRegionPicker.get(),
@@ -771,19 +772,63 @@ void TSimDesktop::RenderBgrx(TWindowHandle window, const TScreenRect& rect,
   }
 }
 
-bool TSimDesktop::GrabInto(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) {
+namespace {
+
+// Rows compared together when the damage is worked out: the changed columns of each band
+// become one rectangle.
+constexpr std::int32_t kDamageBand = 8;
+
+// The first and one past the last pixel where two rows of 32-bit pixels differ; first == end
+// when they do not.
+void DifferingPixels(const std::uint8_t* a, const std::uint8_t* b, std::int32_t width,
+                     std::int32_t& first, std::int32_t& end) {
+  first = 0;
+  end = 0;
+  const std::size_t bytes = static_cast<std::size_t>(width) * 4;
+  if (std::memcmp(a, b, bytes) == 0) return;
+  while (first < width && std::memcmp(a + 4 * first, b + 4 * first, 4) == 0) ++first;
+  end = width;
+  while (end > first && std::memcmp(a + 4 * (end - 1), b + 4 * (end - 1), 4) == 0) --end;
+}
+
+}  // namespace
+
+bool TSimDesktop::CaptureInto(TWindowHandle window, const TScreenRect& rect, TDIBitmap& frame,
+                              TDamage& damage) {
+  damage.Clear();
   if (window != 0 && Find(window) == nullptr) return false;
-  if (rect.Width() <= 0 || rect.Height() <= 0) return false;
-  AdvanceTo(FNow + FConfig.GrabCostMs);
-  if (into.Width != rect.Width() || into.Height != rect.Height() || into.BitCount != 8) {
-    into.Allocate(rect.Width(), rect.Height(), 8);
+  if (rect.Width() <= 0 || rect.Height() <= 0 || rect.Width() > TDIBitmap::kMaxDimension ||
+      rect.Height() > TDIBitmap::kMaxDimension) {
+    return false;
   }
-  if (into.Palette.size() != kPaletteSize) SetFixedPalette(into);
-  std::vector<std::uint8_t> bgrx;
-  RenderBgrx(window, rect, bgrx);
-  for (std::int32_t y = 0; y < rect.Height(); ++y) {
-    MapRow(&bgrx[static_cast<std::size_t>(y) * rect.Width() * 4],
-           into.Scanline(into.Rows() - 1 - y), static_cast<std::size_t>(rect.Width()));
+  AdvanceTo(FNow + FConfig.GrabCostMs);
+  const bool sameTarget =
+      FLastCapture && FLastCapture->first == window && FLastCapture->second == rect;
+  // A frame of another size, or one that followed another target, holds nothing to build on.
+  const bool kept = PrepareFrame(frame, rect.Width(), rect.Height()) && sameTarget;
+  FLastCapture.emplace(window, rect);
+  // The desktop draws everything anew and knows exactly what it drew: the damage is what
+  // differs from the frame the recorder holds.
+  RenderBgrx(window, rect, FRendered);
+  const std::int32_t w = rect.Width(), h = rect.Height();
+  const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+  if (!kept) damage.SetAll();
+  for (std::int32_t top = 0; top < h; top += kDamageBand) {
+    const std::int32_t bottom = std::min(h, top + kDamageBand);
+    std::int32_t left = w, right = 0;
+    for (std::int32_t y = top; y < bottom; ++y) {
+      const std::uint8_t* drawn = &FRendered[static_cast<std::size_t>(y) * rowBytes];
+      std::uint8_t* kept = frame.Scanline(y);
+      if (kept) {
+        std::int32_t first, end;
+        DifferingPixels(drawn, kept, w, first, end);
+        if (first >= end) continue;
+        left = std::min(left, first);
+        right = std::max(right, end);
+      }
+      std::memcpy(kept, drawn, rowBytes);
+    }
+    if (left < right) damage.Add({left, top, right, bottom});
   }
   if (OnGrab) OnGrab(TSimGrabRecord{FNow, window, rect});
   return true;

@@ -181,7 +181,7 @@ class TSimDesktop {
   class TTrayImpl;
   class THotKeysImpl;
   class TDesktopImpl;
-  class TGrabberImpl;
+  class TCaptureImpl;
   class TCursorImpl;
   class TRegionPickerImpl;
   class TCountdownImpl;
@@ -200,7 +200,8 @@ class TSimDesktop {
   void DrawWindow(const TWindowState& w, const TScreenRect& rect, std::vector<std::uint8_t>& bgrx);
   std::uint64_t ContentTime() const;
   void CursorAt(std::int32_t& x, std::int32_t& y) const;
-  bool GrabInto(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into);
+  bool CaptureInto(TWindowHandle window, const TScreenRect& rect, TDIBitmap& frame,
+                   TDamage& damage);
 
   TSimConfig FConfig;
   std::uint64_t FNow = 0;
@@ -219,6 +220,9 @@ class TSimDesktop {
   bool FRealTime = false;
   std::vector<std::uint8_t> FWallpaper;  // bgrx, the whole screen
   std::map<std::string, std::string> FSettings;
+  // The target of the last capture, whose frame the next capture of it brings up to date.
+  std::optional<std::pair<TWindowHandle, TScreenRect>> FLastCapture;
+  std::vector<std::uint8_t> FRendered;  // the screen as drawn for the capture, reused
 
   std::unique_ptr<TClockImpl> FClock;
   std::unique_ptr<TApplicationImpl> FApplication;
@@ -229,7 +233,7 @@ class TSimDesktop {
   std::unique_ptr<TTrayImpl> FTray;
   std::unique_ptr<THotKeysImpl> FHotKeys;
   std::unique_ptr<TDesktopImpl> FDesktop;
-  std::unique_ptr<TGrabberImpl> FGrabber;
+  std::unique_ptr<TCaptureImpl> FCaptureSource;
   std::unique_ptr<TCursorImpl> FCursor;
   std::unique_ptr<TRegionPickerImpl> FRegionPicker;
   std::unique_ptr<TCountdownImpl> FCountdown;

@@ -52,13 +52,13 @@ TX11Backend::TX11Backend(const char* displayName)
 }
 
 TX11Backend::~TX11Backend() {
-  // For the benchmark: how many grabs there were and how much of them had to be mapped.
+  // For the benchmark: how many grabs there were and how much of them changed.
   const char* stats = std::getenv("KESTROVA_X11_STATS");
   if (stats == nullptr || *stats == '\0') return;
   const TX11GrabStats& s = FGrabber.Stats();
-  std::fprintf(stderr, "x11: %llu grabs, %llu blocks mapped, %llu kept, %llu not fetched, %s%s\n",
+  std::fprintf(stderr, "x11: %llu grabs, %llu blocks changed, %llu kept, %llu not fetched, %s%s\n",
                static_cast<unsigned long long>(s.Grabs),
-               static_cast<unsigned long long>(s.BlocksMapped),
+               static_cast<unsigned long long>(s.BlocksChanged),
                static_cast<unsigned long long>(s.BlocksKept),
                static_cast<unsigned long long>(s.FetchesSkipped),
                FGrabber.UsingShm() ? "shared memory" : "XGetImage",

@@ -11,29 +11,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
 #include <string>
-
-#include "platform/Palette.h"
 
 namespace kestrova::platform::x11 {
 
 namespace {
-
-// XXH64's round and final mix over a block of rows: four lanes so the multiplications overlap.
-constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull, kPrime2 = 0xC2B2AE3D27D4EB4Full,
-                        kPrime3 = 0x165667B19E3779F9ull;
-
-std::uint64_t Round(std::uint64_t acc, std::uint64_t input) {
-  acc += input * kPrime2;
-  acc = std::rotl(acc, 31);
-  return acc * kPrime1;
-}
-
-std::uint64_t Word(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
 
 TScreenRect Intersect(const TScreenRect& a, const TScreenRect& b) {
   TScreenRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
@@ -47,28 +30,6 @@ bool StandardMasks(const Visual* v) {
 }
 
 }  // namespace
-
-std::uint64_t HashRows(const std::uint8_t* first, std::size_t stride, std::int32_t rows,
-                       std::size_t rowBytes) {
-  std::uint64_t lane[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
-  std::uint64_t tail = kPrime3 ^ rowBytes;
-  for (std::int32_t y = 0; y < rows; ++y) {
-    const std::uint8_t* p = first + static_cast<std::size_t>(y) * stride;
-    std::size_t i = 0;
-    for (; i + 32 <= rowBytes; i += 32) {
-      for (int k = 0; k < 4; ++k) lane[k] = Round(lane[k], Word(p + i + 8 * k));
-    }
-    for (; i < rowBytes; ++i) tail = (tail ^ p[i]) * kPrime1;
-  }
-  std::uint64_t h = std::rotl(lane[0], 1) + std::rotl(lane[1], 7) + std::rotl(lane[2], 12) +
-                    std::rotl(lane[3], 18);
-  h = (h ^ Round(0, tail)) * kPrime1;
-  h ^= h >> 33;
-  h *= kPrime2;
-  h ^= h >> 29;
-  h *= kPrime3;
-  return h ^ (h >> 32);
-}
 
 // One 32-bit picture of the grabbed area: a shared segment (with its XImage) or plain memory.
 class TX11Grabber::TBuffer {
@@ -164,9 +125,9 @@ class TX11Grabber::TBuffer {
 // What the server says was drawn since the last look: the damage of the root window, which
 // covers every window on the screen. Only a hint to save work: a grab that cannot read it
 // compares everything.
-class TX11Grabber::TDamage {
+class TX11Grabber::TDamageReport {
  public:
-  explicit TDamage(TX11Display& display) : FDisplay(display) {
+  explicit TDamageReport(TX11Display& display) : FDisplay(display) {
     Display* d = FDisplay.Get();
     int error = 0, major = 0, minor = 0;
     if (!XDamageQueryExtension(d, &FEventBase, &error) || !XDamageQueryVersion(d, &major, &minor)) {
@@ -178,7 +139,7 @@ class TX11Grabber::TDamage {
     });
     if (failed != 0) Release();
   }
-  ~TDamage() { Release(); }
+  ~TDamageReport() { Release(); }
   bool Active() const { return FDamage != 0 && FRegion != 0; }
 
   // The rectangles drawn since the last call, in screen pixels; nullptr when they cannot be
@@ -230,7 +191,7 @@ TX11Grabber::TX11Grabber(TX11Display& display, bool useShm) : FDisplay(display) 
   FBlueShift = std::countr_zero(visual->blue_mask);
   FUseShm = useShm && XShmQueryExtension(d);
   FBuffer = std::make_unique<TBuffer>(d, FUseShm);
-  FDamage = std::make_unique<TDamage>(FDisplay);
+  FDamage = std::make_unique<TDamageReport>(FDisplay);
 }
 
 TX11Grabber::~TX11Grabber() = default;
@@ -239,12 +200,13 @@ bool TX11Grabber::UsingDamage() const {
   return FUseDamage && FDamage->Active();
 }
 
-bool TX11Grabber::FetchWithoutShm(const TScreenRect& area) {
+bool TX11Grabber::Fetch(const TScreenRect& area) {
+  if (FetchOnce(*FBuffer, area)) return true;
   if (!FUseShm) return false;
   // Shared memory refused (a remote display, or out of segments): go on without it.
   FUseShm = false;
   FBuffer = std::make_unique<TBuffer>(FDisplay.Get(), false);
-  return Fetch(*FBuffer, area);
+  return FetchOnce(*FBuffer, area);
 }
 
 bool TX11Grabber::MarkDamagedBlocks(const TScreenRect& area, bool& any) {
@@ -275,7 +237,25 @@ bool TX11Grabber::UsingShm() const {
   return FUseShm;
 }
 
-bool TX11Grabber::Fetch(TBuffer& buffer, const TScreenRect& area) {
+TScreenRect TX11Grabber::DirtyBounds(const TScreenRect& area) const {
+  const std::int32_t across = (area.Width() + kBlockColumns - 1) / kBlockColumns;
+  std::int32_t x0 = across, x1 = -1, y0 = -1, y1 = -1;
+  for (std::size_t i = 0; i < FDirty.size(); ++i) {
+    if (FDirty[i] == 0) continue;
+    const std::int32_t bx = static_cast<std::int32_t>(i % static_cast<std::size_t>(across));
+    const std::int32_t by = static_cast<std::int32_t>(i / static_cast<std::size_t>(across));
+    if (y0 < 0) y0 = by;
+    y1 = by;
+    x0 = std::min(x0, bx);
+    x1 = std::max(x1, bx);
+  }
+  if (y0 < 0) return {};
+  return Intersect({area.Left + x0 * kBlockColumns, area.Top + y0 * kBlockRows,
+                    area.Left + (x1 + 1) * kBlockColumns, area.Top + (y1 + 1) * kBlockRows},
+                   area);
+}
+
+bool TX11Grabber::FetchOnce(TBuffer& buffer, const TScreenRect& area) {
   if (!buffer.Prepare(area.Width(), area.Height()) || buffer.BitsPerPixel() != 32) return false;
   bool filled = false;
   const int error =
@@ -283,11 +263,9 @@ bool TX11Grabber::Fetch(TBuffer& buffer, const TScreenRect& area) {
   return filled && error == 0;
 }
 
-void TX11Grabber::ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, std::int32_t count) {
-  if (FStandardMasks) {
-    MapRow(pixels, indices, static_cast<std::size_t>(count));
-    return;
-  }
+const std::uint8_t* TX11Grabber::PixelRow(std::int32_t y, std::int32_t left, std::int32_t count) {
+  const std::uint8_t* pixels = FBuffer->Row(y) + 4 * static_cast<std::size_t>(left);
+  if (FStandardMasks) return pixels;
   FRowScratch.resize(static_cast<std::size_t>(count) * 4);
   const bool msb = ImageByteOrder(FDisplay.Get()) == MSBFirst;
   for (std::int32_t i = 0; i < count; ++i) {
@@ -299,55 +277,52 @@ void TX11Grabber::ToPalette(const std::uint8_t* pixels, std::uint8_t* indices, s
     FRowScratch[4 * i + 2] = static_cast<std::uint8_t>(v >> FRedShift);
     FRowScratch[4 * i + 3] = 0;
   }
-  MapRow(FRowScratch.data(), indices, static_cast<std::size_t>(count));
+  return FRowScratch.data();
 }
 
-void TX11Grabber::MapBlocks(const TBuffer& now, const TScreenRect& area, const TScreenRect& rect,
-                            const std::vector<std::uint8_t>* dirty) {
-  const std::int32_t w = area.Width(), h = area.Height();
-  const std::size_t across = static_cast<std::size_t>((w + kBlockColumns - 1) / kBlockColumns);
-  const std::size_t blocks = static_cast<std::size_t>((h + kBlockRows - 1) / kBlockRows) * across;
-  const bool compare = FHavePrevious && FCompareBlocks && FBlockHashes.size() == blocks;
-  const bool onlyDamaged = compare && dirty != nullptr && dirty->size() == blocks;
-  FBlockHashes.resize(blocks);
-  FHashKnown.resize(blocks, 0);
-  std::size_t block = 0;
-  for (std::int32_t top = 0; top < h; top += kBlockRows) {
-    const std::int32_t rows = std::min(kBlockRows, h - top);
-    for (std::int32_t left = 0; left < w; left += kBlockColumns, ++block) {
-      const std::int32_t columns = std::min(kBlockColumns, w - left);
-      if (onlyDamaged && (*dirty)[block] == 0) {
+void TX11Grabber::CompareBlocks(const TScreenRect& fetched, const TScreenRect& area,
+                                const TScreenRect& rect, TDIBitmap& frame, TDamage& damage,
+                                bool onlyDirty) {
+  const std::int32_t across = (area.Width() + kBlockColumns - 1) / kBlockColumns;
+  const std::int32_t bx0 = (fetched.Left - area.Left) / kBlockColumns;
+  const std::int32_t bx1 = (fetched.Right - 1 - area.Left) / kBlockColumns;
+  const std::int32_t by0 = (fetched.Top - area.Top) / kBlockRows;
+  const std::int32_t by1 = (fetched.Bottom - 1 - area.Top) / kBlockRows;
+  for (std::int32_t by = by0; by <= by1; ++by) {
+    const std::int32_t top = area.Top + by * kBlockRows;
+    const std::int32_t bottom = std::min(top + kBlockRows, area.Bottom);
+    for (std::int32_t bx = bx0; bx <= bx1; ++bx) {
+      if (onlyDirty && FDirty[static_cast<std::size_t>(by) * across + bx] == 0) {
         ++FStats.BlocksKept;
         continue;
       }
-      if (onlyDamaged) {
-        // What the server says it drew has nearly always changed, and mapping a block costs
-        // about what hashing it does: it is mapped without a look, and its hash is unknown
-        // until the next check of every block.
-        FHashKnown[block] = 0;
-      } else {
-        const std::uint8_t* first = now.Row(top) + 4 * static_cast<std::size_t>(left);
-        const std::uint64_t hash =
-            HashRows(first, now.Stride(), rows, 4 * static_cast<std::size_t>(columns));
-        std::uint64_t& previous = FBlockHashes[block];
-        if (compare && FHashKnown[block] != 0 && hash == previous) {
-          ++FStats.BlocksKept;
-          continue;
-        }
-        previous = hash;
-        FHashKnown[block] = 1;
+      const std::int32_t left = area.Left + bx * kBlockColumns;
+      const std::int32_t right = std::min(left + kBlockColumns, area.Right);
+      const std::size_t bytes = 4 * static_cast<std::size_t>(right - left);
+      // The frame holds the previous capture: comparing with it costs one pass over memory
+      // and tells exactly which blocks the recorder has to look at again.
+      bool changed = false;
+      for (std::int32_t y = top; y < bottom; ++y) {
+        const std::uint8_t* now = PixelRow(y - fetched.Top, left - fetched.Left, right - left);
+        std::uint8_t* kept =
+            frame.Scanline(y - rect.Top) + 4 * static_cast<std::size_t>(left - rect.Left);
+        if (std::memcmp(now, kept, bytes) == 0) continue;
+        std::memcpy(kept, now, bytes);
+        changed = true;
       }
-      ++FStats.BlocksMapped;
-      for (std::int32_t y = top; y < top + rows; ++y) {
-        const std::size_t at = static_cast<std::size_t>(area.Top - rect.Top + y) * rect.Width() +
-                               static_cast<std::size_t>(area.Left - rect.Left + left);
-        ToPalette(now.Row(y) + 4 * static_cast<std::size_t>(left), FIndices.data() + at, columns);
+      if (!changed) {
+        ++FStats.BlocksKept;
+        continue;
       }
+      ++FStats.BlocksChanged;
+      damage.Add({left - rect.Left, top - rect.Top, right - rect.Left, bottom - rect.Top});
     }
   }
 }
 
-bool TX11Grabber::Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap& into) {
+bool TX11Grabber::Capture(TWindowHandle window, const TScreenRect& rect, TDIBitmap& frame,
+                          TDamage& damage) {
+  damage.Clear();
   if (rect.Width() <= 0 || rect.Height() <= 0 || rect.Width() > TDIBitmap::kMaxDimension ||
       rect.Height() > TDIBitmap::kMaxDimension) {
     return false;
@@ -362,48 +337,55 @@ bool TX11Grabber::Grab(TWindowHandle window, const TScreenRect& rect, TDIBitmap&
     }
   }
   const TScreenRect area = Intersect(rect, {0, 0, FDisplay.Width(), FDisplay.Height()});
-  const bool sameGeometry = FHavePrevious && rect == FLastRect && area == FLastArea;
-  if (!sameGeometry) {
-    FHavePrevious = false;
-    const std::size_t size = static_cast<std::size_t>(rect.Width()) * rect.Height();
-    if (size > TDIBitmap::kMaxBytes) return false;
-    // Off-screen parts show black, the palette's index for (0, 0, 0).
-    FIndices.assign(size, NearestIndex(0, 0, 0));
+  const bool sameGeometry =
+      FHavePrevious && window == FLastWindow && rect == FLastRect && area == FLastArea;
+  bool kept = false;
+  try {
+    // Off-screen parts stay black: a new frame is zeroed.
+    kept = PrepareFrame(frame, rect.Width(), rect.Height()) && sameGeometry;
+  } catch (const std::invalid_argument&) {
+    return false;  // larger than any picture the recorder accepts
   }
+  if (!kept) damage.SetAll();
+  FHavePrevious = false;  // until this capture has succeeded
   if (area.Width() > 0) {
-    // Between checks of every block (each kFullCheckEvery grabs, and whenever the geometry or
-    // the damage cannot be trusted) only what the server says it drew is read and compared;
-    // a still screen then costs no fetch at all. The damage is taken at every grab, so the
-    // next one sees only what came after this one.
+    // Between checks of every block (each kFullCheckEvery captures, and whenever the frame or
+    // the damage cannot be trusted) only what the server says it drew is fetched and
+    // compared; a still screen then costs no fetch at all. The damage is taken at every
+    // capture, so the next one sees only what came after this one.
     bool partial = false, drawn = true;
     if (UsingDamage()) {
       const bool known = MarkDamagedBlocks(area, drawn);
-      partial = known && sameGeometry && FCompareBlocks && ++FGrabsSinceFullCheck < kFullCheckEvery;
+      partial = known && kept && ++FGrabsSinceFullCheck < kFullCheckEvery;
     }
     if (!partial) FGrabsSinceFullCheck = 0;
     if (partial && !drawn) {
       ++FStats.FetchesSkipped;
     } else {
-      if (!Fetch(*FBuffer, area) && !FetchWithoutShm(area)) {
-        FHavePrevious = false;  // what was drawn meanwhile must be compared again
-        return false;
+      const TScreenRect fetched = partial ? DirtyBounds(area) : area;
+      if (partial) {
+        // The blocks outside what is fetched were not drawn on.
+        const std::int32_t blocks = ((area.Width() + kBlockColumns - 1) / kBlockColumns) *
+                                    ((area.Height() + kBlockRows - 1) / kBlockRows);
+        const std::int32_t inside = ((fetched.Width() + kBlockColumns - 1) / kBlockColumns) *
+                                    ((fetched.Height() + kBlockRows - 1) / kBlockRows);
+        FStats.BlocksKept += static_cast<std::uint64_t>(blocks - inside);
       }
-      MapBlocks(*FBuffer, area, rect, partial ? &FDirty : nullptr);
+      // In bands, so that the shared segment holds a band and not the whole screen: the frame
+      // the recorder keeps is the only full-screen copy.
+      for (std::int32_t top = fetched.Top; top < fetched.Bottom; top += kFetchRows) {
+        const TScreenRect band{fetched.Left, top, fetched.Right,
+                               std::min(top + kFetchRows, fetched.Bottom)};
+        if (!Fetch(band)) return false;
+        CompareBlocks(band, area, rect, frame, damage, partial);
+      }
     }
   }
-  FHavePrevious = area.Width() > 0;
+  FHavePrevious = true;
+  FLastWindow = window;
   FLastRect = rect;
   FLastArea = area;
   ++FStats.Grabs;
-  if (into.Width != rect.Width() || into.Height != rect.Height() || into.BitCount != 8) {
-    into.Allocate(rect.Width(), rect.Height(), 8);
-  }
-  if (into.Palette.size() != kPaletteSize) SetFixedPalette(into);
-  for (std::int32_t y = 0; y < rect.Height(); ++y) {
-    std::memcpy(into.Scanline(rect.Height() - 1 - y),
-                FIndices.data() + static_cast<std::size_t>(y) * rect.Width(),
-                static_cast<std::size_t>(rect.Width()));
-  }
   return true;
 }
 

@@ -29,18 +29,61 @@ TEST(SimDesktop, ClockWrapsAndSleepAdvances) {
   EXPECT_EQ(static_cast<std::uint32_t>(clock.TickCount() - start), 0x200u);
 }
 
-TEST(SimDesktop, GrabIsBottomUpEightBitWithTheFixedPalette) {
-  TSimDesktop d(Small());
-  TDIBitmap b;
-  ASSERT_TRUE(d.Platform().Grabber->Grab(0, {0, 0, 64, 48}, b));
-  EXPECT_EQ(b.Width, 64);
-  EXPECT_EQ(b.Height, 48);
-  EXPECT_EQ(b.BitCount, 8);
-  EXPECT_EQ(b.Palette.size(), 256u);
-  const std::vector<std::uint8_t> top = d.Compose(0, {0, 0, 64, 48}, false);
-  for (int y = 0; y < 48; ++y) {
-    for (int x = 0; x < 64; ++x) ASSERT_EQ(b.Scanline(47 - y)[x], top[y * 64 + x]);
+// Every pixel of a 32-bit top-down frame against the screen as the desktop composes it.
+::testing::AssertionResult ShowsScreen(TSimDesktop& d, const TDIBitmap& frame,
+                                       const TScreenRect& rect) {
+  if (frame.BitCount != 32 || frame.Width != rect.Width() || frame.Height != -rect.Height()) {
+    return ::testing::AssertionFailure() << "not a 32-bit top-down frame of the rectangle";
   }
+  const std::vector<std::uint8_t> screen = d.Compose(0, rect, false);
+  for (int y = 0; y < rect.Height(); ++y) {
+    for (int x = 0; x < rect.Width(); ++x) {
+      const std::uint8_t* p = frame.Scanline(y) + 4 * x;
+      if (NearestIndex(p[2], p[1], p[0]) != screen[y * rect.Width() + x]) {
+        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ")";
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(SimDesktop, CaptureIsThirtyTwoBitTopDownWithExactDamage) {
+  TSimConfig c = Small();
+  c.Windows = {{"Notes", {30, 20, 60, 46}, TSimContent::Still, true}};
+  c.CursorPath = {{10, 10}};
+  TSimDesktop d(c);
+  TCaptureSource& source = *d.Platform().Capture;
+  const TScreenRect all{0, 0, 64, 48};
+  TDIBitmap frame;
+  TDamage damage;
+  ASSERT_TRUE(source.Capture(0, all, frame, damage));
+  EXPECT_TRUE(damage.All);
+  EXPECT_TRUE(ShowsScreen(d, frame, all));
+
+  // Nothing drawn since: no damage, and the frame is as it was.
+  const TDIBitmap before = frame;
+  d.Platform().Clock->Sleep(500);
+  ASSERT_TRUE(source.Capture(0, all, frame, damage));
+  EXPECT_TRUE(damage.Empty());
+  EXPECT_EQ(frame, before);
+
+  // A painted rectangle is reported where it is (in rows of 8), and only there.
+  d.Add({d.NowMs(), TSimActionKind::Paint, "", 0, {5, 17, 9, 19}, 0xFF0000});
+  d.Platform().Clock->Sleep(1);
+  ASSERT_TRUE(source.Capture(0, all, frame, damage));
+  EXPECT_FALSE(damage.All);
+  ASSERT_EQ(damage.Rects.size(), 1u);
+  EXPECT_EQ(damage.Rects[0], (TScreenRect{5, 16, 9, 24}));
+  EXPECT_TRUE(ShowsScreen(d, frame, all));
+
+  // Another rectangle, or a frame of another size, is filled whole.
+  ASSERT_TRUE(source.Capture(0, {0, 0, 32, 16}, frame, damage));
+  EXPECT_TRUE(damage.All);
+  EXPECT_TRUE(ShowsScreen(d, frame, {0, 0, 32, 16}));
+  TDIBitmap empty;
+  ASSERT_TRUE(source.Capture(0, {0, 0, 32, 16}, empty, damage));
+  EXPECT_TRUE(damage.All);
+  EXPECT_EQ(empty, frame);
 }
 
 TEST(SimDesktop, ContentChangesWithTimeUnlessFrozen) {
@@ -74,7 +117,8 @@ TEST(SimDesktop, WindowActionsHappenAtTheirTime) {
   d.Platform().Clock->Sleep(100);
   EXPECT_FALSE(desk.WindowRect(video).has_value());
   TDIBitmap b;
-  EXPECT_FALSE(d.Platform().Grabber->Grab(video, {8, 8, 40, 40}, b));
+  TDamage damage;
+  EXPECT_FALSE(d.Platform().Capture->Capture(video, {8, 8, 40, 40}, b, damage));
 }
 
 TEST(SimDesktop, InputWaitsForTheMessagePumpAndAnswersAreRecorded) {

@@ -1,5 +1,5 @@
-// The pointer drawn into an 8-bit grab: blended by its alpha with the palette colour under it,
-// once, its hot spot at the pointer, clipped at the grab's edges.
+// The pointer drawn into the staged picture: blended in 32 bits by its alpha with the pixel
+// under it, once, its hot spot at the pointer, clipped at the picture's edges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,23 +24,28 @@ class TFixedCursor : public TCursorSource {
   bool Known = true;
 };
 
-// The pictures come from the tests, never from a grab.
-class TNoSource : public TScreenGrabber {
+// A screen of one colour, as a capture source gives it: 32-bit, top-down.
+class TUniformSource : public TCaptureSource {
  public:
-  bool Grab(TWindowHandle, const TScreenRect&, TDIBitmap&) override { return false; }
+  bool Capture(TWindowHandle, const TScreenRect& rect, TDIBitmap& frame, TDamage& damage) override {
+    damage.SetAll();
+    PrepareFrame(frame, rect.Width(), rect.Height());
+    for (std::int32_t y = 0; y < rect.Height(); ++y) {
+      for (std::int32_t x = 0; x < rect.Width(); ++x) {
+        std::uint8_t* p = frame.Scanline(y) + 4 * x;
+        p[0] = Colour & 0xFF;
+        p[1] = Colour >> 8 & 0xFF;
+        p[2] = Colour >> 16 & 0xFF;
+        p[3] = 0xA5;  // means nothing, and must not show
+      }
+    }
+    return true;
+  }
+  std::uint32_t Colour = 0;
 };
 
 std::uint8_t Index(std::uint32_t rgb) {
   return NearestIndex(rgb >> 16 & 0xFF, rgb >> 8 & 0xFF, rgb & 0xFF);
-}
-
-// A 4 x 3 bottom-up grab of one colour, as backends deliver them.
-TDIBitmap Grab(std::uint32_t rgb) {
-  TDIBitmap b;
-  b.Allocate(4, 3, 8);
-  SetFixedPalette(b);
-  std::fill(b.Bits.begin(), b.Bits.end(), Index(rgb));
-  return b;
 }
 
 // A picture of one row: blue, green, red, alpha per pixel.
@@ -56,10 +61,20 @@ TCursorInfo Cursor(std::vector<std::uint8_t> bgra, int x, int y, int hotX = 0, i
   return c;
 }
 
-// Row y (from the top) of the grab.
-std::vector<int> Row(const TDIBitmap& b, int y) {
+// Row y (from the top) of a staged picture: palette indices, or 0xRRGGBB of 32-bit pixels.
+std::vector<std::uint32_t> Row(const TDIBitmap& b, int y) {
   const std::uint8_t* p = PictureRow(b, y);
-  return std::vector<int>(p, p + b.Width);
+  std::vector<std::uint32_t> row;
+  for (int x = 0; x < b.Width; ++x) {
+    if (b.BitCount == 8) {
+      row.push_back(p[x]);
+    } else {
+      const std::uint8_t* q = p + 4 * x;
+      EXPECT_EQ(q[3], 0) << "the fourth byte of a 32-bit picture";
+      row.push_back(std::uint32_t{q[2]} << 16 | q[1] << 8 | q[0]);
+    }
+  }
+  return row;
 }
 
 struct TCase {
@@ -77,21 +92,30 @@ void PrintTo(const TCase& c, std::ostream* os) {
 
 class DrawCursor : public ::testing::TestWithParam<TCase> {};
 
+// The pointer is blended in 32 bits; a palette picture is that blend mapped to the palette.
 TEST_P(DrawCursor, BlendsOnceAtTheHotSpot) {
   const TCase& c = GetParam();
-  TFixedCursor source;
-  source.Info = c.Pointer;
-  TNoSource pixels;
-  TFrameStage loop(pixels, source);
-  TDIBitmap grab = Grab(c.Under);
-  loop.DrawCursor(grab, c.Left, c.Top);
-  std::vector<int> expected;
-  for (std::uint32_t rgb : c.Expected) expected.push_back(Index(rgb));
-  EXPECT_EQ(Row(grab, c.RowChecked), expected);
-  // The other rows are untouched.
-  for (int y = 0; y < grab.Rows(); ++y) {
-    if (y != c.RowChecked) {
-      EXPECT_EQ(Row(grab, y), std::vector<int>(4, Index(c.Under))) << y;
+  for (const TColourDepth colours : {TColourDepth::Rgb32, TColourDepth::Palette256}) {
+    SCOPED_TRACE(colours == TColourDepth::Rgb32 ? "32-bit" : "palette");
+    TFixedCursor pointer;
+    pointer.Info = c.Pointer;
+    TUniformSource screen;
+    screen.Colour = c.Under;
+    TFrameStage stage(screen, pointer);
+    stage.SetColours(colours);
+    TStagedFrame staged;
+    ASSERT_TRUE(stage.Capture(0, {c.Left, c.Top, c.Left + 4, c.Top + 3}, staged));
+    const auto colour = [&](std::uint32_t rgb) {
+      return colours == TColourDepth::Rgb32 ? rgb : std::uint32_t{Index(rgb)};
+    };
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t rgb : c.Expected) expected.push_back(colour(rgb));
+    EXPECT_EQ(Row(*staged.Picture, c.RowChecked), expected);
+    // The other rows are untouched.
+    for (int y = 0; y < staged.Picture->Rows(); ++y) {
+      if (y != c.RowChecked) {
+        EXPECT_EQ(Row(*staged.Picture, y), std::vector<std::uint32_t>(4, colour(c.Under))) << y;
+      }
     }
   }
 }
@@ -152,19 +176,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, DrawCursor, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return info.param.Name; });
 
 TEST(DrawCursorHidden, AHiddenOrUnknownPointerDrawsNothing) {
-  TFixedCursor source;
-  source.Info = Cursor({255, 255, 255, 255}, 1, 1);
-  TNoSource pixels;
-  TFrameStage loop(pixels, source);
-  const TDIBitmap before = Grab(kBlack);
-  TDIBitmap grab = before;
-  source.Info.Showing = false;
-  loop.DrawCursor(grab, 0, 0);
-  EXPECT_EQ(grab.Bits, before.Bits);
-  source.Info.Showing = true;
-  source.Known = false;
-  loop.DrawCursor(grab, 0, 0);
-  EXPECT_EQ(grab.Bits, before.Bits);
+  TFixedCursor pointer;
+  pointer.Info = Cursor({255, 255, 255, 255}, 1, 1);
+  TUniformSource screen;
+  TFrameStage stage(screen, pointer);
+  stage.SetColours(TColourDepth::Rgb32);
+  const std::vector<std::uint32_t> black(4, 0);
+  for (const bool showing : {false, true}) {
+    pointer.Info.Showing = showing;
+    pointer.Known = !showing;
+    TStagedFrame staged;
+    ASSERT_TRUE(stage.Capture(0, {0, 0, 4, 3}, staged));
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(Row(*staged.Picture, y), black) << showing << y;
+  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include "XClient.h"
 #include "Xvfb.h"
-#include "platform/Palette.h"
 #include "platform/Registry.h"
 #include "platform/x11/X11Cursor.h"
 #include "platform/x11/X11Desktop.h"
@@ -28,22 +27,19 @@ std::uint32_t Scene(int x, int y) {
   return ((x ^ y) & 1) ? 0x123456 : 0xFEDCBA;
 }
 
-std::uint8_t Index(std::uint32_t rgb) {
-  return NearestIndex(rgb >> 16 & 0xFF, rgb >> 8 & 0xFF, rgb & 0xFF);
-}
-
-// Every pixel of the grab (bottom-up) against the expected colours (top-down).
-::testing::AssertionResult Shows(const TDIBitmap& grab, const TColourAt& expected) {
-  if (grab.BitCount != 8 || grab.Height <= 0 || grab.Palette.size() != 256) {
-    return ::testing::AssertionFailure() << "not a bottom-up 8-bit grab with the palette";
+// Every pixel of a 32-bit top-down frame (or staged picture) against the expected colours.
+::testing::AssertionResult Shows(const TDIBitmap& frame, const TColourAt& expected) {
+  if (frame.BitCount != 32 || frame.Height >= 0) {
+    return ::testing::AssertionFailure() << "not a 32-bit top-down frame";
   }
-  for (int y = 0; y < grab.Rows(); ++y) {
-    const std::uint8_t* row = grab.Scanline(grab.Rows() - 1 - y);
-    for (int x = 0; x < grab.Width; ++x) {
-      if (row[x] != Index(expected(x, y))) {
-        return ::testing::AssertionFailure()
-               << "pixel (" << x << ", " << y << ") is " << int(row[x]) << ", expected "
-               << int(Index(expected(x, y)));
+  for (int y = 0; y < frame.Rows(); ++y) {
+    const std::uint8_t* row = frame.Scanline(y);
+    for (int x = 0; x < frame.Width; ++x) {
+      const std::uint8_t* p = row + 4 * x;
+      const std::uint32_t got = std::uint32_t{p[2]} << 16 | p[1] << 8 | p[0];
+      if (got != expected(x, y)) {
+        return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << std::hex
+                                             << got << ", expected " << expected(x, y);
       }
     }
   }
@@ -55,67 +51,75 @@ class X11Capture : public ::testing::TestWithParam<bool> {
   TXvfb Server{kWidth, kHeight};
 };
 
-TEST_P(X11Capture, ScreenGrabIsThePictureAndOnlyChangedBlocksAreMappedAgain) {
+TEST_P(X11Capture, FramesAreTheScreenAndOnlyChangedBlocksAreDamage) {
   KESTROVA_REQUIRE_XVFB(Server);
   TXClient client(Server.Name());
   const Window w = client.MakeWindow(0, 0, kWidth, kHeight, Scene);
   TX11Display display(Server.Name().c_str());
   TX11Grabber grabber(display, GetParam());
   EXPECT_EQ(grabber.UsingShm(), GetParam());
-  TDIBitmap grab;
-  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
-  EXPECT_EQ(grab.Width, kWidth);
-  EXPECT_EQ(grab.Height, kHeight);
-  EXPECT_TRUE(Shows(grab, Scene));
+  const TScreenRect screen{0, 0, kWidth, kHeight};
+  TDIBitmap frame;
+  TDamage damage;
+  ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
+  EXPECT_EQ(frame.Width, kWidth);
+  EXPECT_EQ(frame.Height, -kHeight);
+  EXPECT_TRUE(damage.All);
+  EXPECT_TRUE(Shows(frame, Scene));
   // 240 rows in blocks of 16, each row in blocks of 256 and 64 columns.
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 30u);
+  EXPECT_EQ(grabber.Stats().BlocksChanged, 30u);
 
-  // A change inside rows 100..109, columns 50..79 touches one block; the rest keep their
-  // indices.
+  // A change inside rows 100..109, columns 50..79 touches one block, which is the damage.
   client.Fill(w, 50, 100, 30, 10, 0x0000FF);
   const auto changed = [](int x, int y) {
     return x >= 50 && x < 80 && y >= 100 && y < 110 ? 0x0000FFu : Scene(x, y);
   };
-  grab.Bits.assign(grab.Bits.size(), 0);  // the buffer's old content must not matter
-  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
-  EXPECT_TRUE(Shows(grab, changed));
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 31u);
+  ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
+  EXPECT_TRUE(Shows(frame, changed));
+  EXPECT_FALSE(damage.All);
+  EXPECT_EQ(damage.Rects, (std::vector<TScreenRect>{{0, 96, 256, 112}}));
+  EXPECT_EQ(grabber.Stats().BlocksChanged, 31u);
   EXPECT_EQ(grabber.Stats().BlocksKept, 29u);
 
   // And one in the narrow right-hand blocks, across two rows of blocks.
   client.Fill(w, 300, 140, 5, 10, 0x00FF00);
-  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
-  EXPECT_TRUE(Shows(grab, [&](int x, int y) {
-    return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
-  }));
-  EXPECT_EQ(grabber.Stats().BlocksMapped, 33u);
   const auto last = [&](int x, int y) {
     return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
   };
+  ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
+  EXPECT_TRUE(Shows(frame, last));
+  EXPECT_EQ(damage.Rects, (std::vector<TScreenRect>{{256, 128, 320, 144}, {256, 144, 320, 160}}));
+  EXPECT_EQ(grabber.Stats().BlocksChanged, 33u);
 
-  // Nothing drawn since: the server's damage report says so, and the grab neither fetches nor
-  // compares, except once in kFullCheckEvery grabs, which compares every block.
+  // Nothing drawn since: the server's damage report says so, and the capture neither fetches
+  // nor compares, except once in kFullCheckEvery captures, which compares every block. Either
+  // way nothing is damage.
   ASSERT_TRUE(grabber.UsingDamage()) << "Xvfb has the DAMAGE extension";
   const TX11GrabStats before = grabber.Stats();
   for (std::uint32_t i = 0; i < TX11Grabber::kFullCheckEvery; ++i) {
-    ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+    ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
+    EXPECT_TRUE(damage.Empty()) << i;
   }
-  EXPECT_TRUE(Shows(grab, last));
+  EXPECT_TRUE(Shows(frame, last));
   EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
             TX11Grabber::kFullCheckEvery - 1);
-  // The full check maps again the three blocks that were mapped on the damage report alone,
-  // without a hash to compare; everything else it keeps.
-  EXPECT_EQ(grabber.Stats().BlocksMapped, before.BlocksMapped + 3);
-  // Without the reports every grab fetches.
+  EXPECT_EQ(grabber.Stats().BlocksChanged, before.BlocksChanged);
+  // Without the reports every capture fetches and compares.
   grabber.SetUseDamage(false);
-  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
+  ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
+  EXPECT_TRUE(damage.Empty());
   EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
             TX11Grabber::kFullCheckEvery - 1);
-  // Compared, and kept: the full check's 27 blocks and this grab's 30.
-  EXPECT_EQ(grabber.Stats().BlocksKept - before.BlocksKept, 57u);
+  // Compared, and kept: the full check's 30 blocks and this capture's 30.
+  EXPECT_EQ(grabber.Stats().BlocksKept - before.BlocksKept, 60u);
+  // A frame that is not the one the grabber filled (here: empty) is filled whole.
+  TDIBitmap fresh;
+  ASSERT_TRUE(grabber.Capture(0, screen, fresh, damage));
+  EXPECT_TRUE(damage.All);
+  EXPECT_TRUE(Shows(fresh, last));
 }
 
-TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
+TEST_P(X11Capture, WindowFrameIsItsOuterRectangleWithTheOffScreenPartBlack) {
   KESTROVA_REQUIRE_XVFB(Server);
   TXClient client(Server.Name());
   client.MakeWindow(0, 0, kWidth, kHeight, [](int, int) { return 0x808080u; });
@@ -127,15 +131,17 @@ TEST_P(X11Capture, WindowGrabIsItsOuterRectangleWithTheOffScreenPartBlack) {
   ASSERT_TRUE(rect);
   EXPECT_EQ(*rect, (TScreenRect{-20, 200, 80, 280}));
   TX11Grabber grabber(display, GetParam());
-  TDIBitmap grab;
-  ASSERT_TRUE(grabber.Grab(w, *rect, grab));
-  EXPECT_EQ(grab.Width, 100);
-  EXPECT_EQ(grab.Rows(), 80);
-  EXPECT_TRUE(Shows(grab, [&](int x, int y) { return x < 20 || y >= 40 ? 0u : inside(x, y); }));
-  // A window that is gone cannot be grabbed.
+  TDIBitmap frame;
+  TDamage damage;
+  ASSERT_TRUE(grabber.Capture(w, *rect, frame, damage));
+  EXPECT_EQ(frame.Width, 100);
+  EXPECT_EQ(frame.Rows(), 80);
+  EXPECT_TRUE(damage.All);
+  EXPECT_TRUE(Shows(frame, [&](int x, int y) { return x < 20 || y >= 40 ? 0u : inside(x, y); }));
+  // A window that is gone cannot be captured.
   XDestroyWindow(client.D, w);
   client.Sync();
-  EXPECT_FALSE(grabber.Grab(w, *rect, grab));
+  EXPECT_FALSE(grabber.Capture(w, *rect, frame, damage));
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedMemoryAndPlain, X11Capture, ::testing::Values(true, false),
@@ -173,43 +179,21 @@ TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndTheRecorderDrawsThemOnce) {
   EXPECT_EQ((std::vector<int>{corner[0], corner[1], corner[2], corner[3]}),
             (std::vector<int>{0, 0, 255, 255}));
 
-  // The grab is the screen without the pointer; the recorder draws it in, once.
+  // The frame is the screen without the pointer; the recorder's stage draws it in, once.
   TX11Grabber grabber(display);
-  TDIBitmap grab;
-  ASSERT_TRUE(grabber.Grab(0, {0, 0, kWidth, kHeight}, grab));
-  EXPECT_TRUE(Shows(grab, Scene));
-  TFrameStage(grabber, cursor).DrawCursor(grab, 0, 0);
-  EXPECT_TRUE(Shows(grab, [](int x, int y) {
+  TFrameStage stage(grabber, cursor);
+  stage.SetColours(TColourDepth::Rgb32);
+  TStagedFrame staged;
+  ASSERT_TRUE(stage.Capture(0, {0, 0, kWidth, kHeight}, staged));
+  EXPECT_TRUE(Shows(*staged.Picture, [](int x, int y) {
     const int cx = x - 98, cy = y - 67;  // the picture's top-left: pointer minus hot spot
     if (cx >= 0 && cy >= 0 && cx < 5 && cy < 5) return 0xFF0000u;
     if (cx >= 0 && cy >= 0 && cx < 6 && cy < 6) return 0xFFFFFFu;
     return Scene(x, y);
   }));
-}
-
-TEST(X11Grabber, BlockHashSeesEveryByteAndOnlyTheRowsBytes) {
-  // Widths whose rows end inside a 32-byte step too; a stride wider than the row.
-  for (const std::size_t rowBytes : {std::size_t{12}, std::size_t{32}, std::size_t{7684}}) {
-    const std::size_t stride = rowBytes + 20;
-    std::vector<std::uint8_t> rows(stride * 3, 0x5A);
-    const std::uint64_t h = HashRows(rows.data(), stride, 3, rowBytes);
-    for (std::size_t r = 0; r < 3; ++r) {
-      for (std::size_t i = 0; i < rowBytes; ++i) {
-        rows[r * stride + i] ^= 1;
-        ASSERT_NE(HashRows(rows.data(), stride, 3, rowBytes), h)
-            << rowBytes << " " << r << " " << i;
-        rows[r * stride + i] ^= 1;
-      }
-      rows[r * stride + rowBytes + 5] ^= 0xFF;  // past the row: not part of the picture
-      EXPECT_EQ(HashRows(rows.data(), stride, 3, rowBytes), h);
-    }
-    // Swapping two rows is a change too.
-    std::vector<std::uint8_t> a(stride * 2, 1);
-    a[0] = 2;
-    std::vector<std::uint8_t> b(stride * 2, 1);
-    b[stride] = 2;
-    EXPECT_NE(HashRows(a.data(), stride, 2, rowBytes), HashRows(b.data(), stride, 2, rowBytes));
-  }
+  // Still the same next time: the pointer did not go into the frame the grabber compares with.
+  ASSERT_TRUE(stage.Capture(0, {0, 0, kWidth, kHeight}, staged));
+  EXPECT_TRUE(staged.Repeat);
 }
 
 TEST(X11Display, NoDisplayIsOneClearLineAndTheSimulationStaysAvailable) {
