@@ -26,7 +26,7 @@ inline constexpr const char* kMessageCaption = "Kestrova";
 inline constexpr const char* kMutexName = "MysampleAppMutex";
 // What the tool window records. The Part's text constants for these ("GTSCREEN", "GTCLIENT")
 // are in no file the program writes, so the mode is an enum.
-enum class TCaptureMode { None, Screen, Client };
+enum class TCaptureMode { Unset, Screen, Client };
 // The output name that stands for "no output": the save dialog was cancelled.
 inline constexpr const char* kNoOutput = "nil";
 
@@ -110,7 +110,7 @@ class TFrmImage : private TSessionObserver {
   bool NeedsInit = true;
   bool ExitRequested = false;
   platform::TWindowHandle CaptureWindow = 0;
-  TCaptureMode CaptureMode = TCaptureMode::None;
+  TCaptureMode CaptureMode = TCaptureMode::Unset;
   std::string OutputFileName;
   std::int32_t PausedResult = 0;
   std::uint16_t HotKeyId = 0;
