@@ -90,8 +90,10 @@ namespace {
 class TCommandLineUser : public TSessionObserver {
  public:
   TCommandLineUser(TPlatform& platform, TRecordingSession& session, const std::string& output,
-                   std::optional<std::uint32_t> seconds, TProgress& progress, std::ostream& err)
-      : P(platform),
+                   std::optional<std::uint32_t> seconds, TProgress& progress, std::ostream& err,
+                   std::string hotKeyName)
+      : FHotKeyName(std::move(hotKeyName)),
+        P(platform),
         S(session),
         FOutput(output),
         FSeconds(seconds),
@@ -106,7 +108,7 @@ class TCommandLineUser : public TSessionObserver {
   }
   void Tick(std::uint32_t recordedMs) override {
     FRecordedMs = recordedMs;
-    P.Tray->ShowRecording(true, "Kestrova: recording " + std::to_string(recordedMs / 1000) + " s");
+    P.Tray->ShowRecording(true, RecordingTip(recordedMs, FHotKeyName));
     if (FSeconds) FProgress.Update(recordedMs / 1000, Figures());
   }
   void TargetWindowGone() override {
@@ -139,6 +141,7 @@ class TCommandLineUser : public TSessionObserver {
            " segments, " + std::to_string(FFrames) + " frames, " + std::to_string(FBytes) +
            " bytes";
   }
+  std::string FHotKeyName;
   TPlatform& P;
   TRecordingSession& S;
   std::string FOutput;
@@ -180,9 +183,11 @@ std::string Describe(const TRecordArgs& a, const std::string& backend) {
              std::to_string(a.Region.Height()) + " at " + std::to_string(a.Region.Left) + "," +
              std::to_string(a.Region.Top);
       break;
-    case TRecordTarget::Window:
-      what = "window " + std::to_string(a.Window);
-      break;
+    case TRecordTarget::Window: {
+      char id[32];
+      std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(a.Window));
+      what = std::string("window ") + id;
+    } break;
   }
   return "recording " + what + " of the \"" + backend + "\" desktop" +
          (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C");
@@ -264,7 +269,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   options.Colours = a.Colours;
   TRecordingSession session(p, options);
   TProgress progress(err, "recording", a.Seconds.value_or(0), a.Quiet);
-  TCommandLineUser user(p, session, output, a.Seconds, progress, err);
+  TCommandLineUser user(p, session, output, a.Seconds, progress, err, a.HotKey.Name);
   session.SetObserver(&user);
   // The hot key stops the recording too, as it would open the tool window's paused dialog.
   const std::uint16_t hotKey = p.HotKeys->AddAtom("Hotkey1");

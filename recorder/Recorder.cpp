@@ -5,8 +5,6 @@
 #include <exception>
 #include <filesystem>
 
-#include "recorder/CaptureLog.h"
-#include "recorder/RecordingFolder.h"
 
 namespace kestrova {
 
@@ -21,10 +19,6 @@ constexpr std::uint32_t kMbIconError = 0x10;
   p.Application->Halt(exitCode);
   std::abort();
 }
-
-}  // namespace
-
-namespace {
 
 TSessionOptions SessionOptions(const TRecorderOptions& o) {
   TSessionOptions s;
@@ -42,6 +36,13 @@ std::string AnotherInstanceText(const std::string& holder) {
   return "another Kestrova is running on this desktop" + (holder.empty() ? "" : ": " + holder) +
          "; stop its recording (its hot key or its tray icon) or close it first, or record "
          "another display";
+}
+
+std::string RecordingTip(std::uint32_t ms, const std::string& hotKey) {
+  const std::uint32_t seconds = ms / 1000;
+  char time[32];
+  std::snprintf(time, sizeof time, "%u:%02u", seconds / 60, seconds % 60);
+  return std::string("Kestrova: recording ") + time + " (" + hotKey + " to stop)";
 }
 
 TFrmImage::TFrmImage(TPlatform& platform, TRecorderOptions options)
@@ -332,14 +333,6 @@ void TFrmImage::Warn(const std::string& text) {
 // ---- the session's observer ----
 
 namespace {
-
-// The tray's tip while recording: the time recorded so far.
-std::string RecordingTip(std::uint32_t ms, const std::string& hotKey) {
-  const std::uint32_t seconds = ms / 1000;
-  char time[32];
-  std::snprintf(time, sizeof time, "%u:%02u", seconds / 60, seconds % 60);
-  return std::string("Kestrova: recording ") + time + " (" + hotKey + " to stop)";
-}
 
 // Where the movie went, how long it runs and how large it is.
 std::string SavedText(const TOutputResult& r) {

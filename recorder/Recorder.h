@@ -1,6 +1,6 @@
-// The recorder: the tool window's logic and the recording's flags and flows (TFrmImage), and the
-// capture loop that runs on the same thread while recording (TCaptureThread). It sees the
-// operating system only through platform/Platform.h.
+// The tool window: its logic and the recording's flags and flows (TFrmImage), a thin layer over
+// the recording session (recorder/Session.h) that makes the recording on the same thread. It
+// sees the operating system only through platform/Platform.h.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +24,8 @@ inline constexpr const char* kToolWindowCaption = "Kestrova 1.1";
 inline constexpr const char* kPausedCaption = "Kestrova 1.1 - PAUSED";
 inline constexpr const char* kMessageCaption = "Kestrova";
 inline constexpr const char* kMutexName = "MysampleAppMutex";
-// What the tool window records. The Part's text constants for these ("GTSCREEN", "GTCLIENT")
-// are in no file the program writes, so the mode is an enum.
+// What the tool window records: the full screen or one window. No file or message carries the
+// mode, so it is an enum rather than text.
 enum class TCaptureMode { Unset, Screen, Client };
 // The output name that stands for "no output": the save dialog was cancelled.
 inline constexpr const char* kNoOutput = "nil";
@@ -46,6 +46,9 @@ inline constexpr const char* kMsgHandleWindowClosed =
 // What a second copy says when another holds the single-instance name (holder: what the
 // platform tells of the other).
 std::string AnotherInstanceText(const std::string& holder);
+
+// The tray's tip while recording: the time recorded so far, and the key that stops it.
+std::string RecordingTip(std::uint32_t recordedMs, const std::string& hotKeyName);
 
 // Paused dialog results.
 inline constexpr int kPausedStop = 1, kPausedContinue = 2, kPausedExit = 3;

@@ -152,7 +152,7 @@ TEST_F(RecordCommands, RegionAndWindowTargets) {
       {{"--region", "900,700,300,300"}, 0, 124, 68, "recording the region"},
       {{"--region", "-50,-20,100,60"}, 0, 50, 40, "recording the region"},
       {{"--region", "1024,0,10,10"}, 1, 0, 0, "is not on the screen"},
-      {{"--window", "1"}, 0, 1024, 768, "recording window 1"},
+      {{"--window", "1"}, 0, 1024, 768, "recording window 0x1"},
       {{"--window", "0x99"}, 1, 0, 0, "the window to record is not shown"},
   };
   for (const TTarget& t : targets) {
