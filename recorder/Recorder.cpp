@@ -5,7 +5,6 @@
 #include <exception>
 #include <filesystem>
 
-
 namespace kestrova {
 
 using namespace platform;
