@@ -1,14 +1,18 @@
 // kestrova slideshow and kestrova join: the movie builder on files a user has.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
+#include "app/Progress.h"
 #include "flashobjects/FlashMovie.h"
 #include "media/ImageReader.h"
 #include "media/MediaError.h"
@@ -28,12 +32,6 @@ class EFileError : public std::runtime_error {
   EFileError(const std::string& file, const std::string& reason)
       : std::runtime_error("\"" + file + "\": " + reason) {}
 };
-
-bool ParseNumber(const std::string& text, double low, double high, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && std::isfinite(value) && value >= low && value <= high;
-}
 
 // "RRGGBB", "#RRGGBB" or "0xRRGGBB".
 bool ParseColor(std::string text, TSWFRGBRec& color) {
@@ -75,7 +73,27 @@ struct TSlideshowOptions {
   std::string Audio;
   TSWFRGBRec Background{0, 0, 0};
   std::string WebPlayer;
+  bool Quiet = false;
 };
+
+void DeclareSlideshow(CLI::App& app, TSlideshowOptions& o) {
+  AddArgument(app, "OUT.swf", o.Output, "the movie written, with its page (.html) beside it")
+      ->required();
+  AddArgument(app, "IMAGE...", o.Images, "the BMP or JPEG pictures, in the order shown")
+      ->required();
+  AddNumber(app, "--fps", o.FPS, 0.01, 255.0, "N", "frames per second");
+  AddNumber(app, "--seconds-each", o.SecondsEach, 0.001, 86400.0, "S",
+            "how long each picture shows, in seconds");
+  app.add_option("--audio", o.Audio, "a PCM WAV or MP3 sound started on the first frame")
+      ->type_name("FILE")
+      ->default_str("none");
+  AddChecked(
+      app, "--background", [&o](const std::string& text) { return ParseColor(text, o.Background); },
+      "RRGGBB", "a colour as RRGGBB", "the stage's colour around smaller pictures",
+      "000000, black");
+  AddWebPlayer(app, o.WebPlayer);
+  AddQuiet(app, o.Quiet);
+}
 
 // SWF plays event sounds at 5512, 11025, 22050 and 44100 Hz only.
 int SoundRateCode(std::uint32_t rate) {
@@ -145,38 +163,6 @@ std::unique_ptr<TSWFDefineSound> LoadSound(const std::string& file, TBudgetClaim
   return sound;
 }
 
-int ParseSlideshow(const std::vector<std::string>& args, TSlideshowOptions& o, std::ostream& err) {
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--fps" || a == "--seconds-each" || a == "--audio" || a == "--background" ||
-        a == "--web-player") {
-      if (!hasValue) return UsageError("slideshow", err, a + " needs a value");
-      const std::string& v = args[++i];
-      if (a == "--fps" && !ParseNumber(v, 0.01, 255, o.FPS)) {
-        return UsageError("slideshow", err, "--fps takes a rate from 0.01 to 255");
-      }
-      if (a == "--seconds-each" && !ParseNumber(v, 0.001, 86400, o.SecondsEach)) {
-        return UsageError("slideshow", err, "--seconds-each takes a positive number of seconds");
-      }
-      if (a == "--background" && !ParseColor(v, o.Background)) {
-        return UsageError("slideshow", err, "--background takes a colour as RRGGBB");
-      }
-      if (a == "--audio") o.Audio = v;
-      if (a == "--web-player") o.WebPlayer = v;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return UsageError("slideshow", err, "unknown option \"" + a + "\"");
-    } else {
-      names.push_back(a);
-    }
-  }
-  if (names.size() < 2) return UsageError("slideshow", err, "an output and at least one image");
-  o.Output = names[0];
-  o.Images.assign(names.begin() + 1, names.end());
-  return 0;
-}
-
 // The picture readers take a file cut short and leave what is missing black; a slideshow
 // refuses it instead, since its picture would be shown damaged. Only headers and run-length data
 // are read here: the pixels are not allocated.
@@ -238,9 +224,10 @@ void BuildSlideshow(const TSlideshowOptions& o, std::ostream& err) {
     movie.AddObject(std::move(sound));
     movie.AddObject(std::move(start));
   }
+  TProgress progress(err, "slideshow", o.Images.size(), o.Quiet);
   for (std::size_t i = 0; i < o.Images.size(); ++i) {
     const std::string& file = o.Images[i];
-    err << "kestrova slideshow: [" << i + 1 << "/" << o.Images.size() << "] " << file << "\n";
+    progress.Update(i + 1, file);
     TFlashImage& image = movie.AddImage(file);
     image.MakeData();
     TFlashShape& shape = movie.AddImageShape(image);
@@ -255,12 +242,26 @@ void BuildSlideshow(const TSlideshowOptions& o, std::ostream& err) {
   files.Stage(o.Output, [&](TStream& file) { movie.SaveToStream(file); });
   StageWebPage(files, WebPageFileName(o.Output), {o.Output, stageW, stageH, o.WebPlayer, {}});
   files.Commit();
+  progress.Finish();
   err << "kestrova slideshow: wrote " << o.Output << " and " << WebPageFileName(o.Output) << " ("
       << movie.FrameCount << " frames, " << stageW << "x" << stageH << ", "
       << SizeText(std::filesystem::file_size(o.Output)) << ")\n";
 }
 
 // ---- join ----
+
+struct TJoinArguments {
+  std::string Output;
+  std::vector<std::string> Inputs;
+  std::string WebPlayer;
+};
+
+void DeclareJoin(CLI::App& app, TJoinArguments& o) {
+  AddArgument(app, "OUT.swf", o.Output, "the movie written, with its page (.html) beside it")
+      ->required();
+  AddArgument(app, "IN.swf...", o.Inputs, "the movies joined, in the order played")->required();
+  AddWebPlayer(app, o.WebPlayer);
+}
 
 void BuildJoin(const std::string& output, const std::vector<std::string>& inputs,
                const std::string& webPlayer, std::ostream& err) {
@@ -289,48 +290,47 @@ int Guarded(const char* command, const std::string& output, std::ostream& err, F
   try {
     build();
     return 0;
-  } catch (const std::exception& e) {
-    std::string what = e.what();
-    // The stream layer names the temporary file beside the output that it could not create;
-    // the user knows the output. A file already there under that name is someone else's, so it
-    // is named as it is.
-    if (what.rfind("Cannot create file \"" + output + ".", 0) == 0 &&
-        what.find("File exists") == std::string::npos) {
-      const std::size_t colon = what.rfind(": ");
-      what = "\"" + output + "\": cannot be written" +
-             (colon == std::string::npos ? "" : " (" + what.substr(colon + 2) + ")");
+  } catch (const EStreamError& e) {
+    // The stream layer names the working file beside the output that it could not create or
+    // write; the user knows the output. A file already there under that name is someone else's,
+    // so it is named as it is.
+    if (e.File.starts_with(output + ".") && e.SystemError != 0 && e.SystemError != EEXIST) {
+      err << "kestrova " << command << ": \"" << output << "\": cannot be written ("
+          << std::strerror(e.SystemError) << ")\n";
+    } else {
+      err << "kestrova " << command << ": " << e.what() << "\n";
     }
-    err << "kestrova " << command << ": " << what << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    err << "kestrova " << command << ": " << e.what() << "\n";
     return 1;
   }
 }
 
 }  // namespace
 
+std::shared_ptr<void> SlideshowOptions(CLI::App& app) {
+  return DeclareWith<TSlideshowOptions, DeclareSlideshow>(app);
+}
+
+std::shared_ptr<void> JoinOptions(CLI::App& app) {
+  return DeclareWith<TJoinArguments, DeclareJoin>(app);
+}
+
 int SlideshowCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   (void)out;
-  TSlideshowOptions options;
-  if (int status = ParseSlideshow(args, options, err); status != 0) return status;
-  return Guarded("slideshow", options.Output, err, [&] { BuildSlideshow(options, err); });
+  TSlideshowOptions o;
+  if (int status = ReadArguments("slideshow", DeclareSlideshow, args, o, err); status != 0) {
+    return status;
+  }
+  return Guarded("slideshow", o.Output, err, [&] { BuildSlideshow(o, err); });
 }
 
 int JoinCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   (void)out;
-  std::vector<std::string> names;
-  std::string webPlayer;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--web-player") {
-      if (i + 1 >= args.size()) return UsageError("join", err, "--web-player needs a URL");
-      webPlayer = args[++i];
-    } else if (args[i].size() > 1 && args[i][0] == '-') {
-      return UsageError("join", err, "unknown option \"" + args[i] + "\"");
-    } else {
-      names.push_back(args[i]);
-    }
-  }
-  if (names.size() < 2) return UsageError("join", err, "an output and at least one movie");
-  const std::vector<std::string> inputs(names.begin() + 1, names.end());
-  return Guarded("join", names[0], err, [&] { BuildJoin(names[0], inputs, webPlayer, err); });
+  TJoinArguments o;
+  if (int status = ReadArguments("join", DeclareJoin, args, o, err); status != 0) return status;
+  return Guarded("join", o.Output, err, [&] { BuildJoin(o.Output, o.Inputs, o.WebPlayer, err); });
 }
 
 }  // namespace kestrova

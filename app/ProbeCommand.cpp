@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "media/ID3v1.h"
 #include "media/ImageReader.h"
@@ -293,20 +294,29 @@ void PrintJSON(const TProbe& p, std::ostream& out) {
 
 }  // namespace
 
+namespace {
+
+struct TProbeOptions {
+  std::vector<std::string> Files;
+  bool JSON = false;
+};
+
+void DeclareProbe(CLI::App& app, TProbeOptions& o) {
+  AddArgument(app, "FILE...", o.Files, "the BMP, JPEG, WAV or MP3 files")->required();
+  app.add_flag("--json", o.JSON, "one JSON array instead of \"name: value\" lines");
+}
+
+}  // namespace
+
+std::shared_ptr<void> ProbeOptions(CLI::App& app) {
+  return DeclareWith<TProbeOptions, DeclareProbe>(app);
+}
+
 int ProbeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  bool json = false;
-  std::vector<std::string> files;
-  for (const std::string& a : args) {
-    if (a == "--json") {
-      json = true;
-    } else if (a.starts_with("--")) {
-      err << "kestrova: unknown option " << a << "\n";
-      return UsageError("probe", err);
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (files.empty()) return UsageError("probe", err);
+  TProbeOptions o;
+  if (int status = ReadArguments("probe", DeclareProbe, args, o, err); status != 0) return status;
+  const bool json = o.JSON;
+  const std::vector<std::string>& files = o.Files;
   int status = 0;
   bool printed = false;
   if (json) out << "[\n";

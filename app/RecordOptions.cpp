@@ -2,130 +2,157 @@
 
 #include <charconv>
 
+#include "app/CommandLine.h"
+#include "app/Commands.h"
+
 namespace kestrova {
 
 namespace {
 
-// A whole number in [low, high], nothing else.
-std::optional<std::int64_t> WholeNumber(const std::string& v, std::int64_t low, std::int64_t high) {
-  std::int64_t n = 0;
-  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-  if (v.empty() || ec != std::errc() || end != v.data() + v.size() || n < low || n > high) {
-    return std::nullopt;
+// "X,Y,WIDTH,HEIGHT" in pixels: a corner anywhere a desktop of screens can put it, a size of at
+// least one pixel.
+bool ReadRegion(const std::string& text, platform::TScreenRect& region) {
+  std::int64_t n[4];
+  std::size_t from = 0;
+  for (int k = 0; k < 4; ++k) {
+    const std::size_t comma = k < 3 ? text.find(',', from) : text.size();
+    if (comma == std::string::npos) return false;
+    const std::string part = text.substr(from, comma - from);
+    if (!commandline_detail::ReadNumber(part, k < 2 ? -65535 : 1, 65535, n[k])) return false;
+    from = comma + 1;
   }
-  return n;
+  region = {static_cast<std::int32_t>(n[0]), static_cast<std::int32_t>(n[1]),
+            static_cast<std::int32_t>(n[0] + n[2]), static_cast<std::int32_t>(n[1] + n[3])};
+  return true;
+}
+
+// A window's identifier as the window tools print it: 0x3a00007 or 58720263.
+bool ReadWindow(const std::string& text, platform::TWindowHandle& window) {
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  std::uint64_t id = 0;
+  const auto [end, ec] = std::from_chars(first, last, id, hex ? 16 : 10);
+  if (first == last || ec != std::errc() || end != last || id == 0) return false;
+  window = id;
+  return true;
+}
+
+bool ReadColours(const std::string& text, TColourDepth& colours) {
+  static constexpr std::pair<const char*, TColourDepth> kDepths[] = {
+      {"256", TColourDepth::Palette256},
+      {"32k", TColourDepth::Rgb15},
+      {"16m", TColourDepth::Rgb32}};
+  for (const auto& [name, depth] : kDepths) {
+    if (text == name) {
+      colours = depth;
+      return true;
+    }
+  }
+  return false;
+}
+
+void DeclareRecord(CLI::App& app, TRecordArgs& r) {
+  app.add_option("--platform", r.Platform,
+                 "the desktop to record: x11 (the X display in $DISPLAY, with the Qt tool window) "
+                 "or sim (a simulated desktop)")
+      ->type_name("NAME")
+      ->default_str(
+          "KESTROVA_PLATFORM when set, else the best available: x11 where a display can be "
+          "opened, else sim");
+  CLI::Option* targets[] = {
+      app.add_flag_callback(
+          "--full-screen", [&r] { r.Target = TRecordTarget::FullScreen; },
+          "the whole screen (the default)"),
+      app.add_flag_callback(
+          "--active-window", [&r] { r.Target = TRecordTarget::ActiveWindow; },
+          "the window that is active when the recording starts (after --delay)"),
+      AddChecked(
+          app, "--region",
+          [&r](const std::string& text) {
+            r.Target = TRecordTarget::Region;
+            return ReadRegion(text, r.Region);
+          },
+          "X,Y,W,H", "X,Y,WIDTH,HEIGHT in pixels, such as 0,0,640,480",
+          "a rectangle of the screen: its top left corner at X,Y, W pixels wide and H high",
+          "none"),
+      AddChecked(
+          app, "--window",
+          [&r](const std::string& text) {
+            r.Target = TRecordTarget::Window;
+            return ReadWindow(text, r.Window);
+          },
+          "ID", "a window's identifier, such as 0x3a00007",
+          "the window of that identifier (as xwininfo or wmctrl -l show it: 0x3a00007 or "
+          "decimal)",
+          "none"),
+  };
+  for (CLI::Option* a : targets) {
+    for (CLI::Option* b : targets) {
+      if (a != b) a->excludes(b);
+    }
+  }
+  AddNumber(app, "--seconds",
+            std::function<void(std::uint32_t)>([&r](std::uint32_t n) { r.Seconds = n; }), 1u,
+            9999999u, "N", "stop after N seconds", "until Ctrl+C or SIGTERM, which save too");
+  AddNumber(app, "--delay", r.Delay, 0u, 3600u, "N",
+            "count N seconds down on stderr before recording");
+  AddChecked(
+      app, "--hotkey",
+      [&r](const std::string& text) {
+        const std::optional<platform::THotKeyChoice> key = platform::ParseHotKey(text);
+        if (key) r.HotKey = *key;
+        return key.has_value();
+      },
+      "KEYS", "modifiers and a letter or digit, such as Ctrl+Alt+S",
+      "the key that stops the recording, such as Ctrl+Shift+R", "Ctrl+Alt+S");
+  AddChecked(
+      app, "-o",
+      [&r](const std::string& text) {
+        r.Output = text;
+        return !text.empty() && text.back() != '/';
+      },
+      "FILE", "a file name (not a folder)",
+      "the movie; a name already taken gets -2, -3... and nothing is replaced",
+      "Kestrova-YYYY-MM-DD_HH-MM-SS.swf in the videos folder: XDG_VIDEOS_DIR of user-dirs.dirs, "
+      "else ~/Videos, else the home folder");
+  AddWebPlayer(app, r.WebPlayer);
+  AddChecked(
+      app, "--colours", [&r](const std::string& text) { return ReadColours(text, r.Colours); },
+      "256|32k|16m", "256, 32k or 16m",
+      "the colours recorded: 256 (a fixed palette, the smallest files), 32k (15-bit colour) or "
+      "16m (32-bit, lossless; photos and gradients without bands)",
+      "256");
+  AddQuiet(app, r.Quiet);
+}
+
+void DeclareRecover(CLI::App& app, TRecoverArgs& r) {
+  AddArgument(app, "FOLDER", r.Folder,
+              "the recording joined: a path, or a name in the state folder (default: the latest "
+              "one not in progress)");
+  app.add_option("-o", r.Output, "the movie")
+      ->type_name("FILE")
+      ->default_str("~/Kestrova-<folder name>.swf");
+  AddWebPlayer(app, r.WebPlayer);
+  AddQuiet(app, r.Quiet);
 }
 
 }  // namespace
 
 bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::string& problem) {
-  bool targetGiven = false;
-  auto target = [&](TRecordTarget t) {
-    if (targetGiven) {
-      problem = "--full-screen, --active-window, --region and --window exclude each other";
-      return false;
-    }
-    targetGiven = true;
-    r.Target = t;
-    return true;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--full-screen") {
-      if (!target(TRecordTarget::FullScreen)) return false;
-    } else if (a == "--active-window") {
-      if (!target(TRecordTarget::ActiveWindow)) return false;
-    } else if (a == "--region" && hasValue) {
-      if (!target(TRecordTarget::Region)) return false;
-      const std::string& v = args[++i];
-      std::int64_t n[4];
-      std::size_t from = 0;
-      for (int k = 0; k < 4; ++k) {
-        const std::size_t comma = k < 3 ? v.find(',', from) : v.size();
-        const auto part = comma == std::string::npos ? std::nullopt
-                                                     : WholeNumber(v.substr(from, comma - from),
-                                                                   k < 2 ? -65535 : 1, 65535);
-        if (!part)
-          return problem = "--region takes X,Y,WIDTH,HEIGHT in pixels, such as 0,0,640,480", false;
-        n[k] = *part;
-        from = comma + 1;
-      }
-      r.Region = {static_cast<std::int32_t>(n[0]), static_cast<std::int32_t>(n[1]),
-                  static_cast<std::int32_t>(n[0] + n[2]), static_cast<std::int32_t>(n[1] + n[3])};
-    } else if (a == "--window" && hasValue) {
-      if (!target(TRecordTarget::Window)) return false;
-      const std::string& v = args[++i];
-      std::uint64_t id = 0;
-      const int base = v.rfind("0x", 0) == 0 ? 16 : 10;
-      const char* first = v.data() + (base == 16 ? 2 : 0);
-      const auto [end, ec] = std::from_chars(first, v.data() + v.size(), id, base);
-      if (first == v.data() + v.size() || ec != std::errc() || end != v.data() + v.size() ||
-          id == 0) {
-        return problem = "--window takes a window's identifier, such as 0x3a00007", false;
-      }
-      r.Window = id;
-    } else if (a == "--platform" && hasValue) {
-      r.Platform = args[++i];
-    } else if (a == "--seconds" && hasValue) {
-      const auto n = WholeNumber(args[++i], 1, 9999999);
-      if (!n) return problem = "--seconds takes a whole number from 1 to 9999999", false;
-      r.Seconds = static_cast<std::uint32_t>(*n);
-    } else if (a == "--hotkey" && hasValue) {
-      const std::optional<platform::THotKeyChoice> key = platform::ParseHotKey(args[++i]);
-      if (!key) {
-        return problem = "--hotkey takes modifiers and a letter or digit, such as Ctrl+Alt+S",
-               false;
-      }
-      r.HotKey = *key;
-    } else if (a == "--delay" && hasValue) {
-      const auto n = WholeNumber(args[++i], 0, 3600);
-      if (!n) return problem = "--delay takes a whole number of seconds from 0 to 3600", false;
-      r.Delay = static_cast<std::uint32_t>(*n);
-    } else if (a == "--colours" && hasValue) {
-      const std::string& v = args[++i];
-      if (v == "256") {
-        r.Colours = TColourDepth::Palette256;
-      } else if (v == "32k") {
-        r.Colours = TColourDepth::Rgb15;
-      } else if (v == "16m") {
-        r.Colours = TColourDepth::Rgb32;
-      } else {
-        return problem = "--colours takes 256, 32k or 16m", false;
-      }
-    } else if (a == "--quiet" || a == "-q") {
-      r.Quiet = true;
-    } else if (a == "-o" && hasValue) {
-      r.Output = args[++i];
-    } else if (a == "--web-player") {
-      if (!hasValue || args[i + 1].empty()) return problem = "--web-player needs a URL", false;
-      r.WebPlayer = args[++i];
-    } else {
-      return problem = "unexpected argument \"" + a + "\"", false;
-    }
-  }
-  if (!r.Output.empty() && r.Output.back() == '/') return problem = "-o names a folder", false;
-  return true;
+  return ReadArguments("record", DeclareRecord, args, r, problem);
 }
 
 bool ParseRecoverArgs(const std::vector<std::string>& args, TRecoverArgs& r, std::string& problem) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" && i + 1 < args.size()) {
-      r.Output = args[++i];
-    } else if (args[i] == "--web-player") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        return problem = "--web-player needs a URL", false;
-      }
-      r.WebPlayer = args[++i];
-    } else if (args[i] == "--quiet" || args[i] == "-q") {
-      r.Quiet = true;
-    } else if (r.Folder.empty() && !args[i].empty() && args[i][0] != '-') {
-      r.Folder = args[i];
-    } else {
-      return problem = "unexpected argument \"" + args[i] + "\"", false;
-    }
-  }
-  return true;
+  return ReadArguments("recover", DeclareRecover, args, r, problem);
+}
+
+std::shared_ptr<void> RecordOptions(CLI::App& app) {
+  return DeclareWith<TRecordArgs, DeclareRecord>(app);
+}
+
+std::shared_ptr<void> RecoverOptions(CLI::App& app) {
+  return DeclareWith<TRecoverArgs, DeclareRecover>(app);
 }
 
 }  // namespace kestrova

@@ -1,6 +1,7 @@
 #include <exception>
 #include <new>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "swfstreams/MovieTools.h"
 #include "swfstreams/SWFStreams.h"
@@ -80,24 +81,53 @@ int RunRewrite(const std::string& inName, const std::string& outName, int compre
   return 0;
 }
 
+namespace {
+
+struct TDumpOptions {
+  std::string File;
+};
+
+void DeclareDump(CLI::App& app, TDumpOptions& o) {
+  AddArgument(app, "FILE.swf", o.File, "the movie to list")->required();
+}
+
+struct TRewriteOptions {
+  std::string In, Out;
+  int Compression = -1;  // -1 keep, 0 plain, 1 compressed
+};
+
+void DeclareRewrite(CLI::App& app, TRewriteOptions& o) {
+  AddArgument(app, "IN.swf", o.In, "the movie read")->required();
+  AddArgument(app, "OUT.swf", o.Out, "the movie written")->required();
+  CLI::Option* compress = app.add_flag_callback(
+      "--compress", [&o] { o.Compression = 1; }, "write the body compressed (zlib)");
+  CLI::Option* plain = app.add_flag_callback(
+      "--plain", [&o] { o.Compression = 0; }, "write the body uncompressed");
+  compress->excludes(plain);
+}
+
+}  // namespace
+
+std::shared_ptr<void> DumpOptions(CLI::App& app) {
+  return DeclareWith<TDumpOptions, DeclareDump>(app);
+}
+
+std::shared_ptr<void> RewriteOptions(CLI::App& app) {
+  return DeclareWith<TRewriteOptions, DeclareRewrite>(app);
+}
+
 int DumpCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 1) return UsageError("dump", err);
-  return RunDump(args[0], out, err);
+  TDumpOptions o;
+  if (int status = ReadArguments("dump", DeclareDump, args, o, err); status != 0) return status;
+  return RunDump(o.File, out, err);
 }
 
 int RewriteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() != 2 && args.size() != 3) return UsageError("rewrite", err);
-  int compression = -1;
-  if (args.size() == 3) {
-    if (args[2] == "--compress") {
-      compression = 1;
-    } else if (args[2] == "--plain") {
-      compression = 0;
-    } else {
-      return UsageError("rewrite", err, "unknown option \"" + args[2] + "\"");
-    }
+  TRewriteOptions o;
+  if (int status = ReadArguments("rewrite", DeclareRewrite, args, o, err); status != 0) {
+    return status;
   }
-  return RunRewrite(args[0], args[1], compression, out, err);
+  return RunRewrite(o.In, o.Out, o.Compression, out, err);
 }
 
 }  // namespace kestrova

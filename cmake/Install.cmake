@@ -14,13 +14,25 @@ install(TARGETS kestrova RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md LICENSE NOTICES.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(NOT CMAKE_CROSSCOMPILING)
   install(FILES ${PROJECT_BINARY_DIR}/app/kestrova.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion loads a command's completion from when it is first completed.
+  install(FILES ${PROJECT_BINARY_DIR}/app/kestrova.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestrova)
 endif()
 # With the desktop backend: the menu entry and the icon (drawn at build time) where a Linux
 # desktop looks for them.
 if(KESTROVA_X11)
   install(FILES platform/qt/kestrova.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # "Open with" for SWF movies: the viewer window (kestrova view).
+  install(FILES platform/qt/kestrova-view.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${PROJECT_BINARY_DIR}/platform/qt/kestrova.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
+endif()
+
+# File managers draw a recording's first frame as its icon (kestrova thumbnail needs no desktop
+# backend).
+if(UNIX AND NOT CMAKE_CROSSCOMPILING)
+  install(FILES platform/qt/kestrova.thumbnailer DESTINATION ${CMAKE_INSTALL_DATADIR}/thumbnailers)
 endif()
 
 set(CPACK_PACKAGE_NAME kestrova)

@@ -10,11 +10,8 @@
 
 namespace kestrova::platform {
 
-struct THotKeyChoice {
-  std::uint32_t Modifiers = kModControl | kModAlt;
-  std::uint32_t Key = kVirtualKeyS;
-  std::string Name = "Ctrl+Alt+S";  // as the user is told it
-};
+// THotKeyChoice is declared with the interfaces (platform/Platform.h), which the hot key dialog
+// returns it through.
 
 // "Ctrl+Alt+S", "shift+super+9": one or more of Ctrl (Control), Alt, Shift and Super (Win), in
 // any order and case, then one letter or digit. The name is given back in the form above.

@@ -62,7 +62,7 @@ enum class TUIEventKind {
 struct TUIEvent {
   TUIEventKind Kind = TUIEventKind::Click;
   std::string Target;  // Click: "ImgBtnStartRecord", "Image1", "ImgExit", "RdoActiveWindow",
-                       // "RdoFullScreen"
+                       // "RdoFullScreen", "RdoRegion"
   int Param = 0;
 };
 
@@ -174,9 +174,10 @@ class TTrayIcon {
   // when the menu was dismissed.
   virtual int PopupMenu(int x, int y, const std::vector<std::string>& items) = 0;
   // While a recording runs the icon shows it (a red dot) and its tip says tip (the time
-  // recorded); recording false brings back the idle icon with tip. Nothing where there is no
-  // such icon.
-  virtual void ShowRecording(bool /*recording*/, const std::string& /*tip*/) {}
+  // recorded) and, on a line of its own, output (the movie's name, when known); recording false
+  // brings back the idle icon with tip. Nothing where there is no such icon.
+  virtual void ShowRecording(bool /*recording*/, const std::string& /*tip*/,
+                             const std::string& /*output*/ = {}) {}
   // A notification beside the icon (the desktop's notification service), such as where a movie
   // was saved. Nothing where the desktop has none.
   virtual void Notify(const std::string& /*title*/, const std::string& /*text*/) {}
@@ -267,6 +268,65 @@ class TFileLocations {
   }
 };
 
+// A rectangle of the screen the user drags out, for recording a region.
+class TRegionPicker {
+ public:
+  virtual ~TRegionPicker() = default;
+  // Modal: covers the screen until the user has dragged a rectangle (a drag of a few pixels is
+  // taken for a slip and starts over). The rectangle in screen pixels (device pixels on a scaled
+  // desktop), never empty; nothing when the user cancelled (Escape, the right button).
+  virtual std::optional<TScreenRect> PickRegion() = 0;
+};
+
+// A countdown before a recording starts, so the user can get ready and the program's own
+// windows are off the screen from the first frame.
+class TCountdown {
+ public:
+  virtual ~TCountdown() = default;
+  // Shows the seconds left, from seconds down to 1, a second each, then takes the countdown off
+  // the screen (repainted) before it returns. True when it ran out; false when the user cancelled
+  // it (a click on it; it never takes the keyboard from the window the user is in). 0 (or less)
+  // returns true at once and shows nothing.
+  virtual bool Run(int seconds) = 0;
+};
+
+// Small named values kept from one start to the next ("Capture", "Region", "Countdown",
+// "HotKey"...). Values are text; the caller parses them and falls back to its default on anything
+// it cannot read.
+class TSettings {
+ public:
+  virtual ~TSettings() = default;
+  // Nothing when the key was never set (or the store cannot be read).
+  virtual std::optional<std::string> Get(const std::string& key) = 0;
+  // Kept at once. A store that cannot be written loses the value silently: settings are a
+  // convenience, never a reason to stop a recording.
+  virtual void Set(const std::string& key, const std::string& value) = 0;
+};
+
+// A system-wide key combination as the hot key interface registers it.
+struct THotKeyChoice {
+  std::uint32_t Modifiers = kModControl | kModAlt;
+  std::uint32_t Key = kVirtualKeyS;
+  std::string Name = "Ctrl+Alt+S";  // as the user is told it
+  friend bool operator==(const THotKeyChoice&, const THotKeyChoice&) = default;
+};
+
+// Why the hot key dialog is shown.
+enum class THotKeyProblem {
+  Asked,  // the user asked to change the key (named so that X11's None macro cannot meet it)
+  Taken,  // the key in use could not be registered: another program holds it
+};
+
+class THotKeyDialog {
+ public:
+  virtual ~THotKeyDialog() = default;
+  // Modal. Offers to pick another combination than current; with THotKeyProblem::Taken it first
+  // says that current could not be had and which programs may hold it. The combination picked
+  // (a modifier and a letter or digit), or nothing when the user cancelled.
+  virtual std::optional<THotKeyChoice> Choose(const THotKeyChoice& current,
+                                              THotKeyProblem problem) = 0;
+};
+
 // Everything the recorder uses, passed by reference. All members are set and outlive the
 // recorder; a caller may put a wrapper in place of any of them.
 struct TPlatform {
@@ -283,6 +343,10 @@ struct TPlatform {
   TScreenGrabber* Grabber = nullptr;
   TCursorSource* Cursor = nullptr;
   TFileLocations* Files = nullptr;
+  TRegionPicker* RegionPicker = nullptr;
+  TCountdown* Countdown = nullptr;
+  TSettings* Settings = nullptr;
+  THotKeyDialog* HotKeyDialog = nullptr;
 };
 
 }  // namespace kestrova::platform

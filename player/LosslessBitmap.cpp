@@ -21,7 +21,8 @@ std::uint32_t PackPremultiplied(unsigned r, unsigned g, unsigned b, unsigned a) 
   return Pack(std::min(r, a), std::min(g, a), std::min(b, a), a);
 }
 
-// Inflates exactly want bytes; throws when the data is corrupt or yields fewer.
+}  // namespace
+
 std::vector<std::uint8_t> Inflate(const std::uint8_t* data, std::size_t size, std::uint64_t want) {
   std::vector<std::uint8_t> out(static_cast<std::size_t>(want));
   z_stream z{};
@@ -56,6 +57,8 @@ std::vector<std::uint8_t> Inflate(const std::uint8_t* data, std::size_t size, st
   }
   return out;
 }
+
+namespace {
 
 std::uint64_t RowBytes(const TLosslessHeader& h) {
   switch (h.Format) {

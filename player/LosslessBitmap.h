@@ -33,6 +33,10 @@ inline constexpr std::uint64_t kMaxTexels = 64ull << 20;
 // (opaque black without alpha).
 TTexture DecodeLossless(const TLosslessHeader& header, const std::uint8_t* data, std::size_t size);
 
+// Inflates exactly want bytes of zlib data (the caller has bounded want). Throws EPlayerError
+// when the data is corrupt or yields fewer.
+std::vector<std::uint8_t> Inflate(const std::uint8_t* data, std::size_t size, std::uint64_t want);
+
 // 5-bit colour channel to 8 bits, the full range kept (0 -> 0, 31 -> 255).
 inline std::uint8_t Expand5(unsigned v) {
   return static_cast<std::uint8_t>((v * 255 + 15) / 31);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "player/JpegBitmap.h"
 #include "player/PlayerState.h"
 #include "swfobjects/SWFObjects.h"
 #include "swftools/ZStream.h"
@@ -379,6 +380,37 @@ void AdvanceChildren(TClip& clip, TPlayerState& s) {
 
 // ---- definitions ----
 
+// The data block of a JPEG tag with the markers it was stored with.
+std::vector<std::uint8_t> WithMarkers(const TSWFDataObject& tag) {
+  std::vector<std::uint8_t> out;
+  if (tag.JPEGLead == TSWFDataObject::TJPEGLead::ErroneousHeader) out = {0xFF, 0xD9};
+  if (tag.JPEGLead != TSWFDataObject::TJPEGLead::None) out.insert(out.end(), {0xFF, 0xD8});
+  out.insert(out.end(), tag.Data.begin(), tag.Data.end());
+  if (tag.JPEGEndMarker) out.insert(out.end(), {0xFF, 0xD9});
+  return out;
+}
+
+void KeepBitmap(std::uint16_t id, std::unique_ptr<TBitmapDef> def, TPlayerState& s);
+
+void DefineJpeg(const TSWFDefineBits& tag, TPlayerState& s) {
+  if (!JpegDecodingAvailable()) {
+    // Known, so fills of it are not also reported as missing bitmaps.
+    s.Dictionary.try_emplace(tag.CharacterId);
+    s.Note("JPEG bitmaps are not drawn (this build has no JPEG decoder)");
+    return;
+  }
+  auto def = std::make_unique<TBitmapDef>();
+  def->Jpeg = true;
+  static const std::vector<std::uint8_t> kNoTables;
+  def->Data = JoinJpegStream(tag.TagID == 6 ? s.JpegTables : kNoTables, WithMarkers(tag));
+  def->JpegSize = def->Data.size();
+  if (tag.TagID == 35) {
+    const auto& alpha = static_cast<const TSWFDefineBitsJPEG3&>(tag).AlphaData;
+    def->Data.insert(def->Data.end(), alpha.begin(), alpha.end());
+  }
+  KeepBitmap(tag.CharacterId, std::move(def), s);
+}
+
 void DefineBitmap(const TSWFDefineBitsLossless& tag, TPlayerState& s) {
   auto def = std::make_unique<TBitmapDef>();
   def->Header.WithAlpha = tag.TagID == 36;
@@ -387,10 +419,14 @@ void DefineBitmap(const TSWFDefineBitsLossless& tag, TPlayerState& s) {
   def->Header.Height = tag.BitmapHeight;
   def->Header.ColorTableSize = tag.BitmapColorTableSize;
   def->Data = tag.Data;
+  KeepBitmap(tag.CharacterId, std::move(def), s);
+}
+
+void KeepBitmap(std::uint16_t id, std::unique_ptr<TBitmapDef> def, TPlayerState& s) {
   def->Size = def->Data.size();
-  s.InMemory.push_back(tag.CharacterId);
+  s.InMemory.push_back(id);
   s.InMemoryBytes += def->Size;
-  s.Dictionary[tag.CharacterId].Bitmap = std::move(def);
+  s.Dictionary[id].Bitmap = std::move(def);
   // The oldest data beyond the budget goes to the spill file, so a long movie does not hold all
   // its pictures in memory.
   while (s.InMemoryBytes > s.InMemoryBudget && !s.InMemory.empty()) {
@@ -442,10 +478,6 @@ bool Defined(std::uint16_t id, TPlayerState& s) {
 // Tags that draw nothing here and are said once; the rest that do not draw are left silently.
 const char* UnsupportedNote(std::uint16_t code) {
   switch (code) {
-    case 6:
-    case 21:
-    case 35:
-      return "JPEG bitmaps are not drawn";
     case 7:
     case 34:
       return "buttons are not drawn";
@@ -529,10 +561,28 @@ void HandleTag(const TSWFObject& tag, TClip* clip, TSpriteDef* sprite, TPlayerSt
     }
     case 6:
     case 21:
-    case 35:
-      // Known, so fills of it are not also reported as missing bitmaps.
-      s.Dictionary.try_emplace(static_cast<const TSWFImageTag&>(tag).CharacterId);
-      s.Note(UnsupportedNote(tag.TagID));
+    case 35: {
+      const auto& bitmap = static_cast<const TSWFDefineBits&>(tag);
+      if (!Defined(bitmap.CharacterId, s)) DefineJpeg(bitmap, s);
+      break;
+    }
+    case 14:
+    case 15:
+    case 18:
+    case 19:
+    case 45:
+      if (!s.SoundListener) {
+        s.Note(UnsupportedNote(tag.TagID));
+      } else if (clip) {
+        s.SoundListener->SoundTag(tag, s.Frame);
+      } else if (tag.TagID != 14) {
+        s.Note("sounds inside sprites are not played");
+      } else {
+        s.SoundListener->SoundTag(tag, s.Frame);
+      }
+      break;
+    case 8:
+      s.JpegTables = WithMarkers(static_cast<const TSWFJPEGTables&>(tag));
       break;
     default:
       if (const char* note = UnsupportedNote(tag.TagID)) s.Note(note);
@@ -727,6 +777,9 @@ const std::string& TMoviePlayer::StopReason() const {
 }
 void TMoviePlayer::SetBitmapMemoryBudget(std::uint64_t bytes) {
   S->InMemoryBudget = bytes;
+}
+void TMoviePlayer::SetSoundListener(TSoundListener* listener) {
+  S->SoundListener = listener;
 }
 std::uint64_t TMoviePlayer::SpilledBytes() const {
   return S->SpillSize;

@@ -25,6 +25,16 @@ class EPlayerError : public std::runtime_error {
 };
 
 struct TPlayerState;
+class TSWFObject;
+
+// Told of the sound tags of the main timeline as the movie plays (DefineSound, StartSound,
+// SoundStreamHead and SoundStreamHead2, SoundStreamBlock); frame is the number of frames shown
+// before the one the tag belongs to.
+class TSoundListener {
+ public:
+  virtual ~TSoundListener() = default;
+  virtual void SoundTag(const TSWFObject& tag, int frame) = 0;
+};
 
 class TMoviePlayer {
  public:
@@ -63,7 +73,7 @@ class TMoviePlayer {
   // The number of stage pixels painted by the last drawing: only what changed is redrawn.
   std::uint64_t PixelsPainted() const;
 
-  // What the player met and does not draw or do (curves, gradients, text, JPEG bitmaps, video,
+  // What the player met and does not draw or do (curves, gradients, text, video,
   // sound, scripts, tags it could not read), each kind said once, in the order met.
   const std::vector<std::string>& Notes() const;
   // Empty while the movie plays or when it ended normally; otherwise where and why it stopped
@@ -74,6 +84,10 @@ class TMoviePlayer {
   // goes to a temporary spill file and is read back from there when it is drawn, so a movie of
   // any size plays in bounded memory. Takes effect from the next bitmap defined.
   void SetBitmapMemoryBudget(std::uint64_t bytes);
+  // Sound tags go to the listener (not owned; null for none) instead of being noted as not
+  // played.
+  void SetSoundListener(TSoundListener* listener);
+
   // Bytes of bitmap data moved to the spill file so far.
   std::uint64_t SpilledBytes() const;
 

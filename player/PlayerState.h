@@ -68,7 +68,11 @@ struct TShapeInfo {
 
 struct TBitmapDef {
   TLosslessHeader Header;
-  std::vector<std::uint8_t> Data;  // zlib data while in memory
+  // A JPEG picture's Data is its whole stream (tables joined in) followed by the zlib data of its
+  // alpha plane, if any; a lossless bitmap's is its zlib data.
+  bool Jpeg = false;
+  std::uint64_t JpegSize = 0;
+  std::vector<std::uint8_t> Data;  // while in memory
   std::int64_t SpillOffset = -1;   // where the data went in the spill file
   std::uint64_t Size = 0;
   bool Broken = false;  // could not be unpacked: said once, never tried again
@@ -189,6 +193,8 @@ struct TPlayerState {
   std::vector<std::string> Notes;
   std::set<std::string> NoteKinds;
   int DamagedTags = 0;
+  std::vector<std::uint8_t> JpegTables;
+  TSoundListener* SoundListener = nullptr;  // of DefineBits pictures, with their markers
 
   // ---- compressed bitmaps beyond the memory budget go to a spill file ----
   std::FILE* Spill = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "player/JpegBitmap.h"
 #include "player/PlayerState.h"
 
 namespace kestrova {
@@ -295,8 +296,11 @@ std::shared_ptr<const TTexture> TPlayerState::Texture(std::uint16_t id) {
       }
       data = &spilled;
     }
-    auto texture =
-        std::make_shared<TTexture>(DecodeLossless(def->Header, data->data(), data->size()));
+    auto texture = std::make_shared<TTexture>(
+        def->Jpeg
+            ? DecodeJpeg(std::vector<std::uint8_t>(data->begin(), data->begin() + def->JpegSize),
+                         data->data() + def->JpegSize, data->size() - def->JpegSize)
+            : DecodeLossless(def->Header, data->data(), data->size()));
     TextureBytes += texture->Texels.size() * 4;
     Textures[id] = {texture, ++Uses};
     return texture;

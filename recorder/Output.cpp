@@ -8,6 +8,7 @@
 
 #include "flashobjects/FlashMovie.h"
 #include "player/WebPage.h"
+#include "swfobjects/ActionTags.h"
 #include "swfobjects/TagCatalogue.h"
 #include "swfstreams/SWFStreams.h"
 #include "swftools/SafeFile.h"
@@ -276,14 +277,24 @@ std::uint64_t InputLength(const TInputScan& scan, std::uint64_t bodyEnd, std::ui
          2 * std::uint64_t(std::max<std::uint16_t>(frames, 1));
 }
 
-std::vector<TPart> Plan(const std::vector<TPlannedInput>& inputs, const TOutputLimits& limits) {
+// The most a part's last frame adds to load the next part (LoadNextPartAction): the DoAction's
+// long header, the GetUrl record and its target, the Stop and the end of the action list.
+std::uint64_t NextPartActionLength(const std::string& outputName) {
+  const std::string url = PartURL(PartFileName(outputName, UINT32_MAX));
+  return 6 + 1 + 2 + url.size() + 1 + sizeof "_level0" + 1 + 1;
+}
+
+// Every part is planned as though it loads a next one, so that whichever part turns out last,
+// none is longer than the limit.
+std::vector<TPart> Plan(const std::vector<TPlannedInput>& inputs, const TOutputLimits& limits,
+                        std::uint64_t reserve) {
   std::vector<TPart> parts(1);
   for (const TPlannedInput& in : inputs) {
     const std::uint64_t frames = std::max<std::uint16_t>(in.Frames, 1);
     TPart* part = &parts.back();
     if (!part->Inputs.empty() &&
         (part->Ids + in.Ids > limits.MaxCharacterIds || part->Frames + frames > limits.MaxFrames ||
-         kPartOverhead + part->Length + in.Length > limits.MaxFileLength)) {
+         kPartOverhead + reserve + part->Length + in.Length > limits.MaxFileLength)) {
       parts.emplace_back();
       part = &parts.back();
     }
@@ -327,9 +338,10 @@ struct TJoinContext {
   }
 };
 
-// Writes one movie of the part into the set; returns the temporary file holding it.
-std::string StagePart(const TPart& part, const std::string& fileName, TJoinContext& c,
-                      TSafeFileSet& files) {
+// Writes one movie of the part into the set; returns the temporary file holding it. A part
+// followed by another (nextFileName not empty) loads it on its last frame.
+std::string StagePart(const TPart& part, const std::string& fileName,
+                      const std::string& nextFileName, TJoinContext& c, TSafeFileSet& files) {
   TFlashMovie movie(0, 0, c.StageWidth, c.StageHeight, 12, false);
   movie.FPS = c.FPS;
   movie.SetCompressed(true);
@@ -367,7 +379,15 @@ std::string StagePart(const TPart& part, const std::string& fileName, TJoinConte
              " tag(s) of codes without a class are copied unchanged (not renumbered)");
     }
     movie.PlaceObject(*external->Sprite(), depth);
-    movie.ShowFrame(in.Frames);
+    if (!nextFileName.empty() && &in == &part.Inputs.back()) {
+      // The action runs when the last frame is shown, so that frame is seen before the next
+      // part replaces the movie.
+      if (in.Frames > 1) movie.ShowFrame(static_cast<std::uint16_t>(in.Frames - 1));
+      movie.AddObject(LoadNextPartAction(nextFileName));
+      movie.ShowFrame(1);
+    } else {
+      movie.ShowFrame(in.Frames);
+    }
     shown = depth++;
   }
   movie.MakeStream();
@@ -526,6 +546,8 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
                                 Quoted(WebPageFileName(outputName)) +
                                 ", the movie's own name; name the movie .swf");
   }
+  // Before the join: a web player that cannot be found should cost no time.
+  if (IsLocalWebPlayer(webPlayerURL)) FindLocalWebPlayer(webPlayerURL);
   TOutputResult result;
   TJoinContext c{policy, options, result};
   TCopies copies;
@@ -535,15 +557,17 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
   ChooseStage(stageWidth, stageHeight, scans, taken, c);
 
   TSafeFileSet files;
-  std::uint32_t part = 0;
   std::size_t done = 0;
-  for (const TPart& p : Plan(taken, limits)) {
-    const std::string name = PartFileName(outputName, ++part);
+  const std::vector<TPart> parts = Plan(taken, limits, NextPartActionLength(outputName));
+  for (std::uint32_t part = 1; part <= parts.size(); ++part) {
+    const TPart& p = parts[part - 1];
+    const std::string name = PartFileName(outputName, part);
     for (const TPlannedInput& in : p.Inputs) {
       c.Say("[" + std::to_string(++done) + "/" + std::to_string(taken.size()) + "] " +
             result.Inputs[in.Index].FileName + " (" + std::to_string(in.Frames) + " frames)");
     }
-    const std::string staged = StagePart(p, name, c, files);
+    const std::string next = part < parts.size() ? PartFileName(outputName, part + 1) : "";
+    const std::string staged = StagePart(p, name, next, c, files);
     ReadBack(staged, name, p.Frames, limits);
     result.Movies.push_back(name);
     result.SegmentsJoined += static_cast<std::uint32_t>(p.Inputs.size());
@@ -562,6 +586,34 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
   files.Commit();
   for (const TPlannedInput& in : taken) result.Inputs[in.Index].Joined = true;
   return result;
+}
+
+std::string PartURL(const std::string& partFileName) {
+  static const char* hex = "0123456789ABCDEF";
+  const std::string name = MovieFileNameBesidePage(partFileName);
+  std::string url = name.find(':') == std::string::npos ? "" : "./";
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F || ch == '#' || ch == '?' || ch == '%' || ch == '\\' || ch == '"') {
+      url += '%';
+      url += hex[c >> 4];
+      url += hex[c & 15];
+    } else {
+      url += ch;
+    }
+  }
+  return url;
+}
+
+std::unique_ptr<TSWFDoAction> LoadNextPartAction(const std::string& nextPartFileName) {
+  auto load = std::make_unique<TSWFActionGetUrl>();
+  load->URL = PartURL(nextPartFileName);
+  load->Target = "_level0";
+  auto action = std::make_unique<TSWFDoAction>();
+  action->Actions().push_back(std::move(load));
+  // The load takes a while; meanwhile the part holds its last frame instead of starting over.
+  action->Actions().push_back(std::make_unique<TSWFActionStop>());
+  return action;
 }
 
 std::string PartFileName(const std::string& outputName, std::uint32_t part) {

@@ -5,12 +5,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace kestrova {
+
+class TSWFDoAction;
 
 // What one output movie may hold before the output goes on in the next one: character ids are
 // 16 bits, the frame count is 16 bits and the file length 32 bits.
@@ -77,18 +80,20 @@ struct TSegmentSummary {
 TSegmentSummary SummariseSegment(const std::string& fileName);
 
 // The one join of the program (record, recover and join): joins the inputs, in order, each as a
-// sprite shown for its frames, and writes the page (player/WebPage.h: it links the continuations,
-// and carries the web player's script when webPlayerURL is given). Each segment's sprite is
+// sprite shown for its frames, and writes the page (player/WebPage.h: it plays the parts in the
+// web player that webPlayerURL names, and links them). Each segment's sprite is
 // removed when the next one is placed, and the last one stays: the movie ends on the recording's
 // last picture rather than on an empty stage. The stage is the given size (or, when 0, the first
 // readable input's, or the largest input's for join). Damaged inputs are handled by the policy.
-// The movies and the page are written to temporary files beside their names, synced, and the
-// movies read back; only when all of them are complete are they renamed into place, so on any
-// failure the files that were there before are as they were. Throws std::runtime_error naming
-// the file, offset and reason for an input refused, std::invalid_argument for an output name
-// whose page would have the same name, std::runtime_error when no input could be read, and
-// EStreamError or std::runtime_error when an output cannot be written. The inputs are never
-// touched.
+// When the output is split, the last frame of each part but the last loads the next part
+// (LoadNextPartAction). The web player is the page's (player/WebPage.h); a local one is looked
+// for before the join starts. The movies and the page are written to temporary files beside their
+// names, synced, and the movies read back; only when all of them are complete are they renamed into
+// place, so on any failure the files that were there before are as they were. Throws
+// std::runtime_error naming the file, offset and reason for an input refused, std::invalid_argument
+// for an output name whose page would have the same name, std::runtime_error when no input could be
+// read or a local web player is not found, and EStreamError or std::runtime_error when an output
+// cannot be written. The inputs are never touched.
 TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::int32_t stageWidth,
                                std::int32_t stageHeight, const std::string& outputName,
                                const TOutputLimits& limits = {},
@@ -98,6 +103,16 @@ TOutputResult WriteOutputFiles(const std::vector<TSegmentInput>& segments, std::
 
 // Name.swf for part 1, Name-2.swf, Name-3.swf... after it.
 std::string PartFileName(const std::string& outputName, std::uint32_t part);
+
+// A part's name as a URL relative to the part before it (they stand in one folder): the name
+// beside the page, with the bytes a URL parser would drop or read otherwise (controls, spaces,
+// '#', '?', '%', '\', '"', bytes past ASCII) percent-encoded, and "./" before a name that
+// would read as a scheme.
+std::string PartURL(const std::string& partFileName);
+
+// The action on the last frame of every part but the last: load the next part into level 0, so
+// that any player goes on with it as one movie, without a click.
+std::unique_ptr<TSWFDoAction> LoadNextPartAction(const std::string& nextPartFileName);
 
 // The segment files of a recording folder ("captureN.swf"), in the order of N.
 std::vector<std::string> ListSegmentFiles(const std::string& folder);

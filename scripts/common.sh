@@ -4,10 +4,12 @@ set -euo pipefail
 
 KESTROVA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   libcrypt-dev libdeflate-dev)
+                   libcrypt-dev libdeflate-dev libcli11-dev)
 # The player's commands and their tests: libpng reads back the PNG pictures, ffmpeg exports;
 # the browser test: Chromium and Node.js (npm installs the browser driver and the web player).
 KESTROVA_PACKAGES+=(libpng-dev ffmpeg chromium nodejs)
+# The player decodes JPEG pictures with libjpeg(-turbo) and MP3 sound with libmpg123.
+KESTROVA_PACKAGES+=(libjpeg-dev libmpg123-dev)
 # The extra configurations of the test script: clang, the Debian package (dpkg-shlibdeps, file),
 # and the Windows cross-build checked under Wine. A machine without them skips those parts.
 KESTROVA_PACKAGES+=(clang dpkg-dev file)

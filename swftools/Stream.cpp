@@ -227,7 +227,9 @@ TFileStream::~TFileStream() {
 }
 
 void TFileStream::Fail(const char* what) const {
-  throw EStreamError(std::string(what) + " \"" + FFileName + "\": " + std::strerror(errno));
+  const int error = errno;
+  throw EStreamError(std::string(what) + " \"" + FFileName + "\": " + std::strerror(error),
+                     FFileName, error);
 }
 
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {

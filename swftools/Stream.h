@@ -14,6 +14,12 @@ namespace kestrova {
 class EStreamError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  // A file that could not be opened, created, read or written: its name and the system's error
+  // number, for callers that tell the user in their own words.
+  EStreamError(const std::string& message, std::string file, int systemError)
+      : std::runtime_error(message), File(std::move(file)), SystemError(systemError) {}
+  std::string File;     // empty when no file is concerned
+  int SystemError = 0;  // errno; 0 when unknown
 };
 
 inline constexpr const char* kStreamReadError = "Stream read error";

@@ -1,6 +1,7 @@
 #include "platform/qt/QtPictures.h"
 
 #include <QFont>
+#include <QIcon>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -49,12 +50,20 @@ void DrawMark(QPainter& p, TMark mark, const QRectF& box) {
   }
 }
 
-QImage DrawButton(const TButtonLook& look, TMark mark) {
-  QImage image(look.Size, QImage::Format_ARGB32_Premultiplied);
+// A transparent picture of size (device-independent pixels) with ratio device pixels to each;
+// a painter on it draws in device-independent pixels.
+QImage Canvas(QSize size, qreal ratio) {
+  QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(ratio);
   image.fill(Qt::transparent);
+  return image;
+}
+
+QImage DrawButton(const TButtonLook& look, TMark mark, qreal ratio) {
+  QImage image = Canvas(look.Size, ratio);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
-  const QRectF body = QRectF(image.rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const QRectF body = QRectF(QPointF(0, 0), look.Size).adjusted(0.5, 0.5, -0.5, -0.5);
   QLinearGradient fill(body.topLeft(), body.bottomLeft());
   fill.setColorAt(0, look.Top);
   fill.setColorAt(1, look.Bottom);
@@ -74,9 +83,8 @@ QImage DrawButton(const TButtonLook& look, TMark mark) {
   return image;
 }
 
-QImage DrawCaption() {
-  QImage image(137, 25, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
+QImage DrawCaption(qreal ratio) {
+  QImage image = Canvas({137, 25}, ratio);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   QLinearGradient fill(0, 0, 137, 0);
@@ -98,21 +106,22 @@ QImage DrawCaption() {
 
 }  // namespace
 
-QImage DrawPicture(TPicture picture) {
+QImage DrawPicture(TPicture picture, qreal ratio) {
   switch (picture) {
     case TPicture::Caption:
-      return DrawCaption();
+      return DrawCaption(ratio);
     case TPicture::Start:
-      return DrawButton({{78, 28}, QColor(80, 190, 90), QColor(30, 120, 45), "Start"}, TMark::Dot);
+      return DrawButton({{78, 28}, QColor(80, 190, 90), QColor(30, 120, 45), "Start"}, TMark::Dot,
+                        ratio);
     case TPicture::Stop:
-      return DrawButton({{77, 28}, QColor(225, 80, 70), QColor(150, 25, 20), "Stop"},
-                        TMark::Square);
+      return DrawButton({{77, 28}, QColor(225, 80, 70), QColor(150, 25, 20), "Stop"}, TMark::Square,
+                        ratio);
     case TPicture::Exit:
-      return DrawButton({{74, 27}, QColor(150, 150, 160), QColor(85, 85, 95), "Exit"},
-                        TMark::Cross);
+      return DrawButton({{74, 27}, QColor(150, 150, 160), QColor(85, 85, 95), "Exit"}, TMark::Cross,
+                        ratio);
     case TPicture::Continue:
       return DrawButton({{74, 27}, QColor(80, 140, 225), QColor(30, 75, 160), "Continue"},
-                        TMark::None);
+                        TMark::None, ratio);
   }
   return {};
 }
@@ -153,6 +162,28 @@ QImage DrawRecordingIcon(int size) {
   p.setPen(QPen(Qt::white, 3));
   p.drawEllipse(QRectF(36, 34, 26, 26));
   return image;
+}
+
+namespace {
+
+// Drawn at each size a tray, a title bar or a task switcher asks for at 1x and 2x, so none is
+// scaled from another.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 44, 48, 64, 96, 128, 256};
+
+QIcon IconOf(QImage (*draw)(int)) {
+  QIcon icon;
+  for (int size : kIconSizes) icon.addPixmap(QPixmap::fromImage(draw(size)));
+  return icon;
+}
+
+}  // namespace
+
+QIcon ProgramIcon() {
+  return IconOf(DrawIcon);
+}
+
+QIcon RecordingIcon() {
+  return IconOf(DrawRecordingIcon);
 }
 
 }  // namespace kestrova::platform::qt

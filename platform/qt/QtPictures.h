@@ -2,6 +2,7 @@
 // here in code so the program carries no artwork from anywhere else.
 #pragma once
 
+#include <QIcon>
 #include <QImage>
 
 namespace kestrova::platform::qt {
@@ -14,8 +15,10 @@ enum class TPicture {
   Continue,  // the continue button, 74 x 27
 };
 
-// The picture at its own size. Needs a QGuiApplication (the button texts use the fonts).
-QImage DrawPicture(TPicture picture);
+// The picture at its own size in device-independent pixels, drawn with ratio device pixels to
+// each (the screen's device pixel ratio) so it is sharp on a scaled desktop. Needs a
+// QGuiApplication (the button texts use the fonts).
+QImage DrawPicture(TPicture picture, qreal ratio = 1);
 
 // The program's icon (a screen with a red record light), size x size, drawn without text so
 // it can be made at build time without a display.
@@ -23,5 +26,8 @@ QImage DrawIcon(int size);
 // The tray's icon while a recording runs: the program's icon with a red dot in its corner, so
 // it shows at the smallest tray size.
 QImage DrawRecordingIcon(int size);
+// The two as icons holding a picture drawn at every common icon size. Need a QGuiApplication.
+QIcon ProgramIcon();
+QIcon RecordingIcon();
 
 }  // namespace kestrova::platform::qt

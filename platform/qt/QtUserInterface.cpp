@@ -16,8 +16,13 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/KeyHolders.h"
+#include "platform/qt/QtCountdown.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtHotKeyDialog.h"
 #include "platform/qt/QtPictures.h"
+#include "platform/qt/QtRegionPicker.h"
+#include "platform/qt/QtSettings.h"
 #include "platform/qt/QtSingleInstance.h"
 #include "platform/qt/QtViews.h"
 
@@ -106,7 +111,7 @@ class TSaveDialogImpl : public TSaveDialog {
 class TTrayImpl : public TTrayIcon {
  public:
   explicit TTrayImpl(TInputQueue& input) : FInput(input) {
-    FIcon.setIcon(QIcon(QPixmap::fromImage(DrawIcon(64))));
+    FIcon.setIcon(ProgramIcon());
     QObject::connect(&FIcon, &QSystemTrayIcon::activated, &FIcon,
                      [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
   }
@@ -131,12 +136,13 @@ class TTrayImpl : public TTrayIcon {
     }
     return -1;
   }
-  void ShowRecording(bool recording, const std::string& tip) override {
+  void ShowRecording(bool recording, const std::string& tip, const std::string& output) override {
     if (recording != FRecording) {
-      FIcon.setIcon(QIcon(QPixmap::fromImage(recording ? DrawRecordingIcon(64) : DrawIcon(64))));
+      FIcon.setIcon(recording ? RecordingIcon() : ProgramIcon());
       FRecording = recording;
     }
-    const QString text = QString::fromStdString(tip);
+    QString text = QString::fromStdString(tip);
+    if (recording && !output.empty()) text += "\n" + QString::fromStdString(output);
     if (FIcon.toolTip() != text) FIcon.setToolTip(text);
   }
   void Notify(const std::string& title, const std::string& text) override {
@@ -235,6 +241,10 @@ struct TQtUserInterface::TImpl {
   std::unique_ptr<TTrayImpl> Tray;
   std::unique_ptr<TQtSingleInstance> Instance;
   std::unique_ptr<TSessionEnd> SessionEnd;
+  std::unique_ptr<TQtRegionPicker> RegionPicker;
+  std::unique_ptr<TQtCountdown> Countdown;
+  std::unique_ptr<TQtSettings> Settings;
+  std::unique_ptr<TQtHotKeyDialog> HotKeyDialog;
 
   void DrainSources() {
     for (TInputSource& s : Sources) {
@@ -245,13 +255,18 @@ struct TQtUserInterface::TImpl {
 
 TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
   if (QApplication::instance() == nullptr) {
+    // Qt 6 scales to the desktop's factor as it is (1.25, 1.5...) rather than rounding it to a
+    // whole number: the windows keep the size the user chose for everything else. Said here
+    // since it must be said before the application exists; a user's QT_* variables still win.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     F->OwnedApplication = std::make_unique<QApplication>(gArgc, gArgv);
   } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
     throw std::runtime_error("the user interface needs a QApplication");
   }
   QApplication::setQuitOnLastWindowClosed(false);
   QCoreApplication::setApplicationName("kestrova");
-  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(DrawIcon(64))));
+  QApplication::setWindowIcon(ProgramIcon());
   F->Application = std::make_unique<TApplicationImpl>(F->Input, [this] { F->DrainSources(); });
   F->ToolWidget = std::make_unique<TToolWindowWidget>(F->Input);
   F->PausedWidget = std::make_unique<TPausedDialogWidget>();
@@ -263,6 +278,11 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
   F->Instance = std::make_unique<TQtSingleInstance>([this] { return F->Application->Title(); },
                                                     [this] { F->ToolView->BringToFront(); });
   F->SessionEnd = std::make_unique<TSessionEnd>(F->Input);
+  F->RegionPicker = std::make_unique<TQtRegionPicker>(F->Input);
+  F->Countdown = std::make_unique<TQtCountdown>(F->Input);
+  F->Settings = std::make_unique<TQtSettings>();
+  F->HotKeyDialog =
+      std::make_unique<TQtHotKeyDialog>(F->Input, [] { return KeyHoldingPrograms(); });
   F->SourceTimer = std::make_unique<QTimer>();
   F->SourceTimer->setInterval(200);
   QObject::connect(F->SourceTimer.get(), &QTimer::timeout, F->SourceTimer.get(),
@@ -272,6 +292,10 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
 TQtUserInterface::~TQtUserInterface() {
   // Widgets and notifiers go before the application that owns their platform resources.
   F->Sources.clear();
+  F->HotKeyDialog.reset();
+  F->Settings.reset();
+  F->Countdown.reset();
+  F->RegionPicker.reset();
   F->SessionEnd.reset();
   F->SourceTimer.reset();
   F->Instance.reset();
@@ -316,6 +340,24 @@ TSingleInstance& TQtUserInterface::Instance() {
 }
 void TQtUserInterface::SetInstanceScope(const std::string& scope) {
   F->Instance->SetScope(scope);
+}
+TRegionPicker& TQtUserInterface::RegionPicker() {
+  return *F->RegionPicker;
+}
+TCountdown& TQtUserInterface::Countdown() {
+  return *F->Countdown;
+}
+TSettings& TQtUserInterface::Settings() {
+  return *F->Settings;
+}
+THotKeyDialog& TQtUserInterface::HotKeyDialog() {
+  return *F->HotKeyDialog;
+}
+QWidget* TQtUserInterface::RegionOverlay() const {
+  return F->RegionPicker->Overlay();
+}
+QWidget* TQtUserInterface::CountdownWidget() const {
+  return F->Countdown->Widget();
 }
 QWidget* TQtUserInterface::ToolWidget() const {
   return F->ToolWidget.get();

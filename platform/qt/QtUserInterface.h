@@ -1,6 +1,7 @@
 // The recorder's user interface in Qt 6 Widgets: the tool window and the paused dialog, message
-// boxes, the save dialog, the tray icon, single instance and the message pump, behind the same
-// interfaces as the simulated desktop.
+// boxes, the save dialog, the tray icon, single instance, the message pump, the region picker,
+// the countdown, the hot key dialog and the settings, behind the same interfaces as the simulated
+// desktop.
 //
 // Input (clicks, the tray icon, activation, closing, and whatever an added input source such as
 // the X connection of the hot key reports) is queued while Qt runs and handed to the recorder's
@@ -41,6 +42,10 @@ class TQtUserInterface {
   TSaveDialog& SaveDialog();
   TTrayIcon& Tray();
   TSingleInstance& Instance();
+  TRegionPicker& RegionPicker();
+  TCountdown& Countdown();
+  TSettings& Settings();
+  THotKeyDialog& HotKeyDialog();
   // The single instance's scope (the display): copies on other displays may run side by side.
   void SetInstanceScope(const std::string& scope);
 
@@ -52,6 +57,9 @@ class TQtUserInterface {
   QWidget* ToolWidget() const;
   QDialog* PausedWidget() const;
   QSystemTrayIcon* TrayWidget() const;
+  // While PickRegion or Run is under way: the overlay or the countdown's window; else nullptr.
+  QWidget* RegionOverlay() const;
+  QWidget* CountdownWidget() const;
 
   struct TImpl;
 

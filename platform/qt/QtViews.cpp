@@ -3,12 +3,16 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
+#include <algorithm>
 
 #include "platform/qt/QtPictures.h"
 
@@ -30,14 +34,23 @@ QLabel* AddLabel(QWidget* parent, const char* name, const char* text, QPoint at,
   return label;
 }
 
-QFrame* AddPanel(QWidget* parent, QRect geometry) {
+// The panel, as wide as the window, and inside it, centred, the area of content width where the
+// components stand at their places (the window may be wider than the components need, to fit
+// its title).
+QWidget* AddPanel(QWidget* parent, QRect geometry, int contentWidth) {
   auto* panel = new QFrame(parent);
   panel->setObjectName("Panel1");
   panel->setFrameShape(QFrame::Box);
   panel->setAutoFillBackground(true);  // it covers the labels laid under it
   panel->setGeometry(geometry);
-  return panel;
+  auto* content = new QWidget(panel);
+  content->setObjectName("Content");
+  content->setGeometry((geometry.width() - contentWidth) / 2, 0, contentWidth, geometry.height());
+  return content;
 }
+
+// The radio buttons' column: the third choice takes a row, and what stood below moves down by it.
+constexpr int kRow = 18;
 
 void SetUpWindow(QWidget& w, const char* caption, QSize client) {
   QFont font("Tahoma");
@@ -52,42 +65,64 @@ void SetUpWindow(QWidget& w, const char* caption, QSize client) {
 
 }  // namespace
 
-TPictureButton::TPictureButton(QWidget* parent, const char* name, const QImage& picture,
-                               QRect geometry)
-    : QAbstractButton(parent), FPicture(picture) {
+TPictureButton::TPictureButton(QWidget* parent, const char* name, TPicture picture, QRect geometry)
+    : QAbstractButton(parent), FKind(picture) {
   setObjectName(name);
   setGeometry(geometry);
   setCursor(Qt::PointingHandCursor);
 }
 
+QSize TPictureButton::sizeHint() const {
+  return DrawPicture(FKind).size();
+}
+
 void TPictureButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
+  // The ratio of what is painted on: the window's screen, or a picture the window is rendered in.
+  const QPaintEngine* engine = p.paintEngine();
+  const qreal ratio = engine != nullptr && engine->paintDevice() != nullptr
+                          ? engine->paintDevice()->devicePixelRatioF()
+                          : devicePixelRatioF();
+  if (FPicture.isNull() || FPicture.devicePixelRatio() != ratio) {
+    FPicture = DrawPicture(FKind, ratio);
+  }
   p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawImage(rect(), FPicture);
+  p.drawImage(QRectF(rect()), FPicture);
   if (isDown()) p.fillRect(rect(), QColor(0, 0, 0, 50));
+}
+
+int FittingWidth(const QString& caption, int least) {
+  // What window managers title windows with: the desktop's title font where Qt knows it, bold,
+  // and at least the 11 points of the largest common default (GNOME's); room for an icon and
+  // three buttons as tall as a line of it, and the frame's margins.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  font.setBold(true);
+  if (font.pointSizeF() > 0 && font.pointSizeF() < 11) font.setPointSizeF(11);
+  const QFontMetrics metrics(font);
+  const int button = metrics.height() + 6;
+  return std::max(least, metrics.horizontalAdvance(caption) + 4 * button + 24);
 }
 
 TToolWindowWidget::TToolWindowWidget(TInputQueue& input) : FInput(input) {
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  SetUpWindow(*this, "Kestrova 1.1", {172, 180});
+  const int width = FittingWidth("Kestrova 1.1", 172);
+  SetUpWindow(*this, "Kestrova 1.1", {width, 180 + kRow});
   // In creation order, as the form lays them out; the two labels lie under the panel.
   AddLabel(this, "Label1", "Label1", {8, 8});
-  AddLabel(this, "Label3", "Label3", {100, 133});
-  QFrame* panel = AddPanel(this, {4, 4, 165, 173});
+  AddLabel(this, "Label3", "Label3", {100, 133 + kRow});
+  QWidget* panel = AddPanel(this, {4, 4, width - 7, 173 + kRow}, 165);
   auto click = [this](QAbstractButton* b) {
     QObject::connect(b, &QAbstractButton::clicked, this, [this, b] {
       FInput.Push(TUIEvent{TUIEventKind::Click, b->objectName().toStdString(), 0});
     });
   };
-  click(new TPictureButton(panel, "Image1", DrawPicture(TPicture::Stop), {42, 78, 77, 28}));
-  click(new TPictureButton(panel, "ImgBtnStartRecord", DrawPicture(TPicture::Start),
-                           {41, 78, 78, 28}));
-  auto* caption =
-      new TPictureButton(panel, "ImgCaption", DrawPicture(TPicture::Caption), {15, 6, 137, 25});
+  click(new TPictureButton(panel, "Image1", TPicture::Stop, {42, 78 + kRow, 77, 28}));
+  click(new TPictureButton(panel, "ImgBtnStartRecord", TPicture::Start, {41, 78 + kRow, 78, 28}));
+  auto* caption = new TPictureButton(panel, "ImgCaption", TPicture::Caption, {15, 6, 137, 25});
   caption->setCursor(Qt::ArrowCursor);
-  click(new TPictureButton(panel, "ImgExit", DrawPicture(TPicture::Exit), {41, 133, 74, 27}));
-  AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {31, 113}, "Arial");
+  click(new TPictureButton(panel, "ImgExit", TPicture::Exit, {41, 133 + kRow, 74, 27}));
+  AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {31, 113 + kRow}, "Arial");
   auto* active = new QRadioButton("Active Window", panel);
   active->setObjectName("RdoActiveWindow");
   active->setGeometry(31, 55, 113, 17);
@@ -96,8 +131,15 @@ TToolWindowWidget::TToolWindowWidget(TInputQueue& input) : FInput(input) {
   full->setObjectName("RdoFullScreen");
   full->setGeometry(31, 37, 113, 17);
   full->setChecked(true);
+  auto* region = new QRadioButton("Region", panel);
+  region->setObjectName("RdoRegion");
+  region->setGeometry(31, 55 + kRow, 113, 17);
+  region->setToolTip(
+      "Click Start button and drag a rectangle over the part of the screen to "
+      "record.");
   click(active);
   click(full);
+  click(region);
 }
 
 bool TToolWindowWidget::event(QEvent* e) {
@@ -113,12 +155,13 @@ void TToolWindowWidget::closeEvent(QCloseEvent* e) {
 TPausedDialogWidget::TPausedDialogWidget() {
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-  SetUpWindow(*this, "Kestrova 1.1 - PAUSED", {168, 179});
+  const int width = FittingWidth("Kestrova 1.1 - PAUSED", 168);
+  SetUpWindow(*this, "Kestrova 1.1 - PAUSED", {width, 179});
   setModal(true);
-  QFrame* panel = AddPanel(this, {2, 3, 165, 174});
-  const QImage title = DrawPicture(TPicture::Caption);
-  auto* caption =
-      new TPictureButton(panel, "ImgCaption", title, {14, 14, title.width(), title.height()});
+  QWidget* panel = AddPanel(this, {2, 3, width - 3, 174}, 165);
+  const QSize title = DrawPicture(TPicture::Caption).size();
+  auto* caption = new TPictureButton(panel, "ImgCaption", TPicture::Caption,
+                                     {14, 14, title.width(), title.height()});
   caption->setCursor(Qt::ArrowCursor);
   AddLabel(panel, "Label2", "Press Ctrl+Alt+S to Stop", {20, 101}, "Arial");
   struct TButton {
@@ -131,7 +174,7 @@ TPausedDialogWidget::TPausedDialogWidget() {
                              {"ImgBtnContinue", TPicture::Continue, {3, 129, 74, 27}, 2},
                              {"ImgBtnExit", TPicture::Exit, {83, 129, 74, 27}, 3}};
   for (const TButton& b : buttons) {
-    auto* button = new TPictureButton(panel, b.Name, DrawPicture(b.Picture), b.Geometry);
+    auto* button = new TPictureButton(panel, b.Name, b.Picture, b.Geometry);
     const int result = b.Result;
     QObject::connect(button, &QAbstractButton::clicked, this, [this, result] { done(result); });
   }

@@ -10,22 +10,33 @@
 
 #include "platform/Platform.h"
 #include "platform/qt/QtInput.h"
+#include "platform/qt/QtPictures.h"
 
 namespace kestrova::platform::qt {
 
-// A clickable picture, stretched to the button's size.
+// A clickable picture, stretched to the button's size, drawn anew for the screen's device pixel
+// ratio so it stays sharp on a scaled desktop.
 class TPictureButton : public QAbstractButton {
  public:
-  TPictureButton(QWidget* parent, const char* name, const QImage& picture, QRect geometry);
-  QSize sizeHint() const override { return FPicture.size(); }
+  TPictureButton(QWidget* parent, const char* name, TPicture picture, QRect geometry);
+  QSize sizeHint() const override;
+  // The picture as last painted (for tests).
+  const QImage& Picture() const { return FPicture; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
 
  private:
+  TPicture FKind;
   QImage FPicture;
 };
 
+// The width (device-independent pixels, at least least) of a window whose title bar shows caption
+// whole under the common window managers' title fonts and buttons.
+int FittingWidth(const QString& caption, int least);
+
+// The tool window: the form's components at their places, the third choice "Region" (RdoRegion)
+// below the other two, on a window wide enough for its title.
 class TToolWindowWidget : public QWidget {
  public:
   explicit TToolWindowWidget(TInputQueue& input);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/HotKeyName.h"
 #include "platform/Palette.h"
 #include "platform/sim/Mix.h"
 
@@ -21,8 +22,16 @@ void Put(std::uint8_t* p, std::uint32_t rgb) {
 
 constexpr std::int32_t kBorder = 3, kCaption = 18;
 
+// The tool window's radio buttons: checking one clears the others.
+constexpr const char* kRadios[] = {"RdoFullScreen", "RdoActiveWindow", "RdoRegion"};
+
 bool IsRadio(const std::string& name) {
-  return name == "RdoFullScreen" || name == "RdoActiveWindow";
+  return std::find(std::begin(kRadios), std::end(kRadios), name) != std::end(kRadios);
+}
+
+std::string RectText(const TScreenRect& r) {
+  return std::to_string(r.Left) + "," + std::to_string(r.Top) + "," + std::to_string(r.Right) +
+         "," + std::to_string(r.Bottom);
 }
 
 TScreenRect Clip(const TScreenRect& a, const TScreenRect& b) {
@@ -138,7 +147,9 @@ class TSimDesktop::TViewImpl : public TView {
   void SetChecked(const std::string& name, bool checked) override {
     FChecked[name] = checked;
     if (checked && IsRadio(name)) {
-      FChecked[name == "RdoFullScreen" ? "RdoActiveWindow" : "RdoFullScreen"] = false;
+      for (const char* other : kRadios) {
+        if (other != name) FChecked[other] = false;
+      }
     }
   }
   int ShowModal() override {
@@ -209,8 +220,19 @@ class TSimDesktop::TTrayImpl : public TTrayIcon {
                       std::to_string(x) + "," + std::to_string(y)});
     return chosen;
   }
+  // Called for every frame: only a change of state or output is recorded.
+  void ShowRecording(bool recording, const std::string& tip, const std::string& output) override {
+    if (recording != FRecording || output != FOutput) {
+      D.Record(TSimCall{D.FNow, "TrayRecording", tip, "", 0, recording ? 1 : 0, output});
+    }
+    FRecording = recording;
+    FTip = recording ? tip : "";
+    FOutput = recording ? output : "";
+  }
   TSimDesktop& D;
   bool FPresent = false;
+  bool FRecording = false;
+  std::string FTip, FOutput;
 };
 
 class TSimDesktop::THotKeysImpl : public THotKeys {
@@ -220,16 +242,37 @@ class TSimDesktop::THotKeysImpl : public THotKeys {
   void DeleteAtom(std::uint16_t) override {}
   bool Register(std::uint16_t id, std::uint32_t modifiers, std::uint32_t key) override {
     D.Record(TSimCall{D.FNow, "HotKeyRegister", "", "", modifiers, id, std::to_string(key)});
-    if (modifiers == (kModControl | kModAlt) && key == kVirtualKeyS) FRegistered = id;
+    for (const THotKeyChoice& held : D.FConfig.HeldHotKeys) {
+      if (held.Modifiers == modifiers && held.Key == key) return false;
+    }
+    Forget(id);
+    FRegistered[{modifiers, key}] = id;
     return true;
   }
   void Unregister(std::uint16_t id) override {
     D.Record(TSimCall{D.FNow, "HotKeyUnregister", "", "", 0, id, ""});
-    if (FRegistered == id) FRegistered.reset();
+    Forget(id);
+  }
+  // The identifier registered for the combination named (Ctrl+Alt+S when empty).
+  std::optional<std::uint16_t> Pressed(const std::string& name) const {
+    THotKeyChoice key;
+    if (!name.empty()) {
+      const std::optional<THotKeyChoice> parsed = ParseHotKey(name);
+      if (!parsed) throw TSimScriptError{"the script presses \"" + name + "\", not a hot key"};
+      key = *parsed;
+    }
+    auto it = FRegistered.find({key.Modifiers, key.Key});
+    if (it == FRegistered.end()) return std::nullopt;
+    return it->second;
   }
   TSimDesktop& D;
   std::uint16_t FNextAtom = 0xC000;
-  std::optional<std::uint16_t> FRegistered;
+
+ private:
+  void Forget(std::uint16_t id) {
+    std::erase_if(FRegistered, [id](const auto& entry) { return entry.second == id; });
+  }
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint16_t> FRegistered;
 };
 
 class TSimDesktop::TDesktopImpl : public TDesktop {
@@ -280,6 +323,75 @@ class TSimDesktop::TCursorImpl : public TCursorSource {
   TSimDesktop& D;
 };
 
+class TSimDesktop::TRegionPickerImpl : public TRegionPicker {
+ public:
+  explicit TRegionPickerImpl(TSimDesktop& d) : D(d) {}
+  // The rectangle scripted is given as it is, off the screen or not, so the recorder's own
+  // checks can be tried; an empty one is a drag too small, which a picker never returns.
+  std::optional<TScreenRect> PickRegion() override {
+    D.TakeAnswer(TSimDialog::Region, "");
+    std::optional<TScreenRect> region;
+    if (!D.FRegions.empty()) {  // an answer given without AnswerRegion is Escape
+      region = D.FRegions.front();
+      D.FRegions.pop_front();
+    }
+    if (region && (region->Width() <= 0 || region->Height() <= 0)) region.reset();
+    D.Record(TSimCall{D.FNow, "RegionPicker", "", "", 0, region ? 1 : 0,
+                      region ? RectText(*region) : ""});
+    return region;
+  }
+  TSimDesktop& D;
+};
+
+class TSimDesktop::TCountdownImpl : public TCountdown {
+ public:
+  explicit TCountdownImpl(TSimDesktop& d) : D(d) {}
+  bool Run(int seconds) override {
+    if (seconds <= 0) return true;
+    const std::uint64_t full = static_cast<std::uint64_t>(seconds) * 1000;
+    const std::optional<TSimAnswer> a = D.TakeAnswerIfAny(TSimDialog::Countdown);
+    const bool ranOut = !a || a->Value != 0;
+    const std::uint64_t start = D.FNow;
+    // The desktop goes on meanwhile: scripted actions happen at their times.
+    D.AdvanceTo(start + (ranOut ? full : std::min<std::uint64_t>(a->DelayMs, full)));
+    D.Record(TSimCall{start, "Countdown", "", "", 0, ranOut ? 1 : 0, std::to_string(seconds)});
+    return ranOut;
+  }
+  TSimDesktop& D;
+};
+
+class TSimDesktop::TSettingsImpl : public TSettings {
+ public:
+  explicit TSettingsImpl(TSimDesktop& d) : D(d) {}
+  std::optional<std::string> Get(const std::string& key) override {
+    auto it = D.FSettings.find(key);
+    if (it == D.FSettings.end()) return std::nullopt;
+    return it->second;
+  }
+  void Set(const std::string& key, const std::string& value) override { D.FSettings[key] = value; }
+  TSimDesktop& D;
+};
+
+class TSimDesktop::THotKeyDialogImpl : public THotKeyDialog {
+ public:
+  explicit THotKeyDialogImpl(TSimDesktop& d) : D(d) {}
+  std::optional<THotKeyChoice> Choose(const THotKeyChoice& current,
+                                      THotKeyProblem problem) override {
+    const TSimAnswer a = D.TakeAnswer(TSimDialog::HotKey, current.Name);
+    std::optional<THotKeyChoice> chosen;
+    if (a.Name) {
+      chosen = ParseHotKey(*a.Name);
+      // The real dialog only lets a whole combination be accepted.
+      if (!chosen) throw TSimScriptError{"the script picks \"" + *a.Name + "\", not a hot key"};
+    }
+    D.Record(TSimCall{D.FNow, "HotKeyDialog", current.Name, "", 0, chosen ? 1 : 0,
+                      std::string(problem == THotKeyProblem::Taken ? "Taken" : "Asked") + "|" +
+                          (chosen ? chosen->Name : "")});
+    return chosen;
+  }
+  TSimDesktop& D;
+};
+
 // ---- the desktop ----
 
 TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
@@ -313,6 +425,10 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
   FDesktop = std::make_unique<TDesktopImpl>(*this);
   FGrabber = std::make_unique<TGrabberImpl>(*this);
   FCursor = std::make_unique<TCursorImpl>(*this);
+  FRegionPicker = std::make_unique<TRegionPickerImpl>(*this);
+  FCountdown = std::make_unique<TCountdownImpl>(*this);
+  FSettingsImpl = std::make_unique<TSettingsImpl>(*this);
+  FHotKeyDialog = std::make_unique<THotKeyDialogImpl>(*this);
   FPlatform = TPlatform{FClock.get(),
                         FApplication.get(),
                         FInstance.get(),
@@ -325,10 +441,22 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
                         FDesktop.get(),
                         FGrabber.get(),
                         FCursor.get(),
-                        nullptr};
+                        nullptr,
+                        FRegionPicker.get(),
+                        FCountdown.get(),
+                        FSettingsImpl.get(),
+                        FHotKeyDialog.get()};
 }
 
 TSimDesktop::~TSimDesktop() = default;
+
+const std::string& TSimDesktop::TrayTip() const {
+  return FTray->FTip;
+}
+
+const std::string& TSimDesktop::TrayOutput() const {
+  return FTray->FOutput;
+}
 
 void TSimDesktop::Add(TSimAction action) {
   FScript.emplace(action.AtMs, std::move(action));
@@ -336,6 +464,11 @@ void TSimDesktop::Add(TSimAction action) {
 
 void TSimDesktop::Answer(TSimDialog dialog, TSimAnswer answer) {
   FAnswers[dialog].push_back(std::move(answer));
+}
+
+void TSimDesktop::AnswerRegion(std::optional<TScreenRect> region, std::uint32_t delayMs) {
+  Answer(TSimDialog::Region, TSimAnswer{0, std::nullopt, delayMs});
+  FRegions.push_back(region);
 }
 
 std::vector<TSimCall> TSimDesktop::CallsOf(const std::string& what) const {
@@ -398,8 +531,8 @@ void TSimDesktop::Apply(const TSimAction& a) {
       FPending.push_back(TUIEvent{TUIEventKind::Click, a.Target, 0});
       return;
     case TSimActionKind::HotKey:
-      if (FHotKeys->FRegistered) {
-        FPending.push_back(TUIEvent{TUIEventKind::HotKey, "", *FHotKeys->FRegistered});
+      if (const std::optional<std::uint16_t> id = FHotKeys->Pressed(a.Target)) {
+        FPending.push_back(TUIEvent{TUIEventKind::HotKey, "", *id});
       }
       return;
     case TSimActionKind::TrayDoubleClick:
@@ -497,11 +630,20 @@ TSimAnswer TSimDesktop::TakeAnswer(TSimDialog dialog, const std::string& text) {
   } else if (auto d = DefaultAnswer ? DefaultAnswer(dialog, text) : std::nullopt) {
     a = *d;
   } else {
-    static const char* const kNames[] = {"paused dialog", "question", "save dialog", "menu"};
+    static const char* const kNames[] = {"paused dialog", "question",       "save dialog", "menu",
+                                         "region picker", "hot key dialog", "countdown"};
     throw TSimScriptError{std::string("the script has no answer for the ") +
                           kNames[static_cast<int>(dialog)] + " (\"" + text + "\")"};
   }
   AdvanceTo(FNow + a.DelayMs);
+  return a;
+}
+
+std::optional<TSimAnswer> TSimDesktop::TakeAnswerIfAny(TSimDialog dialog) {
+  std::deque<TSimAnswer>& queue = FAnswers[dialog];
+  if (queue.empty()) return std::nullopt;
+  TSimAnswer a = queue.front();
+  queue.pop_front();
   return a;
 }
 

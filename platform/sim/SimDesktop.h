@@ -49,6 +49,8 @@ struct TSimConfig {
   // Reaching this virtual time (when not 0) stops the script with TSimScriptError, so a
   // script that never ends its recording fails instead of running on.
   std::uint64_t TimeLimitMs = 0;
+  // Combinations another program holds: registering them fails.
+  std::vector<THotKeyChoice> HeldHotKeys;
 };
 
 // A desktop with three lively windows (typing, scrolling, video) and a wandering pointer.
@@ -57,7 +59,7 @@ TSimConfig DemoDesktop(std::int32_t width = 1024, std::int32_t height = 768);
 enum class TSimActionKind {
   // Input for the program, delivered when it next processes messages:
   Click,   // Target: a tool window component ("ImgBtnStartRecord", "RdoActiveWindow", ...)
-  HotKey,  // Ctrl+Alt+S
+  HotKey,  // Target: the combination pressed ("Ctrl+Alt+S" when empty)
   TrayDoubleClick,
   TrayRightClick,
   CloseToolWindow,    // the tool window's caption close button
@@ -90,18 +92,22 @@ struct TSimAction {
 struct TSimAnswer {
   int Value = 0;                    // paused dialog: 1, 2, 3, or 0 for the caption close;
                                     // message boxes: kIdYes...; menus: the item or -1
-  std::optional<std::string> Name;  // save dialog: the name typed, or nothing for Cancel
+  std::optional<std::string> Name;  // save dialog: the name typed, or nothing for Cancel;
+                                    // hot key dialog: the combination ("Ctrl+Shift+R") or
+                                    // nothing for Cancel
   std::uint32_t DelayMs = 0;
 };
 
-enum class TSimDialog { Paused, Question, Save, Menu };
+// Countdown: Value 0 cancels it after DelayMs; 1 (or no answer at all) lets it run out.
+enum class TSimDialog { Paused, Question, Save, Menu, Region, HotKey, Countdown };
 
 // One call the program made, recorded for the tests.
 struct TSimCall {
   std::uint64_t AtMs = 0;
   std::string What;  // "MessageBox", "SaveDialog", "PausedDialog", "TrayAdd", "TrayRemove",
                      // "PopupMenu", "HotKeyRegister", "HotKeyUnregister", "BringForward",
-                     // "Halt", "Terminate", "ScriptEnded", "ToolWindowShow", "ToolWindowHide"
+                     // "Halt", "Terminate", "ScriptEnded", "ToolWindowShow", "ToolWindowHide",
+                     // "RegionPicker", "Countdown", "HotKeyDialog", "TrayRecording"
   std::string Text, Caption;
   std::uint32_t Flags = 0;
   int Result = 0;
@@ -136,6 +142,8 @@ class TSimDesktop {
   // The script. Actions may be added in any order; they run in time order (ties: as added).
   void Add(TSimAction action);
   void Answer(TSimDialog dialog, TSimAnswer answer);
+  // The region picker's next answer: the rectangle dragged, or nothing for Escape.
+  void AnswerRegion(std::optional<TScreenRect> region, std::uint32_t delayMs = 0);
   // Asked when a queue of answers is empty, instead of failing the script.
   std::function<std::optional<TSimAnswer>(TSimDialog, const std::string& text)> DefaultAnswer;
   // Called after every grab, with the desktop as it was grabbed.
@@ -147,6 +155,12 @@ class TSimDesktop {
   // Messages boxes shown, their texts in order.
   std::vector<std::string> MessageTexts() const;
   bool Halted() const { return FHalted; }
+  // The settings kept "between starts": a desktop outlives the recorders made on it, so a test
+  // starts a second one to see what the first remembered.
+  std::map<std::string, std::string>& SettingsStore() { return FSettings; }
+  // The tray's tip and output name as last shown while recording (empty when idle).
+  const std::string& TrayTip() const;
+  const std::string& TrayOutput() const;
   // Sleeping also waits for the real time to pass (a desktop recorded until Ctrl+C).
   void SetRealTime(bool realTime) { FRealTime = realTime; }
 
@@ -169,12 +183,17 @@ class TSimDesktop {
   class TDesktopImpl;
   class TGrabberImpl;
   class TCursorImpl;
+  class TRegionPickerImpl;
+  class TCountdownImpl;
+  class TSettingsImpl;
+  class THotKeyDialogImpl;
 
   void AdvanceTo(std::uint64_t ms);
   void Apply(const TSimAction& action);
   void DeliverDue();
   bool DeliverOne();
   TSimAnswer TakeAnswer(TSimDialog dialog, const std::string& text);
+  std::optional<TSimAnswer> TakeAnswerIfAny(TSimDialog dialog);
   void Record(TSimCall call);
   TWindowState* Find(TWindowHandle handle);
   void RenderBgrx(TWindowHandle window, const TScreenRect& rect, std::vector<std::uint8_t>& bgrx);
@@ -193,11 +212,13 @@ class TSimDesktop {
   std::multimap<std::uint64_t, TSimAction> FScript;
   std::deque<TUIEvent> FPending;
   std::map<TSimDialog, std::deque<TSimAnswer>> FAnswers;
+  std::deque<std::optional<TScreenRect>> FRegions;  // one per TSimDialog::Region answer
   std::vector<TSimCall> FCalls;
   std::set<std::string> FHeldNames;
   bool FHalted = false;
   bool FRealTime = false;
   std::vector<std::uint8_t> FWallpaper;  // bgrx, the whole screen
+  std::map<std::string, std::string> FSettings;
 
   std::unique_ptr<TClockImpl> FClock;
   std::unique_ptr<TApplicationImpl> FApplication;
@@ -210,6 +231,10 @@ class TSimDesktop {
   std::unique_ptr<TDesktopImpl> FDesktop;
   std::unique_ptr<TGrabberImpl> FGrabber;
   std::unique_ptr<TCursorImpl> FCursor;
+  std::unique_ptr<TRegionPickerImpl> FRegionPicker;
+  std::unique_ptr<TCountdownImpl> FCountdown;
+  std::unique_ptr<TSettingsImpl> FSettingsImpl;
+  std::unique_ptr<THotKeyDialogImpl> FHotKeyDialog;
   TPlatform FPlatform;
 };
 

@@ -44,7 +44,11 @@ TX11Backend::TX11Backend(const char* displayName)
                         &FDesktop,
                         &FGrabber,
                         &FCursor,
-                        &FFiles};
+                        &FFiles,
+                        &FUi->RegionPicker(),
+                        &FUi->Countdown(),
+                        &FUi->Settings(),
+                        &FUi->HotKeyDialog()};
 }
 
 TX11Backend::~TX11Backend() {

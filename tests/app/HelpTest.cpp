@@ -5,24 +5,16 @@
 #include <cctype>
 #include <sstream>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
+#include "tests/app/RunLine.h"
 
 namespace kestrova {
 namespace {
 
-struct TRun {
-  int Status;
-  std::string Out, Err;
-};
-
-TRun RunLine(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int status = RunCommandLine(args, out, err);
-  return {status, out.str(), err.str()};
-}
-
 std::string UsageLine(const TCommandInfo& c) {
-  return std::string("Usage: kestrova ") + c.Name + (*c.Usage ? " " : "") + c.Usage + "\n";
+  const std::string usage = CommandUsage(c);
+  return std::string("Usage: kestrova ") + c.Name + (usage.empty() ? "" : " ") + usage + "\n";
 }
 
 const TCommandInfo& Command(const std::string& name) {
@@ -69,38 +61,46 @@ TEST(Help, EveryCommandHasItsUsageAndSummary) {
   }
 }
 
-// Every option a usage line shows ("--fps", "-o") is explained in the command's help, with its
-// default; the manual page is made of the same texts.
-std::vector<std::string> OptionsOf(const std::string& usage) {
-  std::vector<std::string> options;
-  for (std::size_t i = 0; i < usage.size(); ++i) {
-    if (usage[i] != '-' ||
-        (i > 0 && usage[i - 1] != '[' && usage[i - 1] != ' ' && usage[i - 1] != '|')) {
-      continue;
-    }
-    std::size_t end = i;
-    while (end < usage.size() &&
-           (usage[end] == '-' || std::isalnum(static_cast<unsigned char>(usage[end]))))
-      ++end;
-    options.push_back(usage.substr(i, end - i));
-    i = end;
-  }
-  return options;
-}
-
-TEST(Help, EveryOptionIsExplainedInTheCommandsHelpAndTheManualPage) {
+// Every declared option and argument is in the usage line, and explained in the command's help
+// and manual page section; every option with a value gives its default.
+TEST(Help, EveryOptionIsListedWithItsDefaultInTheHelpAndTheManualPage) {
   const TRun man = RunLine({"help", "--man"});
   EXPECT_EQ(man.Status, 0);
   EXPECT_EQ(man.Out.rfind(".TH KESTROVA 1 ", 0), 0u);
   for (const TCommandInfo& c : CommandTable()) {
     SCOPED_TRACE(c.Name);
     const std::string help = RunLine({"help", c.Name}).Out;
-    const std::string details = help.substr(help.find(c.Summary) + std::string(c.Summary).size());
-    EXPECT_NE(details.find("Example"), std::string::npos) << help;
-    for (const std::string& option : OptionsOf(c.Usage)) {
-      EXPECT_NE(details.find("  " + option), std::string::npos) << option << " in\n" << help;
+    const std::string usage = CommandUsage(c);
+    EXPECT_NE(help.find("Example"), std::string::npos) << help;
+    const std::string section = man.Out.substr(man.Out.find(std::string(".SS \"") + c.Name + " "));
+    const TDeclaredOptions declared = DeclaredOptions(c);
+    ASSERT_FALSE(declared.Parser->get_options().empty());
+    for (const CLI::Option* o : declared.Parser->get_options()) {
+      const std::string name = o->get_positional()       ? o->get_type_name()
+                               : o->get_lnames().empty() ? "-" + o->get_snames().front()
+                                                         : "--" + o->get_lnames().front();
+      SCOPED_TRACE(name);
+      EXPECT_NE(usage.find(name), std::string::npos) << usage;
+      // In the list: the name at the start of a line, its description after it.
+      const std::size_t at = help.find("\n  " + name);
+      const std::size_t atShort = o->get_snames().empty()
+                                      ? std::string::npos
+                                      : help.find("\n  -" + o->get_snames().front() + ", " + name);
+      ASSERT_TRUE(at != std::string::npos || atShort != std::string::npos) << help;
+      const std::size_t from = std::min(at, atShort);
+      const std::size_t next = help.find("\n  -", from + 1);
+      const std::string entry = help.substr(from, next == std::string::npos ? next : next - from);
+      const std::string firstWords = o->get_description().substr(0, 12);
+      EXPECT_NE(entry.find(firstWords), std::string::npos) << entry;
+      if (TakesValue(*o) && !o->get_positional()) {
+        EXPECT_NE(entry.find("(default: "), std::string::npos) << entry;
+      }
+      std::string roffName;
+      for (char ch : name) roffName += ch == '-' ? std::string("\\-") : std::string(1, ch);
+      EXPECT_TRUE(section.find(".B " + roffName) != std::string::npos ||
+                  section.find(", " + roffName) != std::string::npos)
+          << roffName;
     }
-    EXPECT_NE(man.Out.find(std::string(".SS \"") + c.Name + " "), std::string::npos);
   }
   // Options in the page are roff's minus signs, not hyphens.
   EXPECT_NE(man.Out.find("\\-\\-seconds"), std::string::npos);
@@ -133,13 +133,19 @@ TEST(BadArguments, AnswerWithTheUsageOnStandardError) {
   const std::string rewrite = UsageLine(Command("rewrite"));
   const std::string help = "Usage: kestrova help [COMMAND]\n";
   const TCase cases[] = {
-      {{"dump"}, "", dump},
-      {{"dump", "a.swf", "b.swf"}, "", dump},
-      {{"rewrite", "a.swf"}, "", rewrite},
-      {{"rewrite", "a", "b", "c", "d"}, "", rewrite},
+      {{"dump"}, "kestrova dump: FILE.swf is required\n", dump},
+      {{"dump", "a.swf", "b.swf"}, "kestrova dump: unexpected argument \"b.swf\"\n", dump},
+      {{"rewrite", "a.swf"}, "kestrova rewrite: OUT.swf is required\n", rewrite},
+      {{"rewrite", "a", "b", "c", "d"}, "kestrova rewrite: unexpected argument \"c\"\n", rewrite},
       {{"rewrite", "a.swf", "b.swf", "--zip"},
        "kestrova rewrite: unknown option \"--zip\"\n",
        rewrite},
+      {{"rewrite", "a.swf", "b.swf", "--plain", "--compress"},
+       "kestrova rewrite: --compress excludes --plain\n",
+       rewrite},
+      {{"completion", "zsh"},
+       "kestrova completion: only bash is known\n",
+       "Usage: kestrova completion bash\n"},
       {{"help", "nope"}, "kestrova help: unknown command \"nope\"\n", help},
       {{"help", "dump", "rewrite"}, "", help},
       {{"--version", "x"}, "", "Usage: kestrova --version\n"},

@@ -1,6 +1,8 @@
 // Writes the browser test's site: movies built like the recorder's (segments as sprites of strips
 // of lossless bitmaps), each stopped at a chosen frame by a stop action, the page that plays each
-// through the web player, and the frame the project's own player draws there, as raw RGBA.
+// through the web player, and the frame the project's own player draws there, as raw RGBA; the
+// recorder's own page as it writes it by default, a recording split into three parts, and pages
+// that cannot play (opened from disk, the web player missing).
 // Usage: make_browser_movies SITEDIR
 #include <cstdio>
 #include <fstream>
@@ -181,37 +183,94 @@ std::string WriteCase(const std::string& site, const std::string& name, const By
 }
 
 #ifdef KESTROVA_RECORDER_PAGE
-// The recorder's own output: a one-frame segment joined and its page written by the recorder's
-// code, under a name that must be escaped to be found (a space, '#', a letter past ASCII).
-std::string WriteRecorderCase(const std::string& site) {
+// A one-segment recording of the recorder's own kind, its picture drawn from seed.
+std::string RecorderSegment(const std::string& file, int seed, std::uint16_t frames) {
   auto segment = FlashSegmentMovieFactory()(kWidth, kHeight);
   TDIBitmap picture;
   picture.Allocate(kWidth, kHeight, 8);
+  // A palette of its own for each seed: without one every index is black, and every picture
+  // the same.
+  picture.Palette.clear();
+  for (int i = 0; i < 256; ++i) {
+    picture.Palette.push_back(TRGBQuad{std::uint8_t(i * 5 + seed * 80),
+                                       std::uint8_t(i * 3 + seed * 40), std::uint8_t(255 - i), 0});
+  }
   for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x)
-      picture.Bits[std::size_t(y) * picture.BytesPerLine + x] = std::uint8_t(x * 3 + y * 7);
+    for (int x = 0; x < kWidth; ++x) {
+      picture.Bits[std::size_t(y) * picture.BytesPerLine + x] =
+          std::uint8_t(x * 3 + y * 7 + seed * 41);
+    }
   }
   segment->RemoveObject(0);
   segment->PlaceObject(segment->AddPicture(picture), 0, 0, 1);
-  segment->ShowFrame(1);
-  const std::string segmentFile = site + "/capture1.swf";
-  segment->SaveToFile(segmentFile);
-  const std::string name = "take #2 \xC3\xBC";
-  const std::string movie = site + "/" + name + ".swf";
-  WriteOutputFiles({{segmentFile, std::uint16_t(1)}}, kWidth, kHeight, movie, {},
-                   "ruffle/ruffle.js");
+  segment->ShowFrame(frames);
+  segment->SaveToFile(file);
+  return file;
+}
+
+// The first frame the project's player draws of a movie, as raw RGBA beside it.
+void WriteFirstFrame(const std::string& movie, const std::string& rgba) {
   TMoviePlayer player(movie);
-  if (!player.NextFrame()) throw std::runtime_error("the recording has no frame");
-  WriteFile(site + "/recorder.rgba", player.Pixels(),
-            std::size_t(player.Width()) * player.Height() * 4);
+  if (!player.NextFrame()) throw std::runtime_error(movie + " has no frame");
+  WriteFile(rgba, player.Pixels(), std::size_t(player.Width()) * player.Height() * 4);
+}
+
+// The recorder's own output with the page it writes by default (the web player from its public
+// address, which the test serves from the local copy), under a name that must be escaped to be
+// found (a space, '#', a letter past ASCII).
+std::string WriteRecorderCase(const std::string& site) {
+  const std::string segment = RecorderSegment(site + "/capture1.swf", 0, 1);
+  const std::string movie = site + "/take #2 \xC3\xBC.swf";
+  WriteOutputFiles({{segment, std::uint16_t(1)}}, kWidth, kHeight, movie);
+  WriteFirstFrame(movie, site + "/recorder.rgba");
   char json[256];
   std::snprintf(json, sizeof json,
                 "{\"name\":\"recorder page\",\"page\":\"take%%20%%232%%20%%C3%%BC.html\","
                 "\"width\":%d,\"height\":%d,\"expected\":\"recorder.rgba\",\"seconds\":0.5}",
-                player.Width(), player.Height());
+                kWidth, kHeight);
+  return json;
+}
+
+// A recording the join splits into three parts of 18 frames, each its own picture: the web
+// player must show the three in order, one part loading the next, and the page must name the
+// part on show. The same page opened from disk must say why it cannot play instead.
+std::string WriteThreePartCase(const std::string& site) {
+  std::vector<TSegmentInput> inputs;
+  for (int i = 1; i <= 3; ++i) {
+    inputs.push_back({RecorderSegment(site + "/part" + std::to_string(i) + "-segment.swf", i, 18),
+                      std::uint16_t(18)});
+  }
+  TOutputLimits limits;
+  limits.MaxFrames = 18;
+  const TOutputResult r =
+      WriteOutputFiles(inputs, kWidth, kHeight, site + "/long take.swf", limits);
+  if (r.Movies.size() != 3) throw std::runtime_error("the recording was not split in three");
+  std::string expected;
+  for (std::size_t i = 0; i < r.Movies.size(); ++i) {
+    const std::string rgba = "long-take-" + std::to_string(i + 1) + ".rgba";
+    WriteFirstFrame(r.Movies[i], site + "/" + rgba);
+    expected += (i ? ",\"" : "\"") + rgba + "\"";
+  }
+  char json[512];
+  std::snprintf(json, sizeof json,
+                "{\"name\":\"three parts\",\"kind\":\"sequence\",\"page\":\"long%%20take.html\","
+                "\"width\":%d,\"height\":%d,\"expected\":[%s],\"seconds\":12},"
+                "{\"name\":\"opened from disk\",\"kind\":\"file\",\"page\":\"long take.html\"}",
+                kWidth, kHeight, expected.c_str());
   return json;
 }
 #endif
+
+// The page of a movie whose web player cannot be loaded: the words must show instead.
+std::string WriteNoPlayerCase(const std::string& site) {
+  TWebPageOptions page;
+  page.MovieFileName = "recording-1.swf";
+  page.Width = kWidth;
+  page.Height = kHeight;
+  page.WebPlayerURL = "missing/ruffle.js";
+  WriteWebPage(site + "/no-player.html", page);
+  return "{\"name\":\"web player missing\",\"kind\":\"noplayer\",\"page\":\"no-player.html\"}";
+}
 
 }  // namespace
 }  // namespace kestrova::test
@@ -230,11 +289,16 @@ int main(int argc, char** argv) {
       cases += WriteCase(site, "recording-" + std::to_string(frame), Recording(frame), frame);
     }
     cases += "," + WriteCase(site, "formats", Formats(), 1);
+    cases += "," + WriteNoPlayerCase(site);
 #ifdef KESTROVA_RECORDER_PAGE
     cases += "," + WriteRecorderCase(site);
+    cases += "," + WriteThreePartCase(site);
 #endif
     cases += "]";
     std::ofstream(site + "/cases.json") << cases << "\n";
+    // The public address that pages load the web player from by default, which the test serves
+    // from its local copy.
+    std::ofstream(site + "/default-web-player.txt") << kestrova::kDefaultWebPlayerURL << "\n";
   } catch (const std::exception& e) {
     std::cerr << "make_browser_movies: " << e.what() << "\n";
     return 1;

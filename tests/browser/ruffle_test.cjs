@@ -1,6 +1,9 @@
 // Opens each page of the site in headless Chromium, where the Ruffle web player plays the movie,
 // waits until the movie has stopped at its chosen frame, and compares the picture on the page with
-// the frame the project's own player drew (raw RGBA written beside the page).
+// the frame the project's own player drew (raw RGBA written beside the page). A recording in parts
+// must show each part's picture in order, and the page the part on show; pages that cannot play
+// (opened from disk, the web player missing) must say so in words. The web player's public address,
+// which pages load by default, is served from the local copy.
 //
 // Usage: node ruffle_test.cjs SITEDIR NODE_MODULES CHROMIUM
 // Exit status: 0 all pages match, 1 a mismatch or failure, 77 the browser could not be started.
@@ -81,19 +84,101 @@ function compare(c, got, expected) {
   return { mismatches, worst };
 }
 
-// Plays one case's page; true when its picture matches.
-async function check(context, origin, c) {
-  const started = Date.now();
+const kNoPlayerWords = 'No Flash player could show this recording here';
+
+// Opens the page and waits until the web player has loaded the movie (ready state 2) and plays
+// it: from there the movie runs toward its stop.
+async function openPlaying(context, origin, c) {
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(String(e)));
   await page.goto(`${origin}/${c.page}`);
   const player = await page.waitForSelector('ruffle-object, ruffle-embed', { timeout: 30000 });
-  // Loaded (ready state 2) and playing: from here the movie runs toward its stop.
   await page.waitForFunction(() => {
     const p = document.querySelector('ruffle-object, ruffle-embed');
     return p && p.readyState === 2 && p.metadata;
   }, null, { timeout: 30000, polling: 50 });
+  return { page, player, errors };
+}
+
+// A recording in parts: samples the picture and the page's part label while it plays, until the
+// last part shows or time is up; each part's picture must come once, in order, with its label.
+async function checkSequence(context, origin, c) {
+  const started = Date.now();
+  const { page, player, errors } = await openPlaying(context, origin, c);
+  const box = await player.boundingBox();
+  const clip = { x: box.x, y: box.y, width: c.width, height: c.height };
+  const expected = c.expected.map((e) => fs.readFileSync(path.join(site, e)));
+  if (expected.some((e, i) => expected.findIndex((f) => f.equals(e)) !== i)) {
+    console.log(`FAIL ${c.name}: two parts show the same picture, so their order cannot be seen`);
+    await page.close();
+    return false;
+  }
+  const shown = [], labels = [];
+  let last = null;
+  const deadline = Date.now() + c.seconds * 1000;
+  while (Date.now() < deadline && !(shown.at(-1) === expected.length - 1 && labels.at(-1) ===
+         `part ${expected.length} of ${expected.length}`)) {
+    last = await page.screenshot({ clip, animations: 'allow' });
+    const got = await decode(page, last);
+    const label = await page.evaluate(() => {
+      const e = document.getElementById('kestrova-part');
+      return e && !e.hidden ? e.textContent : null;
+    });
+    const part = expected.findIndex((e) => compare(c, got, e).mismatches.length === 0);
+    if (part >= 0 && shown.at(-1) !== part) shown.push(part);
+    if (label && labels.at(-1) !== label) labels.push(label);
+  }
+  const wantShown = expected.map((_, i) => i);
+  const wantLabels = expected.map((_, i) => `part ${i + 1} of ${expected.length}`);
+  const ok = JSON.stringify(shown) === JSON.stringify(wantShown) &&
+             JSON.stringify(labels) === JSON.stringify(wantLabels);
+  const seen = `parts shown ${JSON.stringify(shown.map((i) => i + 1))}, labels ${JSON.stringify(labels)}`;
+  if (!ok && last) fs.writeFileSync(path.join(site, `${c.name}.ruffle.png`), last);
+  console.log(ok ? `ok ${c.name}: ${seen} (${Date.now() - started} ms)`
+                 : `FAIL ${c.name}: ${seen}; wanted parts ${JSON.stringify(wantShown.map((i) => i + 1))}`);
+  for (const e of errors) console.log(`  ${c.name}: page error: ${e}`);
+  await page.close();
+  return ok;
+}
+
+// A page that cannot play: the element of words shows, and no web player shows its own panel.
+async function checkWords(context, origin, c) {
+  const page = await context.newPage();
+  const url = c.kind === 'file' ? `file://${path.join(fs.realpathSync(site), c.page)}`
+                                : `${origin}/${c.page}`;
+  await page.goto(url);
+  const words = c.kind === 'file' ? '#kestrova-file' : '#kestrova-noplayer';
+  let ok = true;
+  const fail = (why) => {
+    console.log(`FAIL ${c.name}: ${why}`);
+    ok = false;
+  };
+  try {
+    await page.waitForSelector(words, { state: 'visible', timeout: 15000 });
+  } catch {
+    fail(`${words} did not show`);
+  }
+  const text = ok ? await page.locator(words).innerText() : '';
+  if (ok && !text.includes('kestrova view')) fail(`${words} gives no command: ${text}`);
+  if (await page.$('ruffle-object, ruffle-embed')) fail('a web player stands in the page');
+  if (c.kind === 'noplayer' && !(await page.getByText(kNoPlayerWords).isVisible())) {
+    fail('the object shows no words in place of the movie');
+  }
+  if (ok) console.log(`ok ${c.name}: "${text}"`);
+  await page.close();
+  return ok;
+}
+
+// Plays one case's page; true when its picture matches.
+async function check(context, origin, c) {
+  const started = Date.now();
+  const { page, player, errors } = await openPlaying(context, origin, c);
+  if (await page.getByText(kNoPlayerWords).isVisible()) {
+    console.log(`FAIL ${c.name}: the words for a browser without a player show beside the movie`);
+    await page.close();
+    return false;
+  }
   const box = await player.boundingBox();
   const shot = await settledPicture(page, { x: box.x, y: box.y, width: c.width, height: c.height },
                                     c.seconds);
@@ -114,7 +199,10 @@ async function check(context, origin, c) {
 }
 
 async function main() {
-  const cases = JSON.parse(fs.readFileSync(path.join(site, 'cases.json'), 'utf8'));
+  // KESTROVA_BROWSER_CASES, a pattern, runs only the cases whose names match it.
+  const only = new RegExp(process.env.KESTROVA_BROWSER_CASES || '');
+  const cases = JSON.parse(fs.readFileSync(path.join(site, 'cases.json'), 'utf8'))
+    .filter((c) => only.test(c.name));
   const server = await serve();
   const origin = `http://127.0.0.1:${server.address().port}`;
   let browser;
@@ -133,23 +221,36 @@ async function main() {
   const outside = [];
   await context.route('**/*', (route) => {
     const url = route.request().url();
-    if (url.startsWith(origin + '/')) return route.continue();
+    if (url.startsWith(origin + '/') || url.startsWith('file:')) return route.continue();
     outside.push(url);
     return route.abort();
+  });
+  // The public address of the web player, answered from the local copy; routes added later
+  // take precedence over the one above.
+  const publicPlayer = fs.readFileSync(path.join(site, 'default-web-player.txt'), 'utf8').trim();
+  const publicFolder = publicPlayer.slice(0, publicPlayer.lastIndexOf('/') + 1);
+  await context.route(`${publicFolder}**`, (route) => {
+    const file = path.join(nodeModules, '@ruffle-rs', 'ruffle',
+                           new URL(route.request().url()).pathname.split('/').pop());
+    if (!fs.existsSync(file)) return route.fulfill({ status: 404 });
+    return route.fulfill({ path: file, contentType: kTypes[path.extname(file)] || 'application/octet-stream' });
   });
   await context.addInitScript(() => {
     window.RufflePlayer = window.RufflePlayer || {};
     window.RufflePlayer.config = {
       autoplay: 'on', unmuteOverlay: 'hidden', splashScreen: false, letterbox: 'off',
       contextMenu: 'off', warnOnUnsupportedContent: false, showSwfDownload: false,
-      openUrlMode: 'deny', allowNetworking: 'none', logLevel: 'error',
+      // Networking on: a part loads the next part. Other hosts are refused all the same.
+      openUrlMode: 'deny', allowNetworking: 'all', logLevel: 'error',
     };
   });
   // One page at a time: the web player is heavy on the CPU, and pages side by side only slow
   // each other down.
   let failed = 0;
   for (const c of cases) {
-    if (!(await check(context, origin, c))) ++failed;
+    const run = c.kind === 'sequence' ? checkSequence
+      : c.kind === 'file' || c.kind === 'noplayer' ? checkWords : check;
+    if (!(await run(context, origin, c))) ++failed;
   }
   await browser.close();
   server.close();

@@ -149,6 +149,119 @@ TEST(SimDesktop, CursorFollowsItsPath) {
   EXPECT_EQ(info.Picture.Width, 12);
 }
 
+TEST(SimDesktop, RegionPickerAnswersFromTheScript) {
+  TSimDesktop d(Small());
+  TRegionPicker& picker = *d.Platform().RegionPicker;
+  d.AnswerRegion(TScreenRect{5, 6, 35, 26}, 400);
+  d.AnswerRegion(std::nullopt, 100);            // Escape
+  d.AnswerRegion(TScreenRect{10, 10, 10, 30});  // no width
+  d.AnswerRegion(TScreenRect{50, 40, 90, 70});  // off the screen
+  EXPECT_EQ(picker.PickRegion(), (TScreenRect{5, 6, 35, 26}));
+  EXPECT_EQ(d.NowMs(), 400u);
+  EXPECT_EQ(picker.PickRegion(), std::nullopt);
+  EXPECT_EQ(picker.PickRegion(), std::nullopt);
+  EXPECT_EQ(picker.PickRegion(), (TScreenRect{50, 40, 90, 70}));
+  const std::vector<TSimCall> calls = d.CallsOf("RegionPicker");
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0].Detail, "5,6,35,26");
+  EXPECT_EQ(calls[1].Result, 0);
+  EXPECT_THROW(picker.PickRegion(), TSimScriptError);
+}
+
+TEST(SimDesktop, CountdownRunsOutOrIsCancelledWhileTheDesktopGoesOn) {
+  TSimDesktop d(Small());
+  TCountdown& countdown = *d.Platform().Countdown;
+  const TWindowHandle video = d.WindowByTitle("Video");
+  d.Add({1500, TSimActionKind::Activate, "", video, {}, 0});
+  EXPECT_TRUE(countdown.Run(0));
+  EXPECT_EQ(d.NowMs(), 0u);
+  EXPECT_TRUE(countdown.Run(3));  // no answer: it runs out
+  EXPECT_EQ(d.NowMs(), 3000u);
+  EXPECT_EQ(d.Platform().Desktop->ForegroundWindow(), video);
+  d.Answer(TSimDialog::Countdown, {0, {}, 1200});
+  EXPECT_FALSE(countdown.Run(3));
+  EXPECT_EQ(d.NowMs(), 4200u);
+  const std::vector<TSimCall> calls = d.CallsOf("Countdown");
+  ASSERT_EQ(calls.size(), 2u);  // 0 shows nothing
+  EXPECT_EQ(calls[0].AtMs, 0u);
+  EXPECT_EQ(calls[0].Detail, "3");
+  EXPECT_EQ(calls[0].Result, 1);
+  EXPECT_EQ(calls[1].Result, 0);
+}
+
+TEST(SimDesktop, SettingsOutliveTheProgramThatSetThem) {
+  TSimDesktop d(Small());
+  TSettings& settings = *d.Platform().Settings;
+  EXPECT_EQ(settings.Get("Capture"), std::nullopt);
+  settings.Set("Capture", "Region");
+  settings.Set("Capture", "ActiveWindow");
+  EXPECT_EQ(settings.Get("Capture"), "ActiveWindow");
+  EXPECT_EQ(d.SettingsStore().at("Capture"), "ActiveWindow");
+}
+
+TEST(SimDesktop, RegionIsTheThirdRadioButton) {
+  TSimDesktop d(Small());
+  TView& view = *d.Platform().ToolWindow;
+  view.SetChecked("RdoFullScreen", true);
+  view.SetChecked("RdoRegion", true);
+  EXPECT_FALSE(view.Checked("RdoFullScreen"));
+  EXPECT_FALSE(view.Checked("RdoActiveWindow"));
+  view.SetChecked("RdoActiveWindow", true);
+  EXPECT_FALSE(view.Checked("RdoRegion"));
+  EXPECT_TRUE(view.Checked("RdoActiveWindow"));
+}
+
+TEST(SimDesktop, HeldHotKeysCannotBeRegisteredAndTheDialogOffersAnother) {
+  TSimConfig c = Small();
+  c.HeldHotKeys = {THotKeyChoice{}};  // Ctrl+Alt+S
+  TSimDesktop d(c);
+  TPlatform& p = d.Platform();
+  std::vector<TUIEvent> seen;
+  p.Application->SetEventHandler([&](const TUIEvent& e) { seen.push_back(e); });
+  const std::uint16_t id = p.HotKeys->AddAtom("Hotkey1");
+  EXPECT_FALSE(p.HotKeys->Register(id, kModControl | kModAlt, kVirtualKeyS));
+  d.Answer(TSimDialog::HotKey, {0, std::string("shift+ctrl+r"), 0});
+  d.Answer(TSimDialog::HotKey, {0, std::nullopt, 0});
+  const std::optional<THotKeyChoice> chosen =
+      p.HotKeyDialog->Choose(THotKeyChoice{}, THotKeyProblem::Taken);
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(chosen->Name, "Ctrl+Shift+R");
+  EXPECT_TRUE(p.HotKeys->Register(id, chosen->Modifiers, chosen->Key));
+  EXPECT_EQ(p.HotKeyDialog->Choose(*chosen, THotKeyProblem::Asked), std::nullopt);
+  const std::vector<TSimCall> calls = d.CallsOf("HotKeyDialog");
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].Text, "Ctrl+Alt+S");
+  EXPECT_EQ(calls[0].Detail, "Taken|Ctrl+Shift+R");
+  EXPECT_EQ(calls[1].Detail, "Asked|");
+
+  // Only the key registered reaches the program.
+  d.Add({10, TSimActionKind::HotKey, "", 0, {}, 0});
+  d.Add({20, TSimActionKind::HotKey, "Ctrl+Shift+R", 0, {}, 0});
+  p.Clock->Sleep(30);
+  p.Application->ProcessMessages();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Param, id);
+  d.Answer(TSimDialog::HotKey, {0, std::string("Ctrl+"), 0});
+  EXPECT_THROW(p.HotKeyDialog->Choose(*chosen, THotKeyProblem::Asked), TSimScriptError);
+}
+
+TEST(SimDesktop, TrayShowsTheRecordingWithItsOutputAndGoesBackToIdle) {
+  TSimDesktop d(Small());
+  TTrayIcon& tray = *d.Platform().Tray;
+  tray.Add("Kestrova 1.0");
+  tray.ShowRecording(true, "Recording 0:01", "/v/a.swf");
+  tray.ShowRecording(true, "Recording 0:02", "/v/a.swf");
+  EXPECT_EQ(d.TrayTip(), "Recording 0:02");
+  EXPECT_EQ(d.TrayOutput(), "/v/a.swf");
+  tray.ShowRecording(false, "Kestrova 1.0");
+  EXPECT_EQ(d.TrayTip(), "");
+  const std::vector<TSimCall> calls = d.CallsOf("TrayRecording");
+  ASSERT_EQ(calls.size(), 2u);  // a change of state, not every frame
+  EXPECT_EQ(calls[0].Result, 1);
+  EXPECT_EQ(calls[0].Detail, "/v/a.swf");
+  EXPECT_EQ(calls[1].Result, 0);
+}
+
 TEST(Registry, SimIsBuiltInAndUnknownNamesAreRefused) {
   auto backend = OpenBackend("sim");
   EXPECT_STREQ(backend->Name(), "sim");

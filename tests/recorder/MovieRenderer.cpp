@@ -65,6 +65,8 @@ class TPlayer {
         Info.HasBackground = true;
         break;
       }
+      case 12:  // a part's load of the next part: each part is checked on its own
+        break;
       default:
         Info.Problems.push_back("unexpected tag " + std::to_string(tag.TagID));
     }

@@ -9,8 +9,10 @@
 #include "recorder/CaptureLog.h"
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
+#include "swfobjects/ActionTags.h"
 #include "swfstreams/SWFStreams.h"
 #include "swftools/ZStream.h"
+#include "tests/TestUtil.h"
 #include "tests/recorder/RecorderHarness.h"
 
 namespace kestrova::test {
@@ -31,6 +33,68 @@ TEST(OutputNames, PartNames) {
     EXPECT_EQ(PartFileName(r.Output, 1), r.Output);
     EXPECT_EQ(PartFileName(r.Output, 2), r.Part2) << r.Output;
   }
+}
+
+// A part names the next one relative to itself: they stand in one folder.
+TEST(OutputNames, PartURLs) {
+  struct {
+    const char* Part;
+    const char* URL;
+  } rows[] = {
+      {"/d/run-2.swf", "run-2.swf"},
+      {"run-2.swf", "run-2.swf"},
+      {"/d/long take-2.swf", "long%20take-2.swf"},
+      {"/d/take #2?-2.swf", "take%20%232%3F-2.swf"},
+      {"/d/100%-2.swf", "100%25-2.swf"},
+      {"/d/q\"\\-2.swf", "q%22%5C-2.swf"},
+      {"/d/tab\t-2.swf", "tab%09-2.swf"},
+      {"/d/F\xC3\xAFlm-2.swf", "F%C3%AFlm-2.swf"},
+      {"/d/a:b-2.swf", "./a:b-2.swf"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(PartURL(r.Part), r.URL) << r.Part;
+}
+
+// What takes any player from one part to the next: load the next part's file into level 0,
+// then hold the last frame while it loads.
+TEST(OutputNames, TheLoadOfTheNextPartIsGolden) {
+  const std::unique_ptr<TSWFDoAction> action = LoadNextPartAction("/rec/long take-2.swf");
+  const Bytes expected = {0x1F,
+                          0x03 /* DoAction, 31 bytes */,
+                          0x83,
+                          0x1A,
+                          0x00 /* GetUrl, 26 bytes */,
+                          'l',
+                          'o',
+                          'n',
+                          'g',
+                          '%',
+                          '2',
+                          '0',
+                          't',
+                          'a',
+                          'k',
+                          'e',
+                          '-',
+                          '2',
+                          '.',
+                          's',
+                          'w',
+                          'f',
+                          0,
+                          '_',
+                          'l',
+                          'e',
+                          'v',
+                          'e',
+                          'l',
+                          '0',
+                          0,
+                          0x07 /* Stop */,
+                          0x00 /* end of the actions */};
+  EXPECT_EQ(Hex(WriteTag(*action)), Hex(expected));
+  const std::unique_ptr<TSWFObject> back = ReadBody(12 /* DoAction */, WriteBody(*action), 6);
+  ASSERT_NE(back, nullptr);
+  EXPECT_TRUE(static_cast<const TSWFDoAction&>(*back) == *action);
 }
 
 TEST(CaptureLog, StringValuesOfTheComponentFormat) {
@@ -325,6 +389,17 @@ TEST_F(OutputJoin, PartsPlannedAtTheLimitStayWithinIt) {
     oneAtTheLimit |= r.Movies.size() == 2 && StoredLength(r.Movies[0]) + 100 > limit;
   }
   EXPECT_TRUE(oneAtTheLimit);
+  // A part followed by another carries the load of the next: under a long name, more bytes than
+  // the plan's other margins.
+  const std::string longName = Dir + "/" + std::string(150, 'n') + ".swf";
+  for (std::uint64_t limit = two - 100; limit <= two + 400; limit += 20) {
+    SCOPED_TRACE("long name, limit " + std::to_string(limit));
+    TOutputLimits limits;
+    limits.MaxFileLength = limit;
+    const TOutputResult r = WriteOutputFiles(inputs, 0, 0, longName, limits);
+    EXPECT_GE(r.Movies.size(), 2u);
+    for (const std::string& m : r.Movies) EXPECT_LE(StoredLength(m), limit);
+  }
 }
 
 // The frame count is 16 bits: past 65535 frames the output goes on in a further movie.
@@ -414,10 +489,35 @@ TEST_F(OutputJoin, LimitsSplitTheOutputIntoWholeMovies) {
     total += info.FrameCount;
   }
   EXPECT_EQ(total, 50u);
+  // Each part but the last loads the next on its last frame, read back through the reader.
+  for (std::size_t i = 0; i < r.Movies.size(); ++i) {
+    SCOPED_TRACE(r.Movies[i]);
+    TSWFStreamReader reader(r.Movies[i]);
+    reader.ParseTags(false, false);
+    TSWFReadContext context = reader.NewReadContext(true);
+    std::vector<std::uint16_t> tail;  // the codes from the first DoAction on
+    std::unique_ptr<TSWFObject> action;
+    for (const auto& info : reader.TagList) {
+      if (info->TagID == 12 /* DoAction */ && !action) {
+        action = reader.ReadTagObject(*info, context);
+      }
+      if (action) tail.push_back(info->TagID);
+    }
+    if (i + 1 == r.Movies.size()) {
+      EXPECT_EQ(action, nullptr);
+      continue;
+    }
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(tail, (std::vector<std::uint16_t>{12, 1, 0}));  // DoAction, ShowFrame, End
+    EXPECT_TRUE(static_cast<const TSWFDoAction&>(*action) == *LoadNextPartAction(r.Movies[i + 1]));
+  }
   // One page, beside the first movie, with the web player and the continuations in order.
   EXPECT_EQ(r.Page, Dir + "/s.html");
   const std::string page = ReadText(r.Page);
-  EXPECT_EQ(page.rfind("<html><script src=\"ruffle/ruffle.js\"></script><object ", 0), 0u) << page;
+  EXPECT_NE(page.find("(\"ruffle/ruffle.js\",[\"s.swf\",\"s-2.swf\",\"s-3.swf\"]);"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("part 1 of 3"), std::string::npos) << page;
   EXPECT_NE(page.find("<embed src=\"s.swf\""), std::string::npos) << page;
   const std::size_t end = page.find("</object>"), two = page.find("<a href=\"s-2.swf\">"),
                     three = page.find("<a href=\"s-3.swf\">");
@@ -426,6 +526,24 @@ TEST_F(OutputJoin, LimitsSplitTheOutputIntoWholeMovies) {
   EXPECT_LT(end, two);
   EXPECT_LT(two, three);
   EXPECT_FALSE(Exists(Dir + "/s-2.html"));
+}
+
+// A local web player goes beside the page; one that cannot be found writes nothing.
+TEST_F(OutputJoin, TheLocalWebPlayerGoesBesideThePage) {
+  const std::string segment = Segment(1, 2, 3);
+  std::filesystem::create_directories(Dir + "/pkg");
+  std::ofstream(Dir + "/pkg/ruffle.js") << "player";
+  std::filesystem::create_directories(Dir + "/out");
+  EXPECT_THROW(WriteOutputFiles({{segment, std::nullopt}}, 0, 0, Dir + "/out/w.swf", {},
+                                "local:" + Dir + "/nothing"),
+               std::runtime_error);
+  EXPECT_FALSE(Exists(Dir + "/out/w.swf"));
+  EXPECT_FALSE(Exists(Dir + "/out/w.html"));
+  WriteOutputFiles({{segment, std::nullopt}}, 0, 0, Dir + "/out/w.swf", {},
+                   "local:" + Dir + "/pkg");
+  EXPECT_EQ(ReadText(Dir + "/out/ruffle/ruffle.js"), "player");
+  EXPECT_NE(ReadText(Dir + "/out/w.html").find("(\"ruffle/ruffle.js\",[\"w.swf\"]);"),
+            std::string::npos);
 }
 
 TEST_F(OutputJoin, NothingReadableIsAnErrorAndGarbageIsSkipped) {

@@ -5,11 +5,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -20,18 +25,34 @@
 #include <memory>
 #include <thread>
 
+#include "platform/qt/QtCountdown.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtHotKeyDialog.h"
 #include "platform/qt/QtPictures.h"
+#include "platform/qt/QtRegionPicker.h"
+#include "platform/qt/QtSettings.h"
 #include "platform/qt/QtSingleInstance.h"
 #include "platform/qt/QtUserInterface.h"
+#include "platform/qt/QtViews.h"
 
 namespace kestrova::platform::qt {
 namespace {
+
+// Set in the process that shows windows on a real X server for a test of this program.
+constexpr const char* kDesktopDisplay = "KESTROVA_QT_TEST_DISPLAY";
 
 // One QApplication for the whole program, made before the first test and gone after the last.
 class TQtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // A test that needs a window manager's frames runs a test of this program in a process of
+    // its own, on the test's X server (QtTitleUnderOpenbox).
+    if (const char* display = std::getenv(kDesktopDisplay)) {
+      setenv("QT_QPA_PLATFORM", "xcb", 1);
+      setenv("DISPLAY", display, 1);
+      App = std::make_unique<QApplication>(Argc, Argv);
+      return;
+    }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The offscreen platform says for every window that it cannot raise it; that is expected.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
@@ -78,33 +99,48 @@ class QtUserInterface : public ::testing::Test {
 TEST_F(QtUserInterface, ToolWindowHasTheComponentsWhereTheRecorderLooksForThem) {
   QWidget* w = Ui.ToolWidget();
   EXPECT_EQ(w->windowTitle(), "Kestrova 1.1");
-  EXPECT_EQ(w->size(), QSize(172, 180));
+  // As wide as its title needs (never narrower than the form), one row taller for "Region".
+  const int width = FittingWidth("Kestrova 1.1", 172);
+  EXPECT_EQ(w->size(), QSize(width, 198));
+  EXPECT_EQ(Child(w, "Panel1")->geometry(), QRect(4, 4, width - 7, 191));
+  // The components keep their places in an area of the form's width, centred in the panel.
+  const QWidget* content = Child(w, "Content");
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(content->geometry(), QRect((width - 7 - 165) / 2, 0, 165, 191));
   struct TRow {
     const char* Name;
     QRect Geometry;
   };
   for (const TRow& r :
-       {TRow{"Image1", {42, 78, 77, 28}}, TRow{"ImgBtnStartRecord", {41, 78, 78, 28}},
-        TRow{"ImgCaption", {15, 6, 137, 25}}, TRow{"ImgExit", {41, 133, 74, 27}},
+       {TRow{"Image1", {42, 96, 77, 28}}, TRow{"ImgBtnStartRecord", {41, 96, 78, 28}},
+        TRow{"ImgCaption", {15, 6, 137, 25}}, TRow{"ImgExit", {41, 151, 74, 27}},
         TRow{"RdoActiveWindow", {31, 55, 113, 17}}, TRow{"RdoFullScreen", {31, 37, 113, 17}},
-        TRow{"Panel1", {4, 4, 165, 173}}}) {
+        TRow{"RdoRegion", {31, 73, 113, 17}}}) {
     const QWidget* c = Child(w, r.Name);
     ASSERT_NE(c, nullptr) << r.Name;
+    EXPECT_EQ(c->parentWidget(), content) << r.Name;
     EXPECT_EQ(c->geometry(), r.Geometry) << r.Name;
   }
   EXPECT_EQ(Child<QLabel>(w, "Label2")->text(), "Press Ctrl+Alt+S to Stop");
   EXPECT_EQ(Child<QRadioButton>(w, "RdoActiveWindow")->toolTip(),
             "Click Start button and activate the window within 3 secs.");
+  EXPECT_EQ(Child<QRadioButton>(w, "RdoRegion")->text(), "Region");
   TView& view = Ui.ToolWindow();
   EXPECT_TRUE(view.Checked("RdoFullScreen"));
   EXPECT_FALSE(view.Checked("RdoActiveWindow"));
+  EXPECT_FALSE(view.Checked("RdoRegion"));
   view.SetChecked("RdoActiveWindow", true);
   EXPECT_FALSE(view.Checked("RdoFullScreen"));
+  view.SetChecked("RdoRegion", true);
+  EXPECT_FALSE(view.Checked("RdoActiveWindow"));
+  EXPECT_FALSE(view.Checked("RdoFullScreen"));
+  view.SetChecked("RdoFullScreen", true);
   view.SetComponentVisible("Image1", false);
   EXPECT_FALSE(view.ComponentVisible("Image1"));
   EXPECT_TRUE(view.ComponentVisible("ImgBtnStartRecord"));
   view.SetComponentLeft("ImgExit", 50);
   EXPECT_EQ(Child(w, "ImgExit")->x(), 50);
+  view.SetComponentLeft("ImgExit", 41);
   view.SetCaption("Kestrova 1.1");
   EXPECT_EQ(view.Caption(), "Kestrova 1.1");
 }
@@ -145,7 +181,8 @@ TEST_F(QtUserInterface, ClicksReachTheHandlerFromThePumpNotFromInsideTheWidget) 
 TEST_F(QtUserInterface, PausedDialogResultsAndItsCloseButtonCountsAsContinue) {
   QDialog* d = Ui.PausedWidget();
   EXPECT_EQ(d->windowTitle(), "Kestrova 1.1 - PAUSED");
-  EXPECT_EQ(d->size(), QSize(168, 179));
+  EXPECT_EQ(d->size(), QSize(FittingWidth("Kestrova 1.1 - PAUSED", 168), 179));
+  EXPECT_EQ(Child(d, "ImgBtnStopRecord")->geometry(), QRect(45, 59, 77, 28));
   const std::pair<const char*, int> rows[] = {
       {"ImgBtnStopRecord", 1}, {"ImgBtnContinue", 2}, {"ImgBtnExit", 3}, {nullptr, 2}};
   for (const auto& [button, result] : rows) {
@@ -379,6 +416,321 @@ TEST_F(QtSingleInstance, ASecondStartIsRefusedAndBringsTheFirstForward) {
   first.Release();
   TQtSingleInstance again([] { return std::string(); }, [] {});
   EXPECT_TRUE(again.Acquire("MysampleAppMutex"));
+}
+
+// ---- the region picker, the countdown, the hot key dialog, the settings, the tray ----
+
+TEST(QtRegionPicker, RectanglesBecomeTheScreensRealPixels) {
+  struct TRow {
+    QRect Logical, Screen;
+    qreal Ratio;
+    TScreenRect Expected;
+  };
+  const TRow rows[] = {
+      {{10, 20, 100, 50}, {0, 0, 800, 600}, 1, {10, 20, 110, 70}},
+      {{10, 20, 100, 50}, {0, 0, 800, 600}, 2, {20, 40, 220, 140}},
+      // 1.5: edges rounded each on its own, so the width is the distance between them.
+      {{1, 1, 3, 3}, {0, 0, 800, 600}, 1.5, {2, 2, 6, 6}},
+      // A second screen: its top left is where its real pixels begin.
+      {{1930, 10, 100, 100}, {1920, 0, 1280, 1024}, 2, {1940, 20, 2140, 220}},
+  };
+  for (const TRow& r : rows) {
+    EXPECT_EQ(ToScreenPixels(r.Logical, r.Screen, r.Ratio), r.Expected)
+        << r.Logical.x() << " at " << r.Ratio;
+  }
+}
+
+TEST_F(QtUserInterface, RegionPickerCoversTheDesktopAndGivesTheRectangleDragged) {
+  // What the user does on the overlay, then the answer expected.
+  struct TRow {
+    const char* Name;
+    std::function<void(QWidget*)> Act;
+    std::optional<TScreenRect> Expected;
+  };
+  const auto drag = [](QPoint from, QPoint to) {
+    return [from, to](QWidget* o) {
+      QTest::mousePress(o, Qt::LeftButton, {}, from);
+      QTest::mouseMove(o, to);
+      QTest::mouseRelease(o, Qt::LeftButton, {}, to);
+    };
+  };
+  const TRow rows[] = {
+      {"drag", drag({10, 20}, {110, 70}), TScreenRect{10, 20, 110, 70}},
+      {"drag up and left", drag({300, 200}, {250, 120}), TScreenRect{250, 120, 300, 200}},
+      {"Escape", [](QWidget* o) { QTest::keyClick(o, Qt::Key_Escape); }, std::nullopt},
+      {"right button",
+       [](QWidget* o) {
+         QTest::mouseClick(o, Qt::RightButton, {}, {5, 5});
+       },
+       std::nullopt},
+      {"a slip, then a drag",
+       [drag](QWidget* o) {
+         drag({40, 40}, {42, 41})(o);
+         drag({40, 40}, {60, 70})(o);
+       },
+       TScreenRect{40, 40, 60, 70}},
+  };
+  const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+  for (const TRow& r : rows) {
+    Soon([&] {
+      QWidget* overlay = Ui.RegionOverlay();
+      ASSERT_NE(overlay, nullptr);
+      EXPECT_TRUE(overlay->isVisible());
+      EXPECT_EQ(overlay->geometry(), desktop);
+      r.Act(overlay);
+    });
+    EXPECT_EQ(Ui.RegionPicker().PickRegion(), r.Expected) << r.Name;
+    EXPECT_EQ(Ui.RegionOverlay(), nullptr) << r.Name;
+  }
+}
+
+TEST_F(QtUserInterface, RegionOverlayShowsTheSizeWhileDragging) {
+  QImage during;
+  Soon([&] {
+    auto* overlay = static_cast<TRegionOverlay*>(Ui.RegionOverlay());
+    ASSERT_NE(overlay, nullptr);
+    QImage screen(overlay->size(), QImage::Format_ARGB32_Premultiplied);
+    screen.fill(QColor(200, 200, 200));
+    overlay->SetBackground(screen);  // the offscreen platform's screen holds no picture
+    QTest::mousePress(overlay, Qt::LeftButton, {}, {100, 100});
+    QTest::mouseMove(overlay, {260, 220});
+    EXPECT_EQ(overlay->Selection(), QRect(100, 100, 160, 120));
+    during = overlay->grab().toImage();
+    QTest::keyClick(overlay, Qt::Key_Escape);
+  });
+  EXPECT_EQ(Ui.RegionPicker().PickRegion(), std::nullopt);
+  ASSERT_FALSE(during.isNull());
+  // The red frame around the rectangle, the label with its size above it (dark, with white
+  // text), and the dimming outside.
+  bool red = false;
+  for (int x = 96; x <= 101 && !red; ++x) {
+    const QColor c = during.pixelColor(x, 160);
+    red = c.red() > 180 && c.green() < 80;
+  }
+  EXPECT_TRUE(red) << "no frame at the rectangle's left edge";
+  EXPECT_EQ(during.pixelColor(180, 160), QColor(200, 200, 200)) << "the rectangle is not clear";
+  EXPECT_LT(during.pixelColor(400, 400).lightness(), 150) << "outside is not dimmed";
+  bool white = false;
+  for (int x = 100; x < 180 && !white; ++x) {
+    for (int y = 75; y < 98 && !white; ++y) white = during.pixelColor(x, y).lightness() > 200;
+  }
+  EXPECT_TRUE(white) << "no size label above the rectangle";
+}
+
+TEST_F(QtUserInterface, CountdownRunsOutOrIsCancelledByAClickAndIsGoneWhenItReturns) {
+  EXPECT_TRUE(Ui.Countdown().Run(0));
+  EXPECT_EQ(Ui.CountdownWidget(), nullptr);
+
+  QElapsedTimer clock;
+  int shown = -1;
+  bool focusable = true;
+  Soon([&] {
+    auto* w = static_cast<TCountdownWidget*>(Ui.CountdownWidget());
+    ASSERT_NE(w, nullptr);
+    shown = w->Seconds();
+    focusable = !w->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus);
+  });
+  clock.start();
+  EXPECT_TRUE(Ui.Countdown().Run(1));
+  EXPECT_GE(clock.elapsed(), 1000);
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(focusable) << "the countdown must leave the keyboard where the user is";
+  EXPECT_EQ(Ui.CountdownWidget(), nullptr);
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    EXPECT_FALSE(w->objectName() == "Countdown" && w->isVisible());
+  }
+
+  Soon([&] {
+    QTimer::singleShot(100, [&] {
+      QWidget* w = Ui.CountdownWidget();
+      ASSERT_NE(w, nullptr);
+      QTest::mouseClick(w, Qt::LeftButton);
+    });
+  });
+  clock.restart();
+  EXPECT_FALSE(Ui.Countdown().Run(3));
+  EXPECT_LT(clock.elapsed(), 1500);
+  // Input meant for the recorder while it ran was dropped, as for a modal window.
+  Ui.Application().ProcessMessages();
+  EXPECT_TRUE(Events.empty());
+}
+
+TEST(QtHotKeyDialog, KeysBecomeHotKeysOnlyWithAModifierAndALetterOrDigit) {
+  struct TRow {
+    Qt::KeyboardModifiers Modifiers;
+    int Key;
+    const char* Expected;  // nullptr: not a hot key
+  };
+  const TRow rows[] = {
+      {Qt::ControlModifier | Qt::AltModifier, Qt::Key_S, "Ctrl+Alt+S"},
+      {Qt::ShiftModifier | Qt::ControlModifier, Qt::Key_R, "Ctrl+Shift+R"},
+      {Qt::MetaModifier, Qt::Key_9, "Super+9"},
+      {Qt::NoModifier, Qt::Key_A, nullptr},
+      {Qt::ControlModifier, Qt::Key_F5, nullptr},
+      {Qt::ControlModifier, Qt::Key_Control, nullptr},
+  };
+  for (const TRow& r : rows) {
+    const std::optional<THotKeyChoice> k = HotKeyOfKeys(r.Modifiers, r.Key);
+    if (r.Expected == nullptr) {
+      EXPECT_EQ(k, std::nullopt) << r.Key;
+    } else {
+      ASSERT_TRUE(k.has_value()) << r.Expected;
+      EXPECT_EQ(k->Name, r.Expected);
+    }
+  }
+  EXPECT_EQ(HotKeyOfKeys(Qt::ControlModifier | Qt::AltModifier, Qt::Key_S), THotKeyChoice{});
+}
+
+TEST(QtHotKeyDialog, TheProblemNamesTheKeyAndWhoMayHoldItOrSaysItIsNotKnown) {
+  const std::string named =
+      TakenText(THotKeyChoice{}, {"GNOME's settings daemon (gsd-media-keys)", "xbindkeys"});
+  EXPECT_NE(named.find("Ctrl+Alt+S cannot be used"), std::string::npos) << named;
+  EXPECT_NE(named.find("gsd-media-keys), xbindkeys."), std::string::npos) << named;
+  const std::string unknown = TakenText(THotKeyChoice{}, {});
+  EXPECT_NE(unknown.find("does not say which program"), std::string::npos) << unknown;
+  EXPECT_NE(unknown.find("Pick another key"), std::string::npos) << unknown;
+}
+
+TEST_F(QtUserInterface, HotKeyDialogTakesTheCombinationPressed) {
+  struct TRow {
+    const char* Name;
+    THotKeyProblem Problem;
+    std::function<void(QDialog*)> Act;
+    std::optional<std::string> Expected;
+  };
+  const auto ok = [](QDialog* d) {
+    return d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+  };
+  const TRow rows[] = {
+      {"Ctrl+Shift+R", THotKeyProblem::Taken,
+       [ok](QDialog* d) {
+         auto* problem = d->findChild<QLabel*>("HotKeyProblem");
+         ASSERT_NE(problem, nullptr);
+         EXPECT_TRUE(problem->text().startsWith("Ctrl+Alt+S cannot be used"))
+             << problem->text().toStdString();
+         QWidget* edit = d->findChild<QWidget*>("HotKeyEdit");
+         EXPECT_FALSE(ok(d)->isEnabled());
+         QTest::keyClick(edit, Qt::Key_Control, Qt::ControlModifier);  // not whole yet
+         EXPECT_FALSE(ok(d)->isEnabled());
+         QTest::keyClick(edit, Qt::Key_F5, Qt::ControlModifier);
+         EXPECT_FALSE(ok(d)->isEnabled());
+         EXPECT_FALSE(d->findChild<QLabel*>("HotKeyNote")->text().isEmpty());
+         QTest::keyClick(edit, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+         ASSERT_TRUE(ok(d)->isEnabled());
+         ok(d)->click();
+       },
+       "Ctrl+Shift+R"},
+      {"Escape", THotKeyProblem::Asked,
+       [](QDialog* d) {
+         EXPECT_EQ(d->findChild<QLabel*>("HotKeyProblem"), nullptr);
+         QTest::keyClick(d->findChild<QWidget*>("HotKeyEdit"), Qt::Key_Escape);
+       },
+       std::nullopt},
+  };
+  for (const TRow& r : rows) {
+    Soon([&] {
+      auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      r.Act(d);
+      if (d->isVisible()) d->reject();
+    });
+    const std::optional<THotKeyChoice> chosen =
+        Ui.HotKeyDialog().Choose(THotKeyChoice{}, r.Problem);
+    EXPECT_EQ(chosen ? std::optional<std::string>(chosen->Name) : std::nullopt, r.Expected)
+        << r.Name;
+  }
+}
+
+TEST(QtSettings, ValuesAreKeptForTheNextStartAndABrokenFileIsNoValues) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kestrova-settings-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string file = (dir / "kestrova.conf").string();
+  {
+    TQtSettings settings(file);
+    EXPECT_EQ(settings.Get("Capture"), std::nullopt);
+    settings.Set("Capture", "Region");
+    settings.Set("Region", "10,20,330,260");
+  }
+  {
+    TQtSettings next(file);  // the next start
+    EXPECT_EQ(next.Get("Capture"), "Region");
+    EXPECT_EQ(next.Get("Region"), "10,20,330,260");
+  }
+  {
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("\x01\xff[[[=\n==Capture\n\0\0", f);
+    std::fclose(f);
+    TQtSettings broken(file);
+    EXPECT_EQ(broken.Get("Capture"), std::nullopt);
+  }
+  // Without a name: the user's configuration folder.
+  const char* saved = std::getenv("XDG_CONFIG_HOME");
+  const std::string old = saved != nullptr ? saved : "";
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  EXPECT_EQ(TQtSettings().FileName(), (dir / "kestrova" / "kestrova.conf").string());
+  if (old.empty()) {
+    unsetenv("XDG_CONFIG_HOME");
+  } else {
+    setenv("XDG_CONFIG_HOME", old.c_str(), 1);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// The tray icon's red dot (its lower right corner) is on show.
+bool RedDot(const QSystemTrayIcon& tray) {
+  const QColor c = tray.icon().pixmap(64, 64).toImage().pixelColor(49, 47);
+  return c.red() > 200 && c.green() < 60 && c.blue() < 60;
+}
+
+TEST_F(QtUserInterface, TrayShowsTheTimeAndOutputWhileRecordingAndGoesBackToIdle) {
+  QSystemTrayIcon& tray = *Ui.TrayWidget();
+  Ui.Tray().Add("Kestrova 1.0");
+  EXPECT_FALSE(RedDot(tray));
+  Ui.Tray().ShowRecording(true, "Recording 0:05 - Ctrl+Alt+S", "/home/u/Videos/a.swf");
+  EXPECT_TRUE(RedDot(tray));
+  EXPECT_EQ(tray.toolTip(), "Recording 0:05 - Ctrl+Alt+S\n/home/u/Videos/a.swf");
+  Ui.Tray().ShowRecording(true, "Recording 0:06 - Ctrl+Alt+S");  // no name known (yet)
+  EXPECT_EQ(tray.toolTip(), "Recording 0:06 - Ctrl+Alt+S");
+  Ui.Tray().ShowRecording(false, "Kestrova 1.0", "/home/u/Videos/a.swf");
+  EXPECT_FALSE(RedDot(tray));
+  EXPECT_EQ(tray.toolTip(), "Kestrova 1.0");
+}
+
+TEST(QtPictures, PicturesAndIconsAreDrawnForTheScreensPixelRatio) {
+  const QImage sharp = DrawPicture(TPicture::Start, 2);
+  EXPECT_EQ(sharp.size(), QSize(156, 56));
+  EXPECT_EQ(sharp.devicePixelRatio(), 2);
+  EXPECT_EQ(sharp.deviceIndependentSize(), QSizeF(78, 28));
+  // Drawn anew at that size, not the 1x picture blown up.
+  const QImage blown = DrawPicture(TPicture::Start, 1).scaled(156, 56);
+  EXPECT_NE(sharp.convertToFormat(blown.format()), blown);
+  // The tool window painted at 2 device pixels to each: its start button is the picture drawn
+  // at 2x, pixel for pixel.
+  TInputQueue input;
+  TToolWindowWidget tool(input);
+  QImage window(tool.size() * 2, QImage::Format_ARGB32_Premultiplied);
+  window.setDevicePixelRatio(2);
+  window.fill(Qt::white);
+  tool.render(&window);
+  const QWidget* start = tool.findChild<QWidget*>("ImgBtnStartRecord");
+  const QPoint at = start->mapTo(&tool, QPoint(0, 0)) * 2;
+  const QImage drawn = window.copy(QRect(at, sharp.size())).convertToFormat(sharp.format());
+  QImage expected(sharp.size(), sharp.format());  // the picture over the panel's colour
+  expected.fill(tool.palette().color(QPalette::Window));
+  QImage devicePixels = sharp;
+  devicePixels.setDevicePixelRatio(1);
+  QPainter(&expected).drawImage(0, 0, devicePixels);
+  int differ = 0;
+  for (int y = 0; y < drawn.height(); ++y) {
+    for (int x = 0; x < drawn.width(); ++x) differ += drawn.pixel(x, y) != expected.pixel(x, y);
+  }
+  EXPECT_LT(differ, drawn.width() * drawn.height() / 50) << differ << " pixels differ";
+  const QIcon icon = ProgramIcon();
+  for (int size : {16, 32, 64, 128}) {
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+  }
 }
 
 }  // namespace
