@@ -13,16 +13,17 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "app/Progress.h"
 #include "app/RecordOptions.h"
 #include "platform/HotKeyName.h"
 #include "platform/PosixFiles.h"
 #include "platform/Registry.h"
 #include "platform/sim/SimBackend.h"
-#include "recorder/Automation.h"
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
 #include "recorder/Recorder.h"
 #include "recorder/RecordingFolder.h"
+#include "recorder/Session.h"
 
 namespace kestrova {
 
@@ -81,23 +82,151 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   return RecordCommand(args, out, err, FlashSegmentMovieFactory());
 }
 
+namespace {
+
+// `record`'s side of the session: it stops when the seconds are up, on Ctrl+C, SIGTERM or the
+// hot key, and on a failed write or a closed window it saves what was recorded under the name
+// given. Whatever the tool window would show in a message box is said on err.
+class TCommandLineUser : public TSessionObserver {
+ public:
+  TCommandLineUser(TPlatform& platform, TRecordingSession& session, const std::string& output,
+                   std::optional<std::uint32_t> seconds, TProgress& progress, std::ostream& err,
+                   std::string hotKeyName)
+      : FHotKeyName(std::move(hotKeyName)),
+        P(platform),
+        S(session),
+        FOutput(output),
+        FSeconds(seconds),
+        FProgress(progress),
+        FErr(err) {}
+  bool HotKeyPressed = false;
+
+  void Pump() override {
+    P.Application->ProcessMessages();
+    const bool due = FSeconds && FRecordedMs >= *FSeconds * 1000ull;
+    if (due || GStopSignal != 0 || HotKeyPressed) S.Stop(FOutput);
+  }
+  void Tick(std::uint32_t recordedMs) override {
+    FRecordedMs = recordedMs;
+    P.Tray->ShowRecording(true, RecordingTip(recordedMs, FHotKeyName));
+    if (FSeconds) FProgress.Update(recordedMs / 1000, Figures());
+  }
+  void TargetWindowGone() override {
+    FErr << "kestrova: " << kMsgCaptureWindowClosed << " What was recorded is saved.\n";
+    S.Stop(FOutput);
+  }
+  std::optional<std::string> WriteFailed(const std::string& message, bool) override {
+    FErr << "kestrova: " << message << "\n";
+    return FOutput;
+  }
+  void Tell(const std::string& message, bool) override { FErr << "kestrova: " << message << "\n"; }
+  void SegmentSaved(const TSegmentReport& r) override {
+    FFrames += static_cast<std::uint64_t>(r.Frames);
+    FBytes += r.FileBytes;
+    FSegments = r.SegmentNumber;
+    FProgress.Update(r.RecordedMs / 1000, Figures());
+  }
+  void Ended(const TSessionResult&) override {
+    P.Tray->ShowRecording(false, kApplicationTitle);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s, ", FRecordedMs / 1000.0);
+    FProgress.Finish("recording: " + std::string(seconds) + std::to_string(FSegments) +
+                     " segments, " + std::to_string(FFrames) + " frames, " +
+                     std::to_string(FBytes) + " bytes");
+  }
+
+ private:
+  std::string Figures() const {
+    return (FSeconds ? std::string() : std::string("s, ")) + std::to_string(FSegments) +
+           " segments, " + std::to_string(FFrames) + " frames, " + std::to_string(FBytes) +
+           " bytes";
+  }
+  std::string FHotKeyName;
+  TPlatform& P;
+  TRecordingSession& S;
+  std::string FOutput;
+  std::optional<std::uint32_t> FSeconds;
+  TProgress& FProgress;
+  std::ostream& FErr;
+  std::uint32_t FRecordedMs = 0;
+  std::uint64_t FFrames = 0, FBytes = 0;
+  std::int32_t FSegments = 0;
+};
+
+// The single-instance name for the length of a command's recording.
+class TInstanceHold {
+ public:
+  explicit TInstanceHold(TSingleInstance& instance) : FInstance(instance) {
+    FHeld = instance.Acquire(kMutexName);
+  }
+  ~TInstanceHold() {
+    if (FHeld) FInstance.Release();
+  }
+  bool Held() const { return FHeld; }
+
+ private:
+  TSingleInstance& FInstance;
+  bool FHeld = false;
+};
+
+std::string Describe(const TRecordArgs& a, const std::string& backend) {
+  std::string what;
+  switch (a.Target) {
+    case TRecordTarget::FullScreen:
+      what = "the full screen";
+      break;
+    case TRecordTarget::ActiveWindow:
+      what = "the active window";
+      break;
+    case TRecordTarget::Region:
+      what = "the region " + std::to_string(a.Region.Width()) + "x" +
+             std::to_string(a.Region.Height()) + " at " + std::to_string(a.Region.Left) + "," +
+             std::to_string(a.Region.Top);
+      break;
+    case TRecordTarget::Window: {
+      char id[32];
+      std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(a.Window));
+      what = std::string("window ") + id;
+    } break;
+  }
+  return "recording " + what + " of the \"" + backend + "\" desktop" +
+         (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C");
+}
+
+// The target, once the countdown is over; none (with the reason said) when there is none.
+std::optional<TCaptureTarget> PickTarget(const TRecordArgs& a, TPlatform& p, std::ostream& err) {
+  switch (a.Target) {
+    case TRecordTarget::FullScreen:
+      return TCaptureTarget::FullScreen();
+    case TRecordTarget::Region:
+      return TCaptureTarget::OfRegion(a.Region);
+    case TRecordTarget::Window:
+      return TCaptureTarget::OfWindow(a.Window);
+    case TRecordTarget::ActiveWindow:
+      break;
+  }
+  // No window of ours is shown, so the desktop's active window is the user's.
+  const TWindowHandle active = p.Desktop->ForegroundWindow();
+  if (active == 0 || !p.Desktop->IsWindowVisible(active)) {
+    err << "kestrova record: no window is active to record; activate one during --delay\n";
+    return std::nullopt;
+  }
+  return TCaptureTarget::OfWindow(active);
+}
+
+}  // namespace
+
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                   const TSegmentMovieFactory& movieFactory) {
   TRecordArgs a;
   std::string problem;
   if (!ParseRecordArgs(args, a, problem)) return UsageError("record", err, problem);
-  if (a.Target == TRecordTarget::Region || a.Target == TRecordTarget::Window ||
-      a.Colours != TColourDepth::Palette256) {
-    err << "kestrova record: --region, --window and --colours are not available yet\n";
-    return 1;
-  }
-  const bool activeWindow = a.Target == TRecordTarget::ActiveWindow;
   std::unique_ptr<TPlatformBackend> backend = OpenOrReport(a.Platform, "record", err);
   if (!backend) return 1;
-  TPlatform& inner = backend->Platform();
+  TPlatform& p = backend->Platform();
   std::string output = a.Output;
   try {
-    if (output.empty()) output = inner.Files->DefaultOutputName();
+    if (output.empty()) output = p.Files->DefaultOutputName();
     // As the save dialog does with a name typed without an extension.
     if (std::filesystem::path(output).filename().string().find('.') == std::string::npos) {
       output += ".swf";
@@ -107,13 +236,16 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     err << "kestrova record: " << e.what() << "\n";
     return 1;
   }
+  const TInstanceHold instance(*p.Instance);
+  if (!instance.Held()) {
+    err << "kestrova record: " << AnotherInstanceText(p.Instance->Holder()) << "\n";
+    return 1;
+  }
   if (auto* sim = dynamic_cast<sim::TSimBackend*>(backend.get()); sim && !a.Seconds) {
     // Until Ctrl+C: the simulated desktop keeps pace with the real clock.
     sim->Desktop().SetRealTime(true);
   }
-  err << "kestrova record: recording the " << (activeWindow ? "active window" : "full screen")
-      << " of the \"" << backend->Name() << "\" desktop"
-      << (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C") << "\n";
+  err << "kestrova record: " << Describe(a, backend->Name()) << "\n";
   // A name given with -o is the user's word that the file there may go; said when it does.
   std::error_code existsError;
   const bool replacing = std::filesystem::exists(output, existsError);
@@ -127,37 +259,55 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
     err << "kestrova record: stopped before the recording started\n";
     return 1;
   }
-  TAutomationOptions ao;
-  ao.ActiveWindow = activeWindow;
-  ao.Seconds = a.Seconds;
-  ao.OutputName = output;
-  ao.StopRequested = [] { return GStopSignal != 0; };
-  ao.Report = &err;
-  TRecordAutomation automation(inner, ao);
-  TRecorderOptions options;
+  const std::optional<TCaptureTarget> target = PickTarget(a, p, err);
+  if (!target) return 1;
+
+  TSessionOptions options;
   options.MovieFactory = movieFactory;
   options.Diagnostics = &err;
   options.WebPlayerURL = a.WebPlayer;
-  options.HotKey = a.HotKey;
-  options.OnSegmentSaved = [&](const TSegmentReport& r) { automation.SegmentSaved(r); };
-  options.OnRecordingEnded = [&] { automation.RecordingEnded(); };
-  TFrmImage form(automation.Platform(), options);
-  RunRecorder(form);
-  if (form.LastOutput.Movies.empty() || form.LastOutput.Page.empty()) {
+  options.Colours = a.Colours;
+  TRecordingSession session(p, options);
+  TProgress progress(err, "recording", a.Seconds.value_or(0), a.Quiet);
+  TCommandLineUser user(p, session, output, a.Seconds, progress, err, a.HotKey.Name);
+  session.SetObserver(&user);
+  // The hot key stops the recording too, as it would open the tool window's paused dialog.
+  const std::uint16_t hotKey = p.HotKeys->AddAtom("Hotkey1");
+  const bool hotKeyHeld = p.HotKeys->Register(hotKey, a.HotKey.Modifiers, a.HotKey.Key);
+  if (!hotKeyHeld) {
+    err << "kestrova record: " << a.HotKey.Name
+        << " cannot be had (another program holds it); Ctrl+C stops the recording\n";
+  }
+  p.Application->SetEventHandler([&](const TUIEvent& e) {
+    if (e.Kind == TUIEventKind::HotKey && e.Param == hotKey) user.HotKeyPressed = true;
+  });
+  p.Tray->Add(kApplicationTitle);
+  const TSessionResult result = session.Start(*target);
+  p.Tray->Remove();
+  p.Application->SetEventHandler({});
+  if (hotKeyHeld) p.HotKeys->Unregister(hotKey);
+  p.HotKeys->DeleteAtom(hotKey);
+  if (!result.Started) {
+    err << "kestrova record: "
+        << (result.TargetMissing ? "the window to record is not shown" : result.Problem) << "\n";
+    return 1;
+  }
+  if (!result.Saved) {
     err << "kestrova record: no movie was written\n";
     return 1;
   }
-  for (const std::string& m : form.LastOutput.Movies) {
+  const TOutputResult& written = session.LastOutput;
+  for (const std::string& m : written.Movies) {
     out << "wrote " << m << (m == output && replacing ? " (it replaced the file of that name)" : "")
         << "\n";
   }
-  out << "wrote " << form.LastOutput.Page << " (" << form.LastOutput.Frames << " frames)\n";
-  if (form.FramesLost == 0 && form.WriteFailure.empty()) return 0;
+  out << "wrote " << written.Page << " (" << written.Frames << " frames)\n";
+  if (result.FramesLost == 0 && session.WriteFailure.empty()) return 0;
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.1f s", form.FramesLost / 12.0);
-  err << "kestrova record: " << seconds << " of the recording (" << form.FramesLost
+  std::snprintf(seconds, sizeof seconds, "%.1f s", result.FramesLost / 12.0);
+  err << "kestrova record: " << seconds << " of the recording (" << result.FramesLost
       << " frames) were lost"
-      << (form.WriteFailure.empty() ? std::string() : ": " + form.WriteFailure) << "\n";
+      << (session.WriteFailure.empty() ? std::string() : ": " + session.WriteFailure) << "\n";
   return 1;
 }
 
@@ -242,34 +392,23 @@ int RecoverFolder(const std::string& folder, const std::string& output,
         << folder << ", whose segments are removed once joined: choose another name\n";
     return 1;
   }
-  TGatheredRecording recording = GatherRecording(folder, output);
-  for (const std::string& w : recording.Warnings) err << "kestrova recover: warning: " << w << "\n";
-  const std::vector<TSegmentInput> inputs = recording.Inputs();
-  TOutputResult r;
+  TFolderJoin join;
   try {
-    if (inputs.empty()) throw std::runtime_error("no segment of the recording could be read");
-    r = WriteOutputFiles(inputs, 0, 0, output, {}, webPlayer, TJoinPolicy::KeepReadable);
+    join = JoinRecordingFolder(folder, output, {}, 0, 0, {}, webPlayer);
   } catch (const std::exception& e) {
-    CleanUpRecording(folder, recording, nullptr);
     err << "kestrova recover: " << e.what() << " (the segments are kept in " << folder << ")\n";
     return 1;
   }
-  for (const std::string& w : r.Warnings) err << "kestrova recover: warning: " << w << "\n";
-  for (const TJoinedInput& in : r.Inputs) {
-    if (in.Joined && in.FramesDropped != 0) {
-      err << "kestrova recover: warning: the last " << in.FramesDropped << " frames of "
-          << in.FileName << " could not be read\n";
-    }
-  }
+  for (const std::string& w : join.Warnings) err << "kestrova recover: warning: " << w << "\n";
+  const TOutputResult& r = join.Output;
   for (const std::string& m : r.Movies) out << "wrote " << m << "\n";
   out << "wrote " << r.Page << " (" << r.SegmentsJoined << " segments, " << r.Frames
       << " frames)\n";
-  const std::vector<const TRecordingPiece*> kept = CleanUpRecording(folder, recording, &r);
-  if (kept.empty()) return 0;
-  err << "kestrova recover: " << kept.size() << " segments could not be read and are kept in "
+  if (join.Kept.empty()) return 0;
+  err << "kestrova recover: " << join.Kept.size() << " segments could not be read and are kept in "
       << folder << ":";
-  for (const TRecordingPiece* piece : kept) {
-    err << " " << std::filesystem::path(piece->Sources.front()).filename().string();
+  for (const std::string& kept : join.Kept) {
+    err << " " << std::filesystem::path(kept).filename().string();
   }
   err << "\n";
   return 1;
@@ -338,9 +477,9 @@ int RunToolWindowProgram(std::ostream&, std::ostream& err) {
   }
   TFrmImage form(backend->Platform(), options);
   const int status = RunRecorder(form);
-  if (!form.LastOutput.Movies.empty())
-    err << "kestrova: wrote " << form.LastOutput.Movies[0] << " and " << form.LastOutput.Page
-        << "\n";
+  if (!form.Session.LastOutput.Movies.empty())
+    err << "kestrova: wrote " << form.Session.LastOutput.Movies[0] << " and "
+        << form.Session.LastOutput.Page << "\n";
   return status;
 }
 

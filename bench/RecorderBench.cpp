@@ -18,12 +18,12 @@
 #include "platform/Palette.h"
 #include "platform/PosixFiles.h"
 #include "platform/sim/SimDesktop.h"
-#include "recorder/Automation.h"
 #include "recorder/ChangeDetector.h"
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/FrameStage.h"
 #include "recorder/Output.h"
 #include "recorder/Recorder.h"
+#include "recorder/Session.h"
 
 namespace kestrova {
 namespace {
@@ -263,17 +263,23 @@ void Record(std::uint32_t seconds, const std::string& dir) {
     return std::string(name) == "HOME" ? dir.c_str() : nullptr;
   });
   desktop.SetFiles(&files);
-  TAutomationOptions ao;
-  ao.Seconds = seconds;
-  ao.OutputName = dir + "/rec.swf";
-  TRecordAutomation automation(desktop.Platform(), ao);
-  TRecorderOptions options;
+  TSessionOptions options;
   options.MovieFactory = FlashSegmentMovieFactory();
-  TFrmImage form(automation.Platform(), options);
-  try {
-    form.Run();
-  } catch (const TProcessHalted&) {
-  }
+  TRecordingSession session(desktop.Platform(), options);
+  // Stops once the seconds are recorded and saves, as `kestrova record --seconds` does.
+  struct TStopAfter : TSessionObserver {
+    TRecordingSession* Session = nullptr;
+    std::uint32_t Ms = 0;
+    std::string Output;
+    void Tick(std::uint32_t recordedMs) override {
+      if (recordedMs >= Ms) Session->Stop(Output);
+    }
+  } stop;
+  stop.Session = &session;
+  stop.Ms = seconds * 1000;
+  stop.Output = dir + "/rec.swf";
+  session.SetObserver(&stop);
+  session.Start(TCaptureTarget::FullScreen());
 }
 
 void BM_RecorderPeakMemory(benchmark::State& state) {

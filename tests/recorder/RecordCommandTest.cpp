@@ -146,6 +146,42 @@ TEST_F(RecordCommands, RecordTheActiveWindow) {
   EXPECT_EQ(info.Width, 1024);  // a window is shown on a stage of the desktop's size
 }
 
+// The targets beyond the full screen: a region is the stage (clipped to the screen), a window
+// is shown on a stage of the desktop's size; one that is not there is refused with the reason.
+TEST_F(RecordCommands, RegionAndWindowTargets) {
+  struct TTarget {
+    std::vector<std::string> Args;
+    int Status;
+    std::int32_t Width, Height;  // of the movie, when one is written
+    const char* Says;            // on err
+  };
+  const TTarget targets[] = {
+      {{"--region", "100,50,320,200"}, 0, 320, 200, "recording the region 320x200 at 100,50"},
+      {{"--region", "900,700,300,300"}, 0, 124, 68, "recording the region"},
+      {{"--region", "-50,-20,100,60"}, 0, 50, 40, "recording the region"},
+      {{"--region", "1024,0,10,10"}, 1, 0, 0, "is not on the screen"},
+      {{"--window", "1"}, 0, 1024, 768, "recording window 0x1"},
+      {{"--window", "0x99"}, 1, 0, 0, "the window to record is not shown"},
+  };
+  for (const TTarget& t : targets) {
+    std::vector<std::string> args = {"record", "--seconds", "1", "-o", Dir + "/t.swf"};
+    args.insert(args.end(), t.Args.begin(), t.Args.end());
+    std::filesystem::remove(Dir + "/t.swf");
+    EXPECT_EQ(Run(args), t.Status) << t.Args[1] << ": " << err.str();
+    EXPECT_NE(err.str().find(t.Says), std::string::npos) << t.Args[1] << ": " << err.str();
+    if (t.Status != 0) {
+      EXPECT_FALSE(Exists(Dir + "/t.swf")) << t.Args[1];
+      EXPECT_TRUE(RecordingFolders().empty()) << t.Args[1];
+      continue;
+    }
+    const TMovieInfo info = PlayMovie(Dir + "/t.swf", [](auto, const auto&, const auto&) {});
+    EXPECT_TRUE(info.Problems.empty()) << t.Args[1];
+    EXPECT_EQ(info.Width, t.Width) << t.Args[1];
+    EXPECT_EQ(info.Height, t.Height) << t.Args[1];
+    EXPECT_NEAR(info.FrameCount, 12, 3) << t.Args[1];
+  }
+}
+
 TEST_F(RecordCommands, BadArgumentsAndUnknownPlatforms) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"record", "--seconds", "0"},
                                                {"record", "--seconds", "x"},

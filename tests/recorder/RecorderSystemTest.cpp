@@ -212,7 +212,7 @@ const TCase kCases[] = {
        EXPECT_TRUE(DefaultNamedMovies(d + "/home").empty());
        EXPECT_TRUE(r.Desktop.CallsOf("SaveDialog").empty());
        // The finished segment stays where recover finds it.
-       EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 1u);
+       EXPECT_EQ(ListSegmentFiles(r.Form->Session.RecordingFolder).size(), 1u);
      }},
     // The session ends under a recording: asked, the user saves, and the movie is written
     // before the process ends, though the capture loop never runs again.
@@ -240,7 +240,7 @@ const TCase kCases[] = {
      [](TRecorderRun& r, const std::string& d) {
        EXPECT_TRUE(r.Halted);
        EXPECT_TRUE(DefaultNamedMovies(d + "/home").empty());
-       EXPECT_EQ(ListSegmentFiles(r.Form->RecordingFolder).size(), 2u);
+       EXPECT_EQ(ListSegmentFiles(r.Form->Session.RecordingFolder).size(), 2u);
      }},
     {"ExitThenYesSavesAndEnds", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
@@ -485,7 +485,7 @@ TEST_F(RecorderFiles, ASegmentsFramesGoToDiskAsTheyClose) {
   run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
     note(g);
     std::error_code ec;
-    const std::string body = run.Form->SegmentFileName(run.Form->SegmentNumber) + ".body.part";
+    const std::string body = run.Form->Session.SegmentFileName(run.Form->Session.SegmentNumber) + ".body.part";
     const std::uintmax_t size = std::filesystem::file_size(body, ec);
     written.push_back(ec ? 0 : size);
   };
@@ -517,11 +517,11 @@ TEST_F(RecorderFiles, AnOutputThatCannotBeWrittenIsReportedAndTheSegmentsKept) {
   run.At(500, K::Click, "ImgBtnStartRecord");
   run.StopAndSaveAt(3000, Dir + "/no-such-folder/out.swf");
   run.Run();
-  EXPECT_TRUE(run.Form->LastOutputFailed);
+  EXPECT_TRUE(run.Form->Session.LastOutputFailed);
   ASSERT_EQ(run.Desktop.MessageTexts().size(), 2u);
   EXPECT_NE(run.Desktop.MessageTexts()[1].find("could not be saved"), std::string::npos);
   EXPECT_NE(run.Diagnostics.str().find("kestrova recover"), std::string::npos);
-  const std::vector<std::string> kept = ListSegmentFiles(run.Form->RecordingFolder);
+  const std::vector<std::string> kept = ListSegmentFiles(run.Form->Session.RecordingFolder);
   ASSERT_EQ(kept.size(), 1u);
   // What was kept joins into the same recording.
   const TOutputResult joined = WriteOutputFiles({{kept[0], std::nullopt}}, 0, 0, Dir + "/r.swf");
@@ -537,7 +537,7 @@ TEST_F(RecorderFiles, AKilledRecordingIsRecoveredAndACutSegmentSkipped) {
   run.At(500, K::Click, "ImgBtnStartRecord");
   run.Run();
   ASSERT_FALSE(run.ScriptError.empty());
-  const std::vector<std::string> segments = ListSegmentFiles(run.Form->RecordingFolder);
+  const std::vector<std::string> segments = ListSegmentFiles(run.Form->Session.RecordingFolder);
   ASSERT_EQ(segments.size(), 3u);
 
   std::vector<TSegmentInput> inputs;
@@ -569,7 +569,7 @@ TEST_F(RecorderFiles, ARecordingTooBigForOneMovieGoesOnInParts) {
   run.At(500, K::Click, "ImgBtnStartRecord");
   run.StopAndSaveAt(30500, Dir + "/long.swf");
   run.Run();
-  const TOutputResult& out = run.Form->LastOutput;
+  const TOutputResult& out = run.Form->Session.LastOutput;
   ASSERT_GE(out.Movies.size(), 2u) << run.Diagnostics.str();
   EXPECT_EQ(out.Movies[1], Dir + "/long-2.swf");
   const std::string page = ReadText(Dir + "/long.html");
@@ -616,17 +616,17 @@ TEST_P(RecorderDiskFull, TheUserIsToldAtOnceAndWhatReachedTheDiskIsSaved) {
   EXPECT_EQ(boxes[0].Caption, "Kestrova");
   EXPECT_NE(boxes[0].Text.find("could not be written"), std::string::npos) << boxes[0].Text;
   EXPECT_NE(boxes[0].Text.find("No space left on device"), std::string::npos) << boxes[0].Text;
-  EXPECT_EQ(run.Form->WriteFailure.empty(), false);
+  EXPECT_EQ(run.Form->Session.WriteFailure.empty(), false);
   // Told at once, and nothing recorded after.
   ASSERT_FALSE(run.Grabs.empty());
   EXPECT_LE(run.Grabs.back().AtMs, boxes[0].AtMs);
   EXPECT_EQ(run.Desktop.CallsOf("SaveDialog").size(), 1u);
 
-  ASSERT_FALSE(run.Form->LastOutputFailed) << run.Diagnostics.str();
+  ASSERT_FALSE(run.Form->Session.LastOutputFailed) << run.Diagnostics.str();
   const TFrameCheck check = CheckFrames(Dir + "/out.swf", run.Grabs);
   EXPECT_TRUE(check.Ok) << check.Message;
   EXPECT_GE(check.Frames, c.MinFrames);
-  EXPECT_EQ(run.Form->FramesLost > 0, c.FramesLost);
+  EXPECT_EQ(run.Form->Session.FramesLost > 0, c.FramesLost);
   if (c.FramesLost) {
     EXPECT_NE(boxes.back().Text.find("could not be written"), std::string::npos);
     EXPECT_NE(boxes.back().Text.find(" s of it ("), std::string::npos) << boxes.back().Text;
@@ -660,9 +660,9 @@ TEST_F(RecorderFiles, TheSegmentBeingRecordedReachesTheDiskEverySecond) {
   run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
     note(g);
     if (run.Grabs.size() % 5 != 0) return;
-    const std::string body = run.Form->SegmentFileName(run.Form->SegmentNumber) + ".body.part";
+    const std::string body = run.Form->Session.SegmentFileName(run.Form->Session.SegmentNumber) + ".body.part";
     if (!Exists(body)) return;
-    shownAndOnDisk.emplace_back(run.Form->Encoder.FramesShown,
+    shownAndOnDisk.emplace_back(run.Form->Session.Encoder.FramesShown,
                                 FramesOnDisk(body, Dir + "/scratch.swf"));
   };
   run.Run();
@@ -684,7 +684,7 @@ TEST_F(RecorderFiles, ALiveRecordingsFolderIsInUse) {
   const auto note = run.Desktop.OnGrab;
   run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
     note(g);
-    inUse.push_back(FolderInUse(run.Form->RecordingFolder));
+    inUse.push_back(FolderInUse(run.Form->Session.RecordingFolder));
   };
   run.Run();
   ASSERT_FALSE(inUse.empty());

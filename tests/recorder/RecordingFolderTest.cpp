@@ -24,7 +24,7 @@ class SalvagedBodies : public TempHome {
     run.At(500, TSimActionKind::Click, "ImgBtnStartRecord");
     run.StopAndSaveAt(3500, Dir + "/missing/out.swf");
     run.Run();
-    const std::vector<std::string> segments = ListSegmentFiles(run.Form->RecordingFolder);
+    const std::vector<std::string> segments = ListSegmentFiles(run.Form->Session.RecordingFolder);
     EXPECT_EQ(segments.size(), 1u);
     if (segments.empty()) return {};
     TSWFStreamReader reader(segments[0]);

@@ -251,7 +251,7 @@ TEST(X11ToolWindow, ActiveWindowAndTheTrayDuringARecording) {
         }
         break;
       case 12:
-        if (form.Recording || form.LastOutput.Movies.empty()) break;
+        if (form.Recording || form.Session.LastOutput.Movies.empty()) break;
         EXPECT_EQ(tray->toolTip().toStdString(), kApplicationTitle);
         EXPECT_FALSE(RedDotShown(*tray));
         // After the recording the tool window is back, and Start is what it shows.
@@ -276,7 +276,7 @@ TEST(X11ToolWindow, ActiveWindowAndTheTrayDuringARecording) {
   EXPECT_EQ(seen, (std::vector<std::string>{kMsgActivateWindow, "menu", "paused", "paused",
                                             kMsgSaveRecording}));
   EXPECT_EQ(form.CaptureWindow, terminal);
-  ASSERT_EQ(form.LastOutput.Movies, std::vector<std::string>{output});
+  ASSERT_EQ(form.Session.LastOutput.Movies, std::vector<std::string>{output});
 
   // The movie shows the terminal in its frame from the stage's top-left corner; beside it, the
   // stage's black, never the editor.

@@ -145,7 +145,7 @@ TEST_F(X11Recording, HotKeyOpensThePausedDialogAndTheMovieShowsWhatWasPainted) {
         }
         break;
       case 8:
-        if (form.Recording || form.LastOutput.Movies.empty()) break;
+        if (form.Recording || form.Session.LastOutput.Movies.empty()) break;
         tool->close();  // ends the program
         ++step;
         break;
@@ -165,7 +165,7 @@ TEST_F(X11Recording, HotKeyOpensThePausedDialogAndTheMovieShowsWhatWasPainted) {
   EXPECT_EQ(step, 9) << diagnostics.str();
   EXPECT_EQ(seen, (std::vector<std::string>{"Recording not started!", "paused",
                                             "Do you want to save Recording?", "save"}));
-  ASSERT_EQ(form.LastOutput.Movies, std::vector<std::string>{output});
+  ASSERT_EQ(form.Session.LastOutput.Movies, std::vector<std::string>{output});
 
   TMoviePlayer player(output);
   EXPECT_EQ(player.Width(), 320);
