@@ -72,7 +72,7 @@ std::string MovieOfPage(const std::string& page, std::ostream& err) {
 
 // The movie and the parts that follow it (movie-2.swf, movie-3.swf, ...) as the recorder names
 // them, as far as they exist.
-std::vector<std::string> PartsOf(const std::string& movie) {
+[[maybe_unused]] std::vector<std::string> PartsOf(const std::string& movie) {
   std::vector<std::string> parts{movie};
   for (std::uint32_t k = 2; k < 10000; ++k) {
     const std::string next = PartFileName(movie, k);

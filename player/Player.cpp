@@ -383,10 +383,15 @@ void AdvanceChildren(TClip& clip, TPlayerState& s) {
 // The data block of a JPEG tag with the markers it was stored with.
 std::vector<std::uint8_t> WithMarkers(const TSWFDataObject& tag) {
   std::vector<std::uint8_t> out;
-  if (tag.JPEGLead == TSWFDataObject::TJPEGLead::ErroneousHeader) out = {0xFF, 0xD9};
-  if (tag.JPEGLead != TSWFDataObject::TJPEGLead::None) out.insert(out.end(), {0xFF, 0xD8});
+  out.reserve(tag.Data.size() + 6);
+  auto marker = [&out](std::uint8_t code) {
+    out.push_back(0xFF);
+    out.push_back(code);
+  };
+  if (tag.JPEGLead == TSWFDataObject::TJPEGLead::ErroneousHeader) marker(0xD9);
+  if (tag.JPEGLead != TSWFDataObject::TJPEGLead::None) marker(0xD8);
   out.insert(out.end(), tag.Data.begin(), tag.Data.end());
-  if (tag.JPEGEndMarker) out.insert(out.end(), {0xFF, 0xD9});
+  if (tag.JPEGEndMarker) marker(0xD9);
   return out;
 }
 

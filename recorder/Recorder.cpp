@@ -81,6 +81,8 @@ void TFrmImage::Dispatch(const TUIEvent& e) {
       if (e.Target == "Image1") Image1Click();
       if (e.Target == "ImgExit") ImgExitClick();
       if (e.Target == "RdoActiveWindow") RdoActiveWindowClick();
+      if (e.Target == "RdoFullScreen") RememberCapture("FullScreen");
+      if (e.Target == "RdoRegion") RememberCapture("Region");
       break;
     case TUIEventKind::HotKey:
       WMHotKey(e.Param);
@@ -104,15 +106,49 @@ void TFrmImage::FormCreate() {
   FPlatform.Tray->Add(kApplicationTitle);
   NeedsInit = true;
   HotKeyId = FPlatform.HotKeys->AddAtom("Hotkey1");
+  // A key chosen in an earlier run stands unless this run was given one.
+  if (FOptions.HotKey == platform::THotKeyChoice{}) {
+    if (const std::optional<std::string> saved = Setting("HotKey")) {
+      if (const auto key = platform::ParseHotKey(*saved)) FOptions.HotKey = *key;
+    }
+  }
   const platform::THotKeyChoice& key = FOptions.HotKey;
   if (!FPlatform.HotKeys->Register(HotKeyId, key.Modifiers, key.Key)) {
-    Warn(key.Name +
-         " is held by another program; the tray icon stops a recording (record "
-         "--hotkey picks another key)");
+    bool registered = false;
+    // The user may pick another key at once rather than learn of it when trying to stop.
+    platform::THotKeyChoice current = key;
+    while (FPlatform.HotKeyDialog && !registered) {
+      const std::optional<platform::THotKeyChoice> choice =
+          FPlatform.HotKeyDialog->Choose(current, platform::THotKeyProblem::Taken);
+      if (!choice) break;
+      current = *choice;
+      registered = FPlatform.HotKeys->Register(HotKeyId, choice->Modifiers, choice->Key);
+    }
+    if (registered) {
+      FOptions.HotKey = current;
+      if (FPlatform.Settings) FPlatform.Settings->Set("HotKey", current.Name);
+    } else {
+      Warn(key.Name +
+           " is held by another program; the tray icon stops a recording (record "
+           "--hotkey picks another key)");
+    }
   }
   FPlatform.ToolWindow->SetCaption(kToolWindowCaption);
   FPlatform.ToolWindow->SetChecked("RdoFullScreen", true);
+  // The choice of the last start is offered again.
+  if (const std::optional<std::string> kind = Setting("Capture")) {
+    if (*kind == "ActiveWindow") FPlatform.ToolWindow->SetChecked("RdoActiveWindow", true);
+    if (*kind == "Region") FPlatform.ToolWindow->SetChecked("RdoRegion", true);
+  }
   FPlatform.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+}
+
+std::optional<std::string> TFrmImage::Setting(const std::string& key) {
+  return FPlatform.Settings ? FPlatform.Settings->Get(key) : std::nullopt;
+}
+
+void TFrmImage::RememberCapture(const std::string& kind) {
+  if (FPlatform.Settings) FPlatform.Settings->Set("Capture", kind);
 }
 
 void TFrmImage::FormActivate() {
@@ -143,9 +179,21 @@ void TFrmImage::ImgBtnStartRecordClick() {
   if (Recording) return;
   TrayActive = NeedsInit = Recording = true;
   FPlatform.ToolWindow->Hide();
+  CaptureRegion.reset();
   if (FPlatform.ToolWindow->Checked("RdoFullScreen")) {
     CaptureWindow = 0;
     CaptureMode = TCaptureMode::Screen;
+  }
+  if (FPlatform.ToolWindow->Checked("RdoRegion") && FPlatform.RegionPicker) {
+    CaptureWindow = 0;
+    CaptureMode = TCaptureMode::Screen;
+    CaptureRegion = FPlatform.RegionPicker->PickRegion();
+    if (!CaptureRegion) {
+      // Cancelled: back to the tool window, ready for another Start.
+      Recording = false;
+      FPlatform.ToolWindow->Show();
+      return;
+    }
   }
   if (FPlatform.ToolWindow->Checked("RdoActiveWindow")) {
     // The user has three seconds to bring the window to record to the front.
@@ -177,6 +225,7 @@ void TFrmImage::ImgExitClick() {
 
 void TFrmImage::RdoActiveWindowClick() {
   if (FPlatform.ToolWindow->Checked("RdoActiveWindow")) {
+    RememberCapture("ActiveWindow");
     FPlatform.MessageBoxes->Show(kMsgActivateWindow, kMessageCaption, kMbOk | kMbIconExclamation);
   }
 }
@@ -233,6 +282,7 @@ void TFrmImage::StartCapture() {
   if (!OutputFileName.empty()) {
     const TSessionResult result =
         Session.Start(CaptureMode == TCaptureMode::Client ? TCaptureTarget::OfWindow(CaptureWindow)
+                      : CaptureRegion                     ? TCaptureTarget::OfRegion(*CaptureRegion)
                                                           : TCaptureTarget::FullScreen());
     // A window that went before the loop began leaves nothing to tell; anything else is said.
     if (!result.Started && !result.TargetMissing) StartRefused(result.Problem);
@@ -365,7 +415,8 @@ void TFrmImage::Pump() {
 }
 
 void TFrmImage::Tick(std::uint32_t recordedMs) {
-  FPlatform.Tray->ShowRecording(true, RecordingTip(recordedMs, FOptions.HotKey.Name));
+  FPlatform.Tray->ShowRecording(true, RecordingTip(recordedMs, FOptions.HotKey.Name),
+                                OutputFileName);
 }
 
 void TFrmImage::Started() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -92,6 +93,9 @@ class TFrmImage : private TSessionObserver {
   void ImgBtnStartRecordClick();
   void Image1Click();
   [[noreturn]] void ImgExitClick();
+  // The last start's choice of what to record, kept by the desktop between runs.
+  std::optional<std::string> Setting(const std::string& key);
+  void RememberCapture(const std::string& kind);
   void RdoActiveWindowClick();
   void PopMnuItmOpenClick();
   void PopMnuItmExitClick();
@@ -113,6 +117,8 @@ class TFrmImage : private TSessionObserver {
   bool NeedsInit = true;
   bool ExitRequested = false;
   platform::TWindowHandle CaptureWindow = 0;
+  // Region chosen on the screen for this recording (the Region choice); none: the whole screen.
+  std::optional<platform::TScreenRect> CaptureRegion;
   TCaptureMode CaptureMode = TCaptureMode::Unset;
   std::string OutputFileName;
   std::int32_t PausedResult = 0;

@@ -118,6 +118,57 @@ const TCase kCases[] = {
        EXPECT_NEAR(check.Frames, seconds * 12, 4);
        EXPECT_EQ(r.Desktop.CallsOf("TrayRemove").size(), 1u);
      }},
+    // The Region choice records the rectangle dragged out, and is offered again next time.
+    {"RegionDraggedOutIsRecordedAndRemembered", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(200, K::Click, "RdoRegion");
+       r.Desktop.AnswerRegion(TScreenRect{10, 20, 90, 120});
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.StopAndSaveAt(3000, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       ASSERT_FALSE(r.Grabs.empty());
+       for (const auto& g : r.Grabs) EXPECT_EQ(g.Rect, (TScreenRect{10, 20, 90, 120}));
+       EXPECT_EQ(r.Desktop.SettingsStore()["Capture"], "Region");
+     }},
+    // Cancelling the drag records nothing and leaves Start working.
+    {"RegionCancelledThenStartAgain", [] { return Lively(); },
+     [](TRecorderRun& r, const std::string& d) {
+       r.At(200, K::Click, "RdoRegion");
+       r.Desktop.AnswerRegion(std::nullopt);
+       r.Desktop.AnswerRegion(TScreenRect{0, 0, 64, 64});
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.At(1500, K::Click, "ImgBtnStartRecord");
+       r.StopAndSaveAt(4000, d + "/out.swf");
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       ASSERT_FALSE(r.Grabs.empty());
+       EXPECT_GE(r.Grabs.front().AtMs, 1500u);
+       EXPECT_EQ(r.Grabs.front().Rect, (TScreenRect{0, 0, 64, 64}));
+     }},
+    // Ctrl+Alt+S held elsewhere: the user picks another key at once, which stops the recording
+    // and is kept for the next run.
+    {"HotKeyTakenAnotherChosen",
+     [] {
+       TSimConfig c = Lively();
+       c.HeldHotKeys = {THotKeyChoice{}};
+       return c;
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       r.Desktop.Answer(TSimDialog::HotKey, {0, std::string("Ctrl+Shift+R"), 0});
+       r.At(500, K::Click, "ImgBtnStartRecord");
+       r.At(3000, K::HotKey, "Ctrl+Shift+R");
+       r.Answer(TSimDialog::Paused, kPausedStop, 200);
+       r.Answer(TSimDialog::Question, kIdYes, 200);
+       r.AnswerSave(d + "/out.swf", 300);
+     },
+     [](TRecorderRun& r, const std::string& d) {
+       ExpectSavedRecording(r, d + "/out.swf", d);
+       EXPECT_EQ(r.Desktop.CallsOf("HotKeyDialog").size(), 1u);
+       EXPECT_EQ(r.Desktop.SettingsStore()["HotKey"], "Ctrl+Shift+R");
+     }},
     {"HotKeyBeforeAndAfterARecording", [] { return Lively(); },
      [](TRecorderRun& r, const std::string& d) {
        r.At(300, K::HotKey);
@@ -485,7 +536,8 @@ TEST_F(RecorderFiles, ASegmentsFramesGoToDiskAsTheyClose) {
   run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
     note(g);
     std::error_code ec;
-    const std::string body = run.Form->Session.SegmentFileName(run.Form->Session.SegmentNumber) + ".body.part";
+    const std::string body =
+        run.Form->Session.SegmentFileName(run.Form->Session.SegmentNumber) + ".body.part";
     const std::uintmax_t size = std::filesystem::file_size(body, ec);
     written.push_back(ec ? 0 : size);
   };
@@ -660,7 +712,8 @@ TEST_F(RecorderFiles, TheSegmentBeingRecordedReachesTheDiskEverySecond) {
   run.Desktop.OnGrab = [&](const sim::TSimGrabRecord& g) {
     note(g);
     if (run.Grabs.size() % 5 != 0) return;
-    const std::string body = run.Form->Session.SegmentFileName(run.Form->Session.SegmentNumber) + ".body.part";
+    const std::string body =
+        run.Form->Session.SegmentFileName(run.Form->Session.SegmentNumber) + ".body.part";
     if (!Exists(body)) return;
     shownAndOnDisk.emplace_back(run.Form->Session.Encoder.FramesShown,
                                 FramesOnDisk(body, Dir + "/scratch.swf"));
