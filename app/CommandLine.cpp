@@ -82,10 +82,12 @@ CLI::Option* AddWebPlayer(CLI::App& app, std::string& url) {
         url = text;
         return !text.empty();
       },
-      "URL", "the web player script's URL",
-      "the page loads the Ruffle web player's script from URL (without it, the page's "
-      "object/embed markup is for browsers with a player of their own)",
-      "none");
+      "URL|none|local[:PATH]", "the web player: a script's URL, none or local[:PATH]",
+      "the web player the page loads: URL, its script's address; none, only the page's "
+      "object/embed markup, for browsers with a player of their own; local, a copy beside the "
+      "page so it plays offline (from PATH, or node_modules/@ruffle-rs/ruffle here or above, or "
+      "npm's global folders)",
+      "the Ruffle web player from its public address");
 }
 
 CLI::Option* AddQuiet(CLI::App& app, bool& quiet) {
