@@ -301,17 +301,6 @@ class TSoundHeard : public TSoundListener {
   void SoundTag(const TSWFObject&, int) override {}
 };
 
-std::unique_ptr<TMoviePlayer> OpenForExport(const std::string& name, std::ostream& err) {
-  try {
-    return std::make_unique<TMoviePlayer>(name);
-  } catch (const EPlayerError& e) {
-    err << "kestrova: \"" << name << "\": " << e.what() << "\n";
-  } catch (const std::exception& e) {
-    err << "kestrova: " << e.what() << "\n";
-  }
-  return nullptr;
-}
-
 // Gives the finished file the mode of the file it replaces (or a new file's) and puts it there.
 bool PutInPlace(const std::string& temporary, const std::string& output, std::ostream& err) {
 #ifndef _WIN32
@@ -333,6 +322,17 @@ bool PutInPlace(const std::string& temporary, const std::string& output, std::os
 
 }  // namespace
 
+std::unique_ptr<TMoviePlayer> OpenMovie(const std::string& name, std::ostream& err) {
+  try {
+    return std::make_unique<TMoviePlayer>(name);
+  } catch (const EPlayerError& e) {
+    err << "kestrova: \"" << name << "\": " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    err << "kestrova: " << e.what() << "\n";
+  }
+  return nullptr;
+}
+
 int RunExport(const TExportRequest& request, std::ostream& out, std::ostream& err) {
   const TOutputKind* kind = OutputKindOf(request.Output);
   if (!kind) {
@@ -347,7 +347,7 @@ int RunExport(const TExportRequest& request, std::ostream& out, std::ostream& er
     return 1;
   }
   TSoundHeard heard;  // outlives the players below, which may point to it
-  auto player = OpenForExport(request.Input, err);
+  auto player = OpenMovie(request.Input, err);
   if (!player) return 1;
   double fps = player->FrameRate();
   if (!(fps > 0)) fps = 12;  // a movie without a rate plays at the recorder's
@@ -384,7 +384,7 @@ int RunExport(const TExportRequest& request, std::ostream& out, std::ostream& er
     args.insert(args.end(), {"-vf", scale + ",palettegen", "-frames:v", "1", "-update", "1", "-f",
                              "image2", "file:" + palette});
     if (!EncodePass(*player, ffmpeg, args, request.Output, progress, frames, 0, err)) return 1;
-    player = OpenForExport(request.Input, err);
+    player = OpenMovie(request.Input, err);
     if (!player) return 1;
     const int first = frames;
     frames = 0;

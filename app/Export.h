@@ -2,10 +2,16 @@
 // mixed into an audio track, and GIF written through a palette made in a first pass.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 
 namespace kestrova {
+
+class TMoviePlayer;
+
+// Loads the movie for playing; on failure says why on err and returns null.
+std::unique_ptr<TMoviePlayer> OpenMovie(const std::string& name, std::ostream& err);
 
 struct TExportRequest {
   std::string Input, Output;

@@ -17,18 +17,6 @@ namespace kestrova {
 
 namespace {
 
-// Loads the movie for playing; on failure says why on err and returns null.
-std::unique_ptr<TMoviePlayer> OpenMovie(const std::string& name, std::ostream& err) {
-  try {
-    return std::make_unique<TMoviePlayer>(name);
-  } catch (const EPlayerError& e) {
-    err << "kestrova: \"" << name << "\": " << e.what() << "\n";
-  } catch (const std::exception& e) {
-    err << "kestrova: " << e.what() << "\n";
-  }
-  return nullptr;
-}
-
 // Reports what the player could not show, and a stop inside the movie; returns the exit status
 // (1 when the movie is damaged, so a script does not take half a movie for all of it).
 int Finish(const TMoviePlayer& player, const std::string& name, std::ostream& err) {

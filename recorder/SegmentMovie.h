@@ -46,6 +46,35 @@ class TSegmentMovie {
   virtual void SaveToFile(const std::string& fileName) = 0;
 };
 
+// A segment movie that passes every call to the movie it wraps; a wrapper that watches or
+// changes a few calls overrides only those.
+class TForwardingSegmentMovie : public TSegmentMovie {
+ public:
+  explicit TForwardingSegmentMovie(std::unique_ptr<TSegmentMovie> movie)
+      : FMovie(std::move(movie)) {}
+  std::uint32_t AddPicture(const TDIBitmap& picture) override {
+    return FMovie->AddPicture(picture);
+  }
+  void SetBusy(bool busy) override { FMovie->SetBusy(busy); }
+  void RemoveObject(std::uint16_t depth) override { FMovie->RemoveObject(depth); }
+  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
+                   std::int32_t y) override {
+    FMovie->PlaceObject(shape, depth, x, y);
+  }
+  void ShowFrame(std::uint16_t count) override { FMovie->ShowFrame(count); }
+  void StreamTo(const std::string& fileName) override { FMovie->StreamTo(fileName); }
+  void FlushNow() override { FMovie->FlushNow(); }
+  void Abandon() override { FMovie->Abandon(); }
+  std::uint16_t CalcFrameCount() override { return FMovie->CalcFrameCount(); }
+  void SaveToFile(const std::string& fileName) override { FMovie->SaveToFile(fileName); }
+
+ protected:
+  TSegmentMovie& Inner() { return *FMovie; }
+
+ private:
+  std::unique_ptr<TSegmentMovie> FMovie;
+};
+
 // Makes the movie of a segment for a stage of the given size in pixels: 12 frames a second,
 // coordinates in pixels, compressed, black background.
 using TSegmentMovieFactory = std::function<std::unique_ptr<TSegmentMovie>(

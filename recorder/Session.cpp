@@ -27,37 +27,26 @@ std::string RectText(const TScreenRect& r) {
 
 // The segment movie as the capture loop holds it: the first failure of a call that writes to
 // the disk is noted, because change detection goes on after a failed frame and must not hide it.
-class TRecordingSession::TWatchedMovie : public TSegmentMovie {
+class TRecordingSession::TWatchedMovie : public TForwardingSegmentMovie {
  public:
   TWatchedMovie(std::unique_ptr<TSegmentMovie> movie, TWriteWatch& watch)
-      : FMovie(std::move(movie)), FWatch(watch) {}
-  std::uint32_t AddPicture(const TDIBitmap& picture) override {
-    return FMovie->AddPicture(picture);
-  }
-  void SetBusy(bool busy) override { FMovie->SetBusy(busy); }
-  void RemoveObject(std::uint16_t depth) override { FMovie->RemoveObject(depth); }
-  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
-                   std::int32_t y) override {
-    FMovie->PlaceObject(shape, depth, x, y);
-  }
+      : TForwardingSegmentMovie(std::move(movie)), FWatch(watch) {}
   void ShowFrame(std::uint16_t count) override {
     try {
-      Watch([&] { FMovie->ShowFrame(count); });
+      Watch([&] { TForwardingSegmentMovie::ShowFrame(count); });
     } catch (const std::exception&) {
       FWatch.FramesNotWritten += count;  // recorded, but change detection will not count them
       throw;
     }
   }
   void StreamTo(const std::string& fileName) override {
-    Watch([&] { FMovie->StreamTo(fileName); });
+    Watch([&] { TForwardingSegmentMovie::StreamTo(fileName); });
   }
   void FlushNow() override {
-    Watch([&] { FMovie->FlushNow(); });
+    Watch([&] { TForwardingSegmentMovie::FlushNow(); });
   }
-  void Abandon() override { FMovie->Abandon(); }
-  std::uint16_t CalcFrameCount() override { return FMovie->CalcFrameCount(); }
   void SaveToFile(const std::string& fileName) override {
-    Watch([&] { FMovie->SaveToFile(fileName); });
+    Watch([&] { TForwardingSegmentMovie::SaveToFile(fileName); });
   }
 
  private:
@@ -70,7 +59,6 @@ class TRecordingSession::TWatchedMovie : public TSegmentMovie {
       throw;
     }
   }
-  std::unique_ptr<TSegmentMovie> FMovie;
   TWriteWatch& FWatch;
 };
 

@@ -193,26 +193,17 @@ struct TDiskState {
   bool Failed = false;
 };
 
-class TFullDiskMovie : public TSegmentMovie {
+class TFullDiskMovie : public TForwardingSegmentMovie {
  public:
   TFullDiskMovie(std::unique_ptr<TSegmentMovie> movie, std::shared_ptr<TDiskState> disk)
-      : FMovie(std::move(movie)), FDisk(std::move(disk)) {
+      : TForwardingSegmentMovie(std::move(movie)), FDisk(std::move(disk)) {
     FNumber = ++FDisk->Segments;
-  }
-  std::uint32_t AddPicture(const TDIBitmap& picture) override {
-    return FMovie->AddPicture(picture);
-  }
-  void SetBusy(bool busy) override { FMovie->SetBusy(busy); }
-  void RemoveObject(std::uint16_t depth) override { FMovie->RemoveObject(depth); }
-  void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
-                   std::int32_t y) override {
-    FMovie->PlaceObject(shape, depth, x, y);
   }
   void ShowFrame(std::uint16_t count) override {
     Check(FBody);
     const std::uintmax_t before = Size();
-    FMovie->ShowFrame(count);
-    FMovie->FlushNow();
+    Inner().ShowFrame(count);
+    Inner().FlushNow();
     if (++FDisk->Frames != FDisk->Full.AtFrame) return;
     // The disk took half of the frame's bytes.
     const std::uintmax_t after = Size();
@@ -221,19 +212,17 @@ class TFullDiskMovie : public TSegmentMovie {
   }
   void StreamTo(const std::string& fileName) override {
     Check(fileName);
-    FMovie->StreamTo(fileName);
+    Inner().StreamTo(fileName);
     FBody = fileName + ".body.part";
   }
   void FlushNow() override {
     Check(FBody);
-    FMovie->FlushNow();
+    Inner().FlushNow();
   }
-  void Abandon() override { FMovie->Abandon(); }
-  std::uint16_t CalcFrameCount() override { return FMovie->CalcFrameCount(); }
   void SaveToFile(const std::string& fileName) override {
     Check(fileName);
     if (FNumber == FDisk->Full.AtSegmentSave) Fail(fileName);
-    FMovie->SaveToFile(fileName);
+    Inner().SaveToFile(fileName);
   }
 
  private:
@@ -249,7 +238,6 @@ class TFullDiskMovie : public TSegmentMovie {
     FDisk->Failed = true;
     throw EStreamError("Cannot write file \"" + file + "\": No space left on device");
   }
-  std::unique_ptr<TSegmentMovie> FMovie;
   std::shared_ptr<TDiskState> FDisk;
   std::string FBody;
   std::int32_t FNumber = 0;
