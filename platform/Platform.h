@@ -51,12 +51,13 @@ inline constexpr std::uint32_t kVirtualKeyS = 0x53;
 
 // A piece of user input delivered to the recorder's handler.
 enum class TUIEventKind {
-  Click,       // a component of the tool window was clicked; Target names it
-  HotKey,      // a registered hot key was pressed; Param is its identifier
-  TrayNotify,  // the tray icon was clicked; Param is kTrayLeftDoubleClick or kTrayRightButtonDown
-  Activate,    // the tool window was activated
-  Close,       // the tool window's caption close button
-  Destroy,     // the tool window is being destroyed (session end, window manager kill)
+  Click,        // a component of the tool window was clicked; Target names it
+  HotKey,       // a registered hot key was pressed; Param is its identifier
+  TrayNotify,   // the tray icon was clicked; Param is kTrayLeftDoubleClick or kTrayRightButtonDown
+  Activate,     // the tool window was activated
+  Close,        // the tool window's caption close button
+  Destroy,      // the tool window is being destroyed (session end, window manager kill)
+  StopRequest,  // another program asked the running recorder to stop and save (`kestrova stop`)
 };
 
 struct TUIEvent {
@@ -376,8 +377,54 @@ class THotKeyDialog {
                                               THotKeyProblem problem) = 0;
 };
 
+// Which sound a recording carries beside the screen.
+enum class TSoundInput {
+  Off,         // no sound (named so that X11's None macro cannot meet it)
+  Microphone,  // the default input device
+  System,      // what the computer plays: the default output's monitor (loopback on Windows)
+  Both,        // the two mixed
+};
+
+// Samples are 16-bit signed, interleaved when there are two channels.
+struct TSoundFormat {
+  std::int32_t Rate = 44100;  // 5512, 11025, 22050 or 44100: the rates a movie can carry
+  std::int32_t Channels = 2;  // 1 or 2
+  friend bool operator==(const TSoundFormat&, const TSoundFormat&) = default;
+};
+
+// What one TSoundSource::Read handed over.
+struct TSoundRead {
+  std::size_t Frames = 0;  // sample frames appended (a frame is one sample of each channel)
+  // The TClock tick at which the last sample appended was captured, as well as the source can
+  // tell (the time of reading less what it knows is still in the device's and the server's
+  // buffers). Meaningful only when Frames is not 0.
+  std::uint32_t EndTick = 0;
+};
+
+// Sound captured beside the screen. The source captures on a thread of its own (or the sound
+// server's) and keeps what arrived until the recorder reads it, so the capture loop never waits
+// for sound, and a source that falls behind or stops never stops the recording: the recorder
+// fills the gap with silence and keeps the sound in step with the frames by the clock.
+class TSoundSource {
+ public:
+  virtual ~TSoundSource() = default;
+  // Starts capturing input, delivered in format (the source converts and mixes as needed). False
+  // with whyNot (one line the user can act on: no sound server, no microphone) when it cannot;
+  // nothing is captured then. input is never Off.
+  virtual bool Open(TSoundInput input, const TSoundFormat& format, std::string& whyNot) = 0;
+  // Appends to samples what was captured since the previous Read (or since Open), oldest first.
+  // Never blocks.
+  virtual TSoundRead Read(std::vector<std::int16_t>& samples) = 0;
+  // Stops capturing and lets go of the device; Read gives nothing afterwards. Open may follow.
+  virtual void Close() = 0;
+  // What went wrong since Open (the server went away, the device was unplugged): one line, or
+  // empty. The recording goes on, silent from then.
+  virtual std::string Problem() const { return {}; }
+};
+
 // Everything the recorder uses, passed by reference. All members are set and outlive the
-// recorder; a caller may put a wrapper in place of any of them.
+// recorder; a caller may put a wrapper in place of any of them. Sound alone may be null: the
+// backend records no sound.
 struct TPlatform {
   TClock* Clock = nullptr;
   TApplicationHost* Application = nullptr;
@@ -396,6 +443,7 @@ struct TPlatform {
   TCountdown* Countdown = nullptr;
   TSettings* Settings = nullptr;
   THotKeyDialog* HotKeyDialog = nullptr;
+  TSoundSource* Sound = nullptr;
 };
 
 }  // namespace kestrova::platform

@@ -98,6 +98,8 @@ void TFrmImage::Dispatch(const TUIEvent& e) {
       break;
     case TUIEventKind::Destroy:
       FormDestroy();
+    case TUIEventKind::StopRequest:
+      break;
   }
 }
 

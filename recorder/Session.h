@@ -102,12 +102,28 @@ class TSessionObserver {
   virtual void Ended(const TSessionResult& result) { (void)result; }
 };
 
+// How a recording's sound is coded in the movie.
+enum class TSoundCoding {
+  Mp3,    // the default where the MP3 encoder is built in
+  Adpcm,  // the movie format's own 4-bit ADPCM: always there
+  Pcm,    // uncompressed, little-endian: for tests
+};
+
+// The sound a recording carries (none unless asked: then the platform's TSoundSource is used).
+struct TSoundOptions {
+  platform::TSoundInput Input = platform::TSoundInput::Off;
+  platform::TSoundFormat Format;  // what the movie carries
+  TSoundCoding Coding = TSoundCoding::Mp3;
+  std::int32_t Mp3Kbps = 0;  // 0: a bit rate that suits Format
+};
+
 struct TSessionOptions {
   TSegmentMovieFactory MovieFactory;  // required
   TOutputLimits Limits;
   // The web player's script the page carries (empty: none); see player/WebPage.h.
   std::string WebPlayerURL;
   TColourDepth Colours = TColourDepth::Palette256;
+  TSoundOptions Sound;
   std::ostream* Diagnostics = nullptr;  // warnings for the user, besides the log
 };
 
