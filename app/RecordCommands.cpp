@@ -488,7 +488,14 @@ int RunToolWindowProgram(std::ostream&, std::ostream& err) {
     PlayDemonstration(sim->Desktop(), output);
   }
   TFrmImage form(backend->Platform(), options);
-  const int status = RunRecorder(form);
+  int status = 1;
+  try {
+    status = RunRecorder(form);
+  } catch (const std::exception& e) {
+    // A desktop whose windows cannot be shown (a user interface left out of the build).
+    err << "kestrova: " << e.what() << "\n";
+    return 1;
+  }
   if (!form.Session.LastOutput.Movies.empty())
     err << "kestrova: wrote " << form.Session.LastOutput.Movies[0] << " and "
         << form.Session.LastOutput.Page << "\n";
