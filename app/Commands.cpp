@@ -34,11 +34,19 @@ constexpr std::array kCommands{
 #ifdef KESTROVA_RECORD_COMMANDS
     TCommandInfo{
         "record", "record the screen into a movie and its HTML page", RecordCommand, RecordOptions,
+#ifdef _WIN32
+        "Records the screen at 12 frames a second, in segments of 10 seconds kept while recording "
+        "in %LOCALAPPDATA%\\Kestrova\\recording-*, then joins them into FILE and writes FILE's "
+        "page (.html) beside it. Errors met while recording go to "
+        "%LOCALAPPDATA%\\Kestrova\\CaptureLog.txt. The exit status is 0 only when the movie and "
+        "its page were written.",
+#else
         "Records the screen at 12 frames a second, in segments of 10 seconds kept while recording "
         "in $XDG_STATE_HOME/kestrova/recording-* (~/.local/state/kestrova when XDG_STATE_HOME is "
         "unset), then joins them into FILE and writes FILE's page (.html) beside it. Errors met "
         "while recording go to $XDG_STATE_HOME/kestrova/CaptureLog.txt. The exit status is 0 only "
         "when the movie and its page were written.",
+#endif
         "kestrova record --seconds 30\n"
         "kestrova record --active-window --seconds 10 -o ~/clip.swf\n"
         "kestrova record --region 0,0,1280,720 --colours 32k --seconds 20\n"
@@ -47,7 +55,11 @@ constexpr std::array kCommands{
                  RecoverCommand, RecoverOptions,
                  "Lists the recordings that were not saved (the program killed, a crash, a failed "
                  "save) and joins the latest, or FOLDER (a path, or a name in the state folder "
+#ifdef _WIN32
+                 "%LOCALAPPDATA%\\Kestrova), into a movie and its page.",
+#else
                  "$XDG_STATE_HOME/kestrova), into a movie and its page.",
+#endif
                  "kestrova recover -o ~/rescued.swf"},
 #endif
 #ifdef KESTROVA_PLAYER_COMMANDS

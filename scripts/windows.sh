@@ -50,6 +50,12 @@ fi
 
 # A prefix of our own under the build tree, no debug chatter, no Mono or Gecko installer prompts.
 export WINEPREFIX="$win_build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine keeps its server's socket in a folder under TMPDIR that must stay private: one of our own,
+# fresh each run, which nothing else on a shared machine walks through.
+export TMPDIR="$win_build/tmp"
+timeout 30 wineserver -k 2>/dev/null || true
+# The prefix names the folder its last server used; a fresh one is made beside the fresh TMPDIR.
+rm -rf "$TMPDIR" "$WINEPREFIX/wineserver" && mkdir -m 700 -p "$TMPDIR"
 unset DISPLAY
 work=""
 desktop_pids=()
