@@ -16,7 +16,8 @@ convert -size 720x1280 gradient:'#ff2000-#0030ff' -rotate 90 -fill '#ffff00' \
   -draw 'rectangle 600,300 900,500' -fill '#102030' -draw 'circle 200,500 260,560' "$work/pattern.png"
 display -window root "$work/pattern.png" || true
 xterm -bg '#00ff00' -fg black -geometry 40x10+40+40 -e sleep 100000 >/dev/null 2>&1 &
-desktop_pids+=($!)
+picture_xterm=$!
+desktop_pids+=($picture_xterm)
 for _ in $(seq 50); do xdotool search --onlyvisible --class xterm >/dev/null 2>&1 && break; sleep 0.1; done
 # The pointer in the far corner, where it covers no pixel the comparison looks at.
 xdotool mousemove 1279 719
@@ -92,11 +93,12 @@ kill "$viewer" 2>/dev/null || true
 wait "$viewer" 2>/dev/null || true
 true
 
-# The user interface's own checks, on the same display and prefix: they find the Wine binary,
-# the program, the display and the prefix in these variables.
-export KESTROVA_WINE="$wine_bin" KESTROVA_WINE_EXE="$win_kestrova" DISPLAY WINEPREFIX
+# The user interface's own checks, on the same display and prefix, given the program: they find
+# Wine, the display, the prefix and the Linux program (to read movies back) in these variables.
+export WINE="$wine_bin" KESTROVA_LINUX="$linux_kestrova" DISPLAY WINEPREFIX
+kill "$picture_xterm" 2>/dev/null || true  # the xterm: its focus is not theirs to meet
 for ui in "$KESTROVA_ROOT"/tests/wine/ui_*.sh; do
   [ -e "$ui" ] || continue
   echo "== ${ui##*/}"
-  bash "$ui" || fail "${ui##*/}: exit status $?"
+  bash "$ui" "$win_kestrova" || fail "${ui##*/}: exit status $?"
 done

@@ -6,7 +6,7 @@
 # (started once, with one Wine prefix kept warm by `wineserver -p`): a known picture recorded by
 # `kestrova.exe record --platform win32` comes out exactly, a killed recording is recovered, `view`
 # serves the page to the browser, the installer installs and uninstalls silently, and the user
-# interface's scripts (tests/wine/ui_*.sh) run with KESTROVA_WINE, KESTROVA_WINE_EXE, DISPLAY and
+# interface's scripts (tests/wine/ui_*.sh KESTROVA.EXE) run with WINE, KESTROVA_LINUX, DISPLAY and
 # WINEPREFIX set for them.
 # Usage: scripts/windows.sh [LINUX_KESTROVA]   (default: build/app/kestrova, built when missing)
 # Skips, saying why, where mingw-w64 or Wine cannot be installed, and the desktop checks where
@@ -201,19 +201,20 @@ compare "version" --version
 # association, leaves a kestrova.exe that runs, and the uninstaller takes all of it away.
 if [ -n "$installer" ]; then
   echo "== the installer, silently"
-  install_dir="$WINEPREFIX/drive_c/Kestrova installer test"
+  # /D= takes the rest of the command line unquoted: Wine would quote a name with spaces.
+  install_dir="$WINEPREFIX/drive_c/KestrovaInstallerTest"
   rm -rf "$install_dir"
-  timeout 120 "$wine_bin" "$installer" /S '/D=C:\Kestrova installer test' || fail "installer: exit status $?"
+  timeout 120 "$wine_bin" "$installer" /S '/D=C:\KestrovaInstallerTest' || fail "installer: exit status $?"
   # What a Wine program printed (without CR), whatever its exit status.
   wine_in() { timeout 60 "$wine_bin" "$@" 2>/dev/null | tr -d '\r' || true; }
-  [[ "$(wine_in "C:\\Kestrova installer test\\bin\\kestrova.exe" --version)" == "kestrova "* ]] ||
+  [[ "$(wine_in "C:\\KestrovaInstallerTest\\bin\\kestrova.exe" --version)" == "kestrova "* ]] ||
     fail "installer: the installed kestrova.exe does not run"
   [[ "$(wine_in reg query 'HKCR\Kestrova.Movie\shell\open\command')" == *'kestrova.exe" view "%1"'* ]] ||
     fail "installer: .swf movies do not open with kestrova view"
   [[ "$(wine_in reg query 'HKCR\.swf')" == *Kestrova.Movie* ]] || fail "installer: .swf is not associated"
   [ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Kestrova.lnk')" ] ||
     fail "installer: no Start-menu entry"
-  timeout 60 "$wine_bin" "C:\\Kestrova installer test\\Uninstall.exe" /S || fail "uninstaller: exit status $?"
+  timeout 60 "$wine_bin" "C:\\KestrovaInstallerTest\\Uninstall.exe" /S || fail "uninstaller: exit status $?"
   # The uninstaller runs on from a copy of itself in the temporary folder.
   for _ in $(seq 100); do [ -e "$install_dir" ] || break; sleep 0.2; done
   [ ! -e "$install_dir" ] || fail "uninstaller: left $(ls "$install_dir")"
