@@ -15,6 +15,10 @@ runs="${4:-3}"
 export WINEPREFIX="${WINEPREFIX:-$root/build-win/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine_bin="$(command -v wine64 || command -v wine)"
 work="$(mktemp -d)"
+# Wine's server folder: private, fresh, under our own TMPDIR (as scripts/windows.sh keeps it).
+timeout 30 wineserver -k 2>/dev/null || true
+rm -f "$WINEPREFIX/wineserver"
+export TMPDIR="$work"
 pids=()
 stop() {
   timeout 30 wineserver -k 2>/dev/null || true
@@ -33,7 +37,7 @@ for n in $(seq 181 199); do
   break
 done
 timeout 300 "$wine_bin" "$exe" --version >/dev/null
-wineserver -p 900
+wineserver -p 900 || true
 server_pid=""
 for p in $(pgrep -x wineserver || true); do
   tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && server_pid=$p
