@@ -74,12 +74,21 @@ constexpr std::array kCommands{
                  ".webm, a palette-optimised GIF, or an animated PNG for .png. Needs ffmpeg.",
                  "kestrova export movie.swf movie.mp4 --scale 2"},
 #endif
+#ifdef _WIN32
+    TCommandInfo{
+        "view", "watch a recording in the browser", ViewCommand, ViewOptions,
+        "Serves the recording's folder on 127.0.0.1 and opens its page (the movie's .html, "
+        "else the movie) in the default browser, as view --browser does elsewhere: this "
+        "program has no viewer window on Windows. Ctrl+C stops serving.",
+        "kestrova view movie.swf\nkestrova view movie.html"},
+#else
     TCommandInfo{"view", "watch a recording in a window, or in the browser", ViewCommand,
                  ViewOptions,
                  "Plays the recording (every part of a split one, as one timeline) in a window: "
                  "Space plays and pauses, Left and Right step a frame, F fits the window, 1 shows "
                  "the movie pixel for pixel; the bar below seeks. Needs a display.",
                  "kestrova view movie.swf\nkestrova view movie.html --browser"},
+#endif
     TCommandInfo{
         "thumbnail", "write a small picture of a movie's first frame (for file managers)",
         ThumbnailCommand, ThumbnailOptions,

@@ -36,12 +36,12 @@ std::string Environment(const wchar_t* name) {
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD a = GetFileAttributesW(Wide(path).c_str());
+  const DWORD a = GetFileAttributesW(Utf16(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool Exists(const std::string& path) {
-  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(Utf16(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // mkdir -p.
@@ -49,7 +49,7 @@ void MakeFolders(const std::string& path) {
   if (path.empty() || IsFolder(path)) return;
   const std::size_t cut = path.find_last_of("\\/");
   if (cut != std::string::npos && cut > 0 && path[cut - 1] != ':') MakeFolders(path.substr(0, cut));
-  if (!CreateDirectoryW(Wide(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+  if (!CreateDirectoryW(Utf16(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     throw std::runtime_error("cannot make the folder " + path + ": " + ErrorText(GetLastError()));
   }
 }
@@ -65,7 +65,7 @@ std::string LocalStamp(const char* format) {
 
 HANDLE OpenLockFile(const std::string& folder, DWORD access, DWORD disposition) {
   // Shared for deleting too: whoever empties the folder removes the file while the lock holds.
-  return CreateFileW(Wide(folder + "\\" + kFolderLockName).c_str(), access,
+  return CreateFileW(Utf16(folder + "\\" + kFolderLockName).c_str(), access,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -133,7 +133,7 @@ std::string TWin32FileLocations::MakeRecordingFolder() {
     std::string name = stem;
     for (int i = 0; i < 6; ++i) name += "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
     // Made by this call or not at all, so the folder is ours alone.
-    if (CreateDirectoryW(Wide(name).c_str(), nullptr)) return name;
+    if (CreateDirectoryW(Utf16(name).c_str(), nullptr)) return name;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   throw std::runtime_error("cannot make a folder for the recording in " + state + ": " +
@@ -157,7 +157,7 @@ std::unique_ptr<TFolderLock> TWin32FileLocations::LockFolder(const std::string& 
     CloseHandle(file);
     return nullptr;
   }
-  return std::make_unique<TFileLock>(file, Wide(folder));
+  return std::make_unique<TFileLock>(file, Utf16(folder));
 }
 
 bool FolderLocked(const std::string& folder) {

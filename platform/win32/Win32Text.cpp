@@ -7,7 +7,7 @@
 
 namespace kestrova::platform::win32 {
 
-std::wstring Wide(const std::string& utf8) {
+std::wstring Utf16(const std::string& utf8) {
   if (utf8.empty()) return {};
   const int size =
       MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);

@@ -7,7 +7,7 @@ namespace kestrova::platform::win32 {
 
 // Invalid sequences become U+FFFD rather than an error: a name that cannot be spelt is then
 // simply not found.
-std::wstring Wide(const std::string& utf8);
+std::wstring Utf16(const std::string& utf8);
 std::string Utf8(const std::wstring& wide);
 std::string Utf8(const wchar_t* wide);
 

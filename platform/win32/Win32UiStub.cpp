@@ -48,7 +48,7 @@ class TStubInstance : public TSingleInstance {
   ~TStubInstance() override { Release(); }
   bool Acquire(const std::string& name) override {
     Release();
-    FMutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
+    FMutex = CreateMutexW(nullptr, TRUE, Utf16(name).c_str());
     if (FMutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) Release();
     return FMutex != nullptr;
   }
@@ -103,7 +103,7 @@ class TStubTray : public TTrayIcon {
 class TStubHotKeys : public THotKeys {
  public:
   std::uint16_t AddAtom(const std::string& name) override {
-    return GlobalAddAtomW(Wide(name).c_str());
+    return GlobalAddAtomW(Utf16(name).c_str());
   }
   void DeleteAtom(std::uint16_t id) override { GlobalDeleteAtom(id); }
   bool Register(std::uint16_t id, std::uint32_t modifiers, std::uint32_t key) override {
