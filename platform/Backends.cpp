@@ -7,6 +7,9 @@
 #ifdef KESTROVA_HAVE_X11
 #include "platform/x11/X11Backend.h"
 #endif
+#ifdef KESTROVA_HAVE_WAYLAND
+#include "platform/wayland/WaylandBackend.h"
+#endif
 
 namespace kestrova::platform {
 
@@ -31,12 +34,28 @@ std::unique_ptr<TPlatformBackend> CreateX11() {
 }
 #endif
 
+#ifdef KESTROVA_HAVE_WAYLAND
+bool WaylandAvailable(std::string& whyNot) {
+  whyNot = wayland::WhyNoWaylandDesktop();
+  return whyNot.empty();
+}
+
+std::unique_ptr<TPlatformBackend> CreateWayland() {
+  return std::make_unique<wayland::TWaylandBackend>();
+}
+#endif
+
 const std::array kBackends{
     TBackendInfo{"sim", "a simulated desktop with lively windows (no display needed)", 0,
                  SimAvailable, CreateSim},
 #ifdef KESTROVA_HAVE_X11
     TBackendInfo{"x11", "the X11 desktop ($DISPLAY) with a Qt 6 tool window", 10, X11Available,
                  CreateX11},
+#endif
+#ifdef KESTROVA_HAVE_WAYLAND
+    TBackendInfo{"wayland",
+                 "a Wayland desktop ($WAYLAND_DISPLAY) through the desktop portal and PipeWire",
+                 20, WaylandAvailable, CreateWayland},
 #endif
 };
 

@@ -1,0 +1,77 @@
+// A Wayland desktop as a backend: the screen through the desktop portal and PipeWire, the user
+// interface in Qt 6 (natively on Wayland), the recorder's files where a Linux desktop keeps them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/PosixFiles.h"
+#include "platform/Registry.h"
+#include "platform/qt/QtUserInterface.h"
+#include "platform/wayland/WaylandScreenCast.h"
+
+namespace kestrova::platform::wayland {
+
+// Empty when a Wayland desktop is there to record (WAYLAND_DISPLAY names a live socket and the
+// portal offers ScreenCast), else why not, in one line.
+std::string WhyNoWaylandDesktop();
+
+// Milliseconds of the monotonic clock, and plain sleeping.
+class TSteadyClock : public TClock {
+ public:
+  std::uint32_t TickCount() override;
+  void Sleep(std::uint32_t ms) override;
+};
+
+// The recorder's files as on every Linux desktop; the recording's folder is made only once the
+// portal has started the stream, so that a refusal (the dialog cancelled) leaves nothing behind
+// and reaches the user as the reason the recording could not start.
+class TWaylandFileLocations : public TPosixFileLocations {
+ public:
+  explicit TWaylandFileLocations(TWaylandScreenCast& screen) : FScreen(screen) {}
+  std::string MakeRecordingFolder() override;
+
+ private:
+  TWaylandScreenCast& FScreen;
+};
+
+// No global hot key reaches a program on Wayland unless the portal's GlobalShortcuts binds it.
+// Where it cannot, registering succeeds as a no-op and the user is told once how else to stop.
+class TWaylandHotKeys : public THotKeys {
+ public:
+  explicit TWaylandHotKeys(std::function<void(const std::string&)> tell) : FTell(std::move(tell)) {}
+  std::uint16_t AddAtom(const std::string&) override { return ++FNext; }
+  void DeleteAtom(std::uint16_t) override {}
+  bool Register(std::uint16_t id, std::uint32_t modifiers, std::uint32_t key) override;
+  void Unregister(std::uint16_t) override {}
+  static const char* const kNoHotKey;
+
+ private:
+  std::function<void(const std::string&)> FTell;
+  std::uint16_t FNext = 0;
+  bool FTold = false;
+};
+
+class TWaylandBackend : public TPlatformBackend {
+ public:
+  // Throws std::runtime_error when Qt cannot start.
+  TWaylandBackend();
+  ~TWaylandBackend() override;
+  const char* Name() const override { return "wayland"; }
+  TPlatform& Platform() override { return FPlatform; }
+  TWaylandScreenCast& Screen() { return *FScreen; }
+  qt::TQtUserInterface& UserInterface() { return *FUi; }
+
+ private:
+  void Tell(const std::string& message);
+
+  std::unique_ptr<qt::TQtUserInterface> FUi;
+  std::unique_ptr<TWaylandScreenCast> FScreen;
+  std::unique_ptr<TWaylandFileLocations> FFiles;
+  std::unique_ptr<TWaylandHotKeys> FHotKeys;
+  TSteadyClock FClock;
+  int FStopFd = -1;  // written when the stream asks the recording to stop
+  TPlatform FPlatform;
+};
+
+}  // namespace kestrova::platform::wayland
