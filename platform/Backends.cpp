@@ -54,8 +54,8 @@ const std::array kBackends{
 #endif
 #ifdef KESTROVA_HAVE_WAYLAND
     TBackendInfo{"wayland",
-                 "a Wayland desktop ($WAYLAND_DISPLAY) through the desktop portal and PipeWire",
-                 20, WaylandAvailable, CreateWayland},
+                 "a Wayland desktop ($WAYLAND_DISPLAY) through the desktop portal and PipeWire", 20,
+                 WaylandAvailable, CreateWayland},
 #endif
 };
 

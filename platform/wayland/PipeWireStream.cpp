@@ -149,8 +149,9 @@ struct TPipeWireStream::TImpl {
     const spa_data& d = buffer->datas[0];
     spa_meta_header* header = static_cast<spa_meta_header*>(
         spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
-    const bool corrupted = (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) ||
-                           (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0;
+    const bool corrupted =
+        (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) ||
+        (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0;
     // A buffer without pixels carries only the pointer's move.
     if (d.data == nullptr || d.chunk->size == 0 || corrupted) return;
     if (!FrameFits(d.maxsize, d.chunk->offset, d.chunk->stride, Width, Height)) {
@@ -225,7 +226,7 @@ void OnProcess(void* data) {
 void OnCoreError(void* data, std::uint32_t id, int, int res, const char* message) {
   if (id == PW_ID_CORE && res == -EPIPE) {
     static_cast<TPipeWireStream::TImpl*>(data)->End(message != nullptr ? message
-                                                                        : "PipeWire went away");
+                                                                       : "PipeWire went away");
   }
 }
 
@@ -274,10 +275,9 @@ TPipeWireStream::TPipeWireStream(int remoteFd, std::uint32_t node, std::function
     failure = "the PipeWire remote the portal gave could not be connected";
   } else {
     pw_core_add_listener(F->Core, &F->CoreListener, &kCoreEvents, F.get());
-    F->Stream = pw_stream_new(
-        F->Core, "kestrova",
-        pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
-                          PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+    F->Stream = pw_stream_new(F->Core, "kestrova",
+                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
     if (F->Stream == nullptr) failure = "a PipeWire stream could not be made";
   }
   if (failure.empty()) {
@@ -294,15 +294,14 @@ TPipeWireStream::TPipeWireStream(int remoteFd, std::uint32_t node, std::function
         SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
         SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
         SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                               SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA,
-                               SPA_VIDEO_FORMAT_RGBA),
+                               SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),
         SPA_FORMAT_VIDEO_framerate,
         SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minRate, &maxRate)));
-    if (pw_stream_connect(F->Stream, PW_DIRECTION_INPUT, node,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
-                                                       PW_STREAM_FLAG_MAP_BUFFERS),
-                          params, 1) < 0) {
+    if (pw_stream_connect(
+            F->Stream, PW_DIRECTION_INPUT, node,
+            static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+            params, 1) < 0) {
       failure = "the screen's PipeWire stream could not be connected";
     }
   }

@@ -166,11 +166,11 @@ struct TPortalScreenCast::TImpl {
     bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
                    SLOT(OnResponse(uint, QVariantMap)));
     if (!receiver.Answered) {
-      bus.call(QDBusMessage::createMethodCall(kService, requestPath, kRequest,
-                                              QStringLiteral("Close")),
-               QDBus::Block, 2000);
-      throw EPortalError(std::string("The desktop portal did not answer ") + method +
-                         " within " + std::to_string(timeoutSeconds) + " seconds.");
+      bus.call(
+          QDBusMessage::createMethodCall(kService, requestPath, kRequest, QStringLiteral("Close")),
+          QDBus::Block, 2000);
+      throw EPortalError(std::string("The desktop portal did not answer ") + method + " within " +
+                         std::to_string(timeoutSeconds) + " seconds.");
     }
     if (receiver.Code == 1) throw EPortalError(kCancelled);
     if (receiver.Code != 0) {
@@ -231,7 +231,8 @@ struct TPortalScreenCast::TImpl {
     QVariantMap select{{QStringLiteral("types"), QVariant::fromValue<uint>(request.SourceType)},
                        {QStringLiteral("multiple"), false}};
     Cursor = ChooseCursorMode(offer.CursorModes);
-    if (Cursor != 0) select.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(Cursor));
+    if (Cursor != 0)
+      select.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(Cursor));
     if (offer.Version >= 4) {
       // Kept until revoked: the next recording starts without the dialog.
       select.insert(QStringLiteral("persist_mode"), QVariant::fromValue<uint>(2));
@@ -242,8 +243,7 @@ struct TPortalScreenCast::TImpl {
     }
     const QVariant session = QVariant::fromValue(QDBusObjectPath(SessionPath));
     Ask(bus, "SelectSources", {session}, select, Timeouts.CallSeconds);
-    const QVariantMap started =
-        Ask(bus, "Start", {session, QString()}, {}, Timeouts.DialogSeconds);
+    const QVariantMap started = Ask(bus, "Start", {session, QString()}, {}, Timeouts.DialogSeconds);
     ReadStreams(started);
     Token = Text(started.value(QStringLiteral("restore_token")).toString());
     QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, kScreenCast,

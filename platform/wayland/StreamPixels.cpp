@@ -14,12 +14,10 @@ bool FrameFits(std::size_t size, std::size_t offset, std::int64_t stride, std::i
   if (width <= 0 || height <= 0 || stride < 0) return false;
   const auto rowBytes = static_cast<std::uint64_t>(width) * 4;
   if (static_cast<std::uint64_t>(stride) < rowBytes) return false;
-  // At most 2^31 rows of at most 2^63 bytes would overflow: check the product first.
+  // Up to 2^31 rows of up to 2^63 bytes: the span is checked before it is computed.
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
   const std::uint64_t rows = static_cast<std::uint64_t>(height) - 1;
-  if (rows != 0 &&
-      static_cast<std::uint64_t>(stride) > std::numeric_limits<std::uint64_t>::max() / rows) {
-    return false;
-  }
+  if (rows != 0 && static_cast<std::uint64_t>(stride) > (kMax - rowBytes) / rows) return false;
   const std::uint64_t span = rows * static_cast<std::uint64_t>(stride) + rowBytes;
   return offset <= size && span <= size - offset;
 }
@@ -125,8 +123,8 @@ bool ReadCursorBitmap(const std::uint8_t* base, std::size_t size, std::size_t at
 }  // namespace
 
 void CopyAsBgrx(const std::uint8_t* pixels, std::size_t stride, TPixelOrder order,
-                std::int32_t width, std::int32_t height, const TDamage& damage,
-                std::uint8_t* out, std::size_t outStride) {
+                std::int32_t width, std::int32_t height, const TDamage& damage, std::uint8_t* out,
+                std::size_t outStride) {
   if (damage.All) {
     CopyRect(pixels, stride, order, {0, 0, width, height}, out, outStride);
     return;

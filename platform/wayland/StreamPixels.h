@@ -28,8 +28,8 @@ TScreenRect ClipRect(const TScreenRect& r, std::int32_t width, std::int32_t heig
 // Copies the rectangles rects (already clipped) of a stream picture into out, a picture of the
 // same size with rows outStride bytes apart, swapping red and blue for Rgbx. all: every pixel.
 void CopyAsBgrx(const std::uint8_t* pixels, std::size_t stride, TPixelOrder order,
-                std::int32_t width, std::int32_t height, const TDamage& damage,
-                std::uint8_t* out, std::size_t outStride);
+                std::int32_t width, std::int32_t height, const TDamage& damage, std::uint8_t* out,
+                std::size_t outStride);
 
 // The pointer as the stream's cursor metadata tells it. meta is the metadata's bytes (a
 // spa_meta_cursor, maybe followed by its bitmap), size their count. Returns false when the

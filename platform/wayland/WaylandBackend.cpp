@@ -136,9 +136,8 @@ TWaylandBackend::TWaylandBackend() {
     if (FStopFd >= 0) (void)!::write(FStopFd, &one, sizeof one);
   };
   hooks.Open = [this](std::uint32_t type) -> std::unique_ptr<TScreenStream> {
-    const std::string tokenFile =
-        FFiles->StateFolder() + "/portal-" + (type == kSourceWindow ? "window" : "monitor") +
-        ".token";
+    const std::string tokenFile = FFiles->StateFolder() + "/portal-" +
+                                  (type == kSourceWindow ? "window" : "monitor") + ".token";
     return std::make_unique<TPortalStream>(type, tokenFile);
   };
   FScreen = std::make_unique<TWaylandScreenCast>(std::move(hooks));

@@ -29,6 +29,8 @@ class TSteadyClock : public TClock {
 class TWaylandFileLocations : public TPosixFileLocations {
  public:
   explicit TWaylandFileLocations(TWaylandScreenCast& screen) : FScreen(screen) {}
+  TWaylandFileLocations(TWaylandScreenCast& screen, TGetEnv getEnv)
+      : TPosixFileLocations(std::move(getEnv)), FScreen(screen) {}
   std::string MakeRecordingFolder() override;
 
  private:

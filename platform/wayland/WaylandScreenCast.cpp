@@ -59,8 +59,8 @@ bool TWaylandScreenCast::Capture(TWindowHandle window, const TScreenRect& rect, 
   CheckEnded();
   std::int32_t width = 0, height = 0;
   FStream->Size(width, height);
-  const bool whole = rect.Left == 0 && rect.Top == 0 && rect.Width() == width &&
-                     rect.Height() == height;
+  const bool whole =
+      rect.Left == 0 && rect.Top == 0 && rect.Width() == width && rect.Height() == height;
   if (whole) {
     if (FCropping) {
       FCropping = false;
