@@ -55,6 +55,17 @@ fi
 
 BUILD="$(cd "${1:?usage: scripts/wayland.sh BUILD_DIR [gtest arguments...]}" && pwd)"
 shift
+source "$ROOT/scripts/common.sh"
+set +e
+need=()
+for p in "${KESTROVA_WAYLAND_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
+if [ ${#need[@]} -ne 0 ] && [ "$(id -u)" -eq 0 ]; then
+  echo "Installing: ${need[*]}"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    --no-install-recommends "${need[@]}" >/dev/null
+fi
 missing=()
 for p in mutter pipewire wireplumber /usr/libexec/xdg-desktop-portal \
   /usr/libexec/xdg-desktop-portal-gnome dbus-run-session busctl setpriv /usr/bin/python3; do

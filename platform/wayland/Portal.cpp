@@ -88,6 +88,8 @@ std::uint32_t ReadProperty(QDBusConnection& bus, const char* name, int timeoutMs
 
 std::atomic<unsigned> GTokenCounter{0};
 
+TScreenCastOffer ReadOffer(QDBusConnection& bus);
+
 QString NewToken(const char* kind) {
   return QStringLiteral("kestrova_%1_%2_%3")
       .arg(QLatin1String(kind))
@@ -98,7 +100,35 @@ QString NewToken(const char* kind) {
 }  // namespace
 
 TScreenCastOffer ProbeScreenCast() {
+  if (QCoreApplication::instance() == nullptr) {
+    // Asked before Qt starts (which backend to open): a private connection of its own, whose
+    // blocking calls need no event loop, closed again before the application's own is made.
+    const QString name = QStringLiteral("kestrova-probe");
+    TScreenCastOffer offer;
+    {
+      QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+      if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(name);
+        throw EPortalError(std::string("There is no session bus (DBUS_SESSION_BUS_ADDRESS): ") +
+                           kNoPortal);
+      }
+      try {
+        offer = ReadOffer(bus);
+      } catch (...) {
+        QDBusConnection::disconnectFromBus(name);
+        throw;
+      }
+    }
+    QDBusConnection::disconnectFromBus(name);
+    return offer;
+  }
   QDBusConnection bus = Bus();
+  return ReadOffer(bus);
+}
+
+namespace {
+
+TScreenCastOffer ReadOffer(QDBusConnection& bus) {
   TScreenCastOffer offer;
   offer.Version = ReadProperty(bus, "version", 5000);
   offer.SourceTypes = ReadProperty(bus, "AvailableSourceTypes", 5000);
@@ -108,6 +138,8 @@ TScreenCastOffer ProbeScreenCast() {
   }
   return offer;
 }
+
+}  // namespace
 
 std::uint32_t ChooseCursorMode(std::uint32_t available) {
   for (std::uint32_t mode : {kCursorMetadata, kCursorEmbedded, kCursorHidden}) {

@@ -92,6 +92,11 @@ std::string WhyNoWaylandDesktop() {
   if (::stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
     return "no Wayland compositor listens at " + socket;
   }
+  try {
+    ProbeScreenCast();
+  } catch (const EPortalError& e) {
+    return e.what();
+  }
   return {};
 }
 
