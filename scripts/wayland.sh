@@ -95,5 +95,5 @@ status=0
   HOME="$RUN/home" KESTROVA_WAYLAND_RUN="$RUN" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
   ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
   dbus-run-session -- bash "$ROOT/scripts/wayland.sh" --inside "$BUILD" "$@") || status=$?
-if [ $status -eq 0 ] && [ -z "${KESTROVA_WAYLAND_KEEP:-}" ]; then rm -rf "$RUN"; else echo "logs kept in $RUN"; fi
+if [ $status -eq 0 ] && [ -z "${KESTROVA_WAYLAND_KEEP:-}" ]; then rm -rf "$RUN" 2>/dev/null; else echo "logs kept in $RUN"; fi
 exit $status

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""show_picture.py [animate] - a full-screen GTK 3 window showing the tests' known picture 1:1
-(every pixel a distinct colour); with 'animate' a white bar moves along the top rows at each
-frame clock tick, so every frame differs."""
+"""show_picture.py [animate|typing|motion] - a full-screen GTK 3 window showing the tests' known
+picture 1:1 (every pixel a distinct colour). animate: a white bar moves along the top rows at
+each frame clock tick; typing: a character-sized block is added eight times a second, line after
+line (the benchmark's typing); motion: the whole picture scrolls at each tick (full motion)."""
 import sys
 
 import gi
@@ -27,15 +28,27 @@ def pattern():
 
 
 pix = pattern()
-animate = len(sys.argv) > 1 and sys.argv[1] == "animate"
+mode = sys.argv[1] if len(sys.argv) > 1 else "static"
+animate = mode == "animate"
 win = Gtk.Window(title="kestrova-test-picture")
 area = Gtk.DrawingArea()
 state = {"x": 0}
 
 
 def draw(widget, cr):
+    if mode == "motion":
+        Gdk.cairo_set_source_pixbuf(cr, pix, -state["x"], 0)
+        cr.paint()
+        Gdk.cairo_set_source_pixbuf(cr, pix, W - state["x"], 0)
+        cr.paint()
+        return False
     Gdk.cairo_set_source_pixbuf(cr, pix, 0, 0)
     cr.paint()
+    if mode == "typing":
+        cr.set_source_rgb(0, 0, 0)
+        for i in range(state["typed"]):
+            cr.rectangle(40 + (i % 120) * 10, 40 + (i // 120) % 60 * 18, 8, 14)
+        cr.fill()
     if animate:
         cr.set_source_rgb(1, 1, 1)
         cr.rectangle(state["x"], 0, 32, 16)
@@ -49,9 +62,18 @@ def tick(widget, clock):
     return True
 
 
+def type_one():
+    state["typed"] += 1
+    area.queue_draw_area(0, 0, W, H)
+    return True
+
+
+state["typed"] = 0
 area.connect("draw", draw)
-if animate:
+if animate or mode == "motion":
     area.add_tick_callback(tick)
+if mode == "typing":
+    GLib.timeout_add(125, type_one)
 win.add(area)
 win.connect("destroy", Gtk.main_quit)
 win.fullscreen()
