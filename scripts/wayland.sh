@@ -38,6 +38,10 @@ if [ "${1:-}" = "--inside" ]; then
     --wayland-display=wayland-9 >"$RUN/mutter.log" 2>&1 & PIDS+=($!)
   wait_for "mutter" busctl --user status org.gnome.Mutter.ScreenCast
   export WAYLAND_DISPLAY=wayland-9 GDK_BACKEND=wayland
+  # The portal's GNOME backend can crash when a session it timed out is closed; D-Bus starts it
+  # again on the next call, and it must find the compositor then.
+  dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR \
+    XDG_CONFIG_HOME HOME GDK_BACKEND >/dev/null 2>&1
   /usr/libexec/xdg-desktop-portal-gnome >"$RUN/xdpg.log" 2>&1 & PIDS+=($!)
   wait_for "xdg-desktop-portal-gnome" busctl --user status org.freedesktop.impl.portal.desktop.gnome
   /usr/libexec/xdg-desktop-portal >"$RUN/xdp.log" 2>&1 & PIDS+=($!)

@@ -7,6 +7,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
@@ -97,6 +98,60 @@ QString NewToken(const char* kind) {
       .arg(++GTokenCounter);
 }
 
+// Calls method (whose last argument is the options map) and waits for its Response.
+QVariantMap AskPortal(QDBusConnection& bus, const QString& interface, const char* method,
+                      QList<QVariant> args, QVariantMap options, int callSeconds,
+                      int timeoutSeconds) {
+  const QString token = NewToken("request");
+  options.insert(QStringLiteral("handle_token"), token);
+  QString sender = bus.baseService().mid(1);
+  sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+  QString requestPath = kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+  TResponseReceiver receiver;
+  // Subscribed before the call: the answer can come before the call returns.
+  bus.connect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
+              SLOT(OnResponse(uint, QVariantMap)));
+  QDBusMessage m =
+      QDBusMessage::createMethodCall(kService, kPath, interface, QString::fromLatin1(method));
+  args.append(options);
+  m.setArguments(args);
+  const QDBusMessage reply = bus.call(m, QDBus::Block, callSeconds * 1000);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+    bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
+                   SLOT(OnResponse(uint, QVariantMap)));
+    ThrowCallError(reply, method);
+  }
+  const QString handle = reply.arguments().at(0).value<QDBusObjectPath>().path();
+  if (!handle.isEmpty() && handle != requestPath) {
+    // An older portal names the request its own way.
+    bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
+                   SLOT(OnResponse(uint, QVariantMap)));
+    requestPath = handle;
+    bus.connect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
+                SLOT(OnResponse(uint, QVariantMap)));
+  }
+  if (!receiver.Answered) {
+    QEventLoop loop;
+    QObject::connect(&receiver, &TResponseReceiver::Done, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutSeconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
+                 SLOT(OnResponse(uint, QVariantMap)));
+  if (!receiver.Answered) {
+    bus.call(
+        QDBusMessage::createMethodCall(kService, requestPath, kRequest, QStringLiteral("Close")),
+        QDBus::Block, 2000);
+    throw EPortalError(std::string("The desktop portal did not answer ") + method + " within " +
+                       std::to_string(timeoutSeconds) + " seconds.");
+  }
+  if (receiver.Code == 1) throw EPortalError(kCancelled);
+  if (receiver.Code != 0) {
+    throw EPortalError(std::string("The desktop portal refused ") + method + ".");
+  }
+  return receiver.Results;
+}
+
 }  // namespace
 
 TScreenCastOffer ProbeScreenCast() {
@@ -158,60 +213,6 @@ struct TPortalScreenCast::TImpl {
   int Fd = -1;
   TClosedReceiver ClosedSignal;
 
-  // Calls method (whose last argument is the options map) and waits for its Response.
-  QVariantMap Ask(QDBusConnection& bus, const char* method, QList<QVariant> args,
-                  QVariantMap options, int timeoutSeconds) {
-    const QString token = NewToken("request");
-    options.insert(QStringLiteral("handle_token"), token);
-    QString sender = bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    QString requestPath = kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-    TResponseReceiver receiver;
-    // Subscribed before the call: the answer can come before the call returns.
-    bus.connect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
-                SLOT(OnResponse(uint, QVariantMap)));
-    QDBusMessage m =
-        QDBusMessage::createMethodCall(kService, kPath, kScreenCast, QString::fromLatin1(method));
-    args.append(options);
-    m.setArguments(args);
-    const QDBusMessage reply = bus.call(m, QDBus::Block, Timeouts.CallSeconds * 1000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
-                     SLOT(OnResponse(uint, QVariantMap)));
-      ThrowCallError(reply, method);
-    }
-    const QString handle = reply.arguments().at(0).value<QDBusObjectPath>().path();
-    if (!handle.isEmpty() && handle != requestPath) {
-      // An older portal names the request its own way.
-      bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
-                     SLOT(OnResponse(uint, QVariantMap)));
-      requestPath = handle;
-      bus.connect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
-                  SLOT(OnResponse(uint, QVariantMap)));
-    }
-    if (!receiver.Answered) {
-      QEventLoop loop;
-      QObject::connect(&receiver, &TResponseReceiver::Done, &loop, &QEventLoop::quit);
-      QTimer::singleShot(timeoutSeconds * 1000, &loop, &QEventLoop::quit);
-      loop.exec();
-    }
-    bus.disconnect(kService, requestPath, kRequest, QStringLiteral("Response"), &receiver,
-                   SLOT(OnResponse(uint, QVariantMap)));
-    if (!receiver.Answered) {
-      bus.call(
-          QDBusMessage::createMethodCall(kService, requestPath, kRequest, QStringLiteral("Close")),
-          QDBus::Block, 2000);
-      throw EPortalError(std::string("The desktop portal did not answer ") + method + " within " +
-                         std::to_string(timeoutSeconds) + " seconds.");
-    }
-    if (receiver.Code == 1) throw EPortalError(kCancelled);
-    if (receiver.Code != 0) {
-      throw EPortalError(std::string("The desktop portal could not start screen recording (") +
-                         method + " failed).");
-    }
-    return receiver.Results;
-  }
-
   void ReadStreams(const QVariantMap& results) {
     const QVariant streams = results.value(QStringLiteral("streams"));
     if (!streams.canConvert<QDBusArgument>()) {
@@ -253,9 +254,9 @@ struct TPortalScreenCast::TImpl {
                              : "The desktop portal cannot record a whole monitor here.");
     }
     QDBusConnection bus = Bus();
-    QVariantMap created =
-        Ask(bus, "CreateSession", {},
-            {{QStringLiteral("session_handle_token"), NewToken("session")}}, Timeouts.CallSeconds);
+    QVariantMap created = AskPortal(bus, kScreenCast, "CreateSession", {},
+                                    {{QStringLiteral("session_handle_token"), NewToken("session")}},
+                                    Timeouts.CallSeconds, Timeouts.CallSeconds);
     SessionPath = created.value(QStringLiteral("session_handle")).toString();
     if (SessionPath.isEmpty()) throw EPortalError("The desktop portal made no session.");
     bus.connect(kService, SessionPath, kSession, QStringLiteral("Closed"), &ClosedSignal,
@@ -274,8 +275,10 @@ struct TPortalScreenCast::TImpl {
       }
     }
     const QVariant session = QVariant::fromValue(QDBusObjectPath(SessionPath));
-    Ask(bus, "SelectSources", {session}, select, Timeouts.CallSeconds);
-    const QVariantMap started = Ask(bus, "Start", {session, QString()}, {}, Timeouts.DialogSeconds);
+    AskPortal(bus, kScreenCast, "SelectSources", {session}, select, Timeouts.CallSeconds,
+              Timeouts.CallSeconds);
+    const QVariantMap started = AskPortal(bus, kScreenCast, "Start", {session, QString()}, {},
+                                          Timeouts.CallSeconds, Timeouts.DialogSeconds);
     ReadStreams(started);
     Token = Text(started.value(QStringLiteral("restore_token")).toString());
     QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, kScreenCast,
@@ -356,6 +359,79 @@ bool TPortalScreenCast::Closed() const {
   return F->ClosedSignal.Closed;
 }
 void TPortalScreenCast::Close() {
+  F->Close();
+}
+
+}  // namespace kestrova::platform::wayland
+
+namespace kestrova::platform::wayland {
+
+namespace {
+const QString kShortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+}  // namespace
+
+bool HasGlobalShortcuts() {
+  if (QCoreApplication::instance() == nullptr) return false;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  QDBusMessage m = QDBusMessage::createMethodCall(
+      kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  m << kShortcuts << QStringLiteral("version");
+  const QDBusMessage reply = bus.call(m, QDBus::Block, 5000);
+  return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+struct TPortalShortcut::TImpl {
+  QString SessionPath;
+  TActivatedReceiver Receiver;
+
+  void Close() {
+    if (SessionPath.isEmpty() || QCoreApplication::instance() == nullptr) return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), &Receiver,
+                   SLOT(OnActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    bus.call(
+        QDBusMessage::createMethodCall(kService, SessionPath, kSession, QStringLiteral("Close")),
+        QDBus::NoBlock);
+    SessionPath.clear();
+  }
+};
+
+TPortalShortcut::TPortalShortcut(const std::string& id, const std::string& description,
+                                 const std::string& preferredTrigger,
+                                 std::function<void()> activated)
+    : F(std::make_unique<TImpl>()) {
+  qDBusRegisterMetaType<TShortcutSpec>();
+  qDBusRegisterMetaType<QList<TShortcutSpec>>();
+  QDBusConnection bus = Bus();
+  const QString wanted = QString::fromStdString(id);
+  F->Receiver.Activated = [wanted, activated = std::move(activated)](const QString& got) {
+    if (got == wanted && activated) activated();
+  };
+  try {
+    const QVariantMap created =
+        AskPortal(bus, kShortcuts, "CreateSession", {},
+                  {{QStringLiteral("session_handle_token"), NewToken("shortcuts")}}, 30, 30);
+    F->SessionPath = created.value(QStringLiteral("session_handle")).toString();
+    if (F->SessionPath.isEmpty()) throw EPortalError("The desktop portal made no session.");
+    bus.connect(kService, kPath, kShortcuts, QStringLiteral("Activated"), &F->Receiver,
+                SLOT(OnActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    const QList<TShortcutSpec> shortcuts{
+        {wanted,
+         {{QStringLiteral("description"), QString::fromStdString(description)},
+          {QStringLiteral("preferred_trigger"), QString::fromStdString(preferredTrigger)}}}};
+    // The desktop may ask the user to confirm or change the key: the dialog's time.
+    AskPortal(bus, kShortcuts, "BindShortcuts",
+              {QVariant::fromValue(QDBusObjectPath(F->SessionPath)), QVariant::fromValue(shortcuts),
+               QString()},
+              {}, 30, 300);
+  } catch (...) {
+    F->Close();
+    throw;
+  }
+}
+
+TPortalShortcut::~TPortalShortcut() {
   F->Close();
 }
 

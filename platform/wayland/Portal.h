@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -73,6 +74,27 @@ class TPortalScreenCast {
   // seen only while the Qt event loop runs.
   bool Closed() const;
   void Close();
+
+  struct TImpl;
+
+ private:
+  std::unique_ptr<TImpl> F;
+};
+
+// True when the portal has GlobalShortcuts (a key of the program's own, bound by the desktop).
+bool HasGlobalShortcuts();
+
+// One desktop-wide shortcut bound through the portal's GlobalShortcuts for as long as the object
+// lives; activated runs (on the Qt thread, while its event loop runs) each time it is pressed.
+class TPortalShortcut {
+ public:
+  // preferredTrigger in the portal's notation ("CTRL+ALT+s"); the desktop may ask the user or
+  // pick another. Throws EPortalError when the portal has no GlobalShortcuts or refuses.
+  TPortalShortcut(const std::string& id, const std::string& description,
+                  const std::string& preferredTrigger, std::function<void()> activated);
+  ~TPortalShortcut();
+  TPortalShortcut(const TPortalShortcut&) = delete;
+  TPortalShortcut& operator=(const TPortalShortcut&) = delete;
 
   struct TImpl;
 

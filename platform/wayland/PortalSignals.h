@@ -1,8 +1,11 @@
 // Receivers for the portal's signals: Qt D-Bus delivers a signal only to a slot.
 #pragma once
 
+#include <QDBusArgument>
+#include <QDBusObjectPath>
 #include <QObject>
 #include <QVariantMap>
+#include <functional>
 
 namespace kestrova::platform::wayland {
 
@@ -34,4 +37,37 @@ class TClosedReceiver : public QObject {
   void OnClosed(const QVariantMap&) { Closed = true; }
 };
 
+class TActivatedReceiver : public QObject {
+  Q_OBJECT
+ public:
+  std::function<void(const QString& id)> Activated;
+
+ public slots:
+  void OnActivated(const QDBusObjectPath&, const QString& id, qulonglong, const QVariantMap&) {
+    if (Activated) Activated(id);
+  }
+};
+
+// One shortcut as GlobalShortcuts.BindShortcuts takes it: (sa{sv}).
+struct TShortcutSpec {
+  QString Id;
+  QVariantMap Properties;
+};
+
+inline QDBusArgument& operator<<(QDBusArgument& arg, const TShortcutSpec& s) {
+  arg.beginStructure();
+  arg << s.Id << s.Properties;
+  arg.endStructure();
+  return arg;
+}
+
+inline const QDBusArgument& operator>>(const QDBusArgument& arg, TShortcutSpec& s) {
+  arg.beginStructure();
+  arg >> s.Id >> s.Properties;
+  arg.endStructure();
+  return arg;
+}
+
 }  // namespace kestrova::platform::wayland
+
+Q_DECLARE_METATYPE(kestrova::platform::wayland::TShortcutSpec)

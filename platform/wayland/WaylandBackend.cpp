@@ -6,12 +6,14 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <utility>
 
 #include "platform/wayland/PipeWireStream.h"
 #include "platform/wayland/Portal.h"
@@ -120,10 +122,51 @@ const char* const TWaylandHotKeys::kNoHotKey =
     "itself). To stop a recording use the tray icon, the tool window, kestrova record "
     "--seconds, or a keyboard shortcut in the desktop's settings that runs kestrova stop.";
 
-bool TWaylandHotKeys::Register(std::uint16_t, std::uint32_t, std::uint32_t) {
-  if (!FTold && FTell) FTell(kNoHotKey);
+std::string PortalTrigger(std::uint32_t modifiers, std::uint32_t key) {
+  std::string keyName;
+  if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')) {
+    keyName = std::string(1, static_cast<char>(std::tolower(static_cast<int>(key))));
+  } else if (key >= 0x70 && key <= 0x7B) {  // F1..F12
+    keyName = "F" + std::to_string(key - 0x70 + 1);
+  } else {
+    return {};
+  }
+  std::string trigger;
+  const std::pair<std::uint32_t, const char*> names[] = {
+      {kModControl, "CTRL"}, {kModAlt, "ALT"}, {0x4, "SHIFT"}, {0x8, "LOGO"}};
+  for (const auto& [bit, name] : names) {
+    if ((modifiers & bit) != 0) trigger += std::string(name) + "+";
+  }
+  return trigger + keyName;
+}
+
+TWaylandHotKeys::TWaylandHotKeys(std::function<void(const std::string&)> tell,
+                                 std::function<void(std::uint16_t)> pressed)
+    : FTell(std::move(tell)), FPressed(std::move(pressed)) {}
+
+TWaylandHotKeys::~TWaylandHotKeys() = default;
+
+bool TWaylandHotKeys::Register(std::uint16_t id, std::uint32_t modifiers, std::uint32_t key) {
+  FBound.erase(id);
+  const std::string trigger = PortalTrigger(modifiers, key);
+  std::string why;
+  if (!trigger.empty() && HasGlobalShortcuts()) {
+    try {
+      FBound[id] =
+          std::make_unique<TPortalShortcut>("stop-recording", "Stop the recording and save it",
+                                            trigger, [this, id] { FPressed(id); });
+      return true;
+    } catch (const EPortalError& e) {
+      why = std::string(" (") + e.what() + ")";
+    }
+  }
+  if (!FTold && FTell) FTell(kNoHotKey + why);
   FTold = true;
   return true;
+}
+
+void TWaylandHotKeys::Unregister(std::uint16_t id) {
+  FBound.erase(id);
 }
 
 TWaylandBackend::TWaylandBackend() {
@@ -132,14 +175,11 @@ TWaylandBackend::TWaylandBackend() {
   FUi = std::make_unique<qt::TQtUserInterface>();
   const char* display = std::getenv("WAYLAND_DISPLAY");
   FUi->SetInstanceScope(display != nullptr ? display : "wayland");
-  FStopFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  FInputFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   TWaylandScreenCast::THooks hooks;
   hooks.ScreenRect = PrimaryScreenRect;
   hooks.Tell = [this](const std::string& m) { Tell(m); };
-  hooks.RequestStop = [this] {
-    const std::uint64_t one = 1;
-    if (FStopFd >= 0) (void)!::write(FStopFd, &one, sizeof one);
-  };
+  hooks.RequestStop = [this] { Post(TUIEvent{TUIEventKind::StopRequest, "", 0}); };
   hooks.Open = [this](std::uint32_t type) -> std::unique_ptr<TScreenStream> {
     const std::string tokenFile = FFiles->StateFolder() + "/portal-" +
                                   (type == kSourceWindow ? "window" : "monitor") + ".token";
@@ -147,15 +187,15 @@ TWaylandBackend::TWaylandBackend() {
   };
   FScreen = std::make_unique<TWaylandScreenCast>(std::move(hooks));
   FFiles = std::make_unique<TWaylandFileLocations>(*FScreen);
-  FHotKeys = std::make_unique<TWaylandHotKeys>([this](const std::string& m) { Tell(m); });
-  if (FStopFd >= 0) {
-    FUi->AddInputSource(FStopFd, [this] {
-      std::vector<TUIEvent> events;
+  FHotKeys = std::make_unique<TWaylandHotKeys>([this](const std::string& m) { Tell(m); },
+                                               [this](std::uint16_t id) {
+                                                 Post(TUIEvent{TUIEventKind::HotKey, "", id});
+                                               });
+  if (FInputFd >= 0) {
+    FUi->AddInputSource(FInputFd, [this] {
       std::uint64_t count = 0;
-      if (::read(FStopFd, &count, sizeof count) == sizeof count && count != 0) {
-        events.push_back(TUIEvent{TUIEventKind::StopRequest, "", 0});
-      }
-      return events;
+      (void)!::read(FInputFd, &count, sizeof count);
+      return std::exchange(FInput, {});
     });
   }
   FPlatform = TPlatform{&FClock,
@@ -180,7 +220,16 @@ TWaylandBackend::TWaylandBackend() {
 TWaylandBackend::~TWaylandBackend() {
   // The stream's thread stops and the portal's session closes while Qt is still there.
   FScreen->Release();
-  if (FStopFd >= 0) ::close(FStopFd);
+  FHotKeys.reset();
+  if (FInputFd >= 0) ::close(FInputFd);
+}
+
+// Everything posted runs on the Qt thread (the portal's signals, the capture loop): the pump
+// takes the events from there.
+void TWaylandBackend::Post(const TUIEvent& event) {
+  FInput.push_back(event);
+  const std::uint64_t one = 1;
+  if (FInputFd >= 0) (void)!::write(FInputFd, &one, sizeof one);
 }
 
 // Said on the terminal and beside the tray icon: on Wayland there is no other place that every

@@ -2,12 +2,14 @@
 // interface in Qt 6 (natively on Wayland), the recorder's files where a Linux desktop keeps them.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "platform/PosixFiles.h"
 #include "platform/Registry.h"
 #include "platform/qt/QtUserInterface.h"
+#include "platform/wayland/Portal.h"
 #include "platform/wayland/WaylandScreenCast.h"
 
 namespace kestrova::platform::wayland {
@@ -37,22 +39,32 @@ class TWaylandFileLocations : public TPosixFileLocations {
   TWaylandScreenCast& FScreen;
 };
 
-// No global hot key reaches a program on Wayland unless the portal's GlobalShortcuts binds it.
-// Where it cannot, registering succeeds as a no-op and the user is told once how else to stop.
+// A global hot key on Wayland is the desktop's to give: the portal's GlobalShortcuts binds it where
+// the desktop has that. Where it cannot, registering succeeds as a no-op (the key is not taken by
+// anyone else: the recorder's "held by another program" would be wrong) and the user is told once
+// how else to stop.
 class TWaylandHotKeys : public THotKeys {
  public:
-  explicit TWaylandHotKeys(std::function<void(const std::string&)> tell) : FTell(std::move(tell)) {}
+  // tell: says something to the user; pressed: a bound key was pressed (its identifier).
+  TWaylandHotKeys(std::function<void(const std::string&)> tell,
+                  std::function<void(std::uint16_t)> pressed);
+  ~TWaylandHotKeys() override;
   std::uint16_t AddAtom(const std::string&) override { return ++FNext; }
   void DeleteAtom(std::uint16_t) override {}
   bool Register(std::uint16_t id, std::uint32_t modifiers, std::uint32_t key) override;
-  void Unregister(std::uint16_t) override {}
+  void Unregister(std::uint16_t id) override;
   static const char* const kNoHotKey;
 
  private:
   std::function<void(const std::string&)> FTell;
+  std::function<void(std::uint16_t)> FPressed;
+  std::map<std::uint16_t, std::unique_ptr<TPortalShortcut>> FBound;
   std::uint16_t FNext = 0;
   bool FTold = false;
 };
+
+// The portal's notation of a hot key ("CTRL+ALT+s"); empty for a key it has no name for.
+std::string PortalTrigger(std::uint32_t modifiers, std::uint32_t key);
 
 class TWaylandBackend : public TPlatformBackend {
  public:
@@ -66,13 +78,15 @@ class TWaylandBackend : public TPlatformBackend {
 
  private:
   void Tell(const std::string& message);
+  void Post(const TUIEvent& event);
 
   std::unique_ptr<qt::TQtUserInterface> FUi;
   std::unique_ptr<TWaylandScreenCast> FScreen;
   std::unique_ptr<TWaylandFileLocations> FFiles;
   std::unique_ptr<TWaylandHotKeys> FHotKeys;
   TSteadyClock FClock;
-  int FStopFd = -1;  // written when the stream asks the recording to stop
+  int FInputFd = -1;  // written when input below is waiting for the pump
+  std::vector<TUIEvent> FInput;
   TPlatform FPlatform;
 };
 

@@ -172,6 +172,35 @@ TEST(WaylandScreenCast, ChoosesThePointerApartWhereOffered) {
   EXPECT_EQ(ChooseCursorMode(0), 0u);
 }
 
+TEST(WaylandHotKeys, NamesTheKeyInThePortalsNotation) {
+  struct TCase {
+    std::uint32_t Modifiers, Key;
+    const char* Trigger;
+  };
+  const TCase cases[] = {
+      {kModControl | kModAlt, kVirtualKeyS, "CTRL+ALT+s"},
+      {kModControl | 0x4, '7', "CTRL+SHIFT+7"},
+      {0x8, 0x70, "LOGO+F1"},
+      {kModAlt, 0x7B, "ALT+F12"},
+      {kModControl, 0x20, ""},  // a key the portal has no name for here
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(PortalTrigger(c.Modifiers, c.Key), c.Trigger) << c.Trigger;
+  }
+}
+
+TEST(WaylandHotKeys, WithoutGlobalShortcutsSaysOnceHowElseToStop) {
+  // No Qt application here: the portal is not asked, as on a desktop without GlobalShortcuts.
+  std::vector<std::string> told;
+  TWaylandHotKeys keys([&told](const std::string& m) { told.push_back(m); }, nullptr);
+  const std::uint16_t id = keys.AddAtom("Hotkey1");
+  EXPECT_TRUE(keys.Register(id, kModControl | kModAlt, kVirtualKeyS))
+      << "nobody else holds the key: the recorder must not say so";
+  EXPECT_TRUE(keys.Register(id, kModControl | kModAlt, kVirtualKeyS));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find("runs kestrova stop"), std::string::npos) << told[0];
+}
+
 // A recording session on the Wayland screen (the rest of the desktop simulated).
 class WaylandSession : public ::testing::Test {
  protected:

@@ -1,6 +1,9 @@
 #!/usr/bin/python3
-"""gnome_input.py click X Y | key KEYSYM... - input into the headless compositor through
-org.gnome.Mutter.RemoteDesktop: how the tests answer the portal's consent dialog."""
+"""gnome_input.py click X Y | move X Y | key KEYSYM... | answer FILE SECONDS X Y [X Y]... - input
+into the headless compositor through org.gnome.Mutter.RemoteDesktop: how the tests answer the
+portal's consent dialog. answer clicks the points in turn, twice a second, until FILE exists (the
+recorder has its answer) or SECONDS have passed, in one remote-desktop session."""
+import os
 import sys
 import time
 
@@ -29,6 +32,18 @@ if sys.argv[1] == "click":
     rsess.NotifyPointerButton(0x110, True)  # BTN_LEFT
     time.sleep(0.05)
     rsess.NotifyPointerButton(0x110, False)
+elif sys.argv[1] == "answer":
+    done, seconds = sys.argv[2], float(sys.argv[3])
+    points = [(float(sys.argv[i]), float(sys.argv[i + 1])) for i in range(4, len(sys.argv), 2)]
+    end = time.monotonic() + seconds
+    while time.monotonic() < end and not os.path.exists(done):
+        for x, y in points:
+            rsess.NotifyPointerMotionAbsolute(stream, x, y)
+            time.sleep(0.05)
+            rsess.NotifyPointerButton(0x110, True)
+            time.sleep(0.05)
+            rsess.NotifyPointerButton(0x110, False)
+            time.sleep(0.2)
 elif sys.argv[1] == "move":
     rsess.NotifyPointerMotionAbsolute(stream, float(sys.argv[2]), float(sys.argv[3]))
 else:
