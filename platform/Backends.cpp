@@ -10,6 +10,9 @@
 #ifdef KESTROVA_HAVE_WIN32
 #include "platform/win32/Win32Backend.h"
 #endif
+#ifdef KESTROVA_HAVE_WAYLAND
+#include "platform/wayland/WaylandBackend.h"
+#endif
 
 namespace kestrova::platform {
 
@@ -44,6 +47,17 @@ std::unique_ptr<TPlatformBackend> CreateWin32() {
 }
 #endif
 
+#ifdef KESTROVA_HAVE_WAYLAND
+bool WaylandAvailable(std::string& whyNot) {
+  whyNot = wayland::WhyNoWaylandDesktop();
+  return whyNot.empty();
+}
+
+std::unique_ptr<TPlatformBackend> CreateWayland() {
+  return std::make_unique<wayland::TWaylandBackend>();
+}
+#endif
+
 const std::array kBackends{
     TBackendInfo{"sim", "a simulated desktop with lively windows (no display needed)", 0,
                  SimAvailable, CreateSim},
@@ -54,6 +68,11 @@ const std::array kBackends{
 #ifdef KESTROVA_HAVE_WIN32
     TBackendInfo{"win32", "the Windows desktop (desktop duplication or GDI) with Win32 windows", 10,
                  Win32Available, CreateWin32},
+#endif
+#ifdef KESTROVA_HAVE_WAYLAND
+    TBackendInfo{"wayland",
+                 "a Wayland desktop ($WAYLAND_DISPLAY) through the desktop portal and PipeWire", 20,
+                 WaylandAvailable, CreateWayland},
 #endif
 };
 

@@ -20,6 +20,13 @@ KESTROVA_WINDOWS_PACKAGES+=(xvfb x11-utils x11-xserver-utils xdotool xterm image
 KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
 KESTROVA_PACKAGES+=(libxdamage-dev)
 KESTROVA_PACKAGES+=(openbox)  # the window manager of the tool window's Active Window tests
+# The Wayland backend (PipeWire, Qt on Wayland). Its tests' headless GNOME compositor with the
+# desktop portal is installed by scripts/wayland.sh (without recommends: no whole GNOME desktop);
+# GStreamer's PipeWire source is the benchmark's floor.
+KESTROVA_PACKAGES+=(libpipewire-0.3-dev qt6-wayland)
+KESTROVA_WAYLAND_PACKAGES=(mutter xdg-desktop-portal xdg-desktop-portal-gnome pipewire wireplumber
+                           dbus-user-session python3-dbus python3-gi gir1.2-gtk-3.0
+                           gstreamer1.0-pipewire gstreamer1.0-tools)
 
 kestrova_install() {
   local missing=()

@@ -18,6 +18,9 @@ section "normal build (GCC, RelWithDebInfo)"
 kestrova_build "$KESTROVA_ROOT/build" -DKESTROVA_WERROR=ON
 (cd "$KESTROVA_ROOT/build" && ctest --output-on-failure -j "$(nproc)")
 
+section "Wayland (headless GNOME compositor, desktop portal, PipeWire)"
+bash "$KESTROVA_ROOT/scripts/wayland.sh" "$KESTROVA_ROOT/build"
+
 section "install and Debian package"
 bash "$KESTROVA_ROOT/scripts/install-test.sh" "$KESTROVA_ROOT/build"
 
