@@ -47,6 +47,43 @@ TEST(SoundTicks, MicrosBecomeWrappingMilliseconds) {
   for (const TCase& c : cases) EXPECT_EQ(TickOfMicros(c.Micros), c.Tick) << c.Micros;
 }
 
+// A stream captured at 48 kHz in 10 ms fragments, each handed over latency plus some delay after
+// its last frame was captured; the clock's estimate is compared with the true capture time.
+TEST(CaptureClock, DatesFramesByTheEarliestArrivalAndTheSmallestLatency) {
+  struct TCase {
+    const char* What;
+    double Drift;            // the device's clock against the monotonic one
+    std::int64_t Latency;    // the device's latency, as the server reports it
+    std::int64_t Spike;      // a bad report every 50 fragments (0: none)
+    std::int64_t Tolerance;  // micros, once a window has passed
+  } cases[] = {
+      {"steady", 0.0, 5000, 0, 200},
+      {"latency reports that jump up", 0.0, 5000, 400000, 200},
+      {"latency reports below zero count as none", 0.0, 0, -60000, 200},
+      {"a device clock 0.1% slow is followed", 0.001, 5000, 0, 2500},
+      {"a device clock 0.1% fast is followed", -0.001, 5000, 0, 200},
+  };
+  const std::int32_t rate = 48000;
+  const std::size_t fragment = 480;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TCaptureClock clock(rate);
+    const std::int64_t t0 = 7000000000LL;
+    std::int64_t worst = 0;
+    for (std::size_t i = 1; i <= 1000; ++i) {  // 10 s
+      const double lastFrame = static_cast<double>(i * fragment - 1);
+      const auto truth = t0 + static_cast<std::int64_t>(lastFrame * 1e6 / rate * (1.0 + c.Drift));
+      // Up to 12 ms of delivery jitter, none on every seventh fragment.
+      const std::int64_t jitter = i % 7 == 0 ? 0 : static_cast<std::int64_t>((i * 7919) % 12000);
+      const std::int64_t reported = c.Spike != 0 && i % 50 == 0 ? c.Spike : c.Latency;
+      const std::int64_t estimate = clock.Arrived(fragment, truth + c.Latency + jitter, reported);
+      EXPECT_LE(estimate, truth + c.Latency + jitter) << "dated after it arrived, fragment " << i;
+      if (i > 300) worst = std::max(worst, std::abs(estimate - truth));
+    }
+    EXPECT_LE(worst, c.Tolerance);
+  }
+}
+
 TEST(SoundMixer, OneStreamPassesThroughAndItsEndTickFollowsTheCaptureClock) {
   TSoundMixer m = MakeMixer(1);
   std::vector<std::int16_t> first(80), second(80);
