@@ -143,12 +143,11 @@ struct TWasapiSoundSource::TImpl {
     if (ProblemText.empty()) ProblemText = text;
   }
 
-  // On the capture thread: opens one endpoint. Empty, or why not.
-  std::string OpenEndpoint(IMMDeviceEnumerator& devices, TCapture& c) {
-    HRESULT hr = devices.GetDefaultAudioEndpoint(c.Endpoint.Flow, eConsole, c.Device.Put());
-    if (hr == E_NOTFOUND || c.Device.Get() == nullptr) return c.Endpoint.Missing;
-    if (FAILED(hr)) return std::string("Cannot find ") + c.Endpoint.What + ": " + HResultText(hr);
-    hr = c.Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.Client.PutVoid());
+  // On the capture thread: a fresh client of c's device, initialised for shared capture in its
+  // mix format. Empty, or why not.
+  std::string Initialize(TCapture& c, bool events) {
+    HRESULT hr =
+        c.Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, c.Client.PutVoid());
     if (FAILED(hr)) return std::string("Cannot open ") + c.Endpoint.What + ": " + HResultText(hr);
     WAVEFORMATEX* mix = nullptr;
     hr = c.Client->GetMixFormat(&mix);
@@ -157,23 +156,44 @@ struct TWasapiSoundSource::TImpl {
     }
     TDeviceFormat from;
     const bool readable = DeviceFormatOf(*mix, from);
-    DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
+    DWORD flags = events ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0;
     if (c.Endpoint.Flow == eRender) flags |= AUDCLNT_STREAMFLAGS_LOOPBACK;
     const REFERENCE_TIME bufferDuration = 2000000;  // 200 ms, in 100 ns units
-    if (readable)
+    if (readable) {
       hr = c.Client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, bufferDuration, 0, mix, nullptr);
-    CoTaskMemFree(mix);
-    if (!readable)
-      return std::string("The sound format of ") + c.Endpoint.What + " is not supported";
-    if (FAILED(hr)) return std::string("Cannot record ") + c.Endpoint.What + ": " + HResultText(hr);
-    c.Event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (c.Event == nullptr || FAILED(c.Client->SetEventHandle(c.Event))) {
-      return std::string("Cannot wait for ") + c.Endpoint.What;
     }
-    hr = c.Client->GetService(__uuidof(IAudioCaptureClient), c.Capture.PutVoid());
+    CoTaskMemFree(mix);
+    if (!readable) {
+      return std::string("The sound format of ") + c.Endpoint.What + " is not supported";
+    }
     if (FAILED(hr)) return std::string("Cannot record ") + c.Endpoint.What + ": " + HResultText(hr);
     c.Converter = std::make_unique<TSoundConverter>(from, Format);
     c.DeviceRate = from.Rate;
+    return {};
+  }
+
+  // On the capture thread: opens one endpoint. Empty, or why not.
+  std::string OpenEndpoint(IMMDeviceEnumerator& devices, TCapture& c) {
+    HRESULT hr = devices.GetDefaultAudioEndpoint(c.Endpoint.Flow, eConsole, c.Device.Put());
+    if (hr == E_NOTFOUND || c.Device.Get() == nullptr) return c.Endpoint.Missing;
+    if (FAILED(hr)) return std::string("Cannot find ") + c.Endpoint.What + ": " + HResultText(hr);
+    // Events first; a system that cannot signal a loopback endpoint (older Windows, Wine) is
+    // polled by the capture loop's 20 ms wake-ups instead.
+    bool events = true;
+    std::string whyNot = Initialize(c, events);
+    if (!whyNot.empty() && c.Endpoint.Flow == eRender) {
+      events = false;
+      if (Initialize(c, events).empty()) whyNot.clear();
+    }
+    if (!whyNot.empty()) return whyNot;
+    if (events) {
+      c.Event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+      if (c.Event == nullptr || FAILED(c.Client->SetEventHandle(c.Event))) {
+        return std::string("Cannot wait for ") + c.Endpoint.What;
+      }
+    }
+    hr = c.Client->GetService(__uuidof(IAudioCaptureClient), c.Capture.PutVoid());
+    if (FAILED(hr)) return std::string("Cannot record ") + c.Endpoint.What + ": " + HResultText(hr);
     hr = c.Client->Start();
     if (FAILED(hr)) return std::string("Cannot start ") + c.Endpoint.What + ": " + HResultText(hr);
     return {};
@@ -237,7 +257,9 @@ struct TWasapiSoundSource::TImpl {
   void Loop(std::vector<std::unique_ptr<TCapture>>& captures) {
     const std::int64_t tickOffset = TickOffsetMicros();
     std::vector<HANDLE> handles = {Stop};
-    for (auto& c : captures) handles.push_back(c->Event);
+    for (auto& c : captures) {
+      if (c->Event != nullptr) handles.push_back(c->Event);
+    }
     std::vector<std::int16_t> converted;
     for (;;) {
       const DWORD woke =
