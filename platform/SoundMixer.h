@@ -24,11 +24,12 @@ constexpr std::uint32_t TickOfMicros(std::int64_t micros) {
 // frame was captured (never before), and a server's latency report can jump (PulseAudio's
 // interpolation drifts by tens of milliseconds on a resampled stream). So each is taken at its
 // least over a sliding window: the earliest arrival a frame count allows and the smallest latency
-// reported, never below zero. The window is short enough to follow the device's clock drift.
+// reported, never below zero. The window is short enough to follow the device's clock drift (5 ms
+// behind at a drift of 0.1%) and long enough to ride out a server that stalls for seconds.
 class TCaptureClock {
  public:
   // Throws std::invalid_argument for a rate that is not positive.
-  explicit TCaptureClock(std::int32_t rate, std::int64_t windowMicros = 2000000);
+  explicit TCaptureClock(std::int32_t rate, std::int64_t windowMicros = 5000000);
   // frames more frames arrived at nowMicros, with latencyMicros reported still behind the last of
   // them. Returns the capture time of that last frame.
   std::int64_t Arrived(std::size_t frames, std::int64_t nowMicros, std::int64_t latencyMicros);

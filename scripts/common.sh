@@ -18,6 +18,8 @@ KESTROVA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wi
 KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
 KESTROVA_PACKAGES+=(libxdamage-dev)
 KESTROVA_PACKAGES+=(openbox)  # the window manager of the tool window's Active Window tests
+# Sound from the sound server (libpulse) and its tests on PulseAudio and on PipeWire.
+KESTROVA_PACKAGES+=(pulseaudio pulseaudio-utils libpulse-dev pipewire pipewire-pulse wireplumber dbus-user-session)
 
 kestrova_install() {
   local missing=()

@@ -31,6 +31,9 @@ else
   echo "SKIPPED: clang++ is not installed"
 fi
 
+section "Sound servers (PulseAudio, PipeWire with pipewire-pulse)"
+bash "$KESTROVA_ROOT/scripts/audio.sh" "$KESTROVA_ROOT/build"
+
 section "Windows cross-build (mingw-w64, Release) under Wine"
 bash "$KESTROVA_ROOT/scripts/windows.sh" "$KESTROVA_ROOT/build/app/kestrova"
 

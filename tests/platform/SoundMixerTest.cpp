@@ -60,7 +60,7 @@ TEST(CaptureClock, DatesFramesByTheEarliestArrivalAndTheSmallestLatency) {
       {"steady", 0.0, 5000, 0, 200},
       {"latency reports that jump up", 0.0, 5000, 400000, 200},
       {"latency reports below zero count as none", 0.0, 0, -60000, 200},
-      {"a device clock 0.1% slow is followed", 0.001, 5000, 0, 2500},
+      {"a device clock 0.1% slow is followed", 0.001, 5000, 0, 5500},
       {"a device clock 0.1% fast is followed", -0.001, 5000, 0, 200},
   };
   const std::int32_t rate = 48000;
@@ -70,7 +70,7 @@ TEST(CaptureClock, DatesFramesByTheEarliestArrivalAndTheSmallestLatency) {
     TCaptureClock clock(rate);
     const std::int64_t t0 = 7000000000LL;
     std::int64_t worst = 0;
-    for (std::size_t i = 1; i <= 1000; ++i) {  // 10 s
+    for (std::size_t i = 1; i <= 2000; ++i) {  // 20 s
       const double lastFrame = static_cast<double>(i * fragment - 1);
       const auto truth = t0 + static_cast<std::int64_t>(lastFrame * 1e6 / rate * (1.0 + c.Drift));
       // Up to 12 ms of delivery jitter, none on every seventh fragment.
@@ -78,7 +78,7 @@ TEST(CaptureClock, DatesFramesByTheEarliestArrivalAndTheSmallestLatency) {
       const std::int64_t reported = c.Spike != 0 && i % 50 == 0 ? c.Spike : c.Latency;
       const std::int64_t estimate = clock.Arrived(fragment, truth + c.Latency + jitter, reported);
       EXPECT_LE(estimate, truth + c.Latency + jitter) << "dated after it arrived, fragment " << i;
-      if (i > 300) worst = std::max(worst, std::abs(estimate - truth));
+      if (i > 600) worst = std::max(worst, std::abs(estimate - truth));
     }
     EXPECT_LE(worst, c.Tolerance);
   }

@@ -81,7 +81,7 @@ class TPlayer {
  public:
   explicit TPlayer(const std::string& wav) {
     const std::string device = "--device=" + Sink();
-    std::vector<std::string> args = {"paplay", device, "--latency-msec=100", wav};
+    std::vector<std::string> args = {"paplay", device, "--latency-msec=300", wav};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -278,7 +278,7 @@ TEST(PulseSoundSource, SystemRecordsTheToneWithoutDropoutsAndWithTrueTicks) {
     previous = at;
   }
   // Against the clock: the tone reached the monitor after paplay was started, and not later than
-  // its 100 ms buffer, the server's latency and a process start allow.
+  // its 300 ms buffer, the server's latency and a process start allow.
   const auto onsetTick = static_cast<std::uint32_t>(take.BaseTick + take.TickOf[onset]);
   const auto late = static_cast<std::int32_t>(onsetTick - playTick);
   EXPECT_GE(late, 0) << "the end ticks date the sound before it was played";
