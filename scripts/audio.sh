@@ -3,7 +3,8 @@
 # sink "ktest" and a null source "kmic" (the default input), then PipeWire with pipewire-pulse,
 # the null sink made through the PulseAudio interface and its monitor as the default input. Each
 # server is started once, in a private runtime folder, and stopped by its PID however the script
-# ends; the last run of each stops the server under a recording on purpose.
+# ends; the last run of each stops the server under a recording on purpose. Between, the WASAPI
+# source is checked under Wine against the PulseAudio server, where Wine and mingw-w64 are.
 # Usage: scripts/audio.sh [BUILD_DIR]   (default: build; pulse_tests must be built there)
 # Skips, saying why, where a server or the tests are missing.
 set -uo pipefail
@@ -27,7 +28,53 @@ wait_for_server() {
   return 1
 }
 
-# run_suite NAME SERVER_PID: the tests, then the one that stops the server.
+# The WASAPI source under Wine, whose PulseAudio driver records from this server: built with
+# mingw-w64 and run in the Wine prefix scripts/windows.sh keeps (made there, not here: it is big).
+wasapi_under_wine() {
+  local prefix="$KESTROVA_ROOT/build-win/wineprefix" exe="$work/wasapi_check.exe" status
+  local gxx wine_bin
+  gxx="$(command -v x86_64-w64-mingw32-g++-posix || command -v x86_64-w64-mingw32-g++ || true)"
+  wine_bin="$(command -v wine64 || command -v wine || true)"
+  if [ -z "$gxx" ] || [ -z "$wine_bin" ] || [ ! -d "$prefix" ]; then
+    echo "SKIPPED: WASAPI under Wine: needs mingw-w64, Wine and the prefix scripts/windows.sh makes ($prefix)"
+    return 0
+  fi
+  "$gxx" -std=c++20 -O1 -Wall -Wextra -Werror -I"$KESTROVA_ROOT" \
+    "$KESTROVA_ROOT/tests/wasapi/WasapiCheck.cpp" "$KESTROVA_ROOT/platform/win32/WasapiSound.cpp" \
+    "$KESTROVA_ROOT/platform/SoundMixer.cpp" -static -lole32 -o "$exe" || {
+    echo "FAILED: the WASAPI check does not build" >&2
+    failures=$((failures + 1))
+    return 0
+  }
+  python3 - "$work/tone.wav" <<'PY'
+import math, struct, sys, wave
+w = wave.open(sys.argv[1], "wb"); w.setnchannels(2); w.setsampwidth(2); w.setframerate(48000)
+w.writeframes(b"".join(struct.pack("<hh", v, v) for v in
+              (int(12000 * math.sin(2 * math.pi * 440 * k / 48000)) for k in range(48000 * 8))))
+PY
+  # The monitor as Windows' default microphone, so that the tone reaches the capture endpoint.
+  pactl set-default-source ktest.monitor
+  (
+    export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY
+    paplay -d ktest "$work/tone.wav" & player=$!
+    sleep 0.5
+    timeout 120 "$wine_bin" "$exe" mic 440; status=$?
+    [ "$status" -eq 0 ] || echo "FAILED: WASAPI microphone under Wine (status $status)" >&2
+    timeout 120 "$wine_bin" "$exe" system 440; loopback=$?
+    case "$loopback" in
+      0) ;;
+      3) echo "SKIPPED: WASAPI loopback under Wine: this Wine cannot record what it plays" ;;
+      *) echo "FAILED: WASAPI loopback under Wine (status $loopback)" >&2; status=1 ;;
+    esac
+    wait "$player"
+    timeout 30 wineserver -k 2>/dev/null
+    exit "$status"
+  ) || failures=$((failures + 1))
+  pactl set-default-source kmic
+}
+
+# run_suite NAME SERVER_PID [extra]: the tests, extra, then the test that stops the server.
 failures=0
 run_suite() {
   local name="$1" server_pid="$2"
@@ -37,6 +84,7 @@ run_suite() {
     echo "FAILED: sound source tests on $name" >&2
     failures=$((failures + 1))
   }
+  [ -z "${3:-}" ] || "$3"
   KESTROVA_AUDIO_SERVER_PID="$server_pid" "$tests" --gtest_brief=1 \
     --gtest_filter='*ServerGoingAway*' || {
     echo "FAILED: the server going away on $name" >&2
@@ -95,7 +143,7 @@ EOF
       cat "$work/pa/pulseaudio.log" >&2
       exit 1
     fi
-    run_suite "PulseAudio" "${pids[0]}"
+    run_suite "PulseAudio" "${pids[0]}" wasapi_under_wine
     exit $((failures > 0))
   ) || failures=$((failures + 1))
 else

@@ -333,7 +333,8 @@ TEST(PulseSoundSource, SystemRecordsTheToneWithoutDropoutsAndWithTrueTicks) {
     const double byTicks = static_cast<double>(take.TickOf[at] - take.TickOf[previous]);
     const double slack = k == 0 || serverDropped ? 30.0 : 2.0;
     EXPECT_NEAR(bySamples, 5000.0, slack);
-    EXPECT_NEAR(byTicks, bySamples, 15.0);
+    // A server that stalls long enough to drop sound also delivers the rest late.
+    EXPECT_NEAR(byTicks, bySamples, serverDropped ? 40.0 : 15.0);
     previous = at;
   }
   // Against the clock: the tone reached the monitor after paplay was started, and not later than
