@@ -50,7 +50,7 @@ wasapi_under_wine() {
 import math, struct, sys, wave
 w = wave.open(sys.argv[1], "wb"); w.setnchannels(2); w.setsampwidth(2); w.setframerate(48000)
 w.writeframes(b"".join(struct.pack("<hh", v, v) for v in
-              (int(12000 * math.sin(2 * math.pi * 440 * k / 48000)) for k in range(48000 * 8))))
+              (int(12000 * math.sin(2 * math.pi * 440 * k / 48000)) for k in range(48000 * 25))))
 PY
   # The monitor as Windows' default microphone, so that the tone reaches the capture endpoint.
   pactl set-default-source ktest.monitor
@@ -67,6 +67,7 @@ PY
       3) echo "SKIPPED: WASAPI loopback under Wine: this Wine cannot record what it plays" ;;
       *) echo "FAILED: WASAPI loopback under Wine (status $loopback)" >&2; status=1 ;;
     esac
+    kill "$player" 2>/dev/null
     wait "$player"
     timeout 30 wineserver -k 2>/dev/null
     exit "$status"
