@@ -114,12 +114,12 @@ struct TPulseSoundSource::TImpl {
       // The server's queue shows in when fragments arrive (the capture clock takes the earliest);
       // what the device itself still held when the server read it is the source's latency.
       const pa_timing_info* timing = pa_stream_get_timing_info(s);
-      const std::int64_t signedLatency =
+      const std::int64_t deviceLatency =
           timing != nullptr ? static_cast<std::int64_t>(timing->source_usec) : 0;
       const std::int64_t now = NowMicros();
-      const std::int64_t captured = slot.Clock->Arrived(frames, now, signedLatency);
+      const std::int64_t captured = slot.Clock->Arrived(frames, now, deviceLatency);
       std::lock_guard<std::mutex> guard(Lock);
-      Latencies[slot.Index] = signedLatency;
+      Latencies[slot.Index] = deviceLatency;
       Mixer->Push(slot.Index, data != nullptr ? copy.data() : nullptr, frames, captured);
     }
   }

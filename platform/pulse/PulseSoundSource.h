@@ -36,7 +36,7 @@ class TPulseSoundSource : public TSoundSource {
   void Close() override;
   std::string Problem() const override;
 
-  // The latency the server reported last, for each stream in the order microphone, monitor
+  // The device latency the server reported last, for each stream in the order microphone, monitor
   // (microseconds; 0 before the first report).
   std::vector<std::int64_t> Latencies() const;
 
