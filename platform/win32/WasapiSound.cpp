@@ -216,9 +216,12 @@ struct TWasapiSoundSource::TImpl {
                            converted);
       c.Capture->ReleaseBuffer(frames);
       if (frames == 0 || converted.empty()) continue;
-      // qpc: the performance counter, in 100 ns units, when the packet's first frame was taken.
-      const std::int64_t last = static_cast<std::int64_t>(qpc / 10) +
-                                static_cast<std::int64_t>(frames - 1) * 1000000 / c.DeviceRate +
+      // qpc: the performance counter, in 100 ns units, when the packet's first frame was taken;
+      // a packet whose time the device could not tell is dated by its arrival.
+      const std::int64_t span = static_cast<std::int64_t>(frames - 1) * 1000000 / c.DeviceRate;
+      const std::int64_t last = ((flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) != 0
+                                     ? QpcMicros()
+                                     : static_cast<std::int64_t>(qpc / 10) + span) +
                                 tickOffset;
       std::lock_guard<std::mutex> guard(Lock);
       Mixer->Push(index, converted.data(),
