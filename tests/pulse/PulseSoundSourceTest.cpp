@@ -234,12 +234,44 @@ TTake ReadWitness(const std::string& path) {
   return t;
 }
 
+// A witness: the server's own recorder (parecord) on the sink's monitor beside ours, so that a
+// dropout can be told to be the server's (a loaded machine starves PipeWire's graph) or ours.
+class TWitness {
+ public:
+  TWitness()
+      : FWav(testing::TempDir() + "kestrova_witness.wav"),
+        FProcess({"parecord", "--device=" + Sink() + ".monitor", "--rate=44100", "--channels=1",
+                  "--format=s16le", "--latency-msec=20", "--file-format=wav", FWav}) {}
+  // Stops it; the dropouts it heard.
+  std::size_t Dropouts();
+
+ private:
+  std::string FWav;
+  TProcess FProcess;
+};
+
 double ZeroCrossingHz(const TTake& t, std::size_t from, std::size_t count) {
   std::size_t crossings = 0;
   for (std::size_t i = from + 1; i < from + count && i < t.Left.size(); ++i) {
     crossings += (t.Left[i - 1] < 0) != (t.Left[i] < 0);
   }
   return crossings / 2.0 / (static_cast<double>(count) / t.Rate);
+}
+
+std::size_t TWitness::Dropouts() {
+  FProcess.Interrupt();
+  FProcess.Wait();
+  const TTake heard = ReadWitness(FWav);
+  return heard.Left.empty() ? 0 : MarkersAndDropouts(heard, Onset(heard)).second.size();
+}
+
+// The pitch as most half seconds from `from` on hear it: a dropout spoils one, not the answer.
+double MedianHz(const TTake& t, std::size_t from, int halfSeconds) {
+  std::vector<double> hz;
+  const std::size_t half = static_cast<std::size_t>(t.Rate) / 2;
+  for (int k = 0; k < halfSeconds; ++k) hz.push_back(ZeroCrossingHz(t, from + k * half, half));
+  std::sort(hz.begin(), hz.end());
+  return hz.empty() ? 0 : hz[hz.size() / 2];
 }
 
 TEST(PulseSoundSource, NoServerIsAClearRefusal) {
@@ -288,17 +320,12 @@ TEST(PulseSoundSource, SystemRecordsTheToneWithoutDropoutsAndWithTrueTicks) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   const std::uint32_t playTick = NowTick();
-  // A witness: the server's own recorder on the same monitor, so that a dropout can be told to
-  // be the server's (a loaded machine starves it) or ours.
-  const std::string witnessWav = testing::TempDir() + "kestrova_witness.wav";
-  TProcess witness({"parecord", "--device=" + Sink() + ".monitor", "--rate=44100", "--channels=1",
-                    "--format=s16le", "--latency-msec=20", "--file-format=wav", witnessWav});
+  TWitness witness;
   TProcess player = Play(wav);
   ASSERT_TRUE(player.Started());
   const TTake take = Record(source, format, (seconds + 2) * 1000);
   KeepTake(take, "system");
-  witness.Interrupt();
-  witness.Wait();
+  const std::size_t witnessDropouts = witness.Dropouts();
   EXPECT_EQ(player.Wait(), 0);
   EXPECT_EQ(source.Problem(), "");
   const std::vector<std::int64_t> latencies = source.Latencies();
@@ -306,62 +333,39 @@ TEST(PulseSoundSource, SystemRecordsTheToneWithoutDropoutsAndWithTrueTicks) {
 
   const std::size_t onset = Onset(take);
   ASSERT_LT(onset, take.Left.size()) << "no tone was recorded";
-  EXPECT_NEAR(ZeroCrossingHz(take, onset + 4410, 2 * 44100), 440.0, 0.5);
+  EXPECT_NEAR(MedianHz(take, onset + 4410, 8), 440.0, 1.0);
   // A silence after the onset is a marker (20 ms; the tone's own approach to zero makes it a
   // little longer) or a dropout.
   const auto [markers, dropouts] = MarkersAndDropouts(take, onset);
-  const TTake heard = ReadWitness(witnessWav);
-  const std::size_t witnessDropouts =
-      heard.Left.empty() ? 0 : MarkersAndDropouts(heard, Onset(heard)).second.size();
-  // A server that kept its own recorder whole must have kept ours whole. One that dropped sound
-  // for it was starved (PipeWire on a loaded machine), and then drops for each stream on its own:
-  // ours may lose at other moments, but not much more often.
-  if (witnessDropouts == 0) {
-    EXPECT_EQ(dropouts.size(), 0u) << "dropouts the server's own recorder did not have";
-  } else {
-    EXPECT_LE(dropouts.size(), 2 * witnessDropouts)
-        << "far more dropouts than the server's own recorder had (" << witnessDropouts << ")";
+  if (witnessDropouts > 0) {
+    GTEST_SKIP() << "the server dropped sound for its own recorder too (" << witnessDropouts
+                 << " times; " << dropouts.size()
+                 << " for ours): the machine is too loaded to judge dropouts and timing";
   }
+  EXPECT_EQ(dropouts.size(), 0u) << "dropouts the server's own recorder did not have";
   ASSERT_GE(markers.size(), static_cast<std::size_t>(seconds / kMarkerEvery - 1))
       << "markers missing";
   // Between markers nothing is lost: 5 s apart by the sample count, and by the end ticks within
   // the read jitter. From the onset to the first one the server may have had its say (PulseAudio
-  // rewinds a sink when a stream starts), so that stretch is looser, as is one where the server
-  // dropped sound.
-  std::size_t previous = onset, clean = 0;
+  // rewinds a sink when a stream starts), so that stretch is looser.
+  std::size_t previous = onset;
   for (std::size_t k = 0; k < markers.size(); ++k) {
     SCOPED_TRACE("marker " + std::to_string(k + 1));
     const std::size_t at = markers[k].first;
-    const bool serverDropped = std::any_of(dropouts.begin(), dropouts.end(), [&](const auto& d) {
-      return d.first > previous && d.first < at;
-    });
     const double bySamples = static_cast<double>(at - previous) * 1000 / 44100;
     const double byTicks = static_cast<double>(take.TickOf[at] - take.TickOf[previous]);
-    const double slack = k == 0 || serverDropped ? 30.0 : 2.0;
-    EXPECT_NEAR(bySamples, 5000.0, slack);
-    // A server that stalls long enough to drop sound re-times what follows (PipeWire's graph
-    // resumes late on a loaded machine): the ticks are held to the samples where it ran clean.
-    if (!serverDropped) {
-      EXPECT_NEAR(byTicks, bySamples, 15.0);
-      ++clean;
-    } else {
-      std::printf("marker %zu: the server dropped sound; ticks %+.0f ms off the samples\n", k + 1,
-                  byTicks - bySamples);
-    }
+    EXPECT_NEAR(bySamples, 5000.0, k == 0 ? 30.0 : 2.0);
+    EXPECT_NEAR(byTicks, bySamples, 15.0);
     previous = at;
   }
-  EXPECT_GE(clean, 1u) << "the server dropped sound between every two markers";
   // Against the clock: the tone reached the monitor after paplay was started, and not later than
   // its 300 ms buffer, the server's latency and a process start allow.
   const auto onsetTick = static_cast<std::uint32_t>(take.BaseTick + take.TickOf[onset]);
   const auto late = static_cast<std::int32_t>(onsetTick - playTick);
   EXPECT_GE(late, 0) << "the end ticks date the sound before it was played";
   EXPECT_LE(late, 1500) << "the end ticks date the sound long after it was played";
-  std::printf(
-      "tone captured %d ms after paplay started; latency reported %lld us; %zu markers; "
-      "dropouts: %zu here, %zu in the server's own recording\n",
-      late, static_cast<long long>(latencies.empty() ? 0 : latencies[0]), markers.size(),
-      dropouts.size(), witnessDropouts);
+  std::printf("tone captured %d ms after paplay started; latency reported %lld us; %zu markers\n",
+              late, static_cast<long long>(latencies.empty() ? 0 : latencies[0]), markers.size());
 }
 
 // The default input (a null source, or the sink's monitor set as default) delivers in real time
@@ -411,16 +415,22 @@ TEST(PulseSoundSource, BothMixesTheMonitorWithTheMicrophone) {
   for (int i = 0; i < 100 && source.Read(scratch).Frames == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  TWitness witness;
   TProcess player = Play(wav);
   ASSERT_TRUE(player.Started());
   const TTake take = Record(source, format, 5500);
   KeepTake(take, "both");
+  const std::size_t witnessDropouts = witness.Dropouts();
   EXPECT_EQ(player.Wait(), 0);
   EXPECT_EQ(source.Problem(), "");
   EXPECT_EQ(source.Latencies().size(), 2u);
   const std::size_t onset = Onset(take);
   ASSERT_LT(onset + 3 * 22050, take.Left.size()) << "the tone did not come through the mix";
-  EXPECT_NEAR(ZeroCrossingHz(take, onset + 2205, 2 * 22050), 440.0, 0.5);
+  EXPECT_NEAR(MedianHz(take, onset + 2205, 5), 440.0, 1.0);
+  if (witnessDropouts > 0) {
+    GTEST_SKIP() << "the server dropped sound for its own recorder too (" << witnessDropouts
+                 << " times): the machine is too loaded to look for holes in the mix";
+  }
   // Every sample after the onset until the tone ends is loud: the mix has no holes.
   const auto silences = Silences(take, 5, onset);
   for (const auto& s : silences) {
