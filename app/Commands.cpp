@@ -34,11 +34,19 @@ constexpr std::array kCommands{
 #ifdef KESTROVA_RECORD_COMMANDS
     TCommandInfo{
         "record", "record the screen into a movie and its HTML page", RecordCommand, RecordOptions,
+#ifdef _WIN32
+        "Records the screen at 12 frames a second, in segments of 10 seconds kept while recording "
+        "in %LOCALAPPDATA%\\Kestrova\\recording-*, then joins them into FILE and writes FILE's "
+        "page (.html) beside it. Errors met while recording go to "
+        "%LOCALAPPDATA%\\Kestrova\\CaptureLog.txt. The exit status is 0 only when the movie and "
+        "its page were written.",
+#else
         "Records the screen at 12 frames a second, in segments of 10 seconds kept while recording "
         "in $XDG_STATE_HOME/kestrova/recording-* (~/.local/state/kestrova when XDG_STATE_HOME is "
         "unset), then joins them into FILE and writes FILE's page (.html) beside it. Errors met "
         "while recording go to $XDG_STATE_HOME/kestrova/CaptureLog.txt. The exit status is 0 only "
         "when the movie and its page were written.",
+#endif
         "kestrova record --seconds 30\n"
         "kestrova record --active-window --seconds 10 -o ~/clip.swf\n"
         "kestrova record --region 0,0,1280,720 --colours 32k --seconds 20\n"
@@ -47,7 +55,11 @@ constexpr std::array kCommands{
                  RecoverCommand, RecoverOptions,
                  "Lists the recordings that were not saved (the program killed, a crash, a failed "
                  "save) and joins the latest, or FOLDER (a path, or a name in the state folder "
+#ifdef _WIN32
+                 "%LOCALAPPDATA%\\Kestrova), into a movie and its page.",
+#else
                  "$XDG_STATE_HOME/kestrova), into a movie and its page.",
+#endif
                  "kestrova recover -o ~/rescued.swf"},
 #endif
 #ifdef KESTROVA_PLAYER_COMMANDS
@@ -62,12 +74,21 @@ constexpr std::array kCommands{
                  ".webm, a palette-optimised GIF, or an animated PNG for .png. Needs ffmpeg.",
                  "kestrova export movie.swf movie.mp4 --scale 2"},
 #endif
+#ifdef _WIN32
+    TCommandInfo{
+        "view", "watch a recording in the browser", ViewCommand, ViewOptions,
+        "Serves the recording's folder on 127.0.0.1 and opens its page (the movie's .html, "
+        "else the movie) in the default browser, as view --browser does elsewhere: this "
+        "program has no viewer window on Windows. Ctrl+C stops serving.",
+        "kestrova view movie.swf\nkestrova view movie.html"},
+#else
     TCommandInfo{"view", "watch a recording in a window, or in the browser", ViewCommand,
                  ViewOptions,
                  "Plays the recording (every part of a split one, as one timeline) in a window: "
                  "Space plays and pauses, Left and Right step a frame, F fits the window, 1 shows "
                  "the movie pixel for pixel; the bar below seeks. Needs a display.",
                  "kestrova view movie.swf\nkestrova view movie.html --browser"},
+#endif
     TCommandInfo{
         "thumbnail", "write a small picture of a movie's first frame (for file managers)",
         ThumbnailCommand, ThumbnailOptions,

@@ -24,6 +24,9 @@
 #include "recorder/Recorder.h"
 #include "recorder/RecordingFolder.h"
 #include "recorder/Session.h"
+#ifdef _WIN32
+#include "platform/win32/Win32Files.h"
+#endif
 
 namespace kestrova {
 
@@ -422,7 +425,11 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (!ParseRecoverArgs(args, a, problem)) return UsageError("recover", err, problem);
   std::string folder = a.Folder, output = a.Output;
   const std::string& webPlayer = a.WebPlayer;
+#ifdef _WIN32
+  win32::TWin32FileLocations files;  // %LOCALAPPDATA%\Kestrova, movies to the Videos folder
+#else
   TPosixFileLocations files;
+#endif
   try {
     const std::string state = files.StateFolder();
     if (folder.empty()) {
@@ -443,8 +450,13 @@ int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std:
       folder = state + files.PathSeparator() + folder;
     }
     if (output.empty()) {
+#ifdef _WIN32
+      output = files.VideosFolder() + "\\Kestrova-" +
+               std::filesystem::path(folder).filename().string() + ".swf";
+#else
       output =
           files.Home() + "/Kestrova-" + std::filesystem::path(folder).filename().string() + ".swf";
+#endif
     }
     return RecoverFolder(folder, output, webPlayer, out, err);
   } catch (const std::exception& e) {
@@ -476,7 +488,14 @@ int RunToolWindowProgram(std::ostream&, std::ostream& err) {
     PlayDemonstration(sim->Desktop(), output);
   }
   TFrmImage form(backend->Platform(), options);
-  const int status = RunRecorder(form);
+  int status = 1;
+  try {
+    status = RunRecorder(form);
+  } catch (const std::exception& e) {
+    // A desktop whose windows cannot be shown (a user interface left out of the build).
+    err << "kestrova: " << e.what() << "\n";
+    return 1;
+  }
   if (!form.Session.LastOutput.Movies.empty())
     err << "kestrova: wrote " << form.Session.LastOutput.Movies[0] << " and "
         << form.Session.LastOutput.Page << "\n";

@@ -53,6 +53,13 @@ bool ReadColours(const std::string& text, TColourDepth& colours) {
 }
 
 void DeclareRecord(CLI::App& app, TRecordArgs& r) {
+#ifdef _WIN32
+  app.add_option("--platform", r.Platform,
+                 "the desktop to record: win32 (the Windows desktop, with the Win32 tool window) "
+                 "or sim (a simulated desktop)")
+      ->type_name("NAME")
+      ->default_str("KESTROVA_PLATFORM when set, else win32");
+#else
   app.add_option("--platform", r.Platform,
                  "the desktop to record: x11 (the X display in $DISPLAY, with the Qt tool window) "
                  "or sim (a simulated desktop)")
@@ -60,6 +67,7 @@ void DeclareRecord(CLI::App& app, TRecordArgs& r) {
       ->default_str(
           "KESTROVA_PLATFORM when set, else the best available: x11 where a display can be "
           "opened, else sim");
+#endif
   CLI::Option* targets[] = {
       app.add_flag_callback(
           "--full-screen", [&r] { r.Target = TRecordTarget::FullScreen; },
@@ -83,8 +91,12 @@ void DeclareRecord(CLI::App& app, TRecordArgs& r) {
             return ReadWindow(text, r.Window);
           },
           "ID", "a window's identifier, such as 0x3a00007",
+#ifdef _WIN32
+          "the window of that handle (its HWND: 0x3a00007 or decimal)",
+#else
           "the window of that identifier (as xwininfo or wmctrl -l show it: 0x3a00007 or "
           "decimal)",
+#endif
           "none"),
   };
   for (CLI::Option* a : targets) {
@@ -110,12 +122,20 @@ void DeclareRecord(CLI::App& app, TRecordArgs& r) {
       app, "-o",
       [&r](const std::string& text) {
         r.Output = text;
+#ifdef _WIN32
+        return !text.empty() && text.back() != '/' && text.back() != '\\';
+#else
         return !text.empty() && text.back() != '/';
+#endif
       },
       "FILE", "a file name (not a folder)",
       "the movie; a name already taken gets -2, -3... and nothing is replaced",
+#ifdef _WIN32
+      "Kestrova-YYYY-MM-DD_HH-MM-SS.swf in the Videos folder");
+#else
       "Kestrova-YYYY-MM-DD_HH-MM-SS.swf in the videos folder: XDG_VIDEOS_DIR of user-dirs.dirs, "
       "else ~/Videos, else the home folder");
+#endif
   AddWebPlayer(app, r.WebPlayer);
   AddChecked(
       app, "--colours", [&r](const std::string& text) { return ReadColours(text, r.Colours); },

@@ -10,15 +10,18 @@
 
 #include "app/CommandLine.h"
 #include "app/Commands.h"
+#include "app/ViewServer.h"
 #include "player/Player.h"
 #include "player/Png.h"
 #include "recorder/Output.h"
-
-#ifndef _WIN32
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
+#else
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include "app/ViewServer.h"
 extern char** environ;
 #endif
 #ifdef KESTROVA_QT_VIEWER
@@ -90,13 +93,20 @@ bool IsPage(const std::string& name) {
   return ext == ".html" || ext == ".htm";
 }
 
-#ifndef _WIN32
 std::atomic<bool> gStop{false};
 
 extern "C" void StopServing(int) {
   gStop.store(true);
 }
 
+#ifdef _WIN32
+// Opens the URL in the user's default browser.
+bool OpenInBrowser(const std::string& url) {
+  const std::wstring wide(url.begin(), url.end());  // the URL is ASCII: http://127.0.0.1:port/...
+  return reinterpret_cast<INT_PTR>(
+             ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+}
+#else
 // Opens the URL in the desktop's browser; false when there is no xdg-open.
 bool OpenInBrowser(const std::string& url) {
   pid_t pid = 0;
@@ -105,6 +115,7 @@ bool OpenInBrowser(const std::string& url) {
   if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0) return false;
   return true;  // it is not waited for: the browser may live longer than it
 }
+#endif
 
 int ServeToBrowser(const std::string& file, std::ostream& out, std::ostream& err) {
   const fs::path path = fs::absolute(PathOf(file));
@@ -123,9 +134,17 @@ int ServeToBrowser(const std::string& file, std::ostream& out, std::ostream& err
     out << "Serving " << path.parent_path().string() << " at " << url << " (Ctrl+C stops)"
         << std::endl;
     if (!OpenInBrowser(url)) {
-      err << "kestrova: no xdg-open to start a browser; open " << url << " yourself\n";
+      err << "kestrova: no browser could be started; open " << url << " yourself\n";
     }
     gStop.store(false);
+#ifdef _WIN32
+    // Ctrl+C in the console; the handler runs on a thread of its own and only sets the flag.
+    auto oldInt = std::signal(SIGINT, StopServing);
+    auto oldTerm = std::signal(SIGTERM, StopServing);
+    server.Serve(gStop);
+    std::signal(SIGINT, oldInt);
+    std::signal(SIGTERM, oldTerm);
+#else
     struct sigaction stop = {};
     stop.sa_handler = StopServing;
     struct sigaction oldInt = {}, oldTerm = {};
@@ -134,13 +153,13 @@ int ServeToBrowser(const std::string& file, std::ostream& out, std::ostream& err
     server.Serve(gStop);
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
+#endif
   } catch (const std::exception& e) {
     err << "kestrova: " << e.what() << "\n";
     return 1;
   }
   return 0;
 }
-#endif
 
 // The stage shrunk to fit size x size, each pixel the average of the stage pixels it covers (a
 // picture no larger keeps its size).
@@ -183,7 +202,8 @@ struct TViewOptions {
 void DeclareView(CLI::App& app, TViewOptions& o) {
   AddArgument(app, "FILE.swf|FILE.html", o.File, "the recording, or its page")->required();
   app.add_flag("--browser", o.Browser,
-               "serve the page's folder on 127.0.0.1 and open it in the browser, until Ctrl+C");
+               "serve the page's folder on 127.0.0.1 and open it in the browser, until Ctrl+C "
+               "(on Windows view always does this: there is no viewer window)");
 }
 
 struct TThumbnailOptions {
@@ -217,14 +237,13 @@ int ViewCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     err << "kestrova: no file \"" << names[0] << "\"\n";
     return 1;
   }
-  if (browser) {
-#ifndef _WIN32
-    return ServeToBrowser(names[0], out, err);
+#ifdef _WIN32
+  // Windows has no viewer window in this program: the browser shows the page.
+  (void)browser;
+  return ServeToBrowser(names[0], out, err);
 #else
-    err << "kestrova: view --browser is not available on this system yet\n";
-    return 1;
+  if (browser) return ServeToBrowser(names[0], out, err);
 #endif
-  }
   const std::string movie = IsPage(names[0]) ? MovieOfPage(names[0], err) : names[0];
   if (movie.empty()) return 1;
 #ifdef KESTROVA_QT_VIEWER

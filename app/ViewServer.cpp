@@ -1,14 +1,21 @@
 #include "app/ViewServer.h"
 
-// Sockets of POSIX systems; the Windows build has no --browser yet.
-#ifndef _WIN32
-
+#ifdef _WIN32
+// Winsock with the few POSIX names the server uses.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define SOCK_CLOEXEC 0  // Windows sockets are made not inheritable below
+#define MSG_NOSIGNAL 0  // Windows raises no signal on a closed connection
+#define SHUT_WR SD_SEND
+using socklen_t = int;
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -50,9 +57,65 @@ bool Unescape(const std::string& in, std::string& out) {
   return true;
 }
 
-bool SendAll(int fd, const char* data, std::size_t size) {
+#ifdef _WIN32
+void CloseSocket(TSocketHandle fd) {
+  closesocket(fd);
+}
+int Poll(pollfd* p, int timeoutMs) {
+  return WSAPoll(p, 1, timeoutMs);
+}
+TSocketHandle Accept(TSocketHandle fd) {
+  return accept(fd, nullptr, nullptr);
+}
+bool ValidSocket(TSocketHandle fd) {
+  return fd != INVALID_SOCKET;
+}
+std::string SocketError() {
+  return "Winsock error " + std::to_string(WSAGetLastError());
+}
+void SetTimeouts(TSocketHandle fd, int seconds) {
+  const DWORD ms = static_cast<DWORD>(seconds) * 1000;
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+TSocketHandle ListeningSocket() {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!started) return INVALID_SOCKET;
+  return WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+}
+#else
+void CloseSocket(TSocketHandle fd) {
+  close(fd);
+}
+int Poll(pollfd* p, int timeoutMs) {
+  return poll(p, 1, timeoutMs);
+}
+TSocketHandle Accept(TSocketHandle fd) {
+  return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+}
+bool ValidSocket(TSocketHandle fd) {
+  return fd >= 0;
+}
+std::string SocketError() {
+  return std::strerror(errno);
+}
+void SetTimeouts(TSocketHandle fd, int seconds) {
+  timeval timeout{seconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+TSocketHandle ListeningSocket() {
+  return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+#endif
+
+bool SendAll(TSocketHandle fd, const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    const ssize_t n =
+        send(fd, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -61,7 +124,7 @@ bool SendAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-void SendStatus(int fd, const char* status, bool body) {
+void SendStatus(TSocketHandle fd, const char* status, bool body) {
   const std::string text = std::string(status) + "\n";
   std::string head = std::string("HTTP/1.1 ") + status +
                      "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
@@ -99,8 +162,8 @@ TStaticServer::TStaticServer(const std::string& root) {
   std::error_code ec;
   FRoot = fs::canonical(root, ec).string();
   if (ec || !fs::is_directory(FRoot)) throw std::runtime_error("no folder \"" + root + "\"");
-  FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FSocket < 0) throw std::runtime_error(std::string("no socket: ") + std::strerror(errno));
+  FSocket = ListeningSocket();
+  if (!ValidSocket(FSocket)) throw std::runtime_error("no socket: " + SocketError());
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -109,15 +172,15 @@ TStaticServer::TStaticServer(const std::string& root) {
   if (bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(FSocket, 16) != 0 ||
       getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    const std::string why = std::strerror(errno);
-    close(FSocket);
+    const std::string why = SocketError();
+    CloseSocket(FSocket);
     throw std::runtime_error("cannot listen on 127.0.0.1: " + why);
   }
   FPort = ntohs(address.sin_port);
 }
 
 TStaticServer::~TStaticServer() {
-  if (FSocket >= 0) close(FSocket);
+  if (ValidSocket(FSocket)) CloseSocket(FSocket);
 }
 
 std::string TStaticServer::Resolve(const std::string& target) const {
@@ -125,6 +188,10 @@ std::string TStaticServer::Resolve(const std::string& target) const {
   std::string decoded;
   if (path.empty() || path[0] != '/' || !Unescape(path, decoded)) return "";
   if (decoded.find('\0') != std::string::npos || decoded.find('\\') != std::string::npos) return "";
+#ifdef _WIN32
+  // A drive ("/C:/...") or a file's second stream ("movie.swf:x") is never under the folder.
+  if (decoded.find(':') != std::string::npos) return "";
+#endif
   // No segment may climb or stand still, whatever the file system would make of it.
   std::size_t start = 1;
   while (start <= decoded.size()) {
@@ -141,18 +208,17 @@ std::string TStaticServer::Resolve(const std::string& target) const {
   // A link inside the folder may still point out of it.
   const std::string text = real.string();
   if (text.compare(0, FRoot.size(), FRoot) != 0 ||
-      (text.size() > FRoot.size() && text[FRoot.size()] != '/')) {
+      (text.size() > FRoot.size() && text[FRoot.size()] != '/' &&
+       text[FRoot.size()] != static_cast<char>(fs::path::preferred_separator))) {
     return "";
   }
   if (!fs::is_regular_file(real, ec)) return "";
   return text;
 }
 
-void TStaticServer::Answer(int fd) {
+void TStaticServer::Answer(TSocketHandle fd) {
   // A client that sends nothing does not hold the server for long.
-  timeval timeout{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  SetTimeouts(fd, 5);
   std::string head;
   char buffer[4096];
   while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHead) {
@@ -197,12 +263,12 @@ void TStaticServer::Answer(int fd) {
 
 bool TStaticServer::ServeOne(int timeoutMs) {
   pollfd p{FSocket, POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) <= 0) return false;
-  const int fd = accept4(FSocket, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return false;
+  if (Poll(&p, timeoutMs) <= 0) return false;
+  const TSocketHandle fd = Accept(FSocket);
+  if (!ValidSocket(fd)) return false;
   Answer(fd);
   shutdown(fd, SHUT_WR);
-  close(fd);
+  CloseSocket(fd);
   return true;
 }
 
@@ -211,5 +277,3 @@ void TStaticServer::Serve(const std::atomic<bool>& stop) {
 }
 
 }  // namespace kestrova
-
-#endif

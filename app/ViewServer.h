@@ -9,6 +9,13 @@
 
 namespace kestrova {
 
+// A socket: a file descriptor on POSIX systems, a SOCKET (an unsigned handle) on Windows.
+#ifdef _WIN32
+using TSocketHandle = std::uintptr_t;
+#else
+using TSocketHandle = int;
+#endif
+
 class TStaticServer {
  public:
   // Serves root (a folder). Throws std::runtime_error when the folder does not exist or no port
@@ -31,9 +38,9 @@ class TStaticServer {
   std::string Resolve(const std::string& target) const;
 
  private:
-  void Answer(int connection);
+  void Answer(TSocketHandle connection);
   std::string FRoot;  // canonical
-  int FSocket = -1;
+  TSocketHandle FSocket = static_cast<TSocketHandle>(-1);
   std::uint16_t FPort = 0;
 };
 

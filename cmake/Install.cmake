@@ -45,7 +45,7 @@ HTML page that embeds it. The kestrova program also lists and rewrites SWF files
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)
+  include(${PROJECT_SOURCE_DIR}/cmake/WindowsPackage.cmake)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -13,3 +13,8 @@ add_subdirectory(${KESTROVA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE
 
 add_executable(windows_checks ${PROJECT_SOURCE_DIR}/tests/swftools/FileSystemTest.cpp)
 target_link_libraries(windows_checks PRIVATE swftools gtest gtest_main)
+# The Windows backend's files (the folder lock, the state folder).
+if(TARGET platform)
+  target_sources(windows_checks PRIVATE ${PROJECT_SOURCE_DIR}/tests/win32/Win32FilesTest.cpp)
+  target_link_libraries(windows_checks PRIVATE platform)
+endif()

@@ -7,6 +7,9 @@
 #ifdef KESTROVA_HAVE_X11
 #include "platform/x11/X11Backend.h"
 #endif
+#ifdef KESTROVA_HAVE_WIN32
+#include "platform/win32/Win32Backend.h"
+#endif
 
 namespace kestrova::platform {
 
@@ -31,12 +34,26 @@ std::unique_ptr<TPlatformBackend> CreateX11() {
 }
 #endif
 
+#ifdef KESTROVA_HAVE_WIN32
+bool Win32Available(std::string&) {
+  return true;
+}
+
+std::unique_ptr<TPlatformBackend> CreateWin32() {
+  return std::make_unique<win32::TWin32Backend>();
+}
+#endif
+
 const std::array kBackends{
     TBackendInfo{"sim", "a simulated desktop with lively windows (no display needed)", 0,
                  SimAvailable, CreateSim},
 #ifdef KESTROVA_HAVE_X11
     TBackendInfo{"x11", "the X11 desktop ($DISPLAY) with a Qt 6 tool window", 10, X11Available,
                  CreateX11},
+#endif
+#ifdef KESTROVA_HAVE_WIN32
+    TBackendInfo{"win32", "the Windows desktop (desktop duplication or GDI) with Win32 windows", 10,
+                 Win32Available, CreateWin32},
 #endif
 };
 

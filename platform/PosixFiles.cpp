@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <direct.h>
+
+#include "platform/win32/Win32Files.h"
 #else
 #include <fcntl.h>
 #include <pwd.h>
@@ -85,8 +87,7 @@ int OpenLockFile(const std::string& folder, int flags) {
 
 bool FolderInUse(const std::string& folder) {
 #ifdef _WIN32
-  (void)folder;
-  return false;
+  return win32::FolderLocked(folder);
 #else
   const int fd = OpenLockFile(folder, O_RDONLY);
   if (fd < 0) return false;
@@ -98,8 +99,7 @@ bool FolderInUse(const std::string& folder) {
 
 std::unique_ptr<TFolderLock> TPosixFileLocations::LockFolder(const std::string& folder) {
 #ifdef _WIN32
-  (void)folder;
-  return nullptr;
+  return win32::TWin32FileLocations().LockFolder(folder);
 #else
   const int fd = OpenLockFile(folder, O_RDWR | O_CREAT);
   if (fd < 0) return nullptr;
@@ -146,7 +146,9 @@ std::string TPosixFileLocations::StateFolder() {
       (state != nullptr && state[0] == '/') ? std::string(state) : Home() + "/.local/state";
   const std::string folder = base + "/kestrova";
   MakeFolders(folder);
+#ifndef _WIN32
   CheckPrivate(folder);
+#endif
   return folder;
 }
 

@@ -14,6 +14,8 @@ KESTROVA_PACKAGES+=(libjpeg-dev libmpg123-dev)
 # and the Windows cross-build checked under Wine. A machine without them skips those parts.
 KESTROVA_PACKAGES+=(clang dpkg-dev file)
 KESTROVA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# The Windows program's desktop tests (Wine on Xvfb, a known picture, xdotool) and its installer.
+KESTROVA_WINDOWS_PACKAGES+=(xvfb x11-utils x11-xserver-utils xdotool xterm imagemagick curl nsis)
 # The X11 desktop backend (X11 and Qt 6) and its tests (Xvfb) and side-by-side benchmark.
 KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
 KESTROVA_PACKAGES+=(libxdamage-dev)

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows kestrova.exe with mingw-w64 and checks it under Wine against the Linux
-# program: `dump` must print the same text (Windows writes CRLF line endings), `rewrite` must write
-# the same bytes, `frames` pictures of the same pixels, for a few movies, a damaged one and
-# non-ASCII file names.
+# Cross-builds the Windows kestrova.exe with mingw-w64, its installer (NSIS) and portable zip, and
+# checks them under Wine against the Linux program: `dump` must print the same text (Windows
+# writes CRLF line endings), `rewrite` must write the same bytes, `frames` pictures of the same
+# pixels, for a few movies, a damaged one and non-ASCII file names. On an Xvfb display of its own
+# (started once, with one Wine prefix kept warm by `wineserver -p`): a known picture recorded by
+# `kestrova.exe record --platform win32` comes out exactly, a killed recording is recovered, `view`
+# serves the page to the browser, the installer installs and uninstalls silently, and the user
+# interface's scripts (tests/wine/ui_*.sh KESTROVA.EXE) run with WINE, KESTROVA_LINUX, DISPLAY and
+# WINEPREFIX set for them.
 # Usage: scripts/windows.sh [LINUX_KESTROVA]   (default: build/app/kestrova, built when missing)
-# Skips, saying why, where mingw-w64 or Wine cannot be installed.
+# Skips, saying why, where mingw-w64 or Wine cannot be installed, and the desktop checks where
+# Xvfb, xdotool or ImageMagick are missing.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 linux_kestrova="$(realpath -m "${1:-$KESTROVA_ROOT/build/app/kestrova}")"
@@ -26,6 +32,15 @@ kestrova_build "$win_build" -DCMAKE_TOOLCHAIN_FILE="$KESTROVA_ROOT/cmake/mingw-w
   -DKESTROVA_LIBDEFLATE=OFF -DKESTROVA_WINDOWS_CHECKS=ON -DKESTROVA_PLAYER_COMMANDS=ON >/dev/null
 win_kestrova="$win_build/app/kestrova.exe"
 echo "Built $win_kestrova"
+# The installer and the portable zip.
+installer=""
+if command -v makensis >/dev/null; then
+  (cd "$win_build" && cpack >cpack.log 2>&1) || { echo "FAILED: cpack: $(tail -3 "$win_build/cpack.log")" >&2; exit 1; }
+  installer="$win_build/kestrova-$(sed -n 's/^project(Kestrova VERSION \([0-9.]*\).*/\1/p' "$KESTROVA_ROOT/CMakeLists.txt")-windows-x86_64.exe"
+  echo "Built $installer and its .zip"
+else
+  echo "SKIPPED: the installer and the zip: makensis is not installed (nsis)"
+fi
 
 wine_bin="$(command -v wine64 || command -v wine || true)"
 if [ -z "$wine_bin" ]; then
@@ -35,15 +50,50 @@ fi
 
 # A prefix of our own under the build tree, no debug chatter, no Mono or Gecko installer prompts.
 export WINEPREFIX="$win_build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine keeps its server's socket in a folder under TMPDIR that must stay private: one of our own,
+# fresh each run, which nothing else on a shared machine walks through.
+export TMPDIR="$win_build/tmp"
+timeout 30 wineserver -k 2>/dev/null || true
+# The prefix names the folder its last server used; a fresh one is made beside the fresh TMPDIR.
+rm -rf "$TMPDIR" "$WINEPREFIX/wineserver" && mkdir -m 700 -p "$TMPDIR"
 unset DISPLAY
-stop_wine() { timeout 30 wineserver -k 2>/dev/null || true; }
-trap stop_wine EXIT
+work=""
+desktop_pids=()
+# Everything started here is stopped on every way out: Wine's processes of this prefix, then the
+# X clients and the X server, by the ids they were started with.
+stop_all() {
+  timeout 30 wineserver -k 2>/dev/null || true
+  local i
+  for ((i = ${#desktop_pids[@]} - 1; i >= 0; i--)); do kill "${desktop_pids[$i]}" 2>/dev/null || true; done
+  for i in "${desktop_pids[@]}"; do wait "$i" 2>/dev/null || true; done
+  [ -z "$work" ] || [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
+}
+trap stop_all EXIT
+
+# The display of the desktop checks, started before Wine so that Wine's desktop lives on it. An
+# unusual number, the first free one from 173.
+desktop_why=""
+for tool in Xvfb xdpyinfo xdotool xsetroot xterm display import convert curl; do
+  command -v "$tool" >/dev/null || { desktop_why="$tool is not installed"; break; }
+done
+if [ -z "$desktop_why" ]; then
+  for n in $(seq 173 199); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+    desktop_pids+=($!)
+    for _ in $(seq 100); do DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then export DISPLAY=":$n"; break; fi
+  done
+  [ -n "${DISPLAY:-}" ] || desktop_why="no Xvfb display could be started"
+fi
 # Wine must never hang the suite: every run has a deadline (the first one creates the prefix).
 wine_run() { timeout "${WINE_TIMEOUT:-60}" "$wine_bin" "$win_kestrova" "$@"; }
 WINE_TIMEOUT=300 wine_run --version >/dev/null 2>&1 || {
   echo "FAILED: kestrova.exe --version does not run under $wine_bin" >&2
   exit 1
 }
+# Kept running between the runs below (each then starts in a fraction of a second).
+wineserver -p 900 2>/dev/null || true
 
 # File offsets past 4 GB, UTF-8 names and replacing files, as the Linux suite tests them.
 if [ -f "$win_build/windows_checks.exe" ]; then
@@ -54,7 +104,6 @@ else
 fi
 
 work="$(mktemp -d)"; [ -z "${KEEP_WORK:-}" ] || echo "work: $work"
-[ -n "${KEEP_WORK:-}" ] || trap 'stop_wine; rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "FAILED: $*" >&2
@@ -148,9 +197,41 @@ compare "unknown option" rewrite a.swf b.swf --zip
 compare "help" help rewrite
 compare "version" --version
 
+# The installer installs silently where it is told, with its Start-menu entry and the .swf
+# association, leaves a kestrova.exe that runs, and the uninstaller takes all of it away.
+if [ -n "$installer" ]; then
+  echo "== the installer, silently"
+  # /D= takes the rest of the command line unquoted: Wine would quote a name with spaces.
+  install_dir="$WINEPREFIX/drive_c/KestrovaInstallerTest"
+  rm -rf "$install_dir"
+  timeout 120 "$wine_bin" "$installer" /S '/D=C:\KestrovaInstallerTest' || fail "installer: exit status $?"
+  # What a Wine program printed (without CR), whatever its exit status.
+  wine_in() { timeout 60 "$wine_bin" "$@" 2>/dev/null | tr -d '\r' || true; }
+  [[ "$(wine_in "C:\\KestrovaInstallerTest\\bin\\kestrova.exe" --version)" == "kestrova "* ]] ||
+    fail "installer: the installed kestrova.exe does not run"
+  [[ "$(wine_in reg query 'HKCR\Kestrova.Movie\shell\open\command')" == *'kestrova.exe" view "%1"'* ]] ||
+    fail "installer: .swf movies do not open with kestrova view"
+  [[ "$(wine_in reg query 'HKCR\.swf')" == *Kestrova.Movie* ]] || fail "installer: .swf is not associated"
+  [ -n "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Kestrova.lnk')" ] ||
+    fail "installer: no Start-menu entry"
+  timeout 60 "$wine_bin" "C:\\KestrovaInstallerTest\\Uninstall.exe" /S || fail "uninstaller: exit status $?"
+  # The uninstaller runs on from a copy of itself in the temporary folder.
+  for _ in $(seq 100); do [ -e "$install_dir" ] || break; sleep 0.2; done
+  [ ! -e "$install_dir" ] || fail "uninstaller: left $(ls "$install_dir")"
+  [[ "$(wine_in reg query 'HKCR\.swf')" != *Kestrova.Movie* ]] || fail "uninstaller: left the .swf association"
+  unzip_list="$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "${installer%.exe}.zip")"
+  [[ "$unzip_list" == *bin/kestrova.exe* ]] || fail "zip: no bin/kestrova.exe in it"
+fi
+
+if [ -z "$desktop_why" ]; then
+  source "$KESTROVA_ROOT/scripts/windows-desktop.sh"
+else
+  echo "SKIPPED: recording, recover, view and the installer under Wine, because $desktop_why"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "Windows build under Wine: $failures check(s) failed" >&2
   exit 1
 fi
 echo "Windows build under Wine: dump and rewrite match the Linux build on ${#movies[@]} movies," \
-  "frames on ${#frame_movies[@]}."
+  "frames on ${#frame_movies[@]}${desktop_why:+; desktop checks skipped}."
