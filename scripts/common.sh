@@ -27,6 +27,8 @@ KESTROVA_PACKAGES+=(libpipewire-0.3-dev qt6-wayland)
 KESTROVA_WAYLAND_PACKAGES=(mutter xdg-desktop-portal xdg-desktop-portal-gnome pipewire wireplumber
                            dbus-user-session python3-dbus python3-gi gir1.2-gtk-3.0
                            gstreamer1.0-pipewire gstreamer1.0-tools)
+# Sound from the sound server (libpulse) and its tests on PulseAudio and on PipeWire.
+KESTROVA_PACKAGES+=(pulseaudio pulseaudio-utils libpulse-dev pipewire pipewire-pulse wireplumber dbus-user-session)
 
 kestrova_install() {
   local missing=()

@@ -37,6 +37,10 @@ fi
 section "Windows cross-build (mingw-w64, Release) under Wine"
 bash "$KESTROVA_ROOT/scripts/windows.sh" "$KESTROVA_ROOT/build/app/kestrova"
 
+# After the Windows section: the WASAPI check runs in the Wine prefix it made.
+section "Sound servers (PulseAudio, PipeWire with pipewire-pulse)"
+bash "$KESTROVA_ROOT/scripts/audio.sh" "$KESTROVA_ROOT/build"
+
 section "sanitizer build (address, undefined)"
 kestrova_build "$KESTROVA_ROOT/build-asan" -DKESTROVA_SANITIZE=ON -DKESTROVA_BENCH=OFF \
   -DKESTROVA_WERROR=ON

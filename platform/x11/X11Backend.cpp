@@ -49,6 +49,9 @@ TX11Backend::TX11Backend(const char* displayName)
                         &FUi->Countdown(),
                         &FUi->Settings(),
                         &FUi->HotKeyDialog()};
+#ifdef KESTROVA_HAVE_PULSE
+  FPlatform.Sound = &FSound;
+#endif
 }
 
 TX11Backend::~TX11Backend() {

@@ -12,6 +12,9 @@
 #include "platform/x11/X11Display.h"
 #include "platform/x11/X11Grabber.h"
 #include "platform/x11/X11HotKeys.h"
+#ifdef KESTROVA_HAVE_PULSE
+#include "platform/pulse/PulseSoundSource.h"
+#endif
 
 namespace kestrova::platform::x11 {
 
@@ -47,6 +50,9 @@ class TX11Backend : public TPlatformBackend {
   TMonotonicClock FClock;
   TPosixFileLocations FFiles;
   std::unique_ptr<qt::TQtUserInterface> FUi;
+#ifdef KESTROVA_HAVE_PULSE
+  pulse::TPulseSoundSource FSound;  // its end ticks count FClock's milliseconds
+#endif
   TPlatform FPlatform;
 };
 
