@@ -14,6 +14,8 @@ KESTROVA_PACKAGES+=(libjpeg-dev libmpg123-dev)
 # and the Windows cross-build checked under Wine. A machine without them skips those parts.
 KESTROVA_PACKAGES+=(clang dpkg-dev file)
 KESTROVA_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# The Win32 user interface's tests drive its windows on an Xvfb display.
+KESTROVA_WINDOWS_PACKAGES+=(xdotool x11-utils xvfb)
 # The X11 desktop backend (X11 and Qt 6) and its tests (Xvfb) and side-by-side benchmark.
 KESTROVA_PACKAGES+=(libx11-dev libxext-dev libxfixes-dev libxtst-dev qt6-base-dev xvfb xfonts-base time)
 KESTROVA_PACKAGES+=(libxdamage-dev)

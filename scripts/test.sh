@@ -34,6 +34,9 @@ fi
 section "Windows cross-build (mingw-w64, Release) under Wine"
 bash "$KESTROVA_ROOT/scripts/windows.sh" "$KESTROVA_ROOT/build/app/kestrova"
 
+section "Win32 user interface under Wine (checks, tool window flows)"
+bash "$KESTROVA_ROOT/tests/wine/ui_all.sh"
+
 section "sanitizer build (address, undefined)"
 kestrova_build "$KESTROVA_ROOT/build-asan" -DKESTROVA_SANITIZE=ON -DKESTROVA_BENCH=OFF \
   -DKESTROVA_WERROR=ON
