@@ -215,6 +215,9 @@ TWaylandBackend::TWaylandBackend() {
                         &FUi->Countdown(),
                         &FUi->Settings(),
                         &FUi->HotKeyDialog()};
+#ifdef KESTROVA_HAVE_PULSE
+  FPlatform.Sound = &FSound;
+#endif
 }
 
 TWaylandBackend::~TWaylandBackend() {

@@ -11,6 +11,9 @@
 #include "platform/qt/QtUserInterface.h"
 #include "platform/wayland/Portal.h"
 #include "platform/wayland/WaylandScreenCast.h"
+#ifdef KESTROVA_HAVE_PULSE
+#include "platform/pulse/PulseSoundSource.h"
+#endif
 
 namespace kestrova::platform::wayland {
 
@@ -87,6 +90,9 @@ class TWaylandBackend : public TPlatformBackend {
   TSteadyClock FClock;
   int FInputFd = -1;  // written when input below is waiting for the pump
   std::vector<TUIEvent> FInput;
+#ifdef KESTROVA_HAVE_PULSE
+  pulse::TPulseSoundSource FSound;  // its end ticks count FClock's milliseconds
+#endif
   TPlatform FPlatform;
 };
 

@@ -35,7 +35,8 @@ TWin32Backend::TWin32Backend()
                         &FUi->RegionPicker(),
                         &FUi->Countdown(),
                         &FUi->Settings(),
-                        &FUi->HotKeyDialog()};
+                        &FUi->HotKeyDialog(),
+                        &FSound};
 }
 
 TWin32Backend::~TWin32Backend() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/Registry.h"
+#include "platform/win32/WasapiSound.h"
 #include "platform/win32/Win32Capture.h"
 #include "platform/win32/Win32Cursor.h"
 #include "platform/win32/Win32Desktop.h"
@@ -36,6 +37,7 @@ class TWin32Backend : public TPlatformBackend {
   TWin32Cursor FCursor;
   TWin32FileLocations FFiles;
   std::unique_ptr<TWin32UserInterface> FUi;
+  TWasapiSoundSource FSound;  // its end ticks count FClock's milliseconds
   TPlatform FPlatform;
 };
 
