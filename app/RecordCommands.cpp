@@ -488,11 +488,12 @@ void PlayDemonstration(sim::TSimDesktop& desktop, const std::string& output) {
   using sim::TSimDialog;
   desktop.Add({500, TSimActionKind::Click, "RdoFullScreen", 0, {}, 0});
   desktop.Add({1000, TSimActionKind::Click, "ImgBtnStartRecord", 0, {}, 0});
-  desktop.Add({7100, TSimActionKind::HotKey, "", 0, {}, 0});
+  // Six seconds recorded after the tool window's countdown of three.
+  desktop.Add({10100, TSimActionKind::HotKey, "", 0, {}, 0});
   desktop.Answer(TSimDialog::Paused, {kPausedStop, std::nullopt, 400});
   desktop.Answer(TSimDialog::Question, {kIdYes, std::nullopt, 300});
   desktop.Answer(TSimDialog::Save, {0, output, 900});
-  desktop.Add({12000, TSimActionKind::CloseToolWindow, "", 0, {}, 0});
+  desktop.Add({15000, TSimActionKind::CloseToolWindow, "", 0, {}, 0});
   // Anything else the program asks is answered as a user in a hurry would.
   desktop.DefaultAnswer = [](TSimDialog dialog, const std::string&) {
     return std::optional<sim::TSimAnswer>(
