@@ -7,9 +7,10 @@
 // slideshow the program makes of them (run_browser_test.sh makes it and its frames) in the web
 // player with the project's own player's frames.
 // Usage: make_browser_movies SITEDIR
-#include <jpeglib.h>
-
+#include <cstddef>
 #include <cstdio>
+// After <cstdio>: the library's header uses FILE and size_t without including their headers.
+#include <jpeglib.h>
 #include <fstream>
 #include <iostream>
 
