@@ -262,7 +262,7 @@ std::string WriteSlideshowCase(const std::string& site) {
                 "{\"name\":\"slideshow of JPEG slides\",\"kind\":\"slides\","
                 "\"page\":\"slideshow.html\",\"width\":%d,\"height\":%d,"
                 "\"expected\":[\"slideshow-frames/frame-00001.png\","
-                "\"slideshow-frames/frame-00025.png\"],\"seconds\":12,\"tolerance\":6}",
+                "\"slideshow-frames/frame-00025.png\"],\"seconds\":12,\"tolerance\":4}",
                 kSlideW, kSlideH);
   return json;
 }
