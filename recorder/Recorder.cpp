@@ -22,6 +22,18 @@ constexpr std::uint32_t kMbIconError = 0x10;
   std::abort();
 }
 
+// A countdown's seconds as text (the setting, the tool window's field); nothing for anything but
+// a whole number the countdown takes.
+std::optional<int> CountdownOf(const std::string& text) {
+  int seconds = -1;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, seconds);
+  if (error != std::errc() || at != end || seconds < 0 || seconds > kMaxCountdown) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
 TSessionOptions SessionOptions(const TRecorderOptions& o) {
   TSessionOptions s;
   s.MovieFactory = o.MovieFactory;
@@ -179,14 +191,7 @@ void TFrmImage::FormCreate() {
 
 int TFrmImage::CountdownSeconds() {
   const std::optional<std::string> text = Setting("Countdown");
-  if (!text) return kDefaultCountdown;
-  int seconds = -1;
-  const char* end = text->data() + text->size();
-  const auto [at, error] = std::from_chars(text->data(), end, seconds);
-  if (error != std::errc() || at != end || seconds < 0 || seconds > kMaxCountdown) {
-    return kDefaultCountdown;
-  }
-  return seconds;
+  return text ? CountdownOf(*text).value_or(kDefaultCountdown) : kDefaultCountdown;
 }
 
 TSoundInput TFrmImage::SoundChoice() {
@@ -197,12 +202,9 @@ TSoundInput TFrmImage::SoundChoice() {
 }
 
 void TFrmImage::SpnCountdownChange() {
-  const std::string text = FPlatform.ToolWindow->ComponentValue("SpnCountdown");
-  int seconds = -1;
-  const char* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, seconds);
-  if (error == std::errc() && at == end && seconds >= 0 && seconds <= kMaxCountdown) {
-    if (FPlatform.Settings) FPlatform.Settings->Set("Countdown", std::to_string(seconds));
+  if (const std::optional<int> seconds =
+          CountdownOf(FPlatform.ToolWindow->ComponentValue("SpnCountdown"))) {
+    if (FPlatform.Settings) FPlatform.Settings->Set("Countdown", std::to_string(*seconds));
     return;
   }
   // Nothing the user can type there is kept unless it is a number of seconds the countdown takes.
