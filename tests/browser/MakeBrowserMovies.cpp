@@ -11,6 +11,7 @@
 #include <cstdio>
 // After <cstdio>: the library's header uses FILE and size_t without including their headers.
 #include <jpeglib.h>
+
 #include <fstream>
 #include <iostream>
 
