@@ -61,6 +61,15 @@ constexpr std::array kCommands{
                  "$XDG_STATE_HOME/kestrova), into a movie and its page.",
 #endif
                  "kestrova recover -o ~/rescued.swf"},
+    TCommandInfo{"stop", "stop the recording of the Kestrova running on this display, and save it",
+                 StopCommand, StopOptions,
+                 "Asks the Kestrova running on this display (the tool window, or kestrova record) "
+                 "to stop its recording and save it, as its hot key's Stop Record would (the tool "
+                 "window asks where to save), and says where the movie went. Bind it to a key in "
+                 "the desktop's own keyboard settings where the hot key cannot be had. The exit "
+                 "status is 0 when the recording was stopped and saved, 1 when no Kestrova runs "
+                 "here, nothing was being recorded or it was not saved.",
+                 "kestrova stop"},
 #endif
 #ifdef KESTROVA_PLAYER_COMMANDS
     TCommandInfo{"frames", "play a movie and write its frames as PNG pictures", FramesCommand,

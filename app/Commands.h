@@ -83,6 +83,10 @@ std::shared_ptr<void> ProbeOptions(CLI::App& app);
 int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Lists the recordings left unsaved in the state folder and joins one into a movie and page.
 int RecoverCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Asks the Kestrova running on this display to stop and save its recording (StopCommand.cpp):
+// 0 when it was stopped and saved; 1 when none runs, nothing was recorded or it was not saved.
+int StopCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+std::shared_ptr<void> StopOptions(CLI::App& app);
 // Their options (RecordOptions.cpp).
 std::shared_ptr<void> RecordOptions(CLI::App& app);
 std::shared_ptr<void> RecoverOptions(CLI::App& app);

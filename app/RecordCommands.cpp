@@ -103,11 +103,12 @@ class TCommandLineUser : public TSessionObserver {
         FProgress(progress),
         FErr(err) {}
   bool HotKeyPressed = false;
+  bool StopAsked = false;  // kestrova stop
 
   void Pump() override {
     P.Application->ProcessMessages();
     const bool due = FSeconds && FRecordedMs >= *FSeconds * 1000ull;
-    if (due || GStopSignal != 0 || HotKeyPressed) S.Stop(FOutput);
+    if (due || GStopSignal != 0 || HotKeyPressed || StopAsked) S.Stop(FOutput);
   }
   void Tick(std::uint32_t recordedMs) override {
     FRecordedMs = recordedMs;
@@ -172,7 +173,8 @@ class TInstanceHold {
   bool FHeld = false;
 };
 
-std::string Describe(const TRecordArgs& a, const std::string& backend) {
+// What is recorded, as the user is told it ("the full screen").
+std::string TargetText(const TRecordArgs& a) {
   std::string what;
   switch (a.Target) {
     case TRecordTarget::FullScreen:
@@ -192,7 +194,11 @@ std::string Describe(const TRecordArgs& a, const std::string& backend) {
       what = std::string("window ") + id;
     } break;
   }
-  return "recording " + what + " of the \"" + backend + "\" desktop" +
+  return what;
+}
+
+std::string Describe(const TRecordArgs& a, const std::string& backend) {
+  return "recording " + TargetText(a) + " of the \"" + backend + "\" desktop" +
          (a.Seconds ? " for " + std::to_string(*a.Seconds) + " s" : " until Ctrl+C");
 }
 
@@ -283,9 +289,20 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   }
   p.Application->SetEventHandler([&](const TUIEvent& e) {
     if (e.Kind == TUIEventKind::HotKey && e.Param == hotKey) user.HotKeyPressed = true;
+    // kestrova stop: as Ctrl+C, answered once the movie is written.
+    if (e.Kind == TUIEventKind::StopRequest) user.StopAsked = true;
   });
   p.Tray->Add(kApplicationTitle);
   const TSessionResult result = session.Start(*target);
+  // Whoever asked to stop hears what became of the recording, whatever stopped it.
+  if (user.StopAsked) {
+    const bool saved = result.Saved && !session.LastOutput.Movies.empty();
+    p.Instance->AnswerStop(
+        {saved, "stopped the recording of " + TargetText(a) + "; " +
+                    (saved ? "saved as " + session.LastOutput.Movies.front()
+                           : "no movie was written" +
+                                 (result.Problem.empty() ? "" : " (" + result.Problem + ")"))});
+  }
   p.Tray->Remove();
   p.Application->SetEventHandler({});
   if (hotKeyHeld) p.HotKeys->Unregister(hotKey);
@@ -507,11 +524,12 @@ void PlayDemonstration(sim::TSimDesktop& desktop, const std::string& output) {
   using sim::TSimDialog;
   desktop.Add({500, TSimActionKind::Click, "RdoFullScreen", 0, {}, 0});
   desktop.Add({1000, TSimActionKind::Click, "ImgBtnStartRecord", 0, {}, 0});
-  desktop.Add({7100, TSimActionKind::HotKey, "", 0, {}, 0});
+  // Six seconds recorded after the tool window's countdown of three.
+  desktop.Add({10100, TSimActionKind::HotKey, "", 0, {}, 0});
   desktop.Answer(TSimDialog::Paused, {kPausedStop, std::nullopt, 400});
   desktop.Answer(TSimDialog::Question, {kIdYes, std::nullopt, 300});
   desktop.Answer(TSimDialog::Save, {0, output, 900});
-  desktop.Add({12000, TSimActionKind::CloseToolWindow, "", 0, {}, 0});
+  desktop.Add({15000, TSimActionKind::CloseToolWindow, "", 0, {}, 0});
   // Anything else the program asks is answered as a user in a hurry would.
   desktop.DefaultAnswer = [](TSimDialog dialog, const std::string&) {
     return std::optional<sim::TSimAnswer>(

@@ -63,7 +63,10 @@ enum class TUIEventKind {
 struct TUIEvent {
   TUIEventKind Kind = TUIEventKind::Click;
   std::string Target;  // Click: "ImgBtnStartRecord", "Image1", "ImgExit", "RdoActiveWindow",
-                       // "RdoFullScreen", "RdoRegion"
+                       // "RdoFullScreen", "RdoRegion", "BtnHotKey"; a value component changed:
+                       // "SpnCountdown", "CmbAudio"
+  // StopRequest: 1 when the backend has already closed the paused dialog as by its Stop Record
+  // (the request came while it was open), else 0.
   int Param = 0;
 };
 
@@ -104,6 +107,12 @@ struct TProcessHalted {
   int ExitCode = 0;
 };
 
+// What became of a recording another program asked to stop.
+struct TStopAnswer {
+  bool Saved = false;  // it was stopped and its movie written
+  std::string Text;    // one line for the user: what was recorded, and where it went
+};
+
 // Keeps a second copy of the program from running.
 class TSingleInstance {
  public:
@@ -117,6 +126,12 @@ class TSingleInstance {
   // After Acquire returned false: the other instance as the user should hear of it (its process
   // id and its command line); empty when the backend cannot tell.
   virtual std::string Holder() const { return {}; }
+  // After Acquire returned false: asks the instance holding the name to stop its recording and
+  // save it (it receives TUIEventKind::StopRequest) and waits for its answer, one line saying
+  // what became of the recording. Nothing when it could not be asked or gave no answer.
+  virtual std::optional<TStopAnswer> RequestStop() { return std::nullopt; }
+  // The holder's side: answers every stop request received so far.
+  virtual void AnswerStop(const TStopAnswer& answer) { (void)answer; }
 };
 
 // The tool window and the paused dialog. Components are named as the recorder names them
@@ -136,6 +151,25 @@ class TView {
   // Radio buttons.
   virtual bool Checked(const std::string& name) const = 0;
   virtual void SetChecked(const std::string& name, bool checked) = 0;
+  // Components that hold a value, as text: the countdown's seconds ("SpnCountdown"), the sound
+  // choice ("CmbAudio": "None", "Microphone", "System" or "Both"), a label's text ("Label2").
+  // A change the user makes arrives as a Click on the component. Empty where there is none.
+  virtual std::string ComponentValue(const std::string& name) const {
+    (void)name;
+    return {};
+  }
+  virtual void SetComponentValue(const std::string& name, const std::string& value) {
+    (void)name, (void)value;
+  }
+  // Greys a component out (or back), its tip saying why.
+  virtual void SetComponentEnabled(const std::string& name, bool enabled,
+                                   const std::string& tip = {}) {
+    (void)name, (void)enabled, (void)tip;
+  }
+  virtual bool ComponentEnabled(const std::string& name) const {
+    (void)name;
+    return true;
+  }
   // Shows the view modally and returns its modal result (the paused dialog: 1 Stop Record,
   // 2 Continue or the caption's close button, 3 Exit). Input for other windows waits meanwhile.
   virtual int ShowModal() = 0;

@@ -1,9 +1,12 @@
 #include "recorder/Recorder.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 
 namespace kestrova {
 
@@ -19,6 +22,18 @@ constexpr std::uint32_t kMbIconError = 0x10;
   std::abort();
 }
 
+// A countdown's seconds as text (the setting, the tool window's field); nothing for anything but
+// a whole number the countdown takes.
+std::optional<int> CountdownOf(const std::string& text) {
+  int seconds = -1;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, seconds);
+  if (error != std::errc() || at != end || seconds < 0 || seconds > kMaxCountdown) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
 TSessionOptions SessionOptions(const TRecorderOptions& o) {
   TSessionOptions s;
   s.MovieFactory = o.MovieFactory;
@@ -30,6 +45,22 @@ TSessionOptions SessionOptions(const TRecorderOptions& o) {
 }
 
 }  // namespace
+
+std::optional<TSoundInput> SoundInputNamed(const std::string& text) {
+  for (std::size_t i = 0; i < std::size(kSoundChoices); ++i) {
+    if (text == kSoundChoices[i]) return static_cast<TSoundInput>(i);
+  }
+  return std::nullopt;
+}
+
+const char* SoundInputName(TSoundInput input) {
+  const auto i = static_cast<std::size_t>(input);
+  return i < std::size(kSoundChoices) ? kSoundChoices[i] : kSoundChoices[0];
+}
+
+std::string StopKeyText(const std::string& hotKeyName) {
+  return "Press " + hotKeyName + " to Stop";
+}
 
 std::string AnotherInstanceText(const std::string& holder) {
   return "another Kestrova is running on this desktop" + (holder.empty() ? "" : ": " + holder) +
@@ -83,6 +114,9 @@ void TFrmImage::Dispatch(const TUIEvent& e) {
       if (e.Target == "RdoActiveWindow") RdoActiveWindowClick();
       if (e.Target == "RdoFullScreen") RememberCapture("FullScreen");
       if (e.Target == "RdoRegion") RememberCapture("Region");
+      if (e.Target == "SpnCountdown") SpnCountdownChange();
+      if (e.Target == "CmbAudio") CmbAudioChange();
+      if (e.Target == "BtnHotKey") ChangeHotKey();
       break;
     case TUIEventKind::HotKey:
       WMHotKey(e.Param);
@@ -99,6 +133,7 @@ void TFrmImage::Dispatch(const TUIEvent& e) {
     case TUIEventKind::Destroy:
       FormDestroy();
     case TUIEventKind::StopRequest:
+      StopRequested(e.Param);
       break;
   }
 }
@@ -143,6 +178,119 @@ void TFrmImage::FormCreate() {
     if (*kind == "Region") FPlatform.ToolWindow->SetChecked("RdoRegion", true);
   }
   FPlatform.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+  ShowHotKeyName();
+  FPlatform.ToolWindow->SetComponentValue("SpnCountdown", std::to_string(CountdownSeconds()));
+  FPlatform.ToolWindow->SetComponentValue("CmbAudio", SoundInputName(SoundChoice()));
+  if (FPlatform.Sound == nullptr) {
+    FPlatform.ToolWindow->SetComponentEnabled(
+        "CmbAudio", false,
+        std::string(kMsgNoSoundSource) +
+            " (no sound server was found, or this build records no sound).");
+  }
+}
+
+int TFrmImage::CountdownSeconds() {
+  const std::optional<std::string> text = Setting("Countdown");
+  return text ? CountdownOf(*text).value_or(kDefaultCountdown) : kDefaultCountdown;
+}
+
+TSoundInput TFrmImage::SoundChoice() {
+  if (FPlatform.Sound == nullptr) return TSoundInput::Off;
+  const std::optional<std::string> text = Setting("Audio");
+  const std::optional<TSoundInput> input = text ? SoundInputNamed(*text) : std::nullopt;
+  return input.value_or(TSoundInput::Off);
+}
+
+void TFrmImage::SpnCountdownChange() {
+  if (const std::optional<int> seconds =
+          CountdownOf(FPlatform.ToolWindow->ComponentValue("SpnCountdown"))) {
+    if (FPlatform.Settings) FPlatform.Settings->Set("Countdown", std::to_string(*seconds));
+    return;
+  }
+  // Nothing the user can type there is kept unless it is a number of seconds the countdown takes.
+  FPlatform.ToolWindow->SetComponentValue("SpnCountdown", std::to_string(CountdownSeconds()));
+}
+
+void TFrmImage::CmbAudioChange() {
+  const std::optional<TSoundInput> input =
+      SoundInputNamed(FPlatform.ToolWindow->ComponentValue("CmbAudio"));
+  if (input && FPlatform.Sound != nullptr) {
+    if (FPlatform.Settings) FPlatform.Settings->Set("Audio", SoundInputName(*input));
+    return;
+  }
+  FPlatform.ToolWindow->SetComponentValue("CmbAudio", SoundInputName(SoundChoice()));
+}
+
+void TFrmImage::ShowHotKeyName() {
+  const std::string text = StopKeyText(FOptions.HotKey.Name);
+  FPlatform.ToolWindow->SetComponentValue("Label2", text);
+  FPlatform.PausedDialog->SetComponentValue("Label2", text);
+}
+
+void TFrmImage::ChangeHotKey() {
+  if (FPlatform.HotKeyDialog == nullptr) return;
+  THotKeyChoice shown = FOptions.HotKey;
+  THotKeyProblem problem = THotKeyProblem::Asked;
+  for (;;) {
+    const std::optional<THotKeyChoice> choice = FPlatform.HotKeyDialog->Choose(shown, problem);
+    if (!choice) return;  // the key there was stays
+    if (choice->Modifiers == FOptions.HotKey.Modifiers && choice->Key == FOptions.HotKey.Key) {
+      return;
+    }
+    // The new key is had before the old one goes, so a key that cannot be had loses nothing.
+    const std::uint16_t id = FPlatform.HotKeys->AddAtom("Hotkey" + std::to_string(++FHotKeyAtoms));
+    if (FPlatform.HotKeys->Register(id, choice->Modifiers, choice->Key)) {
+      FPlatform.HotKeys->Unregister(HotKeyId);
+      FPlatform.HotKeys->DeleteAtom(HotKeyId);
+      HotKeyId = id;
+      FOptions.HotKey = *choice;
+      if (FPlatform.Settings) FPlatform.Settings->Set("HotKey", choice->Name);
+      ShowHotKeyName();
+      return;
+    }
+    FPlatform.HotKeys->DeleteAtom(id);
+    shown = *choice;
+    problem = THotKeyProblem::Taken;
+  }
+}
+
+std::string TFrmImage::TargetText() const {
+  if (CaptureMode == TCaptureMode::Client) {
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(CaptureWindow));
+    return std::string("window ") + id;
+  }
+  if (CaptureRegion) {
+    return "the region " + std::to_string(CaptureRegion->Width()) + "x" +
+           std::to_string(CaptureRegion->Height()) + " at " + std::to_string(CaptureRegion->Left) +
+           "," + std::to_string(CaptureRegion->Top);
+  }
+  return "the full screen";
+}
+
+void TFrmImage::StopRequested(int param) {
+  // Recording or paused: the same flow as the hot key's Stop Record, unless the backend has
+  // already closed the paused dialog as by its Stop Record for this request.
+  if (param == 0 && Recording && Session.Active()) {
+    Session.Pause();
+    PausedResult = kPausedStop;
+    StopRecordFlow();
+  }
+  if (Session.Active() && !Recording) {
+    StopAnswerDue = true;  // answered once the movie is written (or not)
+  } else if (Session.Active()) {
+    AnswerStop(false, "the recording of " + TargetText() +
+                          " goes on: its save was cancelled in the tool window");
+  } else if (param == 1 && !LastEndText.empty()) {
+    AnswerStop(!Session.LastOutput.Movies.empty(), LastEndText);
+  } else {
+    Warn("another program asked to stop the recording, but nothing is being recorded");
+    AnswerStop(false, "nothing is being recorded (the tool window is idle)");
+  }
+}
+
+void TFrmImage::AnswerStop(bool saved, const std::string& text) {
+  FPlatform.Instance->AnswerStop(TStopAnswer{saved, text});
 }
 
 std::optional<std::string> TFrmImage::Setting(const std::string& key) {
@@ -197,11 +345,19 @@ void TFrmImage::ImgBtnStartRecordClick() {
       return;
     }
   }
+  const int countdown = CountdownSeconds();
   if (FPlatform.ToolWindow->Checked("RdoActiveWindow")) {
-    // The user has three seconds to bring the window to record to the front.
-    FPlatform.Clock->Sleep(3000);
+    // The user has three seconds to bring the window to record to the front; the countdown, when
+    // on, shows them (for as long as it is set, three seconds at least).
+    if (countdown > 0) {
+      if (!CountDown(std::max(countdown, 3))) return;
+    } else {
+      FPlatform.Clock->Sleep(3000);
+    }
     CaptureMode = TCaptureMode::Client;
     CaptureWindow = FPlatform.Desktop->ForegroundWindow();
+  } else if (!CountDown(countdown)) {
+    return;
   }
   if (CaptureMode == TCaptureMode::Client && !FPlatform.Desktop->IsWindowVisible(CaptureWindow)) {
     Recording = false;
@@ -213,6 +369,15 @@ void TFrmImage::ImgBtnStartRecordClick() {
     return;
   }
   StartCapture();
+}
+
+bool TFrmImage::CountDown(int seconds) {
+  if (seconds <= 0 || FPlatform.Countdown == nullptr) return true;
+  if (FPlatform.Countdown->Run(seconds)) return true;
+  // Cancelled: nothing was recorded; the tool window is back for another Start.
+  Recording = false;
+  FPlatform.ToolWindow->Show();
+  return false;
 }
 
 void TFrmImage::Image1Click() {
@@ -259,10 +424,11 @@ void TFrmImage::WMTrayNotify(int mouseMessage) {
     TCursorInfo cursor;
     const bool known = FPlatform.Cursor->GetCursor(cursor);
     FPlatform.ToolWindow->BringToFront();
-    const int item =
-        FPlatform.Tray->PopupMenu(known ? cursor.X : 0, known ? cursor.Y : 0, {"&Open", "&Exit"});
-    if (item == 0) PopMnuItmOpenClick();
-    if (item == 1) PopMnuItmExitClick();
+    const int item = FPlatform.Tray->PopupMenu(known ? cursor.X : 0, known ? cursor.Y : 0,
+                                               {"&Open", "Change &Hot Key...", "&Exit"});
+    if (item == kMenuOpen) PopMnuItmOpenClick();
+    if (item == kMenuHotKey) ChangeHotKey();
+    if (item == kMenuExit) PopMnuItmExitClick();
   }
 }
 
@@ -281,6 +447,7 @@ void TFrmImage::InitRecording() {
 
 void TFrmImage::StartCapture() {
   InitRecording();
+  Session.SetSoundInput(SoundChoice());
   if (!OutputFileName.empty()) {
     const TSessionResult result =
         Session.Start(CaptureMode == TCaptureMode::Client ? TCaptureTarget::OfWindow(CaptureWindow)
@@ -297,12 +464,7 @@ void TFrmImage::StartCapture() {
 void TFrmImage::ShowPausedDialog() {
   Session.Pause();
   PausedResult = FPlatform.PausedDialog->ShowModal();
-  if (PausedResult == kPausedStop) {
-    FPlatform.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
-    FPlatform.ToolWindow->SetComponentVisible("Image1", false);
-    FPlatform.ToolWindow->Show();
-    StopPrompt();
-  }
+  if (PausedResult == kPausedStop) StopRecordFlow();
   // Each test reads the field again: a dialog opened from inside StopPrompt decides too.
   if (PausedResult == kPausedContinue) {
     FPlatform.ToolWindow->Hide();
@@ -313,6 +475,13 @@ void TFrmImage::ShowPausedDialog() {
     StopPrompt();
     FPlatform.Tray->Remove();
   }
+}
+
+void TFrmImage::StopRecordFlow() {
+  FPlatform.ToolWindow->SetComponentVisible("ImgBtnStartRecord", true);
+  FPlatform.ToolWindow->SetComponentVisible("Image1", false);
+  FPlatform.ToolWindow->Show();
+  StopPrompt();
 }
 
 void TFrmImage::StopPrompt() {
@@ -463,10 +632,18 @@ void TFrmImage::SegmentSaved(const TSegmentReport& report) {
   if (FOptions.OnSegmentSaved) FOptions.OnSegmentSaved(report);
 }
 
-void TFrmImage::Ended(const TSessionResult&) {
+void TFrmImage::Ended(const TSessionResult& result) {
   FPlatform.Tray->ShowRecording(false, kApplicationTitle);
-  if (!Session.LastOutput.Movies.empty()) {
-    FPlatform.Tray->Notify(kMessageCaption, SavedText(Session.LastOutput));
+  const bool saved = result.Saved && !Session.LastOutput.Movies.empty();
+  if (saved) FPlatform.Tray->Notify(kMessageCaption, SavedText(Session.LastOutput));
+  LastEndText = "stopped the recording of " + TargetText() + "; " +
+                (saved ? "saved as " + Session.LastOutput.Movies.front()
+                       : std::string("it was not saved") +
+                             (result.Problem.empty() ? "" : " (" + result.Problem + ")") +
+                             "; kestrova recover finds what was recorded");
+  if (StopAnswerDue) {
+    StopAnswerDue = false;
+    AnswerStop(saved, LastEndText);
   }
 }
 

@@ -44,6 +44,22 @@ inline constexpr const char* kMsgCaptureWindowClosed =
 inline constexpr const char* kMsgHandleWindowClosed =
     "Handle window closed. Recording can not be continued.";
 
+// The countdown before a recording started from the tool window (setting "Countdown", in
+// seconds; 0 turns it off).
+inline constexpr int kDefaultCountdown = 3, kMaxCountdown = 60;
+// The sound choice's values as the tool window shows them and the settings keep them ("Audio").
+inline constexpr const char* kSoundChoices[] = {"None", "Microphone", "System", "Both"};
+inline constexpr const char* kMsgNoSoundSource =
+    "This desktop has no sound source Kestrova can record from";
+// The tray menu's items; their indices are what the menu returns.
+inline constexpr int kMenuOpen = 0, kMenuHotKey = 1, kMenuExit = 2;
+
+// The sound choice named by text (one of kSoundChoices); nothing for anything else.
+std::optional<platform::TSoundInput> SoundInputNamed(const std::string& text);
+const char* SoundInputName(platform::TSoundInput input);
+// The label under Start naming the key that stops ("Press Ctrl+Alt+S to Stop").
+std::string StopKeyText(const std::string& hotKeyName);
+
 // What a second copy says when another holds the single-instance name (holder: what the
 // platform tells of the other).
 std::string AnotherInstanceText(const std::string& holder);
@@ -101,6 +117,14 @@ class TFrmImage : private TSessionObserver {
   void PopMnuItmExitClick();
   void WMHotKey(int id);
   void WMTrayNotify(int mouseMessage);
+  // The tool window's choices beside what to record: the countdown's seconds, the sound, the key.
+  void SpnCountdownChange();
+  void CmbAudioChange();
+  // Offers another hot key (the tool window's button and the tray menu): registered at once,
+  // the old one released, remembered; a key that cannot be had is offered again.
+  void ChangeHotKey();
+  // Another program (kestrova stop) asks to stop and save; see TUIEvent::Param.
+  void StopRequested(int param);
   void Dispatch(const platform::TUIEvent& event);
 
   // Operations.
@@ -109,6 +133,10 @@ class TFrmImage : private TSessionObserver {
   void ShowPausedDialog();
   void StopPrompt();
   void EndCapture();
+  // The countdown's seconds as remembered (kDefaultCountdown when never set or unreadable).
+  int CountdownSeconds();
+  // The sound the next recording carries: the remembered choice, Off without a sound source.
+  platform::TSoundInput SoundChoice();
 
   // Recording control (the tool window's fields).
   bool Recording = false;
@@ -123,6 +151,10 @@ class TFrmImage : private TSessionObserver {
   std::string OutputFileName;
   std::int32_t PausedResult = 0;
   std::uint16_t HotKeyId = 0;
+  // A stop request is waiting for the recording it stopped to end, to be answered then.
+  bool StopAnswerDue = false;
+  // What became of the last recording, for the stop request that ended it.
+  std::string LastEndText;
 
   // The recording itself: its segments, folder and last output.
   TRecordingSession Session;
@@ -149,10 +181,21 @@ class TFrmImage : private TSessionObserver {
   void SyncSession();
   // The recording could not be started: the tool window comes back and says why.
   void StartRefused(const std::string& message);
+  // The stop flow of the paused dialog's Stop Record: the tool window back, the save question.
+  void StopRecordFlow();
+  // Runs the countdown of seconds (none for 0); false when the user cancelled it, and then the
+  // tool window is back, ready for another Start.
+  bool CountDown(int seconds);
+  void AnswerStop(bool saved, const std::string& text);
+  // What the tool window records, as the user is told it ("the full screen").
+  std::string TargetText() const;
+  // The key's name on the labels that tell it.
+  void ShowHotKeyName();
 
   platform::TPlatform& FPlatform;
   TRecorderOptions FOptions;
   bool FOwnsInstance = false;
+  int FHotKeyAtoms = 1;  // the atoms named so far, so that a new key never takes the old's id
 };
 
 }  // namespace kestrova

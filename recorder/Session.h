@@ -135,6 +135,11 @@ class TRecordingSession {
   TRecordingSession& operator=(const TRecordingSession&) = delete;
 
   void SetObserver(TSessionObserver* observer) { FObserver = observer; }
+  const TSessionOptions& Options() const { return FOptions; }
+  // The tool window's sound choice, taken by the next Start (only while Idle).
+  void SetSoundInput(platform::TSoundInput input) {
+    if (FState == TSessionState::Idle) FOptions.Sound.Input = input;
+  }
   TSessionState State() const { return FState; }
   bool Active() const {
     return FState == TSessionState::Recording || FState == TSessionState::Paused;

@@ -9,10 +9,12 @@ namespace kestrova::platform::qt {
 
 class TInputQueue {
  public:
-  // Dropped while a modal window of ours is open, except the end of the session: that must
-  // reach the recorder once the window closes, or the program would not notice it at all.
+  // Dropped while a modal window of ours is open, except the end of the session and a stop asked
+  // by another program: those must reach the recorder once the window closes, or the program
+  // would not notice them at all (and the asking program would wait in vain).
   void Push(TUIEvent event) {
-    if (FModalDepth == 0 || event.Kind == TUIEventKind::Destroy) {
+    if (FModalDepth == 0 || event.Kind == TUIEventKind::Destroy ||
+        event.Kind == TUIEventKind::StopRequest) {
       FPending.push_back(std::move(event));
     }
   }

@@ -69,8 +69,11 @@ std::string ReadHolder(int fd) {
 }  // namespace
 
 TQtSingleInstance::TQtSingleInstance(std::function<std::string()> applicationTitle,
-                                     std::function<void()> bringForward)
-    : FTitle(std::move(applicationTitle)), FBringForward(std::move(bringForward)) {}
+                                     std::function<void()> bringForward,
+                                     std::function<void()> stopRequested)
+    : FTitle(std::move(applicationTitle)),
+      FBringForward(std::move(bringForward)),
+      FStopRequested(std::move(stopRequested)) {}
 
 TQtSingleInstance::~TQtSingleInstance() {
   Release();
@@ -125,6 +128,12 @@ void TQtSingleInstance::Answer() {
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
       if (!socket->canReadLine()) return;
       const std::string line = socket->readLine(4096).trimmed().toStdString();
+      if (line == "stop" && FStopRequested) {
+        // Answered once the recording has ended, or at once when there is none.
+        FStopWaiting.emplace_back(socket);
+        FStopRequested();
+        return;
+      }
       const std::string prefix = "forward ";
       const bool ours = line.rfind(prefix, 0) == 0 && line.substr(prefix.size()) == FTitle();
       if (ours) FBringForward();
@@ -146,6 +155,42 @@ bool TQtSingleInstance::BringForward(const std::string& applicationTitle) {
     if (!socket.waitForReadyRead(kAnswerMs)) return false;
   }
   return socket.readLine(16).trimmed() == "ok";
+}
+
+std::optional<TStopAnswer> TQtSingleInstance::RequestStop() {
+  if (FSocketPath.empty()) return std::nullopt;
+  QLocalSocket socket;
+  socket.connectToServer(QString::fromStdString(FSocketPath));
+  if (!socket.waitForConnected(kAnswerMs)) return std::nullopt;
+  socket.write("stop\n");
+  if (!socket.waitForBytesWritten(kAnswerMs)) return std::nullopt;
+  while (!socket.canReadLine()) {
+    if (!socket.waitForReadyRead(FStopWaitMs)) return std::nullopt;
+  }
+  // "saved TEXT" or "not-saved TEXT"; anything else is an instance that does not know the word.
+  const std::string line = socket.readLine(4096).trimmed().toStdString();
+  const std::size_t space = line.find(' ');
+  const std::string word = line.substr(0, space);
+  if (word != "saved" && word != "not-saved") return std::nullopt;
+  return TStopAnswer{word == "saved", space == std::string::npos ? "" : line.substr(space + 1)};
+}
+
+void TQtSingleInstance::AnswerStop(const TStopAnswer& answer) {
+  std::string text = answer.Text;
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  const QByteArray line =
+      QByteArray::fromStdString((answer.Saved ? "saved " : "not-saved ") + text + "\n");
+  for (const QPointer<QLocalSocket>& socket : FStopWaiting) {
+    if (socket.isNull()) continue;
+    socket->write(line);
+    // The program may end at once after answering (the tool window's Exit): the line must be on
+    // its way first.
+    socket->waitForBytesWritten(kAnswerMs);
+    socket->disconnectFromServer();
+  }
+  FStopWaiting.clear();
 }
 
 void TQtSingleInstance::Release() {

@@ -1,24 +1,29 @@
 // One copy of the program per user session and display: a lock file in $XDG_RUNTIME_DIR held with
 // flock (the kernel lets go of it however the process ends, so a crash leaves no stale lock), and a
-// local socket beside it through which a second start asks the first to come forward.
+// local socket beside it through which a second start asks the first to come forward, and
+// `kestrova stop` asks it to stop its recording and waits for the answer.
 #pragma once
 
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace kestrova::platform::qt {
 
 class TQtSingleInstance : public TSingleInstance {
  public:
   // applicationTitle: the title of this instance, asked when another start wants it forward;
-  // bringForward: shows this instance's window.
+  // bringForward: shows this instance's window; stopRequested: another program asked to stop
+  // the recording (the answer follows through AnswerStop).
   TQtSingleInstance(std::function<std::string()> applicationTitle,
-                    std::function<void()> bringForward);
+                    std::function<void()> bringForward, std::function<void()> stopRequested = {});
   ~TQtSingleInstance() override;
 
   bool Acquire(const std::string& name) override;
@@ -26,6 +31,10 @@ class TQtSingleInstance : public TSingleInstance {
   // answered that it did.
   bool BringForward(const std::string& applicationTitle) override;
   void Release() override;
+  // Waits up to waitMs for the holder's answer: its user may first be asked where to save.
+  std::optional<TStopAnswer> RequestStop() override;
+  void AnswerStop(const TStopAnswer& answer) override;
+  void SetStopWait(int waitMs) { FStopWaitMs = waitMs; }
   // "process 1234 (kestrova record --seconds 60)", read from the lock file the holder wrote.
   std::string Holder() const override { return FHolder; }
   // Instances on different displays (or desktops) do not exclude each other: the scope (the X
@@ -41,6 +50,9 @@ class TQtSingleInstance : public TSingleInstance {
 
   std::function<std::string()> FTitle;
   std::function<void()> FBringForward;
+  std::function<void()> FStopRequested;
+  std::vector<QPointer<QLocalSocket>> FStopWaiting;
+  int FStopWaitMs = 10 * 60 * 1000;
   std::string FSocketPath;
   std::string FScope, FHolder;
   int FLockFd = -1;

@@ -173,6 +173,9 @@ class TTrayImpl : public TTrayIcon {
 // the event loop reads and turns into TUIEventKind::Destroy.
 int gSessionEndPipe[2] = {-1, -1};
 
+// The paused dialog's result for Stop Record.
+constexpr int kPausedStopRecord = 1;
+
 extern "C" void OnSessionEnd(int) {
   const int saved = errno;
   const char byte = 1;
@@ -275,8 +278,14 @@ TQtUserInterface::TQtUserInterface() : F(std::make_unique<TImpl>()) {
   F->MessageBoxes = std::make_unique<TMessageBoxesImpl>(F->Input);
   F->SaveDialog = std::make_unique<TSaveDialogImpl>(F->Input);
   F->Tray = std::make_unique<TTrayImpl>(F->Input);
-  F->Instance = std::make_unique<TQtSingleInstance>([this] { return F->Application->Title(); },
-                                                    [this] { F->ToolView->BringToFront(); });
+  F->Instance = std::make_unique<TQtSingleInstance>(
+      [this] { return F->Application->Title(); }, [this] { F->ToolView->BringToFront(); },
+      [this] {
+        // Paused: the paused dialog is closed as by its Stop Record, and the recorder told so.
+        const bool paused = F->PausedWidget->isVisible();
+        if (paused) F->PausedWidget->done(kPausedStopRecord);
+        F->Input.Push(TUIEvent{TUIEventKind::StopRequest, "", paused ? 1 : 0});
+      });
   F->SessionEnd = std::make_unique<TSessionEnd>(F->Input);
   F->RegionPicker = std::make_unique<TQtRegionPicker>(F->Input);
   F->Countdown = std::make_unique<TQtCountdown>(F->Input);

@@ -1,6 +1,7 @@
 #include "platform/qt/QtViews.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFont>
 #include <QFontDatabase>
@@ -10,8 +11,11 @@
 #include <QLabel>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <algorithm>
 
 #include "platform/qt/QtPictures.h"
@@ -51,6 +55,8 @@ QWidget* AddPanel(QWidget* parent, QRect geometry, int contentWidth) {
 
 // The radio buttons' column: the third choice takes a row, and what stood below moves down by it.
 constexpr int kRow = 18;
+// Below the form's components: the countdown, the sound and the hot key, a line each.
+constexpr int kChoiceRow = 24, kChoicesTop = 183, kChoices = 3 * kChoiceRow;
 
 void SetUpWindow(QWidget& w, const char* caption, QSize client) {
   QFont font("Tahoma");
@@ -107,11 +113,11 @@ TToolWindowWidget::TToolWindowWidget(TInputQueue& input) : FInput(input) {
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   const int width = FittingWidth("Kestrova 1.1", 172);
-  SetUpWindow(*this, "Kestrova 1.1", {width, 180 + kRow});
+  SetUpWindow(*this, "Kestrova 1.1", {width, 180 + kRow + kChoices});
   // In creation order, as the form lays them out; the two labels lie under the panel.
   AddLabel(this, "Label1", "Label1", {8, 8});
   AddLabel(this, "Label3", "Label3", {100, 133 + kRow});
-  QWidget* panel = AddPanel(this, {4, 4, width - 7, 173 + kRow}, 165);
+  QWidget* panel = AddPanel(this, {4, 4, width - 7, 173 + kRow + kChoices}, 165);
   auto click = [this](QAbstractButton* b) {
     QObject::connect(b, &QAbstractButton::clicked, this, [this, b] {
       FInput.Push(TUIEvent{TUIEventKind::Click, b->objectName().toStdString(), 0});
@@ -140,6 +146,40 @@ TToolWindowWidget::TToolWindowWidget(TInputQueue& input) : FInput(input) {
   click(active);
   click(full);
   click(region);
+  AddChoices(panel);
+}
+
+void TToolWindowWidget::AddChoices(QWidget* panel) {
+  const auto changed = [this](const char* name) {
+    return [this, name] { FInput.Push(TUIEvent{TUIEventKind::Click, name, 0}); };
+  };
+  int y = kChoicesTop;
+  AddLabel(panel, "LblCountdown", "Countdown", {8, y + 4});
+  auto* countdown = new QSpinBox(panel);
+  countdown->setObjectName("SpnCountdown");
+  countdown->setRange(0, 60);
+  countdown->setSuffix(" s");
+  countdown->setSpecialValueText("off");
+  countdown->setGeometry(82, y, 75, 21);
+  countdown->setToolTip("Seconds counted down before a recording starts (0: none).");
+  QObject::connect(countdown, &QSpinBox::valueChanged, this, changed("SpnCountdown"));
+  y += kChoiceRow;
+  AddLabel(panel, "LblAudio", "Sound", {8, y + 4});
+  auto* audio = new QComboBox(panel);
+  audio->setObjectName("CmbAudio");
+  audio->addItems({"None", "Microphone", "System", "Both"});
+  audio->setGeometry(82, y, 75, 21);
+  audio->setToolTip(
+      "The sound recorded with the screen: the microphone, what the computer "
+      "plays, or both.");
+  // Only the user's choices: a value set by the program is no news to it.
+  QObject::connect(audio, &QComboBox::activated, this, changed("CmbAudio"));
+  y += kChoiceRow;
+  auto* hotKey = new QPushButton("Change Hot Key...", panel);
+  hotKey->setObjectName("BtnHotKey");
+  hotKey->setGeometry(8, y, 149, 21);
+  hotKey->setToolTip("Choose the key combination that stops a recording.");
+  QObject::connect(hotKey, &QPushButton::clicked, this, changed("BtnHotKey"));
 }
 
 bool TToolWindowWidget::event(QEvent* e) {
@@ -234,6 +274,45 @@ void TQtView::SetComponentLeft(const std::string& name, int left) {
 bool TQtView::Checked(const std::string& name) const {
   const auto* b = FWidget.findChild<QAbstractButton*>(QString::fromStdString(name));
   return b != nullptr && b->isChecked();
+}
+
+std::string TQtView::ComponentValue(const std::string& name) const {
+  const QWidget* c = Component(name);
+  if (const auto* spin = qobject_cast<const QSpinBox*>(c)) return std::to_string(spin->value());
+  if (const auto* combo = qobject_cast<const QComboBox*>(c)) {
+    return combo->currentText().toStdString();
+  }
+  if (const auto* label = qobject_cast<const QLabel*>(c)) return label->text().toStdString();
+  return {};
+}
+
+void TQtView::SetComponentValue(const std::string& name, const std::string& value) {
+  QWidget* c = Component(name);
+  const QSignalBlocker quiet(c);
+  const QString text = QString::fromStdString(value);
+  if (auto* spin = qobject_cast<QSpinBox*>(c)) {
+    bool number = false;
+    const int seconds = text.toInt(&number);
+    if (number) spin->setValue(seconds);
+  } else if (auto* combo = qobject_cast<QComboBox*>(c)) {
+    const int index = combo->findText(text);
+    if (index >= 0) combo->setCurrentIndex(index);
+  } else if (auto* label = qobject_cast<QLabel*>(c)) {
+    label->setText(text);
+    label->adjustSize();
+  }
+}
+
+void TQtView::SetComponentEnabled(const std::string& name, bool enabled, const std::string& tip) {
+  QWidget* c = Component(name);
+  if (c == nullptr) return;
+  c->setEnabled(enabled);
+  if (!tip.empty()) c->setToolTip(QString::fromStdString(tip));
+}
+
+bool TQtView::ComponentEnabled(const std::string& name) const {
+  const QWidget* c = Component(name);
+  return c == nullptr || c->isEnabled();
 }
 
 void TQtView::SetChecked(const std::string& name, bool checked) {

@@ -36,7 +36,8 @@ class TPictureButton : public QAbstractButton {
 int FittingWidth(const QString& caption, int least);
 
 // The tool window: the form's components at their places, the third choice "Region" (RdoRegion)
-// below the other two, on a window wide enough for its title.
+// below the other two, on a window wide enough for its title; below them the countdown's seconds
+// (SpnCountdown), the sound (CmbAudio) and the button that changes the hot key (BtnHotKey).
 class TToolWindowWidget : public QWidget {
  public:
   explicit TToolWindowWidget(TInputQueue& input);
@@ -46,6 +47,7 @@ class TToolWindowWidget : public QWidget {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void AddChoices(QWidget* panel);
   TInputQueue& FInput;
 };
 
@@ -69,6 +71,10 @@ class TQtView : public TView {
   void SetComponentLeft(const std::string& name, int left) override;
   bool Checked(const std::string& name) const override;
   void SetChecked(const std::string& name, bool checked) override;
+  std::string ComponentValue(const std::string& name) const override;
+  void SetComponentValue(const std::string& name, const std::string& value) override;
+  void SetComponentEnabled(const std::string& name, bool enabled, const std::string& tip) override;
+  bool ComponentEnabled(const std::string& name) const override;
   // A dialog: its result, the caption's close button counting as 2 (Continue). Not a dialog: 0.
   int ShowModal() override;
 

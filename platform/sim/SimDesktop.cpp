@@ -110,6 +110,9 @@ class TSimDesktop::TInstanceImpl : public TSingleInstance {
     return found;
   }
   void Release() override { D.FHeldNames.clear(); }
+  void AnswerStop(const TStopAnswer& answer) override {
+    D.Record(TSimCall{D.FNow, "StopAnswer", answer.Text, "", 0, answer.Saved ? 1 : 0, ""});
+  }
   TSimDesktop& D;
 };
 
@@ -152,6 +155,21 @@ class TSimDesktop::TViewImpl : public TView {
       }
     }
   }
+  std::string ComponentValue(const std::string& name) const override {
+    auto it = FValues.find(name);
+    return it == FValues.end() ? std::string() : it->second;
+  }
+  void SetComponentValue(const std::string& name, const std::string& value) override {
+    FValues[name] = value;
+  }
+  void SetComponentEnabled(const std::string& name, bool enabled, const std::string& tip) override {
+    FEnabled[name] = enabled;
+    FTips[name] = tip;
+  }
+  bool ComponentEnabled(const std::string& name) const override {
+    auto it = FEnabled.find(name);
+    return it == FEnabled.end() || it->second;
+  }
   int ShowModal() override {
     const TSimAnswer a = D.TakeAnswer(TSimDialog::Paused, FCaption);
     const int result = a.Value == 0 ? 2 : a.Value;  // the caption's close button is Continue
@@ -164,6 +182,8 @@ class TSimDesktop::TViewImpl : public TView {
   std::string FCaption;
   std::map<std::string, bool> FComponents, FChecked;
   std::map<std::string, int> FLeft;
+  std::map<std::string, std::string> FValues, FTips;
+  std::map<std::string, bool> FEnabled;
 };
 
 class TSimDesktop::TMessageBoxesImpl : public TMessageBoxes {
@@ -459,6 +479,19 @@ const std::string& TSimDesktop::TrayOutput() const {
   return FTray->FOutput;
 }
 
+std::string TSimDesktop::ToolValue(const std::string& component) const {
+  return FToolWindow->ComponentValue(component);
+}
+
+bool TSimDesktop::ToolEnabled(const std::string& component) const {
+  return FToolWindow->ComponentEnabled(component);
+}
+
+std::string TSimDesktop::ToolTip(const std::string& component) const {
+  auto it = FToolWindow->FTips.find(component);
+  return it == FToolWindow->FTips.end() ? std::string() : it->second;
+}
+
 void TSimDesktop::Add(TSimAction action) {
   FScript.emplace(action.AtMs, std::move(action));
 }
@@ -550,6 +583,20 @@ void TSimDesktop::Apply(const TSimAction& a) {
       return;
     case TSimActionKind::DestroyToolWindow:
       FPending.push_back(TUIEvent{TUIEventKind::Destroy, "", 0});
+      return;
+    case TSimActionKind::SetValue: {
+      const std::size_t equals = a.Target.find('=');
+      if (equals == std::string::npos) {
+        throw TSimScriptError{"SetValue wants \"Component=value\", not \"" + a.Target + "\""};
+      }
+      const std::string component = a.Target.substr(0, equals);
+      if (!FToolWindow->ComponentEnabled(component)) return;
+      FToolWindow->SetComponentValue(component, a.Target.substr(equals + 1));
+      FPending.push_back(TUIEvent{TUIEventKind::Click, component, 0});
+      return;
+    }
+    case TSimActionKind::StopRequest:
+      FPending.push_back(TUIEvent{TUIEventKind::StopRequest, "", a.Param});
       return;
     case TSimActionKind::Paint:
       FPaint.emplace_back(a.Rect, static_cast<std::uint32_t>(a.Param));

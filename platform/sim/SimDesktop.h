@@ -64,6 +64,9 @@ enum class TSimActionKind {
   TrayRightClick,
   CloseToolWindow,    // the tool window's caption close button
   DestroyToolWindow,  // the session ends under the program
+  SetValue,           // Target "Component=value": the user changes a value component (a Click
+                      // on it arrives); a greyed-out one takes no change
+  StopRequest,        // another program asks to stop (kestrova stop); Param as TUIEvent's
   // Changes of the desktop, made at their time even while the program sleeps:
   Activate,  // Window comes to the front and becomes the foreground window
   Minimise,
@@ -107,7 +110,8 @@ struct TSimCall {
   std::string What;  // "MessageBox", "SaveDialog", "PausedDialog", "TrayAdd", "TrayRemove",
                      // "PopupMenu", "HotKeyRegister", "HotKeyUnregister", "BringForward",
                      // "Halt", "Terminate", "ScriptEnded", "ToolWindowShow", "ToolWindowHide",
-                     // "RegionPicker", "Countdown", "HotKeyDialog", "TrayRecording"
+                     // "RegionPicker", "Countdown", "HotKeyDialog", "TrayRecording",
+                     // "StopAnswer" (Text: the answer, Result: 1 when saved)
   std::string Text, Caption;
   std::uint32_t Flags = 0;
   int Result = 0;
@@ -161,6 +165,11 @@ class TSimDesktop {
   // The tray's tip and output name as last shown while recording (empty when idle).
   const std::string& TrayTip() const;
   const std::string& TrayOutput() const;
+  // The tool window's components as the program last set them: value and whether enabled (with
+  // its tip).
+  std::string ToolValue(const std::string& component) const;
+  bool ToolEnabled(const std::string& component) const;
+  std::string ToolTip(const std::string& component) const;
   // Sleeping also waits for the real time to pass (a desktop recorded until Ctrl+C).
   void SetRealTime(bool realTime) { FRealTime = realTime; }
 

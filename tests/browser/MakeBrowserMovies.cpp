@@ -3,8 +3,15 @@
 // through the web player, and the frame the project's own player draws there, as raw RGBA; the
 // recorder's own page as it writes it by default, a recording split into three parts, and pages
 // that cannot play (opened from disk, the web player missing).
+// With the slideshow's JPEG slides as well: the pictures and the case that compares the
+// slideshow the program makes of them (run_browser_test.sh makes it and its frames) in the web
+// player with the project's own player's frames.
 // Usage: make_browser_movies SITEDIR
+#include <cstddef>
 #include <cstdio>
+// After <cstdio>: the library's header uses FILE and size_t without including their headers.
+#include <jpeglib.h>
+
 #include <fstream>
 #include <iostream>
 
@@ -208,6 +215,59 @@ std::string RecorderSegment(const std::string& file, int seed, std::uint16_t fra
   return file;
 }
 
+// A JPEG picture of w x h pixels, smooth shading with sharp-edged bands that differ from seed to
+// seed, colour sampled in full (4:4:4) so that decoders differ only by their rounding.
+void WriteJpeg(const std::string& file, int w, int h, int seed) {
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  if (out == nullptr) throw std::runtime_error("cannot write " + file);
+  jpeg_compress_struct c{};
+  jpeg_error_mgr errors{};
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  jpeg_stdio_dest(&c, out);
+  c.image_width = static_cast<JDIMENSION>(w);
+  c.image_height = static_cast<JDIMENSION>(h);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 92, TRUE);
+  for (int i = 0; i < c.num_components; ++i) {
+    c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  }
+  jpeg_start_compress(&c, TRUE);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(w) * 3);
+  while (c.next_scanline < c.image_height) {
+    const int y = static_cast<int>(c.next_scanline);
+    for (int x = 0; x < w; ++x) {
+      const bool band = ((x + seed * 13) / 20 + y / 15) % 2 == 0;
+      row[std::size_t(x) * 3] = JSAMPLE((x * 255 / w + seed * 90) % 256);
+      row[std::size_t(x) * 3 + 1] = JSAMPLE((y * 255 / h + seed * 50) % 256);
+      row[std::size_t(x) * 3 + 2] = JSAMPLE(band ? 40 + seed * 60 : 200 - seed * 30);
+    }
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::fclose(out);
+}
+
+// Two JPEG slides of 2 s each at 12 frames a second: the web player must show them in order, each
+// as the project's player draws it (frames 1 and 25) within the JPEG decoders' rounding.
+std::string WriteSlideshowCase(const std::string& site) {
+  constexpr int kSlideW = 160, kSlideH = 120;
+  WriteJpeg(site + "/slide-1.jpg", kSlideW, kSlideH, 0);
+  WriteJpeg(site + "/slide-2.jpg", kSlideW, kSlideH, 1);
+  char json[384];
+  std::snprintf(json, sizeof json,
+                "{\"name\":\"slideshow of JPEG slides\",\"kind\":\"slides\","
+                "\"page\":\"slideshow.html\",\"width\":%d,\"height\":%d,"
+                "\"expected\":[\"slideshow-frames/frame-00001.png\","
+                "\"slideshow-frames/frame-00025.png\"],\"seconds\":12,\"tolerance\":4}",
+                kSlideW, kSlideH);
+  return json;
+}
+
 // The first frame the project's player draws of a movie, as raw RGBA beside it.
 void WriteFirstFrame(const std::string& movie, const std::string& rgba) {
   TMoviePlayer player(movie);
@@ -293,6 +353,7 @@ int main(int argc, char** argv) {
 #ifdef KESTROVA_RECORDER_PAGE
     cases += "," + WriteRecorderCase(site);
     cases += "," + WriteThreePartCase(site);
+    cases += "," + WriteSlideshowCase(site);
 #endif
     cases += "]";
     std::ofstream(site + "/cases.json") << cases << "\n";

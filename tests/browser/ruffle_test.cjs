@@ -69,6 +69,8 @@ async function settledPicture(page, box, seconds) {
   return last;
 }
 
+// A pixel matches when no channel differs by more than the case's tolerance (0 unless given: the
+// JPEG decoders of the web player and of the project's player round differently).
 function compare(c, got, expected) {
   const mismatches = [];
   let worst = 0;
@@ -76,7 +78,7 @@ function compare(c, got, expected) {
     let diff = 0;
     for (let k = 0; k < 3; ++k) diff = Math.max(diff, Math.abs(got[4 * i + k] - expected[4 * i + k]));
     worst = Math.max(worst, diff);
-    if (diff > 0) {
+    if (diff > (c.tolerance || 0)) {
       mismatches.push(`(${i % c.width},${Math.floor(i / c.width)}) ruffle ${got.slice(4 * i, 4 * i + 3)}` +
                       ` player ${Array.from(expected.slice(4 * i, 4 * i + 3))}`);
     }
@@ -137,6 +139,45 @@ async function checkSequence(context, origin, c) {
   if (!ok && last) fs.writeFileSync(path.join(site, `${c.name}.ruffle.png`), last);
   console.log(ok ? `ok ${c.name}: ${seen} (${Date.now() - started} ms)`
                  : `FAIL ${c.name}: ${seen}; wanted parts ${JSON.stringify(wantShown.map((i) => i + 1))}`);
+  for (const e of errors) console.log(`  ${c.name}: page error: ${e}`);
+  await page.close();
+  return ok;
+}
+
+// A slideshow: samples the picture while it plays until every slide has shown, in order; each
+// must match the project's player's frame of it (PNG) within the tolerance.
+async function checkSlides(context, origin, c) {
+  const started = Date.now();
+  const { page, player, errors } = await openPlaying(context, origin, c);
+  const box = await player.boundingBox();
+  const clip = { x: box.x, y: box.y, width: c.width, height: c.height };
+  const expected = [];
+  for (const e of c.expected) expected.push(await decode(page, fs.readFileSync(path.join(site, e))));
+  if (expected.some((e, i) => i > 0 && compare(c, e, expected[i - 1]).mismatches.length === 0)) {
+    console.log(`FAIL ${c.name}: two slides look alike, so their order cannot be seen`);
+    await page.close();
+    return false;
+  }
+  const shown = [];
+  let closest = Infinity, last = null;
+  const deadline = Date.now() + c.seconds * 1000;
+  while (Date.now() < deadline && shown.length < expected.length) {
+    last = await page.screenshot({ clip, animations: 'allow' });
+    const got = await decode(page, last);
+    const next = expected[shown.length];
+    const { mismatches, worst } = compare(c, got, next);
+    if (mismatches.length === 0) {
+      shown.push(worst);
+    } else {
+      closest = Math.min(closest, mismatches.length);
+    }
+  }
+  const ok = shown.length === expected.length;
+  if (!ok && last) fs.writeFileSync(path.join(site, `${c.name}.ruffle.png`), last);
+  console.log(ok ? `ok ${c.name}: ${shown.length} slides in order, largest channel difference ` +
+                   `${Math.max(...shown)} (${Date.now() - started} ms)`
+                 : `FAIL ${c.name}: ${shown.length} of ${expected.length} slides seen; slide ` +
+                   `${shown.length + 1} came no closer than ${closest} pixels off`);
   for (const e of errors) console.log(`  ${c.name}: page error: ${e}`);
   await page.close();
   return ok;
@@ -248,7 +289,7 @@ async function main() {
   // each other down.
   let failed = 0;
   for (const c of cases) {
-    const run = c.kind === 'sequence' ? checkSequence
+    const run = c.kind === 'sequence' ? checkSequence : c.kind === 'slides' ? checkSlides
       : c.kind === 'file' || c.kind === 'noplayer' ? checkWords : check;
     if (!(await run(context, origin, c))) ++failed;
   }

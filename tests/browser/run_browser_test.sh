@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The browser test: the pages of movies built like the recorder's, played by the Ruffle web
 # player in headless Chromium, must show the frames the project's own player draws.
-# Usage: run_browser_test.sh MAKE_BROWSER_MOVIES WORKDIR
+# Usage: run_browser_test.sh MAKE_BROWSER_MOVIES WORKDIR KESTROVA
 # Installs playwright-core and @ruffle-rs/ruffle from the npm registry into WORKDIR (once); at test
 # time only 127.0.0.1 is contacted. Exits 77 (skipped) saying why when it cannot run.
 set -uo pipefail
 
 maker="$1"
 work="$2"
+kestrova="$3"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 skip() {
   echo "SKIP: $*"
@@ -33,5 +34,10 @@ site="$work/site"
 rm -rf "$site"
 mkdir -p "$site"
 "$maker" "$site" || exit 1
+# The slideshow of the maker's JPEG slides as the program makes it, and its frames as the
+# program's own player draws them.
+"$kestrova" slideshow "$site/slideshow.swf" "$site/slide-1.jpg" "$site/slide-2.jpg" \
+  --seconds-each 2 -q >/dev/null || exit 1
+"$kestrova" frames "$site/slideshow.swf" "$site/slideshow-frames" >/dev/null || exit 1
 ln -s "$work/node_modules/@ruffle-rs/ruffle" "$site/ruffle"
 exec node "$here/ruffle_test.cjs" "$site" "$work/node_modules" "$chromium"

@@ -41,6 +41,9 @@ std::vector<std::string> TempHome::RecordingFolders() const {
 TRecorderRun::TRecorderRun(TSimConfig config, TOutputLimits limits, TSegmentMovieFactory factory)
     : Desktop(std::move(config)) {
   Desktop.SetFiles(&Files);
+  // The scripts' times are those of a start without a countdown; the countdown's own cases
+  // set it again.
+  Desktop.SettingsStore()["Countdown"] = "0";
   Desktop.OnGrab = [this](const sim::TSimGrabRecord& g) {
     Grabs.push_back({g.AtMs, g.Window, g.Rect, Desktop.Compose(g.Window, g.Rect, true)});
   };

@@ -212,7 +212,7 @@ const TCase kCases[] = {
        const auto menus = r.Desktop.CallsOf("PopupMenu");
        ASSERT_EQ(menus.size(), 1u);
        EXPECT_GE(menus[0].AtMs, 2500u);
-       EXPECT_EQ(menus[0].Text, "&Open|&Exit");
+       EXPECT_EQ(menus[0].Text, "&Open|Change &Hot Key...|&Exit");
        EXPECT_EQ(r.Desktop.CallsOf("PausedDialog").size(), 1u);
        ExpectSavedRecording(r, d + "/out.swf", d);
      }},

@@ -54,8 +54,9 @@ TEST(QtTitleWindows, Show) {
     w->show();
     return w;
   };
-  const auto whole = same(560, 280);
-  const auto cut = same(172, 360);
+  // Below the tool window (270 pixels tall with its own choices), none overlapping another.
+  const auto whole = same(560, 340);
+  const auto cut = same(172, 410);
   QWidget focus;
   focus.setWindowTitle("focus");
   focus.setFixedSize(100, 60);

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -99,14 +101,15 @@ class QtUserInterface : public ::testing::Test {
 TEST_F(QtUserInterface, ToolWindowHasTheComponentsWhereTheRecorderLooksForThem) {
   QWidget* w = Ui.ToolWidget();
   EXPECT_EQ(w->windowTitle(), "Kestrova 1.1");
-  // As wide as its title needs (never narrower than the form), one row taller for "Region".
+  // As wide as its title needs (never narrower than the form), one row taller for "Region" and
+  // three lines taller for the countdown, the sound and the hot key.
   const int width = FittingWidth("Kestrova 1.1", 172);
-  EXPECT_EQ(w->size(), QSize(width, 198));
-  EXPECT_EQ(Child(w, "Panel1")->geometry(), QRect(4, 4, width - 7, 191));
+  EXPECT_EQ(w->size(), QSize(width, 198 + 72));
+  EXPECT_EQ(Child(w, "Panel1")->geometry(), QRect(4, 4, width - 7, 191 + 72));
   // The components keep their places in an area of the form's width, centred in the panel.
   const QWidget* content = Child(w, "Content");
   ASSERT_NE(content, nullptr);
-  EXPECT_EQ(content->geometry(), QRect((width - 7 - 165) / 2, 0, 165, 191));
+  EXPECT_EQ(content->geometry(), QRect((width - 7 - 165) / 2, 0, 165, 191 + 72));
   struct TRow {
     const char* Name;
     QRect Geometry;
@@ -115,7 +118,8 @@ TEST_F(QtUserInterface, ToolWindowHasTheComponentsWhereTheRecorderLooksForThem) 
        {TRow{"Image1", {42, 96, 77, 28}}, TRow{"ImgBtnStartRecord", {41, 96, 78, 28}},
         TRow{"ImgCaption", {15, 6, 137, 25}}, TRow{"ImgExit", {41, 151, 74, 27}},
         TRow{"RdoActiveWindow", {31, 55, 113, 17}}, TRow{"RdoFullScreen", {31, 37, 113, 17}},
-        TRow{"RdoRegion", {31, 73, 113, 17}}}) {
+        TRow{"RdoRegion", {31, 73, 113, 17}}, TRow{"SpnCountdown", {82, 183, 75, 21}},
+        TRow{"CmbAudio", {82, 207, 75, 21}}, TRow{"BtnHotKey", {8, 231, 149, 21}}}) {
     const QWidget* c = Child(w, r.Name);
     ASSERT_NE(c, nullptr) << r.Name;
     EXPECT_EQ(c->parentWidget(), content) << r.Name;
@@ -143,6 +147,55 @@ TEST_F(QtUserInterface, ToolWindowHasTheComponentsWhereTheRecorderLooksForThem) 
   view.SetComponentLeft("ImgExit", 41);
   view.SetCaption("Kestrova 1.1");
   EXPECT_EQ(view.Caption(), "Kestrova 1.1");
+}
+
+// The countdown's seconds, the sound and the labels hold values the recorder sets and reads; only
+// what the user changes arrives as input (a Click on the component), and a greyed-out component
+// says why in its tip.
+TEST_F(QtUserInterface, ValueComponentsHoldValuesAndOnlyTheUsersChangesAreInput) {
+  TView& view = Ui.ToolWindow();
+  QWidget* w = Ui.ToolWidget();
+  view.Show();
+  Ui.Application().ProcessMessages();
+  Events.clear();
+  const struct {
+    const char* Name;
+    const char* Set;
+    const char* Reads;
+  } rows[] = {{"SpnCountdown", "7", "7"},
+              {"SpnCountdown", "seven", "7"},
+              {"SpnCountdown", "0", "0"},
+              {"CmbAudio", "System", "System"},
+              {"CmbAudio", "Loud", "System"},
+              {"CmbAudio", "Both", "Both"},
+              {"Label2", "Press Ctrl+Shift+R to Stop", "Press Ctrl+Shift+R to Stop"}};
+  for (const auto& row : rows) {
+    view.SetComponentValue(row.Name, row.Set);
+    EXPECT_EQ(view.ComponentValue(row.Name), row.Reads) << row.Name << " set to " << row.Set;
+  }
+  EXPECT_EQ(Child<QSpinBox>(w, "SpnCountdown")->text(), "off");
+  EXPECT_EQ(Child<QLabel>(w, "Label2")->text(), "Press Ctrl+Shift+R to Stop");
+  Ui.Application().ProcessMessages();
+  EXPECT_TRUE(Events.empty()) << "a value the program set is no news to it";
+
+  Child<QSpinBox>(w, "SpnCountdown")->stepUp();
+  QTest::keyClick(Child(w, "CmbAudio"), Qt::Key_Up);
+  QTest::mouseClick(Child(w, "BtnHotKey"), Qt::LeftButton);
+  Ui.Application().ProcessMessages();
+  ASSERT_EQ(Events.size(), 3u);
+  EXPECT_EQ(Events[0].Target, "SpnCountdown");
+  EXPECT_EQ(Events[1].Target, "CmbAudio");
+  EXPECT_EQ(Events[2].Target, "BtnHotKey");
+  EXPECT_EQ(view.ComponentValue("SpnCountdown"), "1");
+  EXPECT_EQ(view.ComponentValue("CmbAudio"), "System");
+
+  view.SetComponentEnabled("CmbAudio", false, "no sound source here");
+  EXPECT_FALSE(view.ComponentEnabled("CmbAudio"));
+  EXPECT_EQ(Child(w, "CmbAudio")->toolTip(), "no sound source here");
+  EXPECT_TRUE(view.ComponentEnabled("SpnCountdown"));
+  view.SetComponentEnabled("CmbAudio", true);
+  EXPECT_TRUE(view.ComponentEnabled("CmbAudio"));
+  view.Hide();
 }
 
 TEST_F(QtUserInterface, ClicksReachTheHandlerFromThePumpNotFromInsideTheWidget) {

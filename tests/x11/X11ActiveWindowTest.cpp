@@ -186,8 +186,8 @@ TEST(X11ToolWindow, ActiveWindowAndTheTrayDuringARecording) {
         click("ImgBtnStartRecord");  // comes back once the recording has ended
         ++step;
         break;
-      case 3:
-        if (!form.Recording) break;
+      case 3:  // once the countdown (the wait to activate the window) is over
+        if (!form.RecordingStarted) break;
         clock.start();
         ++step;
         break;
@@ -263,7 +263,7 @@ TEST(X11ToolWindow, ActiveWindowAndTheTrayDuringARecording) {
     }
   });
   user.start();
-  QTimer::singleShot(60000, [&] {
+  QTimer::singleShot(60000, &user, [&] {
     ADD_FAILURE() << "stuck at step " << step;
     tool->close();
   });
