@@ -3,7 +3,8 @@
 #   ffmpeg -f x11grab -framerate 10 -c:v flashsv -g 100
 # (the nearest peer that writes SWF's lossless screen video), alternating which goes first, on
 # three kinds of scripted activity (bench/x11/ActivityClient.cpp): typing and scrolling in a
-# terminal-like window, a still desktop, a full-motion picture.
+# terminal-like window, a still desktop, a full-motion picture; or on the same three drawn by
+# ordinary X programs (bench/x11_apps.sh: SCENARIOS="terminal desktop animation").
 #
 #   bench/x11_vs_ffmpeg.sh [BUILD_DIR]      (environment: RUN_SECONDS=20 REPS=3
 #                                            SCENARIOS="typing still video" BEFORE=)
@@ -31,6 +32,13 @@ for tool in "$KESTROVA" "$ACTIVITY" ffmpeg Xvfb /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
+source "$(dirname "${BASH_SOURCE[0]}")/x11_apps.sh"
+for scenario in $SCENARIOS; do
+  case " $APPS_SCENARIOS " in *" $scenario "*)
+    missing=$(apps_missing)
+    [ -z "$missing" ] || { echo "missing: $missing (apt-get install xterm x11-apps ffmpeg)" >&2; exit 1; } ;;
+  esac
+done
 source "$(dirname "${BASH_SOURCE[0]}")/x11_bench_common.sh"
 echo "display $DISPLAY_NAME, $RUN_SECONDS s per run, $REPS repetitions"
 
@@ -69,9 +77,14 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 printf "%-8s %-9s %3s %12s %12s %8s %8s\n" scenario tool rep cpu_s/s bytes/s grabs/s peak_MB
 for scenario in $SCENARIOS; do
-  "$ACTIVITY" "$DISPLAY_NAME" "$scenario" &
-  ACTIVITY_PID=$!
-  BENCH_PIDS="$ACTIVITY_PID"
+  BENCH_PIDS=""
+  case " $APPS_SCENARIOS " in
+    *" $scenario "*) start_apps "$scenario" ;;
+    *)
+      "$ACTIVITY" "$DISPLAY_NAME" "$scenario" &
+      BENCH_PIDS="$!"
+      ;;
+  esac
   sleep 2
   for tool in $TOOLS; do : >"$WORK/$tool.$scenario"; done
   for rep in $(seq "$REPS"); do
@@ -84,8 +97,8 @@ for scenario in $SCENARIOS; do
       printf "%-8s %-9s %3s %12s %12s %8s %8s\n" "$scenario" "$tool" "$rep" $line
     done
   done
-  kill "$ACTIVITY_PID"
-  wait "$ACTIVITY_PID" 2>/dev/null || true
+  for pid in $BENCH_PIDS; do kill "$pid" 2>/dev/null || true; done
+  for pid in $BENCH_PIDS; do wait "$pid" 2>/dev/null || true; done
   BENCH_PIDS=""
   for col in 1 2 3 4; do
     name=$(echo "cpu_s/s bytes/s grabs/s peak_MB" | cut -d' ' -f$col)

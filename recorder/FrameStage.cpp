@@ -105,15 +105,29 @@ bool TFrameStage::FrameFits(const TScreenRect& rect) const {
          FFrame.Bits.size() >= rows * static_cast<std::size_t>(FFrame.BytesPerLine);
 }
 
-TFrameStage::TPointer TFrameStage::ReadPointer(const TScreenRect& rect) {
-  TPointer p;
-  if (!FCursorSource.GetCursor(FCursor) || !FCursor.Showing) return p;
-  if (FCursor.Picture.BitCount != 32 || FCursor.Picture.Empty()) return p;
-  p.Shown = true;
-  p.Left = FCursor.X - rect.Left - FCursor.HotX;
-  p.Top = FCursor.Y - rect.Top - FCursor.HotY;
-  p.Picture = FCursor.Picture;  // a source may refill its own picture in place next time
-  return p;
+bool TFrameStage::ReadPointer(const TScreenRect& rect, TPointerPlace& before) {
+  const bool shown = FCursorSource.GetCursor(FCursor) && FCursor.Showing &&
+                     FCursor.Picture.BitCount == 32 && !FCursor.Picture.Empty();
+  const std::int32_t left = FCursor.X - rect.Left - FCursor.HotX;
+  const std::int32_t top = FCursor.Y - rect.Top - FCursor.HotY;
+  TPointer& p = FPointer;
+  if (shown == p.Shown &&
+      (!shown ||
+       (left == p.Left && top == p.Top && FCursor.Picture.Width == p.Picture.Width &&
+        FCursor.Picture.Height == p.Picture.Height && FCursor.Picture.Bits == p.Picture.Bits))) {
+    return false;  // as drawn before: nothing to copy, nothing to mark
+  }
+  before.Shown = p.Shown;
+  before.Left = p.Left;
+  before.Top = p.Top;
+  before.Width = p.Picture.Width;
+  before.Rows = p.Picture.Rows();
+  p.Shown = shown;
+  p.Left = shown ? left : 0;
+  p.Top = shown ? top : 0;
+  // A source may refill its own picture in place next time; the copy reuses the buffer.
+  if (shown) p.Picture = FCursor.Picture;
+  return true;
 }
 
 bool TFrameStage::Capture(TWindowHandle window, const TScreenRect& rect, TStagedFrame& out) {
@@ -153,18 +167,23 @@ bool TFrameStage::Capture(TWindowHandle window, const TScreenRect& rect, TStaged
   // Per strip, the columns that may differ: outside the damage and the pointer's old and new
   // places the frame and the pointer are as they were, and so is the picture.
   FSpans.assign(strips, whole ? TStripSpan{0, rect.Width()} : TStripSpan{});
-  TPointer pointer = ReadPointer(rect);
+  TPointerPlace before;
+  const bool pointerChanged = ReadPointer(rect, before);
   if (!whole) {
     for (const TScreenRect& r : FDamage.Rects) MarkRect(FSpans, r, rect.Width(), rows);
-    if (!(pointer == FPointer)) {
-      for (const TPointer* p : {&FPointer, &pointer}) {
-        if (!p->Shown) continue;
-        MarkRect(FSpans, {p->Left, p->Top, p->Left + p->Picture.Width, p->Top + p->Picture.Rows()},
+    if (pointerChanged) {
+      if (before.Shown) {
+        MarkRect(FSpans,
+                 {before.Left, before.Top, before.Left + before.Width, before.Top + before.Rows},
+                 rect.Width(), rows);
+      }
+      const TPointer& p = FPointer;
+      if (p.Shown) {
+        MarkRect(FSpans, {p.Left, p.Top, p.Left + p.Picture.Width, p.Top + p.Picture.Rows()},
                  rect.Width(), rows);
       }
     }
   }
-  FPointer = std::move(pointer);
   out.StripsMayDiffer.assign(strips, 0);
   bool any = false;
   for (std::size_t j = 0; j < strips; ++j) {

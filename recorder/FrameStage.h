@@ -69,9 +69,15 @@ class TFrameStage {
     bool Shown = false;
     std::int32_t Left = 0, Top = 0;
     TDIBitmap Picture;
-    friend bool operator==(const TPointer&, const TPointer&) = default;
   };
-  TPointer ReadPointer(const platform::TScreenRect& rect);
+  // Where a pointer was drawn.
+  struct TPointerPlace {
+    bool Shown = false;
+    std::int32_t Left = 0, Top = 0, Width = 0, Rows = 0;
+  };
+  // Brings FPointer up to date with the cursor source; returns whether it moved or changed,
+  // with before where it was drawn until now. A pointer that stays costs no copy.
+  bool ReadPointer(const platform::TScreenRect& rect, TPointerPlace& before);
   bool FrameFits(const platform::TScreenRect& rect) const;
   // Converts columns [Left, Right) of a strip's rows of the frame, the pointer blended in.
   void RenderStrip(std::int32_t strip, TStripSpan span);

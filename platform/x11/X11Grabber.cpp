@@ -125,16 +125,29 @@ class TX11Grabber::TBuffer {
 // What the server says was drawn since the last look: the damage of the root window, which
 // covers every window on the screen. Only a hint to save work: a grab that cannot read it
 // compares everything.
+//
+// The report has a connection of its own, so that its events reach it (the shared connection's
+// other readers take every event they find). The server sends one event when the damage goes
+// from empty to drawn on; until one comes nothing was drawn, and a quiet screen costs no
+// request at all. A drawing whose event is still on its way when a capture looks is seen by
+// the next capture: its damage stays with the server until it is taken.
 class TX11Grabber::TDamageReport {
  public:
-  explicit TDamageReport(TX11Display& display) : FDisplay(display) {
-    Display* d = FDisplay.Get();
+  explicit TDamageReport(TX11Display& shared) {
+    try {
+      FOwn = std::make_unique<TX11Display>(shared.Name().c_str());
+    } catch (const EX11Unavailable&) {
+      FOwn.reset();  // the shared connection, asked every time
+    }
+    TX11Display& display = FOwn ? *FOwn : shared;
+    FDisplay = &display;
+    Display* d = display.Get();
     int error = 0, major = 0, minor = 0;
     if (!XDamageQueryExtension(d, &FEventBase, &error) || !XDamageQueryVersion(d, &major, &minor)) {
       return;
     }
-    const int failed = FDisplay.Trap([&] {
-      FDamage = XDamageCreate(d, FDisplay.Root(), XDamageReportNonEmpty);
+    const int failed = display.Trap([&] {
+      FDamage = XDamageCreate(d, display.Root(), XDamageReportNonEmpty);
       FRegion = XFixesCreateRegion(d, nullptr, 0);
     });
     if (failed != 0) Release();
@@ -144,36 +157,44 @@ class TX11Grabber::TDamageReport {
 
   // The rectangles drawn since the last call, in screen pixels; nullptr when they cannot be
   // had. Valid until the next call.
-  const std::vector<XRectangle>* Take() {
-    Display* d = FDisplay.Get();
+  // asked: whether the server was asked (it is not while nothing is drawn).
+  const std::vector<XRectangle>* Take(bool& asked) {
+    Display* d = FDisplay->Get();
     XEvent event;
-    while (XCheckTypedEvent(d, FEventBase + XDamageNotify, &event)) {
-    }
-    XRectangle* got = nullptr;
-    int count = 0;
-    const int failed = FDisplay.Trap([&] {
-      XDamageSubtract(d, FDamage, None, FRegion);
-      got = XFixesFetchRegion(d, FRegion, &count);
-    });
+    while (XCheckTypedEvent(d, FEventBase + XDamageNotify, &event)) FDrawn = true;
     FRects.clear();
-    if (got != nullptr) {
-      FRects.assign(got, got + std::max(count, 0));
-      XFree(got);
-    }
-    return failed == 0 && got != nullptr ? &FRects : nullptr;
+    asked = !FOwn || FDrawn;
+    if (!asked) return &FRects;
+    // One round trip: the fetch's reply says whether the server could answer, and an error of
+    // the subtraction (the damage gone, which only a server reset does) is caught by the
+    // display's handler and shows as no damage until the next full check.
+    XDamageSubtract(d, FDamage, None, FRegion);
+    int count = 0;
+    XRectangle* got = XFixesFetchRegion(d, FRegion, &count);
+    if (got == nullptr) return nullptr;
+    FDrawn = false;
+    FRects.assign(got, got + std::max(count, 0));
+    XFree(got);
+    return &FRects;
   }
+
+  // Waits for the server's answer, so that the events of everything drawn before the call are
+  // here: the next Take sees it all.
+  void Settle() { XSync(FDisplay->Get(), False); }
 
  private:
   void Release() {
-    if (FDamage != 0) FDisplay.Trap([&] { XDamageDestroy(FDisplay.Get(), FDamage); });
-    if (FRegion != 0) FDisplay.Trap([&] { XFixesDestroyRegion(FDisplay.Get(), FRegion); });
+    if (FDamage != 0) FDisplay->Trap([&] { XDamageDestroy(FDisplay->Get(), FDamage); });
+    if (FRegion != 0) FDisplay->Trap([&] { XFixesDestroyRegion(FDisplay->Get(), FRegion); });
     FDamage = 0;
     FRegion = 0;
   }
-  TX11Display& FDisplay;
+  std::unique_ptr<TX11Display> FOwn;
+  TX11Display* FDisplay = nullptr;
   int FEventBase = 0;
   Damage FDamage = 0;
   XserverRegion FRegion = 0;
+  bool FDrawn = true;  // the first Take empties whatever the damage held before
   std::vector<XRectangle> FRects;
 };
 
@@ -200,6 +221,10 @@ bool TX11Grabber::UsingDamage() const {
   return FUseDamage && FDamage->Active();
 }
 
+void TX11Grabber::Settle() {
+  if (FDamage->Active()) FDamage->Settle();
+}
+
 bool TX11Grabber::Fetch(const TScreenRect& area) {
   if (FetchOnce(*FBuffer, area)) return true;
   if (!FUseShm) return false;
@@ -211,7 +236,9 @@ bool TX11Grabber::Fetch(const TScreenRect& area) {
 
 bool TX11Grabber::MarkDamagedBlocks(const TScreenRect& area, bool& any) {
   any = false;
-  const std::vector<XRectangle>* rects = FDamage->Take();
+  bool asked = false;
+  const std::vector<XRectangle>* rects = FDamage->Take(asked);
+  if (asked) ++FStats.DamageRequests;
   if (rects == nullptr) return false;
   const std::int32_t across = (area.Width() + kBlockColumns - 1) / kBlockColumns;
   const std::int32_t down = (area.Height() + kBlockRows - 1) / kBlockRows;
@@ -257,10 +284,9 @@ TScreenRect TX11Grabber::DirtyBounds(const TScreenRect& area) const {
 
 bool TX11Grabber::FetchOnce(TBuffer& buffer, const TScreenRect& area) {
   if (!buffer.Prepare(area.Width(), area.Height()) || buffer.BitsPerPixel() != 32) return false;
-  bool filled = false;
-  const int error =
-      FDisplay.Trap([&] { filled = buffer.Fill(FDisplay.Root(), area.Left, area.Top); });
-  return filled && error == 0;
+  // The fetch has a reply, which says whether it worked (the display's handler takes the
+  // error): no wait for the server beyond it.
+  return buffer.Fill(FDisplay.Root(), area.Left, area.Top);
 }
 
 const std::uint8_t* TX11Grabber::PixelRow(std::int32_t y, std::int32_t left, std::int32_t count) {
@@ -328,13 +354,9 @@ bool TX11Grabber::Capture(TWindowHandle window, const TScreenRect& rect, TDIBitm
     return false;
   }
   if (window != 0) {
+    // Its reply says whether the window is still there.
     XWindowAttributes attributes;
-    Status got = 0;
-    if (FDisplay.Trap([&] { got = XGetWindowAttributes(FDisplay.Get(), window, &attributes); }) !=
-            0 ||
-        got == 0) {
-      return false;
-    }
+    if (XGetWindowAttributes(FDisplay.Get(), window, &attributes) == 0) return false;
   }
   const TScreenRect area = Intersect(rect, {0, 0, FDisplay.Width(), FDisplay.Height()});
   const bool sameGeometry =

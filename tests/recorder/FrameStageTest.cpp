@@ -151,6 +151,23 @@ TEST(FrameStage, OnlyDamagedStripsAndThePointersOldAndNewPlacesAreConverted) {
   EXPECT_EQ(Strips(s), (std::vector<int>{1, 1, 0, 0, 0}));
   EXPECT_EQ(Rgb32At(*s.Picture, 0, 31), 0u);
 
+  // Shown again, then its picture changes where it stands (a text cursor becoming an arrow):
+  // the strips under it are converted with the new picture; once it stays, the frame repeats.
+  pointer.Info.Showing = true;
+  ASSERT_TRUE(stage.Capture(0, {0, 0, 40, 130}, s));
+  EXPECT_EQ(Strips(s), (std::vector<int>{1, 1, 0, 0, 0}));
+  for (std::size_t i = 0; i < pointer.Info.Picture.Bits.size(); i += 4) {
+    pointer.Info.Picture.Bits[i + 1] = 255;  // opaque yellow
+  }
+  ASSERT_TRUE(stage.Capture(0, {0, 0, 40, 130}, s));
+  EXPECT_EQ(Strips(s), (std::vector<int>{1, 1, 0, 0, 0}));
+  EXPECT_EQ(Rgb32At(*s.Picture, 1, 32), 0xFFFF00u);
+  ASSERT_TRUE(stage.Capture(0, {0, 0, 40, 130}, s));
+  EXPECT_TRUE(s.Repeat);
+  pointer.Info.Showing = false;
+  ASSERT_TRUE(stage.Capture(0, {0, 0, 40, 130}, s));
+  EXPECT_EQ(Rgb32At(*s.Picture, 1, 32), 0u);
+
   // A new colour depth, or a reset, converts everything again; so does a failed capture.
   stage.SetColours(TColourDepth::Palette256);
   ASSERT_TRUE(stage.Capture(0, {0, 0, 40, 130}, s));

@@ -71,6 +71,7 @@ TEST_P(X11Capture, FramesAreTheScreenAndOnlyChangedBlocksAreDamage) {
 
   // A change inside rows 100..109, columns 50..79 touches one block, which is the damage.
   client.Fill(w, 50, 100, 30, 10, 0x0000FF);
+  grabber.Settle();
   const auto changed = [](int x, int y) {
     return x >= 50 && x < 80 && y >= 100 && y < 110 ? 0x0000FFu : Scene(x, y);
   };
@@ -83,6 +84,7 @@ TEST_P(X11Capture, FramesAreTheScreenAndOnlyChangedBlocksAreDamage) {
 
   // And one in the narrow right-hand blocks, across two rows of blocks.
   client.Fill(w, 300, 140, 5, 10, 0x00FF00);
+  grabber.Settle();
   const auto last = [&](int x, int y) {
     return x >= 300 && x < 305 && y >= 140 && y < 150 ? 0x00FF00u : changed(x, y);
   };
@@ -91,9 +93,9 @@ TEST_P(X11Capture, FramesAreTheScreenAndOnlyChangedBlocksAreDamage) {
   EXPECT_EQ(damage.Rects, (std::vector<TScreenRect>{{256, 128, 320, 144}, {256, 144, 320, 160}}));
   EXPECT_EQ(grabber.Stats().BlocksChanged, 33u);
 
-  // Nothing drawn since: the server's damage report says so, and the capture neither fetches
-  // nor compares, except once in kFullCheckEvery captures, which compares every block. Either
-  // way nothing is damage.
+  // Nothing drawn since: the server sends no damage event, so the capture asks it nothing and
+  // neither fetches nor compares, except once in kFullCheckEvery captures, which compares every
+  // block. Either way nothing is damage.
   ASSERT_TRUE(grabber.UsingDamage()) << "Xvfb has the DAMAGE extension";
   const TX11GrabStats before = grabber.Stats();
   for (std::uint32_t i = 0; i < TX11Grabber::kFullCheckEvery; ++i) {
@@ -104,19 +106,31 @@ TEST_P(X11Capture, FramesAreTheScreenAndOnlyChangedBlocksAreDamage) {
   EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
             TX11Grabber::kFullCheckEvery - 1);
   EXPECT_EQ(grabber.Stats().BlocksChanged, before.BlocksChanged);
+  EXPECT_EQ(grabber.Stats().DamageRequests, before.DamageRequests);
+  // Drawn on again: the event brings the capture back to the server for the damage.
+  client.Fill(w, 10, 10, 4, 4, 0xFF00FF);
+  grabber.Settle();
+  ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
+  EXPECT_EQ(damage.Rects, (std::vector<TScreenRect>{{0, 0, 256, 16}}));
+  EXPECT_EQ(grabber.Stats().DamageRequests, before.DamageRequests + 1);
+  const auto again = [&](int x, int y) {
+    return x >= 10 && x < 14 && y >= 10 && y < 14 ? 0xFF00FFu : last(x, y);
+  };
+  EXPECT_TRUE(Shows(frame, again));
   // Without the reports every capture fetches and compares.
   grabber.SetUseDamage(false);
   ASSERT_TRUE(grabber.Capture(0, screen, frame, damage));
   EXPECT_TRUE(damage.Empty());
   EXPECT_EQ(grabber.Stats().FetchesSkipped - before.FetchesSkipped,
             TX11Grabber::kFullCheckEvery - 1);
-  // Compared, and kept: the full check's 30 blocks and this capture's 30.
-  EXPECT_EQ(grabber.Stats().BlocksKept - before.BlocksKept, 60u);
+  // Compared, and kept: the full check's 30 blocks, the 29 beside the drawn one and this
+  // capture's 30.
+  EXPECT_EQ(grabber.Stats().BlocksKept - before.BlocksKept, 89u);
   // A frame that is not the one the grabber filled (here: empty) is filled whole.
   TDIBitmap fresh;
   ASSERT_TRUE(grabber.Capture(0, screen, fresh, damage));
   EXPECT_TRUE(damage.All);
-  EXPECT_TRUE(Shows(fresh, last));
+  EXPECT_TRUE(Shows(fresh, again));
 }
 
 TEST_P(X11Capture, WindowFrameIsItsOuterRectangleWithTheOffScreenPartBlack) {
@@ -194,6 +208,28 @@ TEST(X11Cursor, PictureAndHotSpotComeFromTheServerAndTheRecorderDrawsThemOnce) {
   // Still the same next time: the pointer did not go into the frame the grabber compares with.
   ASSERT_TRUE(stage.Capture(0, {0, 0, kWidth, kHeight}, staged));
   EXPECT_TRUE(staged.Repeat);
+
+  // While the cursor stays the same only its place is asked for; moved, it is where it went.
+  const TX11CursorStats before = cursor.Stats();
+  XWarpPointer(client.D, None, client.Root(), 0, 0, 0, 0, 200, 150);
+  client.Sync();
+  ASSERT_TRUE(cursor.GetCursor(info));
+  EXPECT_EQ(info.X, 200);
+  EXPECT_EQ(info.Y, 150);
+  EXPECT_EQ(info.HotX, 2);
+  EXPECT_EQ(info.Picture.Scanline(0)[2], 255);
+  EXPECT_EQ(cursor.Stats().PicturesFetched, before.PicturesFetched);
+  // A new cursor comes with the server's word of it, and its picture is fetched again: here
+  // the window's own cursor goes, and the screen's default shows.
+  XUndefineCursor(client.D, w);
+  client.Sync();
+  cursor.Settle();
+  ASSERT_TRUE(cursor.GetCursor(info));
+  EXPECT_EQ(cursor.Stats().PicturesFetched, before.PicturesFetched + 1);
+  EXPECT_EQ(info.X, 200);
+  EXPECT_FALSE(info.HotX == 2 && info.HotY == 3 && info.Picture.Width == 8 &&
+               info.Picture.Scanline(0)[2] == 255)
+      << "still the window's red cursor";
 }
 
 TEST(X11Display, NoDisplayIsOneClearLineAndTheSimulationStaysAvailable) {
