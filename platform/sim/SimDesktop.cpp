@@ -430,6 +430,8 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
   FCountdown = std::make_unique<TCountdownImpl>(*this);
   FSettingsImpl = std::make_unique<TSettingsImpl>(*this);
   FHotKeyDialog = std::make_unique<THotKeyDialogImpl>(*this);
+  FSound = std::make_unique<TSimToneSource>(
+      FConfig.Tone, [this] { return FNow; }, FConfig.StartTick);
   FPlatform = TPlatform{FClock.get(),
                         FApplication.get(),
                         FInstance.get(),
@@ -446,7 +448,8 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
                         FRegionPicker.get(),
                         FCountdown.get(),
                         FSettingsImpl.get(),
-                        FHotKeyDialog.get()};
+                        FHotKeyDialog.get(),
+                        FSound.get()};
 }
 
 TSimDesktop::~TSimDesktop() = default;
