@@ -25,6 +25,19 @@ const int kStepTable[89] = {
 const int kIndexStep4[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 constexpr std::size_t kAdpcmPacket = 4096;
 
+// Whether a piece of n sample frames leaves, after its last code, padding bits enough for one more
+// code, which a player cannot tell from sound.
+bool AdpcmAmbiguous(std::size_t n, int channels) {
+  const auto ch = static_cast<std::uint64_t>(channels);
+  std::uint64_t bits = 2;
+  for (std::uint64_t left = n; left != 0;) {
+    const std::uint64_t packet = std::min<std::uint64_t>(left, kAdpcmPacket);
+    bits += 22 * ch + 4 * ch * (packet - 1);
+    left -= packet;
+  }
+  return (8 - bits % 8) % 8 >= 4 * ch;
+}
+
 class TBitWriter {
  public:
   explicit TBitWriter(std::vector<std::uint8_t>& out) : FOut(out) {}
@@ -96,21 +109,36 @@ class TAdpcmEncoder : public TSoundEncoder {
   explicit TAdpcmEncoder(const platform::TSoundFormat& f)
       : TSoundEncoder(TSoundEncoding::Adpcm, f) {}
   std::unique_ptr<TSWFSoundStreamBlock> Encode(const std::int16_t* samples, std::size_t frames,
-                                               bool) override {
+                                               bool final) override {
+    const auto ch = static_cast<std::size_t>(Format().Channels);
+    FPiece.assign(FHeld.begin(), FHeld.end());
+    FPiece.insert(FPiece.end(), samples, samples + frames * ch);
+    FHeld.clear();
+    std::size_t n = FPiece.size() / ch;
+    // A piece whose last byte keeps room for a whole code after its end is read by players as
+    // one sample longer: such a piece gives its last sample to the next (the last piece of all
+    // repeats it instead), so that every frame decodes to the samples it was given.
+    if (n != 0 && AdpcmAmbiguous(n, Format().Channels)) {
+      if (final) {
+        FPiece.insert(FPiece.end(), FPiece.end() - static_cast<std::ptrdiff_t>(ch), FPiece.end());
+      } else {
+        FHeld.assign(FPiece.end() - static_cast<std::ptrdiff_t>(ch), FPiece.end());
+        FPiece.resize(FPiece.size() - ch);
+      }
+      n = FPiece.size() / ch;
+    }
     auto block = std::make_unique<TSWFSoundStreamBlock>();
     block->StreamSoundCompression = 1;
-    EncodeAdpcm4(samples, frames, Format().Channels, block->Data, FIndex);
+    if (n != 0) EncodeAdpcm4(FPiece.data(), n, Format().Channels, block->Data, FIndex);
     return block;
   }
   std::unique_ptr<TSWFSoundStreamHead2> Head(double fps) const override {
     return BasicHead(1, fps);
   }
-  // A mono piece of an odd number of frames ends in four bits of padding, which a player cannot
-  // tell from one more code: even counts leave none.
-  std::size_t Granule() const override { return Format().Channels == 1 ? 2 : 1; }
 
  private:
   int FIndex[2] = {0, 0};
+  std::vector<std::int16_t> FHeld, FPiece;  // a sample frame held back, and the piece coded
 };
 
 #ifdef KESTROVA_HAVE_LAME

@@ -51,9 +51,6 @@ class TSoundEncoder {
                                                        std::size_t frames, bool final) = 0;
   // The stream's head for a movie of fps frames a second.
   virtual std::unique_ptr<TSWFSoundStreamHead2> Head(double fps) const = 0;
-  // Frames are handed over in multiples of this many sample frames (see ADPCM's padding), the
-  // last block excepted.
-  virtual std::size_t Granule() const { return 1; }
   const platform::TSoundFormat& Format() const { return FFormat; }
   TSoundEncoding Coding() const { return FCoding; }
 

@@ -28,9 +28,7 @@ void TSoundRecording::Discard() {
 }
 
 std::uint64_t TSoundRecording::FrameStart(std::uint64_t k) const {
-  const std::uint64_t exact = k * std::uint64_t(FEncoder->Format().Rate) / kFramesPerSecond;
-  const std::uint64_t granule = FEncoder->Granule();
-  return exact / granule * granule;
+  return k * std::uint64_t(FEncoder->Format().Rate) / kFramesPerSecond;
 }
 
 std::unique_ptr<TSWFObject> TSoundRecording::NextBlock(bool final) {
