@@ -896,6 +896,10 @@ TSimConfig DemoDesktop(std::int32_t width, std::int32_t height) {
   };
   c.CursorPath = {{w / 10, h / 10}, {w * 3 / 4, h / 5}, {w * 2 / 3, h * 4 / 5}, {w / 6, h * 2 / 3}};
   c.CursorStepMs = 1500;
+  // The sound heard: a tone with a tenth of a second of silence every two seconds, so that a
+  // recording's sync can be measured by ear or by program.
+  c.Tone.Markers = {{2000, 100}};
+  c.Tone.RepeatMs = 2000;
   return c;
 }
 

@@ -31,7 +31,9 @@ bool TSimToneSource::Open(TSoundInput input, const TSoundFormat& format, std::st
 
 bool TSimToneSource::SilentAt(double ms) const {
   for (const auto& [at, length] : FSpec.Markers) {
-    if (ms >= double(at) && ms < double(at) + length) return true;
+    const double since = ms - double(at);
+    if (since < 0) continue;
+    if ((FSpec.RepeatMs != 0 ? std::fmod(since, FSpec.RepeatMs) : since) < length) return true;
   }
   return false;
 }

@@ -18,6 +18,8 @@ struct TSimToneSpec {
   std::int16_t Amplitude = 8000;
   // Silences: each from its virtual time (ms) for its length (ms).
   std::vector<std::pair<std::uint64_t, std::uint32_t>> Markers;
+  // Not 0: each marker comes again every RepeatMs after its time.
+  std::uint32_t RepeatMs = 0;
   // The sound card's clock against the desktop's, in millionths: 100 gives 100 samples more a
   // million than the desktop's time calls for.
   double DriftPpm = 0;
