@@ -261,11 +261,8 @@ std::string WriteSoundCase(const std::string& site) {
   WriteFirstFrame(movie, site + "/with-sound.rgba");
   char json[256];
   std::snprintf(json, sizeof json,
-                "{" name ":" recording with sound "," page ":" with % %
-                        20sound.html "," width
-                                     ":%d,"
-                                     "" height ":%d," expected ":" with -
-                    sound.rgba "," seconds ":1.5," quiet ":true}",
+                "{\"name\":\"recording with sound\",\"page\":\"with%%20sound.html\",\"width\":%d,"
+                "\"height\":%d,\"expected\":\"with-sound.rgba\",\"seconds\":1.5,\"quiet\":true}",
                 kWidth, kHeight);
   return json;
 }
