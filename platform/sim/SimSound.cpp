@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace kestrova::platform::sim {
 
@@ -51,7 +52,9 @@ TSoundRead TSimToneSource::Read(std::vector<std::int16_t>& samples) {
   for (std::uint64_t n = FNext; n < end; ++n) {
     const double ms = double(n) * 1000.0 / rate;
     const double value =
-        SilentAt(ms) ? 0.0 : FSpec.Amplitude * std::sin(2 * M_PI * FSpec.Frequency * ms / 1000.0);
+        SilentAt(ms)
+            ? 0.0
+            : FSpec.Amplitude * std::sin(2 * std::numbers::pi * FSpec.Frequency * ms / 1000.0);
     samples.insert(samples.end(), channels, static_cast<std::int16_t>(std::lround(value)));
   }
   read.Frames = static_cast<std::size_t>(end - FNext);
