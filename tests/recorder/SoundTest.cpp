@@ -401,6 +401,50 @@ const TSyncCase kSyncCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, SoundSync, ::testing::ValuesIn(kSyncCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// A recording left in its folder (discarded, or cut off by a crash) and joined later by recover
+// keeps its sound: the same join takes the segments' streams onto the movie's timeline.
+class SoundRecovered : public TempHome {};
+
+TEST_F(SoundRecovered, TheJoinOfALeftRecordingKeepsItsSound) {
+  TSimConfig config;
+  config.Width = 64;
+  config.Height = 48;
+  config.TimeLimitMs = 60000;
+  config.Tone.Markers = {{4000, 120}, {14000, 120}};
+  TSimDesktop desktop(config);
+  TPosixFileLocations files;
+  desktop.SetFiles(&files);
+  TSessionOptions options;
+  options.MovieFactory = FlashSegmentMovieFactory();
+  options.Sound.Input = TSoundInput::System;
+  options.Sound.Coding = TSoundEncoding::Adpcm;
+  TRecordingSession session(desktop.Platform(), options);
+  struct TDiscarder : TSessionObserver {
+    TRecordingSession* S = nullptr;
+    TClock* C = nullptr;
+    std::uint32_t Start = 0;
+    void Started() override { Start = C->TickCount(); }
+    void Pump() override {
+      if (C->TickCount() - Start >= 16000) S->Discard();
+    }
+  } user;
+  user.S = &session;
+  user.C = desktop.Platform().Clock;
+  session.SetObserver(&user);
+  session.Start(TCaptureTarget::FullScreen());
+  ASSERT_TRUE(Exists(session.RecordingFolder)) << "a discarded recording is left for recovery";
+  const std::string output = Dir + "/recovered.swf";
+  const TFolderJoin join = JoinRecordingFolder(session.RecordingFolder, output, {}, 64, 48, {}, "");
+  EXPECT_TRUE(join.Warnings.empty()) << join.Warnings.front();
+  int frames = 0;
+  std::vector<std::string> notes;
+  const std::vector<std::int16_t> mix = MixedSound(output, frames, notes);
+  EXPECT_NEAR(frames / 12.0, 16, 0.3);
+  const std::vector<double> heard = Silences(mix, 80);
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_NEAR(heard[1] - heard[0], 10000, 10) << "across the segments, in step";
+}
+
 class SoundRefused : public TempHome {};
 
 TEST_F(SoundRefused, TheRecordingGoesOnSilentAndSaysWhy) {
