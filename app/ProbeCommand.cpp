@@ -13,6 +13,8 @@
 #include "media/ImageReader.h"
 #include "media/MediaError.h"
 #include "media/SoundReader.h"
+#include "swfobjects/SoundTags.h"
+#include "swfstreams/SWFStreams.h"
 
 namespace kestrova {
 
@@ -172,6 +174,68 @@ void ProbeSound(TStream& in, TSoundKind kind, TProbe& p) {
   ProbeTags(m, p);
 }
 
+// A movie: its stage and frames, and the format of the stream sound on its main timeline (a
+// recording's sound), with the bytes a second its blocks take.
+void ProbeMovie(const std::string& fileName, TProbe& p) {
+  TSWFStreamReader reader;
+  reader.LoadFromFile(fileName);
+  if (!reader.IsValid) throw std::runtime_error("not a SWF file");
+  reader.ParseTags(false);
+  const double fps = reader.GetFPS() > 0 ? reader.GetFPS() : 12;
+  p.Add("type", std::string("SWF"));
+  p.Add("version", std::int64_t{reader.Version()});
+  p.Add("width", std::int64_t{(reader.FrameSize.Right - reader.FrameSize.Left) / 20});
+  p.Add("height", std::int64_t{(reader.FrameSize.Bottom - reader.FrameSize.Top) / 20});
+  p.Add("frame_rate", double(fps));
+  p.Add("frames", std::int64_t{reader.FrameCount});
+  TSWFReadContext context = reader.NewReadContext(false);
+  std::unique_ptr<TSWFObject> head;
+  std::int64_t blockBytes = 0, blocks = 0;
+  for (const auto& info : reader.TagList) {
+    if (!head && (info->TagID == 18 || info->TagID == 45)) {
+      head = reader.ReadTagObject(*info, context);
+      if (head && head->TagID != info->TagID) head.reset();
+    } else if (head && info->TagID == 19) {
+      blockBytes += info->Length;
+      ++blocks;
+    }
+  }
+  if (!head) {
+    p.Add("sound", std::string("none"));
+    return;
+  }
+  const auto& h = static_cast<const TSWFSoundStreamHead&>(*head);
+  static const char* const kCodings[16] = {"pcm",
+                                           "adpcm",
+                                           "mp3",
+                                           "pcm-le",
+                                           "nellymoser-16k",
+                                           "nellymoser-8k",
+                                           "nellymoser",
+                                           "7",
+                                           "8",
+                                           "9",
+                                           "10",
+                                           "speex",
+                                           "12",
+                                           "13",
+                                           "14",
+                                           "15"};
+  static const std::int64_t kRates[4] = {5512, 11025, 22050, 44100};
+  p.Add("sound", std::string(kCodings[h.StreamSoundCompression & 15]));
+  p.Add("sound_rate", kRates[h.StreamSoundRate & 3]);
+  p.Add("sound_channels", std::int64_t{h.StreamSoundType ? 2 : 1});
+  p.Add("sound_bits", std::int64_t{h.StreamSoundSize ? 16 : 8});
+  p.Add("sound_blocks", blocks);
+  if (blocks != 0) {
+    // A block's bytes less the MP3 block's sample count and seek, per second of frames.
+    const std::int64_t payload = blockBytes - (h.StreamSoundCompression == 2 ? 4 * blocks : 0);
+    const double seconds = double(blocks) / fps;
+    p.Add("sound_bytes_per_second", std::int64_t(std::llround(double(payload) / seconds)));
+    p.Add("sound_bit_rate", std::int64_t(std::llround(payload * 8 / seconds / 1000)));
+  }
+}
+
 bool StartsWith(std::span<const std::uint8_t> b, std::size_t at, const char* text) {
   for (std::size_t i = 0; text[i] != 0; ++i) {
     if (at + i >= b.size() || b[at + i] != static_cast<std::uint8_t>(text[i])) return false;
@@ -193,7 +257,11 @@ TProbe Probe(const std::string& fileName) {
     const bool jpeg = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8;
     const bool bmp = StartsWith(bytes, 0, "BM");
     const bool wav = StartsWith(bytes, 0, "RIFF") && StartsWith(bytes, 8, "WAVE");
-    if (bmp) {
+    const bool swf =
+        StartsWith(bytes, 1, "WS") && (bytes[0] == 'F' || bytes[0] == 'C' || bytes[0] == 'Z');
+    if (swf) {
+      ProbeMovie(fileName, p);
+    } else if (bmp) {
       ProbeBMP(in, p);
     } else if (jpeg) {
       ProbeJPEG(in, p);

@@ -276,6 +276,7 @@ int RecordCommand(const std::vector<std::string>& args, std::ostream& out, std::
   options.Diagnostics = &err;
   options.WebPlayerURL = a.WebPlayer;
   options.Colours = a.Colours;
+  options.Sound = a.Sound;
   TRecordingSession session(p, options);
   TProgress progress(err, "recording", a.Seconds.value_or(0), a.Quiet);
   TCommandLineUser user(p, session, output, a.Seconds, progress, err, a.HotKey.Name);

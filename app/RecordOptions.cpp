@@ -52,6 +52,54 @@ bool ReadColours(const std::string& text, TColourDepth& colours) {
   return false;
 }
 
+template <typename T, std::size_t N>
+bool ReadChoice(const std::string& text, const std::pair<const char*, T> (&choices)[N], T& out) {
+  for (const auto& [name, value] : choices) {
+    if (text == name) {
+      out = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+void AddSoundOptions(CLI::App& app, TSoundOptions& s) {
+  static constexpr std::pair<const char*, platform::TSoundInput> kInputs[] = {
+      {"none", platform::TSoundInput::Off},
+      {"mic", platform::TSoundInput::Microphone},
+      {"system", platform::TSoundInput::System},
+      {"both", platform::TSoundInput::Both}};
+  static constexpr std::pair<const char*, TSoundEncoding> kCodings[] = {
+      {"mp3", TSoundEncoding::Mp3}, {"adpcm", TSoundEncoding::Adpcm}, {"pcm", TSoundEncoding::Pcm}};
+  static constexpr std::pair<const char*, std::int32_t> kRates[] = {
+      {"11025", 11025}, {"22050", 22050}, {"44100", 44100}};
+  static constexpr std::pair<const char*, std::int32_t> kChannels[] = {{"1", 1}, {"2", 2}};
+  AddChecked(
+      app, "--audio", [&s](const std::string& text) { return ReadChoice(text, kInputs, s.Input); },
+      "none|mic|system|both", "none, mic, system or both",
+      "the sound recorded with the screen: the microphone, what the computer plays, or both "
+      "mixed",
+      "none");
+  AddChecked(
+      app, "--audio-format",
+      [&s](const std::string& text) {
+        return ReadChoice(text, kCodings, s.Coding) &&
+               (s.Coding != TSoundEncoding::Mp3 || Mp3EncoderBuiltIn());
+      },
+      "mp3|adpcm|pcm", Mp3EncoderBuiltIn() ? "mp3, adpcm or pcm" : "adpcm or pcm (no MP3 encoder)",
+      "how the sound is coded in the movie: mp3 (small), adpcm (4-bit, four times smaller than "
+      "pcm) or pcm (uncompressed)",
+      Mp3EncoderBuiltIn() ? "mp3" : "adpcm");
+  AddChecked(
+      app, "--audio-rate",
+      [&s](const std::string& text) { return ReadChoice(text, kRates, s.Format.Rate); }, "HZ",
+      "11025, 22050 or 44100", "the sound's sample rate", "44100");
+  AddChecked(
+      app, "--audio-channels",
+      [&s](const std::string& text) { return ReadChoice(text, kChannels, s.Format.Channels); },
+      "1|2", "1 or 2", "mono or stereo", "2");
+}
+
 void DeclareRecord(CLI::App& app, TRecordArgs& r) {
 #ifdef _WIN32
   app.add_option("--platform", r.Platform,
@@ -143,6 +191,7 @@ void DeclareRecord(CLI::App& app, TRecordArgs& r) {
       "the colours recorded: 256 (a fixed palette, the smallest files), 32k (15-bit colour) or "
       "16m (32-bit, lossless; photos and gradients without bands)",
       "256");
+  AddSoundOptions(app, r.Sound);
   AddQuiet(app, r.Quiet);
 }
 
@@ -158,6 +207,12 @@ void DeclareRecover(CLI::App& app, TRecoverArgs& r) {
 }
 
 }  // namespace
+
+TSoundOptions DefaultSoundOptions() {
+  TSoundOptions s;
+  s.Coding = Mp3EncoderBuiltIn() ? TSoundEncoding::Mp3 : TSoundEncoding::Adpcm;
+  return s;
+}
 
 bool ParseRecordArgs(const std::vector<std::string>& args, TRecordArgs& r, std::string& problem) {
   return ReadArguments("record", DeclareRecord, args, r, problem);

@@ -9,6 +9,7 @@
 #include "platform/HotKeyName.h"
 #include "platform/Platform.h"
 #include "recorder/FrameStage.h"
+#include "recorder/SoundEncoder.h"
 
 namespace kestrova {
 
@@ -19,6 +20,9 @@ enum class TRecordTarget {
   Region,        // --region X,Y,W,H: a rectangle of the screen
   Window,        // --window ID: one window, by its identifier
 };
+
+// No sound; when asked for, MP3 where the build has its encoder (else ADPCM), 44100 Hz stereo.
+TSoundOptions DefaultSoundOptions();
 
 struct TRecordArgs {
   std::string Platform;  // empty: the first backend that opens
@@ -31,6 +35,8 @@ struct TRecordArgs {
   std::string Output;     // empty: the default name
   std::string WebPlayer;  // the page's web player (see player/WebPage.h)
   TColourDepth Colours = TColourDepth::Palette256;
+  // --audio (none by default), --audio-format, --audio-rate, --audio-channels.
+  TSoundOptions Sound = DefaultSoundOptions();
   bool Quiet = false;  // no progress
 };
 

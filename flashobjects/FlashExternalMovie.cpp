@@ -207,7 +207,8 @@ void TFlashExternalMovie::WriteToStream(TBitsEngine& be, const std::function<voi
         if (found != FFirstIndex.end()) *id = static_cast<std::uint16_t>(FBaseID + found->second);
       }
     }
-    if (Damaged(*tag) || Dropped(info->TagID)) {
+    const bool streamSound = info->TagID == 18 || info->TagID == 19 || info->TagID == 45;
+    if (Damaged(*tag) || Dropped(info->TagID) || (LeaveOutStreamSound && streamSound)) {
       // A tag that could not be read keeps its old character ids, which may be another
       // character's in this movie: it is left out rather than let it stand for that one.
       continue;

@@ -25,6 +25,9 @@ class TFlashExternalMovie : public TFlashIDObject {
   ~TFlashExternalMovie() override;
 
   std::uint8_t Mode = kModeSprite;
+  // The file's stream sound (SoundStreamHead, SoundStreamHead2, SoundStreamBlock) is left out of
+  // the sprite: a caller that joins movies carries it on its own timeline instead.
+  bool LeaveOutStreamSound = false;
   const std::string& FileName() const { return FFileName; }
   // The file held the SWF signature.
   bool IsValid() const { return FReader && FReader->IsValid; }

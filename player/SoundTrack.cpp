@@ -100,16 +100,31 @@ void TSoundTrack::Start(const TSWFObject& tag, int frame) {
   FHasSound = true;
 }
 
+namespace {
+const int kRates[4] = {5512, 11025, 22050, 44100};
+
+// Where the sound of an MP3 block's frame starts in what its data decodes to.
+std::uint16_t Mp3SeekSamples(const TSWFSoundStreamBlock& block) {
+  if (block.StreamSoundCompression == 2) return block.SeekSamples;
+  // Read from a file: the sample count and the seek stand before the MP3 frames.
+  if (block.Data.size() < 4) return 0;
+  return static_cast<std::uint16_t>(block.Data[2] | (block.Data[3] << 8));
+}
+}  // namespace
+
 void TSoundTrack::StreamHead(const TSWFObject& tag) {
   const auto& head = static_cast<const TSWFSoundStreamHead&>(tag);
   FStreamCoding = {head.StreamSoundCompression, head.StreamSoundRate, head.StreamSoundSize,
                    head.StreamSoundType};
   FStream.reset();
+  FStreamSamples.clear();
+  FStreamStarted = false;
   if (!SoundFormatDecoded(FStreamCoding.Format)) {
     Note("stream sound of format " + std::to_string(FStreamCoding.Format) + " is not played");
     return;
   }
   FStream = std::make_unique<TSoundDecoder>(FStreamCoding);
+  FStreamRate = kRates[FStreamCoding.RateCode & 3];
 }
 
 void TSoundTrack::StreamBlock(const TSWFObject& tag, int frame) {
@@ -122,9 +137,20 @@ void TSoundTrack::StreamBlock(const TSWFObject& tag, int frame) {
     // Far behind (the track was not mixed frame by frame): what is queued would play late.
     FStreamSamples.clear();
   }
-  if (FStreamSamples.empty()) {
+  // MP3 blocks carry whole MP3 frames, which need not end where the movie's frames do: a stream
+  // a little behind its frames is in step, and silence put in would only move it out.
+  const std::uint64_t slack = FStreamCoding.Format == 2 ? kMixRate / 4 : 0;
+  if (!FStreamStarted) {
     FStreamAt = std::max(due, FNow);
-  } else if (queuedEnd < due) {
+    FStreamStarted = true;
+    // MP3 decodes to the coders' delay before the frame's first sample: the first block says
+    // how much to pass over, and the stream starts that far in.
+    FStreamSkip = FStreamCoding.Format == 2
+                      ? std::uint64_t(Mp3SeekSamples(block)) * kMixRate / FStreamRate
+                      : 0;
+  } else if (FStreamSamples.empty()) {
+    FStreamAt = FStreamAt + slack < due ? std::max(due, FNow) : std::max(FStreamAt, FNow);
+  } else if (queuedEnd + slack < due) {
     FStreamSamples.resize(FStreamSamples.size() + (due - queuedEnd) * 2, 0);
   }
   // A block read from a file keeps MP3's sample count and seek before the frames.
@@ -133,6 +159,11 @@ void TSoundTrack::StreamBlock(const TSWFObject& tag, int frame) {
   try {
     FStream->Feed(block.Data.data() + skip, block.Data.size() - skip, FStreamSamples,
                   kMaxStreamAhead * 2);
+    const std::size_t lead =
+        static_cast<std::size_t>(std::min<std::uint64_t>(FStreamSkip, FStreamSamples.size() / 2));
+    FStreamSamples.erase(FStreamSamples.begin(),
+                         FStreamSamples.begin() + static_cast<std::ptrdiff_t>(lead * 2));
+    FStreamSkip -= lead;
   } catch (const std::exception& e) {
     Note(std::string("the stream sound is damaged and stops: ") + e.what());
     FStream.reset();

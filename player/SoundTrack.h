@@ -65,6 +65,9 @@ class TSoundTrack : public TSoundListener {
   TSoundCoding FStreamCoding;
   std::vector<std::int16_t> FStreamSamples;
   std::uint64_t FStreamAt = 0;
+  std::uint64_t FStreamSkip = 0;  // decoded samples still to skip at the stream's start
+  bool FStreamStarted = false;    // a block came since the head
+  int FStreamRate = kMixRate;
   std::vector<std::string> FNotes;
 };
 

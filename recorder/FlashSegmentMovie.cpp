@@ -90,6 +90,7 @@ class TFlashSegmentMovie : public TSegmentMovie {
     FMovie->Flush();
     FShapes.clear();
   }
+  void AddSound(std::unique_ptr<TSWFObject> tag) override { FMovie->AddObject(std::move(tag)); }
   void StreamTo(const std::string& fileName) override {
     FMovie->BeginStreaming(fileName);
     FBodyFileName = fileName + ".body.part";

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "flashobjects/FlashMovie.h"
 #include "player/WebPage.h"
 #include "swfobjects/ActionTags.h"
+#include "swfobjects/SoundTags.h"
 #include "swfobjects/TagCatalogue.h"
 #include "swfstreams/SWFStreams.h"
 #include "swftools/SafeFile.h"
@@ -265,8 +267,8 @@ struct TPart {
 };
 
 // The bytes of a part beside its inputs: the header with the largest frame size, the background
-// colour, and the End tag.
-constexpr std::uint64_t kPartOverhead = 8 + 17 + 4 + 5 + 2;
+// colour, the stream sound's head (when there is sound), and the End tag.
+constexpr std::uint64_t kPartOverhead = 8 + 17 + 4 + 5 + 2 + 8;
 
 // Every byte the input adds to a part: its tags (some headers grow to the long form; its End
 // becomes the sprite's), the sprite's header, id and frame count, the placement and the removal
@@ -322,6 +324,48 @@ std::string FirstDamagedTag(TSWFStreamReader& reader, std::uint64_t bodyStart) {
   return "damaged: a tag cannot be read";
 }
 
+// A segment's stream sound, taken out of its timeline: the head and each frame's blocks.
+struct TStreamSound {
+  std::unique_ptr<TSWFSoundStreamHead> Head;
+  std::vector<std::vector<std::unique_ptr<TSWFObject>>> Blocks;  // by frame
+  bool Empty() const { return Head == nullptr; }
+};
+
+// Reads the stream sound of an imported file, frame by frame; frames past `frames` are not kept.
+// A tag that cannot be read is left out (as the import leaves it out).
+TStreamSound ReadStreamSound(TSWFStreamReader& reader, std::uint16_t frames) {
+  TStreamSound sound;
+  TSWFReadContext context = reader.NewReadContext(false);
+  std::size_t frame = 0;
+  for (const auto& info : reader.TagList) {
+    if (info->TagID == 1 && ++frame >= frames) break;
+    if (info->TagID != 18 && info->TagID != 19 && info->TagID != 45) continue;
+    std::unique_ptr<TSWFObject> tag = reader.ReadTagObject(*info, context);
+    if (!tag || tag->TagID != info->TagID) continue;
+    if (info->TagID == 19) {
+      if (sound.Head == nullptr) continue;  // a block without a head cannot be played
+      sound.Blocks.resize(frame + 1);
+      sound.Blocks[frame].push_back(std::move(tag));
+    } else if (sound.Head == nullptr) {
+      sound.Head.reset(static_cast<TSWFSoundStreamHead*>(tag.release()));
+    }
+  }
+  return sound;
+}
+
+// What a stream's blocks need of its head: a block of another coding or rate cannot go on a
+// stream.
+struct TStreamFormat {
+  std::uint8_t Compression = 0, Rate = 0;
+  bool Size = false, Stereo = false;
+  explicit TStreamFormat(const TSWFSoundStreamHead& h)
+      : Compression(h.StreamSoundCompression),
+        Rate(h.StreamSoundRate),
+        Size(h.StreamSoundSize),
+        Stereo(h.StreamSoundType) {}
+  bool operator==(const TStreamFormat&) const = default;
+};
+
 struct TJoinContext {
   TJoinPolicy Policy;
   const TJoinOptions& Options;
@@ -354,6 +398,9 @@ std::string StagePart(const TPart& part, const std::string& fileName,
   movie.BeginStreaming(fileName);
   std::uint16_t depth = 1;
   std::uint16_t shown = 0;  // the depth of the input on show; inputs start at depth 1
+  // The segments' stream sounds become one stream on the main timeline: a sprite's stream starts
+  // and stops with the sprite, which players may hear as a gap at every segment's start.
+  std::optional<TStreamFormat> partStream;
   for (const TPlannedInput& in : part.Inputs) {
     TJoinedInput& joined = c.Result.Inputs[in.Index];
     // The input before goes when the next one comes. The last one stays: after the movie's last
@@ -378,15 +425,39 @@ std::string StagePart(const TPart& part, const std::string& fileName,
       c.Warn(joined.FileName + ": " + std::to_string(unknown) +
              " tag(s) of codes without a class are copied unchanged (not renumbered)");
     }
+    TStreamSound sound;
+    if (external->Reader() != nullptr) {
+      sound = ReadStreamSound(*external->Reader(), in.Frames);
+      external->LeaveOutStreamSound = true;
+    }
     movie.PlaceObject(*external->Sprite(), depth);
-    if (!nextFileName.empty() && &in == &part.Inputs.back()) {
+    if (!sound.Empty()) {
+      if (!partStream) {
+        partStream.emplace(*sound.Head);
+        movie.AddObject(std::move(sound.Head));
+      } else if (!(*partStream == TStreamFormat(*sound.Head))) {
+        c.Warn(Quoted(joined.FileName) + ": its sound is coded otherwise than the sound before " +
+               "it and is left out");
+        sound.Blocks.clear();
+      }
+    }
+    const bool loadsNext = !nextFileName.empty() && &in == &part.Inputs.back();
+    if (sound.Blocks.empty()) {
       // The action runs when the last frame is shown, so that frame is seen before the next
       // part replaces the movie.
-      if (in.Frames > 1) movie.ShowFrame(static_cast<std::uint16_t>(in.Frames - 1));
-      movie.AddObject(LoadNextPartAction(nextFileName));
-      movie.ShowFrame(1);
+      if (loadsNext && in.Frames > 1) movie.ShowFrame(static_cast<std::uint16_t>(in.Frames - 1));
+      if (loadsNext) movie.AddObject(LoadNextPartAction(nextFileName));
+      movie.ShowFrame(loadsNext ? 1 : in.Frames);
     } else {
-      movie.ShowFrame(in.Frames);
+      // Each frame's blocks just before its ShowFrame, as the segment had them.
+      const std::uint16_t frames = std::max<std::uint16_t>(in.Frames, 1);
+      for (std::uint16_t f = 0; f < frames; ++f) {
+        if (f < sound.Blocks.size()) {
+          for (auto& block : sound.Blocks[f]) movie.AddObject(std::move(block));
+        }
+        if (loadsNext && f + 1 == frames) movie.AddObject(LoadNextPartAction(nextFileName));
+        movie.ShowFrame(1);
+      }
     }
     shown = depth++;
   }

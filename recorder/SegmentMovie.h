@@ -9,6 +9,7 @@
 #include <string>
 
 #include "media/DIBitmap.h"
+#include "swfobjects/SWFObject.h"
 
 namespace kestrova {
 
@@ -28,6 +29,9 @@ class TSegmentMovie {
   virtual void PlaceObject(std::uint32_t shape, std::uint16_t depth, std::int32_t x,
                            std::int32_t y) = 0;
   virtual void ShowFrame(std::uint16_t count) = 0;
+  // A stream sound tag: the head once, before anything else, then each frame's block just before
+  // its ShowFrame(1). The movie owns it from then on; a movie that carries no sound drops it.
+  virtual void AddSound(std::unique_ptr<TSWFObject> tag) { (void)tag; }
   // Called before anything is added: each frame, once closed, may go to a file beside
   // fileName instead of staying in memory, so a segment's memory does not grow with its
   // length. SaveToFile is then given the same name. Throws when the file cannot be made. A
@@ -62,6 +66,7 @@ class TForwardingSegmentMovie : public TSegmentMovie {
     FMovie->PlaceObject(shape, depth, x, y);
   }
   void ShowFrame(std::uint16_t count) override { FMovie->ShowFrame(count); }
+  void AddSound(std::unique_ptr<TSWFObject> tag) override { FMovie->AddSound(std::move(tag)); }
   void StreamTo(const std::string& fileName) override { FMovie->StreamTo(fileName); }
   void FlushNow() override { FMovie->FlushNow(); }
   void Abandon() override { FMovie->Abandon(); }

@@ -71,7 +71,17 @@ TRecordingSession::TRecordingSession(TPlatform& platform, TSessionOptions option
   // otherwise hold all its pictures until it is saved, then the body and its compressed copy
   // besides.
   FStreamedFactory = [this](std::int32_t width, std::int32_t height) {
-    auto movie = std::make_unique<TWatchedMovie>(FOptions.MovieFactory(width, height), FWatch);
+    std::unique_ptr<TSegmentMovie> inner = FOptions.MovieFactory(width, height);
+    if (FSound) {
+      auto withSound = std::make_unique<TSoundSegmentMovie>(std::move(inner), *FSound,
+                                                            [this](const std::string& why) {
+                                                              if (FWatch.Failure.empty())
+                                                                FWatch.Failure = why;
+                                                            });
+      FSoundMovie = withSound.get();
+      inner = std::move(withSound);
+    }
+    auto movie = std::make_unique<TWatchedMovie>(std::move(inner), FWatch);
     movie->StreamTo(SegmentFileName(SegmentNumber));
     // An unfinished segment has no header to tell its stage; recovery reads it here.
     if (!FStageWritten) FStageWritten = WriteRecordingStage(RecordingFolder, {width, height});
@@ -101,8 +111,10 @@ TSessionResult TRecordingSession::Start(const TCaptureTarget& target) {
     return refused;
   }
   FState = TSessionState::Recording;
+  OpenSound();
   FObserver->Started();
   Loop();
+  CloseSound();
   FState = TSessionState::Saving;
   if (FOutputName) WriteOutput();
   Encoder.FreePreviousFrame();
@@ -236,6 +248,7 @@ void TRecordingSession::RecordSegment() {
       bool wasMinimised = false;
       while (p.Desktop->IsMinimised(FTarget.Window)) {
         p.Clock->Sleep(500);
+        PumpSound();
         wasMinimised = true;
       }
       if (wasMinimised) p.Clock->Sleep(5);
@@ -249,8 +262,10 @@ void TRecordingSession::RecordSegment() {
     if (waited > 1000) {
       // A dialog held the loop: beyond a second, the time is left out of the movie.
       FPauseExcess += waited - 1000;
+      FExcludedMs += waited - 1000;
       FFrameStart = Now() - 1000;
     }
+    PumpSound();
     CaptureFrame();
     KeepOnDisk();
     if (!FWatch.Failure.empty()) {
@@ -267,12 +282,17 @@ void TRecordingSession::RecordSegment() {
 bool TRecordingSession::WaitWhilePaused() {
   if (FState != TSessionState::Paused) return Active();
   const std::uint32_t from = Now();
+  // The sound up to the pause belongs to the recording; what comes while paused does not.
+  if (FSound && FHaveAdvance) FSound->Read(FTimelineOrigin, FExcludedMs);
   while (FState == TSessionState::Paused) {
     FPlatform.Clock->Sleep(kFramePeriodMs);
     FObserver->Pump();
+    if (FSound) FSound->Discard();
   }
+  if (FSound) FSound->Discard();
   const std::uint32_t paused = Now() - from;
   FPauseExcess += paused;
+  FExcludedMs += paused;
   FPausedMs += paused;
   FFrameStart = Now();
   return Active();
@@ -323,17 +343,93 @@ void TRecordingSession::PaceFrame() {
 
 std::uint32_t TRecordingSession::TakeElapsedMs() {
   const std::uint32_t now = Now();
-  std::uint32_t delta;
   if (!FHaveAdvance) {
-    delta = now - FFrameStart;
-  } else {
-    const std::uint32_t gap = now - FLastAdvance;
-    delta = gap > FPauseExcess ? gap - FPauseExcess : 0;
+    // The recording's clock starts with its first frame; what was left out before does not count.
+    FTimelineOrigin = FFrameStart;
+    FExcludedMs = 0;
+    FHaveAdvance = true;
   }
   FPauseExcess = 0;
   FLastAdvance = now;
-  FHaveAdvance = true;
-  return delta;
+  // The frames of the whole recording follow its clock, n / 12 s for frame n, rather than each
+  // segment's own: a segment's timeline rounds to whole frames, and rounding afresh in every
+  // segment would let the movie drift from the clock (and from its sound) by up to half a frame
+  // a segment. The time handed to change detection is what brings its frame count to the one
+  // the clock calls for; frames it had to add beyond (a turn that came too soon) are taken back.
+  const std::int64_t recordingMs =
+      std::max<std::int64_t>(0, std::int64_t(static_cast<std::int32_t>(now - FTimelineOrigin)) -
+                                    std::int64_t(FExcludedMs));
+  const std::int64_t due = (recordingMs * kFramesPerSecond + 500) / 1000;
+  std::int64_t before = 0;
+  for (const std::int32_t frames : SegmentFrames) before += frames;
+  const std::int64_t wanted = due - before - Encoder.FramesShown + Encoder.LastFrameNumber;
+  const std::int64_t targetMs = (wanted * 1000 + kFramesPerSecond / 2) / kFramesPerSecond;
+  return targetMs > Encoder.ElapsedMs ? static_cast<std::uint32_t>(targetMs - Encoder.ElapsedMs)
+                                      : 0;
+}
+
+void TRecordingSession::OpenSound() {
+  FSound.reset();
+  FSoundMovie = nullptr;
+  FSoundProblem.clear();
+  const TSoundOptions& o = FOptions.Sound;
+  if (o.Input == TSoundInput::Off) return;
+  if (FPlatform.Sound == nullptr) {
+    Warn("this desktop records no sound: the recording is silent");
+    return;
+  }
+  std::unique_ptr<TSoundEncoder> encoder;
+  try {
+    encoder = MakeSoundEncoder(o);
+  } catch (const std::runtime_error& e) {
+    // MP3 asked of a build without its encoder: the movie format's own coding serves.
+    Warn(std::string(e.what()) + "; the sound is recorded as ADPCM");
+    TSoundOptions adpcm = o;
+    adpcm.Coding = TSoundEncoding::Adpcm;
+    encoder = MakeSoundEncoder(adpcm);
+  } catch (const std::exception& e) {
+    Warn(std::string("no sound is recorded: ") + e.what());
+    return;
+  }
+  std::string whyNot;
+  if (!FPlatform.Sound->Open(o.Input, o.Format, whyNot)) {
+    Warn("no sound is recorded: " +
+         (whyNot.empty() ? std::string("the sound source refused") : whyNot));
+    return;
+  }
+  FSound = std::make_unique<TSoundRecording>(*FPlatform.Sound, std::move(encoder));
+}
+
+void TRecordingSession::CloseSound() {
+  if (!FSound) return;
+  FPlatform.Sound->Close();
+}
+
+void TRecordingSession::PumpSound() {
+  if (!FSound) return;
+  if (!FHaveAdvance) {
+    FSound->Discard();  // before the first frame
+  } else {
+    FSound->Read(FTimelineOrigin, FExcludedMs);
+  }
+  if (FSoundProblem.empty()) {
+    FSoundProblem = FPlatform.Sound->Problem();
+    if (!FSoundProblem.empty())
+      Warn("the sound stopped (" + FSoundProblem + "); the rest is silent");
+  }
+}
+
+void TRecordingSession::CloseSegmentSound() {
+  if (!FSoundMovie) return;
+  TSoundSegmentMovie* movie = FSoundMovie;
+  FSoundMovie = nullptr;
+  if (!FSegmentMovie) return;
+  PumpSound();
+  try {
+    movie->Close(!Active());
+  } catch (const std::exception&) {
+    // Noted by the movie as a failed write.
+  }
 }
 
 void TRecordingSession::KeepOnDisk() {
@@ -378,6 +474,7 @@ void TRecordingSession::FinishAtExit() {
   } catch (const std::exception& e) {
     WriteLog(std::string("Movie Stream Creating Region ") + e.what());
   }
+  CloseSound();
   if (FState == TSessionState::Saving && FOutputName) WriteOutput();
   FFolderLock.reset();
   FState = TSessionState::Idle;
@@ -388,6 +485,7 @@ void TRecordingSession::SaveSegment() {
   report.SegmentNumber = SegmentNumber;
   report.Frames = SegmentFrames.empty() ? 0 : SegmentFrames.back();
   report.RecordedMs = Now() - FRecordingStart - FPausedMs;
+  CloseSegmentSound();
   std::unique_ptr<TSegmentMovie> movie = std::move(FSegmentMovie);
   // A segment without a frame has no file; the join skips its number.
   if (movie && movie->CalcFrameCount() != 0 &&

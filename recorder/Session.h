@@ -21,6 +21,7 @@
 #include "recorder/FrameStage.h"
 #include "recorder/Output.h"
 #include "recorder/SegmentMovie.h"
+#include "recorder/SoundStream.h"
 
 namespace kestrova {
 
@@ -100,21 +101,6 @@ class TSessionObserver {
   virtual void SegmentSaved(const TSegmentReport& report) { (void)report; }
   // The recording has ended (saved or not).
   virtual void Ended(const TSessionResult& result) { (void)result; }
-};
-
-// How a recording's sound is coded in the movie.
-enum class TSoundCoding {
-  Mp3,    // the default where the MP3 encoder is built in
-  Adpcm,  // the movie format's own 4-bit ADPCM: always there
-  Pcm,    // uncompressed, little-endian: for tests
-};
-
-// The sound a recording carries (none unless asked: then the platform's TSoundSource is used).
-struct TSoundOptions {
-  platform::TSoundInput Input = platform::TSoundInput::Off;
-  platform::TSoundFormat Format;  // what the movie carries
-  TSoundCoding Coding = TSoundCoding::Mp3;
-  std::int32_t Mp3Kbps = 0;  // 0: a bit rate that suits Format
 };
 
 struct TSessionOptions {
@@ -210,6 +196,14 @@ class TRecordingSession {
   void PaceFrame();
   // The timeline follows the wall clock: the time between two advances, pauses left out.
   std::uint32_t TakeElapsedMs();
+  // The sound source is opened as the recording starts and closed as it ends; a sound that
+  // cannot be had is said and the recording goes on without it.
+  void OpenSound();
+  void CloseSound();
+  // Reads the sound source once a turn (see TSoundRecording).
+  void PumpSound();
+  // Writes the blocks the segment's last frames wait for before it is saved.
+  void CloseSegmentSound();
   TSessionResult MakeResult() const;
   void Warn(const std::string& text);
   void WriteLog(const std::string& text);
@@ -235,6 +229,12 @@ class TRecordingSession {
   std::string FSaveProblem;       // why the last save failed
   std::uint32_t FFrameStart = 0, FLastFlush = 0, FLastAdvance = 0, FPauseExcess = 0;
   std::uint32_t FRecordingStart = 0, FPausedMs = 0;
+  // The recording's clock: its first frame's tick and the time left out of it since (pauses,
+  // dialogs that held the loop beyond a second).
+  std::uint32_t FTimelineOrigin = 0, FExcludedMs = 0;
+  std::unique_ptr<TSoundRecording> FSound;    // none when the recording has no sound
+  TSoundSegmentMovie* FSoundMovie = nullptr;  // the segment movie's sound, owned by FSegmentMovie
+  std::string FSoundProblem;                  // the source's trouble, told once
 };
 
 // A recording's folder joined into outputName the one way record and recover join it: the

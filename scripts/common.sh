@@ -10,6 +10,8 @@ KESTROVA_PACKAGES=(cmake make g++ pkg-config zlib1g-dev libgtest-dev libgmock-de
 KESTROVA_PACKAGES+=(libpng-dev ffmpeg chromium nodejs)
 # The player decodes JPEG pictures with libjpeg(-turbo) and MP3 sound with libmpg123.
 KESTROVA_PACKAGES+=(libjpeg-dev libmpg123-dev)
+# The recorder codes a recording's sound in MP3 with libmp3lame (ADPCM without it).
+KESTROVA_PACKAGES+=(libmp3lame-dev)
 # The extra configurations of the test script: clang, the Debian package (dpkg-shlibdeps, file),
 # and the Windows cross-build checked under Wine. A machine without them skips those parts.
 KESTROVA_PACKAGES+=(clang dpkg-dev file)

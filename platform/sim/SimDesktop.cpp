@@ -450,6 +450,8 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
   FCountdown = std::make_unique<TCountdownImpl>(*this);
   FSettingsImpl = std::make_unique<TSettingsImpl>(*this);
   FHotKeyDialog = std::make_unique<THotKeyDialogImpl>(*this);
+  FSound = std::make_unique<TSimToneSource>(
+      FConfig.Tone, [this] { return FNow; }, FConfig.StartTick);
   FPlatform = TPlatform{FClock.get(),
                         FApplication.get(),
                         FInstance.get(),
@@ -466,7 +468,8 @@ TSimDesktop::TSimDesktop(TSimConfig config) : FConfig(std::move(config)) {
                         FRegionPicker.get(),
                         FCountdown.get(),
                         FSettingsImpl.get(),
-                        FHotKeyDialog.get()};
+                        FHotKeyDialog.get(),
+                        FSound.get()};
 }
 
 TSimDesktop::~TSimDesktop() = default;
@@ -940,6 +943,10 @@ TSimConfig DemoDesktop(std::int32_t width, std::int32_t height) {
   };
   c.CursorPath = {{w / 10, h / 10}, {w * 3 / 4, h / 5}, {w * 2 / 3, h * 4 / 5}, {w / 6, h * 2 / 3}};
   c.CursorStepMs = 1500;
+  // The sound heard: a tone with a tenth of a second of silence every two seconds, so that a
+  // recording's sync can be measured by ear or by program.
+  c.Tone.Markers = {{2000, 100}};
+  c.Tone.RepeatMs = 2000;
   return c;
 }
 

@@ -18,6 +18,7 @@
 
 #include "media/DIBitmap.h"
 #include "platform/Platform.h"
+#include "platform/sim/SimSound.h"
 
 namespace kestrova::platform::sim {
 
@@ -51,6 +52,8 @@ struct TSimConfig {
   std::uint64_t TimeLimitMs = 0;
   // Combinations another program holds: registering them fails.
   std::vector<THotKeyChoice> HeldHotKeys;
+  // What every sound input hears: the microphone and the system's sound are the same tone.
+  TSimToneSpec Tone;
 };
 
 // A desktop with three lively windows (typing, scrolling, video) and a wandering pointer.
@@ -159,6 +162,7 @@ class TSimDesktop {
   // Messages boxes shown, their texts in order.
   std::vector<std::string> MessageTexts() const;
   bool Halted() const { return FHalted; }
+  TSimToneSource& Sound() { return *FSound; }
   // The settings kept "between starts": a desktop outlives the recorders made on it, so a test
   // starts a second one to see what the first remembered.
   std::map<std::string, std::string>& SettingsStore() { return FSettings; }
@@ -248,6 +252,7 @@ class TSimDesktop {
   std::unique_ptr<TCountdownImpl> FCountdown;
   std::unique_ptr<TSettingsImpl> FSettingsImpl;
   std::unique_ptr<THotKeyDialogImpl> FHotKeyDialog;
+  std::unique_ptr<TSimToneSource> FSound;
   TPlatform FPlatform;
 };
 

@@ -7,6 +7,7 @@
 // slideshow the program makes of them (run_browser_test.sh makes it and its frames) in the web
 // player with the project's own player's frames.
 // Usage: make_browser_movies SITEDIR
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 // After <cstdio>: the library's header uses FILE and size_t without including their headers.
@@ -21,6 +22,8 @@
 #include "media/DIBitmap.h"
 #include "recorder/FlashSegmentMovie.h"
 #include "recorder/Output.h"
+#include "recorder/SoundEncoder.h"
+#include "swfobjects/SoundTags.h"
 #endif
 #include "tests/player/MovieMaker.h"
 
@@ -275,6 +278,55 @@ void WriteFirstFrame(const std::string& movie, const std::string& rgba) {
   WriteFile(rgba, player.Pixels(), std::size_t(player.Width()) * player.Height() * 4);
 }
 
+// A recording with sound, as the recorder writes it: two segments of a second each, every frame
+// with its block of a tone (MP3 where the build codes it, else ADPCM), joined into one stream.
+// The web player must take the stream without an error and still show the frames.
+std::string WriteSoundCase(const std::string& site) {
+  TSoundOptions options;
+  options.Coding = Mp3EncoderBuiltIn() ? TSoundEncoding::Mp3 : TSoundEncoding::Adpcm;
+  options.Format = {22050, 1};
+  std::unique_ptr<TSoundEncoder> coder = MakeSoundEncoder(options);
+  std::vector<std::int16_t> frame(22050 / 12);
+  std::uint64_t sample = 0;
+  std::vector<TSegmentInput> inputs;
+  for (int s = 1; s <= 2; ++s) {
+    const std::string file = site + "/sound-segment" + std::to_string(s) + ".swf";
+    auto segment = FlashSegmentMovieFactory()(kWidth, kHeight);
+    segment->AddSound(coder->Head(12));
+    for (int f = 0; f < 12; ++f) {
+      for (std::int16_t& v : frame) {
+        v = static_cast<std::int16_t>(6000 *
+                                      std::sin(2 * 3.14159265 * 440 * double(sample++) / 22050));
+      }
+      if (f == 0) {
+        TDIBitmap picture;
+        picture.Allocate(kWidth, kHeight, 8);
+        picture.Palette.clear();
+        for (int i = 0; i < 256; ++i) {
+          picture.Palette.push_back(
+              TRGBQuad{std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), 0});
+        }
+        for (std::size_t i = 0; i < picture.Bits.size(); ++i) picture.Bits[i] = std::uint8_t(i * 7);
+        segment->RemoveObject(1);
+        segment->PlaceObject(segment->AddPicture(picture), 1, 0, 0);
+      }
+      segment->AddSound(coder->Encode(frame.data(), frame.size(), s == 2 && f == 11));
+      segment->ShowFrame(1);
+    }
+    segment->SaveToFile(file);
+    inputs.push_back({file, std::uint16_t(12)});
+  }
+  const std::string movie = site + "/with sound.swf";
+  WriteOutputFiles(inputs, kWidth, kHeight, movie);
+  WriteFirstFrame(movie, site + "/with-sound.rgba");
+  char json[256];
+  std::snprintf(json, sizeof json,
+                "{\"name\":\"recording with sound\",\"page\":\"with%%20sound.html\",\"width\":%d,"
+                "\"height\":%d,\"expected\":\"with-sound.rgba\",\"seconds\":1.5,\"quiet\":true}",
+                kWidth, kHeight);
+  return json;
+}
+
 // The recorder's own output with the page it writes by default (the web player from its public
 // address, which the test serves from the local copy), under a name that must be escaped to be
 // found (a space, '#', a letter past ASCII).
@@ -354,6 +406,7 @@ int main(int argc, char** argv) {
     cases += "," + WriteRecorderCase(site);
     cases += "," + WriteThreePartCase(site);
     cases += "," + WriteSlideshowCase(site);
+    cases += "," + WriteSoundCase(site);
 #endif
     cases += "]";
     std::ofstream(site + "/cases.json") << cases << "\n";

@@ -138,6 +138,12 @@ class TPlayer {
         return false;
       case 0:
         return false;
+      case 18:
+      case 45:
+        return false;
+      case 19:  // the stream sound: heard, not seen
+        ++(top ? Info.StreamBlocks : Info.SpriteStreamBlocks);
+        return false;
       default:
         if (top) {
           Define(tag);

@@ -31,6 +31,8 @@ struct TMovieInfo {
   // Display-list events inside sprites and the main timeline: "place D x,y", "remove D".
   std::vector<std::string> Events;
   std::uint32_t Bitmaps = 0;
+  // SoundStreamBlock tags on the main timeline and in sprites.
+  std::uint32_t StreamBlocks = 0, SpriteStreamBlocks = 0;
 };
 
 // Plays the movie; calls onFrame for each frame shown. Returns what it saw. Throws when the file

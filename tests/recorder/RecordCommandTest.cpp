@@ -20,6 +20,7 @@
 #include "player/WebPage.h"
 #include "recorder/Output.h"
 #include "recorder/RecordingFolder.h"
+#include "recorder/SoundEncoder.h"
 #include "swfstreams/SWFStreams.h"
 #include "tests/recorder/RecorderHarness.h"
 
@@ -440,6 +441,77 @@ TEST_F(RecordCommands, AnOutputNameWithoutExtensionGetsSwf) {
     EXPECT_NE(out.str().find("wrote " + Dir + "/" + written + "\n"), std::string::npos)
         << out.str();
     EXPECT_GT(PlayedFrames(Dir + "/" + written), 0u) << given;
+  }
+}
+
+// `record --audio` on the simulated desktop, whose tone falls silent for 100 ms every two
+// seconds: probe tells the sound's format, and the exported video's sound, decoded by ffmpeg,
+// has the tone and its silences two seconds apart, as they were played.
+TEST_F(RecordCommands, AudioIsRecordedInTheFormatAskedAndExportedInStep) {
+  struct TCase {
+    std::vector<std::string> Options;
+    const char* Coding;
+    const char* Rate;
+    const char* Channels;
+  };
+  const TCase cases[] = {
+      {{"--audio", "both"}, Mp3EncoderBuiltIn() ? "mp3" : "adpcm", "44100", "2"},
+      {{"--audio", "mic", "--audio-format", "adpcm", "--audio-rate", "22050", "--audio-channels",
+        "1"},
+       "adpcm",
+       "22050",
+       "1"},
+      {{"--audio", "system", "--audio-format", "pcm", "--audio-rate", "11025"},
+       "pcm-le",
+       "11025",
+       "2"},
+  };
+  const bool ffmpeg =
+      std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0;
+  for (const TCase& c : cases) {
+    std::vector<std::string> args = {"record", "--seconds", "9", "-o", Dir + "/s.swf"};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    ASSERT_EQ(Run(args), 0) << err.str();
+    EXPECT_EQ(err.str().find("sound"), std::string::npos) << err.str();
+    ASSERT_EQ(Run({"probe", Dir + "/s.swf"}), 0) << err.str();
+    for (const std::string& line :
+         {std::string("sound: ") + c.Coding, std::string("sound_rate: ") + c.Rate,
+          std::string("sound_channels: ") + c.Channels}) {
+      EXPECT_NE(out.str().find(line + "\n"), std::string::npos) << line << "\n" << out.str();
+    }
+    if (!ffmpeg) continue;
+    ASSERT_EQ(Run({"export", Dir + "/s.swf", Dir + "/s.mp4"}), 0) << err.str();
+    const std::string raw = Dir + "/s.raw";
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + Dir + "/s.mp4' -map 0:a -f s16le -ac 1 " +
+                           "-ar 44100 '" + raw + "'")
+                              .c_str()),
+              0);
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<std::int16_t> s;
+    char b[2];
+    while (in.read(b, 2)) s.push_back(static_cast<std::int16_t>((b[0] & 0xFF) | (b[1] << 8)));
+    EXPECT_NEAR(s.size() / 44100.0, 9, 0.2) << c.Coding;
+    // The silences of 60 ms or more, and the tone's frequency between them.
+    std::vector<double> silences;
+    std::size_t run = 0;
+    for (std::size_t i = 1; i < s.size(); ++i) {
+      run = std::abs(s[i]) < 400 ? run + 1 : 0;
+      if (run == 44100 * 60 / 1000) silences.push_back(double(i + 1 - run) / 44.1);
+    }
+    ASSERT_EQ(silences.size(), 4u) << c.Coding;
+    for (std::size_t i = 1; i < silences.size(); ++i) {
+      EXPECT_NEAR(silences[i] - silences[i - 1], 2000, 1000.0 / 12) << c.Coding;
+    }
+    // Rising zero crossings over the tone between the first two silences.
+    const auto from = static_cast<std::size_t>((silences[0] + 300) * 44.1);
+    const auto to = static_cast<std::size_t>((silences[1] - 100) * 44.1);
+    std::size_t crossings = 0;
+    for (std::size_t i = from + 1; i < to; ++i) crossings += s[i - 1] < 0 && s[i] >= 0;
+    EXPECT_NEAR(crossings / ((to - from) / 44100.0), 440, 3) << c.Coding;
+  }
+  for (const char* bad : {"--audio=loud", "--audio-rate=48000", "--audio-channels=3"}) {
+    EXPECT_EQ(Run({"record", bad, "-o", Dir + "/e.swf"}), 2) << bad;
+    EXPECT_NE(err.str().find("takes"), std::string::npos) << bad << err.str();
   }
 }
 
