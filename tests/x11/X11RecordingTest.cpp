@@ -84,6 +84,8 @@ TEST_F(X11Recording, HotKeyOpensThePausedDialogAndTheMovieShowsWhatWasPainted) {
   TRecorderOptions options;
   options.MovieFactory = FlashSegmentMovieFactory();
   options.Diagnostics = &diagnostics;
+  // The steps below time the hot key from Start: no countdown before the recording.
+  platform.Settings->Set("Countdown", "0");
   TFrmImage form(platform, options);
   const std::string output = (Folder / "movie.swf").string();
   QWidget* tool = backend.UserInterface().ToolWidget();
