@@ -311,6 +311,7 @@ const TCase kCases[] = {
     // Without a sound source the choice is greyed out, says why, and takes no change.
     {"SoundChoiceWithoutASoundSourceIsDisabled", Lively,
      [](TRecorderRun& r, const std::string& d) {
+       r.Desktop.Platform().Sound = nullptr;  // the simulated desktop's tone source taken away
        r.Desktop.SettingsStore()["Audio"] = "Both";
        r.At(200, K::SetValue, "CmbAudio=Microphone");
        r.At(500, K::Click, "ImgBtnStartRecord");
