@@ -93,6 +93,21 @@ RUNAS=()
 if [ "$(id -u)" -eq 0 ]; then
   chown -R 65534:65534 "$RUN"
   RUNAS=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+  # That user must reach the sources and the build: a folder on the way that others may not
+  # enter (a clone in a private temporary folder) is opened for passing through, not for
+  # listing, while the tests run, and closed again after.
+  opened=()
+  for top in "$ROOT" "$BUILD"; do
+    d="$top"
+    while [ "$d" != "/" ]; do
+      if [ -z "$(find "$d" -maxdepth 0 -perm -o=x)" ]; then
+        chmod o+x "$d" && opened+=("$d")
+      fi
+      d="$(dirname "$d")"
+    done
+  done
+  close_opened() { [ ${#opened[@]} -eq 0 ] || chmod o-x "${opened[@]}" 2>/dev/null; }
+  trap close_opened EXIT
 fi
 status=0
 (cd "$RUN" && timeout 600 "${RUNAS[@]}" env -i PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 \
