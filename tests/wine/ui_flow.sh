@@ -29,6 +29,16 @@ cd "$UI_WORK" || exit 1
 winwork="$("$WINE" winepath -w "$UI_WORK" 2>/dev/null | tr -d '\r')"
 # The program's own settings and state folder, apart from the user's.
 export LOCALAPPDATA="$winwork"
+# The steps time the hot key from Start: no countdown before the recording. Wine gives its
+# programs the prefix's own LOCALAPPDATA whatever the environment says, so the setting goes there.
+appdata="$("$WINE" cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')"
+appdata="$("$WINE" winepath -u "$appdata" 2>/dev/null | tr -d '\r')"
+if [ -n "$appdata" ]; then
+  mkdir -p "$appdata/Kestrova"
+  conf="$appdata/Kestrova/kestrova.conf"
+  { grep -v '^Countdown=' "$conf" 2>/dev/null; echo 'Countdown=0'; } >"$conf.new"
+  mv "$conf.new" "$conf"
+fi
 
 log="$UI_WORK/first.log"
 "$WINE" "$program" "${args[@]}" >"$log" 2>"$UI_WORK/first.err" &
@@ -149,7 +159,7 @@ check "the movie is written under the typed name with .swf" "[ -s '$UI_WORK/clip
 if [ "$demo" = 0 ]; then
   linux="${KESTROVA_LINUX:-$root/build/app/kestrova}"
   check "the movie plays (kestrova frames reads it)" \
-    "'$linux' frames '$UI_WORK/clip.swf' -o '$UI_WORK/frames' >/dev/null 2>&1"
+    "'$linux' frames '$UI_WORK/clip.swf' '$UI_WORK/frames' >/dev/null 2>&1"
 fi
 check "the tool window is back" "waitwin '^Kestrova 1\.1$' >/dev/null"
 
