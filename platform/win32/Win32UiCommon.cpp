@@ -17,15 +17,6 @@ std::vector<HWND>& Dialogs() {
 
 }  // namespace
 
-std::wstring Wide(const std::string& utf8) {
-  const std::u16string u = Utf8ToUtf16(utf8);
-  return std::wstring(u.begin(), u.end());
-}
-
-std::string Narrow(const std::wstring& utf16) {
-  return Utf16ToUtf8(std::u16string(utf16.begin(), utf16.end()));
-}
-
 void RegisterDialog(HWND dialog) {
   Dialogs().push_back(dialog);
 }

@@ -19,14 +19,12 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Text.h"
 
 namespace kestrova::platform::win32 {
 
 // The tray icon's callback message, as the recorder's tables know it (WM_USER + 1).
 inline constexpr UINT kTrayMessage = WM_USER + 1;
-
-std::wstring Wide(const std::string& utf8);
-std::string Narrow(const std::wstring& utf16);
 
 // Between the window procedures, which only queue, and the recorder's handler, which the pump
 // calls. Input is dropped while one of our modal windows is open (the user is busy with it),

@@ -326,7 +326,7 @@ INT_PTR TWin32HotKeyDialog::OnMessage(HWND window, UINT message, WPARAM w, LPARA
           FProblem == THotKeyProblem::Taken
               ? TakenText(FCurrent)
               : "The key that pauses a recording is " + FCurrent.Name + ". Pick another:";
-      add(L"STATIC", Wide(said).c_str(), SS_LEFT | SS_NOPREFIX, {10, 10, 260, 56}, kText);
+      add(L"STATIC", Utf16(said).c_str(), SS_LEFT | SS_NOPREFIX, {10, 10, 260, 56}, kText);
       add(L"STATIC", L"Modifiers:", SS_LEFT, {10, 76, 70, 16}, -1);
       HWND mods = add(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL | WS_GROUP,
                       {85, 72, 130, 200}, kModifierList);

@@ -61,7 +61,7 @@ LRESULT CALLBACK TWin32Application::WindowProc(HWND window, UINT message, WPARAM
 
 void TWin32Application::SetTitle(const std::string& title) {
   FTitle = title;
-  SetWindowTextW(FWindow, Wide(title).c_str());
+  SetWindowTextW(FWindow, Utf16(title).c_str());
 }
 
 void TWin32Application::RunMessageLoop() {
@@ -102,15 +102,15 @@ int TWin32MessageBoxes::Show(const std::string& text, const std::string& caption
   TWin32Input::TModalScope modal(FInput);
   // Owned by the application, not by a window that may be hidden: in front of the user's
   // program, which may have the focus when the hot key asks.
-  return MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(),
+  return MessageBoxW(nullptr, Utf16(text).c_str(), Utf16(caption).c_str(),
                      flags | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 std::optional<std::string> TWin32SaveDialog::Execute(const TSaveDialogOptions& options) {
   const std::u16string filter16 = DialogFilter(options.Filter);
   const std::wstring filter(filter16.begin(), filter16.end());
-  const std::wstring title = Wide(options.Title), dir = Wide(options.InitialDir),
-                     extension = Wide(options.DefaultExtension);
+  const std::wstring title = Utf16(options.Title), dir = Utf16(options.InitialDir),
+                     extension = Utf16(options.DefaultExtension);
   // Room for the longest path the system takes.
   std::wstring file(32768, L'\0');
   OPENFILENAMEW ofn{};
@@ -127,12 +127,12 @@ std::optional<std::string> TWin32SaveDialog::Execute(const TSaveDialogOptions& o
   TWin32Input::TModalScope modal(FInput);
   if (!GetSaveFileNameW(&ofn)) return std::nullopt;
   file.resize(std::wcslen(file.c_str()));
-  return Narrow(file);
+  return Utf8(file);
 }
 
 bool TWin32SingleInstance::Acquire(const std::string& name) {
   Release();
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, Wide(name).c_str());
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, Utf16(name).c_str());
   if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     // Whoever holds it made the application window: its process is the one to name.
@@ -152,7 +152,7 @@ bool TWin32SingleInstance::Acquire(const std::string& name) {
 }
 
 bool TWin32SingleInstance::BringForward(const std::string& applicationTitle) {
-  const std::wstring title = Wide(applicationTitle);
+  const std::wstring title = Utf16(applicationTitle);
   for (HWND w = FindWindowExW(nullptr, nullptr, kApplicationClass, title.c_str()); w != nullptr;
        w = FindWindowExW(nullptr, w, kApplicationClass, title.c_str())) {
     DWORD pid = 0;
@@ -200,7 +200,7 @@ NOTIFYICONDATAW TWin32Tray::Data(UINT flags) const {
 }
 
 bool TWin32Tray::Add(const std::string& tip) {
-  FTip = Wide(tip);
+  FTip = Utf16(tip);
   NOTIFYICONDATAW data = Data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
   FPresent = Shell_NotifyIconW(FPresent ? NIM_MODIFY : NIM_ADD, &data) != FALSE;
   return FPresent;
@@ -217,7 +217,7 @@ int TWin32Tray::PopupMenu(int x, int y, const std::vector<std::string>& items) {
   HMENU menu = CreatePopupMenu();
   if (menu == nullptr) return -1;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    AppendMenuW(menu, MF_STRING, i + 1, Wide(items[i]).c_str());
+    AppendMenuW(menu, MF_STRING, i + 1, Utf16(items[i]).c_str());
   }
   TWin32Input::TModalScope modal(FInput);
   // The menu closes when the user clicks elsewhere only if its window is in front.
@@ -230,8 +230,8 @@ int TWin32Tray::PopupMenu(int x, int y, const std::vector<std::string>& items) {
 }
 
 void TWin32Tray::ShowRecording(bool recording, const std::string& tip, const std::string& output) {
-  std::wstring text = Wide(tip);
-  if (recording && !output.empty()) text += L"\n" + Wide(output);
+  std::wstring text = Utf16(tip);
+  if (recording && !output.empty()) text += L"\n" + Utf16(output);
   if (recording == FRecording && text == FTip) return;
   FRecording = recording;
   FTip = text;
@@ -243,8 +243,8 @@ void TWin32Tray::ShowRecording(bool recording, const std::string& tip, const std
 void TWin32Tray::Notify(const std::string& title, const std::string& text) {
   if (!FPresent) return;
   NOTIFYICONDATAW data = Data(NIF_INFO);
-  CopyTruncated(data.szInfoTitle, std::size(data.szInfoTitle), Wide(title));
-  CopyTruncated(data.szInfo, std::size(data.szInfo), Wide(text));
+  CopyTruncated(data.szInfoTitle, std::size(data.szInfoTitle), Utf16(title));
+  CopyTruncated(data.szInfo, std::size(data.szInfo), Utf16(text));
   data.dwInfoFlags = NIIF_INFO;
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
@@ -267,7 +267,7 @@ bool TWin32Tray::OnMessage(UINT message, WPARAM, LPARAM l) {
 }
 
 std::uint16_t TWin32HotKeys::AddAtom(const std::string& name) {
-  return GlobalAddAtomW(Wide(name).c_str());
+  return GlobalAddAtomW(Utf16(name).c_str());
 }
 
 void TWin32HotKeys::DeleteAtom(std::uint16_t id) {

@@ -305,14 +305,14 @@ void TWin32View::BringToFront() {
 }
 
 void TWin32View::SetCaption(const std::string& caption) {
-  SetWindowTextW(FWindow, Wide(caption).c_str());
+  SetWindowTextW(FWindow, Utf16(caption).c_str());
 }
 
 std::string TWin32View::Caption() const {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(FWindow)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(
       GetWindowTextW(FWindow, text.data(), static_cast<int>(text.size()))));
-  return Narrow(text);
+  return Utf8(text);
 }
 
 void TWin32View::SetComponentVisible(const std::string& name, bool visible) {

@@ -12,7 +12,8 @@ set(KESTROVA_WIN32_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/Win32UiViews.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Win32UserInterface.cpp)
 if(NOT TARGET platform)
-  list(APPEND KESTROVA_WIN32_UI_SOURCES ${CMAKE_CURRENT_LIST_DIR}/Win32UiText.cpp)
+  list(APPEND KESTROVA_WIN32_UI_SOURCES ${CMAKE_CURRENT_LIST_DIR}/Win32UiText.cpp
+       ${CMAKE_CURRENT_LIST_DIR}/Win32Text.cpp)
 endif()
 add_library(platform_win32_ui STATIC ${KESTROVA_WIN32_UI_SOURCES})
 get_filename_component(_kestrova_ui_root ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)

@@ -38,7 +38,7 @@ void SayPlaces(const wchar_t* title) {
         GetWindowTextW(child, text, 64);
         RECT r;
         if (text[0] != 0 && IsWindowVisible(child) && GetWindowRect(child, &r)) {
-          Say("at " + kestrova::platform::win32::Narrow(text) + " " +
+          Say("at " + kestrova::platform::win32::Utf8(text) + " " +
               std::to_string((r.left + r.right) / 2) + " " +
               std::to_string((r.top + r.bottom) / 2));
         }
@@ -176,7 +176,7 @@ class TDemo {
       }
       Say("saved " + *name);
       // Something at the name picked, as the recorder's movie would be.
-      if (FILE* f = _wfopen(kestrova::platform::win32::Wide(*name).c_str(), L"wb")) {
+      if (FILE* f = _wfopen(kestrova::platform::win32::Utf16(*name).c_str(), L"wb")) {
         std::fputs("movie", f);
         std::fclose(f);
       }

@@ -9,7 +9,8 @@ mkdir -p "$out"
 cxx=x86_64-w64-mingw32-g++-posix
 flags=(-std=c++20 -O1 -Wall -Wextra -Werror -I"$root" -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0A00)
 libs=(-static -luser32 -lgdi32 -lshell32 -lcomdlg32 -lcomctl32)
-ui=("$root"/platform/win32/Win32Ui*.cpp "$root"/platform/win32/Win32UserInterface.cpp)
+ui=("$root"/platform/win32/Win32Ui*.cpp "$root"/platform/win32/Win32UserInterface.cpp
+    "$root"/platform/win32/Win32Text.cpp)
 objs=()
 for f in "${ui[@]}"; do
   o="$out/$(basename "$f" .cpp).o"
